@@ -22,7 +22,12 @@ enum MessageBoxResult : int { kOk = 0, kCancel = 1, kAbort = 2, kRetry = 3, kIgn
 // in it); `owner` is a window handle or null.
 int message_box(const Text& message, int style, const Text& caption = "信息：", void* owner = nullptr);
 
-using ThreadRoutine = unsigned long(__stdcall*)(void* parameter);
+#ifdef _WIN32
+#define RT_STDCALL __stdcall
+#else
+#define RT_STDCALL
+#endif
+using ThreadRoutine = unsigned long(RT_STDCALL*)(void* parameter);
 // Starts a thread; without a handle variable the handle is closed at once.
 bool start_thread(ThreadRoutine routine, int parameter = 0, void** handle = nullptr);
 bool close_thread_handle(void* handle);
