@@ -14,7 +14,7 @@ export WINEDLLOVERRIDES := mscoree,mshtml=;winemenubuilder.exe=d
 # Wine maps the desktop and documents onto HOME: keep them in the build tree.
 export HOME := $(B)/home
 
-.PHONY: all bootstrap build windows native asan test test-native test-asan test-windows demo clean
+.PHONY: all bootstrap build windows native asan test test-native test-asan test-windows test-fuzz fuzz demo clean
 
 all: build
 
@@ -58,9 +58,17 @@ test-windows: build
 	xvfb-run -a -s "-screen 0 1280x1024x24" ctest --test-dir $(B)/windows --output-on-failure -j$(JOBS); \
 	  rc=$$?; wineserver -k 2>/dev/null || true; exit $$rc
 
+# A few seconds of every fuzzing harness on its seed corpus.
+test-fuzz: bootstrap
+	FUZZ_BUILD=$(B)/fuzz bash tools/fuzz.sh 5
+
+SECONDS ?= 60
+fuzz: bootstrap
+	FUZZ_BUILD=$(B)/fuzz bash tools/fuzz.sh $(SECONDS)
+
 test:
 	@start=$$(date +%s); \
-	$(MAKE) --no-print-directory test-native test-asan test-windows; rc=$$?; \
+	$(MAKE) --no-print-directory test-native test-asan test-fuzz test-windows; rc=$$?; \
 	echo "make test: $$(( $$(date +%s) - start )) s"; exit $$rc
 
 demo: build
