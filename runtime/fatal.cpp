@@ -112,12 +112,3 @@ void rt_fail(std::string_view message, const ErrorSite& site) {
 ReportSink set_report_sink(ReportSink sink) { return g_sink.exchange(sink); }
 
 }  // namespace rt
-
-#if defined(_WIN32) && defined(__GLIBCXX__)
-// libstdc++'s verbose terminate handler prints the demangled exception type and
-// drags the whole demangler (about 46 KB) into every program. Nothing of ours
-// throws across a thread's top; an escaped exception is simply a crash.
-namespace __gnu_cxx {
-void __verbose_terminate_handler() { std::abort(); }
-}  // namespace __gnu_cxx
-#endif
