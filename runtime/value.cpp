@@ -1,5 +1,6 @@
 #include "runtime/value.h"
 
+#include <atomic>
 #include <cmath>
 #include <cstdio>
 #include <cstdlib>
@@ -13,11 +14,21 @@ namespace rt {
 
 // ---- heap ---------------------------------------------------------------
 
+namespace {
+std::atomic<std::size_t> g_fail_from{0};
+bool forced_failure(std::size_t n) {
+  std::size_t from = g_fail_from.load(std::memory_order_relaxed);
+  return from != 0 && n >= from;
+}
+}  // namespace
+
+void rt_fail_allocations_from(std::size_t n) { g_fail_from.store(n); }
+
 void* rt_alloc(std::size_t n) {
 #ifdef _WIN32
-  void* p = HeapAlloc(GetProcessHeap(), 0, n ? n : 1);
+  void* p = forced_failure(n) ? nullptr : HeapAlloc(GetProcessHeap(), 0, n ? n : 1);
 #else
-  void* p = std::malloc(n ? n : 1);
+  void* p = forced_failure(n) ? nullptr : std::malloc(n ? n : 1);
 #endif
   if (!p) {
     char msg[64];
@@ -39,9 +50,9 @@ void rt_free(void* block) {
 void* rt_realloc(void* block, std::size_t n) {
   if (!block) return rt_alloc(n);
 #ifdef _WIN32
-  void* p = HeapReAlloc(GetProcessHeap(), 0, block, n ? n : 1);
+  void* p = forced_failure(n) ? nullptr : HeapReAlloc(GetProcessHeap(), 0, block, n ? n : 1);
 #else
-  void* p = std::realloc(block, n ? n : 1);
+  void* p = forced_failure(n) ? nullptr : std::realloc(block, n ? n : 1);
 #endif
   if (!p) {
     char msg[64];

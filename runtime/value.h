@@ -46,6 +46,8 @@ constexpr double kMaxDate = 2958465.0;
 void* rt_alloc(std::size_t n);
 void rt_free(void* block);
 void* rt_realloc(void* block, std::size_t n);
+// Test seam: makes every allocation of at least `n` bytes fail (0 turns it off).
+void rt_fail_allocations_from(std::size_t n);
 
 // ---- fatal runtime report ----------------------------------------------
 // Where a runtime error happened: a routine number and a position in it,

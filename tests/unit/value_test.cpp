@@ -170,6 +170,16 @@ TEST(ReportDeathTest, FailedAllocationNamesItsSize) {
       kFatalExit, HasSubstr("错误信息：分配 "));
 }
 
+TEST(ReportDeathTest, FailedAllocationOfAHundredBytesHasNoCodeLine) {
+  EXPECT_EXIT(
+      {
+        set_report_sink(report_to_stderr);
+        rt_fail_allocations_from(100);
+        (void)rt_alloc(100);
+      },
+      kFatalExit, testing::StartsWith("运行时出错!\r\n\r\n错误信息：分配 100 字节内存失败!\r\n"));
+}
+
 TEST(CodepageTest, RoundTripsChineseThroughUtf16) {
   std::string gbk = "安装目录\\软件";
   std::u16string w = wide_from_cp936(gbk);
