@@ -3,6 +3,7 @@
 #pragma once
 
 #include <cstdint>
+#include <initializer_list>
 
 #include "runtime/value.h"
 
@@ -31,5 +32,11 @@ using ThreadRoutine = unsigned long(RT_STDCALL*)(void* parameter);
 // Starts a thread; without a handle variable the handle is closed at once.
 bool start_thread(ThreadRoutine routine, int parameter = 0, void** handle = nullptr);
 bool close_thread_handle(void* handle);
+
+// Calls a routine of the program (stdcall, up to 10 arguments of 32 bits) and
+// returns its 32-bit result.
+std::int32_t call_subroutine(void* routine, std::initializer_list<std::int32_t> arguments = {});
+// Captures the mouse for the window; returns the window that had it before.
+void* set_capture(void* window);
 
 }  // namespace rt
