@@ -44,12 +44,12 @@ Value bytes_get_value(const Bytes& bytes, int kind, int* position) {
   Value result;
   if (kind == kGetText) {
     std::size_t nul = rest.find('\0');
-    result = Value(Text(rest.substr(0, nul)));
+    result = Value(rest.empty() ? Text("") : Text(rest.substr(0, nul)));
     used = nul == std::string_view::npos ? rest.size() : nul + 1;
   } else {
     unsigned char raw[8] = {};
     used = static_cast<std::size_t>(kWidth[kind]);
-    std::memcpy(raw, rest.data(), std::min(used, rest.size()));
+    if (!rest.empty()) std::memcpy(raw, rest.data(), std::min(used, rest.size()));
     std::int64_t i64;
     std::int32_t i32;
     std::int16_t i16;

@@ -28,7 +28,7 @@ namespace {
 // their first zero byte.
 std::string number_text(const Value& v) {
   if (v.kind() == Kind::Text) return to_half_width(v.text()).str();
-  return to_half_width(Text(v.bytes().view())).str();
+  return to_half_width(to_text(v)).str();
 }
 
 bool is_blank(char c) { return c == ' ' || (c >= '\t' && c <= '\r'); }

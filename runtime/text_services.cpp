@@ -204,7 +204,8 @@ Text to_text(const Value& v) {
     case Kind::Bool: return Text(v.as_int64() ? "真" : "假");
     case Kind::Date: return Text(date_text(Date{v.as_double()}));
     case Kind::Text: return v.text();
-    case Kind::Bytes: return Text(v.bytes().view());  // ends at the first zero byte
+    case Kind::Bytes:  // up to the first zero byte
+      return v.bytes().empty() ? Text("") : Text(v.bytes().view());
     case Kind::Subroutine: return Text(format("%" PRId64, v.as_int64()));
     case Kind::None: break;
   }
