@@ -72,6 +72,14 @@ TEST(LaunchFileTest, ExistingFileWithoutAssociatedProgramIsTrue) {
   EXPECT_TRUE(installer::launch_file(file, "", 0));
 }
 
+TEST(LaunchFileTest, StartsAProgramWithItsParameters) {
+  std::string made = testsupport::scratch_dir("launch") + "\\已启动";
+  std::string cmd = special_folder(installer::kFolderSystem).str() + "cmd.exe";
+  ASSERT_TRUE(installer::launch_file(cmd, "/c mkdir \"" + made + "\"", 1));
+  for (int i = 0; i < 600 && !installer::directory_exists(made); ++i) Sleep(50);
+  EXPECT_TRUE(installer::directory_exists(made));
+}
+
 // Resources: a copy of this program gets a "SYSTEM" resource named "101" and
 // runs the child test below, which reads it back with load_resource_bytes.
 const char kChildVariable[] = "TARNEL_RESOURCE_CHILD";

@@ -117,7 +117,6 @@ void answer_box(const std::string& caption, int button, HWND watched, BoxSeen* s
 
 TEST(MessageBoxTest, InformationBoxIsTaskModalAndOkGivesZero) {
   HWND w = make_window();
-  ShowWindow(w, SW_SHOW);
   BoxSeen seen;
   std::thread answer(answer_box, "信息：", IDOK, w, &seen);
   int pressed = rt::message_box("安装完成", MB_ICONINFORMATION);
@@ -180,7 +179,6 @@ TEST(ThreadTest, CallSubroutinePassesArgumentsInOrder) {
 
 TEST(SystemServicesTest, SetCaptureReturnsThePreviousWindow) {
   HWND a = make_window();
-  ShowWindow(a, SW_SHOW);
   rt::set_capture(a);
   EXPECT_EQ(rt::set_capture(a), a);
   ReleaseCapture();
