@@ -11,6 +11,7 @@
 
 #include "installer/registry.h"
 #include "runtime/codepage.h"
+#include "runtime/text_services.h"
 
 namespace installer {
 
@@ -42,16 +43,6 @@ Key open_key(int root, const rt::Text& path) {
 }
 
 bool is_string_type(DWORD type) { return type == REG_SZ || type == REG_EXPAND_SZ || type == REG_MULTI_SZ; }
-
-// True when the text's last character (not a trail byte) is a backslash.
-bool ends_with_backslash(const rt::Text& text) {
-  const char* last = nullptr;
-  for (const char* p = text.c_str(); *p;) {
-    last = p;
-    p += (rt::is_lead_byte(static_cast<unsigned char>(*p)) && p[1]) ? 2 : 1;
-  }
-  return last && *last == '\\';
-}
 
 }  // namespace
 
@@ -140,7 +131,8 @@ bool registry_delete_tree(int root, const rt::Text& path) {
   registry_list_subkeys(root, path, subkeys);
   // A subkey that cannot be deleted does not stop its siblings; only the key
   // itself decides the result.
-  std::string_view separator = ends_with_backslash(path) ? "" : "\\";
+  bool ends_in_backslash = rt::find_text_last(path, "\\") == rt::text_len(path);  // not a trail byte
+  std::string_view separator = ends_in_backslash ? "" : "\\";
   for (const rt::Text& name : subkeys) registry_delete_tree(root, rt::text_concat({path.view(), separator, name.view()}));
   return RegDeleteKeyW(base, rt::wide_path(path.view()).c_str()) == ERROR_SUCCESS;
 }

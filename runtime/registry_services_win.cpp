@@ -8,6 +8,7 @@
 
 #include "runtime/codepage.h"
 #include "runtime/registry_services.h"
+#include "runtime/text_services.h"
 
 namespace rt {
 
@@ -34,13 +35,8 @@ struct RawValue {
 RawValue query(int root, const Text& path) {
   RawValue value;
   std::string_view all = path.view();
-  std::size_t split = std::string_view::npos;
-  for (std::size_t i = 0; i < all.size(); ++i) {
-    if (all[i] == '\\')
-      split = i;
-    else if (is_lead_byte(static_cast<unsigned char>(all[i])) && i + 1 < all.size())
-      ++i;
-  }
+  int last = find_text_last(path, "\\");
+  std::size_t split = last < 0 ? std::string_view::npos : static_cast<std::size_t>(last - 1);
   std::wstring key_path = split == std::string_view::npos ? std::wstring() : wide_path(all.substr(0, split));
   std::wstring name = wide_path(split == std::string_view::npos ? all : all.substr(split + 1));
   HKEY key = nullptr;
