@@ -67,7 +67,7 @@ void* rt_realloc(void* block, std::size_t n) {
 namespace {
 char* dup_text(const char* s, std::size_t n) {
   char* p = static_cast<char*>(rt_alloc(n + 1));
-  std::memcpy(p, s, n);
+  if (n) std::memcpy(p, s, n);  // s may be null when n is 0
   p[n] = '\0';
   return p;
 }
@@ -231,6 +231,7 @@ Text text_concat(std::initializer_list<std::string_view> parts) {
   char* p = static_cast<char*>(rt_alloc(total + 1));  // one allocation for all parts
   std::size_t at = 0;
   for (auto s : parts) {
+    if (s.empty()) continue;  // an empty view may carry a null pointer
     std::memcpy(p + at, s.data(), s.size());
     at += s.size();
   }
