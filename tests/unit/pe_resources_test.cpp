@@ -1,0 +1,340 @@
+#include "runtime/pe_resources.h"
+
+#include <gtest/gtest.h>
+
+#include <cstring>
+#include <filesystem>
+#include <string>
+#include <vector>
+
+#include "tests/support/paths.h"
+
+using rt::PeResources;
+using rt::ResourceId;
+
+namespace {
+
+std::uint32_t get32(const std::string& b, std::size_t o) {
+  std::uint32_t v = 0;
+  std::memcpy(&v, b.data() + o, 4);
+  return v;
+}
+void put32(std::string& b, std::size_t o, std::uint32_t v) { std::memcpy(&b[o], &v, 4); }
+void put16(std::string& b, std::size_t o, std::uint16_t v) { std::memcpy(&b[o], &v, 2); }
+
+// A small PE32 image as linkers lay it out: headers in 0x400 bytes, sections
+// at 0x1000-aligned addresses and 0x200-aligned file offsets.
+struct FakeSection {
+  std::string name;
+  std::string data;
+  std::uint32_t characteristics;
+  int directory = -1;  // data directory that covers the whole section
+};
+
+constexpr std::size_t kPe = 0x80, kOpt = kPe + 24, kDirs = kOpt + 96, kTable = kOpt + 224;
+
+std::string make_image(const std::vector<FakeSection>& sections, bool with_checksum = false) {
+  std::string f(0x400, '\0');
+  f[0] = 'M';
+  f[1] = 'Z';
+  put32(f, 0x3C, kPe);
+  std::memcpy(&f[kPe], "PE\0\0", 4);
+  put16(f, kPe + 4, 0x14C);
+  put16(f, kPe + 6, static_cast<std::uint16_t>(sections.size()));
+  put16(f, kPe + 20, 224);
+  put16(f, kPe + 22, 0x0102);
+  put16(f, kOpt, 0x10B);
+  put32(f, kOpt + 16, 0x1000);  // entry point in the first section
+  put32(f, kOpt + 28, 0x400000);
+  put32(f, kOpt + 32, 0x1000);
+  put32(f, kOpt + 36, 0x200);
+  put32(f, kOpt + 60, 0x400);
+  put16(f, kOpt + 68, 2);
+  put32(f, kOpt + 92, 16);
+  std::uint32_t va = 0x1000;
+  for (std::size_t i = 0; i < sections.size(); ++i) {
+    const FakeSection& s = sections[i];
+    std::size_t h = kTable + 40 * i;
+    std::memcpy(&f[h], s.name.data(), std::min<std::size_t>(8, s.name.size()));
+    std::uint32_t raw = static_cast<std::uint32_t>((s.data.size() + 0x1FF) / 0x200 * 0x200);
+    put32(f, h + 8, static_cast<std::uint32_t>(s.data.size()));
+    put32(f, h + 12, va);
+    put32(f, h + 16, raw);
+    put32(f, h + 20, static_cast<std::uint32_t>(f.size()));
+    put32(f, h + 36, s.characteristics);
+    if (s.directory >= 0) {
+      put32(f, kDirs + 8 * s.directory, va);
+      put32(f, kDirs + 8 * s.directory + 4, static_cast<std::uint32_t>(s.data.size()));
+    }
+    std::string padded = s.data;
+    padded.resize(raw, '\0');
+    f += padded;
+    va += static_cast<std::uint32_t>((s.data.size() + 0xFFF) / 0x1000 * 0x1000);
+  }
+  put32(f, kOpt + 56, va);
+  if (with_checksum) put32(f, kOpt + 64, rt::pe_checksum(f, kOpt + 64));
+  return f;
+}
+
+const FakeSection kText{".text", std::string(0x300, '\xC3'), 0x60000020};
+const FakeSection kReloc{".reloc", std::string("\x00\x10\x00\x00\x0C\x00\x00\x00\x04\x30\x08\x30", 12), 0x42000040, 5};
+
+ResourceId id(const char* s) { return ResourceId::of_text(s); }
+
+PeResources load_ok(const std::string& bytes) {
+  PeResources pe;
+  std::string error;
+  EXPECT_TRUE(pe.load(bytes, &error)) << error;
+  return pe;
+}
+
+std::string save_ok(const PeResources& pe) {
+  std::string out, error;
+  EXPECT_TRUE(pe.save(&out, &error)) << error;
+  return out;
+}
+
+struct SectionView {
+  std::string name;
+  std::uint32_t vsize, va, raw_size, raw_ptr;
+};
+std::vector<SectionView> sections_of(const std::string& f) {
+  std::vector<SectionView> out;
+  std::size_t n = static_cast<unsigned char>(f[kPe + 6]);
+  for (std::size_t i = 0; i < n; ++i) {
+    std::size_t h = kTable + 40 * i;
+    out.push_back({std::string(f.data() + h, strnlen(f.data() + h, 8)), get32(f, h + 8), get32(f, h + 12),
+                   get32(f, h + 16), get32(f, h + 20)});
+  }
+  return out;
+}
+
+// What a loader relies on: addresses ascending without overlap, file data
+// inside the file, image size covering every section.
+void expect_consistent_layout(const std::string& f) {
+  auto secs = sections_of(f);
+  std::uint32_t end = 0;
+  for (const SectionView& s : secs) {
+    EXPECT_GE(s.va, end) << s.name;
+    EXPECT_EQ(s.va % 0x1000, 0u) << s.name;
+    EXPECT_EQ(s.raw_ptr % 0x200, 0u) << s.name;
+    EXPECT_LE(std::size_t{s.raw_ptr} + s.raw_size, f.size()) << s.name;
+    end = s.va + (s.vsize + 0xFFF) / 0x1000 * 0x1000;
+  }
+  EXPECT_EQ(get32(f, kOpt + 56), end);
+}
+
+TEST(PeResources, ImageWithoutResourcesSavesUnchanged) {
+  std::string image = make_image({kText, kReloc});
+  PeResources pe = load_ok(image);
+  EXPECT_TRUE(pe.list().empty());
+  EXPECT_EQ(save_ok(pe), image);
+  EXPECT_FALSE(pe.header().pe32_plus);
+  EXPECT_EQ(pe.header().machine, 0x14C);
+  EXPECT_TRUE(pe.header().is_executable());
+  EXPECT_FALSE(pe.header().is_dll());
+}
+
+TEST(PeResources, AddedResourcesGoBeforeTheRelocationsWhichMoveUp) {
+  std::string image = make_image({kText, kReloc}, /*with_checksum=*/true);
+  PeResources pe = load_ok(image);
+  std::string big(0x2345, 'p');
+  pe.set(id("SYSTEM"), id("103"), 0, big);
+  pe.set(id("SYSTEM"), id("101"), 0, "logo");
+  std::string out = save_ok(pe);
+
+  auto secs = sections_of(out);
+  ASSERT_EQ(secs.size(), 3u);
+  EXPECT_EQ(secs[1].name, ".rsrc");
+  EXPECT_EQ(secs[2].name, ".reloc");
+  EXPECT_EQ(get32(out, kDirs + 8 * 2), secs[1].va);
+  EXPECT_EQ(get32(out, kDirs + 8 * 5), secs[2].va) << "relocation directory follows its section";
+  EXPECT_EQ(out.substr(secs[2].raw_ptr, 12), kReloc.data);
+  expect_consistent_layout(out);
+  EXPECT_EQ(get32(out, kOpt + 64), rt::pe_checksum(out, kOpt + 64));
+
+  PeResources back = load_ok(out);
+  ASSERT_NE(back.find(id("system"), id("103")), nullptr) << "types and names match case-insensitively";
+  EXPECT_EQ(*back.find(id("SYSTEM"), id("103")), big);
+  EXPECT_EQ(*back.find(id("SYSTEM"), id("101"), 0), "logo");
+  EXPECT_EQ(back.find(id("SYSTEM"), id("101"), 1033), nullptr);
+  EXPECT_EQ(save_ok(back), out) << "a file we wrote round-trips byte for byte";
+}
+
+TEST(PeResources, ResourceSectionGrowsAndShrinksInPlace) {
+  PeResources pe = load_ok(make_image({kText, kReloc}));
+  pe.set(id("SYSTEM"), id("102"), 0, "record");
+  std::string first = save_ok(pe);
+  PeResources again = load_ok(first);
+  again.set(id("SYSTEM"), id("103"), 0, std::string(0x5000, 'z'));
+  std::string grown = save_ok(again);
+  EXPECT_EQ(sections_of(grown).size(), 3u) << "the resource section is reused, not duplicated";
+  expect_consistent_layout(grown);
+  EXPECT_EQ(get32(grown, kOpt + 64), 0u) << "a zero checksum stays zero";
+
+  PeResources shrink = load_ok(grown);
+  EXPECT_EQ(shrink.remove(id("SYSTEM"), id("103")), 1);
+  std::string shrunk = save_ok(shrink);
+  EXPECT_EQ(shrunk, first) << "removing what was added gives the earlier file back";
+}
+
+TEST(PeResources, ResourceSectionAtTheEndIsReplaced) {
+  PeResources pe = load_ok(make_image({kText}));
+  pe.set(id("A"), id("B"), 0, "1");
+  std::string one = save_ok(pe);
+  PeResources two = load_ok(one);
+  two.set(id("A"), id("B"), 0, std::string(0x3000, '2'));
+  std::string out = save_ok(two);
+  auto secs = sections_of(out);
+  ASSERT_EQ(secs.size(), 2u);
+  EXPECT_EQ(secs[1].vsize, get32(out, kDirs + 8 * 2 + 4));
+  expect_consistent_layout(out);
+  EXPECT_EQ(*load_ok(out).find(id("A"), id("B")), std::string(0x3000, '2'));
+}
+
+TEST(PeResources, TreeKeepsWindowsOrderAndPrunesEmptyDirectories) {
+  PeResources pe = load_ok(make_image({kText}));
+  pe.set(ResourceId::of_number(16), ResourceId::of_number(1), 1033, "version");
+  pe.set(id("zeta"), id("n"), 0, "z");
+  pe.set(id("ALPHA"), id("#7"), 0, "seven");
+  pe.set(id("ALPHA"), id("name"), 2052, "zh");
+  pe.set(id("ALPHA"), id("name"), 0, "neutral");
+  auto list = load_ok(save_ok(pe)).list();
+  ASSERT_EQ(list.size(), 5u);
+  // Names before numbers, names in upper-case order, languages ascending.
+  EXPECT_EQ(list[0].type.display(), "ALPHA");
+  EXPECT_EQ(list[0].name.display(), "NAME");
+  EXPECT_EQ(list[0].language, 0);
+  EXPECT_EQ(list[1].language, 2052);
+  EXPECT_EQ(list[2].name.display(), "#7");
+  EXPECT_EQ(list[3].type.display(), "ZETA");
+  EXPECT_EQ(list[4].type.display(), "#16");
+
+  EXPECT_EQ(pe.remove(id("ALPHA"), id("NAME")), 2);
+  EXPECT_EQ(pe.remove(id("ALPHA"), id("#7"), 5), 0) << "another language stays";
+  EXPECT_EQ(pe.remove(id("ALPHA"), id("#7"), 0), 1);
+  EXPECT_EQ(pe.remove(id("ALPHA"), id("#7")), 0);
+  auto left = load_ok(save_ok(pe)).list();
+  ASSERT_EQ(left.size(), 2u);
+  EXPECT_EQ(left[0].type.display(), "ZETA");
+}
+
+TEST(PeResources, RefusesWhatIsNotAUsablePeImage) {
+  std::string good = make_image({kText});
+  struct Case {
+    const char* what;
+    std::string bytes;
+    const char* error;
+  };
+  std::string no_pe = good;
+  no_pe[kPe] = 'X';
+  std::string far_header = good;
+  put32(far_header, 0x3C, 0x7FFFFFF0);
+  std::string magic = good;
+  put16(magic, kOpt, 0x107);
+  std::string beyond = good;
+  put32(beyond, kTable + 16, 0x10000);
+  std::string sections = good;
+  put16(sections, kPe + 6, 0);
+  std::vector<Case> cases = {
+      {"empty", "", "not a PE file: no MZ signature"},
+      {"text", "hello, this is not a program at all; it is plain text padded out " + std::string(64, '.'),
+       "not a PE file: no MZ signature"},
+      {"no PE signature", no_pe, "not a PE file: no PE signature"},
+      {"header offset past the end", far_header, "not a PE file: no PE signature"},
+      {"unknown optional header", magic, "unknown optional header kind"},
+      {"section beyond the end", beyond, "section .text extends beyond the end of the file"},
+      {"no sections", sections, "bad section table"},
+      {"truncated", good.substr(0, kOpt + 50), "truncated optional header"},
+  };
+  for (const Case& c : cases) {
+    PeResources pe;
+    std::string error;
+    EXPECT_FALSE(pe.load(c.bytes, &error)) << c.what;
+    EXPECT_EQ(error, c.error) << c.what;
+  }
+}
+
+TEST(PeResources, HostileResourceTreesAreRefused) {
+  // A resource section whose root claims entries beyond its end, one whose
+  // directory refers to itself at the leaf level, and a data entry that
+  // points outside the file.
+  auto with_tree = [](std::string tree) { return make_image({kText, FakeSection{".rsrc", tree, 0x40000040, 2}}); };
+  std::string overlong(16, '\0');
+  put16(overlong, 14, 0xFFFF);
+  std::string self(24, '\0');
+  put16(self, 14, 1);
+  put32(self, 20, 0x80000000u);  // every level is the root again
+  std::string outside(48, '\0');
+  put16(outside, 14, 1);
+  put32(outside, 16, 0x80000000u | 0x7FFFFFF0u);  // a name far outside
+  put32(outside, 20, 0x80000000u | 24);
+  // Level 2 and 3 of a chain that ends in a data entry at 0x7FFF0000.
+  std::string chain(96, '\0');
+  put16(chain, 14, 1);
+  put32(chain, 20, 0x80000000u | 24);
+  put16(chain, 24 + 14, 1);
+  put32(chain, 24 + 20, 0x80000000u | 48);
+  put16(chain, 48 + 14, 1);
+  put32(chain, 48 + 20, 72);
+  put32(chain, 72, 0x7FFF0000u);
+  put32(chain, 76, 16);
+  for (const std::string& tree : {overlong, self, outside, chain}) {
+    PeResources pe;
+    std::string error;
+    EXPECT_FALSE(pe.load(with_tree(tree), &error));
+    EXPECT_FALSE(error.empty());
+  }
+}
+
+TEST(PeResources, NoRoomForAnotherSectionHeaderIsAnError) {
+  std::vector<FakeSection> many(16, kText);  // 16 headers end at 0x3F8 of 0x400
+  PeResources pe = load_ok(make_image(many));
+  pe.set(id("A"), id("B"), 0, "x");
+  std::string out, error;
+  EXPECT_FALSE(pe.save(&out, &error));
+  EXPECT_EQ(error, "no room for another section header");
+}
+
+TEST(PeResources, NumberedIdentifiers) {
+  EXPECT_EQ(id("#101").number, 101);
+  EXPECT_FALSE(id("#101").is_name());
+  EXPECT_TRUE(id("101").is_name()) << "a bare number is a name, as FindResource reads it";
+  EXPECT_TRUE(id("#70000").is_name());
+  EXPECT_TRUE(id("#1a").is_name());
+  EXPECT_EQ(id("install").display(), "INSTALL");
+}
+
+TEST(PeResources, ChecksumMatchesTheKnownValueOfASmallImage) {
+  // Words 0x0201 + 0x0403 + length 4, the checksum field outside the data.
+  EXPECT_EQ(rt::pe_checksum(std::string("\x01\x02\x03\x04", 4), 100), 0x0604u + 4);
+  // The field itself does not count.
+  EXPECT_EQ(rt::pe_checksum(std::string("\x01\x02\x03\x04\xFF\xFF\xFF\xFF", 8), 4), 0x0604u + 8);
+  // Carries fold back into 16 bits.
+  EXPECT_EQ(rt::pe_checksum(std::string("\xFF\xFF\x02\x00", 4), 100), 0x0002u + 4);
+}
+
+// Programs the linker made: an unchanged tree rebuilds to the same bytes.
+TEST(PeResources, LinkerMadeProgramsRoundTripByteForByte) {
+  std::vector<std::string> files;
+  for (const char* rel : {"/app/setup.exe", "/tools/pe_probe.exe"}) {
+    std::string p = testsupport::binary_dir() + rel;
+    if (std::filesystem::exists(std::filesystem::path(testsupport::native_path(p)))) files.push_back(p);
+  }
+  std::string dist = testsupport::source_dir() + "/dist/setup.exe";
+  if (std::filesystem::exists(std::filesystem::path(dist))) files.push_back(dist);
+  if (files.empty()) GTEST_SKIP() << "no Windows program built in this tree";
+  for (const std::string& f : files) {
+    std::string bytes = testsupport::read_file(f);
+    PeResources pe = load_ok(bytes);
+    EXPECT_FALSE(pe.list().empty()) << f;
+    EXPECT_EQ(save_ok(pe), bytes) << f;
+    pe.set(id("SYSTEM"), id("102"), 0, "x");
+    std::string changed = save_ok(pe);
+    EXPECT_EQ(*load_ok(changed).find(id("SYSTEM"), id("102")), "x") << f;
+    pe.remove(id("SYSTEM"), id("102"));
+    EXPECT_EQ(save_ok(pe), bytes) << f;
+  }
+}
+
+}  // namespace
