@@ -7,6 +7,7 @@
 #include <string>
 #include <vector>
 
+#include "tests/support/fake_pe.h"
 #include "tests/support/paths.h"
 
 using rt::PeResources;
@@ -22,58 +23,12 @@ std::uint32_t get32(const std::string& b, std::size_t o) {
 void put32(std::string& b, std::size_t o, std::uint32_t v) { std::memcpy(&b[o], &v, 4); }
 void put16(std::string& b, std::size_t o, std::uint16_t v) { std::memcpy(&b[o], &v, 2); }
 
-// A small PE32 image as linkers lay it out: headers in 0x400 bytes, sections
-// at 0x1000-aligned addresses and 0x200-aligned file offsets.
-struct FakeSection {
-  std::string name;
-  std::string data;
-  std::uint32_t characteristics;
-  int directory = -1;  // data directory that covers the whole section
-};
-
-constexpr std::size_t kPe = 0x80, kOpt = kPe + 24, kDirs = kOpt + 96, kTable = kOpt + 224;
+using testsupport::FakeSection;
+constexpr std::size_t kPe = testsupport::kFakePe, kOpt = testsupport::kFakeOpt, kDirs = testsupport::kFakeDirs,
+                      kTable = testsupport::kFakeTable;
 
 std::string make_image(const std::vector<FakeSection>& sections, bool with_checksum = false) {
-  std::string f(0x400, '\0');
-  f[0] = 'M';
-  f[1] = 'Z';
-  put32(f, 0x3C, kPe);
-  std::memcpy(&f[kPe], "PE\0\0", 4);
-  put16(f, kPe + 4, 0x14C);
-  put16(f, kPe + 6, static_cast<std::uint16_t>(sections.size()));
-  put16(f, kPe + 20, 224);
-  put16(f, kPe + 22, 0x0102);
-  put16(f, kOpt, 0x10B);
-  put32(f, kOpt + 16, 0x1000);  // entry point in the first section
-  put32(f, kOpt + 28, 0x400000);
-  put32(f, kOpt + 32, 0x1000);
-  put32(f, kOpt + 36, 0x200);
-  put32(f, kOpt + 60, 0x400);
-  put16(f, kOpt + 68, 2);
-  put32(f, kOpt + 92, 16);
-  std::uint32_t va = 0x1000;
-  for (std::size_t i = 0; i < sections.size(); ++i) {
-    const FakeSection& s = sections[i];
-    std::size_t h = kTable + 40 * i;
-    std::memcpy(&f[h], s.name.data(), std::min<std::size_t>(8, s.name.size()));
-    std::uint32_t raw = static_cast<std::uint32_t>((s.data.size() + 0x1FF) / 0x200 * 0x200);
-    put32(f, h + 8, static_cast<std::uint32_t>(s.data.size()));
-    put32(f, h + 12, va);
-    put32(f, h + 16, raw);
-    put32(f, h + 20, static_cast<std::uint32_t>(f.size()));
-    put32(f, h + 36, s.characteristics);
-    if (s.directory >= 0) {
-      put32(f, kDirs + 8 * s.directory, va);
-      put32(f, kDirs + 8 * s.directory + 4, static_cast<std::uint32_t>(s.data.size()));
-    }
-    std::string padded = s.data;
-    padded.resize(raw, '\0');
-    f += padded;
-    va += static_cast<std::uint32_t>((s.data.size() + 0xFFF) / 0x1000 * 0x1000);
-  }
-  put32(f, kOpt + 56, va);
-  if (with_checksum) put32(f, kOpt + 64, rt::pe_checksum(f, kOpt + 64));
-  return f;
+  return testsupport::make_fake_pe(sections, with_checksum);
 }
 
 const FakeSection kText{".text", std::string(0x300, '\xC3'), 0x60000020};
