@@ -1,7 +1,7 @@
 #include "ui/window_frame.h"
 
-#include <string>
-
+#include "runtime/registry_services.h"
+#include "runtime/system_services.h"
 #include "runtime/units.h"
 
 namespace ui {
@@ -65,23 +65,6 @@ void set_window_theme(HWND hwnd, const wchar_t* sub_app) {
 
 void default_key_sender(BYTE vk, DWORD flags) { keybd_event(vk, 0, flags, 0); }
 KeySender g_key_sender = default_key_sender;
-
-// Waits, keeping this thread's window messages flowing.
-void pump_wait(DWORD ms) {
-  DWORD start = GetTickCount();
-  while (GetTickCount() - start < ms) {
-    MSG msg;
-    while (PeekMessageW(&msg, nullptr, 0, 0, PM_REMOVE)) {
-      if (msg.message == WM_QUIT) {
-        PostQuitMessage(static_cast<int>(msg.wParam));
-        return;
-      }
-      TranslateMessage(&msg);
-      DispatchMessageW(&msg);
-    }
-    MsgWaitForMultipleObjects(0, nullptr, FALSE, 5, QS_ALLINPUT);
-  }
-}
 
 LRESULT pass_on(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam) {
   auto former = reinterpret_cast<WNDPROC>(prop(hwnd, kDefProc));
@@ -148,22 +131,10 @@ KeySender SetSnapKeySender(KeySender sender) {
 }
 
 bool IsAppsDarkTheme() {
-  // Key and value are held as one text, split at the last backslash.
-  constexpr char kPath[] = "SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\Themes\\Personalize\\AppsUseLightTheme";
-  std::string path(kPath);
-  std::size_t cut = path.rfind('\\');
-  std::string key = path.substr(0, cut), value = path.substr(cut + 1);
-  DWORD data = 0;
-  HKEY hkey = nullptr;
-  if (RegOpenKeyExA(HKEY_CURRENT_USER, key.c_str(), 0, KEY_READ, &hkey) == ERROR_SUCCESS) {
-    DWORD type = 0, size = sizeof data;
-    if (RegQueryValueExA(hkey, value.c_str(), nullptr, &type, reinterpret_cast<BYTE*>(&data), &size) !=
-            ERROR_SUCCESS ||
-        type != REG_DWORD)
-      data = 0;
-    RegCloseKey(hkey);
-  }
-  return data == 0;
+  // Key and value as one text; the runtime's read splits it at the last backslash.
+  constexpr int kCurrentUser = 3;
+  return rt::read_registry_number(
+             kCurrentUser, "SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\Themes\\Personalize\\AppsUseLightTheme") == 0;
 }
 
 bool EnableWindowFrame(const rt::WindowDesign& form, const WindowFrameOptions& options) {
@@ -283,12 +254,12 @@ LRESULT CALLBACK SnapHoverProc(HWND button, UINT message, WPARAM wParam, LPARAM 
 
 void CALLBACK SnapTimerProc(HWND button, UINT, UINT_PTR timerId, DWORD) {
   SetForegroundWindow(GetAncestor(button, GA_ROOTOWNER));
-  pump_wait(10);
+  rt::delay(10);
   g_key_sender(VK_LWIN, 0);
   g_key_sender('Z', 0);
   g_key_sender(VK_LWIN, KEYEVENTF_KEYUP);
   g_key_sender('Z', KEYEVENTF_KEYUP);
-  pump_wait(50);
+  rt::delay(50);
   g_key_sender(VK_MENU, 0);
   g_key_sender(VK_MENU, KEYEVENTF_KEYUP);
   KillTimer(button, timerId);
