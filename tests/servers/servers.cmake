@@ -1,0 +1,30 @@
+# The HTTP servers of the download tests, as the ctest fixture "http_servers":
+# started on free ports of 127.0.0.1 before the first test that needs them and
+# stopped, by pid, after the last (tests/servers/serve.py). Tests find them in
+# ${CMAKE_BINARY_DIR}/servers/servers.txt (tests/support/http_servers.h).
+set(HTTP_SERVERS_STATE ${CMAKE_BINARY_DIR}/servers)
+add_test(NAME http_servers_start
+         COMMAND /usr/bin/python3 ${CMAKE_CURRENT_LIST_DIR}/serve.py start ${HTTP_SERVERS_STATE})
+add_test(NAME http_servers_stop
+         COMMAND /usr/bin/python3 ${CMAKE_CURRENT_LIST_DIR}/serve.py stop ${HTTP_SERVERS_STATE})
+set_tests_properties(http_servers_start PROPERTIES FIXTURES_SETUP http_servers TIMEOUT 60)
+set_tests_properties(http_servers_stop PROPERTIES FIXTURES_CLEANUP http_servers TIMEOUT 60)
+
+# Every test that downloads: the step tests and the end-to-end tests.
+get_property(all_tests DIRECTORY ${CMAKE_CURRENT_SOURCE_DIR} PROPERTY TESTS)
+foreach(t ${all_tests})
+  if(t MATCHES "^(download_win_test|dotnet_win_test|e2e_.*)$")
+    set_tests_properties(${t} PROPERTIES FIXTURES_REQUIRED http_servers)
+  endif()
+endforeach()
+
+if(WIN32)
+  # Stands in for the .NET Framework offline installer: a program that leaves
+  # "<its own path>.ran" when started, so a test sees that it was launched.
+  add_executable(ndp_stub WIN32 ${CMAKE_CURRENT_LIST_DIR}/ndp_stub_win.cpp)
+  set_target_properties(ndp_stub PROPERTIES RUNTIME_OUTPUT_DIRECTORY ${HTTP_SERVERS_STATE}-bin)
+  if(TARGET dotnet_win_test)
+    add_dependencies(dotnet_win_test ndp_stub)
+    target_compile_definitions(dotnet_win_test PRIVATE NDP_STUB_PATH="$<TARGET_FILE:ndp_stub>")
+  endif()
+endif()

@@ -1,0 +1,187 @@
+// The downloader against real servers on 127.0.0.1: nginx for the ordinary
+// case, the fault server for everything that goes wrong.
+#include <windows.h>
+
+#include <gtest/gtest.h>
+
+#include <filesystem>
+#include <fstream>
+#include <iterator>
+#include <string>
+#include <vector>
+
+#include "installer/download.h"
+#include "installer/progress.h"
+#include "runtime/codepage.h"
+#include "tests/support/http_servers.h"
+#include "tests/support/paths.h"
+
+namespace {
+
+namespace fs = std::filesystem;
+using testsupport::pattern_bytes;
+
+struct Report {
+  std::int32_t total, received, elapsed_ms;
+};
+std::vector<Report> reports;
+
+void record(std::int32_t total, std::int32_t received, std::int32_t elapsed_ms) {
+  reports.push_back({total, received, elapsed_ms});
+}
+
+class DownloadTest : public testing::Test {
+ protected:
+  void SetUp() override {
+    auto s = testsupport::http_servers();
+    ASSERT_TRUE(s) << "servers not running";
+    servers = *s;
+    dir = testsupport::scratch_dir("download");
+    reports.clear();
+  }
+
+  std::int32_t fetch(const std::string& url, const std::string& name = "out.bin", std::int32_t start = 0,
+                     bool resume = false) {
+    return installer::download_file(rt::Text(url), rt::Text(path(name)), record, start, resume);
+  }
+  std::string path(const std::string& name) const { return dir + "\\" + name; }
+  bool exists(const std::string& name) const { return fs::exists(fs::path(path(name))); }
+  std::string contents(const std::string& name) const { return testsupport::read_file(path(name)); }
+
+  // Every report carries `total`, grows by at most one chunk, and has a
+  // non-zero elapsed time; the last one names the whole file.
+  void expect_reports_consistent(std::int32_t total, std::size_t file_size) {
+    ASSERT_FALSE(reports.empty());
+    std::int32_t before = 0;
+    for (const Report& r : reports) {
+      EXPECT_EQ(r.total, total);
+      EXPECT_GT(r.received, before);
+      EXPECT_LE(r.received - before, static_cast<std::int32_t>(installer::kDownloadChunk));
+      EXPECT_GT(r.elapsed_ms, 0);
+      before = r.received;
+    }
+    EXPECT_EQ(static_cast<std::size_t>(reports.back().received), file_size);
+  }
+
+  testsupport::HttpServers servers;
+  std::string dir;
+};
+
+TEST_F(DownloadTest, FetchesAFileFromNginxWithItsLengthInEveryReport) {
+  ASSERT_EQ(fetch(servers.nginx_url("/pattern-1m.bin")), 0);
+  std::string got = contents("out.bin");
+  EXPECT_TRUE(got == pattern_bytes(0, 1048576 + 7)) << "size " << got.size();
+  expect_reports_consistent(1048576 + 7, got.size());
+  EXPECT_GE(reports.size(), (1048576u + 7) / installer::kDownloadChunk + 1);
+  EXPECT_EQ(installer::progress_figures(reports.back().total, reports.back().received, 1).percent, 100);
+}
+
+TEST_F(DownloadTest, ChunkedBodyWithoutLengthCompletesWithTotalZero) {
+  ASSERT_EQ(fetch(servers.fault_url("/chunked?size=50000")), 0);
+  EXPECT_TRUE(contents("out.bin") == pattern_bytes(0, 50000));
+  expect_reports_consistent(0, 50000);
+  for (const Report& r : reports) EXPECT_EQ(installer::progress_figures(r.total, r.received, r.elapsed_ms).percent, 0);
+}
+
+TEST_F(DownloadTest, EmptyBodyMakesAnEmptyFileAndNoReport) {
+  testsupport::write_file(path("out.bin"), "older contents");
+  ASSERT_EQ(fetch(servers.fault_url("/empty")), 0);
+  EXPECT_TRUE(exists("out.bin"));
+  EXPECT_EQ(contents("out.bin"), "");
+  EXPECT_TRUE(reports.empty());
+}
+
+TEST_F(DownloadTest, ErrorStatusFailsWithoutCreatingOrTouchingTheFile) {
+  for (const char* url : {"/status/404?size=600", "/status/500?size=5000", "/status/404?size=5000"}) {
+    SCOPED_TRACE(url);
+    reports.clear();
+    EXPECT_EQ(fetch(servers.fault_url(url), "fresh.bin"), -1);
+    EXPECT_FALSE(exists("fresh.bin"));
+    EXPECT_TRUE(reports.empty());
+  }
+  // A file already at the path (a package from an earlier run) stays as it was.
+  testsupport::write_file(path("kept.bin"), "earlier package");
+  EXPECT_EQ(fetch(servers.nginx_url("/no-such-file.zip"), "kept.bin"), -1);
+  EXPECT_EQ(contents("kept.bin"), "earlier package");
+}
+
+TEST_F(DownloadTest, RefusedConnectionFailsWithoutAFile) {
+  EXPECT_EQ(fetch("http://127.0.0.1:" + std::to_string(servers.refused_port) + "/app.zip"), -1);
+  EXPECT_FALSE(exists("out.bin"));
+  EXPECT_TRUE(reports.empty());
+}
+
+TEST_F(DownloadTest, ConnectionCutAfterThreeChunksLeavesExactlyTheBytesReceived) {
+  for (const char* url : {"/cut?chunks=3&chunk=10240&mode=rst", "/cut?chunks=3&chunk=10240&mode=fin",
+                          "/cut-chunked?chunks=3&chunk=10240"}) {
+    SCOPED_TRACE(url);
+    reports.clear();
+    EXPECT_EQ(fetch(servers.fault_url(url)), -1);
+    std::string got = contents("out.bin");
+    EXPECT_TRUE(got == pattern_bytes(0, got.size()));
+    EXPECT_LE(got.size(), 30720u);
+    if (!reports.empty()) {
+      EXPECT_EQ(static_cast<std::size_t>(reports.back().received), got.size());
+    }
+  }
+}
+
+TEST_F(DownloadTest, SlowServerReportsTheTimeThatPassed) {
+  ASSERT_EQ(fetch(servers.fault_url("/trickle?chunks=3&chunk=10240&interval=1000")), 0);
+  EXPECT_TRUE(contents("out.bin") == pattern_bytes(0, 30720));
+  expect_reports_consistent(30720, 30720);
+  // Two pauses of a second lie between the first and the last chunk.
+  EXPECT_GE(reports.back().elapsed_ms, 1500);
+  EXPECT_LT(installer::progress_figures(30720, 30720, reports.back().elapsed_ms).speed_kbps, 30);
+}
+
+TEST_F(DownloadTest, BytesBeyondTheAnnouncedLengthAreNotStored) {
+  ASSERT_EQ(fetch(servers.fault_url("/oversize?size=20000&extra=5000")), 0);
+  EXPECT_TRUE(contents("out.bin") == pattern_bytes(0, 20000));
+}
+
+TEST_F(DownloadTest, GzipEncodedBodyIsStoredDecoded) {
+  ASSERT_EQ(fetch(servers.fault_url("/gzip?size=100000")), 0);
+  EXPECT_TRUE(contents("out.bin") == pattern_bytes(0, 100000));
+}
+
+TEST_F(DownloadTest, ChineseSavePathIsWrittenThroughTheWideCalls) {
+  ASSERT_EQ(fetch(servers.nginx_url("/small.bin"), "安装包.zip"), 0);
+  std::ifstream in(fs::path(rt::wide_path(path("安装包.zip"))), std::ios::binary);
+  std::string got((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+  EXPECT_EQ(got, pattern_bytes(0, 500));
+  EXPECT_EQ(fetch(servers.nginx_url("/small.bin"), "missing-folder\\out.bin"), -1);
+}
+
+TEST_F(DownloadTest, RequestCarriesTheFixedHeadersAndRangeOnlyWhenResuming) {
+  ASSERT_EQ(fetch(servers.fault_url("/echo"), "plain.txt", 5000, false), 0);
+  std::string plain = contents("plain.txt");
+  EXPECT_NE(plain.find("Accept-Language: zh-cn"), std::string::npos) << plain;
+  EXPECT_NE(plain.find("Mozilla/4.0(compatible; MSIE 6.0; Windows NT 5.0; MyIE2; .NET CLR 1.1.4322)"),
+            std::string::npos) << plain;
+  EXPECT_EQ(plain.find("Range"), std::string::npos) << plain;
+
+  ASSERT_EQ(fetch(servers.fault_url("/echo"), "ranged.txt", 5000, true), 0);
+  std::string ranged = contents("ranged.txt");
+  EXPECT_NE(ranged.find("bytes=5000-"), std::string::npos) << ranged;
+}
+
+TEST_F(DownloadTest, ResumeWritesTheRangeAfterTheBytesAlreadyThere) {
+  // 5000 good bytes and a torn tail that the resumed range replaces.
+  testsupport::write_file(path("part.bin"), pattern_bytes(0, 5000) + "torn tail");
+  ASSERT_EQ(fetch(servers.fault_url("/range?size=30000"), "part.bin", 5000, true), 0);
+  EXPECT_TRUE(contents("part.bin") == pattern_bytes(0, 30000));
+  expect_reports_consistent(25000, 25000);
+
+  // A partial file shorter than the range's start would leave a hole: refused.
+  testsupport::write_file(path("short.bin"), pattern_bytes(0, 100));
+  EXPECT_EQ(fetch(servers.fault_url("/range?size=30000"), "short.bin", 5000, true), -1);
+  EXPECT_EQ(contents("short.bin"), pattern_bytes(0, 100));
+
+  // A server that ignores the range sends the whole body, which replaces the file.
+  testsupport::write_file(path("whole.bin"), std::string(9000, 'x'));
+  ASSERT_EQ(fetch(servers.fault_url("/data?size=12000"), "whole.bin", 5000, true), 0);
+  EXPECT_TRUE(contents("whole.bin") == pattern_bytes(0, 12000));
+}
+
+}  // namespace

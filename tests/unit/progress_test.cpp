@@ -1,0 +1,60 @@
+// The figures a download report turns into, and the request's header block.
+#include <gtest/gtest.h>
+
+#include <string>
+
+#include "installer/download.h"
+#include "installer/progress.h"
+
+namespace {
+
+using installer::progress_figures;
+
+TEST(ProgressFiguresTest, PercentAndSpeedAreTruncatedTowardZero) {
+  installer::ProgressFigures f = progress_figures(30000, 10000, 1500);
+  EXPECT_EQ(f.percent, 33);             // 33.33
+  EXPECT_EQ(f.speed_kbps, 6);           // 10000 / 1.5 / 1024 = 6.51
+  EXPECT_EQ(f.received, 10000);
+  EXPECT_EQ(f.total, 30000);
+  EXPECT_EQ(progress_figures(1000, 999, 30).percent, 99);
+  EXPECT_EQ(progress_figures(1000, 1000, 30).percent, 100);
+}
+
+TEST(ProgressFiguresTest, UnknownTotalShowsNoPercentageButKeepsCounting) {
+  installer::ProgressFigures f = progress_figures(0, 123456, 2000);
+  EXPECT_EQ(f.percent, 0);
+  EXPECT_EQ(f.received, 123456);
+  EXPECT_EQ(f.speed_kbps, 60);
+}
+
+TEST(ProgressFiguresTest, OutOfRangeReportsStayWithinTheBar) {
+  EXPECT_EQ(progress_figures(1000, 5000, 30).percent, 100);  // more than announced
+  EXPECT_EQ(progress_figures(1000, -5, 30).percent, 0);      // past 2 GB the count wraps
+  EXPECT_EQ(progress_figures(-1, 100, 30).percent, 0);
+  // 2 GB in a millisecond still fits.
+  EXPECT_EQ(progress_figures(0, 2147483647, 1).speed_kbps, 2097151999);
+  EXPECT_EQ(progress_figures(0, 100, 0).speed_kbps, 0);
+}
+
+TEST(ProgressFiguresTest, InstallerHandlerStoresTheFiguresOfTheLastReport) {
+  installer::on_download_progress(20000, 5000, 1000);
+  installer::ProgressFigures f = installer::download_progress().snapshot();
+  EXPECT_EQ(f.percent, 25);
+  EXPECT_EQ(f.speed_kbps, 4);
+  EXPECT_EQ(f.received, 5000);
+  EXPECT_EQ(f.total, 20000);
+  installer::reset_download_progress();
+  f = installer::download_progress().snapshot();
+  EXPECT_EQ(f.percent + f.speed_kbps + f.received + f.total, 0);
+}
+
+TEST(DownloadHeadersTest, FixedBlockWithARangeLineOnlyWhenResuming) {
+  const std::string fixed =
+      "Accept: */*\r\nAccept-Language: zh-cn\r\nAccept-Encoding: gzip, deflate\r\n"
+      "User-Agent: Mozilla/4.0(compatible; MSIE 6.0; Windows NT 5.0; MyIE2; .NET CLR 1.1.4322)";
+  EXPECT_EQ(installer::download_request_headers(false, 5000).str(), fixed);
+  EXPECT_EQ(installer::download_request_headers(true, 5000).str(), fixed + "\r\nRange:bytes=5000-");
+  EXPECT_EQ(installer::download_request_headers(true, 0).str(), fixed + "\r\nRange:bytes=0-");
+}
+
+}  // namespace
