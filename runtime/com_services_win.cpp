@@ -12,6 +12,11 @@
 
 namespace rt {
 
+ComApartment::ComApartment() : hr_(CoInitialize(nullptr)) {}
+ComApartment::~ComApartment() {
+  if (SUCCEEDED(hr_)) CoUninitialize();
+}
+
 // ---- the object variable ------------------------------------------------
 
 ComObject::ComObject(const ComObject& other) : p_(other.p_) {
@@ -44,15 +49,6 @@ void ComObject::clear() {
 }
 
 namespace {
-
-template <typename T>
-struct Releaser {
-  void operator()(T* p) const {
-    if (p) p->Release();
-  }
-};
-template <typename T>
-using ComPtr = std::unique_ptr<T, Releaser<T>>;
 
 // A VARIANT that clears itself.
 struct Variant {

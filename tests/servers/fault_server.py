@@ -7,7 +7,8 @@ connections. It also holds a second socket that is bound but never listens:
 connections to that port are refused, and no other program can take the port
 while the server lives.
 
-Routes (every body byte i is pattern(i), the same formula as the tests use):
+Routes (every body byte i is pattern(i), the same formula as the tests use;
+a route's path may go on with further segments, e.g. /cut/setup.exe):
   /data?size=N                  200, Content-Length N
   /chunked?size=N               200, chunked, no Content-Length
   /empty                        200, Content-Length 0
@@ -105,7 +106,10 @@ class Handler(socketserver.BaseRequestHandler):
         def num(name, default):
             return int(query.get(name, default))
 
-        path = url.path
+        # The first segment picks the route; what follows is ignored (except
+        # the status code), so a URL can end in whatever file name a test needs.
+        segments = url.path.split("/")
+        path = "/" + (segments[1] if len(segments) > 1 else "")
         if path == "/data":
             self.reply(200, pattern(0, num("size", 0)))
         elif path == "/chunked":
@@ -118,8 +122,8 @@ class Handler(socketserver.BaseRequestHandler):
             self.request.sendall(b"0\r\n\r\n")
         elif path == "/empty":
             self.reply(200, b"")
-        elif path.startswith("/status/"):
-            code = int(path.split("/")[2])
+        elif path == "/status" and len(segments) > 2 and segments[2].isdigit():
+            code = int(segments[2])
             self.reply(code, error_page(code, num("size", 600)), "text/html")
         elif path == "/cut":
             chunks, chunk = num("chunks", 3), num("chunk", 10240)
