@@ -22,7 +22,9 @@ struct FileCloser {
 };
 using FileHandle = std::unique_ptr<void, FileCloser>;
 
-// A numeric header of the response; nullopt-like false when absent.
+FileHandle own_file(HANDLE h) { return FileHandle(h == INVALID_HANDLE_VALUE ? nullptr : h); }
+
+// A numeric header of the response; false when it is absent.
 bool query_number(HINTERNET request, DWORD info, DWORD& value) {
   DWORD size = sizeof value;
   DWORD index = 0;
@@ -48,9 +50,9 @@ bool range_starts_at(const std::wstring& content_range, std::int32_t start) {
 // The file that receives a 206 answer: the existing one, cut at the range's
 // start, which it must reach so that no hole is left before the new bytes.
 FileHandle open_for_range(const std::wstring& path, std::int32_t start) {
-  FileHandle file(CreateFileW(path.c_str(), GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_ALWAYS,
-                              FILE_ATTRIBUTE_NORMAL, nullptr));
-  if (file.get() == INVALID_HANDLE_VALUE) return FileHandle();
+  FileHandle file = own_file(CreateFileW(path.c_str(), GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
+                                        OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr));
+  if (!file) return file;
   LARGE_INTEGER size{};
   LARGE_INTEGER at{};
   at.QuadPart = start;
@@ -98,13 +100,10 @@ std::int32_t download_file(const rt::Text& url, const rt::Text& save_path, Downl
     if (!query_text(request.get(), HTTP_QUERY_CONTENT_RANGE, range) || !range_starts_at(range, start_offset)) return -1;
     file = open_for_range(path, start_offset);
   } else {
-    file.reset(CreateFileW(path.c_str(), GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, CREATE_ALWAYS,
-                           FILE_ATTRIBUTE_NORMAL, nullptr));
+    file = own_file(CreateFileW(path.c_str(), GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
+                                CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr));
   }
-  if (!file || file.get() == INVALID_HANDLE_VALUE) {
-    file.release();
-    return -1;
-  }
+  if (!file) return -1;
 
   DWORD length = 0;
   std::int32_t total = query_number(request.get(), HTTP_QUERY_CONTENT_LENGTH, length) ? static_cast<std::int32_t>(length) : 0;
