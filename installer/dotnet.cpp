@@ -1,6 +1,7 @@
 #include "installer/dotnet.h"
 
-#include <cstdlib>
+#include "runtime/number_services.h"
+
 
 namespace installer {
 
@@ -27,12 +28,6 @@ float dotnet_version_for(bool v4_full_key, std::int32_t release, bool v35_key) {
   return v35_key ? 3.5f : 0.0f;
 }
 
-float required_framework_version(const rt::Text& framework) {
-  // strtof reads as atof does; the number is always written with a dot.
-  const char* text = framework.c_str();
-  char* end = nullptr;
-  float value = std::strtof(text, &end);
-  return end == text ? 0.0f : value;
-}
+float required_framework_version(const rt::Text& framework) { return rt::to_float(rt::Value(framework)); }
 
 }  // namespace installer

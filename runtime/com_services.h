@@ -9,6 +9,7 @@
 #include <variant>
 #include <vector>
 
+#include "runtime/number_services.h"
 #include "runtime/value.h"
 
 struct IDispatch;
@@ -60,14 +61,9 @@ class ComObject {
   IDispatch* p_ = nullptr;
 };
 
-// An OLE date (days since 1899-12-30), kept apart from plain doubles.
-struct ComDate {
-  double days = 0;
-};
-
 // The runtime kinds that travel to and from automation members. Empty
 // (monostate) is what a failed call or a member without a result gives.
-using ComValue = std::variant<std::monostate, bool, ComDate, Text, std::uint8_t, std::int16_t, std::int32_t,
+using ComValue = std::variant<std::monostate, bool, Date, Text, std::uint8_t, std::int16_t, std::int32_t,
                               std::int64_t, float, double, ComObject>;
 
 // Releases what `object` held, then creates the class. With a type library

@@ -70,7 +70,7 @@ bool to_variant(const ComValue& value, VARIANT& v) {
       v.boolVal = b ? VARIANT_TRUE : VARIANT_FALSE;
       return true;
     }
-    bool operator()(ComDate d) const {
+    bool operator()(Date d) const {
       v.vt = VT_DATE;
       v.date = d.days;
       return true;
@@ -129,7 +129,7 @@ ComValue from_variant(VARIANT& v) {
     case VT_BOOL:
       return v.boolVal != VARIANT_FALSE;
     case VT_DATE:
-      return ComDate{v.date};
+      return Date{v.date};
     case VT_BSTR:
       return Text(cp936_from_wide(std::u16string_view(reinterpret_cast<const char16_t*>(v.bstrVal),
                                                       SysStringLen(v.bstrVal))));

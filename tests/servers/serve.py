@@ -19,6 +19,7 @@ with SIGTERM, then SIGKILL. The fault server ends itself and nginx after
 """
 
 import os
+import shutil
 import signal
 import socket
 import subprocess
@@ -68,7 +69,8 @@ def spawn(argv, log_path):
 
 
 def write_files(root):
-    os.makedirs(root, exist_ok=True)
+    shutil.rmtree(root, ignore_errors=True)  # nothing a previous run published
+    os.makedirs(root)
     files = {
         "pattern-1m.bin": pattern(0, 1048576 + 7),
         "pattern-100k.bin": pattern(0, 100000),

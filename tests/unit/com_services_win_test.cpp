@@ -56,7 +56,7 @@ TEST_F(ComServicesTest, FailedCreationLeavesTheVariableEmpty) {
 TEST_F(ComServicesTest, ValuesOfEveryKindTravelThereAndBack) {
   ComObject d;
   ASSERT_TRUE(rt::com_create(d, "Scripting.Dictionary"));
-  std::vector<ComValue> values = {true, rt::ComDate{45000.5}, rt::Text("中文 text"), std::uint8_t{200},
+  std::vector<ComValue> values = {true, rt::Date{45000.5}, rt::Text("中文 text"), std::uint8_t{200},
                                   std::int16_t{-300}, std::int32_t{-70000}, 2.5f, 1.0 / 3};
   for (std::size_t i = 0; i < values.size(); ++i) {
     bool ok = false;
@@ -70,7 +70,7 @@ TEST_F(ComServicesTest, ValuesOfEveryKindTravelThereAndBack) {
   }
   EXPECT_EQ(std::get<rt::Text>(rt::com_call_method(d, "Item", {std::int32_t(2)})), rt::Text("中文 text"));
   EXPECT_EQ(std::get<double>(rt::com_call_method(d, "Item", {std::int32_t(7)})), 1.0 / 3);
-  EXPECT_EQ(std::get<rt::ComDate>(rt::com_call_method(d, "Item", {std::int32_t(1)})).days, 45000.5);
+  EXPECT_EQ(std::get<rt::Date>(rt::com_call_method(d, "Item", {std::int32_t(1)})).days, 45000.5);
   // 64-bit integers go as their low 32 bits.
   rt::com_call_method(d, "Add", {rt::Text("wide"), std::int64_t{0x100000005}});
   EXPECT_EQ(std::get<std::int32_t>(rt::com_call_method(d, "Item", {rt::Text("wide")})), 5);

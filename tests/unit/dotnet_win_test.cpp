@@ -75,10 +75,12 @@ class DotnetTest : public testing::Test {
     std::string dir = servers->nginx_root + "\\" + folder;
     fs::create_directories(dir);
     std::string target = dir + "\\" + kInstallerName;
+    std::error_code ec;
+    fs::remove(target, ec);  // MinGW's copy_file does not overwrite
     if (contents)
       testsupport::write_file(target, *contents);
     else
-      fs::copy_file(testsupport::native_path(NDP_STUB_PATH), target, fs::copy_options::overwrite_existing);
+      fs::copy_file(testsupport::native_path(NDP_STUB_PATH), target);
     return servers->nginx_url("/" + folder + "/" + kInstallerName);
   }
 
