@@ -2,7 +2,6 @@
 
 #include "runtime/number_services.h"
 
-
 namespace installer {
 
 #ifndef DOTNET_OFFLINE_URL
