@@ -11,6 +11,7 @@
 #include "installer/dotnet.h"
 #include "installer/launch.h"
 #include "installer/progress.h"
+#include "tests/support/dotnet_url.h"
 #include "tests/support/http_servers.h"
 #include "tests/support/paths.h"
 
@@ -157,6 +158,23 @@ TEST_F(DotnetTest, FailedOrTooShortDownloadShowsTheMessageAndTheErrorPage) {
     EXPECT_EQ(view.calls, (std::vector<std::string>{"timer 1000", "bar 0", "message", "page 4"}));
   }
   EXPECT_FALSE(fs::exists(temp_file + ".ran"));
+}
+
+// End-to-end tests point a copy of setup.exe at the test servers this way; a
+// program carries the address once, as the prerequisite step reads it.
+TEST(DotnetUrlTest, ProgramCopyCanBePointedAtALoopbackAddress) {
+  wchar_t self[MAX_PATH];
+  ASSERT_GT(GetModuleFileNameW(nullptr, self, MAX_PATH), 0u);
+  std::string program = testsupport::read_file(fs::path(self).string());
+  ASSERT_FALSE(program.empty());
+  std::string url = "http://127.0.0.1:8080/dotnet/NDP48-x86-x64-AllOS-ENU.exe";
+  std::string patched = program;
+  ASSERT_TRUE(testsupport::point_dotnet_url_at(patched, url));
+  EXPECT_EQ(patched.size(), program.size());
+  EXPECT_NE(patched.find(url + '\0'), std::string::npos);
+  EXPECT_EQ(patched.find(testsupport::built_dotnet_url()), std::string::npos);
+  EXPECT_FALSE(testsupport::point_dotnet_url_at(patched, url));  // no longer there
+  EXPECT_FALSE(testsupport::point_dotnet_url_at(program, testsupport::built_dotnet_url() + "/longer"));
 }
 
 }  // namespace
