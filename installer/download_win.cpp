@@ -51,7 +51,7 @@ bool range_starts_at(const std::wstring& content_range, std::int32_t start) {
 // start, which it must reach so that no hole is left before the new bytes.
 FileHandle open_for_range(const std::wstring& path, std::int32_t start) {
   FileHandle file = own_file(CreateFileW(path.c_str(), GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
-                                        OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr));
+                                         OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr));
   if (!file) return file;
   LARGE_INTEGER size{};
   LARGE_INTEGER at{};
@@ -100,13 +100,14 @@ std::int32_t download_file(const rt::Text& url, const rt::Text& save_path, Downl
     if (!query_text(request.get(), HTTP_QUERY_CONTENT_RANGE, range) || !range_starts_at(range, start_offset)) return -1;
     file = open_for_range(path, start_offset);
   } else {
-    file = own_file(CreateFileW(path.c_str(), GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
-                                CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr));
+    file = own_file(CreateFileW(path.c_str(), GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, CREATE_ALWAYS,
+                                FILE_ATTRIBUTE_NORMAL, nullptr));
   }
   if (!file) return -1;
 
   DWORD length = 0;
-  std::int32_t total = query_number(request.get(), HTTP_QUERY_CONTENT_LENGTH, length) ? static_cast<std::int32_t>(length) : 0;
+  std::int32_t total =
+      query_number(request.get(), HTTP_QUERY_CONTENT_LENGTH, length) ? static_cast<std::int32_t>(length) : 0;
   // A decoded body is longer than the Content-Length that counted its encoded form.
   std::wstring encoding;
   bool encoded = query_text(request.get(), HTTP_QUERY_CONTENT_ENCODING, encoding) && !encoding.empty();

@@ -1,4 +1,5 @@
 #include <windows.h>
+// The shell headers build on windows.h.
 #include <objbase.h>
 #include <shlobj.h>
 #include <shobjidl.h>
@@ -28,7 +29,11 @@ bool create_desktop_shortcut(rt::Text& name, const rt::Text& target, const rt::T
                              const rt::Text& description, const rt::Text& hotkey) {
   // A full path given as the name still lands on the desktop.
   if (rt::wide_path(name.view()).find(L'\\') != std::wstring::npos) name = file_name_of(name, false);
-  rt::Text link = rt::text_concat({special_folder(kFolderDesktop).view(), name.view()});
+  // Without the desktop's path the name alone would put the shortcut into
+  // whatever the current folder is.
+  rt::Text desktop = special_folder(kFolderDesktop);
+  if (desktop.empty()) return false;
+  rt::Text link = rt::text_concat({desktop.view(), name.view()});
   if (!contains_ignoring_case(rt::wide_path(name.view()), L".lnk")) link += ".lnk";
   DeleteFileW(rt::wide_path(link.view()).c_str());
 
@@ -106,9 +111,9 @@ void make_shortcuts(const ShortcutRequest& request) {
     rt::Text name = request.software_name;
     create_desktop_shortcut(name, target);
   }
-  rt::Text start_menu_link =
-      rt::text_concat({special_folder(kFolderPrograms).view(), request.software_name.view(), ".lnk"});
-  create_shell_link(start_menu_link, target);
+  rt::Text programs = special_folder(kFolderPrograms);
+  if (!programs.empty())
+    create_shell_link(rt::text_concat({programs.view(), request.software_name.view(), ".lnk"}), target);
 }
 
 }  // namespace installer

@@ -67,7 +67,10 @@ class DotnetTest : public testing::Test {
     for (int i = 0; i < 100 && fs::exists(temp_file) && !fs::remove(temp_file, ec); ++i) Sleep(100);
     fs::remove(temp_file + ".ran", ec);
   }
-  void clear_framework() { RegDeleteTreeW(HKEY_LOCAL_MACHINE, kSetupRoot); RegDeleteKeyW(HKEY_LOCAL_MACHINE, kSetupRoot); }
+  void clear_framework() {
+    RegDeleteTreeW(HKEY_LOCAL_MACHINE, kSetupRoot);
+    RegDeleteKeyW(HKEY_LOCAL_MACHINE, kSetupRoot);
+  }
 
   // The stand-in installer published by nginx under a folder of this test.
   std::string publish(const std::string& folder, const std::string* contents = nullptr) {
@@ -130,8 +133,7 @@ TEST_F(DotnetTest, MissingFrameworkIsDownloadedIntoTempAndStartedWithoutWaiting)
   ASSERT_FALSE(url.empty());
   EXPECT_EQ(installer::ensure_dotnet("4.8", view, rt::Text(url)), PrerequisiteOutcome::kContinue);
   EXPECT_EQ(view.calls, (std::vector<std::string>{"timer 1000", "bar 0", "timer 0"}));
-  EXPECT_EQ(testsupport::read_file(temp_file),
-            testsupport::read_file(testsupport::native_path(NDP_STUB_PATH)));
+  EXPECT_EQ(testsupport::read_file(temp_file), testsupport::read_file(testsupport::native_path(NDP_STUB_PATH)));
   EXPECT_TRUE(stand_in_started());
   EXPECT_EQ(installer::download_progress().snapshot().percent, 100);
 }
@@ -142,7 +144,7 @@ TEST_F(DotnetTest, FailedOrTooShortDownloadShowsTheMessageAndTheErrorPage) {
   std::string small(600, 'x');
   std::string folder = "dotnet-small-" + std::to_string(GetCurrentProcessId());
   std::vector<std::string> urls = {
-      publish(folder, &small),                                                        // 600 bytes
+      publish(folder, &small),                                                          // 600 bytes
       servers->fault_url("/status/404/" + std::string(kInstallerName) + "?size=5000"),  // an error page
       "http://127.0.0.1:" + std::to_string(servers->refused_port) + "/" + kInstallerName,
       servers->fault_url("/cut/" + std::string(kInstallerName) + "?chunks=3&chunk=10240&mode=rst"),

@@ -1,6 +1,7 @@
 // Shortcuts made by the shell under Wine and read back through IShellLinkW:
 // target, working directory, icon, show command.
 #include <windows.h>
+// The shell headers build on windows.h.
 #include <shlobj.h>
 #include <shobjidl.h>
 
@@ -68,7 +69,8 @@ Link read_link(const std::string& path) {
   out.description = narrow(buffer);
   // Wine's loader does not hand the stored show command back through
   // GetShowCmd; read it where the file format keeps it (offset 0x3C).
-  HANDLE f = CreateFileW(rt::wide_path(path).c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0, nullptr);
+  HANDLE f =
+      CreateFileW(rt::wide_path(path).c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0, nullptr);
   if (f == INVALID_HANDLE_VALUE) return out;
   unsigned char header[0x40] = {};
   DWORD got = 0;

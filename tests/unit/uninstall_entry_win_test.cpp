@@ -31,7 +31,8 @@ struct Value {
 // Opens a key of the machine's native view (the 64-bit one on 64-bit Windows).
 HKEY open_native(const std::wstring& path) {
   HKEY key = nullptr;
-  if (RegOpenKeyExW(HKEY_LOCAL_MACHINE, path.c_str(), 0, KEY_READ | KEY_WOW64_64KEY, &key) != ERROR_SUCCESS) return nullptr;
+  if (RegOpenKeyExW(HKEY_LOCAL_MACHINE, path.c_str(), 0, KEY_READ | KEY_WOW64_64KEY, &key) != ERROR_SUCCESS)
+    return nullptr;
   return key;
 }
 
@@ -93,9 +94,9 @@ TEST_F(UninstallEntryTest, WritesTheNineValuesUnderTheViewsUninstallList) {
   ASSERT_TRUE(installer::register_uninstall({name, "1.0", "C:\\Apps\\Foo", "Foo Ltd", ""}));
   HKEY key = open_native(key_of(name));
   ASSERT_NE(key, nullptr);
-  EXPECT_EQ(value_names(key), (std::vector<std::wstring>{L"DisplayIcon", L"DisplayName", L"DisplayVersion",
-                                                         L"InstallLocation", L"NoModify", L"NoRepair", L"Publisher",
-                                                         L"UninstallString", L"URLInfoAbout"}));
+  EXPECT_EQ(value_names(key),
+            (std::vector<std::wstring>{L"DisplayIcon", L"DisplayName", L"DisplayVersion", L"InstallLocation",
+                                       L"NoModify", L"NoRepair", L"Publisher", L"UninstallString", L"URLInfoAbout"}));
   EXPECT_EQ(read_value(key, L"DisplayIcon").text, L"C:\\Apps\\Foo\\" + wide(name) + L".exe");
   EXPECT_EQ(read_value(key, L"UninstallString").text, L"C:\\Apps\\Foo\\uninst.exe");
   EXPECT_EQ(read_value(key, L"InstallLocation").type, static_cast<DWORD>(REG_SZ));
