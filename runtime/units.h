@@ -15,6 +15,22 @@
 // waiting for a thread that accesses its units.
 //
 // Texts are code page 936; every window text goes through the W functions.
+//
+// A window in a few lines (handlers are plain functions; the sample program
+// app/unitdemo_main.cpp lays out a whole installer window this way):
+//
+//   void on_install();
+//   const char* const kPages[] = {"首页安装", "选择文件夹"};
+//   const rt::UnitDesign kUnits[] = {
+//       {.name = "选择夹1", .kind = rt::UnitKind::TabBox, .rect = {0, 0, 600, 456},
+//        .back = {rt::rgb(248, 249, 252)}, .pages = kPages},
+//       {.name = "立即安装", .kind = rt::UnitKind::SuperBtn, .parent = "选择夹1", .page = 0,
+//        .rect = {195, 252, 210, 56}, .caption = "立即安装", .font = {19}, .text = {rt::rgb(255, 255, 255)},
+//        .image = {&ui::assets::button_normal, &ui::assets::button_hover}, .hand_cursor = true,
+//        .on_click = on_install},
+//   };
+//   const rt::WindowDesign kWindow = {.name = "InstallerWindow", .rect = {50, 50, 600, 470}, .units = kUnits};
+//   rt::load_window(kWindow);  rt::unit_set(kWindow, "选择夹1", rt::kPropPage, 1);
 #pragma once
 
 #include <windows.h>
@@ -117,7 +133,8 @@ struct UnitDesign {
   int maximum = 100;
   int period = 0;                 // Timer, milliseconds; 0 stopped
   const char* target = nullptr;   // HyperLinker address
-  std::span<const char* const> pages{};  // TabBox page captions (their count is the page count)
+  std::span<const char* const> pages{};  // TabBox page captions (kept; no tab strip is drawn:
+                                         // pages switch through kPropPage)
   Handler on_click = nullptr;     // left click (press and release on the unit), Space/Enter on buttons
   Handler on_mouse_down = nullptr;  // left button pressed
   Handler on_mouse_up = nullptr;    // left button released

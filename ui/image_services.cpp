@@ -29,15 +29,16 @@ void StartImageServices() {
   MultiByteToWideChar(CP_ACP, 0, text, -1, wide.data(), n);
   CLSIDFromString(wide.c_str(), reinterpret_cast<CLSID*>(g_frame_dimension.data()));
 
-  WNDCLASSEXA wc{};
+  // A Unicode class, so a dialog's Chinese caption survives any ANSI code page.
+  WNDCLASSEXW wc{};
   wc.cbSize = sizeof wc;
   wc.style = CS_HREDRAW | CS_VREDRAW;
   wc.lpfnWndProc = CometDialogProc;
-  wc.hInstance = GetModuleHandleA(nullptr);
-  wc.hCursor = LoadCursorA(nullptr, reinterpret_cast<LPCSTR>(IDC_ARROW));
+  wc.hInstance = GetModuleHandleW(nullptr);
+  wc.hCursor = LoadCursorW(nullptr, reinterpret_cast<LPCWSTR>(IDC_ARROW));
   wc.hbrBackground = reinterpret_cast<HBRUSH>(COLOR_BTNFACE + 1);
-  wc.lpszClassName = "CometLoadDialog";
-  RegisterClassExA(&wc);
+  wc.lpszClassName = L"CometLoadDialog";
+  RegisterClassExW(&wc);
 }
 
 LRESULT CALLBACK CometDialogProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
@@ -56,17 +57,17 @@ LRESULT CALLBACK CometDialogProc(HWND window, UINT message, WPARAM wParam, LPARA
       break;
     }
     case WM_LBUTTONDOWN: {
-      LRESULT r = DefWindowProcA(window, message, wParam, lParam);
+      LRESULT r = DefWindowProcW(window, message, wParam, lParam);
       if (reinterpret_cast<UINT_PTR>(prop(window, "CometHitMove")) == 1) {
         ReleaseCapture();
-        SendMessageA(window, WM_NCLBUTTONDOWN, HTCAPTION, 0);
+        SendMessageW(window, WM_NCLBUTTONDOWN, HTCAPTION, 0);
       }
       return r;
     }
     default:
       break;
   }
-  return DefWindowProcA(window, message, wParam, lParam);
+  return DefWindowProcW(window, message, wParam, lParam);
 }
 
 }  // namespace ui

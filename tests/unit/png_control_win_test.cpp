@@ -249,6 +249,35 @@ TEST_F(PngTest, print_client_for_a_window_that_is_no_png_control_copies_nothing)
   ReleaseDC(nullptr, screen);
 }
 
+TEST_F(PngTest, a_state_image_control_draws_the_image_of_its_state_on_custom_draw) {
+  HWND button = CreateWindowExW(0, L"Button", L"", WS_CHILD | WS_VISIBLE | BS_PUSHBUTTON, 50, 50, 40, 30, parent_,
+                                nullptr, nullptr, nullptr);
+  ui::PngControl control;
+  ASSERT_TRUE(control.Attach(button));
+  auto solid = [](Gdiplus::ARGB c) {
+    return ui::LoadImageFromBytes(make_png(40, 30, [c](int, int) { return c; }));
+  };
+  control.SetProperty("PngControl_Type", ui::kPngStateImage);
+  control.SetProperty("PngControl_BackType", ui::kBackStretch);
+  control.SetProperty("PngControl_NormalImage", static_cast<int>(reinterpret_cast<INT_PTR>(solid(kRed))));
+  control.SetProperty("PngControl_OverlImage", static_cast<int>(reinterpret_cast<INT_PTR>(solid(0xFF0000FF))));
+  ShowWindow(parent_, SW_SHOWNOACTIVATE);
+  UpdateWindow(parent_);
+  pump();
+  auto custom_draw_pixel = [&] {
+    NMHDR hdr{button, 0, static_cast<UINT>(NM_CUSTOMDRAW)};
+    SendMessageW(parent_, WM_NOTIFY, 0, reinterpret_cast<LPARAM>(&hdr));
+    HDC dc = GetWindowDC(button);
+    COLORREF c = GetPixel(dc, 20, 15);
+    ReleaseDC(button, dc);
+    return c;
+  };
+  control.SetProperty("Comet_DrawState", 1);
+  EXPECT_EQ(custom_draw_pixel(), RGB(0, 0, 255)) << "hover";
+  control.SetProperty("Comet_DrawState", 2);
+  EXPECT_EQ(custom_draw_pixel(), kScreenRed) << "no pressed image: the normal one";
+}
+
 TEST_F(PngTest, empty_or_undecodable_bytes_leave_no_image) {
   ui::PngControl control;
   control.Create(parent_, rt::Bytes(), 0, 0, 20, 20);
@@ -339,9 +368,9 @@ TEST(ImageServices, frame_dimension_has_the_time_guid_layout_and_the_dialog_clas
   const rt::Bytes& id = ui::FrameDimensionTime();
   rt::Bytes expected{0x6D, 0xBD, 0xED, 0x6A, 0xB5, 0x3F, 0x8A, 0x41, 0x83, 0xA6, 0x7F, 0x45, 0x22, 0x9D, 0xC8, 0x72};
   EXPECT_EQ(id, expected);
-  WNDCLASSEXA wc{};
+  WNDCLASSEXW wc{};
   wc.cbSize = sizeof wc;
-  ASSERT_TRUE(GetClassInfoExA(GetModuleHandleA(nullptr), "CometLoadDialog", &wc));
+  ASSERT_TRUE(GetClassInfoExW(GetModuleHandleW(nullptr), L"CometLoadDialog", &wc));
   EXPECT_EQ(wc.lpfnWndProc, ui::CometDialogProc);
   EXPECT_EQ(wc.style, static_cast<UINT>(CS_HREDRAW | CS_VREDRAW));
 }
