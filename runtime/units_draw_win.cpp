@@ -740,6 +740,11 @@ LRESULT CALLBACK unit_proc(HWND hwnd, UINT msg, WPARAM wp, LPARAM lp) {
       u->hover = false;
       InvalidateRect(hwnd, nullptr, FALSE);
       return 0;
+    case WM_SHOWWINDOW:
+      // A unit hidden under the pointer (its page switched away) shows
+      // again in its normal state.
+      if (!wp) u->hover = u->pressed = false;
+      break;
     case WM_LBUTTONDOWN:
       if (u->design->kind == UnitKind::SuperBtn) SetFocus(hwnd);
       u->pressed = true;
