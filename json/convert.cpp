@@ -77,7 +77,7 @@ double text_to_real(std::u16string_view s) {
     }
   }
   std::string long_text;
-  char small[128];
+  char small[128] = {};
   std::size_t n = i - begin;
   char* buf = small;
   if (n >= sizeof small) {

@@ -178,7 +178,8 @@ bool JsonDocument::parse_root(std::u16string_view json, bool fresh_root, bool de
       code = kParseNoMemory;
     }
   }
-  if (code == kParseOk && (!fresh_root || !until_nul(json).empty()))
+  // A fresh root without text is an empty document, not an error.
+  if (code == kParseOk && (!fresh_root || (!json.empty() && json[0] != 0)))
     code = parse_into(root_, json, decode, containers_only, &position);
   if (error_code) *error_code = code;
   if (error_position) *error_position = position;

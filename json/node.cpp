@@ -33,11 +33,48 @@ bool key_equals(const char16_t* key, std::u16string_view wanted) {
   return key[i] == 0;
 }
 
-JsonNode* node_alloc(Heap* heap, std::int32_t type) {
-  void* block = heap->alloc(sizeof(JsonNode));
+// The literals of null and the booleans are shared, never freed.
+char16_t kNullText[] = u"null";
+char16_t kTrueText[] = u"true";
+char16_t kFalseText[] = u"false";
+
+char16_t* inline_area(const JsonNode* n) {
+  return reinterpret_cast<char16_t*>(const_cast<JsonNode*>(n) + 1);
+}
+
+// True for a text that lives in the node's own block or is shared.
+bool borrowed(const JsonNode* n, const char16_t* p) {
+  auto at = reinterpret_cast<std::uintptr_t>(p);
+  auto begin = reinterpret_cast<std::uintptr_t>(inline_area(n));
+  if (at >= begin && at < begin + static_cast<std::uintptr_t>(n->inline_chars) * sizeof(char16_t)) return true;
+  return p == kNullText || p == kTrueText || p == kFalseText;
+}
+
+void drop_text(JsonNode* n, char16_t*& p) {
+  if (p && !borrowed(n, p)) n->heap->free(p);
+  p = nullptr;
+}
+
+// A NUL-terminated copy, inside the node's block while there is room.
+char16_t* node_text(JsonNode* n, std::u16string_view text) {
+  std::size_t need = text.size() + 1;
+  if (static_cast<std::size_t>(n->inline_chars - n->inline_used) >= need) {
+    char16_t* p = inline_area(n) + n->inline_used;
+    if (!text.empty()) std::memcpy(p, text.data(), text.size() * sizeof(char16_t));
+    p[text.size()] = 0;
+    n->inline_used += static_cast<std::int32_t>(need);
+    return p;
+  }
+  return text_copy(n->heap, text);
+}
+
+JsonNode* node_alloc(Heap* heap, std::int32_t type, std::size_t inline_chars = 0) {
+  if (inline_chars > 1u << 20) inline_chars = 0;  // long texts get blocks of their own
+  void* block = heap->alloc(sizeof(JsonNode) + inline_chars * sizeof(char16_t));
   if (!block) return nullptr;
   auto* node = new (block) JsonNode{};
   node->ref_count.store(1, std::memory_order_relaxed);
+  node->inline_chars = static_cast<std::int32_t>(inline_chars);
   node->heap = heap;
   node->type = type;
   return node;
@@ -45,31 +82,44 @@ JsonNode* node_alloc(Heap* heap, std::int32_t type) {
 
 void node_free(JsonNode* node) {
   Heap* heap = node->heap;
-  heap->free(node->key);
+  drop_text(node, node->key);
   node->~JsonNode();
   heap->free(node);
 }
 
 // ---- containers --------------------------------------------------------------
 
-void list_destroy(NodeList* list) {
+// A new list's items, and a new table's buckets and order list, share the
+// block of the list or table; they get blocks of their own when they grow.
+JsonNode** first_items(NodeList* list) { return reinterpret_cast<JsonNode**>(list + 1); }
+JsonNode** first_buckets(MemberTable* t) { return reinterpret_cast<JsonNode**>(t + 1); }
+NodeList* inline_order(MemberTable* t) { return reinterpret_cast<NodeList*>(first_buckets(t) + kNewBuckets); }
+
+void init_list(NodeList* list, Heap* heap, bool owns_heap) {
+  list->heap = heap;
+  list->owns_heap = owns_heap;
+  list->capacity = kNewListCapacity;
+  list->items = first_items(list);
+}
+
+void list_destroy(NodeList* list, bool block_is_inline = false) {
   if (!list) return;
   if (list->owns_heap) {
     Heap::destroy(list->heap);
     return;
   }
-  list->heap->free(list->items);
-  list->heap->free(list);
+  if (list->items != first_items(list)) list->heap->free(list->items);
+  if (!block_is_inline) list->heap->free(list);
 }
 
 void table_destroy(MemberTable* table) {
   if (!table) return;
-  list_destroy(table->order);
+  list_destroy(table->order, table->order == inline_order(table));
   if (table->owns_heap) {
     Heap::destroy(table->heap);
     return;
   }
-  table->heap->free(table->buckets);
+  if (table->buckets != first_buckets(table)) table->heap->free(table->buckets);
   table->heap->free(table);
 }
 
@@ -88,7 +138,7 @@ bool table_grow(MemberTable* t) {
       n = next;
     }
   }
-  t->heap->free(t->buckets);
+  if (t->buckets != first_buckets(t)) t->heap->free(t->buckets);
   t->buckets = buckets;
   t->bucket_count = count;
   t->threshold = threshold_of(count, t->load_factor);
@@ -126,8 +176,7 @@ void list_move(NodeList* list, std::int32_t from, std::int32_t to) {
 void drop_child(JsonNode* child, JsonNode*& dead) {
   child->parent = nullptr;
   child->next = nullptr;
-  child->heap->free(child->key);
-  child->key = nullptr;
+  drop_text(child, child->key);
   child->key_hash = 0;
   if (child->ref_count.fetch_sub(1, std::memory_order_acq_rel) == 1) {
     child->next = dead;
@@ -159,15 +208,13 @@ void empty_node(JsonNode* n, bool keep, JsonNode*& dead) {
       }
       break;
     case kString:
-      n->heap->free(n->payload.string);
-      n->payload.string = nullptr;
+      drop_text(n, n->payload.string);
       break;
     default:
       n->payload.integer = 0;
       break;
   }
-  n->heap->free(n->literal);
-  n->literal = nullptr;
+  drop_text(n, n->literal);
   if (!keep) {
     n->type = kNull;
     n->payload.integer = 0;
@@ -277,76 +324,84 @@ std::int32_t key_hash(std::u16string_view key) {
 
 // ---- constructors --------------------------------------------------------------
 
-JsonNode* new_object(const JsonNode* context) {
-  JsonNode* n = node_alloc(heap_of(context), kObject);
+JsonNode* new_object(const JsonNode* context, std::size_t key_room) {
+  JsonNode* n = node_alloc(heap_of(context), kObject, key_room + 1);
   if (!n) return nullptr;
   n->payload.object = table_create(n->heap, kNewBuckets, kNewLoadFactor);
   return fresh(n, n->payload.object != nullptr);
 }
 
-JsonNode* new_array(const JsonNode* context) {
-  JsonNode* n = node_alloc(heap_of(context), kArray);
+JsonNode* new_array(const JsonNode* context, std::size_t key_room) {
+  JsonNode* n = node_alloc(heap_of(context), kArray, key_room + 1);
   if (!n) return nullptr;
   n->payload.array = list_create(n->heap);
   return fresh(n, n->payload.array != nullptr);
 }
 
-JsonNode* new_null(const JsonNode* context) {
-  JsonNode* n = node_alloc(heap_of(context), kNull);
-  if (!n) return nullptr;
-  n->literal = text_copy(n->heap, u"null");
-  return fresh(n, n->literal != nullptr);
+JsonNode* new_null(const JsonNode* context, std::size_t key_room) {
+  JsonNode* n = node_alloc(heap_of(context), kNull, key_room + 1);
+  if (n) n->literal = kNullText;
+  return n;
 }
 
-JsonNode* new_boolean(const JsonNode* context, bool b) {
-  JsonNode* n = node_alloc(heap_of(context), kBoolean);
+JsonNode* new_boolean(const JsonNode* context, bool b, std::size_t key_room) {
+  JsonNode* n = node_alloc(heap_of(context), kBoolean, key_room + 1);
   if (!n) return nullptr;
   n->payload.integer = b ? 1 : 0;
-  n->literal = text_copy(n->heap, b ? u"true" : u"false");
-  return fresh(n, n->literal != nullptr);
+  n->literal = b ? kTrueText : kFalseText;
+  return n;
 }
 
-JsonNode* new_real(const JsonNode* context, double x, std::u16string_view text) {
-  JsonNode* n = node_alloc(heap_of(context), kReal);
+namespace {
+// A number node whose literal is `text`, or the text of its value.
+JsonNode* new_number(const JsonNode* context, std::int32_t type, std::int64_t bits, std::u16string_view text,
+                     std::size_t key_room) {
+  char16_t buf[kNumberTextSize];
+  if (text.empty()) {
+    double x;
+    std::memcpy(&x, &bits, sizeof x);
+    int len = type == kReal ? real_text(x, buf) : integer_text(bits, buf);
+    text = std::u16string_view(buf, static_cast<std::size_t>(len));
+  }
+  JsonNode* n = node_alloc(heap_of(context), type, text.size() + 1 + key_room + 1);
   if (!n) return nullptr;
-  n->payload.real = x;
-  n->literal = number_literal(n->heap, text, x, true, 0);
-  return fresh(n, n->literal != nullptr);
+  n->payload.integer = bits;
+  n->literal = node_text(n, text);
+  return n;
+}
+}  // namespace
+
+JsonNode* new_real(const JsonNode* context, double x, std::u16string_view text, std::size_t key_room) {
+  return new_number(context, kReal, real_bits(x), text, key_room);
 }
 
-JsonNode* new_integer(const JsonNode* context, std::int64_t v, std::u16string_view text) {
-  JsonNode* n = node_alloc(heap_of(context), kInteger);
-  if (!n) return nullptr;
-  n->payload.integer = v;
-  n->literal = number_literal(n->heap, text, 0, false, v);
-  return fresh(n, n->literal != nullptr);
+JsonNode* new_integer(const JsonNode* context, std::int64_t v, std::u16string_view text, std::size_t key_room) {
+  return new_number(context, kInteger, v, text, key_room);
 }
 
-JsonNode* new_string(const JsonNode* context, std::u16string_view text) {
-  JsonNode* n = node_alloc(heap_of(context), kString);
+JsonNode* new_string(const JsonNode* context, std::u16string_view text, std::size_t key_room) {
+  JsonNode* n = node_alloc(heap_of(context), kString, text.size() + 1 + key_room + 1);
   if (!n) return nullptr;
-  n->payload.string = text_copy(n->heap, text);
-  return fresh(n, n->payload.string != nullptr);
+  n->payload.string = node_text(n, text);
+  return n;
 }
 
 JsonNode* new_date(const JsonNode* context, double date) {
-  JsonNode* n = node_alloc(heap_of(context), kDate);
-  if (!n) return nullptr;
-  n->payload.integer = seconds_from_epoch(date);
-  n->literal = number_literal(n->heap, {}, 0, false, n->payload.integer);
-  return fresh(n, n->literal != nullptr);
+  JsonNode* n = new_number(context, kInteger, seconds_from_epoch(date), {}, 0);
+  if (n) n->type = kDate;
+  return n;
 }
 
 // ---- setters ---------------------------------------------------------------------
 
 bool set_null(JsonNode* node) {
   if (!node) return false;
-  return set_number(node, kNull, 0, text_copy(node->heap, u"null"));
+  return set_number(node, kNull, 0, kNullText);
 }
 
 bool set_boolean(JsonNode* node, bool b) {
   if (!node) return false;
-  return set_number(node, kBoolean, b ? 1 : 0, text_copy(node->heap, b ? u"true" : u"false"));
+  return set_number(node, kBoolean, b ? 1 : 0, b ? kTrueText : kFalseText);
 }
 
 bool set_real(JsonNode* node, double x, std::u16string_view text) {
@@ -478,13 +533,23 @@ MemberTable* table_create(Heap* heap, std::int32_t bucket_count, float load_fact
   if (bucket_count <= 0 || !(load_factor > 1e-7f)) return nullptr;
   bool owns = heap == nullptr;
   if (owns && !(heap = Heap::create())) return nullptr;
-  auto* t = static_cast<MemberTable*>(heap->alloc(sizeof(MemberTable)));
+  // One block: the table, its first buckets and its order list with items.
+  std::size_t inline_buckets = bucket_count == kNewBuckets ? kNewBuckets : 0;
+  std::size_t bytes = sizeof(MemberTable) + sizeof(JsonNode*) * inline_buckets;
+  if (inline_buckets) bytes += sizeof(NodeList) + sizeof(JsonNode*) * kNewListCapacity;
+  auto* t = static_cast<MemberTable*>(heap->alloc(bytes));
   if (t) {
     t->heap = heap;
     t->owns_heap = owns;
     t->bucket_count = bucket_count;
     t->load_factor = load_factor;
     t->threshold = threshold_of(bucket_count, load_factor);
+    if (inline_buckets) {
+      t->buckets = first_buckets(t);
+      t->order = inline_order(t);
+      init_list(t->order, heap, false);
+      return t;
+    }
     t->buckets = static_cast<JsonNode**>(heap->alloc(sizeof(JsonNode*) * static_cast<std::size_t>(bucket_count)));
     t->order = list_create(heap);
     if (t->buckets && t->order) return t;
@@ -499,14 +564,10 @@ MemberTable* table_create(Heap* heap, std::int32_t bucket_count, float load_fact
 NodeList* list_create(Heap* heap) {
   bool owns = heap == nullptr;
   if (owns && !(heap = Heap::create())) return nullptr;
-  auto* list = static_cast<NodeList*>(heap->alloc(sizeof(NodeList)));
+  auto* list = static_cast<NodeList*>(heap->alloc(sizeof(NodeList) + sizeof(JsonNode*) * kNewListCapacity));
   if (list) {
-    list->heap = heap;
-    list->owns_heap = owns;
-    list->capacity = kNewListCapacity;
-    list->items = static_cast<JsonNode**>(heap->alloc(sizeof(JsonNode*) * kNewListCapacity));
-    if (list->items) return list;
-    heap->free(list);
+    init_list(list, heap, owns);
+    return list;
   }
   if (owns) Heap::destroy(heap);
   return nullptr;
@@ -527,15 +588,17 @@ bool member_insert(JsonNode* object, std::int32_t position, std::u16string_view 
   JsonNode** link = member_link(t, h, key);
   if (JsonNode* old = *link) {
     // The new value takes the old member's place: chain, key and position.
+    char16_t* k = old->key;
+    if (borrowed(old, k) && !(k = node_text(node, old->key_view()))) return false;
+    old->key = nullptr;
     std::int32_t at = list_index(t->order, old);
-    node->heap->free(node->key);
-    node->key = old->key;
+    drop_text(node, node->key);
+    node->key = k;
     node->key_hash = old->key_hash;
     node->next = old->next;
     node->parent = object;
     *link = node;
     t->order->items[at] = node;
-    old->key = nullptr;
     old->next = nullptr;
     old->parent = nullptr;
     old->release();
@@ -543,16 +606,14 @@ bool member_insert(JsonNode* object, std::int32_t position, std::u16string_view 
   }
   if (position > t->count || position < -1) return false;
   if (t->count >= t->threshold && !table_grow(t)) return false;
-  char16_t* k = text_copy(node->heap, key);
-  if (!k) return false;
   std::int32_t at = list_append(t->order, node);
-  if (at < 0) {
-    node->heap->free(k);
+  if (at < 0) return false;
+  drop_text(node, node->key);
+  if (!(node->key = node_text(node, key))) {
+    t->order->items[--t->order->count] = nullptr;
     return false;
   }
   if (position >= 0) list_move(t->order, at, position);
-  node->heap->free(node->key);
-  node->key = k;
   node->key_hash = h;
   node->parent = object;
   JsonNode*& head = t->buckets[bucket_of(h, t->bucket_count)];
@@ -571,8 +632,14 @@ bool list_reserve_one(NodeList* list) {
   if (list->count < list->capacity) return true;
   if (list->capacity > (INT32_MAX - 1) / 2) return false;
   std::int32_t capacity = list->capacity * 2 + 1;
-  void* items = list->heap->resize(list->items, sizeof(JsonNode*) * static_cast<std::size_t>(list->capacity),
-                                   sizeof(JsonNode*) * static_cast<std::size_t>(capacity));
+  std::size_t old_bytes = sizeof(JsonNode*) * static_cast<std::size_t>(list->capacity);
+  std::size_t new_bytes = sizeof(JsonNode*) * static_cast<std::size_t>(capacity);
+  void* items;
+  if (list->items == first_items(list)) {
+    if ((items = list->heap->alloc(new_bytes))) std::memcpy(items, list->items, old_bytes);
+  } else {
+    items = list->heap->resize(list->items, old_bytes, new_bytes);
+  }
   if (!items) return false;
   list->items = static_cast<JsonNode**>(items);
   list->capacity = capacity;
@@ -632,8 +699,7 @@ void detach(JsonNode* node) {
       --t->count;
       list_remove(t->order, node);
     }
-    node->heap->free(node->key);
-    node->key = nullptr;
+    drop_text(node, node->key);
     node->key_hash = 0;
   }
   node->next = nullptr;

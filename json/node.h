@@ -51,8 +51,12 @@ struct MemberTable {
 
 struct JsonNode {
   std::atomic<std::int32_t> ref_count;
+  // Room for texts inside the node's own block (after the node), so that a
+  // parsed member needs one block for its key, value and literal.
+  std::int32_t inline_chars;
   Heap* heap;
   std::int32_t key_hash;
+  std::int32_t inline_used;
   char16_t* key;  // set while the node is a member of an object
   union {
     double real;
@@ -94,14 +98,17 @@ char16_t* text_copy(Heap* heap, std::u16string_view text);
 std::int32_t key_hash(std::u16string_view key);
 
 // ---- constructors (count 1, on the context node's heap or the process heap)
-JsonNode* new_object(const JsonNode* context = nullptr);
-JsonNode* new_array(const JsonNode* context = nullptr);
-JsonNode* new_null(const JsonNode* context = nullptr);
-JsonNode* new_boolean(const JsonNode* context, bool b);
+// `key_room` keeps room inside the node for a member key of that many
+// characters (the parser knows the key when it makes the value).
+JsonNode* new_object(const JsonNode* context = nullptr, std::size_t key_room = 0);
+JsonNode* new_array(const JsonNode* context = nullptr, std::size_t key_room = 0);
+JsonNode* new_null(const JsonNode* context = nullptr, std::size_t key_room = 0);
+JsonNode* new_boolean(const JsonNode* context, bool b, std::size_t key_room = 0);
 // An empty `text` gives the runtime's text of the value as literal.
-JsonNode* new_real(const JsonNode* context, double x, std::u16string_view text = {});
-JsonNode* new_integer(const JsonNode* context, std::int64_t n, std::u16string_view text = {});
-JsonNode* new_string(const JsonNode* context, std::u16string_view text);
+JsonNode* new_real(const JsonNode* context, double x, std::u16string_view text = {}, std::size_t key_room = 0);
+JsonNode* new_integer(const JsonNode* context, std::int64_t n, std::u16string_view text = {},
+                      std::size_t key_room = 0);
+JsonNode* new_string(const JsonNode* context, std::u16string_view text, std::size_t key_room = 0);
 JsonNode* new_date(const JsonNode* context, double date);
 
 // ---- setters: the node keeps its identity, parent and key ---------------------

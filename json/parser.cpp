@@ -100,15 +100,18 @@ class Parser {
     return n < len_ - p_ ? n : len_ - p_;
   }
 
-  // Copies n characters from `from` into the scratch buffer.
-  char16_t* take(std::int32_t from, std::int32_t n) {
-    std::memcpy(scratch_, s_ + from, static_cast<std::size_t>(n) * 2);
-    scratch_[n] = 0;
-    return scratch_;
+  // Copies n characters from `from` into the scratch buffer at `at`. A
+  // member's key goes behind its value's token: the two never overlap in the
+  // text, so both fit.
+  char16_t* take(std::int32_t from, std::int32_t n, std::int32_t at = 0) {
+    char16_t* to = scratch_ + at;
+    std::memcpy(to, s_ + from, static_cast<std::size_t>(n) * 2);
+    to[n] = 0;
+    return to;
   }
 
-  std::u16string_view key(std::int32_t from, std::int32_t n) {
-    char16_t* k = take(from, n);
+  std::u16string_view key(std::int32_t from, std::int32_t n, std::int32_t at = 0) {
+    char16_t* k = take(from, n, at);
     return {k, static_cast<std::size_t>(unescape(k, n, decode_))};
   }
 
@@ -121,18 +124,13 @@ class Parser {
     }
     Entry top = stack_.top();
     if (top.state != kExpectValue) return kParseObject;
-    JsonNode* node = kind == kObject ? new_object(root_) : new_array(root_);
+    bool in_array = top.node->type == kArray;
+    if (!in_array && (pending_start_ == -1 || pending_length_ == 0)) return kParseObject;
+    std::size_t key_room = in_array ? 0 : static_cast<std::size_t>(pending_length_);
+    JsonNode* node = kind == kObject ? new_object(root_, key_room) : new_array(root_, key_room);
     if (!node) return kParseNoMemory;
-    bool attached;
-    if (top.node->type == kArray) {
-      attached = element_append(top.node, node);
-    } else {
-      if (pending_start_ == -1 || pending_length_ == 0) {
-        node->release();
-        return kParseObject;
-      }
-      attached = member_put(top.node, key(pending_start_, pending_length_), node);
-    }
+    bool attached = in_array ? element_append(top.node, node)
+                             : member_put(top.node, key(pending_start_, pending_length_), node);
     if (!attached) {
       node->release();
       return kParseNoMemory;
@@ -349,19 +347,18 @@ class Parser {
       return kParseNoMemory;
     }
 
-    JsonNode* node = type == kString    ? new_string(root_, text)
-                     : type == kNull    ? new_null(root_)
-                     : type == kBoolean ? new_boolean(root_, integer != 0)
-                     : type == kReal    ? new_real(root_, real, text)
-                                        : new_integer(root_, integer, text);
+    bool in_array = container->type == kArray;
+    std::u16string_view member_key = in_array ? std::u16string_view() : key(ks, kl, n + 1);
+    std::size_t room = member_key.size();
+    JsonNode* node = type == kString    ? new_string(root_, text, room)
+                     : type == kNull    ? new_null(root_, room)
+                     : type == kBoolean ? new_boolean(root_, integer != 0, room)
+                     : type == kReal    ? new_real(root_, real, text, room)
+                                        : new_integer(root_, integer, text, room);
     bool attached = false;
     if (node) {
-      if (container->type == kArray) {
-        attached = element_append(container, node);
-      } else {
-        attached = member_put(container, key(ks, kl), node);
-        if (attached) pending_start_ = -1, pending_length_ = 0;
-      }
+      attached = in_array ? element_append(container, node) : member_put(container, member_key, node);
+      if (attached && !in_array) pending_start_ = -1, pending_length_ = 0;
     }
     if (attached) return kParseOk;
     if (node) node->release();

@@ -19,7 +19,14 @@ class JsonWriter {
   JsonWriter& operator=(const JsonWriter&) = delete;
   ~JsonWriter();
 
-  void put(char16_t c) { put(&c, 1); }
+  void put(char16_t c) {
+    if (!failed_ && (length_ + 1) * 2 + 2 <= capacity_) {
+      buffer_[length_++] = c;
+      buffer_[length_] = 0;
+    } else {
+      put(&c, 1);
+    }
+  }
   void put(const char16_t* text, std::size_t n);
   void put(std::u16string_view text) { put(text.data(), text.size()); }
   // Room for n characters at the end, or null; commit(k) then adds the k

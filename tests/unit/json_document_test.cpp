@@ -5,6 +5,8 @@
 
 #include <gtest/gtest.h>
 
+#include <cmath>
+#include <cstdint>
 #include <string>
 
 #include "json/convert.h"
@@ -145,6 +147,47 @@ TEST(JsonDocumentTest, ReadsValuesByTheTypeTable) {
   EXPECT_FLOAT_EQ(doc.get_real32("neg"), -2.7f);
   EXPECT_FLOAT_EQ(doc.get_real32_wide(u"small"), 0.001f);
   EXPECT_EQ(doc.get_integer("missing"), 0);
+}
+
+TEST(JsonDocumentTest, ReadsNumbersFromStringsAsTheRuntimeDoes) {
+  JsonDocument doc;
+  ASSERT_TRUE(doc.load());
+  struct RealCase {
+    std::u16string text;
+    double value;
+  } reals[] = {{u"1.", 1},
+               {u".5", 0.5},
+               {u"1e", 1},
+               {u"1.e2", 100},
+               {u" +2.5e+1x", 25},
+               {u"-.5e-1", -0.05},
+               {u"abc", 0},
+               {u"", 0},
+               {u"\uFF0D\uFF11", -1},
+               {u"1" + std::u16string(300, u'0'), 1e300},
+               {u"1e400", HUGE_VAL}};
+  for (const RealCase& c : reals) {
+    doc.set_string_wide(u"s", c.text);
+    EXPECT_DOUBLE_EQ(doc.get_real("s"), c.value) << doc.get_text("s").c_str();
+  }
+  struct IntCase {
+    std::u16string_view text;
+    std::int64_t value64;
+    std::int32_t value32;
+  } ints[] = {{u" +5", 5, 5},
+              {u"-12x", -12, -12},
+              {u"4294967297", 4294967297LL, 1},
+              {u"99999999999999999999", INT64_MAX, 1661992959},
+              {u"-99999999999999999999", INT64_MIN, -1661992959},
+              {u"x1", 0, 0}};
+  for (const IntCase& c : ints) {
+    doc.set_string_wide(u"s", c.text);
+    EXPECT_EQ(doc.get_integer("s"), c.value64) << doc.get_text("s").c_str();
+    EXPECT_EQ(doc.get_integer32("s"), c.value32) << doc.get_text("s").c_str();
+  }
+  ASSERT_TRUE(doc.set_real("r", 3e9));
+  EXPECT_EQ(doc.get_integer32("r"), INT32_MIN);
+  EXPECT_EQ(doc.get_integer("r"), 3000000000LL);
 }
 
 TEST(JsonDocumentTest, ReadsAndWritesDates) {

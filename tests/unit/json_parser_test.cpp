@@ -53,6 +53,27 @@ TEST(JsonParserTest, KeepsNumberTokensAsTheirLiterals) {
   EXPECT_DOUBLE_EQ(doc.get_real("m"), 1.0);
 }
 
+TEST(JsonParserTest, ChecksNumbersCharacterByCharacter) {
+  JsonDocument doc;
+  ASSERT_TRUE(doc.parse_wide(u"[-,.,+-1,1e+5,-0]"));
+  EXPECT_EQ(doc.type_of("[0]"), json::kInteger);  // no digit is needed
+  EXPECT_EQ(doc.get_integer("[0]"), 0);
+  EXPECT_EQ(doc.type_of("[1]"), json::kReal);
+  EXPECT_EQ(doc.type_of("[2]"), json::kReal);  // a sign after the first character
+  EXPECT_DOUBLE_EQ(doc.get_real("[3]"), 1e5);
+  EXPECT_EQ(doc.type_of("[4]"), json::kInteger);
+  for (std::u16string_view bad : {u"[1.2.3]", u"[1e2e3]", u"[1+2-3]", u"[e1]", u"[0x10]", u"[Infinity]"}) {
+    Outcome o = parse(bad);
+    EXPECT_EQ(o.code, json::kParseValue);
+    EXPECT_EQ(o.position, 1);
+  }
+  // A bare document keeps its blanks: the first character is then a blank,
+  // so the sign counts as a later one and makes a real.
+  ASSERT_TRUE(doc.parse_wide(u" -5"));
+  EXPECT_EQ(doc.type_of(""), json::kReal);
+  EXPECT_DOUBLE_EQ(doc.get_real(""), -5.0);
+}
+
 TEST(JsonParserTest, ReadsBareScalarDocuments) {
   JsonDocument doc;
   ASSERT_TRUE(doc.parse_wide(u"1.5e3"));
