@@ -107,6 +107,21 @@ TEST(JsonTreeTest, ListsGrowByTwiceAndOne) {
   EXPECT_EQ(stray->parent, nullptr);
 }
 
+TEST(JsonTreeTest, AnArrayMadeFromAnotherNodeOwnsAPrivateHeap) {
+  JsonDocument doc;
+  ASSERT_TRUE(doc.load("{\"parsed\":[1]}"));
+  ASSERT_TRUE(doc.set_array("made"));
+  NodeList* made = doc.node_at("made").get_root()->payload.array;
+  NodeList* parsed = doc.node_at("parsed").get_root()->payload.array;
+  EXPECT_TRUE(made->owns_heap);
+  EXPECT_TRUE(made->heap->is_private());
+  EXPECT_FALSE(parsed->owns_heap);
+  for (int i = 0; i < 100; ++i) ASSERT_TRUE(doc.set_integer("made[]", i));
+  EXPECT_EQ(made->capacity, 143);  // 8, 17, 35, 71, 143
+  EXPECT_EQ(doc.get_integer("made[99]"), 99);
+  doc.set_null("made");  // the whole heap goes at once (checked by the leak checker)
+}
+
 TEST(JsonTreeTest, ClearMakesNullWhileResetKeepsTheKind) {
   JsonDocument doc;
   ASSERT_TRUE(doc.load("{\"o\":{\"a\":1},\"l\":[1,2],\"s\":\"x\",\"n\":1.5}"));
