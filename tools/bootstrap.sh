@@ -8,7 +8,7 @@ PACKAGES=(
   g++-mingw-w64-i686 libz-mingw-w64-dev
   wine wine32:i386 wine64 xvfb xauth xdotool imagemagick fonts-wqy-microhei
   libminizip-dev libpng-dev zlib1g-dev
-  zip unzip p7zip-full libarchive-tools nginx curl python3 python3-pil
+  zip unzip minizip p7zip-full libarchive-tools nginx curl python3 python3-pil
   rapidjson-dev nlohmann-json3-dev
 )
 
