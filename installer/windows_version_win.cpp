@@ -11,11 +11,13 @@ int windows_version_code() {
   // The numbers the system recorded for this process in its environment
   // block, so they follow the compatibility the manifest declares.
 #if defined(__i386__)
-  const auto* peb = reinterpret_cast<const unsigned char*>(__readfsdword(0x30));
+  const unsigned char* peb;
+  __asm__("movl %%fs:0x30, %0" : "=r"(peb));
   unsigned major = *reinterpret_cast<const ULONG*>(peb + 0xA4);
   unsigned minor = *reinterpret_cast<const ULONG*>(peb + 0xA8);
 #else
-  const auto* peb = reinterpret_cast<const unsigned char*>(__readgsqword(0x60));
+  const unsigned char* peb;
+  __asm__("movq %%gs:0x60, %0" : "=r"(peb));
   unsigned major = *reinterpret_cast<const ULONG*>(peb + 0x118);
   unsigned minor = *reinterpret_cast<const ULONG*>(peb + 0x11C);
 #endif

@@ -48,7 +48,8 @@ TEST(RecordCipherWinTest, AgreesWithCryptoApiOnRandomTextsAndPhrases) {
 
 TEST(WindowsVersionWinTest, FollowsTheVersionTheSystemReports) {
   // The test programs carry no manifest, so Windows 8.1 and later report 6.2.
-  OSVERSIONINFOW info = {sizeof info};
+  OSVERSIONINFOW info{};
+  info.dwOSVersionInfoSize = sizeof info;
 #pragma GCC diagnostic ignored "-Wdeprecated-declarations"
   GetVersionExW(&info);
   EXPECT_EQ(installer::windows_version_code(), installer::version_code_for(info.dwMajorVersion, info.dwMinorVersion));
