@@ -24,9 +24,6 @@ class ZipArchive {
   std::uint32_t describe(std::int64_t index, ZipEntry& out);
   std::uint32_t extract(std::int64_t index, const Text& destination);
 
-  // The reader itself, for callers that decode without writing files.
-  ZipReader& reader() { return reader_; }
-
  private:
   std::uint32_t extract_file(std::int64_t index, const ZipEntry& entry, const std::u16string& path);
 

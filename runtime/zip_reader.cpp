@@ -68,7 +68,7 @@ struct PkwareKeys {
     k2 = crc_step(k2, std::uint8_t(k1 >> 24));
   }
   std::uint8_t decrypt(std::uint8_t c) {
-    std::uint16_t t = std::uint16_t(k2 | 2);
+    std::uint32_t t = (k2 | 2) & 0xFFFF;  // unsigned: the product overflows an int
     std::uint8_t plain = c ^ std::uint8_t((t * (t ^ 1)) >> 8);
     update(plain);
     return plain;
@@ -76,6 +76,31 @@ struct PkwareKeys {
 };
 
 bool is_separator(char16_t c) { return c == u'/' || c == u'\\'; }
+
+// Strict UTF-8 with at least one multi-byte character.
+bool is_utf8_beyond_ascii(const std::string& s) {
+  bool beyond = false;
+  for (std::size_t i = 0; i < s.size();) {
+    std::uint8_t c = std::uint8_t(s[i]);
+    if (c < 0x80) {
+      ++i;
+      continue;
+    }
+    std::size_t n = c >= 0xC2 && c <= 0xDF ? 1 : c >= 0xE0 && c <= 0xEF ? 2 : c >= 0xF0 && c <= 0xF4 ? 3 : 0;
+    if (n == 0 || i + n >= s.size()) return false;
+    std::uint32_t cp = c & (0x3F >> n);
+    for (std::size_t k = 1; k <= n; ++k) {
+      std::uint8_t t = std::uint8_t(s[i + k]);
+      if ((t & 0xC0) != 0x80) return false;
+      cp = cp << 6 | (t & 0x3F);
+    }
+    if ((n == 2 && (cp < 0x800 || (cp >= 0xD800 && cp <= 0xDFFF))) || (n == 3 && (cp < 0x10000 || cp > 0x10FFFF)))
+      return false;
+    beyond = true;
+    i += n + 1;
+  }
+  return beyond;
+}
 
 }  // namespace
 
@@ -320,6 +345,10 @@ bool ZipReader::read_central_directory(ZipInput& in, std::uint64_t offset, std::
       }
       i += 4 + len;
     }
+    // Unix and macOS tools (Info-ZIP's zip among them) store UTF-8 names
+    // without the flag; code page 936 names almost never form valid UTF-8.
+    std::uint8_t host = std::uint8_t(e.made_by >> 8);
+    if (!e.utf8 && (host == 3 || host == 19) && is_utf8_beyond_ascii(e.name)) e.utf8 = true;
     entries_.push_back(std::move(e));
     pos += total;
   }

@@ -48,12 +48,13 @@ std::string make_zip(const std::vector<ZipMakerEntry>& entries, const ZipMakerOp
   std::string out = options.prefix;
   std::string central;
   const std::uint64_t base = options.prefix.size();
+  const std::uint64_t shift = options.offset_base;
   for (const ZipMakerEntry& e : entries) {
     std::string stored = e.raw_data ? *e.raw_data : (e.method == 8 ? deflate_raw(e.data) : e.data);
     std::uint32_t crc = e.crc ? *e.crc : std::uint32_t(crc32(0, reinterpret_cast<const Bytef*>(e.data.data()),
                                                                uInt(e.data.size())));
     std::uint64_t usize = e.uncompressed_size ? *e.uncompressed_size : e.data.size();
-    std::uint64_t offset = out.size() - base;
+    std::uint64_t offset = out.size() - base + shift;
     std::string zip64_local, zip64_central;
     if (options.zip64) {
       put16(zip64_local, 0x0001);
@@ -102,11 +103,11 @@ std::string make_zip(const std::vector<ZipMakerEntry>& entries, const ZipMakerOp
     put32(central, size32(offset));
     central += e.name + central_extra;
   }
-  std::uint64_t cd_offset = out.size() - base;
+  std::uint64_t cd_offset = out.size() - base + shift;
   out += central;
   std::uint64_t count = entries.size();
   if (options.zip64) {
-    std::uint64_t rec = out.size() - base;
+    std::uint64_t rec = out.size() - base + shift;
     put32(out, 0x06064b50);
     put64(out, 44);
     put16(out, 45);

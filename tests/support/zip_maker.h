@@ -35,6 +35,9 @@ struct ZipMakerOptions {
   bool zip64 = false;  // ZIP64 end records and extra fields for every entry
   std::string comment;
   std::string prefix;  // bytes before the archive (a self-extractor's stub)
+  // Offsets are written as if this many bytes came first, though they are
+  // not part of the result: write it at that offset of a sparse file.
+  std::uint64_t offset_base = 0;
   std::optional<std::uint16_t> declared_count;  // the 16-bit count written
 };
 

@@ -353,6 +353,29 @@ TEST(ZipReaderTest, AnEntryTooLargeForTheRecordFailsWithACode) {
   EXPECT_EQ(r, kZipBadArgument);
 }
 
+TEST(ZipReaderTest, AnArchiveLargerThanFourGibibytesOpens) {
+  // The entry lies beyond 4 GiB in a sparse file: only ZIP64 offsets reach it.
+  const std::uint64_t at = 5ull << 30;
+  ZipMakerOptions o = with_zip64();
+  o.offset_base = at;
+  std::string bytes = make_zip({{"far.txt", "far away"}}, o);
+  fs::path dir = testsupport::scratch_dir("zip64big");
+  fs::path file = dir / "big.zip";
+  std::ofstream(file, std::ios::binary).close();
+  fs::resize_file(file, at);
+  {
+    std::fstream f(file, std::ios::in | std::ios::out | std::ios::binary);
+    f.seekp(std::streamoff(at));
+    f.write(bytes.data(), std::streamsize(bytes.size()));
+  }
+  ZipVariable a;
+  ASSERT_TRUE(zip_open(a, Text(file.string())));
+  EXPECT_EQ(zip_extract_entry(a, 0, Text((dir / "far.txt").string())), kZipOk);
+  EXPECT_EQ(read_path(dir / "far.txt"), "far away");
+  zip_close(a);
+  fs::remove(file);
+}
+
 // ---- the services, extracting to disk ---------------------------------------
 
 TEST(ZipServiceTest, ExtractsFoldersAndFilesBelowTheGivenPaths) {
