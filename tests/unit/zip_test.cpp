@@ -406,6 +406,17 @@ TEST(ZipServiceTest, ExtractsFoldersAndFilesBelowTheGivenPaths) {
   EXPECT_EQ(zip_entry_info(a, 0).index, -1);
 }
 
+TEST(ZipServiceTest, AFolderThatCannotBeMadeIsReportedNotClaimed) {
+  ZipMakerEntry dir{"data/", "", 0};
+  dir.external = testsupport::unix_mode(040755);
+  Scratch s(make_zip({dir, {"data/x.txt", "x"}}));
+  std::ofstream(s.at("data"), std::ios::binary) << "a file in the way";
+  ZipVariable a;
+  ASSERT_TRUE(zip_open(a, Text(s.archive)));
+  EXPECT_EQ(zip_extract_entry(a, 0, s.dest("data/")), kZipCannotOpen);
+  EXPECT_EQ(zip_extract_entry(a, 1, s.dest("data/x.txt")), kZipCannotOpen);
+}
+
 TEST(ZipServiceTest, RelativeDestinationsAreTakenBelowTheDirectoryCurrentAtOpening) {
   Scratch s(make_zip({{"a/b.txt", "b"}}));
   fs::path before = fs::current_path();
