@@ -3,77 +3,47 @@
 #include <windows.h>
 
 #include <cstdlib>
-#include <string>
 
+#include "installer/installer_window.h"
+#include "installer/state.h"
 #include "runtime/codepage.h"
+#include "runtime/system_services.h"
+#include "runtime/units.h"
+#include "ui/image_services.h"
 
 namespace installer {
 
 namespace {
 
-constexpr wchar_t kWindowClass[] = L"TarnelSetupWindow";
-
-// Process-wide state lives from start-up to exit; the exit routine frees it.
-void free_process_state() {}
-
-LRESULT CALLBACK skeleton_proc(HWND hwnd, UINT msg, WPARAM wp, LPARAM lp) {
-  switch (msg) {
-    case WM_PAINT: {
-      PAINTSTRUCT ps;
-      HDC dc = BeginPaint(hwnd, &ps);
-      RECT rc;
-      GetClientRect(hwnd, &rc);
-      std::wstring text = rt::wide_path("正在准备安装程序...");
-      SetBkMode(dc, TRANSPARENT);
-      DrawTextW(dc, text.c_str(), -1, &rc, DT_CENTER | DT_VCENTER | DT_SINGLELINE);
-      EndPaint(hwnd, &ps);
-      return 0;
-    }
-    case WM_DESTROY:
-      PostQuitMessage(0);
-      return 0;
-  }
-  return DefWindowProcW(hwnd, msg, wp, lp);
-}
-
-HWND load_installer_window() {
-  HINSTANCE inst = GetModuleHandleW(nullptr);
-  WNDCLASSEXW wc{};
-  wc.cbSize = sizeof wc;
-  wc.lpfnWndProc = skeleton_proc;
-  wc.hInstance = inst;
-  wc.hCursor = LoadCursorW(nullptr, reinterpret_cast<LPCWSTR>(IDC_ARROW));
-  wc.hbrBackground = static_cast<HBRUSH>(GetStockObject(WHITE_BRUSH));
-  wc.lpszClassName = kWindowClass;
-  RegisterClassExW(&wc);
-  std::wstring caption = rt::wide_path("安装程序");
-  HWND hwnd = CreateWindowExW(0, kWindowClass, caption.c_str(), WS_OVERLAPPEDWINDOW, CW_USEDEFAULT,
-                              CW_USEDEFAULT, 560, 400, nullptr, nullptr, inst, nullptr);
-  if (hwnd) {
-    ShowWindow(hwnd, SW_SHOWNORMAL);
-    UpdateWindow(hwnd);
-  }
-  return hwnd;
+// The exit routine: frees the process-wide records.
+void free_process_state() {
+  // A worker still running (the finish button pressed before the shortcuts
+  // were made) may be reading the state: leave it to the process's end.
+  if (installer_state().worker_thread) return;
+  reset_installer_state();
+  for (int i = 0; i < 3; ++i) prompt_slot(i) = rt::Text();
 }
 
 }  // namespace
 
 int run_setup() {
-  // 1. Runtime and process-wide state, with the exit routine that frees it;
-  //    then the modules' own start-up.
+  // 1. Runtime and process-wide state, with the exit routine that frees it.
+  //    Entry names without a folder land in the installer's own folder: the
+  //    current directory is made that folder.
+  std::wstring own_folder = rt::wide_path(rt::run_directory().view());
+  SetCurrentDirectoryW(own_folder.c_str());
   std::atexit(free_process_state);
+  //    Module start-up: GDI+, the frame dimension and the loading dialog class;
+  //    without them no PNG image is drawn.
+  ui::StartImageServices();
 
-  // 2. The installer window, non-modal and top-level.
-  HWND window = load_installer_window();
-  if (!window) return 1;
+  // 2. The installer window, non-modal and top-level; its creation handler
+  //    reads the configuration.
+  if (!load_installer_window()) return 1;
 
-  // 3. The message loop; the program ends when the window is destroyed.
-  MSG msg;
-  while (GetMessageW(&msg, nullptr, 0, 0) > 0) {
-    TranslateMessage(&msg);
-    DispatchMessageW(&msg);
-  }
-  return 0;
+  // 3. The message loop; the program ends when the window is destroyed. A
+  //    worker still running ends with the process.
+  return rt::run_message_loop();
 }
 
 }  // namespace installer

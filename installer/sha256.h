@@ -1,0 +1,34 @@
+// SHA-256, for the optional package check ("sha256" in the configuration).
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <string>
+#include <string_view>
+
+namespace installer {
+
+class Sha256 {
+ public:
+  Sha256();
+  void update(const void* data, std::size_t n);
+  // The digest as 64 lower-case hexadecimal digits; the object is spent.
+  std::string hex_digest();
+
+ private:
+  void block(const std::uint8_t* p);
+  std::uint32_t h_[8];
+  std::uint8_t buf_[64];
+  std::size_t used_ = 0;
+  std::uint64_t length_ = 0;
+};
+
+std::string sha256_hex(std::string_view bytes);
+// The file's digest in hexadecimal, or "" when it cannot be read (code page
+// 936 path; read piece by piece, so any size).
+std::string sha256_file_hex(std::string_view path);
+// Compares a configured digest with a computed one: hexadecimal digits in
+// either case, surrounding blanks ignored.
+bool sha256_matches(std::string_view configured, std::string_view computed);
+
+}  // namespace installer

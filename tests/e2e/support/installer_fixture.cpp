@@ -1,0 +1,197 @@
+#include "tests/e2e/support/installer_fixture.h"
+
+#include "installer/cipher.h"
+#include "runtime/codepage.h"
+#include "runtime/units.h"
+#include "tests/support/paths.h"
+
+namespace e2e {
+
+namespace {
+
+std::string json_escape(const std::string& s) {
+  std::string out;
+  for (std::size_t i = 0; i < s.size(); ++i) {
+    unsigned char c = static_cast<unsigned char>(s[i]);
+    if (c >= 0x80 && i + 1 < s.size()) {  // a two-byte character, copied whole
+      out += s[i];
+      out += s[++i];
+    } else if (c == '"' || c == '\\') {
+      out += '\\';
+      out += s[i];
+    } else {
+      out += s[i];
+    }
+  }
+  return out;
+}
+
+bool update_resource(HANDLE update, const wchar_t* name, const std::string& bytes) {
+  return UpdateResourceW(update, L"SYSTEM", name, 0, bytes.empty() ? nullptr : const_cast<char*>(bytes.data()),
+                         static_cast<DWORD>(bytes.size())) != FALSE;
+}
+
+void post_button(HWND unit, UINT message) {
+  RECT r;
+  GetClientRect(unit, &r);
+  LPARAM at = MAKELPARAM((r.right - r.left) / 2, (r.bottom - r.top) / 2);
+  PostMessageW(unit, message, message == WM_LBUTTONUP ? 0 : MK_LBUTTON, at);
+}
+
+}  // namespace
+
+std::string config_json(const Config& config) {
+  std::string out = "{";
+  for (std::size_t i = 0; i < config.size(); ++i) {
+    if (i) out += ",";
+    out += "\"" + json_escape(config[i].first) + "\":\"" + json_escape(config[i].second) + "\"";
+  }
+  return out + "}";
+}
+
+std::string make_installer(const std::string& dir, const std::string& record_plain, const std::string* package,
+                           const std::string& name, const std::string* logo, const std::string& pass_phrase) {
+  std::string path = dir + "\\" + name;
+  std::wstring src = rt::wide_path(setup_exe()), dst = rt::wide_path(path);
+  if (!CopyFileW(src.c_str(), dst.c_str(), FALSE)) return "";
+  rt::Bytes record = installer::encrypt_text(rt::Text(record_plain), rt::Text(pass_phrase), true);
+  HANDLE update = BeginUpdateResourceW(dst.c_str(), FALSE);
+  if (!update) return "";
+  bool ok = update_resource(update, L"102", std::string(record.view()));
+  if (package) ok = ok && update_resource(update, L"103", *package);
+  if (logo) ok = ok && update_resource(update, L"101", *logo);
+  if (!EndUpdateResourceW(update, !ok) || !ok) return "";
+  return path;
+}
+
+Installer::Installer(const std::string& exe) : process_(Process::start(exe)) {
+  if (!process_.started()) return;
+  DWORD start = GetTickCount();
+  wait_until(
+      [&] {
+        for (HWND h : top_windows(process_.pid()))
+          if (find_unit(h, "选择夹1")) {
+            window_ = h;
+            return true;
+          }
+        return false;
+      },
+      30000);
+  (void)start;
+}
+
+void Installer::click(const std::string& name) const {
+  HWND u = unit(name);
+  post_button(u, WM_LBUTTONDOWN);
+  post_button(u, WM_LBUTTONUP);
+  Sleep(100);
+}
+void Installer::press(const std::string& name) const { post_button(unit(name), WM_LBUTTONDOWN); }
+void Installer::release(const std::string& name) const { post_button(unit(name), WM_LBUTTONUP); }
+
+bool Installer::visible(const std::string& name) const {
+  HWND u = find_unit(window_, name);
+  return u && IsWindowVisible(u);
+}
+
+bool Installer::checked(const std::string& name) const {
+  HWND u = unit(name);
+  return SendMessageW(u, BM_GETCHECK, 0, 0) == BST_CHECKED;
+}
+
+int Installer::progress(const std::string& name) const {
+  return static_cast<int>(SendMessageW(unit(name), PBM_GETPOS, 0, 0));
+}
+
+void Installer::set_text(const std::string& name, const std::string& text) const {
+  HWND u = unit(name);
+  std::wstring w = rt::wide_path(text);
+  SendMessageW(u, EM_SETSEL, 0, -1);
+  SendMessageW(u, WM_CLEAR, 0, 0);
+  for (wchar_t c : w) SendMessageW(u, WM_CHAR, c, 1);
+}
+
+int Installer::page() const {
+  static const char* const kPageUnits[] = {"立即安装", "立即安装2", "进度条", "安装完成", "重新安装"};
+  for (int i = 0; i < 5; ++i)
+    if (visible(kPageUnits[i])) return i;
+  return -1;
+}
+
+bool Installer::wait_page(int p, DWORD timeout_ms) const {
+  return wait_until([&] { return page() == p; }, timeout_ms);
+}
+
+HWND Installer::prompt(DWORD timeout_ms) const {
+  HWND found = nullptr;
+  wait_until(
+      [&] {
+        for (HWND h : top_windows(process_.pid()))
+          if (find_unit(h, "信息标签")) {
+            found = h;
+            return true;
+          }
+        return false;
+      },
+      timeout_ms);
+  return found;
+}
+
+void Installer::answer_prompt(bool ok, DWORD timeout_ms) const {
+  HWND p = prompt(timeout_ms);
+  if (!p) return;
+  HWND button = wait_unit(p, ok ? "确定" : "取消", 5000);
+  if (!button) return;
+  post_button(button, WM_LBUTTONDOWN);
+  post_button(button, WM_LBUTTONUP);
+  wait_until([&] { return !IsWindow(p); }, 10000);
+}
+
+std::string Installer::answer_message_box(DWORD timeout_ms) const {
+  HWND box = wait_message_box(process_.pid(), timeout_ms);
+  if (!box) return "";
+  std::string text = message_box_text(box);
+  PostMessageW(box, WM_COMMAND, IDOK, 0);
+  wait_until([&] { return !IsWindow(box); }, 10000);
+  return text;
+}
+
+bool Installer::shot(const std::string& file) const {
+  Sleep(300);  // let the page paint
+  return screenshot(window_, screenshot_dir() + "\\" + file);
+}
+
+std::string screenshot_dir() {
+  std::string dir = testsupport::binary_dir() + "\\screenshots";
+  CreateDirectoryA(dir.c_str(), nullptr);
+  return dir;
+}
+
+bool path_exists(const std::string& path) {
+  std::wstring w = rt::wide_path(path);
+  return GetFileAttributesW(w.c_str()) != INVALID_FILE_ATTRIBUTES;
+}
+
+std::string read_all(const std::string& path) {
+  std::wstring w = rt::wide_path(path);
+  HANDLE f = CreateFileW(w.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING, 0, nullptr);
+  if (f == INVALID_HANDLE_VALUE) return "";
+  std::string out;
+  char buf[65536];
+  DWORD got = 0;
+  while (ReadFile(f, buf, sizeof buf, &got, nullptr) && got) out.append(buf, got);
+  CloseHandle(f);
+  return out;
+}
+
+bool write_all(const std::string& path, const std::string& bytes) {
+  std::wstring w = rt::wide_path(path);
+  HANDLE f = CreateFileW(w.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, 0, nullptr);
+  if (f == INVALID_HANDLE_VALUE) return false;
+  DWORD put = 0;
+  bool ok = WriteFile(f, bytes.data(), static_cast<DWORD>(bytes.size()), &put, nullptr) && put == bytes.size();
+  CloseHandle(f);
+  return ok;
+}
+
+}  // namespace e2e

@@ -1,0 +1,70 @@
+// Configured installers for end-to-end tests: a copy of setup.exe with the
+// configuration record, logo and package written into its resources, and the
+// installer's windows found and driven by their design names.
+#pragma once
+
+#include <windows.h>
+
+#include <string>
+#include <utility>
+#include <vector>
+
+#include "tests/e2e/support/harness.h"
+
+namespace e2e {
+
+// Configuration keys and values (code page 936), written as a JSON object.
+using Config = std::vector<std::pair<std::string, std::string>>;
+std::string config_json(const Config& config);
+
+// Copies setup.exe into `dir` as `name` and writes "102" (the record, encrypted
+// with `pass_phrase`), "103" (the package, when given) and "101" (the logo,
+// when given) as type "SYSTEM". Returns the path, "" on failure.
+std::string make_installer(const std::string& dir, const std::string& record_plain, const std::string* package,
+                           const std::string& name = "setup.exe", const std::string* logo = nullptr,
+                           const std::string& pass_phrase = "Tarnel");
+
+// A running installer and its main window.
+class Installer {
+ public:
+  explicit Installer(const std::string& exe);
+  bool ok() const { return window_ != nullptr; }
+  HWND window() const { return window_; }
+  Process& process() { return process_; }
+
+  HWND unit(const std::string& name, DWORD timeout_ms = 10000) const { return wait_unit(window_, name, timeout_ms); }
+  // Clicks a unit (left button down and up at its centre, as posted input).
+  void click(const std::string& name) const;
+  void press(const std::string& name) const;    // left button down only
+  void release(const std::string& name) const;  // left button up only
+  std::string text(const std::string& name) const { return window_text(unit(name)); }
+  bool visible(const std::string& name) const;
+  bool checked(const std::string& name) const;
+  int progress(const std::string& name) const;
+  void set_text(const std::string& name, const std::string& text) const;
+  // The current page: the index of the page whose action unit is visible.
+  int page() const;
+  bool wait_page(int page, DWORD timeout_ms) const;
+
+  // The prompt window (PromptWindow), if open.
+  HWND prompt(DWORD timeout_ms) const;
+  void answer_prompt(bool ok, DWORD timeout_ms = 10000) const;
+  // A system message box of the installer process: its text, then OK.
+  std::string answer_message_box(DWORD timeout_ms = 20000) const;
+
+  bool wait_exit(DWORD timeout_ms, DWORD* code = nullptr) { return process_.wait(timeout_ms, code); }
+  bool shot(const std::string& file) const;
+
+ private:
+  Process process_;
+  HWND window_ = nullptr;
+};
+
+// The folder for screenshots: <build>\screenshots.
+std::string screenshot_dir();
+// A Unicode (code page 936) file test.
+bool path_exists(const std::string& path);
+std::string read_all(const std::string& path);
+bool write_all(const std::string& path, const std::string& bytes);
+
+}  // namespace e2e

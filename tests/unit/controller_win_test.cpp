@@ -1,0 +1,239 @@
+// The controller's decisions and the order of the install sequence, with a
+// fake window and fake steps: which page ends each road, what runs and what
+// does not.
+#include "installer/controller.h"
+
+#include <windows.h>
+
+#include <gmock/gmock.h>
+#include <gtest/gtest.h>
+
+#include <mutex>
+#include <string>
+#include <vector>
+
+#include "installer/progress.h"
+#include "installer/sha256.h"
+#include "installer/state.h"
+#include "tests/support/paths.h"
+
+namespace {
+
+using installer::PackageOutcome;
+using installer::PrerequisiteOutcome;
+using testing::ElementsAre;
+
+class FakeView final : public installer::ControllerView {
+ public:
+  bool agreement = true;
+  bool desktop = true;
+  rt::Text directory = "C:\\Apps\\Foo";
+  rt::Text answer = "cancel";
+
+  std::vector<std::string> log() {
+    std::lock_guard<std::mutex> lock(mutex_);
+    return log_;
+  }
+  void clear_log() {
+    std::lock_guard<std::mutex> lock(mutex_);
+    log_.clear();
+  }
+  void record(std::string entry) {
+    std::lock_guard<std::mutex> lock(mutex_);
+    log_.push_back(std::move(entry));
+  }
+
+  bool agreement_ticked() override { return agreement; }
+  bool desktop_shortcut_ticked() override { return desktop; }
+  rt::Text install_directory() override { return directory; }
+  void show_header(bool visible) override { record(visible ? "header shown" : "header hidden"); }
+  void show_page(int page) override { record("page " + std::to_string(page)); }
+  void set_status(const rt::Text& text) override { record("status " + text.str()); }
+  void set_progress_timer(int ms) override { record("timer " + std::to_string(ms)); }
+  void set_progress_bar(int position) override { record("bar " + std::to_string(position)); }
+  void set_progress(int percent) override { set_progress_bar(percent); }
+  void package_step_ended(const PackageOutcome&) override {}
+  void show_network_message() override { record("network message"); }
+  rt::Text ask_user(const rt::Text& text, const rt::Text& mode) override {
+    record("ask " + text.str() + " mode " + mode.str());
+    return answer;
+  }
+  void destroy_window() override { record("destroyed"); }
+
+ private:
+  std::mutex mutex_;
+  std::vector<std::string> log_;
+};
+
+class ControllerTest : public testing::Test {
+ protected:
+  void SetUp() override {
+    installer::reset_installer_state();
+    dir_ = testsupport::scratch_dir("controller");
+    view_.directory = rt::Text(dir_ + "\\target");
+    auto& st = installer::installer_state();
+    st.package_path = rt::Text(dir_ + "\\app.zip");
+    st.software_name = "Foo";
+    st.main_file = "Foo.exe";
+    installer::set_controller_view(&view_);
+    installer::InstallSteps s;
+    s.ensure_dotnet = [this](const rt::Text& framework, installer::InstallView&) {
+      view_.record("dotnet " + framework.str());
+      return dotnet_;
+    };
+    s.download_package = [this](const rt::Text& url, const rt::Text& path) {
+      view_.record("download " + url.str());
+      installer::on_download_progress(download_bytes_, download_bytes_, 5);
+      return download_result_;
+    };
+    s.package_resource = [] { return rt::Bytes("PK\x05\x06", 4); };
+    s.unpack_package = [this](installer::PackageStepHost& host) {
+      view_.record("unpack into " + host.install_directory().str() + " uninstaller " +
+                   installer::installer_state().uninstaller_path.str());
+      return outcome_;
+    };
+    s.make_shortcuts = [this](bool desktop) { view_.record(desktop ? "shortcuts with desktop" : "shortcuts"); };
+    s.register_uninstall = [this] { view_.record("uninstall entry"); };
+    s.launch_file = [this](const rt::Text& path, const rt::Text& params, int mode) {
+      view_.record("launch " + path.str() + " mode " + std::to_string(mode));
+      return true;
+    };
+    installer::set_install_steps(std::move(s));
+    outcome_.opened = outcome_.all_extracted = true;
+  }
+  void TearDown() override { installer::set_controller_view(nullptr); }
+
+  // Presses an install button and waits for the worker to end.
+  void install() {
+    installer::on_install_now();
+    ASSERT_TRUE(wait_for_worker());
+  }
+  static bool wait_for_worker() {
+    for (int i = 0; i < 400; ++i) {
+      if (!installer::installer_state().worker_thread) return true;
+      Sleep(25);
+    }
+    return false;
+  }
+
+  FakeView view_;
+  std::string dir_;
+  PrerequisiteOutcome dotnet_ = PrerequisiteOutcome::kContinue;
+  int download_result_ = 0;
+  int download_bytes_ = 4096;
+  PackageOutcome outcome_;
+};
+
+TEST_F(ControllerTest, RefusedAgreementAsksThenShowsTheHomePageAndStartsNothing) {
+  view_.agreement = false;
+  installer::on_install_now();
+  EXPECT_THAT(view_.log(), ElementsAre("ask 请阅读并选中用户使用协议！ mode 0", "header shown", "page 0"));
+  EXPECT_EQ(installer::installer_state().worker_thread, nullptr);
+  EXPECT_EQ(GetFileAttributesA((dir_ + "\\target").c_str()), INVALID_FILE_ATTRIBUTES);
+}
+
+TEST_F(ControllerTest, DiskInstallWritesThePackageUnpacksAndEndsOnTheFinishPage) {
+  installer::installer_state().install_type = "disk";
+  installer::installer_state().required_framework = "4.8";
+  install();
+  std::string dir = dir_ + "\\target";
+  EXPECT_THAT(view_.log(), ElementsAre("header shown", "page 2", "dotnet 4.8",
+                                       "unpack into " + dir + " uninstaller " + dir + "\\uninst.exe", "page 3",
+                                       "shortcuts with desktop", "uninstall entry"));
+  // The installation directory's last level was made; the resource was written.
+  EXPECT_NE(GetFileAttributesA(dir.c_str()) & FILE_ATTRIBUTE_DIRECTORY, 0u);
+  EXPECT_EQ(testsupport::read_file(dir_ + "\\app.zip"), std::string("PK\x05\x06", 4));
+}
+
+TEST_F(ControllerTest, NetInstallRunsTheTimerDuringTheDownloadOnly) {
+  auto& st = installer::installer_state();
+  st.install_type = "net";
+  st.package_url = "http://127.0.0.1:1/app.zip";
+  view_.desktop = false;
+  install();
+  EXPECT_THAT(view_.log(), ElementsAre("header shown", "page 2", "dotnet ", "timer 1000",
+                                       "download http://127.0.0.1:1/app.zip", "timer 0", testing::StartsWith("unpack"),
+                                       "page 3", "shortcuts", "uninstall entry"));
+}
+
+TEST_F(ControllerTest, FailedOrShortDownloadShowsTheNetworkMessageAndTheFailurePage) {
+  installer::installer_state().install_type = "net";
+  download_result_ = -1;
+  install();
+  EXPECT_THAT(view_.log(), ElementsAre("header shown", "page 2", "dotnet ", "timer 1000", testing::StartsWith("download"),
+                                       "network message", "page 4"));
+
+  // An error page of fewer than 1024 bytes is no package either.
+  view_.clear_log();
+  download_result_ = 0;
+  download_bytes_ = 1023;
+  install();
+  EXPECT_THAT(view_.log(), testing::Contains("network message"));
+  EXPECT_THAT(view_.log(), testing::Not(testing::Contains(testing::StartsWith("unpack"))));
+}
+
+TEST_F(ControllerTest, PackageThatCannotBeUnpackedEndsOnTheFailurePageWithoutShortcutsOrEntry) {
+  installer::installer_state().install_type = "disk";
+  outcome_.opened = false;
+  outcome_.all_extracted = false;
+  install();
+  auto log = view_.log();
+  EXPECT_THAT(log, testing::Contains("network message"));
+  EXPECT_EQ(log.back(), "page 4");
+  EXPECT_THAT(log, testing::Not(testing::Contains(testing::StartsWith("shortcuts"))));
+  EXPECT_THAT(log, testing::Not(testing::Contains("uninstall entry")));
+
+  // One entry that failed is a failed installation too.
+  view_.clear_log();
+  outcome_.opened = true;
+  install();
+  EXPECT_EQ(view_.log().back(), "page 4");
+}
+
+TEST_F(ControllerTest, PrerequisiteStopEndsTheSequence) {
+  installer::installer_state().install_type = "disk";
+  dotnet_ = PrerequisiteOutcome::kStopSilently;
+  install();
+  EXPECT_THAT(view_.log(), ElementsAre("header shown", "page 2", "dotnet "));
+}
+
+TEST_F(ControllerTest, InstallTypeComparedExactly) {
+  installer::installer_state().install_type = "NET";
+  install();
+  auto log = view_.log();
+  EXPECT_THAT(log, testing::Not(testing::Contains(testing::StartsWith("download"))));
+  EXPECT_EQ(GetFileAttributesA((dir_ + "\\app.zip").c_str()), INVALID_FILE_ATTRIBUTES);
+  EXPECT_THAT(log, testing::Contains(testing::StartsWith("unpack")));
+}
+
+TEST_F(ControllerTest, PackageWithAnotherDigestIsDeletedAndNeverUnpacked) {
+  auto& st = installer::installer_state();
+  st.install_type = "disk";
+  st.package_sha256 = rt::Text(installer::sha256_hex("something else"));
+  install();
+  EXPECT_THAT(view_.log(), testing::Not(testing::Contains(testing::StartsWith("unpack"))));
+  EXPECT_EQ(view_.log().back(), "page 4");
+  EXPECT_EQ(GetFileAttributesA((dir_ + "\\app.zip").c_str()), INVALID_FILE_ATTRIBUTES);
+
+  // The right digest, in capitals, passes.
+  view_.clear_log();
+  std::string digest = installer::sha256_hex(std::string("PK\x05\x06", 4));
+  for (char& c : digest) c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
+  st.package_sha256 = rt::Text(digest);
+  install();
+  EXPECT_THAT(view_.log(), testing::Contains("page 3"));
+}
+
+TEST_F(ControllerTest, ProgressTickShowsThePercentage) {
+  installer::on_download_progress(1000, 420, 10);
+  installer::on_progress_tick();
+  EXPECT_THAT(view_.log(), ElementsAre("bar 42", "status 正在安装中 42%，请稍侯..."));
+  EXPECT_EQ(installer::progress_status_text(0), "正在安装中 0%，请稍侯...");
+}
+
+TEST_F(ControllerTest, FinishStartsTheMainFileAndDestroysTheWindow) {
+  installer::on_finish();
+  EXPECT_THAT(view_.log(), ElementsAre("launch " + dir_ + "\\target\\Foo.exe mode 0", "destroyed"));
+}
+
+}  // namespace

@@ -1,0 +1,47 @@
+#include "installer/sha256.h"
+
+#include <gtest/gtest.h>
+
+#include <string>
+
+#include "tests/support/paths.h"
+
+namespace {
+
+using installer::sha256_file_hex;
+using installer::sha256_hex;
+using installer::sha256_matches;
+
+TEST(Sha256Test, KnownDigests) {
+  EXPECT_EQ(sha256_hex(""), "e3b0c44298fc1c149afbf4c8996fb92427ae41e4649b934ca495991b7852b855");
+  EXPECT_EQ(sha256_hex("abc"), "ba7816bf8f01cfea414140de5dae2223b00361a396177a9cb410ff61f20015ad");
+  // Two blocks: the padding crosses a block boundary.
+  EXPECT_EQ(sha256_hex("abcdbcdecdefdefgefghfghighijhijkijkljklmklmnlmnomnopnopq"),
+            "248d6a61d20638b8e5c026930c3e6039a33ce45964ff2167f6ecedd419db06c1");
+  EXPECT_EQ(sha256_hex(std::string(1000000, 'a')), "cdc76e5c9914fb9281a1c7e284d73e67f1809a48a497200e046d39ccc7112cd0");
+}
+
+TEST(Sha256Test, FileDigestEqualsDigestOfItsBytes) {
+  std::string dir = testsupport::scratch_dir("sha256");
+  std::string bytes(200000, '\0');
+  for (std::size_t i = 0; i < bytes.size(); ++i) bytes[i] = static_cast<char>(i * 7 + 3);
+  std::string path = dir + "/pkg.zip";
+  ASSERT_TRUE(testsupport::write_file(path, bytes));
+  EXPECT_EQ(sha256_file_hex(path), sha256_hex(bytes));
+  EXPECT_EQ(sha256_file_hex(dir + "/missing.zip"), "");
+}
+
+TEST(Sha256Test, ConfiguredDigestMatchesInEitherCaseButNotOtherwise) {
+  std::string d = sha256_hex("abc");
+  std::string upper = d;
+  for (char& c : upper) c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
+  EXPECT_TRUE(sha256_matches(d, d));
+  EXPECT_TRUE(sha256_matches(" " + upper + " ", d));
+  EXPECT_FALSE(sha256_matches(d.substr(1), d));
+  std::string wrong = d;
+  wrong[10] = wrong[10] == '0' ? '1' : '0';
+  EXPECT_FALSE(sha256_matches(wrong, d));
+  EXPECT_FALSE(sha256_matches("", d));
+}
+
+}  // namespace
