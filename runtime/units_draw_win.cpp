@@ -5,6 +5,7 @@
 // so transparent kinds and rounded shapes sit cleanly on any panel. Shapes
 // are drawn with GDI+ antialiasing, text with GDI in the design font.
 #include <windows.h>
+#include <commctrl.h>
 #include <gdiplus.h>
 
 #include <map>
@@ -718,6 +719,14 @@ LRESULT CALLBACK unit_proc(HWND hwnd, UINT msg, WPARAM wp, LPARAM lp) {
     case WM_SETFOCUS:
     case WM_KILLFOCUS:
       InvalidateRect(hwnd, nullptr, FALSE);
+      break;
+    // State that other programs (tests, accessibility tools) can ask for
+    // with the standard controls' messages.
+    case BM_GETCHECK:
+      if (u->design->kind == UnitKind::CheckBox) return u->checked ? BST_CHECKED : BST_UNCHECKED;
+      break;
+    case PBM_GETPOS:
+      if (u->design->kind == UnitKind::ProcessBar) return u->position;
       break;
     case WM_NCHITTEST:
       if (passive(*u)) return HTTRANSPARENT;

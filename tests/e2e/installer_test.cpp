@@ -1,0 +1,227 @@
+// The installer as a person uses it: configured installers made from
+// setup.exe, run under Wine, clicked through, and what they leave checked.
+#include <windows.h>
+#include <shlobj.h>
+
+#include <gtest/gtest.h>
+
+#include <string>
+
+#include "installer/cipher.h"
+#include "runtime/codepage.h"
+#include "tests/e2e/support/installer_fixture.h"
+#include "tests/support/paths.h"
+#include "tests/support/zip_writer.h"
+
+namespace {
+
+using e2e::Installer;
+using testsupport::ZipEntrySpec;
+
+const char* const kNetworkMessage = "检测到网络异常，必要组件无法加载，请检查网络后重试。";
+
+std::string special(int csidl) {
+  wchar_t buf[MAX_PATH] = {};
+  SHGetSpecialFolderPathW(nullptr, buf, csidl, FALSE);
+  return rt::cp936_from_wchar(buf);
+}
+
+std::string marker_program() { return e2e::read_all(testsupport::native_path(MARKER_EXE_PATH)); }
+
+// A package as publishers make it: the main program, the uninstaller, a
+// folder, a file with a Chinese name (UTF-8 flagged, as Linux tools write it).
+std::string demo_package() {
+  std::string marker = marker_program();
+  std::vector<ZipEntrySpec> entries;
+  entries.push_back({.name = "{app}/Demo.exe", .data = marker, .deflate = true});
+  entries.push_back({.name = "{app}/uninst.exe", .data = marker, .deflate = true});
+  entries.push_back({.name = "{app}/data/", .data = "", .external_attributes = 0x10});
+  entries.push_back({.name = "{app}/data/readme.txt", .data = "hello\r\n", .deflate = true});
+  entries.push_back({.name = reinterpret_cast<const char*>(u8"{app}/文档/说明.txt"), .data = "说明", .utf8 = true});
+  return testsupport::make_zip(entries);
+}
+
+e2e::Config disk_config(const std::string& name) {
+  return {{"softname", name},       {"softversion", "1.2.3"}, {"urlremote", ""},
+          {"urlfull", ""},          {"framework", ""},        {"mainfile", "Demo.exe"},
+          {"installtype", "disk"},  {"companyname", "示例公司"}, {"companyurl", "http://127.0.0.1/"},
+          {"protocol", "http://127.0.0.1/agreement"}};
+}
+
+class InstallerTest : public testing::Test {
+ protected:
+  void SetUp() override { dir_ = testsupport::scratch_dir("e2e-installer"); }
+  std::string dir_;
+};
+
+TEST_F(InstallerTest, DiskInstallWithDefaultSettingsInstallsRegistersAndStartsTheApplication) {
+  const std::string name = "演示程序";
+  std::string package = demo_package();
+  std::string exe = e2e::make_installer(dir_, e2e::config_json(disk_config(name)), &package);
+  ASSERT_FALSE(exe.empty());
+
+  Installer setup(exe);
+  ASSERT_TRUE(setup.ok()) << "the installer window did not show";
+  EXPECT_EQ(e2e::window_text(setup.window()), name);
+  EXPECT_EQ(setup.text("标签_软件名称"), name);
+  EXPECT_EQ(setup.page(), 0);
+  EXPECT_TRUE(setup.visible("图片框1"));
+  std::string target = setup.text("安装目录");
+  EXPECT_EQ(target, special(CSIDL_APPDATA) + "\\" + name);
+  setup.shot("page0-home.png");
+
+  setup.click("立即安装");
+  ASSERT_TRUE(setup.wait_page(3, 60000)) << "no finish page; page " << setup.page();
+  setup.shot("page3-finished.png");
+
+  EXPECT_EQ(e2e::read_all(target + "\\data\\readme.txt"), "hello\r\n");
+  EXPECT_EQ(e2e::read_all(target + "\\文档\\说明.txt"), "说明");
+  EXPECT_FALSE(e2e::path_exists(dir_ + "\\app.zip")) << "the package was not deleted";
+
+  // The installed-file list, decrypted from the uninstaller's resource.
+  std::wstring uninst = rt::wide_path(target + "\\uninst.exe");
+  HMODULE module = LoadLibraryExW(uninst.c_str(), nullptr, LOAD_LIBRARY_AS_DATAFILE);
+  ASSERT_NE(module, nullptr);
+  HRSRC res = FindResourceW(module, L"LIST", L"INSTALL");
+  ASSERT_NE(res, nullptr);
+  rt::Bytes data(LockResource(LoadResource(module, res)), SizeofResource(module, res));
+  FreeLibrary(module);
+  std::string list = installer::decrypt_record(data, "Tarnel", true).str();
+  EXPECT_EQ(list, target + "\\Demo.exe\r\n" + target + "\\uninst.exe\r\n" + target + "\\data\\\r\n" + target +
+                      "\\data\\readme.txt\r\n" + target + "\\文档\\说明.txt\r\n");
+
+  // Shortcuts and the uninstall entry come after the finish page shows.
+  std::string desktop_link = special(CSIDL_DESKTOPDIRECTORY) + "\\" + name + ".lnk";
+  std::string menu_link = special(CSIDL_PROGRAMS) + "\\" + name + ".lnk";
+  EXPECT_TRUE(e2e::wait_until([&] { return e2e::path_exists(desktop_link) && e2e::path_exists(menu_link); }, 20000));
+  std::wstring key = rt::wide_path("Software\\Microsoft\\Windows\\CurrentVersion\\Uninstall\\Tarnel" + name);
+  bool registered = e2e::wait_until(
+      [&] {
+        HKEY k;
+        if (RegOpenKeyExW(HKEY_LOCAL_MACHINE, key.c_str(), 0, KEY_READ, &k) != ERROR_SUCCESS) return false;
+        RegCloseKey(k);
+        return true;
+      },
+      20000);
+  EXPECT_TRUE(registered);
+
+  // The finish button starts the application and ends the installer.
+  setup.click("安装完成");
+  DWORD code = 1;
+  EXPECT_TRUE(setup.wait_exit(20000, &code));
+  EXPECT_TRUE(e2e::wait_until([&] { return e2e::path_exists(target + "\\Demo.exe.ran"); }, 20000))
+      << "the main file was not started";
+}
+
+TEST_F(InstallerTest, CustomPageInstallsIntoTheTypedFolderWithoutDesktopShortcut) {
+  const std::string name = "自定义测试";
+  std::string package = demo_package();
+  std::string exe = e2e::make_installer(dir_, e2e::config_json(disk_config(name)), &package);
+  Installer setup(exe);
+  ASSERT_TRUE(setup.ok());
+
+  // The custom page opens on the press, not the release.
+  setup.press("自定义安装");
+  ASSERT_TRUE(setup.wait_page(1, 5000));
+  EXPECT_FALSE(setup.visible("图片框1"));
+  setup.release("自定义安装");
+  setup.shot("page1-custom.png");
+
+  // Back and forth: the back link acts on release.
+  setup.press("返回首页");
+  Sleep(200);
+  EXPECT_EQ(setup.page(), 1);
+  setup.release("返回首页");
+  ASSERT_TRUE(setup.wait_page(0, 5000));
+  EXPECT_TRUE(setup.visible("图片框1"));
+  setup.press("自定义安装");
+  ASSERT_TRUE(setup.wait_page(1, 5000));
+  setup.release("自定义安装");
+
+  std::string chosen = dir_ + "\\安装到这里";
+  setup.set_text("安装目录", chosen);
+  setup.click("快捷方式");
+  EXPECT_FALSE(setup.checked("快捷方式"));
+  setup.click("立即安装2");
+  ASSERT_TRUE(setup.wait_page(3, 60000));
+  EXPECT_EQ(e2e::read_all(chosen + "\\data\\readme.txt"), "hello\r\n");
+  EXPECT_TRUE(e2e::wait_until([&] { return e2e::path_exists(special(CSIDL_PROGRAMS) + "\\" + name + ".lnk"); }, 20000));
+  Sleep(500);
+  EXPECT_FALSE(e2e::path_exists(special(CSIDL_DESKTOPDIRECTORY) + "\\" + name + ".lnk"));
+  setup.process().kill();
+}
+
+TEST_F(InstallerTest, ClearedAgreementAsksAndReturnsHomeWithoutInstalling) {
+  std::string package = demo_package();
+  std::string exe = e2e::make_installer(dir_, e2e::config_json(disk_config("协议测试")), &package);
+  Installer setup(exe);
+  ASSERT_TRUE(setup.ok());
+  std::string target = setup.text("安装目录");
+  setup.click("许可协议");
+  EXPECT_FALSE(setup.checked("许可协议"));
+  setup.click("立即安装");
+  HWND prompt = setup.prompt(10000);
+  ASSERT_NE(prompt, nullptr);
+  EXPECT_EQ(e2e::window_text(e2e::wait_unit(prompt, "信息标签", 5000)), "请阅读并选中用户使用协议！");
+  e2e::screenshot(prompt, e2e::screenshot_dir() + "\\prompt.png");
+  setup.answer_prompt(true);
+  EXPECT_TRUE(setup.wait_page(0, 5000));
+  EXPECT_TRUE(setup.visible("图片框1"));
+  Sleep(500);
+  EXPECT_FALSE(e2e::path_exists(target));
+  EXPECT_TRUE(e2e::path_exists(dir_ + "\\setup.exe"));
+  EXPECT_FALSE(e2e::path_exists(dir_ + "\\app.zip"));
+  setup.process().kill();
+}
+
+TEST_F(InstallerTest, CloseButtonAsksAndClosesOnlyOnOk) {
+  std::string exe = e2e::make_installer(dir_, e2e::config_json(disk_config("关闭测试")), nullptr);
+  Installer setup(exe);
+  ASSERT_TRUE(setup.ok());
+  setup.click("关闭");
+  HWND prompt = setup.prompt(10000);
+  ASSERT_NE(prompt, nullptr);
+  EXPECT_EQ(e2e::window_text(e2e::wait_unit(prompt, "信息标签", 5000)),
+            "安装尚未开始，点击确定后取消安装，点击取消后继续安装。");
+  setup.answer_prompt(false);
+  Sleep(500);
+  EXPECT_FALSE(setup.wait_exit(0));
+  EXPECT_TRUE(IsWindow(setup.window()));
+
+  setup.click("关闭");
+  setup.answer_prompt(true);
+  DWORD code = 1;
+  EXPECT_TRUE(setup.wait_exit(20000, &code));
+}
+
+TEST_F(InstallerTest, PackageThatIsNoZipArchiveEndsOnTheFailurePageAndReinstallStartsAgain) {
+  std::string not_zip(5000, 'x');
+  std::string exe = e2e::make_installer(dir_, e2e::config_json(disk_config("坏包测试")), &not_zip);
+  Installer setup(exe);
+  ASSERT_TRUE(setup.ok());
+  std::string target = setup.text("安装目录");
+  setup.click("立即安装");
+  EXPECT_EQ(setup.answer_message_box(60000), kNetworkMessage);
+  ASSERT_TRUE(setup.wait_page(4, 20000));
+  setup.shot("page4-failure.png");
+  EXPECT_FALSE(e2e::path_exists(target + "\\uninst.exe"));
+
+  // The reinstall button runs a whole new sequence, which fails the same way.
+  setup.click("重新安装");
+  EXPECT_EQ(setup.answer_message_box(60000), kNetworkMessage);
+  EXPECT_TRUE(setup.wait_page(4, 20000));
+  setup.process().kill();
+}
+
+TEST_F(InstallerTest, UnreadableRecordLeavesEveryValueEmpty) {
+  std::string exe =
+      e2e::make_installer(dir_, e2e::config_json(disk_config("另一个口令")), nullptr, "setup.exe", nullptr, "Other");
+  Installer setup(exe);
+  ASSERT_TRUE(setup.ok());
+  EXPECT_EQ(e2e::window_text(setup.window()), "");
+  EXPECT_EQ(setup.text("标签_软件名称"), "");
+  EXPECT_EQ(setup.text("安装目录"), special(CSIDL_APPDATA) + "\\");
+  setup.process().kill();
+}
+
+}  // namespace
