@@ -178,7 +178,16 @@ InstallSteps default_install_steps() {
     request.install_directory = g_view ? g_view->install_directory() : rt::Text();
     make_shortcuts(request);
   };
-  s.register_uninstall = [] { register_uninstall(); };
+  s.register_uninstall = [] {
+    InstallerState& st = installer_state();
+    UninstallInfo info;
+    info.software_name = st.software_name;
+    info.software_version = st.software_version;
+    info.install_directory = g_view ? g_view->install_directory() : rt::Text();
+    info.company_name = st.company_name;
+    info.company_url = st.company_url;
+    register_uninstall(info);  // its result is not looked at: the files are in place
+  };
   s.launch_file = [](const rt::Text& path, const rt::Text& parameters, int show_mode) {
     return launch_file(path, parameters, show_mode);
   };
