@@ -8,6 +8,7 @@
 #include <string>
 
 #include "installer/cipher.h"
+#include "installer/windows_version.h"
 #include "runtime/codepage.h"
 #include "tests/e2e/support/installer_fixture.h"
 #include "tests/support/paths.h"
@@ -24,6 +25,12 @@ std::string special(int csidl) {
   wchar_t buf[MAX_PATH] = {};
   SHGetSpecialFolderPathW(nullptr, buf, csidl, FALSE);
   return rt::cp936_from_wchar(buf);
+}
+
+// Where the installer proposes to install: the roaming application data from
+// Windows 8 on, the program files before.
+std::string default_folder() {
+  return installer::windows_version_code() > 9 ? special(CSIDL_APPDATA) : special(CSIDL_PROGRAM_FILES);
 }
 
 std::string marker_program() { return e2e::read_all(testsupport::native_path(MARKER_EXE_PATH)); }
@@ -67,7 +74,7 @@ TEST_F(InstallerTest, DiskInstallWithDefaultSettingsInstallsRegistersAndStartsTh
   EXPECT_EQ(setup.page(), 0);
   EXPECT_TRUE(setup.visible("图片框1"));
   std::string target = setup.text("安装目录");
-  EXPECT_EQ(target, special(CSIDL_APPDATA) + "\\" + name);
+  EXPECT_EQ(target, default_folder() + "\\" + name);
   setup.shot("page0-home.png");
 
   setup.click("立即安装");
@@ -220,7 +227,7 @@ TEST_F(InstallerTest, UnreadableRecordLeavesEveryValueEmpty) {
   ASSERT_TRUE(setup.ok());
   EXPECT_EQ(e2e::window_text(setup.window()), "");
   EXPECT_EQ(setup.text("标签_软件名称"), "");
-  EXPECT_EQ(setup.text("安装目录"), special(CSIDL_APPDATA) + "\\");
+  EXPECT_EQ(setup.text("安装目录"), default_folder() + "\\");
   setup.process().kill();
 }
 

@@ -66,10 +66,14 @@ std::vector<HWND> top_windows(DWORD pid) {
 }
 
 std::string window_text(HWND hwnd) {
-  int n = GetWindowTextLengthW(hwnd);
-  std::wstring w(static_cast<std::size_t>(n) + 1, L'\0');
-  GetWindowTextW(hwnd, w.data(), n + 1);
-  w.resize(static_cast<std::size_t>(n));
+  // WM_GETTEXT, not GetWindowText: for a window of another process the latter
+  // gives the creation caption, not what an edit box holds now.
+  DWORD_PTR length = 0;
+  if (!SendMessageTimeoutW(hwnd, WM_GETTEXTLENGTH, 0, 0, SMTO_ABORTIFHUNG, 5000, &length)) return "";
+  std::wstring w(static_cast<std::size_t>(length) + 1, L'\0');
+  DWORD_PTR got = 0;
+  SendMessageTimeoutW(hwnd, WM_GETTEXT, w.size(), reinterpret_cast<LPARAM>(w.data()), SMTO_ABORTIFHUNG, 5000, &got);
+  w.resize(static_cast<std::size_t>(got));
   return rt::cp936_from_wchar(w.c_str());
 }
 

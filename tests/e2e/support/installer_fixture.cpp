@@ -1,5 +1,7 @@
 #include "tests/e2e/support/installer_fixture.h"
 
+#include <commctrl.h>
+
 #include "installer/cipher.h"
 #include "runtime/codepage.h"
 #include "runtime/units.h"
