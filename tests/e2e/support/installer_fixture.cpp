@@ -52,9 +52,10 @@ std::string config_json(const Config& config) {
 }
 
 std::string make_installer(const std::string& dir, const std::string& record_plain, const std::string* package,
-                           const std::string& name, const std::string* logo, const std::string& pass_phrase) {
+                           const std::string& name, const std::string* logo, const std::string& pass_phrase,
+                           const std::string& source) {
   std::string path = dir + "\\" + name;
-  std::wstring src = rt::wide_path(setup_exe()), dst = rt::wide_path(path);
+  std::wstring src = rt::wide_path(source.empty() ? setup_exe() : source), dst = rt::wide_path(path);
   if (!CopyFileW(src.c_str(), dst.c_str(), FALSE)) return "";
   rt::Bytes record = installer::encrypt_text(rt::Text(record_plain), rt::Text(pass_phrase), true);
   HANDLE update = BeginUpdateResourceW(dst.c_str(), FALSE);

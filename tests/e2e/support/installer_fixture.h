@@ -22,7 +22,7 @@ std::string config_json(const Config& config);
 // when given) as type "SYSTEM". Returns the path, "" on failure.
 std::string make_installer(const std::string& dir, const std::string& record_plain, const std::string* package,
                            const std::string& name = "setup.exe", const std::string* logo = nullptr,
-                           const std::string& pass_phrase = "Tarnel");
+                           const std::string& pass_phrase = "Tarnel", const std::string& source = "");
 
 // A running installer and its main window.
 class Installer {

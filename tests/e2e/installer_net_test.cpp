@@ -1,0 +1,149 @@
+// Installers that download: the package from the test servers on 127.0.0.1
+// (a slow one, failing ones) and the .NET Framework offline installer.
+#include <windows.h>
+
+#include <gtest/gtest.h>
+
+#include <set>
+#include <string>
+
+#include "runtime/codepage.h"
+#include "tests/e2e/support/installer_fixture.h"
+#include "tests/support/dotnet_url.h"
+#include "tests/support/http_servers.h"
+#include "tests/support/paths.h"
+#include "tests/support/zip_writer.h"
+
+namespace {
+
+using e2e::Installer;
+using testsupport::ZipEntrySpec;
+
+const char* const kNetworkMessage = "检测到网络异常，必要组件无法加载，请检查网络后重试。";
+
+e2e::Config net_config(const std::string& name, const std::string& url, const std::string& framework = "") {
+  return {{"softname", name},     {"softversion", "2.0"},  {"urlremote", url},
+          {"urlfull", url},       {"framework", framework}, {"mainfile", "App.exe"},
+          {"installtype", "net"}, {"companyname", "Net"},   {"companyurl", ""},
+          {"protocol", ""}};
+}
+
+// A package of about `filler` bytes that do not compress.
+std::string package_of(std::size_t filler) {
+  std::vector<ZipEntrySpec> entries;
+  entries.push_back({.name = "{app}/App.exe", .data = "MZ not really a program"});
+  entries.push_back({.name = "{app}/payload.bin", .data = testsupport::pattern_bytes(0, filler)});
+  return testsupport::make_zip(entries);
+}
+
+class InstallerNetTest : public testing::Test {
+ protected:
+  void SetUp() override {
+    auto found = testsupport::http_servers();
+    ASSERT_TRUE(found.has_value()) << "the http_servers fixture is not running";
+    servers_ = *found;
+    dir_ = testsupport::scratch_dir("e2e-net");
+  }
+  // Puts a file into nginx's web root; returns its path part.
+  std::string publish(const std::string& name, const std::string& bytes) {
+    EXPECT_TRUE(e2e::write_all(servers_.nginx_root + "\\" + name, bytes));
+    return "/" + name;
+  }
+  testsupport::HttpServers servers_;
+  std::string dir_;
+};
+
+TEST_F(InstallerNetTest, SlowDownloadMovesTheProgressThenInstalls) {
+  // About six seconds at the slow location's 64 KB/s.
+  std::string package = package_of(400 * 1024);
+  std::string url = servers_.nginx_url("/slow" + publish("slow-" + std::to_string(GetCurrentProcessId()) + ".zip", package));
+  std::string exe = e2e::make_installer(dir_, e2e::config_json(net_config("网络安装", url)), nullptr);
+  Installer setup(exe);
+  ASSERT_TRUE(setup.ok());
+  std::string target = setup.text("安装目录");
+  setup.click("立即安装");
+  ASSERT_TRUE(setup.wait_page(2, 10000));
+
+  std::set<int> positions;
+  std::set<std::string> statuses;
+  bool shot = false;
+  e2e::wait_until(
+      [&] {
+        positions.insert(setup.progress("进度条"));
+        statuses.insert(setup.text("更新状态"));
+        if (!shot && positions.size() > 2) shot = setup.shot("page2-installing.png");
+        return setup.page() == 3;
+      },
+      60000);
+  ASSERT_EQ(setup.page(), 3);
+  // Several distinct figures in between: the display followed the download.
+  int in_between = 0;
+  for (int p : positions) in_between += (p > 0 && p < 100);
+  EXPECT_GE(in_between, 2) << "progress bar did not move during the download";
+  EXPECT_GE(statuses.size(), 3u);
+  EXPECT_TRUE(statuses.count("正在安装中 0%，请稍侯...") || statuses.size() > 3);
+  EXPECT_EQ(e2e::read_all(target + "\\payload.bin"), testsupport::pattern_bytes(0, 400 * 1024));
+  EXPECT_FALSE(e2e::path_exists(dir_ + "\\app.zip"));
+  setup.process().kill();
+}
+
+TEST_F(InstallerNetTest, EveryKindOfFailedDownloadShowsTheMessageAndTheFailurePage) {
+  const std::string urls[] = {
+      "http://127.0.0.1:" + std::to_string(servers_.refused_port) + "/app.zip",  // refused
+      servers_.fault_url("/status/404?size=5000"),                              // error page
+      servers_.fault_url("/cut?chunks=3&chunk=10240&mode=rst"),                 // cut
+  };
+  int index = 0;
+  for (const std::string& url : urls) {
+    SCOPED_TRACE(url);
+    std::string exe = e2e::make_installer(dir_, e2e::config_json(net_config("失败" + std::to_string(index), url)),
+                                          nullptr, "setup" + std::to_string(index++) + ".exe");
+    Installer setup(exe);
+    ASSERT_TRUE(setup.ok());
+    setup.click("立即安装");
+    EXPECT_EQ(setup.answer_message_box(60000), kNetworkMessage);
+    EXPECT_TRUE(setup.wait_page(4, 20000));
+    EXPECT_EQ(setup.text("离线网址"), "下载离线安装包");
+    if (index == 1) {
+      // The reinstall button starts a whole new sequence.
+      setup.click("重新安装");
+      EXPECT_EQ(setup.answer_message_box(60000), kNetworkMessage);
+      EXPECT_TRUE(setup.wait_page(4, 20000));
+    }
+    setup.process().kill();
+  }
+}
+
+TEST_F(InstallerNetTest, MissingFrameworkIsDownloadedFromTheTestServerAndStarted) {
+  // No .NET Framework 4 in the prefix: the v4 "Full" key and the v3.5 key removed.
+  RegDeleteTreeW(HKEY_LOCAL_MACHINE, L"SOFTWARE\\Microsoft\\NET Framework Setup\\NDP\\v4\\Full");
+  RegDeleteTreeW(HKEY_LOCAL_MACHINE, L"Software\\Microsoft\\NET Framework Setup\\NDP\\v3.5");
+
+  std::string stub = e2e::read_all(testsupport::native_path(MARKER_EXE_PATH));
+  ASSERT_FALSE(stub.empty());
+  std::string ndp_url = servers_.nginx_url(publish("NDP48-x86-x64-AllOS-ENU.exe", stub));
+  std::string program = e2e::read_all(e2e::setup_exe());
+  ASSERT_TRUE(testsupport::point_dotnet_url_at(program, ndp_url));
+  std::string base = dir_ + "\\base.exe";
+  ASSERT_TRUE(e2e::write_all(base, program));
+
+  std::string package = package_of(1000);
+  std::string package_url = servers_.nginx_url(publish("pkg-ndp.zip", package));
+  std::string exe = e2e::make_installer(dir_, e2e::config_json(net_config("框架测试", package_url, "4.8")), nullptr,
+                                        "setup.exe", nullptr, "Tarnel", base);
+  wchar_t temp[MAX_PATH] = {};
+  GetTempPathW(MAX_PATH, temp);
+  std::string downloaded = rt::cp936_from_wchar(temp) + "NDP48-x86-x64-AllOS-ENU.exe";
+  DeleteFileA((downloaded + ".ran").c_str());
+
+  Installer setup(exe);
+  ASSERT_TRUE(setup.ok());
+  setup.click("立即安装");
+  EXPECT_TRUE(setup.wait_page(3, 60000));
+  EXPECT_EQ(e2e::read_all(downloaded), stub);
+  EXPECT_TRUE(e2e::wait_until([&] { return e2e::path_exists(downloaded + ".ran"); }, 20000))
+      << "the downloaded framework installer was not started";
+  setup.process().kill();
+}
+
+}  // namespace
