@@ -192,7 +192,6 @@ const UnitDesign kInstallerUnits[] = {
 };
 
 const UnitDesign kPromptUnits[] = {
-    {.name = "动画框1", .kind = UnitKind::CartoonBox, .rect = {8, 8, 40, 40}, .back = {kWhite}},
     {.name = "图片框_标题栏", .kind = UnitKind::PicBox, .rect = {0, 0, 800, 42}, .back = {kPanel}},
     {.name = "标签7",
      .kind = UnitKind::Label,
@@ -228,6 +227,9 @@ const UnitDesign kPromptUnits[] = {
      .align = rt::Align::Center,
      .hand_cursor = true,
      .on_click = prompt_ok},
+    // Last, so that it lies below the others: it is stretched over the whole
+    // window as its white background.
+    {.name = "动画框1", .kind = UnitKind::CartoonBox, .rect = {8, 8, 40, 40}, .back = {kWhite}},
 };
 
 // The installer window's design height is 470; load_configuration makes it 400.
