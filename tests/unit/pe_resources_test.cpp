@@ -4,6 +4,7 @@
 
 #include <cstring>
 #include <filesystem>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -284,10 +285,16 @@ TEST(PeResources, LinkerMadeProgramsRoundTripByteForByte) {
     PeResources pe = load_ok(bytes);
     EXPECT_FALSE(pe.list().empty()) << f;
     EXPECT_EQ(save_ok(pe), bytes) << f;
+    // setup.exe carries a default "102"; other programs have none.
+    const std::string* had = pe.find(id("SYSTEM"), id("102"), 0);
+    std::optional<std::string> before = had ? std::optional<std::string>(*had) : std::nullopt;
     pe.set(id("SYSTEM"), id("102"), 0, "x");
     std::string changed = save_ok(pe);
     EXPECT_EQ(*load_ok(changed).find(id("SYSTEM"), id("102")), "x") << f;
-    pe.remove(id("SYSTEM"), id("102"));
+    if (before)
+      pe.set(id("SYSTEM"), id("102"), 0, *before);
+    else
+      pe.remove(id("SYSTEM"), id("102"));
     EXPECT_EQ(save_ok(pe), bytes) << f;
   }
 }
