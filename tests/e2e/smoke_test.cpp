@@ -1,28 +1,21 @@
-// setup.exe starts, shows its window, and ends when the window is closed.
+// setup.exe as shipped (default resources: no configuration) starts, shows its
+// window, asks before closing, and ends when the close is confirmed.
 #include <gtest/gtest.h>
 
-#include "tests/e2e/support/harness.h"
-#include "tests/support/paths.h"
+#include "tests/e2e/support/installer_fixture.h"
 
 namespace {
 
-TEST(SmokeTest, StartsShowsItsWindowAndEndsWhenClosed) {
-  e2e::Process setup = e2e::Process::start(e2e::setup_exe());
-  ASSERT_TRUE(setup.started());
-  HWND window = e2e::wait_window(setup.pid(), 30000);
-  ASSERT_NE(window, nullptr) << "no visible top-level window";
-  Sleep(500);  // let it paint
-  std::string shot = testsupport::binary_dir() + "\\screenshots";
-  CreateDirectoryA(shot.c_str(), nullptr);
-  EXPECT_TRUE(e2e::screenshot(window, shot + "\\smoke.png"));
+TEST(SmokeTest, StartsShowsItsWindowAndEndsWhenCloseIsConfirmed) {
+  e2e::Installer setup(e2e::setup_exe());
+  ASSERT_TRUE(setup.ok()) << "no installer window";
+  EXPECT_TRUE(setup.shot("smoke.png"));
+  EXPECT_EQ(setup.page(), 0);
 
-  PostMessageW(window, WM_CLOSE, 0, 0);
-  // A close confirmation may be asked for: answer it with the first button.
-  DWORD code = 0;
-  if (!setup.wait(5000, &code)) {
-    if (HWND box = e2e::wait_message_box(setup.pid(), 5000)) PostMessageW(box, WM_COMMAND, IDOK, 0);
-    ASSERT_TRUE(setup.wait(20000, &code)) << "setup.exe did not end after its window was closed";
-  }
+  PostMessageW(setup.window(), WM_CLOSE, 0, 0);
+  setup.answer_prompt(true);
+  DWORD code = 1;
+  ASSERT_TRUE(setup.wait_exit(20000, &code)) << "setup.exe did not end after the close was confirmed";
   EXPECT_EQ(code, 0u);
 }
 
