@@ -96,8 +96,9 @@ TEST_F(InstallerNetTest, EveryKindOfFailedDownloadShowsTheMessageAndTheFailurePa
   int index = 0;
   for (const std::string& url : urls) {
     SCOPED_TRACE(url);
-    std::string exe = e2e::make_installer(dir_, e2e::config_json(net_config("失败" + std::to_string(index), url)),
-                                          nullptr, "setup" + std::to_string(index++) + ".exe");
+    std::string number = std::to_string(index++);
+    std::string exe = e2e::make_installer(dir_, e2e::config_json(net_config("失败" + number, url)), nullptr,
+                                          "setup" + number + ".exe");
     Installer setup(exe);
     ASSERT_TRUE(setup.ok());
     setup.click("立即安装");
