@@ -220,6 +220,20 @@ TEST_F(InstallerTest, PackageThatIsNoZipArchiveEndsOnTheFailurePageAndReinstallS
   setup.process().kill();
 }
 
+TEST_F(InstallerTest, EmptyArchiveIsAValidPackageAndEndsOnTheFinishPage) {
+  std::string empty = testsupport::empty_zip();
+  ASSERT_EQ(empty.size(), 22u);
+  std::string exe = e2e::make_installer(dir_, e2e::config_json(disk_config("空包测试")), &empty);
+  Installer setup(exe);
+  ASSERT_TRUE(setup.ok());
+  std::string target = setup.text("安装目录");
+  setup.click("立即安装");
+  EXPECT_TRUE(setup.wait_page(3, 60000)) << "page " << setup.page();
+  EXPECT_TRUE(e2e::path_exists(target));  // made by the install button
+  EXPECT_FALSE(e2e::path_exists(dir_ + "\\app.zip"));
+  setup.process().kill();
+}
+
 TEST_F(InstallerTest, UnreadableRecordLeavesEveryValueEmpty) {
   std::string exe =
       e2e::make_installer(dir_, e2e::config_json(disk_config("另一个口令")), nullptr, "setup.exe", nullptr, "Other");
