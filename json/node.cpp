@@ -289,12 +289,6 @@ void JsonNode::clear() {
   free_dead(dead);
 }
 
-NodeList* JsonNode::children() const {
-  if (type == kArray) return payload.array;
-  if (type == kObject && payload.object) return payload.object->order;
-  return nullptr;
-}
-
 std::u16string_view JsonNode::string_view() const {
   if (type != kString || !payload.string) return {};
   return payload.string;

@@ -81,7 +81,11 @@ struct JsonNode {
   bool is_integer() const { return type == kInteger || type == kInteger32 || type == kDate; }
   bool is_real() const { return type == kReal || type == kReal32; }
   // The children in order (elements, or members in member order); null for scalars.
-  NodeList* children() const;
+  NodeList* children() const {
+    if (type == kArray) return payload.array;
+    if (type == kObject && payload.object) return payload.object->order;
+    return nullptr;
+  }
   std::u16string_view key_view() const { return key ? std::u16string_view(key) : std::u16string_view(); }
   std::u16string_view string_view() const;
   std::u16string_view literal_view() const {

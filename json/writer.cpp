@@ -58,6 +58,10 @@ namespace {
 char16_t* escape_into(std::u16string_view text, char16_t* out, bool is_key) {
   for (char16_t c : text) {
     char16_t e = 0;
+    if (c > u'\\') {  // every escaped character is at most a backslash
+      *out++ = c;
+      continue;
+    }
     switch (c) {
       case 8: e = u'b'; break;
       case 9: e = u't'; break;
