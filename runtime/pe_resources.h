@@ -4,8 +4,9 @@
 // A PeResources object holds a copy of the file and its resource tree
 // (type / name / language). Changing the tree and calling save() gives the
 // whole file back with a rebuilt resource section and a consistent section
-// table, image size and checksum. An unchanged tree saves byte-identically for
-// images made by the GNU and Microsoft-style layouts this writer produces.
+// table, image size and checksum. The tree is laid out as GNU ld lays it out,
+// so an unchanged tree of a MinGW program, or of a file this writer made,
+// saves byte-identically.
 #pragma once
 
 #include <cstdint>

@@ -148,6 +148,52 @@ TEST(PeResources, ResourceSectionAtTheEndIsReplaced) {
   EXPECT_EQ(*load_ok(out).find(id("A"), id("B")), std::string(0x3000, '2'));
 }
 
+TEST(PeResources, SectionThatCannotMoveKeepsItsAddress) {
+  // Thread-local data after the resources: code refers to it, so it stays.
+  FakeSection tls{".tls", std::string(0x40, 't'), 0xC0000040, 9};
+  PeResources small = load_ok(make_image({kText, kText, tls}));
+  small.set(id("A"), id("B"), 0, "x");
+  std::string first = save_ok(small);
+  auto secs = sections_of(first);
+  ASSERT_EQ(secs.size(), 4u);
+  EXPECT_EQ(secs[2].name, ".tls");
+  EXPECT_EQ(secs[3].name, ".rsrc") << "a new section after everything";
+
+  // Growing within the room before the next section keeps every address.
+  PeResources grow = load_ok(make_image({kText, FakeSection{".rsrc", std::string(16, '\0'), 0x40000040, 2}, tls}));
+  std::string room = save_ok(grow);
+  PeResources g = load_ok(room);
+  g.set(id("A"), id("B"), 0, std::string(0x700, 'g'));
+  std::string grown = save_ok(g);
+  ASSERT_EQ(sections_of(grown).size(), 3u);
+  EXPECT_EQ(sections_of(grown)[2].va, sections_of(room)[2].va);
+  EXPECT_EQ(grown.substr(sections_of(grown)[2].raw_ptr, 0x40), tls.data) << "its data moved in the file";
+  expect_consistent_layout(grown);
+
+  // Beyond that room the resources move to a new section at the end.
+  g.set(id("A"), id("B"), 0, std::string(0x1800, 'g'));
+  std::string moved = save_ok(g);
+  auto msecs = sections_of(moved);
+  ASSERT_EQ(msecs.size(), 4u);
+  EXPECT_EQ(msecs[2].va, sections_of(room)[2].va);
+  EXPECT_EQ(get32(moved, kDirs + 8 * 2), msecs[3].va);
+  EXPECT_EQ(*load_ok(moved).find(id("A"), id("B")), std::string(0x1800, 'g'));
+}
+
+TEST(PeResources, ASignatureIsDroppedWithTheChange) {
+  std::string image = make_image({kText});
+  std::uint32_t cert_at = static_cast<std::uint32_t>(image.size());
+  image += std::string(0x80, 's');
+  put32(image, kDirs + 8 * 4, cert_at);
+  put32(image, kDirs + 8 * 4 + 4, 0x80);
+  PeResources pe = load_ok(image);
+  pe.set(id("A"), id("B"), 0, "x");
+  std::string out = save_ok(pe);
+  EXPECT_EQ(get32(out, kDirs + 8 * 4), 0u);
+  EXPECT_EQ(get32(out, kDirs + 8 * 4 + 4), 0u);
+  EXPECT_EQ(out.find(std::string(0x80, 's')), std::string::npos);
+}
+
 TEST(PeResources, TreeKeepsWindowsOrderAndPrunesEmptyDirectories) {
   PeResources pe = load_ok(make_image({kText}));
   pe.set(ResourceId::of_number(16), ResourceId::of_number(1), 1033, "version");
