@@ -39,11 +39,14 @@ native: bootstrap $(B)/native/CMakeCache.txt
 asan: bootstrap $(B)/asan/CMakeCache.txt
 	cmake --build $(B)/asan -j$(JOBS)
 
-build: windows
+build: windows $(B)/native/CMakeCache.txt
 	@mkdir -p dist
 	cp $(B)/windows/app/setup.exe dist/setup.exe
-	@for f in uninst.exe mkinstaller.exe; do \
+	@for f in uninst.exe; do \
 	  p=$$(find $(B)/windows -name $$f -path '*/app/*' | head -1); [ -n "$$p" ] && cp $$p dist/ || true; done
+	cmake --build $(B)/native --target mkinstaller -j$(JOBS)
+	cp $(B)/native/tools/mkinstaller dist/mkinstaller
+	cp $(B)/windows/tools/mkinstaller.exe dist/mkinstaller.exe
 	@echo "dist/: $$(ls dist | tr '\n' ' ')"
 
 test-native: native
