@@ -1,0 +1,60 @@
+// An installer made by the Windows build of mkinstaller from a publisher's
+// files, run under Wine and clicked through: it installs its package, and
+// the installed-file list in the uninstaller reads back with our reader.
+#include <windows.h>
+
+#include <gtest/gtest.h>
+
+#include <string>
+#include <vector>
+
+#include "installer/cipher.h"
+#include "runtime/codepage.h"
+#include "runtime/pe_resources.h"
+#include "tests/e2e/support/installer_fixture.h"
+#include "tests/support/paths.h"
+#include "tests/support/zip_writer.h"
+
+namespace {
+
+std::string u8(const char8_t* s) { return reinterpret_cast<const char*>(s); }
+
+TEST(MkinstallerEndToEnd, TheInstallerItBuildsInstallsThePackage) {
+  std::string dir = testsupport::scratch_dir("e2e-mkinstaller");
+  std::string marker = e2e::read_all(testsupport::native_path(MARKER_EXE_PATH));
+  std::vector<testsupport::ZipEntrySpec> entries;
+  entries.push_back({.name = "{app}/Tool.exe", .data = marker, .deflate = true});
+  entries.push_back({.name = "{app}/uninst.exe", .data = marker, .deflate = true});
+  entries.push_back({.name = u8(u8"{app}/文档/说明.txt"), .data = "readme", .utf8 = true});
+  ASSERT_TRUE(testsupport::write_file(dir + "\\package.zip", testsupport::make_zip(entries)));
+  // The configuration as a publisher writes it: UTF-8.
+  ASSERT_TRUE(testsupport::write_file(
+      dir + "\\config.json",
+      u8(u8"{\n  \"softname\": \"构建工具测试\",\n  \"softversion\": \"2.0\",\n  \"mainfile\": \"Tool.exe\",\n"
+         u8"  \"installtype\": \"disk\",\n  \"companyname\": \"示例公司\"\n}\n")));
+
+  std::string args = "build --config config.json --package package.zip --stub \"" +
+                     testsupport::native_path(SETUP_EXE_PATH) + "\" --out setup.exe";
+  e2e::Process tool = e2e::Process::start(testsupport::native_path(MKINSTALLER_EXE_PATH), args, dir);
+  DWORD code = 1;
+  ASSERT_TRUE(tool.wait(60000, &code));
+  ASSERT_EQ(code, 0u);
+
+  e2e::Installer setup(dir + "\\setup.exe");
+  ASSERT_TRUE(setup.ok()) << "the installer window did not show";
+  EXPECT_EQ(e2e::window_text(setup.window()), "构建工具测试");
+  std::string target = setup.text("安装目录");
+  setup.click("立即安装");
+  ASSERT_TRUE(setup.wait_page(3, 60000)) << "no finish page; page " << setup.page();
+  EXPECT_EQ(e2e::read_all(target + "\\文档\\说明.txt"), "readme");
+
+  rt::PeResources uninst;
+  std::string error;
+  ASSERT_TRUE(uninst.load(e2e::read_all(target + "\\uninst.exe"), &error)) << error;
+  const std::string* list = uninst.find(rt::ResourceId::of_text("install"), rt::ResourceId::of_text("list"));
+  ASSERT_NE(list, nullptr);
+  EXPECT_EQ(installer::decrypt_record(rt::Bytes(*list), "Tarnel", true).str(),
+            target + "\\Tool.exe\r\n" + target + "\\uninst.exe\r\n" + target + "\\文档\\说明.txt\r\n");
+}
+
+}  // namespace
