@@ -119,6 +119,10 @@ std::int32_t download_file(const rt::Text& url, const rt::Text& save_path, Downl
   for (;;) {
     DWORD got = 0;
     if (!InternetReadFile(request.get(), buffer.get(), kDownloadChunk, &got)) return -1;
+    // Bytes past the announced length belong to no body: a server that sends
+    // more and closes must not lengthen the file (a ZIP's end record must
+    // stay last for the package to open).
+    if (total > 0 && !encoded && received + got > total) got = static_cast<DWORD>(total - received);
     if (got == 0) break;
     DWORD written = 0;
     if (!WriteFile(file.get(), buffer.get(), got, &written, nullptr) || written != got) return -1;
