@@ -14,7 +14,7 @@ export WINEDLLOVERRIDES := mscoree,mshtml=;winemenubuilder.exe=d
 # Wine maps the desktop and documents onto HOME: keep them in the build tree.
 export HOME := $(B)/home
 
-.PHONY: all bootstrap build windows native asan test test-native test-asan test-windows test-fuzz fuzz demo clean
+.PHONY: all bootstrap build windows native asan test test-native test-asan test-windows test-fuzz fuzz bench demo clean
 
 all: build
 
@@ -68,6 +68,11 @@ test-fuzz: bootstrap
 SECONDS ?= 60
 fuzz: bootstrap
 	FUZZ_BUILD=$(B)/fuzz bash tools/fuzz.sh $(SECONDS)
+
+# Figures against the peers (docs/benchmarks.md); never part of make test.
+bench: build
+	@mkdir -p $(HOME)
+	BUILD_DIR=$(B) bash tools/bench.sh
 
 test:
 	@start=$$(date +%s); \
