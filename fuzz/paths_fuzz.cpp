@@ -1,0 +1,137 @@
+// Entry names from the archive to the path a file is written at: the name
+// stored in a one-entry archive goes through the reader's clean-up and
+// description, the unsafe-name refusal, the "{app}/" and "{tmp}/" macros and
+// the exact-name swap the extraction does. Whatever the name, a path that is
+// written must stay inside the installation directory, the temporary
+// directory or the installer's own folder once Windows has resolved it.
+// First byte: bit 0 marks the name as UTF-8, bits 1-2 put "{app}/" or
+// "{tmp}/" in front of it.
+#include <cstddef>
+#include <cstdint>
+#include <cstdlib>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "installer/path_macros.h"
+#include "runtime/codepage.h"
+#include "runtime/zip_reader.h"
+
+namespace {
+
+const char16_t kInstall[] = u"C:\\Users\\me\\AppData\\Roaming\\Foo";
+const char16_t kTemp[] = u"C:\\Users\\me\\Temp\\";
+const char16_t kOwnFolder[] = u"C:\\Downloads";  // relative targets land here
+
+void put16(std::string& s, unsigned v) {
+  s += char(v & 0xFF);
+  s += char(v >> 8 & 0xFF);
+}
+void put32(std::string& s, std::uint32_t v) {
+  put16(s, v & 0xFFFF);
+  put16(s, v >> 16);
+}
+
+// One stored, empty entry with the given raw name.
+std::string one_entry_archive(const std::string& name, bool utf8) {
+  unsigned flags = utf8 ? 0x800 : 0;
+  std::string z;
+  put32(z, 0x04034b50);
+  put16(z, 20), put16(z, flags), put16(z, 0), put32(z, 0), put32(z, 0), put32(z, 0), put32(z, 0);
+  put16(z, unsigned(name.size())), put16(z, 0);
+  z += name;
+  std::uint32_t central = std::uint32_t(z.size());
+  put32(z, 0x02014b50);
+  put16(z, 20), put16(z, 20), put16(z, flags), put16(z, 0), put32(z, 0), put32(z, 0), put32(z, 0), put32(z, 0);
+  put16(z, unsigned(name.size())), put16(z, 0), put16(z, 0), put16(z, 0), put16(z, 0), put32(z, 0), put32(z, 0);
+  z += name;
+  std::uint32_t central_size = std::uint32_t(z.size()) - central;
+  put32(z, 0x06054b50);
+  put16(z, 0), put16(z, 0), put16(z, 1), put16(z, 1), put32(z, central_size), put32(z, central), put16(z, 0);
+  return z;
+}
+
+bool separator(char16_t c) { return c == u'\\' || c == u'/'; }
+
+std::vector<std::u16string> components(const std::u16string& path) {
+  std::vector<std::u16string> out;
+  std::u16string part;
+  for (char16_t c : path + u'\\') {
+    if (!separator(c)) {
+      part += c;
+      continue;
+    }
+    // Windows drops a component's trailing dots and blanks: "..", ".. " and
+    // "..." may all climb, "." and " " stay where they are.
+    std::size_t dots = 0, others = 0;
+    for (char16_t d : part) {
+      if (d == u'.') ++dots;
+      else if (d != u' ') ++others;
+    }
+    if (others == 0 && dots >= 2) {
+      if (out.size() <= 1) std::abort();  // above the drive's root
+      out.pop_back();
+    } else if (!part.empty() && !(others == 0 && dots <= 1)) {
+      out.push_back(part);
+    }
+    part.clear();
+  }
+  return out;
+}
+
+std::u16string lower(std::u16string s) {
+  for (char16_t& c : s)
+    if (c >= u'A' && c <= u'Z') c = char16_t(c + 32);
+  return s;
+}
+
+bool within(const std::vector<std::u16string>& path, const std::u16string& root) {
+  std::vector<std::u16string> r = components(root);
+  if (path.size() < r.size()) return false;  // the folder itself is fine
+  for (std::size_t i = 0; i < r.size(); ++i)
+    if (lower(path[i]) != lower(r[i])) return false;
+  return true;
+}
+
+}  // namespace
+
+extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
+  if (size < 1 || size > 4096) return 0;
+  bool utf8 = data[0] & 1;
+  std::string name(reinterpret_cast<const char*>(data + 1), size - 1);
+  if ((data[0] >> 1 & 3) == 1) name = "{app}/" + name;
+  if ((data[0] >> 1 & 3) == 2) name = "{tmp}/" + name;
+
+  rt::ZipReader reader;
+  // A name may hold bytes that read as an end record (a ZIP64 locator just
+  // before the real one): such an archive is refused, which is fine.
+  if (reader.open(std::make_unique<rt::MemoryZipInput>(one_entry_archive(name, utf8)))) return 0;
+  rt::ZipEntry entry;
+  reader.describe(0, entry);
+  if (entry.name.size() > 259) std::abort();
+  if (rt::is_unsafe_entry_name(entry.wide_name)) return 0;  // refused: nothing written
+
+  // The package step hands the described name (a text: cut at a zero byte)
+  // through the macros; the extraction swaps in the exact wide name.
+  rt::Text target = installer::expand_path_macros(rt::Text(entry.name), rt::Text(rt::cp936_from_wide(kInstall)),
+                                                  rt::Text(rt::cp936_from_wide(kTemp)));
+  std::string dest = target.str();
+  std::u16string path = rt::wide_from_cp936(dest);
+  if (entry.name_lossy && !entry.name.empty() && dest.size() >= entry.name.size() &&
+      dest.compare(dest.size() - entry.name.size(), entry.name.size(), entry.name) == 0)
+    path = rt::wide_from_cp936(std::string_view(dest).substr(0, dest.size() - entry.name.size())) + entry.wide_name;
+  path = path.substr(0, path.find(u'\0'));  // where a wide Windows call stops reading
+  if (path.empty()) return 0;
+
+  std::u16string full;
+  if (path.size() >= 3 && path[1] == u':' && separator(path[2])) {
+    full = path;
+  } else if (separator(path[0]) || (path.size() >= 2 && path[1] == u':')) {
+    std::abort();  // root-, drive- or UNC-relative: not below any of our folders
+  } else {
+    full = std::u16string(kOwnFolder) + u"\\" + path;
+  }
+  std::vector<std::u16string> parts = components(full);
+  if (!within(parts, kInstall) && !within(parts, kTemp) && !within(parts, kOwnFolder)) std::abort();
+  return 0;
+}
