@@ -367,6 +367,9 @@ std::uint32_t ZipReader::describe(std::int64_t index, ZipEntry& out) {
   ZipEntry d;
   d.index = std::int32_t(index);
   std::u16string wide = e.utf8 ? wide_from_utf8(e.name) : wide_from_cp936(e.name);
+  // The name reaches Windows as a zero-terminated text: what follows a zero
+  // names nothing, so it must not hide a ".." from the checks either.
+  wide.resize(std::min(wide.size(), wide.find(u'\0')));
   bool named_as_folder = !wide.empty() && is_separator(wide.back());
   d.wide_name = clean_entry_name(std::move(wide));
   d.name = cp936_from_wide(d.wide_name);

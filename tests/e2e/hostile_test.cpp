@@ -1,0 +1,474 @@
+// Installers made with hostile packages, records, servers and folders, run
+// under Wine. Each case checks that the installer lives on, ends on the page
+// it must, writes nothing outside the installation directory, the temporary
+// directory and its own folder, and keeps what existed before.
+#include <winsock2.h>
+#include <windows.h>
+#include <shlobj.h>
+
+#include <gtest/gtest.h>
+
+#include <map>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "installer/cipher.h"
+#include "installer/windows_version.h"
+#include "runtime/codepage.h"
+#include "tests/e2e/support/installer_fixture.h"
+#include "tests/support/paths.h"
+#include "tests/support/zip_writer.h"
+
+namespace {
+
+using e2e::Installer;
+using testsupport::ZipEntrySpec;
+
+const char* const kNetworkMessage = "检测到网络异常，必要组件无法加载，请检查网络后重试。";
+
+// A literal's bytes, zero bytes included.
+template <std::size_t N>
+std::string bytes_of(const char (&literal)[N]) {
+  return std::string(literal, N - 1);
+}
+
+std::string pid_text() { return std::to_string(GetCurrentProcessId()); }
+
+e2e::Config config(const std::string& name, const std::string& type, const std::string& url = "") {
+  return {{"softname", name},      {"softversion", "1.0"}, {"urlremote", url},
+          {"urlfull", url},        {"framework", ""},      {"mainfile", "App.exe"},
+          {"installtype", type},   {"companyname", "Hostile"}, {"companyurl", ""},
+          {"protocol", ""}};
+}
+
+// Every file and folder below `root` with its contents, except below the
+// folders in `skip` (full paths).
+using Tree = std::map<std::string, std::string>;
+void scan(const std::string& root, const std::vector<std::string>& skip, Tree& out) {
+  WIN32_FIND_DATAW found;
+  HANDLE h = FindFirstFileW(rt::wide_path(root + "\\*").c_str(), &found);
+  if (h == INVALID_HANDLE_VALUE) return;
+  do {
+    std::string name = rt::cp936_from_wchar(found.cFileName);
+    if (name == "." || name == "..") continue;
+    std::string path = root + "\\" + name;
+    bool skipped = false;
+    for (const std::string& s : skip) skipped = skipped || lstrcmpiA(s.c_str(), path.c_str()) == 0;
+    if (skipped) continue;
+    if (found.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) {
+      out[path] = "<folder>";
+      scan(path, skip, out);
+    } else {
+      out[path] = e2e::read_all(path);
+    }
+  } while (FindNextFileW(h, &found));
+  FindClose(h);
+}
+
+// Absolute places a hostile name might reach: the drive roots, the Windows
+// folder, the Linux /tmp seen through drive Z:.
+std::vector<std::string> far_places(const std::string& stem) {
+  char windows[MAX_PATH] = {};
+  GetWindowsDirectoryA(windows, MAX_PATH);
+  return {"C:\\" + stem, std::string(windows) + "\\" + stem, "Z:\\tmp\\" + stem, "C:\\users\\" + stem};
+}
+
+// One hostile situation: a scratch folder with the installer in own\, the
+// installation directory box\inst (chosen on the custom page) and files that
+// must survive in box\ and at the top.
+class HostileTest : public testing::Test {
+ protected:
+  void SetUp() override {
+    root_ = testsupport::scratch_dir("e2e-hostile");
+    own_ = root_ + "\\own";
+    box_ = root_ + "\\box";
+    inst_ = box_ + "\\inst";
+    CreateDirectoryW(rt::wide_path(own_).c_str(), nullptr);
+    CreateDirectoryW(rt::wide_path(box_).c_str(), nullptr);
+    ASSERT_TRUE(e2e::write_all(box_ + "\\keep.txt", "keep me"));
+    ASSERT_TRUE(e2e::write_all(root_ + "\\keep.txt", "keep me too"));
+  }
+
+  Tree outside() const {
+    Tree t;
+    scan(root_, {own_, inst_}, t);
+    return t;
+  }
+
+  std::string make(const std::string& record, const std::string* package) {
+    return e2e::make_installer(own_, record, package);
+  }
+
+  // Starts the installer, installs into `folder` from the custom page and
+  // waits for the finish or the failure page (answering the network message
+  // on the way). Returns the page, -1 when neither showed; *message gets the
+  // message box's text.
+  int install(Installer& setup, const std::string& folder, std::string* message) {
+    if (!setup.ok()) return -1;
+    setup.press("自定义安装");
+    if (!setup.wait_page(1, 10000)) return -1;
+    setup.release("自定义安装");
+    setup.set_text("安装目录", folder);
+    setup.click("快捷方式");  // no desktop shortcut to clean up
+    setup.click("立即安装2");
+    int page = -1;
+    e2e::wait_until(
+        [&] {
+          std::string text = setup.answer_message_box(300);
+          if (!text.empty()) *message = text;
+          page = setup.page();
+          return page == 3 || page == 4;
+        },
+        90000);
+    return page;
+  }
+
+  // The installer still runs (it did not crash) and everything outside its
+  // three places is as it was.
+  void expect_contained(Installer& setup, const Tree& before, const std::string& stem) {
+    EXPECT_FALSE(setup.wait_exit(0)) << "the installer ended by itself";
+    Tree after = outside();
+    for (const auto& [path, content] : before) {
+      auto it = after.find(path);
+      EXPECT_TRUE(it != after.end() && it->second == content) << path << " was changed or lost";
+    }
+    for (const auto& [path, content] : after)
+      EXPECT_TRUE(before.count(path)) << path << " was written outside the installer's folders";
+    for (const std::string& place : far_places(stem)) EXPECT_FALSE(e2e::path_exists(place)) << place;
+  }
+
+  std::string root_, own_, box_, inst_;
+};
+
+ZipEntrySpec entry(const std::string& name, const std::string& data, bool deflate = false) {
+  return {.name = name, .data = data, .deflate = deflate};
+}
+
+TEST_F(HostileTest, ClimbingAbsoluteDriveAndShareNamesStayInsideTheirFolders) {
+  std::string stem = "hostile-" + pid_text();
+  std::vector<ZipEntrySpec> entries = {
+      entry("{app}/good.txt", "good"),
+      entry("{app}/../../" + stem + "-3.txt", "x"),
+      entry("{app}/..\\..\\keep.txt", "overwritten"),
+      entry("{app}/sub/../../../" + stem + "-4.txt", "x"),
+      entry("C:\\" + stem, "x"),
+      entry("C:" + stem, "x"),
+      entry("\\\\127.0.0.1\\C$\\" + stem, "x"),
+      entry("/tmp/" + stem, "x"),
+      entry("Z:/tmp/" + stem, "x"),
+      entry("{tmp}/../../" + stem + "-5.txt", "x"),
+  };
+  std::string package = testsupport::make_zip(entries);
+  std::string exe = make(e2e::config_json(config("越界名称", "disk")), &package);
+  ASSERT_FALSE(exe.empty());
+  Tree before = outside();
+  Installer setup(exe);
+  std::string message;
+  // The clean-up takes every such name to a plain relative one: all extract.
+  EXPECT_EQ(install(setup, inst_, &message), 3) << message;
+  EXPECT_EQ(e2e::read_all(inst_ + "\\good.txt"), "good");
+  expect_contained(setup, before, stem);
+  setup.process().kill();
+}
+
+TEST_F(HostileTest, NamesThatWouldStillClimbOrNameAStreamAreRefused) {
+  std::string stem = "hostile-" + pid_text();
+  std::vector<ZipEntrySpec> entries = {
+      entry("{app}/good.txt", "good"),
+      entry("{app}/good.txt:hidden", "stream"),
+      entry("{app}/..", "x"),
+      entry("{app}/.. /" + stem, "x"),
+      entry("{app}/.../" + stem, "x"),
+      entry("..", "x"),
+      entry("../" + stem + "-1.txt", "x"),
+      entry("..\\" + stem + "-2.txt", "x"),
+      entry(bytes_of("{app}/..\0/") + stem, "x"),
+  };
+  std::string package = testsupport::make_zip(entries);
+  std::string exe = make(e2e::config_json(config("拒绝名称", "disk")), &package);
+  ASSERT_FALSE(exe.empty());
+  Tree before = outside();
+  Installer setup(exe);
+  std::string message;
+  // Refused entries are failed entries: the failure page, the rest installed.
+  EXPECT_EQ(install(setup, inst_, &message), 4);
+  EXPECT_EQ(message, kNetworkMessage);
+  EXPECT_EQ(e2e::read_all(inst_ + "\\good.txt"), "good");
+  expect_contained(setup, before, stem);
+  setup.process().kill();
+}
+
+TEST_F(HostileTest, DeviceNamesNeitherHangNorEscape) {
+  std::string stem = "hostile-" + pid_text();
+  std::vector<ZipEntrySpec> entries = {
+      entry("{app}/good.txt", "good"), entry("{app}/CON", "x"),      entry("{app}/NUL", "x"),
+      entry("{app}/COM1", "x"),        entry("{app}/aux.txt", "x"), entry("{app}/LPT1.log", "x"),
+  };
+  std::string package = testsupport::make_zip(entries);
+  std::string exe = make(e2e::config_json(config("设备名称", "disk")), &package);
+  ASSERT_FALSE(exe.empty());
+  Tree before = outside();
+  Installer setup(exe);
+  std::string message;
+  int page = install(setup, inst_, &message);
+  EXPECT_TRUE(page == 3 || page == 4) << "page " << page;
+  EXPECT_EQ(e2e::read_all(inst_ + "\\good.txt"), "good");
+  expect_contained(setup, before, stem);
+  setup.process().kill();
+}
+
+// Sets the general-purpose flag bit of entry `index`'s local and central
+// headers (a make_zip archive: entries in order, no extra fields).
+void set_flag(std::string& zip, int index, std::uint16_t bit) {
+  auto patch = [&](std::uint32_t signature, std::size_t flag_offset) {
+    std::size_t at = 0;
+    for (int seen = 0;; ++at) {
+      at = zip.find(std::string(reinterpret_cast<const char*>(&signature), 4), at);
+      if (at == std::string::npos) return;
+      if (seen++ == index) break;
+    }
+    zip[at + flag_offset] = static_cast<char>(zip[at + flag_offset] | (bit & 0xFF));
+  };
+  patch(0x04034b50, 6);
+  patch(0x02014b50, 8);
+}
+
+TEST_F(HostileTest, LyingSizeDamagedDeflateAndEncryptedEntriesFailAlone) {
+  std::string zeros(8 << 20, '\0');
+  std::vector<ZipEntrySpec> entries = {
+      entry("{app}/good.txt", "good"),
+      // A "bomb": 8 MB of zeros declared as 1000 bytes.
+      {.name = "{app}/bomb.bin", .data = zeros, .deflate = true, .claimed_size = 1000},
+      entry("{app}/damaged.txt", std::string(20000, 'd') + "tail", true),
+      entry("{app}/secret.txt", "secret"),
+  };
+  std::string package = testsupport::make_zip(entries);
+  // The damaged entry's deflate stream: bytes in its middle overwritten.
+  std::size_t damaged = package.find("{app}/damaged.txt") + 17;
+  for (std::size_t i = damaged + 4; i < damaged + 12; ++i) package[i] = static_cast<char>(0xFF);
+  set_flag(package, 3, 1);  // encrypted, and no password is given
+  std::string exe = make(e2e::config_json(config("坏条目", "disk")), &package);
+  ASSERT_FALSE(exe.empty());
+  Tree before = outside();
+  Installer setup(exe);
+  std::string message;
+  EXPECT_EQ(install(setup, inst_, &message), 4);
+  EXPECT_EQ(message, kNetworkMessage);
+  EXPECT_EQ(e2e::read_all(inst_ + "\\good.txt"), "good");
+  EXPECT_LE(e2e::read_all(inst_ + "\\bomb.bin").size(), 1000u) << "more than the entry declared";
+  EXPECT_NE(e2e::read_all(inst_ + "\\damaged.txt"), std::string(20000, 'd') + "tail");
+  EXPECT_NE(e2e::read_all(inst_ + "\\secret.txt"), "secret");
+  expect_contained(setup, before, "hostile-" + pid_text());
+  setup.process().kill();
+}
+
+TEST_F(HostileTest, TruncatedCentralDirectoryInstallsNothingAndLongCommentInstallsAll) {
+  std::vector<ZipEntrySpec> entries = {entry("{app}/a.txt", "a"), entry("{app}/b.txt", "b")};
+  std::string whole = testsupport::make_zip(entries);
+  // The end record still points at the directory, half of which is gone.
+  std::size_t end = whole.size() - 22, central = whole.find("PK\x01\x02");
+  std::string truncated = whole.substr(0, central + (end - central) / 2) + whole.substr(end);
+  {
+    std::string exe = make(e2e::config_json(config("截断目录", "disk")), &truncated);
+    ASSERT_FALSE(exe.empty());
+    Tree before = outside();
+    Installer setup(exe);
+    std::string message;
+    EXPECT_EQ(install(setup, inst_, &message), 4);
+    EXPECT_EQ(message, kNetworkMessage);
+    EXPECT_FALSE(e2e::path_exists(inst_ + "\\a.txt"));
+    expect_contained(setup, before, "hostile-" + pid_text());
+    setup.process().kill();
+  }
+  std::string commented = testsupport::make_zip(entries, std::string(65535, 'c'));
+  std::string exe = make(e2e::config_json(config("长注释", "disk")), &commented);
+  ASSERT_FALSE(exe.empty());
+  Installer setup(exe);
+  std::string message;
+  EXPECT_EQ(install(setup, inst_, &message), 3) << message;
+  EXPECT_EQ(e2e::read_all(inst_ + "\\b.txt"), "b");
+  setup.process().kill();
+}
+
+TEST_F(HostileTest, ReadOnlyAndHeldFilesAreKeptAndTheInstallReportsFailure) {
+  CreateDirectoryW(rt::wide_path(inst_).c_str(), nullptr);
+  ASSERT_TRUE(e2e::write_all(inst_ + "\\readonly.txt", "old read-only"));
+  SetFileAttributesW(rt::wide_path(inst_ + "\\readonly.txt").c_str(), FILE_ATTRIBUTE_READONLY);
+  ASSERT_TRUE(e2e::write_all(inst_ + "\\held.txt", "old held"));
+  HANDLE held = CreateFileW(rt::wide_path(inst_ + "\\held.txt").c_str(), GENERIC_READ, 0, nullptr, OPEN_EXISTING, 0,
+                            nullptr);
+  ASSERT_NE(held, INVALID_HANDLE_VALUE);
+  std::vector<ZipEntrySpec> entries = {entry("{app}/good.txt", "good"), entry("{app}/readonly.txt", "new"),
+                                       entry("{app}/held.txt", "new")};
+  std::string package = testsupport::make_zip(entries);
+  std::string exe = make(e2e::config_json(config("只读文件", "disk")), &package);
+  ASSERT_FALSE(exe.empty());
+  Installer setup(exe);
+  std::string message;
+  EXPECT_EQ(install(setup, inst_, &message), 4);
+  EXPECT_EQ(message, kNetworkMessage);
+  CloseHandle(held);
+  EXPECT_EQ(e2e::read_all(inst_ + "\\good.txt"), "good");
+  EXPECT_EQ(e2e::read_all(inst_ + "\\readonly.txt"), "old read-only");
+  EXPECT_EQ(e2e::read_all(inst_ + "\\held.txt"), "old held");
+  setup.process().kill();
+  SetFileAttributesW(rt::wide_path(inst_ + "\\readonly.txt").c_str(), FILE_ATTRIBUTE_NORMAL);
+}
+
+TEST_F(HostileTest, InstallPathThatIsAFileIsKept) {
+  ASSERT_TRUE(e2e::write_all(inst_, "a file, not a folder"));
+  std::vector<ZipEntrySpec> entries = {entry("{app}/good.txt", "good")};
+  std::string package = testsupport::make_zip(entries);
+  std::string exe = make(e2e::config_json(config("路径是文件", "disk")), &package);
+  ASSERT_FALSE(exe.empty());
+  Tree before = outside();
+  before[inst_] = "a file, not a folder";
+  Installer setup(exe);
+  std::string message;
+  EXPECT_EQ(install(setup, inst_, &message), 4);
+  EXPECT_EQ(message, kNetworkMessage);
+  EXPECT_EQ(e2e::read_all(inst_), "a file, not a folder");
+  EXPECT_FALSE(setup.wait_exit(0));
+  setup.process().kill();
+}
+
+// The record resource holds `bytes` encrypted as they are (zero bytes too).
+std::string installer_with_record_bytes(const std::string& dir, const std::string& plain) {
+  std::string exe = e2e::make_installer(dir, "{}", nullptr);
+  if (exe.empty()) return "";
+  std::string bytes = plain;
+  installer::record_cipher(installer::kRecordPassPhrase, reinterpret_cast<std::uint8_t*>(bytes.data()), bytes.size());
+  HANDLE update = BeginUpdateResourceW(rt::wide_path(exe).c_str(), FALSE);
+  if (!update) return "";
+  bool ok = UpdateResourceW(update, L"SYSTEM", L"102", 0, bytes.data(), static_cast<DWORD>(bytes.size())) != FALSE;
+  return EndUpdateResourceW(update, !ok) && ok ? exe : "";
+}
+
+std::string default_folder() {
+  wchar_t buf[MAX_PATH] = {};
+  SHGetSpecialFolderPathW(nullptr, buf, installer::windows_version_code() > 9 ? CSIDL_APPDATA : CSIDL_PROGRAM_FILES,
+                          FALSE);
+  return rt::cp936_from_wchar(buf);
+}
+
+TEST_F(HostileTest, HostileRecordsOpenTheWindowWithWhatCanBeRead) {
+  std::string nesting = std::string(200000, '[') + std::string(200000, ']');
+  struct Case {
+    std::string record;
+    std::string name;  // the caption and last level of the proposed folder
+  } cases[] = {
+      {bytes_of("\x89PNG\r\n\x1a\n\0\0\0\rIHDR"), ""},
+      {"{\"softname\":2024,\"softversion\":1.5e3,\"urlremote\":null,\"urlfull\":true,\"framework\":4.8,"
+       "\"mainfile\":[],\"installtype\":{},\"companyname\":-0,\"companyurl\":null,\"protocol\":false}",
+       "2024"},
+      {"{\"filler\":\"" + std::string(1 << 20, 'x') + "\",\"softname\":\"大记录\"}", "大记录"},
+      {bytes_of("{\"softname\":\"零字节前\"}\0{\"softname\":\"零字节后\"}"), "零字节前"},
+      {"{\"softname\":\"深嵌套\",\"x\":" + nesting + "}", "深嵌套"},
+  };
+  for (const Case& c : cases) {
+    std::string dir = testsupport::scratch_dir("e2e-hostile-record");
+    std::string exe = installer_with_record_bytes(dir, c.record);
+    ASSERT_FALSE(exe.empty());
+    Installer setup(exe);
+    ASSERT_TRUE(setup.ok()) << "no window for the record of " << c.record.size() << " bytes";
+    EXPECT_EQ(e2e::window_text(setup.window()), c.name);
+    EXPECT_EQ(setup.text("安装目录"), default_folder() + "\\" + c.name);
+    EXPECT_FALSE(setup.wait_exit(0));
+    setup.process().kill();
+  }
+}
+
+// The Winsock calls the lying server needs, from ws2_32.dll at run time (the
+// test programs link no socket library).
+struct Sockets {
+  HMODULE dll = LoadLibraryW(L"ws2_32.dll");
+  template <typename F>
+  F get(const char* name) const {
+    return reinterpret_cast<F>(reinterpret_cast<void*>(GetProcAddress(dll, name)));
+  }
+  decltype(&::WSAStartup) startup = get<decltype(&::WSAStartup)>("WSAStartup");
+  decltype(&::socket) open = get<decltype(&::socket)>("socket");
+  decltype(&::bind) bind = get<decltype(&::bind)>("bind");
+  decltype(&::listen) listen = get<decltype(&::listen)>("listen");
+  decltype(&::getsockname) name = get<decltype(&::getsockname)>("getsockname");
+  decltype(&::accept) accept = get<decltype(&::accept)>("accept");
+  decltype(&::recv) recv = get<decltype(&::recv)>("recv");
+  decltype(&::send) send = get<decltype(&::send)>("send");
+  decltype(&::shutdown) shutdown = get<decltype(&::shutdown)>("shutdown");
+  decltype(&::closesocket) close = get<decltype(&::closesocket)>("closesocket");
+  bool ok() const { return dll && startup && open && bind && listen && name && accept && recv && send && close; }
+};
+
+// An HTTP server on 127.0.0.1 that answers every request with `body` but
+// announces only its first `announced` bytes.
+class LyingServer {
+ public:
+  LyingServer(std::string body, std::size_t announced) : body_(std::move(body)), announced_(announced) {
+    if (!ws_.ok()) return;
+    WSADATA wsa;
+    ws_.startup(MAKEWORD(2, 2), &wsa);
+    listener_ = ws_.open(AF_INET, SOCK_STREAM, IPPROTO_TCP);
+    sockaddr_in at{};
+    at.sin_family = AF_INET;
+    at.sin_addr.s_addr = 0x0100007F;  // 127.0.0.1 in network order
+    if (ws_.bind(listener_, reinterpret_cast<sockaddr*>(&at), sizeof at) || ws_.listen(listener_, 4)) return;
+    int len = sizeof at;
+    ws_.name(listener_, reinterpret_cast<sockaddr*>(&at), &len);
+    port_ = (at.sin_port & 0xFF) << 8 | at.sin_port >> 8;
+    thread_ = std::thread([this] { serve(); });
+  }
+  ~LyingServer() {
+    if (listener_ != INVALID_SOCKET) ws_.close(listener_);
+    if (thread_.joinable()) thread_.join();
+  }
+  bool ok() const { return port_ != 0; }
+  std::string url(const std::string& path) const { return "http://127.0.0.1:" + std::to_string(port_) + path; }
+
+ private:
+  void serve() {
+    for (;;) {
+      SOCKET c = ws_.accept(listener_, nullptr, nullptr);
+      if (c == INVALID_SOCKET) return;
+      char buf[4096];
+      std::string head;
+      while (head.find("\r\n\r\n") == std::string::npos) {
+        int n = ws_.recv(c, buf, sizeof buf, 0);
+        if (n <= 0) break;
+        head.append(buf, n);
+      }
+      std::string reply = "HTTP/1.1 200 OK\r\nContent-Type: application/zip\r\nContent-Length: " +
+                          std::to_string(announced_) + "\r\nConnection: close\r\n\r\n" + body_;
+      ws_.send(c, reply.data(), static_cast<int>(reply.size()), 0);
+      ws_.shutdown(c, SD_SEND);
+      Sleep(200);
+      ws_.close(c);
+    }
+  }
+  Sockets ws_;
+  std::string body_;
+  std::size_t announced_;
+  SOCKET listener_ = INVALID_SOCKET;
+  int port_ = 0;
+  std::thread thread_;
+};
+
+TEST_F(HostileTest, ServerSendingMoreThanItsContentLengthGivesThePackageItAnnounced) {
+  // Stored, so that the package passes the downloader's 1024-byte floor.
+  std::vector<ZipEntrySpec> entries = {entry("{app}/good.txt", std::string(4000, 'g')), entry("{app}/App.exe", "MZ")};
+  std::string package = testsupport::make_zip(entries);
+  LyingServer server(package + std::string(256 * 1024, 'J'), package.size());
+  ASSERT_TRUE(server.ok());
+  std::string exe = make(e2e::config_json(config("多余字节", "net", server.url("/app.zip"))), nullptr);
+  ASSERT_FALSE(exe.empty());
+  Tree before = outside();
+  Installer setup(exe);
+  std::string message;
+  EXPECT_EQ(install(setup, inst_, &message), 3) << message;
+  EXPECT_EQ(e2e::read_all(inst_ + "\\good.txt"), std::string(4000, 'g'));
+  EXPECT_FALSE(e2e::path_exists(own_ + "\\app.zip"));
+  expect_contained(setup, before, "hostile-" + pid_text());
+  setup.process().kill();
+}
+
+}  // namespace
