@@ -137,6 +137,32 @@ std::u16string clean_entry_name(std::u16string name) {
   return name;
 }
 
+namespace {
+
+// ASCII letters compared without case.
+bool same_name(std::u16string_view a, std::u16string_view b) {
+  auto upper = [](char16_t c) { return c >= u'a' && c <= u'z' ? char16_t(c - 32) : c; };
+  if (a.size() != b.size()) return false;
+  for (std::size_t i = 0; i < a.size(); ++i)
+    if (upper(a[i]) != upper(b[i])) return false;
+  return true;
+}
+
+// Windows opens a device for these names in any folder and with any
+// extension ("{app}/COM1.txt" is the serial port): no file to write there.
+bool is_device_name(std::u16string_view component) {
+  std::size_t stem = 0;
+  while (stem < component.size() && component[stem] != u'.') ++stem;
+  while (stem > 0 && component[stem - 1] == u' ') --stem;
+  std::u16string_view base = component.substr(0, stem);
+  for (std::u16string_view name : {u"CON", u"PRN", u"AUX", u"NUL", u"CONIN$", u"CONOUT$"})
+    if (same_name(base, name)) return true;
+  return base.size() == 4 && base[3] >= u'1' && base[3] <= u'9' &&
+         (same_name(base.substr(0, 3), u"COM") || same_name(base.substr(0, 3), u"LPT"));
+}
+
+}  // namespace
+
 bool is_unsafe_entry_name(const std::u16string& cleaned) {
   if (cleaned.find(u':') != std::u16string::npos) return true;
   std::size_t start = 0;
@@ -151,6 +177,7 @@ bool is_unsafe_entry_name(const std::u16string& cleaned) {
       else if (cleaned[i] != u' ') ++others;
     }
     if (others == 0 && dots >= 2) return true;
+    if (is_device_name(std::u16string_view(cleaned).substr(start, end - start))) return true;
     start = end + 1;
   }
   return false;

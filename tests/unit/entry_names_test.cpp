@@ -36,6 +36,15 @@ TEST(EntryNameTest, AZeroByteEndsTheNameBeforeItIsChecked) {
   EXPECT_FALSE(rt::is_unsafe_entry_name(fine.wide_name));
 }
 
+// Windows opens a device for these names in any folder, whatever follows
+// the dot: an entry may not write to a serial port or a printer.
+TEST(EntryNameTest, DeviceNamesAreUnsafeInAnyFolderAndWithAnyExtension) {
+  for (const char16_t* name : {u"CON", u"a/nul", u"sub\\Com1.txt", u"LPT9.log", u"aux .txt", u"PRN", u"conout$", u"con/"})
+    EXPECT_TRUE(rt::is_unsafe_entry_name(name)) << rt::cp936_from_wide(name);
+  for (const char16_t* name : {u"CONSOLE.txt", u"COM0", u"COM10", u"a/LPT", u"nul_file", u"auxiliary/x"})
+    EXPECT_FALSE(rt::is_unsafe_entry_name(name)) << rt::cp936_from_wide(name);
+}
+
 // Every name that passes the check expands below the installation
 // directory, the temporary directory or (without a macro) a relative path.
 TEST(EntryNameTest, NamesThatPassExpandBelowTheirFolder) {
