@@ -32,7 +32,7 @@ for src in "$root"/bench/*_bench.cpp; do
 done
 winbench=$B/windows/bench
 setup=$root/dist/setup.exe
-[[ -f $setup ]] || cp "$B/windows/app/setup.exe" "$setup"
+cp -u "$B/windows/app/setup.exe" "$setup"
 
 # Statistics of numbers on stdin: median min max.
 stats() { sort -g | awk '{v[NR]=$1} END {printf "%.1f %.1f %.1f\n", v[int((NR+1)/2)], v[1], v[NR]}'; }
@@ -55,9 +55,11 @@ row "stub size: code alone (file without .rsrc)" "$((code / 1024)) KiB ($code B)
 linkdir=$B/windows/app
 contributors=""
 if [[ -f $linkdir/CMakeFiles/setup.dir/link.txt ]]; then
-  cmd=$(head -1 "$linkdir/CMakeFiles/setup.dir/link.txt")
+  cmd=$(grep -m1 -- '-o setup.exe' "$linkdir/CMakeFiles/setup.dir/link.txt")
   cmd=${cmd//-o setup.exe/-o $work/setup-map.exe}
-  if (cd "$linkdir" && eval "$cmd -Wl,-Map,$work/setup.map") 2>"$work/map.log"; then
+  # The archive of setup's objects is made afresh before each link.
+  prepare=$(grep -v -- '-o setup.exe' "$linkdir/CMakeFiles/setup.dir/link.txt" | grep -v -- '-E rm')
+  if (cd "$linkdir" && eval "$prepare" && eval "$cmd -Wl,-Map,$work/setup.map") 2>"$work/map.log"; then
     contributors=$(python3 - "$work/setup.map" <<'EOF'
 import re, sys, collections
 by_member, by_library = collections.Counter(), collections.Counter()
