@@ -1,0 +1,267 @@
+// uninst.exe removes an installation laid out as the installer leaves it:
+// files and folders, the two shortcuts, the uninstall entry, an uninst.exe
+// carrying the encrypted installed-file list. It leaves alone what is not its
+// own and reports what it could not remove.
+#include <windows.h>
+#include <shlobj.h>
+#include <shobjidl.h>
+
+#include <gtest/gtest.h>
+
+#include <string>
+#include <vector>
+
+#include "installer/cipher.h"
+#include "installer/launch.h"
+#include "installer/registry.h"
+#include "runtime/codepage.h"
+#include "tests/e2e/support/harness.h"
+#include "tests/support/paths.h"
+
+namespace {
+
+constexpr DWORD kWait = 60000;
+
+std::wstring wide(const std::string& cp936) { return rt::wide_path(cp936); }
+
+bool exists(const std::string& path) { return GetFileAttributesW(wide(path).c_str()) != INVALID_FILE_ATTRIBUTES; }
+
+bool write(const std::string& path, const std::string& bytes) {
+  HANDLE file = CreateFileW(wide(path).c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
+  if (file == INVALID_HANDLE_VALUE) return false;
+  DWORD written = 0;
+  bool ok = WriteFile(file, bytes.data(), static_cast<DWORD>(bytes.size()), &written, nullptr) && written == bytes.size();
+  CloseHandle(file);
+  return ok;
+}
+
+std::string uninst_exe() { return testsupport::binary_dir() + "\\app\\uninst.exe"; }
+
+std::string uninstall_base() {
+  BOOL wow64 = FALSE;
+  IsWow64Process(GetCurrentProcess(), &wow64);
+  return wow64 ? "SOFTWARE\\WOW6432Node\\Microsoft\\Windows\\CurrentVersion\\Uninstall\\"
+               : "SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\Uninstall\\";
+}
+
+// The nine values the installer writes, with its trailing backslash on the key.
+void write_entry(const std::string& name, const std::string& dir) {
+  std::string key = uninstall_base() + "Tarnel" + name + "\\";
+  installer::registry_create_key(installer::kLocalMachine, key);
+  auto text = [&](const char* value, const std::string& data) {
+    installer::registry_write_value(installer::kLocalMachine, key, value, REG_SZ, rt::Bytes(std::string_view(data)));
+  };
+  const rt::Bytes one = {1, 0, 0, 0};
+  text("DisplayIcon", dir + "\\" + name + ".exe");
+  text("DisplayName", name);
+  text("DisplayVersion", "1.0");
+  text("InstallLocation", dir);
+  installer::registry_write_value(installer::kLocalMachine, key, "NoModify", REG_BINARY, one);
+  installer::registry_write_value(installer::kLocalMachine, key, "NoRepair", REG_BINARY, one);
+  text("Publisher", "测试公司");
+  text("UninstallString", dir + "\\uninst.exe");
+  text("URLInfoAbout", "");
+}
+
+bool entry_exists(const std::string& name) {
+  return installer::registry_key_exists(installer::kLocalMachine, uninstall_base() + "Tarnel" + name);
+}
+
+bool make_link(const std::string& link, const std::string& target) {
+  IShellLinkW* shell_link = nullptr;
+  if (FAILED(CoCreateInstance(CLSID_ShellLink, nullptr, CLSCTX_INPROC_SERVER, IID_IShellLinkW,
+                              reinterpret_cast<void**>(&shell_link))))
+    return false;
+  IPersistFile* file = nullptr;
+  bool ok = SUCCEEDED(shell_link->SetPath(wide(target).c_str())) &&
+            SUCCEEDED(shell_link->QueryInterface(IID_IPersistFile, reinterpret_cast<void**>(&file))) &&
+            SUCCEEDED(file->Save(wide(link).c_str(), TRUE));
+  if (file) file->Release();
+  shell_link->Release();
+  return ok;
+}
+
+std::string desktop_link(const std::string& name) { return installer::special_folder(3).str() + name + ".lnk"; }
+std::string programs_link(const std::string& name) { return installer::special_folder(6).str() + name + ".lnk"; }
+
+// An installation as the installer leaves it, in a fresh folder.
+struct Installation {
+  std::string name;
+  std::string dir;
+  std::vector<std::string> files;    // relative to dir
+  std::vector<std::string> folders;  // relative to dir, listed with a trailing "\"
+  std::vector<std::string> extra_list_lines;
+
+  std::string path(const std::string& relative) const { return dir + "\\" + relative; }
+  std::string uninstaller() const { return path("uninst.exe"); }
+
+  void lay_out() {
+    dir = testsupport::scratch_dir("uninstall") + "\\" + name;
+    ASSERT_TRUE(CreateDirectoryW(wide(dir).c_str(), nullptr));
+    std::string list;
+    for (const std::string& folder : folders) {
+      ASSERT_TRUE(SHCreateDirectoryExW(nullptr, wide(path(folder)).c_str(), nullptr) == ERROR_SUCCESS ||
+                  exists(path(folder)));
+      list += path(folder) + "\\\r\n";
+    }
+    for (const std::string& file : files) {
+      // Folders without an entry of their own, as the extraction makes them.
+      std::size_t cut = file.rfind('\\');
+      if (cut != std::string::npos) SHCreateDirectoryExW(nullptr, wide(path(file.substr(0, cut))).c_str(), nullptr);
+      ASSERT_TRUE(write(path(file), "contents of " + file)) << file;
+      list += path(file) + "\r\n";
+    }
+    for (const std::string& line : extra_list_lines) list += line + "\r\n";
+    ASSERT_TRUE(CopyFileW(wide(uninst_exe()).c_str(), wide(uninstaller()).c_str(), FALSE));
+    list += uninstaller() + "\r\n";
+    write_list(list);
+  }
+
+  void write_list(const std::string& list) {
+    rt::Bytes data = installer::encrypt_text(rt::Text(list), installer::kRecordPassPhrase, true);
+    HANDLE update = BeginUpdateResourceW(wide(uninstaller()).c_str(), FALSE);
+    ASSERT_NE(update, nullptr);
+    ASSERT_TRUE(UpdateResourceW(update, L"install", L"list", 0, data.data(), static_cast<DWORD>(data.size())));
+    ASSERT_TRUE(EndUpdateResourceW(update, FALSE));
+  }
+
+  void make_shortcuts() {
+    ASSERT_TRUE(make_link(desktop_link(name), path(name + ".exe")));
+    ASSERT_TRUE(make_link(programs_link(name), path(name + ".exe")));
+  }
+};
+
+class UninstallTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    CoInitialize(nullptr);
+    // Where the installer puts its shortcuts must exist in a fresh prefix.
+    wchar_t folder[MAX_PATH];
+    SHGetSpecialFolderPathW(nullptr, folder, CSIDL_DESKTOPDIRECTORY, TRUE);
+    SHGetSpecialFolderPathW(nullptr, folder, CSIDL_PROGRAMS, TRUE);
+  }
+  void TearDown() override { CoUninitialize(); }
+
+  // Answers the next message box of the process with `button`; gives its text.
+  static std::string answer(const e2e::Process& process, int button) {
+    HWND box = e2e::wait_message_box(process.pid(), kWait);
+    if (!box) return "(no message box)";
+    std::string text = e2e::message_box_text(box);
+    PostMessageW(box, WM_COMMAND, button, 0);
+    // The next box must not be mistaken for this one.
+    e2e::wait_until([&] { return !IsWindow(box); }, kWait);
+    return text;
+  }
+};
+
+TEST_F(UninstallTest, AsksOnceThenRemovesEverythingOfTheInstallationAndItself) {
+  Installation inst;
+  inst.name = "测试软件";
+  inst.folders = {"数据", "数据\\子目录", "空目录"};
+  inst.files = {"测试软件.exe", "说明.txt", "数据\\a.dat", "数据\\子目录\\b.dat", "bin\\lib\\core.dll"};
+  ASSERT_NO_FATAL_FAILURE(inst.lay_out());
+  // The package gave one file read-only attributes.
+  SetFileAttributesW(wide(inst.path("说明.txt")).c_str(), FILE_ATTRIBUTE_READONLY);
+  ASSERT_NO_FATAL_FAILURE(inst.make_shortcuts());
+  write_entry(inst.name, inst.dir);
+  // Another product of this installer, elsewhere: not ours to remove.
+  Installation other;
+  other.name = "其他软件";
+  other.files = {"其他软件.exe"};
+  ASSERT_NO_FATAL_FAILURE(other.lay_out());
+  write_entry(other.name, other.dir);
+
+  e2e::Process uninstaller = e2e::Process::start(inst.uninstaller(), "", inst.dir);
+  ASSERT_TRUE(uninstaller.started());
+  std::string question = answer(uninstaller, IDYES);
+  EXPECT_NE(question.find("确定要卸载“测试软件”"), std::string::npos) << rt::utf8_from_cp936(question);
+  std::string result = answer(uninstaller, IDOK);
+  EXPECT_NE(result.find("已从您的计算机中卸载"), std::string::npos) << rt::utf8_from_cp936(result);
+  DWORD code = 99;
+  ASSERT_TRUE(uninstaller.wait(kWait, &code));
+  EXPECT_EQ(code, 0u);
+
+  // The folder goes once the uninstaller has ended.
+  EXPECT_TRUE(e2e::wait_until([&] { return !exists(inst.dir); }, kWait)) << "installation folder still there";
+  EXPECT_FALSE(exists(desktop_link(inst.name)));
+  EXPECT_FALSE(exists(programs_link(inst.name)));
+  EXPECT_FALSE(entry_exists(inst.name));
+  EXPECT_TRUE(entry_exists(other.name));
+  EXPECT_TRUE(exists(other.uninstaller()));
+  installer::registry_delete_tree(installer::kLocalMachine, uninstall_base() + "Tarnel" + other.name);
+}
+
+TEST_F(UninstallTest, SilentlyKeepsWhatIsNotItsOwnAndReportsAFileHeldOpen) {
+  Installation inst;
+  inst.name = "Foo Tool";
+  inst.folders = {"data"};
+  inst.files = {"Foo Tool.exe", "data\\a.txt", "logs\\run.log", "busy.dll"};
+  // A path outside the installation that does not exist (any more).
+  inst.extra_list_lines = {"C:\\nowhere-tarnel\\gone.txt"};
+  ASSERT_NO_FATAL_FAILURE(inst.lay_out());
+  write_entry(inst.name, inst.dir + "\\");  // a folder chosen with its backslash
+  // The person's own desktop shortcut of the same name starts something else.
+  std::string elsewhere = testsupport::scratch_dir("elsewhere") + "\\Foo Tool.exe";
+  ASSERT_TRUE(write(elsewhere, "x"));
+  ASSERT_TRUE(make_link(desktop_link(inst.name), elsewhere));
+  ASSERT_TRUE(make_link(programs_link(inst.name), inst.path("Foo Tool.exe")));
+  // Data the person added later, and a file the running program holds open.
+  ASSERT_TRUE(write(inst.path("data\\mine.txt"), "keep me"));
+  HANDLE busy = CreateFileW(wide(inst.path("busy.dll")).c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
+                            0, nullptr);
+  ASSERT_NE(busy, INVALID_HANDLE_VALUE);
+
+  e2e::Process uninstaller = e2e::Process::start(inst.uninstaller(), "/S");
+  ASSERT_TRUE(uninstaller.started());
+  DWORD code = 99;
+  ASSERT_TRUE(uninstaller.wait(kWait, &code));
+  EXPECT_EQ(code, 1u) << "the file held open must be reported";
+  CloseHandle(busy);
+
+  EXPECT_TRUE(exists(inst.path("busy.dll")));
+  EXPECT_TRUE(exists(inst.path("data\\mine.txt")));
+  EXPECT_FALSE(exists(inst.path("data\\a.txt")));
+  EXPECT_FALSE(exists(inst.path("Foo Tool.exe")));
+  EXPECT_FALSE(exists(inst.path("logs")));
+  EXPECT_TRUE(e2e::wait_until([&] { return !exists(inst.uninstaller()); }, kWait)) << "uninst.exe still there";
+  EXPECT_TRUE(exists(inst.dir));
+  EXPECT_TRUE(exists(desktop_link(inst.name)));
+  EXPECT_FALSE(exists(programs_link(inst.name)));
+  EXPECT_FALSE(entry_exists(inst.name));
+  DeleteFileW(wide(desktop_link(inst.name)).c_str());
+}
+
+TEST_F(UninstallTest, SayingNoRemovesNothing) {
+  Installation inst;
+  inst.name = "Bar";
+  inst.files = {"Bar.exe"};
+  ASSERT_NO_FATAL_FAILURE(inst.lay_out());
+  write_entry(inst.name, inst.dir);
+
+  e2e::Process uninstaller = e2e::Process::start(inst.uninstaller());
+  answer(uninstaller, IDNO);
+  DWORD code = 99;
+  ASSERT_TRUE(uninstaller.wait(kWait, &code));
+  EXPECT_EQ(code, 2u);
+  EXPECT_TRUE(exists(inst.path("Bar.exe")));
+  EXPECT_TRUE(exists(inst.uninstaller()));
+  EXPECT_TRUE(entry_exists(inst.name));
+  installer::registry_delete_tree(installer::kLocalMachine, uninstall_base() + "TarnelBar");
+}
+
+TEST_F(UninstallTest, WithoutListOrEntryItTouchesNothingNotEvenItself) {
+  std::string dir = testsupport::scratch_dir("bare");
+  std::string copy = dir + "\\uninst.exe";
+  ASSERT_TRUE(CopyFileW(wide(uninst_exe()).c_str(), wide(copy).c_str(), FALSE));
+  ASSERT_TRUE(write(dir + "\\other.txt", "x"));
+
+  e2e::Process uninstaller = e2e::Process::start(copy, "/S");
+  DWORD code = 99;
+  ASSERT_TRUE(uninstaller.wait(kWait, &code));
+  EXPECT_EQ(code, 3u);
+  Sleep(1000);  // a wrongly started clean-up would have had time to act
+  EXPECT_TRUE(exists(copy));
+  EXPECT_TRUE(exists(dir + "\\other.txt"));
+}
+
+}  // namespace
