@@ -2,6 +2,9 @@
 // it may remove, and the program's flow. It removes only what its installed-
 // file list names, the folders those files made, the two shortcuts named after
 // the software and its own uninstall entry, and finally itself and its folder.
+// Its own entry is the one whose "UninstallString" names this program; the
+// software name is that entry's "DisplayName" (the list holds only paths).
+// Without an entry no shortcut is touched and messages name the folder.
 #pragma once
 
 #include "runtime/value.h"

@@ -170,7 +170,7 @@ struct Installation {
 
 struct Outcome {
   rt::Array<rt::Text> remaining;  // what should have gone and did not
-  rt::Array<rt::Text> kept;       // folders kept for files that are not ours
+  rt::Array<rt::Text> kept;       // folders that still hold something, kept
 };
 
 // The shortcuts are removed only when they still start something in the
@@ -319,7 +319,7 @@ rt::Text result_message(const rt::Text& name, const Outcome& out) {
                .str();
   }
   if (!out.kept.empty()) {
-    text += rt::text_concat({"\r\n\r\n以下文件夹中有安装后添加的文件，已保留：\r\n",
+    text += rt::text_concat({"\r\n\r\n以下文件夹中还有其他文件，已保留：\r\n",
                              remaining_summary(out.kept, kMessageLines).view()})
                 .view();
   }

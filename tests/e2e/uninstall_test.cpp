@@ -142,11 +142,18 @@ class UninstallTest : public ::testing::Test {
   }
   void TearDown() override { CoUninitialize(); }
 
-  // Answers the next message box of the process with `button`; gives its text.
-  static std::string answer(const e2e::Process& process, int button) {
+  // Answers the next message box of the process with `button`; gives its
+  // text. With a name, a screenshot of the box is kept under the build tree.
+  static std::string answer(const e2e::Process& process, int button, const std::string& shot = "") {
     HWND box = e2e::wait_message_box(process.pid(), kWait);
     if (!box) return "(no message box)";
     std::string text = e2e::message_box_text(box);
+    if (!shot.empty()) {
+      std::string folder = testsupport::binary_dir() + "\\screenshots";
+      CreateDirectoryA(folder.c_str(), nullptr);
+      Sleep(300);  // let it paint
+      e2e::screenshot(box, folder + "\\" + shot + ".png");
+    }
     PostMessageW(box, WM_COMMAND, button, 0);
     // The next box must not be mistaken for this one.
     e2e::wait_until([&] { return !IsWindow(box); }, kWait);
@@ -173,9 +180,9 @@ TEST_F(UninstallTest, AsksOnceThenRemovesEverythingOfTheInstallationAndItself) {
 
   e2e::Process uninstaller = e2e::Process::start(inst.uninstaller(), "", inst.dir);
   ASSERT_TRUE(uninstaller.started());
-  std::string question = answer(uninstaller, IDYES);
+  std::string question = answer(uninstaller, IDYES, "uninstall-confirm");
   EXPECT_NE(question.find("确定要卸载“测试软件”"), std::string::npos) << rt::utf8_from_cp936(question);
-  std::string result = answer(uninstaller, IDOK);
+  std::string result = answer(uninstaller, IDOK, "uninstall-done");
   EXPECT_NE(result.find("已从您的计算机中卸载"), std::string::npos) << rt::utf8_from_cp936(result);
   DWORD code = 99;
   ASSERT_TRUE(uninstaller.wait(kWait, &code));
