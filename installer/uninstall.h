@@ -60,6 +60,10 @@ rt::Array<rt::Text> folders_to_remove(const InstalledFiles& installed, const rt:
 // rest counted in a last line.
 rt::Text remaining_summary(const rt::Array<rt::Text>& remaining, std::size_t max_lines);
 
+// The prompt window (Windows): the title, the message, 确定 and, when asked
+// for, 取消. True when 确定 was pressed.
+bool uninstall_prompt(const rt::Text& title, const rt::Text& message, bool with_cancel);
+
 // The whole program (Windows): `silent` asks nothing and shows nothing.
 // Returns the exit code.
 int run_uninstaller(bool silent);

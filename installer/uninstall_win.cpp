@@ -14,7 +14,6 @@
 #include "installer/registry.h"
 #include "installer/uninstall.h"
 #include "runtime/codepage.h"
-#include "runtime/system_services.h"
 
 namespace installer {
 
@@ -346,11 +345,10 @@ int run_uninstaller(bool silent) {
   if (name.empty()) name = file_name_of(inst.folder, true);
   rt::Text caption = rt::text_concat({name.view(), " 卸载"});
   if (!inst.has_list && inst.entry.key.empty()) {
-    if (!silent) rt::message_box("找不到安装信息，无法卸载。", MB_OK | MB_ICONERROR, caption);
+    if (!silent) uninstall_prompt(caption, "找不到安装信息，无法卸载。", false);
     return kUninstallNothing;
   }
-  if (!silent && rt::message_box(rt::text_concat({"确定要卸载“", name.view(), "”及其所有组件吗？"}),
-                                 MB_YESNO | MB_ICONQUESTION, caption) != rt::kYes)
+  if (!silent && !uninstall_prompt(caption, rt::text_concat({"确定要卸载“", name.view(), "”及其所有组件吗？"}), true))
     return kUninstallCancelled;
 
   Outcome out;
@@ -366,9 +364,7 @@ int run_uninstaller(bool silent) {
     if (!schedule_self_removal(inst.program, inst.folder)) out.remaining.push_back(inst.program);
   }
 
-  if (!silent)
-    rt::message_box(result_message(name, out), MB_OK | (out.remaining.empty() ? MB_ICONINFORMATION : MB_ICONWARNING),
-                    caption);
+  if (!silent) uninstall_prompt(caption, result_message(name, out), false);
   return out.remaining.empty() ? kUninstallDone : kUninstallIncomplete;
 }
 

@@ -142,21 +142,37 @@ class UninstallTest : public ::testing::Test {
   }
   void TearDown() override { CoUninitialize(); }
 
-  // Answers the next message box of the process with `button`; gives its
-  // text. With a name, a screenshot of the box is kept under the build tree.
-  static std::string answer(const e2e::Process& process, int button, const std::string& shot = "") {
-    HWND box = e2e::wait_message_box(process.pid(), kWait);
-    if (!box) return "(no message box)";
-    std::string text = e2e::message_box_text(box);
+  // Answers the next prompt window of the process with 确定 (or 取消) as a
+  // person would, by a click; gives its message. With a name, a screenshot
+  // of the window is kept under the build tree.
+  static std::string answer(const e2e::Process& process, bool ok, const std::string& shot = "") {
+    HWND prompt = nullptr;
+    HWND message = nullptr;
+    e2e::wait_until(
+        [&] {
+          for (HWND top : e2e::top_windows(process.pid())) {
+            if (HWND label = e2e::find_unit(top, "信息标签")) {
+              prompt = top;
+              message = label;
+              return true;
+            }
+          }
+          return false;
+        },
+        kWait);
+    if (!prompt) return "(no prompt window)";
+    std::string text = e2e::window_text(message);
+    Sleep(300);  // let it paint
     if (!shot.empty()) {
       std::string folder = testsupport::binary_dir() + "\\screenshots";
       CreateDirectoryA(folder.c_str(), nullptr);
-      Sleep(300);  // let it paint
-      e2e::screenshot(box, folder + "\\" + shot + ".png");
+      e2e::screenshot(prompt, folder + "\\" + shot + ".png");
     }
-    PostMessageW(box, WM_COMMAND, button, 0);
-    // The next box must not be mistaken for this one.
-    e2e::wait_until([&] { return !IsWindow(box); }, kWait);
+    HWND button = e2e::find_unit(prompt, ok ? "确定" : "取消");
+    if (!button || !IsWindowVisible(button)) return "(no button)";
+    e2e::click(button);
+    // The next prompt must not be mistaken for this one.
+    e2e::wait_until([&] { return !IsWindow(prompt); }, kWait);
     return text;
   }
 };
@@ -180,9 +196,9 @@ TEST_F(UninstallTest, AsksOnceThenRemovesEverythingOfTheInstallationAndItself) {
 
   e2e::Process uninstaller = e2e::Process::start(inst.uninstaller(), "", inst.dir);
   ASSERT_TRUE(uninstaller.started());
-  std::string question = answer(uninstaller, IDYES, "uninstall-confirm");
+  std::string question = answer(uninstaller, true, "uninstall-confirm");
   EXPECT_NE(question.find("确定要卸载“测试软件”"), std::string::npos) << rt::utf8_from_cp936(question);
-  std::string result = answer(uninstaller, IDOK, "uninstall-done");
+  std::string result = answer(uninstaller, true, "uninstall-done");
   EXPECT_NE(result.find("已从您的计算机中卸载"), std::string::npos) << rt::utf8_from_cp936(result);
   DWORD code = 99;
   ASSERT_TRUE(uninstaller.wait(kWait, &code));
@@ -198,7 +214,7 @@ TEST_F(UninstallTest, AsksOnceThenRemovesEverythingOfTheInstallationAndItself) {
   installer::registry_delete_tree(installer::kLocalMachine, uninstall_base() + "Tarnel" + other.name);
 }
 
-TEST_F(UninstallTest, SilentlyKeepsWhatIsNotItsOwnAndReportsAFileHeldOpen) {
+TEST_F(UninstallTest, KeepsWhatIsNotItsOwnAndReportsAFileHeldOpen) {
   Installation inst;
   inst.name = "Foo Tool";
   inst.folders = {"data"};
@@ -218,8 +234,14 @@ TEST_F(UninstallTest, SilentlyKeepsWhatIsNotItsOwnAndReportsAFileHeldOpen) {
                             0, nullptr);
   ASSERT_NE(busy, INVALID_HANDLE_VALUE);
 
-  e2e::Process uninstaller = e2e::Process::start(inst.uninstaller(), "/S");
+  e2e::Process uninstaller = e2e::Process::start(inst.uninstaller());
   ASSERT_TRUE(uninstaller.started());
+  answer(uninstaller, true);
+  std::string result = answer(uninstaller, true, "uninstall-incomplete");
+  EXPECT_NE(result.find("未能删除"), std::string::npos) << rt::utf8_from_cp936(result);
+  EXPECT_NE(result.find(inst.path("busy.dll")), std::string::npos) << rt::utf8_from_cp936(result);
+  EXPECT_NE(result.find(inst.path("data")), std::string::npos) << "the kept folder is named";
+  EXPECT_EQ(result.find("gone.txt"), std::string::npos) << "a file already gone is no failure";
   DWORD code = 99;
   ASSERT_TRUE(uninstaller.wait(kWait, &code));
   EXPECT_EQ(code, 1u) << "the file held open must be reported";
@@ -238,7 +260,7 @@ TEST_F(UninstallTest, SilentlyKeepsWhatIsNotItsOwnAndReportsAFileHeldOpen) {
   DeleteFileW(wide(desktop_link(inst.name)).c_str());
 }
 
-TEST_F(UninstallTest, SayingNoRemovesNothing) {
+TEST_F(UninstallTest, SayingNoRemovesNothingAndSilentModeAsksNothing) {
   Installation inst;
   inst.name = "Bar";
   inst.files = {"Bar.exe"};
@@ -246,14 +268,20 @@ TEST_F(UninstallTest, SayingNoRemovesNothing) {
   write_entry(inst.name, inst.dir);
 
   e2e::Process uninstaller = e2e::Process::start(inst.uninstaller());
-  answer(uninstaller, IDNO);
+  answer(uninstaller, false);
   DWORD code = 99;
   ASSERT_TRUE(uninstaller.wait(kWait, &code));
   EXPECT_EQ(code, 2u);
   EXPECT_TRUE(exists(inst.path("Bar.exe")));
   EXPECT_TRUE(exists(inst.uninstaller()));
   EXPECT_TRUE(entry_exists(inst.name));
-  installer::registry_delete_tree(installer::kLocalMachine, uninstall_base() + "TarnelBar");
+
+  e2e::Process silent = e2e::Process::start(inst.uninstaller(), "/s");
+  ASSERT_TRUE(silent.wait(kWait, &code)) << "a silent run must not wait for anyone";
+  EXPECT_EQ(code, 0u);
+  EXPECT_FALSE(exists(inst.path("Bar.exe")));
+  EXPECT_FALSE(entry_exists(inst.name));
+  EXPECT_TRUE(e2e::wait_until([&] { return !exists(inst.dir); }, kWait)) << "installation folder still there";
 }
 
 TEST_F(UninstallTest, WithoutListOrEntryItTouchesNothingNotEvenItself) {
