@@ -4,7 +4,6 @@
 // own and reports what it could not remove.
 #include <windows.h>
 #include <shlobj.h>
-#include <shobjidl.h>
 
 #include <gtest/gtest.h>
 
@@ -14,6 +13,8 @@
 #include "installer/cipher.h"
 #include "installer/launch.h"
 #include "installer/registry.h"
+#include "installer/shortcuts.h"
+#include "installer/uninstall_entry.h"
 #include "runtime/codepage.h"
 #include "tests/e2e/support/harness.h"
 #include "tests/support/paths.h"
@@ -37,48 +38,15 @@ bool write(const std::string& path, const std::string& bytes) {
 
 std::string uninst_exe() { return testsupport::binary_dir() + "\\app\\uninst.exe"; }
 
-std::string uninstall_base() {
-  BOOL wow64 = FALSE;
-  IsWow64Process(GetCurrentProcess(), &wow64);
-  return wow64 ? "SOFTWARE\\WOW6432Node\\Microsoft\\Windows\\CurrentVersion\\Uninstall\\"
-               : "SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\Uninstall\\";
-}
-
-// The nine values the installer writes, with its trailing backslash on the key.
+// The entry as the installer's last step writes it, and its key.
 void write_entry(const std::string& name, const std::string& dir) {
-  std::string key = uninstall_base() + "Tarnel" + name + "\\";
-  installer::registry_create_key(installer::kLocalMachine, key);
-  auto text = [&](const char* value, const std::string& data) {
-    installer::registry_write_value(installer::kLocalMachine, key, value, REG_SZ, rt::Bytes(std::string_view(data)));
-  };
-  const rt::Bytes one = {1, 0, 0, 0};
-  text("DisplayIcon", dir + "\\" + name + ".exe");
-  text("DisplayName", name);
-  text("DisplayVersion", "1.0");
-  text("InstallLocation", dir);
-  installer::registry_write_value(installer::kLocalMachine, key, "NoModify", REG_BINARY, one);
-  installer::registry_write_value(installer::kLocalMachine, key, "NoRepair", REG_BINARY, one);
-  text("Publisher", "测试公司");
-  text("UninstallString", dir + "\\uninst.exe");
-  text("URLInfoAbout", "");
+  ASSERT_TRUE(installer::register_uninstall({name, "1.0", dir, "测试公司", ""}));
 }
-
+rt::Text entry_key(const std::string& name) {
+  return installer::uninstall_key_path(installer::is_64bit_windows(), rt::Text(name));
+}
 bool entry_exists(const std::string& name) {
-  return installer::registry_key_exists(installer::kLocalMachine, uninstall_base() + "Tarnel" + name);
-}
-
-bool make_link(const std::string& link, const std::string& target) {
-  IShellLinkW* shell_link = nullptr;
-  if (FAILED(CoCreateInstance(CLSID_ShellLink, nullptr, CLSCTX_INPROC_SERVER, IID_IShellLinkW,
-                              reinterpret_cast<void**>(&shell_link))))
-    return false;
-  IPersistFile* file = nullptr;
-  bool ok = SUCCEEDED(shell_link->SetPath(wide(target).c_str())) &&
-            SUCCEEDED(shell_link->QueryInterface(IID_IPersistFile, reinterpret_cast<void**>(&file))) &&
-            SUCCEEDED(file->Save(wide(link).c_str(), TRUE));
-  if (file) file->Release();
-  shell_link->Release();
-  return ok;
+  return installer::registry_key_exists(installer::kLocalMachine, entry_key(name));
 }
 
 std::string desktop_link(const std::string& name) { return installer::special_folder(3).str() + name + ".lnk"; }
@@ -125,9 +93,11 @@ struct Installation {
     ASSERT_TRUE(EndUpdateResourceW(update, FALSE));
   }
 
+  // The installer's shortcut step, desktop box ticked.
   void make_shortcuts() {
-    ASSERT_TRUE(make_link(desktop_link(name), path(name + ".exe")));
-    ASSERT_TRUE(make_link(programs_link(name), path(name + ".exe")));
+    installer::make_shortcuts({name, dir, name + ".exe", true});
+    ASSERT_TRUE(exists(desktop_link(name)));
+    ASSERT_TRUE(exists(programs_link(name)));
   }
 };
 
@@ -186,13 +156,13 @@ TEST_F(UninstallTest, AsksOnceThenRemovesEverythingOfTheInstallationAndItself) {
   // The package gave one file read-only attributes.
   SetFileAttributesW(wide(inst.path("说明.txt")).c_str(), FILE_ATTRIBUTE_READONLY);
   ASSERT_NO_FATAL_FAILURE(inst.make_shortcuts());
-  write_entry(inst.name, inst.dir);
+  ASSERT_NO_FATAL_FAILURE(write_entry(inst.name, inst.dir));
   // Another product of this installer, elsewhere: not ours to remove.
   Installation other;
   other.name = "其他软件";
   other.files = {"其他软件.exe"};
   ASSERT_NO_FATAL_FAILURE(other.lay_out());
-  write_entry(other.name, other.dir);
+  ASSERT_NO_FATAL_FAILURE(write_entry(other.name, other.dir));
 
   e2e::Process uninstaller = e2e::Process::start(inst.uninstaller(), "", inst.dir);
   ASSERT_TRUE(uninstaller.started());
@@ -211,7 +181,7 @@ TEST_F(UninstallTest, AsksOnceThenRemovesEverythingOfTheInstallationAndItself) {
   EXPECT_FALSE(entry_exists(inst.name));
   EXPECT_TRUE(entry_exists(other.name));
   EXPECT_TRUE(exists(other.uninstaller()));
-  installer::registry_delete_tree(installer::kLocalMachine, uninstall_base() + "Tarnel" + other.name);
+  installer::registry_delete_tree(installer::kLocalMachine, entry_key(other.name));
 }
 
 TEST_F(UninstallTest, KeepsWhatIsNotItsOwnAndReportsAFileHeldOpen) {
@@ -222,12 +192,13 @@ TEST_F(UninstallTest, KeepsWhatIsNotItsOwnAndReportsAFileHeldOpen) {
   // A path outside the installation that does not exist (any more).
   inst.extra_list_lines = {"C:\\nowhere-tarnel\\gone.txt"};
   ASSERT_NO_FATAL_FAILURE(inst.lay_out());
-  write_entry(inst.name, inst.dir + "\\");  // a folder chosen with its backslash
+  ASSERT_NO_FATAL_FAILURE(write_entry(inst.name, inst.dir + "\\"));  // a folder chosen with its backslash
   // The person's own desktop shortcut of the same name starts something else.
   std::string elsewhere = testsupport::scratch_dir("elsewhere") + "\\Foo Tool.exe";
   ASSERT_TRUE(write(elsewhere, "x"));
-  ASSERT_TRUE(make_link(desktop_link(inst.name), elsewhere));
-  ASSERT_TRUE(make_link(programs_link(inst.name), inst.path("Foo Tool.exe")));
+  rt::Text own_name = inst.name;
+  ASSERT_TRUE(installer::create_desktop_shortcut(own_name, elsewhere));
+  ASSERT_TRUE(installer::create_shell_link(programs_link(inst.name), inst.path("Foo Tool.exe")));
   // Data the person added later, and a file the running program holds open.
   ASSERT_TRUE(write(inst.path("data\\mine.txt"), "keep me"));
   HANDLE busy = CreateFileW(wide(inst.path("busy.dll")).c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
@@ -265,7 +236,7 @@ TEST_F(UninstallTest, SayingNoRemovesNothingAndSilentModeAsksNothing) {
   inst.name = "Bar";
   inst.files = {"Bar.exe"};
   ASSERT_NO_FATAL_FAILURE(inst.lay_out());
-  write_entry(inst.name, inst.dir);
+  ASSERT_NO_FATAL_FAILURE(write_entry(inst.name, inst.dir));
 
   e2e::Process uninstaller = e2e::Process::start(inst.uninstaller());
   answer(uninstaller, false);
