@@ -7,13 +7,11 @@
 // Without an entry no shortcut is touched and messages name the folder.
 #pragma once
 
+#include "installer/extract.h"  // the list resource the package step writes
 #include "runtime/value.h"
 
 namespace installer {
 
-// Resource holding the installed-file list (encrypted with the record cipher).
-inline constexpr char kListResourceType[] = "install";
-inline constexpr char kListResourceName[] = "list";
 // Uninstall entries of this installer are named "Tarnel" + software name.
 inline constexpr char kUninstallKeyPrefix[] = "Tarnel";
 

@@ -11,6 +11,7 @@
 #include <vector>
 
 #include "installer/cipher.h"
+#include "installer/extract.h"
 #include "installer/launch.h"
 #include "installer/registry.h"
 #include "installer/shortcuts.h"
@@ -18,6 +19,7 @@
 #include "runtime/codepage.h"
 #include "tests/e2e/support/harness.h"
 #include "tests/support/paths.h"
+#include "tests/support/zip_maker.h"
 
 namespace {
 
@@ -52,6 +54,18 @@ bool entry_exists(const std::string& name) {
 std::string desktop_link(const std::string& name) { return installer::special_folder(3).str() + name + ".lnk"; }
 std::string programs_link(const std::string& name) { return installer::special_folder(6).str() + name + ".lnk"; }
 
+// The installer's window, as far as the package step asks it.
+class PackageHost : public installer::PackageStepHost {
+ public:
+  explicit PackageHost(std::string dir) : dir_(std::move(dir)) {}
+  rt::Text install_directory() override { return rt::Text(dir_); }
+  void set_progress(int) override {}
+  void package_step_ended(const installer::PackageOutcome&) override {}
+
+ private:
+  std::string dir_;
+};
+
 // An installation as the installer leaves it, in a fresh folder.
 struct Installation {
   std::string name;
@@ -63,34 +77,41 @@ struct Installation {
   std::string path(const std::string& relative) const { return dir + "\\" + relative; }
   std::string uninstaller() const { return path("uninst.exe"); }
 
+  // Installs a package of these files and folders (and our uninst.exe as
+  // {app}/uninst.exe) through the installer's package step, which records
+  // the list in the uninstaller; extra list lines are added to that list.
   void lay_out() {
     dir = testsupport::scratch_dir("uninstall") + "\\" + name;
     ASSERT_TRUE(CreateDirectoryW(wide(dir).c_str(), nullptr));
-    std::string list;
-    for (const std::string& folder : folders) {
-      ASSERT_TRUE(SHCreateDirectoryExW(nullptr, wide(path(folder)).c_str(), nullptr) == ERROR_SUCCESS ||
-                  exists(path(folder)));
-      list += path(folder) + "\\\r\n";
+    auto entry_name = [](std::string relative) {
+      for (char& c : relative)
+        if (c == '\\') c = '/';  // these test names hold no double-byte "\\"
+      return "{app}/" + relative;
+    };
+    std::vector<testsupport::ZipMakerEntry> entries;
+    for (const std::string& folder : folders) entries.emplace_back(entry_name(folder) + "/", "", 0);
+    for (const std::string& file : files) entries.emplace_back(entry_name(file), "contents of " + file);
+    entries.emplace_back("{app}/uninst.exe", testsupport::read_file(uninst_exe()));
+    std::string package = testsupport::scratch_dir("package") + "\\package.zip";
+    ASSERT_TRUE(testsupport::write_file(package, testsupport::make_zip(entries)));
+
+    PackageHost host(dir);
+    rt::Text list;
+    installer::PackageOutcome outcome = installer::unpack_package(package, uninstaller(), list, host);
+    ASSERT_TRUE(outcome.succeeded());
+    ASSERT_TRUE(outcome.list_recorded);
+    if (!extra_list_lines.empty()) {
+      std::string more = list.str();
+      for (const std::string& line : extra_list_lines) more += line + "\r\n";
+      write_list(more);
     }
-    for (const std::string& file : files) {
-      // Folders without an entry of their own, as the extraction makes them.
-      std::size_t cut = file.rfind('\\');
-      if (cut != std::string::npos) SHCreateDirectoryExW(nullptr, wide(path(file.substr(0, cut))).c_str(), nullptr);
-      ASSERT_TRUE(write(path(file), "contents of " + file)) << file;
-      list += path(file) + "\r\n";
-    }
-    for (const std::string& line : extra_list_lines) list += line + "\r\n";
-    ASSERT_TRUE(CopyFileW(wide(uninst_exe()).c_str(), wide(uninstaller()).c_str(), FALSE));
-    list += uninstaller() + "\r\n";
-    write_list(list);
   }
 
+  // As the package step records it.
   void write_list(const std::string& list) {
     rt::Bytes data = installer::encrypt_text(rt::Text(list), installer::kRecordPassPhrase, true);
-    HANDLE update = BeginUpdateResourceW(wide(uninstaller()).c_str(), FALSE);
-    ASSERT_NE(update, nullptr);
-    ASSERT_TRUE(UpdateResourceW(update, L"install", L"list", 0, data.data(), static_cast<DWORD>(data.size())));
-    ASSERT_TRUE(EndUpdateResourceW(update, FALSE));
+    ASSERT_TRUE(installer::write_resource(uninstaller(), installer::kListResourceType, installer::kListResourceName, 0,
+                                          data));
   }
 
   // The installer's shortcut step, desktop box ticked.
