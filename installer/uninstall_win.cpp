@@ -27,6 +27,9 @@ constexpr const char* kUninstallBases[] = {
     "SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\Uninstall\\",
 };
 
+// How long files that could not be removed are tried again.
+constexpr DWORD kBusyRetryMs = 3000;
+
 // How many remaining items the result message lists by name.
 constexpr std::size_t kMessageLines = 15;
 
@@ -186,11 +189,23 @@ void remove_shortcuts(const Installation& inst, Outcome& out) {
 }
 
 void remove_files(const Installation& inst, Outcome& out) {
+  rt::Array<rt::Text> busy;
   for (const rt::Text& file : inst.installed.files) {
     // This program goes last, after it has ended.
     if (same_path(file, inst.program)) continue;
-    if (!remove_path(file)) out.remaining.push_back(file);
+    if (!remove_path(file)) busy.push_back(file);
   }
+  // A program the person has just closed may still be ending: its files get
+  // a few more tries before they count as remaining.
+  const DWORD start = GetTickCount();
+  while (!busy.empty() && GetTickCount() - start < kBusyRetryMs) {
+    Sleep(200);
+    rt::Array<rt::Text> still;
+    for (const rt::Text& file : busy)
+      if (!remove_path(file)) still.push_back(file);
+    busy = std::move(still);
+  }
+  for (const rt::Text& file : busy) out.remaining.push_back(file);
   for (const rt::Text& entry : inst.installed.unusable) out.remaining.push_back(entry);
   // Folders go only when empty: whatever a person added to them stays, and
   // so do the folders holding it.
