@@ -76,8 +76,6 @@ int message_lines(std::string_view text, int width) {
 }
 
 void prompt_opened() {
-  ui::WindowFrameOptions frame{};
-  ui::EnableWindowFrame(kPrompt, frame);
   // Short questions keep the installer's 420 x 210; a list widens the window
   // and makes it taller, up to what a small screen shows.
   const bool wide = g_prompt.message.view().find('\n') != std::string_view::npos;
@@ -99,6 +97,9 @@ void prompt_opened() {
   rt::move_unit(kPrompt, "确定", width - 124, buttons_top);
   rt::move_unit(kPrompt, "取消", width - 226, buttons_top);
   rt::unit_set(kPrompt, "取消", rt::kPropVisible, g_prompt.with_cancel);
+  // The frame last, once everything it shows is in place.
+  ui::WindowFrameOptions frame{};
+  ui::EnableWindowFrame(kPrompt, frame);
 }
 
 void prompt_ok() {

@@ -142,7 +142,9 @@ class UninstallTest : public ::testing::Test {
     e2e::wait_until(
         [&] {
           for (HWND top : e2e::top_windows(process.pid())) {
-            if (HWND label = e2e::find_unit(top, "信息标签")) {
+            HWND label = e2e::find_unit(top, "信息标签");
+            // A prompt still being filled is not there yet.
+            if (label && !e2e::window_text(label).empty()) {
               prompt = top;
               message = label;
               return true;
