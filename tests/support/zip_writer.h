@@ -1,6 +1,6 @@
-// A small ZIP writer for tests: stored or deflated entries, optional UTF-8
-// names, and raw control of the header fields so that tests can also make
-// hostile archives.
+// ZIP archives for the end-to-end tests, described simply: stored or deflated
+// entries, optional UTF-8 names, and a few lying header fields. Written by
+// the byte-level maker of tests/support/zip_maker.h.
 #pragma once
 
 #include <cstdint>
