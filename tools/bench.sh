@@ -4,6 +4,9 @@
 # and date to docs/benchmarks.md.
 #   ROUNDS   repetitions of each timed measurement (default 7)
 #   DL_MB    size of the download benchmark's file in MB (default 200)
+#   INSTALL_ROUNDS  rounds of the install benchmark (default 3)
+#   MEM_SIZES       package sizes in MB of the memory benchmark (default "50 500 2000")
+#   ONLY     a space-separated subset of: size startup download install components
 # Expects the environment of the Makefile (WINEPREFIX, HOME, BUILD dirs).
 set -uo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
@@ -15,6 +18,7 @@ mkdir -p "$work"
 cross=i686-w64-mingw32
 
 note() { echo "bench: $*" >&2; }
+want() { [[ -z ${ONLY:-} || " $ONLY " == *" $1 "* ]]; }
 # The path a program under Wine sees (drive Z:), without starting Wine: a
 # wineserver started outside Xvfb would leave the later programs without a
 # display.
@@ -22,7 +26,7 @@ winpath() { local p; p=$(realpath -m "$1"); echo "Z:${p//\//\\}"; }
 
 # ---- building ----------------------------------------------------------------
 note "building (Windows and native trees)"
-cmake --build "$B/windows" -j2 --target setup startup_win_bench minwin_win_bench download_win_bench >/dev/null || exit 1
+cmake --build "$B/windows" -j2 --target setup uninst startup_win_bench minwin_win_bench download_win_bench install_win_bench >/dev/null || exit 1
 [[ -f $B/native/CMakeCache.txt ]] || cmake -S "$root" -B "$B/native" -DCMAKE_BUILD_TYPE=RelWithDebInfo >/dev/null
 native_benches=()
 for src in "$root"/bench/*_bench.cpp; do
@@ -41,6 +45,7 @@ rows=()
 row() { rows+=("| $1 | $2 | $3 | $4 | $5 |"); }
 
 # ---- stub size -------------------------------------------------------------------
+if want size; then
 note "stub size"
 size=$(stat -c %s "$setup")
 rsrc=$($cross-objdump -h "$setup" | awk '$2 == ".rsrc" {print $3}')
@@ -97,8 +102,10 @@ EOF
     contributors="(the map link failed: see $work/map.log)"
   fi
 fi
+fi
 
 # ---- start-up --------------------------------------------------------------------
+if want startup; then
 note "start-up under Wine and Xvfb ($rounds rounds)"
 bash "$root/tools/wine-prefix.sh" "$WINEPREFIX" >/dev/null 2>&1
 wineserver -k 2>/dev/null
@@ -110,34 +117,164 @@ read -r _ s_med s_min s_max < <(echo "$startup" | sed -n 1p)
 read -r _ m_med m_min m_max < <(echo "$startup" | sed -n 2p)
 row "start-up: process start to visible window (ms)" "${s_med:-?} (${s_min:-?}-${s_max:-?})" \
   "minimal Win32 window: ${m_med:-?} (${m_min:-?}-${m_max:-?})" "$(ratio "${s_med:-0}" "${m_med:-0}")x" "<= 1.3x"
+fi
 
 # ---- download --------------------------------------------------------------------
-note "download of $dl_mb MB from nginx on 127.0.0.1 ($rounds rounds each)"
 state=$work/servers
 python3 "$root/tests/servers/serve.py" start "$state" >/dev/null 2>"$work/servers.log"
 port=$(sed -n 's/^nginx_port=//p' "$state/servers.txt" 2>/dev/null)
-if [[ -n $port ]]; then
-  head -c $((dl_mb * 1000000)) /dev/urandom > "$state/www/bench.bin"
+www=$state/www
+if [[ -n $port ]] && want download; then
+  note "download of $dl_mb MB from nginx on 127.0.0.1 ($rounds rounds each)"
+  head -c $((dl_mb * 1000000)) /dev/urandom > "$www/bench.bin"
   url=http://127.0.0.1:$port/bench.bin
   curl_rates=$(for ((r = 0; r < rounds; r++)); do
     t0=$(date +%s.%N); curl -s -o "$work/curl.bin" "$url"; t1=$(date +%s.%N)
     awk -v a="$t0" -v b="$t1" -v n="$(stat -c %s "$work/curl.bin")" 'BEGIN {printf "%.1f\n", n / 1e6 / (b - a)}'
   done | stats)
+  # Three lines: the shipped downloader, its loop with 10,240-byte reads, the
+  # same loop with 64 KiB reads.
   ours=$(bash "$root/tools/wine-run.sh" "$winbench/download_win_bench.exe" "$rounds" "$url" \
     "$(winpath "$work/ours.bin")" 2>"$work/download.log" | tr -d '\r')
   read -r c_med c_min c_max <<<"$curl_rates"
-  read -r o_med o_min o_max o_bytes <<<"$ours"
+  read -r _ o_med o_min o_max o_bytes < <(echo "$ours" | sed -n 1p)
+  read -r _ l_med l_min l_max l_bytes < <(echo "$ours" | sed -n 2p)
+  read -r _ w_med w_min w_max w_bytes < <(echo "$ours" | sed -n 3p)
   [[ ${o_bytes:-0} == "$((dl_mb * 1000000))" ]] || o_med=0
+  [[ ${l_bytes:-0} == "$((dl_mb * 1000000))" ]] || l_med=0
+  [[ ${w_bytes:-0} == "$((dl_mb * 1000000))" ]] || w_med=0
   row "download: $dl_mb MB from nginx on 127.0.0.1 (MB/s)" "${o_med:-?} (${o_min:-?}-${o_max:-?})" \
     "curl: $c_med ($c_min-$c_max)" "$(ratio "${o_med:-0}" "$c_med")x" ">= 0.8x"
-  rm -f "$state/www/bench.bin" "$work/curl.bin" "$work/ours.bin"
-  python3 "$root/tests/servers/serve.py" stop "$state" >/dev/null 2>&1
-else
+  row "download, its read loop alone, 10,240-byte reads (MB/s)" "${l_med:-?} (${l_min:-?}-${l_max:-?})" \
+    "curl: $c_med" "$(ratio "${l_med:-0}" "$c_med")x" "(explains the above)"
+  row "download, the same loop with 64 KiB reads, bench only (MB/s)" "${w_med:-?} (${w_min:-?}-${w_max:-?})" \
+    "curl: $c_med" "$(ratio "${w_med:-0}" "$c_med")x" "(explains the above)"
+  rm -f "$www/bench.bin" "$work/curl.bin" "$work/ours.bin"
+elif [[ -z $port ]]; then
   row "download" "not measured: the test servers did not start (see $work/servers.log)" "" "" ""
 fi
 
+# ---- install and memory ------------------------------------------------------------
+# Installers made by the builder, driven under Wine by a program that clicks
+# as a person does (bench/install_win_bench.cpp), all against one X display
+# of our own; the peers run natively in the same rounds on the same disk.
+install_rounds=${INSTALL_ROUNDS:-3}
+mem_sizes=${MEM_SIZES:-"50 500 2000"}
+mkinstaller=$root/dist/mkinstaller
+[[ -x $mkinstaller ]] || mkinstaller=$B/native/tools/mkinstaller
+uninst=$B/windows/app/uninst.exe
+inst=$work/installers
+mkdir -p "$inst"
+
+ms_since() { echo $(( ($(date +%s%N) - $1) / 1000000 )); }
+# An installer of the package (disk) or of its address (net).
+make_installer() {  # type url package out
+  local cfg=$inst/config.json
+  printf '{"softname":"Bench","softversion":"1.0","urlremote":"%s","urlfull":"%s","framework":"",
+"mainfile":"App.exe","installtype":"%s","companyname":"Bench","companyurl":"","protocol":""}\n' \
+    "$2" "$2" "$1" > "$cfg"
+  "$mkinstaller" build --config "$cfg" --stub "$setup" ${3:+--package "$3"} --out "$4" >>"$work/mkinstaller.log" 2>&1
+}
+# One click-to-finish install: prints "ms peak page files".
+run_install() {  # installer target
+  rm -rf "$2"
+  local out files
+  out=$(bash "$root/tools/wine-run.sh" "$winbench/install_win_bench.exe" install "$(winpath "$1")" \
+    "$(winpath "$2")" 2>>"$work/install.log" | tr -d '\r')
+  files=$(find "$2" -type f 2>/dev/null | wc -l)
+  rm -rf "$2" "$(dirname "$1")/app.zip"
+  echo "${out:-0 0 -1} $files"
+}
+mib() { awk -v b="$1" 'BEGIN {printf "%.1f", b / 1048576}'; }
+
+if [[ -n $port ]] && want install; then
+  rm -f "$work/display"
+  Xvfb -displayfd 3 -screen 0 1280x1024x24 -nolisten tcp 3>"$work/display" >/dev/null 2>"$work/xvfb.log" &
+  xvfb_pid=$!
+  trap 'kill "$xvfb_pid" 2>/dev/null' EXIT
+  for ((i = 0; i < 100; i++)); do [[ -s $work/display ]] && break; sleep 0.1; done
+  export DISPLAY=:$(head -1 "$work/display")
+  wineserver -k 2>/dev/null
+
+  note "install of a 2,000-file / 200 MB package, disk and net ($install_rounds rounds)"
+  pkg=$work/pkg-200.zip
+  python3 "$root/bench/make_package.py" "$pkg" --files 2000 --megabytes 200 --uninst "$uninst"
+  entries=$(unzip -Z1 "$pkg" | grep -vc '/$')
+  cp "$pkg" "$www/pkg-200.zip"
+  pkg_url=http://127.0.0.1:$port/pkg-200.zip
+  make_installer disk "" "$pkg" "$inst/disk-setup.exe"
+  make_installer net "$pkg_url" "" "$inst/net-setup.exe"
+  : > "$work/install-rounds.txt"
+  for ((r = 0; r < install_rounds; r++)); do
+    rm -rf "$work/unzip-out"; t0=$(date +%s%N)
+    unzip -qo "$pkg" -d "$work/unzip-out"; t_unzip=$(ms_since "$t0")
+    rm -rf "$work/unzip-out" "$work/dl.zip"; t0=$(date +%s%N)
+    curl -s -o "$work/dl.zip" "$pkg_url" && unzip -qo "$work/dl.zip" -d "$work/unzip-out"; t_curl_unzip=$(ms_since "$t0")
+    rm -rf "$work/unzip-out" "$work/dl.zip"
+    read -r d_ms d_peak d_page d_files < <(run_install "$inst/disk-setup.exe" "$work/target-disk")
+    read -r n_ms n_peak n_page n_files < <(run_install "$inst/net-setup.exe" "$work/target-net")
+    echo "$t_unzip $t_curl_unzip $d_ms $d_peak $d_page $d_files $n_ms $n_peak $n_page $n_files" >> "$work/install-rounds.txt"
+  done
+  rm -f "$www/pkg-200.zip"
+  # Only rounds that reached the finish page with every file count.
+  col() { awk -v c="$1" -v p="$2" -v f="$3" -v n="$entries" '$p == 3 && $f >= n {print $c / 1000}' "$work/install-rounds.txt" | stats; }
+  peer() { awk -v c="$1" '{print $c / 1000}' "$work/install-rounds.txt" | stats; }
+  read -r u_med u_min u_max < <(peer 1)
+  read -r cu_med cu_min cu_max < <(peer 2)
+  read -r di_med di_min di_max < <(col 3 5 6)
+  read -r ni_med ni_min ni_max < <(col 7 9 10)
+  ok_disk=$(awk -v n="$entries" '$5 == 3 && $6 >= n' "$work/install-rounds.txt" | wc -l)
+  ok_net=$(awk -v n="$entries" '$9 == 3 && $10 >= n' "$work/install-rounds.txt" | wc -l)
+  row "install, disk: click to finish page, 2,000 files / 200 MB (s; $ok_disk of $install_rounds rounds complete)" \
+    "${di_med:-?} (${di_min:-?}-${di_max:-?})" "unzip: $u_med ($u_min-$u_max)" "$(ratio "${di_med:-0}" "$u_med")x" "<= 1.5x"
+  row "install, net: click to finish page, same package (s; $ok_net of $install_rounds rounds complete)" \
+    "${ni_med:-?} (${ni_min:-?}-${ni_max:-?})" "curl + unzip: $cu_med ($cu_min-$cu_max)" \
+    "$(ratio "${ni_med:-0}" "$cu_med")x" "<= 1.5x"
+  disk_peak=$(awk '{print $4}' "$work/install-rounds.txt" | sort -g | tail -1)
+
+  note "peak working set: idle programs, and net installs of $mem_sizes MB"
+  floor=$(bash "$root/tools/wine-run.sh" "$winbench/install_win_bench.exe" idle "$(winpath "$winbench/minwin_win_bench.exe")" 2>>"$work/install.log" | tr -d '\r')
+  idle_setup=$(bash "$root/tools/wine-run.sh" "$winbench/install_win_bench.exe" idle "$(winpath "$inst/net-setup.exe")" 2>>"$work/install.log" | tr -d '\r')
+  context="minimal Win32 window: $(mib "${floor:-0}"); setup.exe idle: $(mib "${idle_setup:-0}")"
+  peaks=()
+  for mb in $mem_sizes; do
+    # The archive in the web root, its download and the files: three times it, with room to spare.
+    need=$((mb * 3 * 1000000 + 2000000000))
+    avail=$(df --output=avail -B1 "$work" | tail -1)
+    if ((avail < need)); then
+      note "skipping the $mb MB package: $((avail / 1000000)) MB free, $((need / 1000000)) MB needed"
+      row "memory: peak working set, net install of $mb MB (MiB)" "skipped: $((avail / 1000000)) MB free on disk, $((need / 1000000)) MB needed" "$context" "" "< 48 MiB"
+      continue
+    fi
+    files=$((mb < 500 ? 500 : mb < 2000 ? 2000 : 4000))
+    python3 "$root/bench/make_package.py" "$www/mem-$mb.zip" --files "$files" --megabytes "$mb" --big-share 0.25 --uninst "$uninst"
+    make_installer net "http://127.0.0.1:$port/mem-$mb.zip" "" "$inst/mem-setup.exe"
+    read -r m_ms m_peak m_page m_files < <(run_install "$inst/mem-setup.exe" "$work/target-mem")
+    rm -f "$www/mem-$mb.zip" "$inst/mem-setup.exe"
+    if [[ $m_page == 3 ]]; then
+      peaks+=("$m_peak")
+      row "memory: peak working set, net install of $mb MB, $files files, one of $((mb / 4)) MB (MiB)" \
+        "$(mib "$m_peak") (install took $((m_ms / 1000)) s)" "$context" "$(ratio "$m_peak" 50331648) of 48 MiB" "< 48 MiB, flat"
+    else
+      row "memory: net install of $mb MB" "failed: page $m_page, $m_files files (see $work/install.log)" "$context" "" "< 48 MiB, flat"
+    fi
+  done
+  if ((${#peaks[@]} > 1)); then
+    row "memory: growth from the smallest to the largest package" "$(mib "$((${peaks[-1]} - ${peaks[0]}))") MiB" "" \
+      "$(ratio "${peaks[-1]}" "${peaks[0]}")x" "flat (1.00x)"
+  fi
+  row "memory: peak working set, disk install of 200 MB (MiB)" "$(mib "${disk_peak:-0}")" "$context" \
+    "$(ratio "${disk_peak:-0}" 50331648) of 48 MiB" "(context)"
+
+  wineserver -k 2>/dev/null
+  kill "$xvfb_pid" 2>/dev/null; wait "$xvfb_pid" 2>/dev/null
+  unset DISPLAY
+fi
+python3 "$root/tests/servers/serve.py" stop "$state" >/dev/null 2>&1
+
 # ---- components --------------------------------------------------------------------
 components=""
+want components || native_benches=()
 for name in "${native_benches[@]}"; do
   note "component benchmark $name"
   components+=$'\n'"### $name"$'\n\n```\n'"$("$B/native/bench/$name" 2>&1 | tail -40)"$'\n```\n'
@@ -148,6 +285,10 @@ cpu=$(grep -m1 'model name' /proc/cpuinfo | cut -d: -f2- | sed 's/^ //')
 table=$(printf '%s\n' "| measure | installer (median, min-max) | peer, same run | ratio | aim |" \
   "|---|---|---|---|---|" "${rows[@]}")
 echo "$table"
+if [[ -n ${ONLY:-} ]]; then
+  note "ONLY=$ONLY: docs/benchmarks.md left as it was"
+  exit 0
+fi
 mkdir -p "$root/docs"
 {
   echo "# Benchmarks"
