@@ -4,6 +4,10 @@
 //     "立即安装" and waits for the finish page. Prints one line:
 //       <ms from the click to the finish page> <peak working set, bytes> <page>
 //     page 3 is the finish page; anything else means the install failed.
+//   install_win_bench.exe extract ARCHIVE TARGET_FOLDER
+//     the installer's package step alone (unpack_package: every entry, the
+//     file list into the uninstaller, the archive deleted), no window, no
+//     marshalling; prints <ms> <entries> <1 when every entry was written>.
 //   install_win_bench.exe idle PROGRAM.exe
 //     starts a program, waits for its window, prints its peak working set:
 //     what the same counter gives for a process that does nothing.
@@ -15,7 +19,9 @@
 
 #include <cstdio>
 #include <string>
+#include <utility>
 
+#include "installer/extract.h"
 #include "tests/e2e/support/installer_fixture.h"
 
 namespace {
@@ -74,6 +80,27 @@ int install(const std::string& exe, const std::string& target) {
   return page == 3 ? 0 : 1;
 }
 
+class Host final : public installer::PackageStepHost {
+ public:
+  explicit Host(std::string target) : target_(std::move(target)) {}
+  rt::Text install_directory() override { return rt::Text(target_); }
+  void set_progress(int) override {}
+  void package_step_ended(const installer::PackageOutcome&) override {}
+
+ private:
+  std::string target_;
+};
+
+int extract(const std::string& archive, const std::string& target) {
+  CreateDirectoryA(target.c_str(), nullptr);
+  Host host(target);
+  rt::Text list;
+  double start = now_ms();
+  installer::PackageOutcome outcome = installer::unpack_package(archive, target + "\\uninst.exe", list, host);
+  std::printf("%.0f %d %d\n", now_ms() - start, outcome.entries, outcome.succeeded() ? 1 : 0);
+  return outcome.succeeded() ? 0 : 1;
+}
+
 int idle(const std::string& exe) {
   e2e::Process p = e2e::Process::start(exe);
   if (!p.started() || !e2e::wait_window(p.pid(), 30000)) return 1;
@@ -88,6 +115,7 @@ int main(int argc, char** argv) {
   std::string command = argc > 1 ? argv[1] : "";
   if (command == "install" && argc == 4) return install(argv[2], argv[3]);
   if (command == "idle" && argc == 3) return idle(argv[2]);
-  std::fprintf(stderr, "usage: install_win_bench install INSTALLER.exe TARGET | idle PROGRAM.exe\n");
+  if (command == "extract" && argc == 4) return extract(argv[2], argv[3]);
+  std::fprintf(stderr, "usage: install_win_bench install INSTALLER.exe TARGET | extract ARCHIVE TARGET | idle PROGRAM.exe\n");
   return 2;
 }
