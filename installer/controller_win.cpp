@@ -107,9 +107,7 @@ void set_controller_view(ControllerView* view) { g_view = view; }
 void set_install_steps(InstallSteps s) { g_steps = std::move(s); }
 
 rt::Text progress_status_text(int percent) {
-  char number[16];
-  std::snprintf(number, sizeof number, "%d", percent);
-  return rt::text_concat({"正在安装中 ", number, "%，请稍侯..."});
+  return rt::text_concat({"正在安装中 ", std::to_string(percent), "%，请稍侯..."});
 }
 
 void on_install_now() {

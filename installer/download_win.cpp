@@ -70,7 +70,8 @@ std::int32_t download_file(const rt::Text& url, const rt::Text& save_path, Downl
 
   DWORD connection = 0;
   InternetGetConnectedState(&connection, 0);  // only the flags matter
-  std::wstring agent = L"Agent" + std::to_wstring(GetTickCount());
+  std::wstring agent = L"Agent";
+  for (char digit : std::to_string(GetTickCount())) agent += static_cast<wchar_t>(digit);
   DWORD access = (connection & INTERNET_CONNECTION_PROXY) ? INTERNET_OPEN_TYPE_PRECONFIG
                                                           : INTERNET_OPEN_TYPE_PRECONFIG_WITH_NO_AUTOPROXY;
   InternetHandle root(InternetOpenW(agent.c_str(), access, nullptr, nullptr, 0));

@@ -87,11 +87,8 @@ std::string Sha256::hex_digest() {
   for (int i = 0; i < 8; ++i) len[i] = static_cast<std::uint8_t>(bits >> (56 - 8 * i));
   update(len, 8);
   std::string out;
-  char hex[9];
-  for (std::uint32_t v : h_) {
-    std::snprintf(hex, sizeof hex, "%08x", v);
-    out += hex;
-  }
+  for (std::uint32_t v : h_)
+    for (int shift = 28; shift >= 0; shift -= 4) out += "0123456789abcdef"[(v >> shift) & 15];
   return out;
 }
 

@@ -78,13 +78,15 @@ bool create_desktop_shortcut(rt::Text& name, const rt::Text& target, const rt::T
 
 bool create_shell_link(const rt::Text& link_path, const rt::Text& target, const std::optional<rt::Text>& description,
                        const std::optional<rt::Text>& arguments, const std::optional<rt::Text>& working_directory) {
+  // The header's CLSID_ShellLink lives in libuuid's 35 KB of identifiers.
+  constexpr CLSID kShellLink = {0x00021401, 0, 0, {0xC0, 0, 0, 0, 0, 0, 0, 0x46}};
   IShellLinkW* raw_link = nullptr;
-  if (FAILED(CoCreateInstance(CLSID_ShellLink, nullptr, CLSCTX_INPROC_SERVER, IID_IShellLinkW,
+  if (FAILED(CoCreateInstance(kShellLink, nullptr, CLSCTX_INPROC_SERVER, __uuidof(IShellLinkW),
                               reinterpret_cast<void**>(&raw_link))))
     return false;
   rt::ComPtr<IShellLinkW> link(raw_link);
   IPersistFile* raw_file = nullptr;
-  if (FAILED(link->QueryInterface(IID_IPersistFile, reinterpret_cast<void**>(&raw_file)))) return false;
+  if (FAILED(link->QueryInterface(__uuidof(IPersistFile), reinterpret_cast<void**>(&raw_file)))) return false;
   rt::ComPtr<IPersistFile> file(raw_file);
 
   link->SetPath(rt::wide_path(target.view()).c_str());

@@ -6,6 +6,7 @@
 #include <cstring>
 #include <string>
 
+#include "runtime/decimal.h"
 #include "runtime/value.h"
 
 #ifdef _WIN32
@@ -45,9 +46,9 @@ std::size_t skip_sign(std::u16string_view s, bool& negative, bool full_width) {
 }  // namespace
 
 int real_text(double x, char16_t* out) {
-  char buf[kNumberTextSize];
-  auto r = std::to_chars(buf, buf + sizeof buf - 1, x);
-  return widen(buf, static_cast<int>(r.ptr - buf), out);
+  static_assert(rt::kDecimalTextSize <= kNumberTextSize);
+  char buf[rt::kDecimalTextSize];
+  return widen(buf, rt::shortest_decimal(x, buf), out);
 }
 
 int integer_text(std::int64_t n, char16_t* out) {
@@ -85,12 +86,7 @@ double text_to_real(std::u16string_view s) {
     buf = long_text.data();
   }
   for (std::size_t k = 0; k < n; ++k) buf[k] = static_cast<char>(at(begin + k));
-  double x = 0.0;
-  auto r = std::from_chars(buf, buf + n, x);
-  if (r.ec == std::errc::result_out_of_range) {
-    long_text.assign(buf, n);
-    x = std::strtod(long_text.c_str(), nullptr);
-  }
+  double x = rt::read_decimal(buf, n);
   return negative ? -x : x;
 }
 

@@ -50,6 +50,9 @@ void ComObject::clear() {
 
 namespace {
 
+// IID_NULL (all zeros) without libuuid's table of identifiers.
+const IID kNullId{};
+
 // A VARIANT that clears itself.
 struct Variant {
   VARIANT v;
@@ -150,7 +153,7 @@ ComValue from_variant(VARIANT& v) {
       return ComObject::adopt(v.pdispVal);
     case VT_UNKNOWN: {
       IDispatch* d = nullptr;
-      if (v.punkVal) v.punkVal->QueryInterface(IID_IDispatch, reinterpret_cast<void**>(&d));
+      if (v.punkVal) v.punkVal->QueryInterface(__uuidof(IDispatch), reinterpret_cast<void**>(&d));
       return ComObject::adopt(d);
     }
     default:
@@ -168,7 +171,7 @@ ComValue from_variant(VARIANT& v) {
 bool find_member(IDispatch* object, const Text& member, DISPID& id) {
   std::wstring name = wide_path(member.view());
   LPOLESTR names[1] = {name.data()};
-  return SUCCEEDED(object->GetIDsOfNames(IID_NULL, names, 1, GetUserDefaultLCID(), &id));
+  return SUCCEEDED(object->GetIDsOfNames(kNullId, names, 1, GetUserDefaultLCID(), &id));
 }
 
 // Invokes `id` with the arguments (given in call order) as `kind`.
@@ -186,7 +189,7 @@ HRESULT invoke(IDispatch* object, DISPID id, WORD kind, std::vector<Variant>& ar
   }
   EXCEPINFO exception{};
   UINT bad_argument = 0;
-  HRESULT hr = object->Invoke(id, IID_NULL, GetUserDefaultLCID(), kind, &params, result, &exception, &bad_argument);
+  HRESULT hr = object->Invoke(id, kNullId, GetUserDefaultLCID(), kind, &params, result, &exception, &bad_argument);
   SysFreeString(exception.bstrSource);
   SysFreeString(exception.bstrDescription);
   SysFreeString(exception.bstrHelpFile);
@@ -242,7 +245,7 @@ IDispatch* create_from_type_library(const Text& class_name, const Text& type_lib
     if (FAILED(library->GetTypeInfo(i, &raw_info))) return nullptr;
     ComPtr<ITypeInfo> info(raw_info);
     IDispatch* object = nullptr;
-    if (FAILED(info->CreateInstance(nullptr, IID_IDispatch, reinterpret_cast<void**>(&object)))) return nullptr;
+    if (FAILED(info->CreateInstance(nullptr, __uuidof(IDispatch), reinterpret_cast<void**>(&object)))) return nullptr;
     return object;
   }
   return nullptr;
@@ -258,10 +261,10 @@ IDispatch* create_from_class_id(const Text& class_name) {
   // remote flag with E_INVALIDARG, so ask again without it.
   hr = CoCreateInstance(id, nullptr, CLSCTX_INPROC_SERVER | CLSCTX_INPROC_HANDLER | CLSCTX_LOCAL_SERVER |
                                          CLSCTX_REMOTE_SERVER,
-                        IID_IDispatch, reinterpret_cast<void**>(&object));
+                        __uuidof(IDispatch), reinterpret_cast<void**>(&object));
   if (hr == E_INVALIDARG)
     hr = CoCreateInstance(id, nullptr, CLSCTX_INPROC_SERVER | CLSCTX_INPROC_HANDLER | CLSCTX_LOCAL_SERVER,
-                          IID_IDispatch, reinterpret_cast<void**>(&object));
+                          __uuidof(IDispatch), reinterpret_cast<void**>(&object));
   return SUCCEEDED(hr) ? object : nullptr;
 }
 

@@ -69,9 +69,7 @@ const char* error_kind_message(int kind) {
 }
 
 std::string format_report(int kind, std::string_view message, const ErrorSite& site) {
-  char buf[64];
-  std::snprintf(buf, sizeof buf, "\r\n%d, %d", site.routine, site.position);
-  std::string location = buf;
+  std::string location = "\r\n" + std::to_string(site.routine) + ", " + std::to_string(site.position);
   if (site.window) {
     location += site.window[0] ? "\r\n\"" + std::string(site.window) + "\"" : std::string("\r\n未找到所指定的窗口");
     if (site.unit)
@@ -81,9 +79,8 @@ std::string format_report(int kind, std::string_view message, const ErrorSite& s
 
   std::string text = "运行时出错!\r\n";
   if (kind != 0) {
-    std::snprintf(buf, sizeof buf, "%d", kind);
     text += "\r\n错误代码：";
-    text += buf;
+    text += std::to_string(kind);
     text += "\r\n";
   }
   if (!message.empty()) {

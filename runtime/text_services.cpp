@@ -1,14 +1,12 @@
 #include "runtime/text_services.h"
 
 #include <algorithm>
-#include <cinttypes>
-#include <cstdarg>
 #include <cstdint>
-#include <cstdio>
 #include <cstring>
 #include <string>
 
 #include "runtime/codepage.h"
+#include "runtime/decimal.h"
 
 namespace rt {
 
@@ -46,25 +44,22 @@ std::size_t boundary_at_or_after(std::string_view s, std::size_t from) {
   return i;
 }
 
-std::string format(const char* fmt, ...) __attribute__((format(printf, 1, 2)));
-std::string format(const char* fmt, ...) {
-  char buf[64];
-  va_list args;
-  va_start(args, fmt);
-  int n = std::vsnprintf(buf, sizeof buf, fmt, args);
-  va_end(args);
-  return std::string(buf, n > 0 ? static_cast<std::size_t>(n) : 0);
+// printf's "%.<precision>g".
+std::string general(double x, int precision) {
+  char buf[kDecimalTextSize];
+  return std::string(buf, static_cast<std::size_t>(general_decimal(x, precision, buf)));
 }
 
 std::string date_text(Date d) {
   DateFields f = date_fields(d);
-  std::string s = format("%d年%d月%d日", f.year, f.month, f.day);
+  using std::to_string;
+  std::string s = to_string(f.year) + "年" + to_string(f.month) + "月" + to_string(f.day) + "日";
   if (f.second)
-    s += format("%d时%d分%d秒", f.hour, f.minute, f.second);
+    s += to_string(f.hour) + "时" + to_string(f.minute) + "分" + to_string(f.second) + "秒";
   else if (f.minute)
-    s += format("%d时%d分", f.hour, f.minute);
+    s += to_string(f.hour) + "时" + to_string(f.minute) + "分";
   else if (f.hour)
-    s += format("%d时", f.hour);
+    s += to_string(f.hour) + "时";
   return s;
 }
 
@@ -195,18 +190,18 @@ Text blank_text(int n) { return Text(std::string(n < 1 ? 0 : static_cast<std::si
 
 Text to_text(const Value& v) {
   switch (v.kind()) {
-    case Kind::Byte: return Text(format("%u", static_cast<unsigned>(v.as_int64() & 0xFF)));
+    case Kind::Byte: return Text(std::to_string(static_cast<unsigned>(v.as_int64() & 0xFF)));
     case Kind::Short:
-    case Kind::Int: return Text(format("%d", static_cast<int>(v.as_int64())));
-    case Kind::Int64: return Text(format("%" PRId64, v.as_int64()));
-    case Kind::Float: return Text(format("%.6g", v.as_double()));
-    case Kind::Double: return Text(format("%.13g", v.as_double()));
+    case Kind::Int: return Text(std::to_string(static_cast<int>(v.as_int64())));
+    case Kind::Int64: return Text(std::to_string(static_cast<long long>(v.as_int64())));
+    case Kind::Float: return Text(general(v.as_double(), 6));
+    case Kind::Double: return Text(general(v.as_double(), 13));
     case Kind::Bool: return Text(v.as_int64() ? "真" : "假");
     case Kind::Date: return Text(date_text(Date{v.as_double()}));
     case Kind::Text: return v.text();
     case Kind::Bytes:  // up to the first zero byte
       return v.bytes().empty() ? Text("") : Text(v.bytes().view());
-    case Kind::Subroutine: return Text(format("%" PRId64, v.as_int64()));
+    case Kind::Subroutine: return Text(std::to_string(static_cast<long long>(v.as_int64())));
     case Kind::None: break;
   }
   return Text("");

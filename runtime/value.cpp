@@ -1,8 +1,8 @@
 #include "runtime/value.h"
 
 #include <atomic>
+#include <charconv>
 #include <cmath>
-#include <cstdio>
 #include <cstdlib>
 #include <cstring>
 
@@ -20,6 +20,15 @@ bool forced_failure(std::size_t n) {
   std::size_t from = g_fail_from.load(std::memory_order_relaxed);
   return from != 0 && n >= from;
 }
+
+// "分配 <n> 字节内存失败!", written without allocating.
+[[noreturn]] void allocation_failed(std::size_t n) {
+  char msg[64] = "分配 ";
+  char* end = msg + std::strlen(msg);
+  end = std::to_chars(end, end + 12, static_cast<int>(n)).ptr;
+  std::strcpy(end, " 字节内存失败!");
+  rt_fail(msg);
+}
 }  // namespace
 
 void rt_fail_allocations_from(std::size_t n) { g_fail_from.store(n); }
@@ -31,9 +40,7 @@ void* rt_alloc(std::size_t n) {
   void* p = forced_failure(n) ? nullptr : std::malloc(n ? n : 1);
 #endif
   if (!p) {
-    char msg[64];
-    std::snprintf(msg, sizeof msg, "分配 %d 字节内存失败!", static_cast<int>(n));
-    rt_fail(msg);
+    allocation_failed(n);
   }
   return p;
 }
@@ -55,9 +62,7 @@ void* rt_realloc(void* block, std::size_t n) {
   void* p = forced_failure(n) ? nullptr : std::realloc(block, n ? n : 1);
 #endif
   if (!p) {
-    char msg[64];
-    std::snprintf(msg, sizeof msg, "分配 %d 字节内存失败!", static_cast<int>(n));
-    rt_fail(msg);
+    allocation_failed(n);
   }
   return p;
 }
