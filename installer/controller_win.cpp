@@ -2,7 +2,6 @@
 
 #include <windows.h>
 
-#include <cstdio>
 #include <mutex>
 #include <utility>
 
@@ -14,6 +13,7 @@
 #include "installer/state.h"
 #include "installer/uninstall_entry.h"
 #include "runtime/file_services.h"
+#include "runtime/lock_win.h"
 #include "runtime/system_services.h"
 
 namespace installer {
@@ -24,7 +24,7 @@ ControllerView* g_view = nullptr;
 InstallSteps g_steps;
 // Orders the storing of the worker's handle (start_install) before its
 // closing (the worker's end), however fast the worker runs.
-std::mutex g_worker_lock;
+rt::Lock g_worker_lock;
 
 InstallSteps& steps() {
   if (!g_steps.unpack_package) g_steps = default_install_steps();
@@ -40,7 +40,7 @@ void fail_with_network_message(ControllerView& view) {
 
 // The worker closes its own handle however the sequence ends; nothing waits on it.
 void close_worker_handle() {
-  std::lock_guard<std::mutex> lock(g_worker_lock);
+  std::lock_guard<rt::Lock> lock(g_worker_lock);
   InstallerState& st = installer_state();
   if (st.worker_thread) {
     rt::close_thread_handle(st.worker_thread);
@@ -130,7 +130,7 @@ void start_install() {
   if (!directory_exists(directory)) rt::make_directory(directory);
   g_view->show_header(true);
   g_view->show_page(kInstallingPage);
-  std::lock_guard<std::mutex> lock(g_worker_lock);
+  std::lock_guard<rt::Lock> lock(g_worker_lock);
   void* handle = nullptr;
   if (rt::start_thread(install_sequence, 0, &handle)) st.worker_thread = handle;
 }

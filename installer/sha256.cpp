@@ -2,6 +2,7 @@
 
 #include <cstdio>
 #include <cstring>
+#include <vector>
 
 #ifdef _WIN32
 #include <windows.h>
@@ -100,7 +101,7 @@ std::string sha256_hex(std::string_view bytes) {
 
 std::string sha256_file_hex(std::string_view path) {
   Sha256 h;
-  static thread_local std::uint8_t buffer[64 * 1024];
+  std::vector<std::uint8_t> buffer(64 * 1024);
 #ifdef _WIN32
   std::wstring wide = rt::wide_path(path);
   HANDLE file = CreateFileW(wide.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
@@ -108,14 +109,15 @@ std::string sha256_file_hex(std::string_view path) {
   if (file == INVALID_HANDLE_VALUE) return "";
   DWORD got = 0;
   bool ok = true;
-  while ((ok = ReadFile(file, buffer, sizeof buffer, &got, nullptr)) && got > 0) h.update(buffer, got);
+  while ((ok = ReadFile(file, buffer.data(), static_cast<DWORD>(buffer.size()), &got, nullptr)) && got > 0)
+    h.update(buffer.data(), got);
   CloseHandle(file);
   if (!ok) return "";
 #else
   std::FILE* file = std::fopen(std::string(path).c_str(), "rb");
   if (!file) return "";
   std::size_t got;
-  while ((got = std::fread(buffer, 1, sizeof buffer, file)) > 0) h.update(buffer, got);
+  while ((got = std::fread(buffer.data(), 1, buffer.size(), file)) > 0) h.update(buffer.data(), got);
   bool ok = !std::ferror(file);
   std::fclose(file);
   if (!ok) return "";

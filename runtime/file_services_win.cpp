@@ -5,6 +5,7 @@
 #include <mutex>
 
 #include "runtime/codepage.h"
+#include "runtime/lock_win.h"
 #include "runtime/file_services.h"
 
 namespace rt {
@@ -13,7 +14,7 @@ namespace {
 
 // The open file numbers of the process.
 struct FileTable {
-  std::mutex lock;
+  Lock lock;
   std::map<int, HANDLE> files;
   int next = 1;
 };
@@ -24,7 +25,7 @@ FileTable& file_table() {
 
 HANDLE file_handle(int file) {
   FileTable& t = file_table();
-  std::lock_guard<std::mutex> guard(t.lock);
+  std::lock_guard<Lock> guard(t.lock);
   auto it = t.files.find(file);
   return it == t.files.end() ? INVALID_HANDLE_VALUE : it->second;
 }
@@ -79,7 +80,7 @@ int open_file(const Text& path, int mode, int sharing) {
                          kDisposition[mode], FILE_ATTRIBUTE_NORMAL, nullptr);
   if (h == INVALID_HANDLE_VALUE) return 0;
   FileTable& t = file_table();
-  std::lock_guard<std::mutex> guard(t.lock);
+  std::lock_guard<Lock> guard(t.lock);
   int number = t.next++;
   t.files[number] = h;
   return number;
@@ -104,7 +105,7 @@ bool close_file(int file) {
   HANDLE h;
   {
     FileTable& t = file_table();
-    std::lock_guard<std::mutex> guard(t.lock);
+    std::lock_guard<Lock> guard(t.lock);
     auto it = t.files.find(file);
     if (it == t.files.end()) return false;
     h = it->second;

@@ -15,6 +15,7 @@
 #include <vector>
 
 #include "runtime/codepage.h"
+#include "runtime/lock_win.h"
 #include "runtime/units.h"
 #include "runtime/units_impl.h"
 
@@ -568,10 +569,10 @@ Unit* unit_of(HWND hwnd) { return static_cast<Unit*>(GetPropW(hwnd, kStateProp))
 void reshape(Unit& u) { update_region(u); }
 
 HFONT font_for(const Font& font, int height) {
-  static std::mutex mutex;
+  static Lock mutex;
   static std::map<std::tuple<std::string, int, int>, HFONT> cache;  // fonts live until exit
   std::string face = font.face ? font.face : "微软雅黑";
-  std::lock_guard<std::mutex> lock(mutex);
+  std::lock_guard<Lock> lock(mutex);
   auto key = std::make_tuple(face, height, font.weight);
   auto it = cache.find(key);
   if (it != cache.end()) return it->second;

@@ -4,7 +4,6 @@
 #include <shlwapi.h>
 
 #include <cstring>
-#include <mutex>
 
 #include "runtime/units.h"
 #include "runtime/units_impl.h"
@@ -14,12 +13,13 @@ namespace rt {
 namespace gp = Gdiplus::DllExports;
 
 void start_gdiplus() {
-  static std::once_flag once;
-  std::call_once(once, [] {
+  static const bool started = [] {
     Gdiplus::GdiplusStartupInput input;  // version 1, no callback, background thread, external codecs
     ULONG_PTR token = 0;
     Gdiplus::GdiplusStartup(&token, &input, nullptr);  // never shut down: images live until exit
-  });
+    return true;
+  }();
+  (void)started;
 }
 
 void* own_image_copy(void* gp_image) {

@@ -9,6 +9,7 @@
 #include <set>
 
 #include "runtime/codepage.h"
+#include "runtime/lock_win.h"
 #include "runtime/units.h"
 #include "runtime/units_impl.h"
 
@@ -25,7 +26,7 @@ constexpr char kNoUnit[] = "指定窗口或窗口组件不存在或尚未载入"
 
 // Loaded windows by design. The window thread adds and removes entries;
 // other threads only look them up, under the lock.
-std::mutex g_mutex;
+Lock g_mutex;
 std::map<const WindowDesign*, Form*> g_forms;
 std::set<const WindowDesign*> g_ever_loaded;
 
@@ -36,7 +37,7 @@ struct FormRef {
 };
 
 FormRef find_form(const WindowDesign& design) {
-  std::lock_guard<std::mutex> lock(g_mutex);
+  std::lock_guard<Lock> lock(g_mutex);
   auto it = g_forms.find(&design);
   if (it == g_forms.end()) return {nullptr, 0, g_ever_loaded.count(&design) != 0};
   return {it->second->hwnd, it->second->thread, true};
@@ -44,7 +45,7 @@ FormRef find_form(const WindowDesign& design) {
 
 // The form, on its own thread.
 Form* live_form(const WindowDesign& design) {
-  std::lock_guard<std::mutex> lock(g_mutex);
+  std::lock_guard<Lock> lock(g_mutex);
   auto it = g_forms.find(&design);
   return it == g_forms.end() ? nullptr : it->second;
 }
@@ -297,7 +298,7 @@ LRESULT CALLBACK form_proc(HWND hwnd, UINT msg, WPARAM wp, LPARAM lp) {
       if (f) {
         enable_owner(*f);
         {
-          std::lock_guard<std::mutex> lock(g_mutex);
+          std::lock_guard<Lock> lock(g_mutex);
           auto it = g_forms.find(f->design);
           if (it != g_forms.end() && it->second == f) g_forms.erase(it);
         }
@@ -318,8 +319,7 @@ LRESULT CALLBACK form_proc(HWND hwnd, UINT msg, WPARAM wp, LPARAM lp) {
 }
 
 void register_classes() {
-  static std::once_flag once;
-  std::call_once(once, [] {
+  static const bool registered = [] {
     HINSTANCE inst = GetModuleHandleW(nullptr);
     WNDCLASSEXW wc{};
     wc.cbSize = sizeof wc;
@@ -331,7 +331,9 @@ void register_classes() {
     wc.lpfnWndProc = units::unit_proc;
     wc.lpszClassName = units::kUnitClass;
     RegisterClassExW(&wc);
-  });
+    return true;
+  }();
+  (void)registered;
 }
 
 void set_name(HWND hwnd, std::string_view name) {
@@ -436,7 +438,7 @@ bool load_window(const WindowDesign& design, HWND owner, bool modal) {
   }
   set_name(hwnd, design.name ? design.name : "");
   {
-    std::lock_guard<std::mutex> lock(g_mutex);
+    std::lock_guard<Lock> lock(g_mutex);
     g_forms[&design] = f;
     g_ever_loaded.insert(&design);
   }

@@ -1,13 +1,14 @@
 #include "ui/assets.h"
 
-// Each file is assembled into read-only data between two labels.
+// Each file is assembled into read-only data between two labels, in a section
+// of its own so that a program which never shows an image leaves it out.
 #define UI_ASSET(name, file)                                                                  \
-  asm(".section .rdata,\"dr\"\n"                                                          \
+  asm(".section .rdata$ui_asset_" #name ",\"dr\"\n"                                           \
       ".balign 4\n"                                                                           \
       "_ui_asset_" #name "_begin:\n"                                                          \
       ".incbin \"" ASSET_DIR "/" file "\"\n"                                                  \
       "_ui_asset_" #name "_end:\n"                                                            \
-      ".text\n");                                                                       \
+      ".text\n");                                                                             \
   extern "C" const unsigned char ui_asset_##name##_begin[] asm("_ui_asset_" #name "_begin");  \
   extern "C" const unsigned char ui_asset_##name##_end[] asm("_ui_asset_" #name "_end");      \
   const rt::ImageRef name{ui_asset_##name##_begin, ui_asset_##name##_end};
