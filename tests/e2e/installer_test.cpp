@@ -19,7 +19,7 @@ namespace {
 using e2e::Installer;
 using testsupport::ZipEntrySpec;
 
-const char* const kNetworkMessage = "检测到网络异常，必要组件无法加载，请检查网络后重试。";
+using e2e::kNetworkMessage;
 
 std::string special(int csidl) {
   wchar_t buf[MAX_PATH] = {};

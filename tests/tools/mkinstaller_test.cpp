@@ -19,6 +19,7 @@
 #endif
 
 #include "installer/cipher.h"
+#include "installer/sha256.h"
 #include "runtime/codepage.h"
 #include "runtime/pe_resources.h"
 #include "tests/support/fake_pe.h"
@@ -162,6 +163,11 @@ std::string system_resource(const rt::PeResources& pe, const char* name) {
   return data ? *data : "<missing>";
 }
 
+// The decrypted configuration record (code page 936).
+std::string record(const rt::PeResources& pe) {
+  return installer::decrypt_record(rt::Bytes(system_resource(pe, "102")), "Tarnel", true).str();
+}
+
 TEST_F(MkinstallerTest, HelpInTheStyleOfCommonTools) {
   ToolRun main = run("--help");
   EXPECT_EQ(main.status, 0);
@@ -247,8 +253,9 @@ TEST_F(MkinstallerTest, BuildWritesRecordLogoAndPackageThatReadBack) {
   rt::PeResources pe = load(read("setup.exe"));
   EXPECT_EQ(system_resource(pe, "101"), kPng);
   EXPECT_EQ(system_resource(pe, "103"), read("pkg.zip"));
-  rt::Text plain = installer::decrypt_record(rt::Bytes(system_resource(pe, "102")), "Tarnel", true);
-  EXPECT_EQ(plain.str(), rt::cp936_from_utf8(config())) << "the record is the file's text in code page 936";
+  std::string digest = installer::sha256_hex(read("pkg.zip"));
+  EXPECT_EQ(record(pe), rt::cp936_from_utf8(config("disk", ",\n  \"sha256\": \"" + digest + "\"")))
+      << "the record is the file's text in code page 936, the package's digest added";
   EXPECT_EQ(pe.list().size(), 3u);
 
   ToolRun inspect = run("inspect setup.exe");
@@ -266,6 +273,59 @@ TEST_F(MkinstallerTest, BuildWritesRecordLogoAndPackageThatReadBack) {
   EXPECT_EQ(again.list().size(), 3u);
   EXPECT_EQ(system_resource(again, "101"), kPng) << "the stub's logo stays without --logo";
   EXPECT_EQ(system_resource(again, "103").size(), 22u) << "the empty archive";
+}
+
+TEST_F(MkinstallerTest, BuildRecordsTheDigestOfThePackageTheInstallerWillCheck) {
+  write("pkg.zip", package(/*complete=*/true));
+  const std::string digest = installer::sha256_hex(read("pkg.zip"));
+  std::string upper = digest;
+  for (char& c : upper) c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
+  const std::string tail = " --stub stub.exe --out setup.exe";
+
+  // The publisher's own digest, in capitals, agrees: the text stays as written.
+  write("own.json", config("disk", ",\n  \"sha256\": \"" + upper + "\""));
+  ToolRun r = run("build --config own.json --package pkg.zip" + tail);
+  ASSERT_EQ(r.status, 0) << r.err;
+  EXPECT_THAT(r.out, HasSubstr("\"sha256\" " + digest));
+  EXPECT_EQ(record(load(read("setup.exe"))), rt::cp936_from_utf8(read("own.json")));
+  ToolRun inspect = run("inspect setup.exe");
+  EXPECT_THAT(inspect.out, HasSubstr("package (SYSTEM/103): ZIP archive, 5 entries, " +
+                                     std::to_string(read("pkg.zip").size()) + " bytes, sha256 " + digest + "\n"));
+  EXPECT_THAT(inspect.out, HasSubstr("sha256: " + digest + ", the carried package has it"));
+
+  // "disk" without a package carries, and so checks, the empty archive.
+  write("one-line.json", u8(u8"{\"softname\": \"空\", \"installtype\": \"disk\"}"));
+  ASSERT_EQ(run("build --config one-line.json" + tail).status, 0);
+  const std::string empty = installer::sha256_hex(std::string("PK\x05\x06", 4) + std::string(18, '\0'));
+  EXPECT_EQ(record(load(read("setup.exe"))),
+            rt::cp936_from_utf8(u8(u8"{\"softname\": \"空\", \"installtype\": \"disk\", \"sha256\": \"") + empty + "\"}"));
+
+  // "net": the digest of a package the tool does not have, or of the one it
+  // is shown; none at all leaves the installer unchecked.
+  write("net.json", config("net"));
+  r = run("build --config net.json --sha256 " + upper + tail);
+  ASSERT_EQ(r.status, 0) << r.err;
+  EXPECT_THAT(record(load(read("setup.exe"))), HasSubstr("\"sha256\": \"" + digest + "\"\n}"));
+  EXPECT_THAT(run("inspect setup.exe").out, HasSubstr("sha256: " + digest + ", the downloaded package must have it"));
+  r = run("build --config net.json --package pkg.zip" + tail);
+  ASSERT_EQ(r.status, 0) << r.err;
+  EXPECT_THAT(record(load(read("setup.exe"))), HasSubstr("\"sha256\": \"" + digest + "\""));
+  r = run("build --config net.json" + tail);
+  ASSERT_EQ(r.status, 0) << r.err;
+  EXPECT_THAT(r.out, HasSubstr("no \"sha256\""));
+  EXPECT_EQ(record(load(read("setup.exe"))), rt::cp936_from_utf8(config("net")));
+  EXPECT_THAT(run("inspect setup.exe").out, HasSubstr("sha256: none, the package is not checked"));
+
+  // An installer whose carried package differs from its record says so.
+  rt::PeResources pe = load(read("stub.exe"));
+  rt::Bytes wrong = installer::encrypt_text(rt::Text(rt::cp936_from_utf8(read("own.json"))), "Tarnel", true);
+  pe.set(rt::ResourceId::of_text("SYSTEM"), rt::ResourceId::of_text("102"), 0, std::string(wrong.view()));
+  std::string bytes, error;
+  ASSERT_TRUE(pe.save(&bytes, &error)) << error;
+  write("mismatch.exe", bytes);
+  EXPECT_THAT(run("inspect mismatch.exe").out,
+              HasSubstr("sha256: " + digest + ", but the carried package has " + installer::sha256_hex("") +
+                        ": this installer will refuse its package"));
 }
 
 TEST_F(MkinstallerTest, BuildWarnsAboutWhatThePackageLacks) {
@@ -307,6 +367,14 @@ TEST_F(MkinstallerTest, BadInputIsRefusedByNameAndNothingIsWritten) {
   pe64[testsupport::kFakePe + 5] = '\x86';
   write("stub64.exe", pe64);
 
+  write("pkg.zip", package(/*complete=*/true));
+  const std::string pkg_digest = installer::sha256_hex(read("pkg.zip"));
+  const std::string empty_digest = installer::sha256_hex(std::string("PK\x05\x06", 4) + std::string(18, '\0'));
+  const std::string other = installer::sha256_hex("another package");
+  write("badsha.json", config("disk", ",\n  \"sha256\": \"12ab\""));
+  write("othersha.json", config("disk", ",\n  \"sha256\": \"" + other + "\""));
+  write("netsha.json", config("net", ",\n  \"sha256\": \"" + other + "\""));
+
   struct Case {
     std::string args, message;
   };
@@ -337,6 +405,19 @@ TEST_F(MkinstallerTest, BadInputIsRefusedByNameAndNothingIsWritten) {
       {"build --config ok.json --package-dir nowhere" + tail, "nowhere: no such folder"},
       {"pack nowhere --out p.zip", "nowhere: no such folder"},
 #endif
+      {"build --config ok.json --sha256 abc" + tail,
+       "--sha256 needs 64 hexadecimal digits, not 'abc' (3 characters)\nTry 'mkinstaller build --help'"},
+      {"build --config ok.json --sha256 " + std::string(63, 'a') + "g" + tail, "--sha256 needs 64 hexadecimal digits"},
+      {"build --config badsha.json" + tail,
+       "badsha.json:7: \"sha256\" must be 64 hexadecimal digits (the SHA-256 of the package), not \"12ab\""},
+      {"build --config ok.json --package pkg.zip --sha256 " + other + tail,
+       "pkg.zip: the package's SHA-256 is " + pkg_digest + ", but --sha256 gives " + other},
+      {"build --config othersha.json --package pkg.zip" + tail,
+       "pkg.zip: the package's SHA-256 is " + pkg_digest + ", but othersha.json has \"sha256\" " + other},
+      {"build --config othersha.json" + tail,
+       "othersha.json: the empty package carried without --package has SHA-256 " + empty_digest + ", but"},
+      {"build --config netsha.json --sha256 " + pkg_digest + tail,
+       "netsha.json: \"sha256\" is " + other + " but --sha256 gives " + pkg_digest + "; they must agree"},
       {"build --config ok.json --stub stub.exe", "missing --out OUT.exe\nTry 'mkinstaller build --help'"},
       {"build --config ok.json --package a.zip --package-dir app" + tail, "give either --package or --package-dir"},
       {"build --config ok.json --config ok.json" + tail, "option '--config' given twice"},

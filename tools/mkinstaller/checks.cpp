@@ -114,9 +114,9 @@ bool check_values(const Config& c, const std::string& text, Problem* p) {
         p, line_of("softname"),
         "\"softname\" \"" + name + "\" cannot be a folder name (no \\ / : * ? \" < > |, no final dot or space)");
   std::string sha = c.value("sha256");
-  if (c.values.count("sha256") &&
-      (sha.size() != 64 || sha.find_first_not_of("0123456789abcdefABCDEF") != std::string::npos))
-    return fail_with(p, line_of("sha256"), "\"sha256\" must be 64 hexadecimal digits");
+  if (c.values.count("sha256") && !is_sha256(sha))
+    return fail_with(p, line_of("sha256"),
+                     "\"sha256\" must be 64 hexadecimal digits (the SHA-256 of the package), not \"" + sha + "\"");
   return true;
 }
 
@@ -197,6 +197,32 @@ std::optional<Config> check_config(const std::string& utf8_text, Problem* p) {
   }
   if (!check_values(config, text, p)) return std::nullopt;
   config.record_text = rt::cp936_from_wide(wide);
+  return config;
+}
+
+bool is_sha256(const std::string& text) {
+  return text.size() == 64 && text.find_first_not_of("0123456789abcdefABCDEF") == std::string::npos;
+}
+
+std::optional<Config> add_sha256(const std::string& utf8_text, const std::string& digest, Problem* problem) {
+  std::string text = utf8_text;
+  if (text.compare(0, 3, "\xEF\xBB\xBF") == 0) text.erase(0, 3);
+  std::size_t close = text.rfind('}');
+  std::size_t last =
+      close == std::string::npos || close == 0 ? std::string::npos : text.find_last_not_of(" \t\r\n", close - 1);
+  if (last == std::string::npos) {
+    fail_with(problem, 0, "cannot add \"sha256\": the configuration is not a JSON object");
+    return std::nullopt;
+  }
+  // Laid out as the publisher laid out the object: one key a line, or all on one.
+  bool lines = text.find('\n', last) < close;
+  std::string member = "\"sha256\": \"" + digest + "\"";
+  text.insert(last + 1, lines ? ",\n  " + member : ", " + member);
+  auto config = check_config(text, problem);
+  if (config && config->value("sha256") != digest) {
+    fail_with(problem, 0, "cannot add \"sha256\" to this configuration text; add it by hand");
+    return std::nullopt;
+  }
   return config;
 }
 

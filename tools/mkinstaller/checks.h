@@ -30,6 +30,12 @@ struct Problem {
 // says why in *problem.
 std::optional<Config> check_config(const std::string& utf8_text, Problem* problem);
 
+// Whether a text is a SHA-256 digest: 64 hexadecimal digits, either case.
+bool is_sha256(const std::string& text);
+// The configuration text with "sha256" added as the object's last key, the
+// publisher's own text otherwise unchanged; checked again as a whole.
+std::optional<Config> add_sha256(const std::string& utf8_text, const std::string& digest, Problem* problem);
+
 // Decodes a PNG image completely; its size, or why it is not one.
 bool check_png(const std::string& bytes, unsigned* width, unsigned* height, std::string* why);
 // The decoding itself: libpng natively, GDI+ on Windows.

@@ -7,6 +7,7 @@
 #include <optional>
 
 #include "installer/cipher.h"
+#include "installer/sha256.h"
 #include "runtime/codepage.h"
 #include "runtime/pe_resources.h"
 #include "tools/mkinstaller/checks.h"
@@ -47,7 +48,7 @@ const char kMainHelp[] =
 const char kBuildHelp[] =
     "Usage: mkinstaller build --config CONFIG.json [--logo LOGO.png]\n"
     "                         [--package PKG.zip | --package-dir DIR]\n"
-    "                         [--stub setup.exe] --out OUT.exe\n"
+    "                         [--sha256 HEX] [--stub setup.exe] --out OUT.exe\n"
     "\n"
     "Writes a configured installer: a copy of the stub program with the\n"
     "encrypted configuration, the logo and the package as its resources.\n"
@@ -60,6 +61,9 @@ const char kBuildHelp[] =
     "  -p, --package FILE      the package, a ZIP archive whose entries are named\n"
     "                          \"{app}/...\"; carried inside the installer\n"
     "      --package-dir DIR   pack this folder as the package (see 'pack')\n"
+    "      --sha256 HEX        the SHA-256 of a \"net\" package that is not at hand\n"
+    "                          (64 hexadecimal digits); a package that is given\n"
+    "                          must have it\n"
     "  -s, --stub FILE         the installer program to start from (default:\n"
     "                          setup.exe next to mkinstaller or in dist/)\n"
     "  -o, --out FILE          the installer to write (required)\n"
@@ -70,6 +74,12 @@ const char kBuildHelp[] =
     "optional sha256 of the package. \"installtype\" is \"net\" (download the\n"
     "package from \"urlremote\", an http:// or https:// address) or \"disk\" (the\n"
     "package is inside the installer). Texts must fit code page 936.\n"
+    "\n"
+    "The installer checks its package against \"sha256\" before unpacking it and\n"
+    "refuses one that differs. build fills \"sha256\" in from the package it is\n"
+    "given (for \"disk\" without a package, the empty archive it carries), or\n"
+    "from --sha256; a digest in the configuration that disagrees with either is\n"
+    "an error. A \"net\" installer without either is not checked.\n"
     "\n"
     "Example:\n"
     "  mkinstaller build --config app.json --logo logo.png --package app.zip \\\n"
@@ -97,8 +107,9 @@ const char kPackHelp[] =
 const char kInspectHelp[] =
     "Usage: mkinstaller inspect INSTALLER.exe\n"
     "\n"
-    "Shows the resources of an installer, its decrypted configuration, its logo\n"
-    "and the entries of its package.\n"
+    "Shows the resources of an installer, its decrypted configuration, its logo,\n"
+    "the entries and SHA-256 of its package, and whether the package has the\n"
+    "configuration's \"sha256\".\n"
     "\n"
     "Options:\n"
     "  -h, --help   show this help\n";
@@ -220,6 +231,58 @@ std::string describe_package(const std::string& bytes, const std::vector<std::st
          std::to_string(bytes.size()) + " bytes";
 }
 
+std::string lower_ascii(std::string s) {
+  for (char& c : s)
+    if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
+  return s;
+}
+
+// The digest the installer will check its package against: the package's
+// own when the builder has it ("disk" always has one, at worst the empty
+// archive), else --sha256, else the configuration's. A digest the publisher
+// wrote that disagrees is an error; a missing "sha256" is added to *config.
+// Prints the error and returns false.
+bool settle_digest(const std::string& config_text, const std::string& config_path, const std::string& type,
+                   const std::string& package, const std::string& package_name, const std::string& given,
+                   std::optional<Config>* config, std::string* digest) {
+  const bool has_configured = (*config)->values.count("sha256") > 0;
+  const std::string configured = lower_ascii((*config)->value("sha256"));
+  if (!given.empty() && has_configured && given != configured) {
+    fail(config_path, "\"sha256\" is " + configured + " but --sha256 gives " + given + "; they must agree");
+    return false;
+  }
+  std::string wanted = given.empty() ? configured : given;
+  if (!package_name.empty() || type == "disk") {
+    *digest = installer::sha256_hex(package);
+    if (!wanted.empty() && wanted != *digest) {
+      std::string source = given.empty() ? config_path + " has \"sha256\" " : "--sha256 gives ";
+      fail(package_name.empty() ? config_path : package_name,
+           (package_name.empty() ? "the empty package carried without --package has SHA-256 "
+                                 : "the package's SHA-256 is ") +
+               *digest + ", but " + source + wanted);
+      return false;
+    }
+  } else {
+    *digest = wanted;
+  }
+  if (digest->empty() || has_configured) return true;
+  Problem problem;
+  *config = add_sha256(config_text, *digest, &problem);
+  if (!*config) fail(config_path, problem.message);
+  return config->has_value();
+}
+
+// What the installer will do with the record's "sha256".
+std::string package_check(const Config& config, const std::string* package) {
+  std::string digest = lower_ascii(config.value("sha256"));
+  if (digest.empty()) return "sha256: none, the package is not checked\n";
+  if (config.value("installtype") != "disk") return "sha256: " + digest + ", the downloaded package must have it\n";
+  std::string carried = package ? installer::sha256_hex(*package) : installer::sha256_hex("");
+  return carried == digest ? "sha256: " + digest + ", the carried package has it\n"
+                           : "sha256: " + digest + ", but the carried package has " + carried +
+                                 ": this installer will refuse its package\n";
+}
+
 }  // namespace
 
 const char* help_text(const std::string& command) {
@@ -233,7 +296,7 @@ const char* help_text(const std::string& command) {
 
 int run_build(const Args& args) {
   auto p = parse("build", args,
-                 {{"config", 'c'}, {"logo", 'l'}, {"package", 'p'}, {"package-dir", 0}, {"stub", 's'}, {"out", 'o'}});
+                 {{"config", 'c'}, {"logo", 'l'}, {"package", 'p'}, {"package-dir", 0}, {"sha256", 0}, {"stub", 's'}, {"out", 'o'}});
   if (!p) return 1;
   if (p->help) {
     out(kBuildHelp);
@@ -247,6 +310,11 @@ int run_build(const Args& args) {
   if (out_path.empty()) return usage_error("build", "missing --out OUT.exe");
   if (!package_path.empty() && !package_dir.empty())
     return usage_error("build", "give either --package or --package-dir, not both");
+  const bool has_given_digest = p->options.count("sha256") > 0;
+  std::string given_digest = lower_ascii(option(*p, "sha256"));
+  if (has_given_digest && !is_sha256(given_digest))
+    return usage_error("build", "--sha256 needs 64 hexadecimal digits, not '" + option(*p, "sha256") + "' (" +
+                                    std::to_string(given_digest.size()) + " characters)");
 
   auto config_text = read_input(config_path);
   if (!config_text) return 1;
@@ -289,6 +357,10 @@ int run_build(const Args& args) {
   std::string why;
   if (!check_package(package, &entries, &why)) return fail(package_name, why);
 
+  const std::string type = config->value("installtype");
+  std::string digest;
+  if (!settle_digest(*config_text, config_path, type, package, package_name, given_digest, &config, &digest)) return 1;
+
   std::string stub_path = option(*p, "stub");
   if (stub_path.empty()) {
     auto found = find_companion("setup.exe");
@@ -304,7 +376,6 @@ int run_build(const Args& args) {
   if (record.empty()) return fail(config_path, "the configuration is empty");
 
   // Warnings only once every check has passed.
-  const std::string type = config->value("installtype");
   if (type == "disk" && package_name.empty())
     warn(config_path, "install type \"disk\" without --package: the installer carries an empty package");
   if (type == "net" && !package_name.empty())
@@ -335,6 +406,7 @@ int run_build(const Args& args) {
                         config->value("softname") + "\"" + (version.empty() ? "" : " " + version) + ", install type " +
                         type + ", package " + describe_package(package, entries);
   if (logo) summary += ", logo " + std::to_string(width) + " x " + std::to_string(height);
+  summary += digest.empty() ? ", no \"sha256\"" : ", \"sha256\" " + digest;
   out(summary + "\n");
   return 0;
 }
@@ -388,17 +460,21 @@ int run_inspect(const Args& args) {
               (check_png(*logo, &w, &h, &why) ? "PNG image " + std::to_string(w) + " x " + std::to_string(h) : why) +
               ", " + std::to_string(logo->size()) + " bytes\n";
     }
-    if (const std::string* package = pe.find(kSystem, kPackage)) {
+    const std::string* package = pe.find(kSystem, kPackage);
+    if (package) {
       std::vector<std::string> names;
       std::string why;
       bool ok = check_package(*package, &names, &why);
-      text += "package (SYSTEM/103): " + (ok ? describe_package(*package, names) : why) + "\n";
+      text += "package (SYSTEM/103): " + (ok ? describe_package(*package, names) : why) + ", sha256 " +
+              installer::sha256_hex(*package) + "\n";
       for (const std::string& n : names) text += "  " + n + "\n";
     }
     if (const std::string* record = pe.find(kSystem, kRecord)) {
       rt::Text plain = installer::decrypt_record(rt::Bytes(*record), installer::kRecordPassPhrase, true);
-      text += "configuration (SYSTEM/102, " + std::to_string(record->size()) + " bytes encrypted):\n" +
-              rt::utf8_from_cp936(plain.view()) + "\n";
+      std::string utf8 = rt::utf8_from_cp936(plain.view());
+      text += "configuration (SYSTEM/102, " + std::to_string(record->size()) + " bytes encrypted):\n" + utf8 + "\n";
+      Problem problem;
+      if (auto config = check_config(utf8, &problem)) text += package_check(*config, package);
     } else {
       text += "no configuration (SYSTEM/102): this is not a configured installer\n";
     }

@@ -13,6 +13,9 @@
 
 namespace e2e {
 
+// What the installer says when it cannot get or check its package.
+inline constexpr char kNetworkMessage[] = "检测到网络异常，必要组件无法加载，请检查网络后重试。";
+
 // Configuration keys and values (code page 936), written as a JSON object.
 using Config = std::vector<std::pair<std::string, std::string>>;
 std::string config_json(const Config& config);
