@@ -88,7 +88,8 @@ TEST(MkinstallerEndToEnd, ADownloadedPackageThatIsNotThePublishedOneIsRefused) {
 
   e2e::Installer setup(dir + "\\setup.exe");
   ASSERT_TRUE(setup.ok()) << "the installer window did not show";
-  std::string target = setup.text("安装目录");
+  std::string target = dir + "\\安装";  // fresh: the prefix outlives test runs
+  setup.set_text("安装目录", target);
   setup.click("立即安装");
   EXPECT_EQ(setup.answer_message_box(60000), e2e::kNetworkMessage);
   EXPECT_TRUE(setup.wait_page(4, 20000)) << "page " << setup.page();
