@@ -1,5 +1,6 @@
 #!/usr/bin/python3
-"""Draws the design images of the installer windows into assets/.
+"""Draws the design images of the installer windows into assets/, and the
+demo application's logo into examples/demo/.
 
 Flat, rounded shapes in the design's blue, drawn at four times the size and
 scaled down so that the edges are smooth. Run it after changing a shape; the
@@ -89,6 +90,20 @@ def logo(name):
     finish(img, w, h, name)
 
 
+def demo_logo(path):
+    """The demo application's own logo: what a publisher passes with --logo."""
+    w = h = 256
+    img = canvas(w, h)
+    d = ImageDraw.Draw(img)
+    d.rounded_rectangle((8 * S, 8 * S, (w - 8) * S, (h - 8) * S), radius=56 * S, fill=(255, 138, 36, 255))
+    font = ImageFont.truetype(FONT, 88 * S)
+    d.text((w * S / 2, 112 * S), "演示", font=font, fill=WHITE, anchor="mm")
+    small = ImageFont.truetype(FONT, 26 * S)
+    d.text((w * S / 2, 206 * S), "DEMO 1.0", font=small, fill=WHITE, anchor="mm")
+    img = img.resize((w, h), Image.LANCZOS)
+    img.save(path, optimize=True)
+
+
 def main():
     os.makedirs(OUT, exist_ok=True)
     rounded_button(210, 56, 10, BLUE, "button_normal.png")
@@ -97,6 +112,9 @@ def main():
     close_button(True, "close_hover.png")
     browse_button("browse.png")
     logo("logo.png")
+    demo = os.path.join(HERE, "..", "examples", "demo")
+    os.makedirs(demo, exist_ok=True)
+    demo_logo(os.path.join(demo, "logo.png"))
     return 0
 
 

@@ -17,7 +17,7 @@
 #include "installer/shortcuts.h"
 #include "installer/uninstall_entry.h"
 #include "runtime/codepage.h"
-#include "tests/e2e/support/harness.h"
+#include "tests/e2e/support/installer_fixture.h"
 #include "tests/support/paths.h"
 #include "tests/support/zip_maker.h"
 
@@ -132,42 +132,6 @@ class UninstallTest : public ::testing::Test {
     SHGetSpecialFolderPathW(nullptr, folder, CSIDL_PROGRAMS, TRUE);
   }
   void TearDown() override { CoUninitialize(); }
-
-  // Answers the next prompt window of the process with 确定 (or 取消) as a
-  // person would, by a click; gives its message. With a name, a screenshot
-  // of the window is kept under the build tree.
-  static std::string answer(const e2e::Process& process, bool ok, const std::string& shot = "") {
-    HWND prompt = nullptr;
-    HWND message = nullptr;
-    e2e::wait_until(
-        [&] {
-          for (HWND top : e2e::top_windows(process.pid())) {
-            HWND label = e2e::find_unit(top, "信息标签");
-            // A prompt still being filled is not there yet.
-            if (label && !e2e::window_text(label).empty()) {
-              prompt = top;
-              message = label;
-              return true;
-            }
-          }
-          return false;
-        },
-        kWait);
-    if (!prompt) return "(no prompt window)";
-    std::string text = e2e::window_text(message);
-    Sleep(300);  // let it paint
-    if (!shot.empty()) {
-      std::string folder = testsupport::binary_dir() + "\\screenshots";
-      CreateDirectoryA(folder.c_str(), nullptr);
-      e2e::screenshot(prompt, folder + "\\" + shot + ".png");
-    }
-    HWND button = e2e::find_unit(prompt, ok ? "确定" : "取消");
-    if (!button || !IsWindowVisible(button)) return "(no button)";
-    e2e::click(button);
-    // The next prompt must not be mistaken for this one.
-    e2e::wait_until([&] { return !IsWindow(prompt); }, kWait);
-    return text;
-  }
 };
 
 TEST_F(UninstallTest, AsksOnceThenRemovesEverythingOfTheInstallationAndItself) {
@@ -189,9 +153,9 @@ TEST_F(UninstallTest, AsksOnceThenRemovesEverythingOfTheInstallationAndItself) {
 
   e2e::Process uninstaller = e2e::Process::start(inst.uninstaller(), "", inst.dir);
   ASSERT_TRUE(uninstaller.started());
-  std::string question = answer(uninstaller, true, "uninstall-confirm");
+  std::string question = e2e::answer_prompt(uninstaller, true, "uninstall-confirm");
   EXPECT_NE(question.find("确定要卸载“测试软件”"), std::string::npos) << rt::utf8_from_cp936(question);
-  std::string result = answer(uninstaller, true, "uninstall-done");
+  std::string result = e2e::answer_prompt(uninstaller, true, "uninstall-done");
   EXPECT_NE(result.find("已从您的计算机中卸载"), std::string::npos) << rt::utf8_from_cp936(result);
   DWORD code = 99;
   ASSERT_TRUE(uninstaller.wait(kWait, &code));
@@ -230,8 +194,8 @@ TEST_F(UninstallTest, KeepsWhatIsNotItsOwnAndReportsAFileHeldOpen) {
 
   e2e::Process uninstaller = e2e::Process::start(inst.uninstaller());
   ASSERT_TRUE(uninstaller.started());
-  answer(uninstaller, true);
-  std::string result = answer(uninstaller, true, "uninstall-incomplete");
+  e2e::answer_prompt(uninstaller, true);
+  std::string result = e2e::answer_prompt(uninstaller, true, "uninstall-incomplete");
   EXPECT_NE(result.find("未能删除"), std::string::npos) << rt::utf8_from_cp936(result);
   EXPECT_NE(result.find(inst.path("busy.dll")), std::string::npos) << rt::utf8_from_cp936(result);
   EXPECT_NE(result.find(inst.path("data")), std::string::npos) << "the kept folder is named";
@@ -262,7 +226,7 @@ TEST_F(UninstallTest, SayingNoRemovesNothingAndSilentModeAsksNothing) {
   ASSERT_NO_FATAL_FAILURE(write_entry(inst.name, inst.dir));
 
   e2e::Process uninstaller = e2e::Process::start(inst.uninstaller());
-  answer(uninstaller, false);
+  e2e::answer_prompt(uninstaller, false);
   DWORD code = 99;
   ASSERT_TRUE(uninstaller.wait(kWait, &code));
   EXPECT_EQ(code, 2u);

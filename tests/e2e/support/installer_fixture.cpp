@@ -164,6 +164,35 @@ bool Installer::shot(const std::string& file) const {
   return screenshot(window_, screenshot_dir() + "\\" + file);
 }
 
+std::string answer_prompt(const Process& process, bool ok, const std::string& shot, DWORD timeout_ms) {
+  HWND prompt = nullptr;
+  HWND message = nullptr;
+  wait_until(
+      [&] {
+        for (HWND top : top_windows(process.pid())) {
+          HWND label = find_unit(top, "信息标签");
+          // A prompt still being filled is not there yet.
+          if (label && !window_text(label).empty()) {
+            prompt = top;
+            message = label;
+            return true;
+          }
+        }
+        return false;
+      },
+      timeout_ms);
+  if (!prompt) return "(no prompt window)";
+  std::string text = window_text(message);
+  Sleep(300);  // let it paint
+  if (!shot.empty()) screenshot(prompt, screenshot_dir() + "\\" + shot + ".png");
+  HWND button = find_unit(prompt, ok ? "确定" : "取消");
+  if (!button || !IsWindowVisible(button)) return "(no button)";
+  click(button);
+  // The next prompt must not be mistaken for this one.
+  wait_until([&] { return !IsWindow(prompt); }, timeout_ms);
+  return text;
+}
+
 std::string screenshot_dir() {
   std::string dir = testsupport::binary_dir() + "\\screenshots";
   CreateDirectoryA(dir.c_str(), nullptr);

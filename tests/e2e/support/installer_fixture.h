@@ -63,6 +63,12 @@ class Installer {
   HWND window_ = nullptr;
 };
 
+// Answers the next prompt window of a process (the installer's or the
+// uninstaller's) with 确定 or 取消, clicked as a person would, once its
+// message is filled; returns the message, "(...)" when none showed. With a
+// name, a screenshot <name>.png of the prompt goes to screenshot_dir().
+std::string answer_prompt(const Process& process, bool ok, const std::string& shot = "", DWORD timeout_ms = 60000);
+
 // The folder for screenshots: <build>\screenshots.
 std::string screenshot_dir();
 // A Unicode (code page 936) file test.
