@@ -74,12 +74,6 @@ bool starts_with_nocase(const std::string& s, const std::string& prefix) {
   return true;
 }
 
-std::string lower_ascii(std::string s) {
-  for (char& c : s)
-    if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
-  return s;
-}
-
 bool fail_with(Problem* p, int line, std::string message) {
   p->line = line;
   p->message = std::move(message);
@@ -198,6 +192,12 @@ std::optional<Config> check_config(const std::string& utf8_text, Problem* p) {
   if (!check_values(config, text, p)) return std::nullopt;
   config.record_text = rt::cp936_from_wide(wide);
   return config;
+}
+
+std::string lower_ascii(std::string s) {
+  for (char& c : s)
+    if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
+  return s;
 }
 
 bool is_sha256(const std::string& text) {

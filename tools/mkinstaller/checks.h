@@ -30,6 +30,7 @@ struct Problem {
 // says why in *problem.
 std::optional<Config> check_config(const std::string& utf8_text, Problem* problem);
 
+std::string lower_ascii(std::string s);
 // Whether a text is a SHA-256 digest: 64 hexadecimal digits, either case.
 bool is_sha256(const std::string& text);
 // The configuration text with "sha256" added as the object's last key, the

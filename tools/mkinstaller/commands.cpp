@@ -231,12 +231,6 @@ std::string describe_package(const std::string& bytes, const std::vector<std::st
          std::to_string(bytes.size()) + " bytes";
 }
 
-std::string lower_ascii(std::string s) {
-  for (char& c : s)
-    if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
-  return s;
-}
-
 // The digest the installer will check its package against: the package's
 // own when the builder has it ("disk" always has one, at worst the empty
 // archive), else --sha256, else the configuration's. A digest the publisher
@@ -296,7 +290,13 @@ const char* help_text(const std::string& command) {
 
 int run_build(const Args& args) {
   auto p = parse("build", args,
-                 {{"config", 'c'}, {"logo", 'l'}, {"package", 'p'}, {"package-dir", 0}, {"sha256", 0}, {"stub", 's'}, {"out", 'o'}});
+                 {{"config", 'c'},
+                  {"logo", 'l'},
+                  {"package", 'p'},
+                  {"package-dir", 0},
+                  {"sha256", 0},
+                  {"stub", 's'},
+                  {"out", 'o'}});
   if (!p) return 1;
   if (p->help) {
     out(kBuildHelp);
