@@ -11,12 +11,13 @@ namespace rt {
 namespace {
 
 constexpr std::size_t kNone = std::numeric_limits<std::size_t>::max();
-// Entries may share sub-directories, so a hostile tree can describe far more
-// resources than its size suggests; these bounds keep reading finite.
-// Data shared between entries is legal but rare, so the total may exceed the
-// file's size only by so much.
+// Entries may share sub-directories, names and data, so a hostile tree can
+// describe far more resources than its size suggests, and writing it out
+// again would multiply it. These bounds keep reading finite and what is
+// written back (every table, name and datum the tree takes once it is
+// unshared) within a small multiple of the file read.
 constexpr std::size_t kMaxEntriesVisited = 1 << 16;
-std::size_t max_resource_bytes(std::size_t file_size) { return 4 * file_size + (1 << 20); }
+std::size_t max_tree_bytes(std::size_t file_size) { return 4 * file_size + (1 << 20); }
 constexpr std::uint32_t kScnInitializedData = 0x00000040;
 constexpr std::uint32_t kScnDiscardable = 0x02000000;
 constexpr std::uint32_t kScnRead = 0x40000000;
@@ -217,7 +218,7 @@ struct PeResources::Impl {
   Dir root;
   bool had_resources = false;
   std::size_t visited = 0;
-  std::size_t resource_bytes = 0;
+  std::size_t tree_bytes = 0;  // of the tree written out again, unshared
 
   std::size_t checksum_off() const { return opt_off + 64; }
   std::uint32_t dir_rva(int i) const { return i < static_cast<int>(dir_count) ? get32(file, dirs_off + 8 * i) : 0; }
@@ -295,6 +296,7 @@ bool PeResources::Impl::parse_dir(std::uint32_t off, int level, Dir& into, std::
   into.major = get16(f, at + 8);
   into.minor = get16(f, at + 10);
   std::size_t count = std::size_t{get16(f, at + 12)} + get16(f, at + 14);
+  tree_bytes += 16 + 8 * count;
   std::size_t entries = file_offset(std::uint64_t{rsrc_rva} + off + 16, 8 * count);
   if (entries == kNone) return fail(error, "resource directory outside the file");
   for (std::size_t i = 0; i < count; ++i) {
@@ -309,11 +311,13 @@ bool PeResources::Impl::parse_dir(std::uint32_t off, int level, Dir& into, std::
       std::size_t len = get16(f, len_at);
       std::size_t chars = file_offset(rva + 2, 2 * len);
       if (chars == kNone || len == 0) return fail(error, "bad resource name");
+      tree_bytes += 2 + 2 * len;
       for (std::size_t k = 0; k < len; ++k) e.id.name.push_back(static_cast<char16_t>(get16(f, chars + 2 * k)));
     } else {
       if (name > 0xFFFF) return fail(error, "bad resource identifier");
       e.id.number = static_cast<std::uint16_t>(name);
     }
+    if (tree_bytes > max_tree_bytes(f.size())) return fail(error, "resource data too large");
     bool is_dir = (value & 0x80000000u) != 0;
     if (is_dir != (level < 3)) return fail(error, "malformed resource tree");
     if (is_dir) {
@@ -327,8 +331,8 @@ bool PeResources::Impl::parse_dir(std::uint32_t off, int level, Dir& into, std::
       e.reserved = get32(f, leaf + 12);
       std::size_t data = file_offset(data_rva, size);
       if (data == kNone) return fail(error, "resource data outside the file");
-      resource_bytes += size;
-      if (resource_bytes > max_resource_bytes(f.size())) return fail(error, "resource data too large");
+      tree_bytes += 16 + std::size_t{size};
+      if (tree_bytes > max_tree_bytes(f.size())) return fail(error, "resource data too large");
       e.data.assign(f.substr(data, size));
     }
     into.entries.push_back(std::move(e));
@@ -431,6 +435,8 @@ bool PeResources::Impl::save(std::string* out, std::string* error) const {
   // in ascending order without overlap.
   const std::uint32_t header_size = get32(file, opt_off + 60);
   const std::size_t table_end = sec_table_off + 40 * sections.size();
+  // Headers larger than the file would make the writer pad the output to them.
+  if (header_size > file.size()) return failed("headers extend beyond the end of the file");
   for (std::size_t i = 0; i < sections.size(); ++i) {
     const Section& s = sections[i];
     bool ordered = i == 0 ? s.va >= header_size

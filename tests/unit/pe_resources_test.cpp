@@ -289,6 +289,46 @@ TEST(PeResources, HostileResourceTreesAreRefused) {
   }
 }
 
+TEST(PeResources, WhatIsWrittenStaysNearTheSizeOfWhatWasRead) {
+  // Fuzzer findings: headers that claim to be far larger than the file made
+  // the writer pad a few hundred bytes to up to 250 MB.
+  for (const char* name : {"slow-resave.exe", "slow-save-84mb.exe", "slow-save-over-60s.exe"}) {
+    std::string bytes = testsupport::read_file(testsupport::native_path(testsupport::source_dir() + "/fuzz/findings/pe/" + name));
+    ASSERT_FALSE(bytes.empty()) << name;
+    PeResources pe;
+    std::string out, error;
+    if (!pe.load(bytes, &error)) continue;
+    pe.set(id("SYSTEM"), id("102"), 0, "record");
+    EXPECT_FALSE(pe.save(&out, &error)) << name << ": " << out.size() << " bytes";
+    EXPECT_EQ(error, "headers extend beyond the end of the file") << name;
+  }
+  // A root whose 4,000 entries all share one long name and one sub-tree: a
+  // small file that would be written out at thousands of times its size.
+  constexpr std::size_t kEntries = 4000, kNameChars = 300;
+  std::string tree(16 + 8 * kEntries, '\0');
+  put16(tree, 12, static_cast<std::uint16_t>(kEntries));
+  std::size_t name_at = tree.size(), sub_at = name_at + 2 + 2 * kNameChars;
+  tree.resize(sub_at + 3 * 24 + 16 + 8, '\0');
+  put16(tree, name_at, kNameChars);
+  for (std::size_t k = 0; k < kNameChars; ++k) put16(tree, name_at + 2 + 2 * k, 'N');
+  for (std::size_t i = 0; i < kEntries; ++i) {
+    put32(tree, 16 + 8 * i, 0x80000000u | static_cast<std::uint32_t>(name_at));
+    put32(tree, 16 + 8 * i + 4, 0x80000000u | static_cast<std::uint32_t>(sub_at));
+  }
+  put16(tree, sub_at + 14, 1);  // level 2: one numbered name, then one language
+  put32(tree, sub_at + 16, 1);
+  put32(tree, sub_at + 20, 0x80000000u | static_cast<std::uint32_t>(sub_at + 24));
+  put16(tree, sub_at + 24 + 14, 1);
+  put32(tree, sub_at + 24 + 20, static_cast<std::uint32_t>(sub_at + 48));
+  put32(tree, sub_at + 48, 0x2000 + static_cast<std::uint32_t>(name_at));  // 8 bytes of the name as data
+  put32(tree, sub_at + 52, 8);
+  std::string image = make_image({kText, FakeSection{".rsrc", tree, 0x40000040, 2}});
+  PeResources pe;
+  std::string error;
+  EXPECT_FALSE(pe.load(image, &error)) << image.size() << "-byte image read";
+  EXPECT_EQ(error, "resource data too large");
+}
+
 TEST(PeResources, NoRoomForAnotherSectionHeaderIsAnError) {
   std::vector<FakeSection> many(16, kText);  // 16 headers end at 0x3F8 of 0x400
   PeResources pe = load_ok(make_image(many));
