@@ -108,6 +108,7 @@ PackageOutcome unpack_package(const rt::Text& package_path, const rt::Text& unin
     int n = rt::zip_entry_count(archive);
     outcome.entries = n;
     std::string list = installed_files.str();
+    int shown = 0;
     for (int i = 1; i <= n; ++i) {
       rt::Text name = rt::zip_entry_info(archive, i - 1).name;
       // The directory is read afresh for every entry, as the box shows it.
@@ -115,7 +116,9 @@ PackageOutcome unpack_package(const rt::Text& package_path, const rt::Text& unin
       // A failed entry is skipped (and still listed), as the Part says; the
       // outcome remembers it.
       if (rt::zip_extract_entry(archive, i - 1, target) != rt::kZipOk) ++outcome.failed;
-      host.set_progress(int(double(i) / double(n) * 100.0));
+      // The bar lives on the window's thread: only a change is worth the trip.
+      int percent = int(double(i) / double(n) * 100.0);
+      if (percent != shown) host.set_progress(shown = percent);
       list += target.str();
       list += "\r\n";
     }

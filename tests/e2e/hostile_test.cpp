@@ -104,7 +104,7 @@ class HostileTest : public testing::Test {
   // waits for the finish or the failure page (answering the network message
   // on the way). Returns the page, -1 when neither showed; *message gets the
   // message box's text.
-  int install(Installer& setup, const std::string& folder, std::string* message) {
+  int install(Installer& setup, const std::string& folder, std::string* message, int timeout_ms = 90000) {
     if (!setup.ok()) return -1;
     setup.press("自定义安装");
     if (!setup.wait_page(1, 10000)) return -1;
@@ -120,7 +120,7 @@ class HostileTest : public testing::Test {
           page = setup.page();
           return page == 3 || page == 4;
         },
-        90000);
+        timeout_ms);
     return page;
   }
 
@@ -331,6 +331,66 @@ TEST_F(HostileTest, InstallPathThatIsAFileIsKept) {
   EXPECT_EQ(message, kNetworkMessage);
   EXPECT_EQ(e2e::read_all(inst_), "a file, not a folder");
   EXPECT_FALSE(setup.wait_exit(0));
+  setup.process().kill();
+}
+
+TEST_F(HostileTest, HundredThousandEntriesAllInstall) {
+  // 1,000 folders of 100 files: the size publishers' tools can write, and
+  // within what one folder holds without slowing Wine's name lookups.
+  constexpr int kFolders = 1000, kPerFolder = 100;
+  std::vector<ZipEntrySpec> entries;
+  entries.reserve(kFolders * kPerFolder);
+  for (int d = 0; d < kFolders; ++d)
+    for (int f = 0; f < kPerFolder; ++f)
+      entries.push_back(entry("{app}/d" + std::to_string(d) + "/f" + std::to_string(f), std::to_string(d * kPerFolder + f)));
+  std::string package = testsupport::make_zip(entries);
+  std::string exe = make(e2e::config_json(config("十万文件", "disk")), &package);
+  ASSERT_FALSE(exe.empty());
+  Tree before = outside();
+  Installer setup(exe);
+  std::string message;
+  EXPECT_EQ(install(setup, inst_, &message, 600000), 3) << message;
+  int found = 0;
+  for (int d = 0; d < kFolders; ++d) {
+    WIN32_FIND_DATAW data;
+    HANDLE h = FindFirstFileW(rt::wide_path(inst_ + "\\d" + std::to_string(d) + "\\f*").c_str(), &data);
+    if (h == INVALID_HANDLE_VALUE) continue;
+    do ++found; while (FindNextFileW(h, &data));
+    FindClose(h);
+  }
+  EXPECT_EQ(found, kFolders * kPerFolder);
+  EXPECT_EQ(e2e::read_all(inst_ + "\\d999\\f99"), "99999");
+  expect_contained(setup, before, "hostile-" + pid_text());
+  setup.process().kill();
+}
+
+TEST_F(HostileTest, InstallPathOf250Characters) {
+  // Folders of 50 characters down to a path of exactly 250: a file name that
+  // still fits the 259 characters of MAX_PATH installs; a longer one installs
+  // where the system takes long paths (Wine does) and is a failed entry where
+  // it does not; nothing lands anywhere else.
+  std::string folder = inst_;
+  while (folder.size() + 51 <= 250) folder += "\\" + std::string(50, 'p');
+  folder += "\\" + std::string(250 - folder.size() - 1, 'q');
+  ASSERT_EQ(folder.size(), 250u);
+  std::vector<ZipEntrySpec> entries = {entry("{app}/fits.txt", "fits"),
+                                       entry("{app}/" + std::string(20, 'n') + ".txt", "too long")};
+  std::string package = testsupport::make_zip(entries);
+  std::string exe = make(e2e::config_json(config("长路径", "disk")), &package);
+  ASSERT_FALSE(exe.empty());
+  Tree before = outside();
+  Installer setup(exe);
+  std::string message;
+  int page = install(setup, folder, &message);
+  EXPECT_EQ(setup.text("安装目录"), folder);
+  EXPECT_EQ(e2e::read_all(folder + "\\fits.txt"), "fits");
+  if (e2e::path_exists(folder + "\\" + std::string(20, 'n') + ".txt")) {
+    EXPECT_EQ(page, 3) << message;
+  } else {
+    EXPECT_EQ(page, 4);
+    EXPECT_EQ(message, kNetworkMessage);
+  }
+  expect_contained(setup, before, "hostile-" + pid_text());
   setup.process().kill();
 }
 

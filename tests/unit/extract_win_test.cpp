@@ -116,6 +116,21 @@ TEST_F(PackageStepTest, UnpacksListsAndRecordsTheListInTheUninstaller) {
   EXPECT_EQ(std::string(stored->view()), std::string(installer::encrypt_text(rt::Text(expected), "Tarnel", true).view()));
 }
 
+TEST_F(PackageStepTest, TheBarMovesOncePerPercentOfAManyEntryPackage) {
+  std::vector<ZipMakerEntry> entries;
+  for (int i = 0; i < 250; ++i) entries.push_back({"{app}/f" + std::to_string(i), "x", 0});
+  write_package(entries);
+  FakeController host;
+  host.directories = {app};
+  rt::Text files;
+  EXPECT_TRUE(installer::unpack_package(rt::Text(package), rt::Text(uninstaller), files, host).succeeded());
+  ASSERT_FALSE(host.progress.empty());
+  EXPECT_EQ(host.progress.back(), 100);
+  EXPECT_LE(host.progress.size(), 101u);
+  for (std::size_t i = 1; i < host.progress.size(); ++i) EXPECT_GT(host.progress[i], host.progress[i - 1]);
+  EXPECT_TRUE(exists(app + "\\f249"));
+}
+
 TEST_F(PackageStepTest, EveryEntryAsksForTheDirectoryAfresh) {
   write_package({{"{app}/a.txt", "a"}, {"{app}/b.txt", "b"}, {"{app}/c.txt", "c"}});
   FakeController host;
