@@ -58,8 +58,11 @@ test-asan: asan
 test-windows: build
 	@mkdir -p $(HOME)
 	bash tools/wine-prefix.sh $(WINEPREFIX)
-	xvfb-run -a -s "-screen 0 1280x1024x24" ctest --test-dir $(B)/windows --output-on-failure -j$(JOBS); \
-	  rc=$$?; wineserver -k 2>/dev/null || true; exit $$rc
+	@# One persistent wine server for the whole run (a server that exits between
+	@# two test programs refuses the next one's connection), and its helper
+	@# processes started first, so that they hold no test's output streams.
+	xvfb-run -a -s "-screen 0 1280x1024x24" sh -c 'wineserver -p; wine cmd /c exit </dev/null >/dev/null 2>&1; \
+	  ctest --test-dir $(B)/windows --output-on-failure -j$(JOBS); rc=$$?; wineserver -k 2>/dev/null; exit $$rc'
 
 # A few seconds of every fuzzing harness on its seed corpus.
 test-fuzz: bootstrap
