@@ -11,6 +11,10 @@
 #include <cstdint>
 #include <cstring>
 
+#ifdef _WIN32
+#include <float.h>  // _controlfp
+#endif
+
 namespace rt {
 
 // Room for any text the writers below produce, with its NUL.
@@ -48,6 +52,13 @@ class Big {
       limb_[n_++] = static_cast<std::uint32_t>(v);
       v >>= 32;
     }
+  }
+  // Copies only the limbs in use: most numbers are a few limbs long.
+  Big(const Big& o) : n_(o.n_) { std::memcpy(limb_, o.limb_, sizeof(std::uint32_t) * static_cast<unsigned>(n_)); }
+  Big& operator=(const Big& o) {
+    n_ = o.n_;
+    std::memcpy(limb_, o.limb_, sizeof(std::uint32_t) * static_cast<unsigned>(n_));
+    return *this;
   }
   bool zero() const { return n_ == 0; }
   int bits() const { return n_ == 0 ? 0 : 32 * (n_ - 1) + 32 - __builtin_clz(limb_[n_ - 1]); }
@@ -327,6 +338,74 @@ inline int finish(char* begin, char* end) {
   return static_cast<int>(end - begin);
 }
 
+
+// x * 10^e for |e| <= 22, when that is one correctly rounded operation.
+inline bool scale_by_power_of_ten(double x, int e, double& out) {
+  static constexpr double kPowers[23] = {1e0,  1e1,  1e2,  1e3,  1e4,  1e5,  1e6,  1e7,  1e8,  1e9,  1e10, 1e11,
+                                         1e12, 1e13, 1e14, 1e15, 1e16, 1e17, 1e18, 1e19, 1e20, 1e21, 1e22};
+#if defined(__FLT_EVAL_METHOD__) && __FLT_EVAL_METHOD__ != 0
+#ifdef _WIN32
+  // The x87 unit would round to 64 bits and then again to 53: rounding once
+  // needs its precision set to 53 bits around the operation. The volatile
+  // accesses keep the operation between the two settings.
+  unsigned saved = _controlfp(0, 0);
+  _controlfp(_PC_53, _MCW_PC);
+  volatile double a = x, b = kPowers[e < 0 ? -e : e];
+  volatile double r = e < 0 ? a / b : a * b;
+  _controlfp(saved, _MCW_PC);
+  out = r;
+  return true;
+#else
+  return false;
+#endif
+#else
+  out = e < 0 ? x / kPowers[-e] : x * kPowers[e];
+  return true;
+#endif
+}
+
+// The slow path of read_decimal, exact for any digits: m * 10^e.
+inline double read_exactly(Big m, int e) {
+  // q = floor(m * 10^e * 2^shift2) has 63 or 64 bits; the rest only rounds.
+  Big den(1);
+  if (e >= 0)
+    m.mul_pow10(e);
+  else
+    den.mul_pow10(-e);
+  int shift2 = 63 - (m.bits() - den.bits());
+  if (shift2 > 0)
+    m.shift_left(shift2);
+  else
+    den.shift_left(-shift2);
+  den.shift_left(63);
+  std::uint64_t q = 0;
+  for (int bit = 63; bit >= 0; --bit) {
+    if (compare(m, den) >= 0) {
+      m.sub(den);
+      q |= std::uint64_t{1} << bit;
+    }
+    den.shift_right_one();
+  }
+  bool sticky = !m.zero();
+  int length_q = 64 - __builtin_clzll(q);
+  // Bits below the double's last place: 53 kept, fewer when subnormal.
+  int drop = length_q - 53;
+  if (shift2 - 1074 > drop) drop = shift2 - 1074;
+  if (drop > 64) return 0.0;
+  std::uint64_t kept_bits, rest, half;
+  if (drop == 64) {
+    kept_bits = 0;
+    rest = q;
+    half = std::uint64_t{1} << 63;
+  } else {
+    kept_bits = q >> drop;
+    rest = q & ((std::uint64_t{1} << drop) - 1);
+    half = std::uint64_t{1} << (drop - 1);
+  }
+  if (rest > half || (rest == half && (sticky || (kept_bits & 1)))) ++kept_bits;
+  return std::ldexp(static_cast<double>(kept_bits), drop - shift2);
+}
+
 }  // namespace decimal_detail
 
 inline int shortest_decimal(double x, char* out) {
@@ -446,45 +525,13 @@ inline double read_decimal(const char* text, std::size_t length) {
     for (; k < e && v <= (std::uint64_t{1} << 53) / 10; ++k) v *= 10;
     if (k == e && v <= (std::uint64_t{1} << 53)) return static_cast<double>(v);
   }
-
-  // q = floor(m * 10^e * 2^shift2) has 63 or 64 bits; the rest only rounds.
-  Big den(1);
-  if (e >= 0)
-    m.mul_pow10(e);
-  else
-    den.mul_pow10(-e);
-  int shift2 = 63 - (m.bits() - den.bits());
-  if (shift2 > 0)
-    m.shift_left(shift2);
-  else
-    den.shift_left(-shift2);
-  den.shift_left(63);
-  std::uint64_t q = 0;
-  for (int bit = 63; bit >= 0; --bit) {
-    if (compare(m, den) >= 0) {
-      m.sub(den);
-      q |= std::uint64_t{1} << bit;
-    }
-    den.shift_right_one();
+  // Up to 15 digits and a power of ten up to 10^22 are both exact doubles:
+  // one correctly rounded product or quotient is the answer.
+  if (kept <= 15 && e >= -22 && e <= 22) {
+    double exact = 0;
+    if (scale_by_power_of_ten(static_cast<double>(small), e, exact)) return exact;
   }
-  bool sticky = !m.zero();
-  int length_q = 64 - __builtin_clzll(q);
-  // Bits below the double's last place: 53 kept, fewer when subnormal.
-  int drop = length_q - 53;
-  if (shift2 - 1074 > drop) drop = shift2 - 1074;
-  if (drop > 64) return 0.0;
-  std::uint64_t kept_bits, rest, half;
-  if (drop == 64) {
-    kept_bits = 0;
-    rest = q;
-    half = std::uint64_t{1} << 63;
-  } else {
-    kept_bits = q >> drop;
-    rest = q & ((std::uint64_t{1} << drop) - 1);
-    half = std::uint64_t{1} << (drop - 1);
-  }
-  if (rest > half || (rest == half && (sticky || (kept_bits & 1)))) ++kept_bits;
-  return std::ldexp(static_cast<double>(kept_bits), drop - shift2);
+  return read_exactly(m, e);
 }
 
 }  // namespace rt

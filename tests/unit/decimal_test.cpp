@@ -133,6 +133,18 @@ TEST(DecimalTest, ReadsNearest) {
   EXPECT_EQ(read("0." + std::string(330, '0') + "1e340"), 1e9);
 }
 
+// Short numbers take one floating-point operation (on x87 with its
+// precision narrowed); it must agree with the exact big-number reading.
+TEST(DecimalTest, QuickReadingAgreesWithTheExactOne) {
+  std::mt19937_64 random(99);
+  for (int i = 0; i < 20000; ++i) {
+    std::uint64_t digits = random() % 1000000000000000ull;
+    int e = static_cast<int>(random() % 45) - 22;
+    std::string text = std::to_string(digits) + "e" + std::to_string(e);
+    ASSERT_EQ(read(text), decimal_detail::read_exactly(decimal_detail::Big(digits), e)) << text;
+  }
+}
+
 TEST(DecimalTest, ShortestReadsBack) {
   std::mt19937_64 random(12345);
   for (int i = 0; i < 20000; ++i) {
