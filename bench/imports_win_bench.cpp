@@ -12,6 +12,8 @@
 #include <wininet.h>
 #include <zlib.h>
 
+#include "bench/minimal_window.h"
+
 // Referenced, never called: each keeps its library among the imports.
 void* volatile g_imports[] = {
     reinterpret_cast<void*>(&Gdiplus::GdiplusStartup), reinterpret_cast<void*>(&CoInitialize),
@@ -21,17 +23,4 @@ void* volatile g_imports[] = {
     reinterpret_cast<void*>(&CreateFontW),             reinterpret_cast<void*>(&zlibVersion),
 };
 
-int main() {
-  WNDCLASSW wc{};
-  wc.lpfnWndProc = DefWindowProcW;
-  wc.hInstance = GetModuleHandleW(nullptr);
-  wc.lpszClassName = L"MinimalWindow";
-  wc.hCursor = LoadCursorW(nullptr, reinterpret_cast<LPCWSTR>(IDC_ARROW));
-  RegisterClassW(&wc);
-  HWND w = CreateWindowW(L"MinimalWindow", L"minimal", WS_OVERLAPPEDWINDOW, 100, 100, 520, 400, nullptr, nullptr,
-                         wc.hInstance, nullptr);
-  ShowWindow(w, SW_SHOW);
-  MSG m;
-  while (GetMessageW(&m, nullptr, 0, 0) > 0) DispatchMessageW(&m);
-  return 0;
-}
+int main() { return minimal_window(); }

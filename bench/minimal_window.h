@@ -1,0 +1,20 @@
+// The whole of the start-up benchmark's peer programs: register a class, open
+// one window, run the message loop.
+#pragma once
+
+#include <windows.h>
+
+inline int minimal_window() {
+  WNDCLASSW wc{};
+  wc.lpfnWndProc = DefWindowProcW;
+  wc.hInstance = GetModuleHandleW(nullptr);
+  wc.lpszClassName = L"MinimalWindow";
+  wc.hCursor = LoadCursorW(nullptr, reinterpret_cast<LPCWSTR>(IDC_ARROW));
+  RegisterClassW(&wc);
+  HWND w = CreateWindowW(L"MinimalWindow", L"minimal", WS_OVERLAPPEDWINDOW, 100, 100, 520, 400, nullptr, nullptr,
+                         wc.hInstance, nullptr);
+  ShowWindow(w, SW_SHOW);
+  MSG m;
+  while (GetMessageW(&m, nullptr, 0, 0) > 0) DispatchMessageW(&m);
+  return 0;
+}
