@@ -106,11 +106,11 @@ fi
 
 # ---- start-up --------------------------------------------------------------------
 if want startup; then
-note "start-up under Wine and Xvfb ($rounds rounds)"
+note "start-up under Wine and Xvfb ($((rounds * 2)) rounds)"
 bash "$root/tools/wine-prefix.sh" "$WINEPREFIX" >/dev/null 2>&1
 wineserver -k 2>/dev/null
 startup=$(xvfb-run -a -s "-screen 0 1280x1024x24" bash "$root/tools/wine-run.sh" \
-  "$winbench/startup_win_bench.exe" "$rounds" "$(winpath "$setup")" \
+  "$winbench/startup_win_bench.exe" "$((rounds * 2))" "$(winpath "$setup")" \
   "$(winpath "$winbench/minwin_win_bench.exe")" "$(winpath "$winbench/imports_win_bench.exe")" \
   2>"$work/startup.log" | tr -d '\r')
 wineserver -k 2>/dev/null
