@@ -62,8 +62,9 @@ contributors=""
 if [[ -f $linkdir/CMakeFiles/setup.dir/link.txt ]]; then
   cmd=$(grep -m1 -- '-o setup.exe' "$linkdir/CMakeFiles/setup.dir/link.txt")
   cmd=${cmd//-o setup.exe/-o $work/setup-map.exe}
-  # The archive of setup's objects is made afresh before each link.
-  prepare=$(grep -v -- '-o setup.exe' "$linkdir/CMakeFiles/setup.dir/link.txt" | grep -v -- '-E rm')
+  # The archive of setup's objects is made afresh before each link, as
+  # CMake does (appending to the old one would hold every object twice).
+  prepare=$(grep -v -- '-o setup.exe' "$linkdir/CMakeFiles/setup.dir/link.txt")
   if (cd "$linkdir" && eval "$prepare" && eval "$cmd -Wl,-Map,$work/setup.map") 2>"$work/map.log"; then
     contributors=$(python3 - "$work/setup.map" <<'EOF'
 import re, sys, collections
