@@ -306,6 +306,10 @@ std::uint32_t ZipReader::open(std::unique_ptr<ZipInput> input) {
     return kZipCannotOpen;
   }
   for (Entry& e : entries_) e.local_offset += shift;
+  if (entries_overlap()) {
+    entries_.clear();
+    return kZipCannotOpen;
+  }
   input_ = std::move(input);
   return kZipOk;
 }
@@ -382,6 +386,25 @@ bool ZipReader::read_central_directory(ZipInput& in, std::uint64_t offset, std::
   // Writers without ZIP64 let the 16-bit count wrap past 65,535 entries.
   std::uint64_t n = entries_.size();
   return n == declared_count || (!zip64 && n > 0xFFFF && (n & 0xFFFF) == declared_count);
+}
+
+// No writer lets one entry's record begin inside another's: entries that
+// share their data are how an archive of a few kilobytes unpacks to
+// gigabytes. Each record spans at least its fixed header and its data (its
+// name and extra field can only make it longer), so an overlap found with
+// those spans is certain.
+bool ZipReader::entries_overlap() const {
+  std::vector<std::pair<std::uint64_t, std::uint64_t>> spans;
+  spans.reserve(entries_.size());
+  constexpr std::uint64_t kMax = ~std::uint64_t{0};
+  for (const Entry& e : entries_) {
+    std::uint64_t length = e.compressed > kMax - kLocalSize ? kMax : e.compressed + kLocalSize;
+    spans.emplace_back(e.local_offset, e.local_offset > kMax - length ? kMax : e.local_offset + length);
+  }
+  std::sort(spans.begin(), spans.end());
+  for (std::size_t i = 1; i < spans.size(); ++i)
+    if (spans[i].first < spans[i - 1].second) return true;
+  return false;
 }
 
 // ---- describing ------------------------------------------------------------

@@ -126,6 +126,7 @@ class ZipReader {
   bool read_central_directory(ZipInput& in, std::uint64_t offset, std::uint64_t size, std::uint64_t declared_count,
                               bool zip64);
   std::size_t fill_input(std::uint32_t& result);
+  bool entries_overlap() const;
 
   std::unique_ptr<ZipInput> input_;
   std::vector<Entry> entries_;

@@ -18,6 +18,7 @@
 #include "runtime/codepage.h"
 #include "tests/e2e/support/installer_fixture.h"
 #include "tests/support/paths.h"
+#include "tests/support/zip_maker.h"
 #include "tests/support/zip_writer.h"
 
 namespace {
@@ -289,6 +290,23 @@ TEST_F(HostileTest, TruncatedCentralDirectoryInstallsNothingAndLongCommentInstal
   std::string message;
   EXPECT_EQ(install(setup, inst_, &message), 3) << message;
   EXPECT_EQ(e2e::read_all(inst_ + "\\b.txt"), "b");
+  setup.process().kill();
+}
+
+TEST_F(HostileTest, OverlappingEntriesInstallNothing) {
+  // 26 names for one deflated megabyte: refused as a whole, nothing unpacked.
+  std::string one = testsupport::make_zip({entry("{app}/bomb.bin", std::string(1 << 20, '\0'), true)});
+  std::string bomb = testsupport::zip_with_shared_records(one, 26);
+  std::string exe = make(e2e::config_json(config("重叠条目", "disk")), &bomb);
+  ASSERT_FALSE(exe.empty());
+  Tree before = outside();
+  Installer setup(exe);
+  std::string message;
+  EXPECT_EQ(install(setup, inst_, &message), 4);
+  EXPECT_EQ(message, kNetworkMessage);
+  EXPECT_FALSE(e2e::path_exists(inst_ + "\\bomb.bia"));
+  EXPECT_FALSE(e2e::path_exists(inst_ + "\\bomb.bin"));
+  expect_contained(setup, before, "hostile-" + pid_text());
   setup.process().kill();
 }
 

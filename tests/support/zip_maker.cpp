@@ -138,4 +138,23 @@ std::string make_zip(const std::vector<ZipMakerEntry>& entries, const ZipMakerOp
   return out;
 }
 
+std::string zip_with_shared_records(const std::string& zip, int copies) {
+  std::size_t central = zip.find("PK\x01\x02"), end = zip.size() - 22;
+  std::string record = zip.substr(central, end - central);
+  std::string directory;
+  for (int i = 0; i < copies; ++i) {
+    std::string r = record;
+    std::size_t name_length = static_cast<unsigned char>(r[28]) | static_cast<unsigned char>(r[29]) << 8;
+    r[46 + name_length - 1] = static_cast<char>('a' + i % 26);  // last byte of the name
+    directory += r;
+  }
+  std::string tail = zip.substr(end);
+  auto put16 = [&](std::size_t at, std::uint16_t v) { tail[at] = char(v & 0xFF), tail[at + 1] = char(v >> 8); };
+  auto put32 = [&](std::size_t at, std::uint32_t v) { for (int k = 0; k < 4; ++k) tail[at + k] = char(v >> (8 * k)); };
+  put16(8, static_cast<std::uint16_t>(copies));
+  put16(10, static_cast<std::uint16_t>(copies));
+  put32(12, static_cast<std::uint32_t>(directory.size()));
+  return zip.substr(0, central) + directory + tail;
+}
+
 }  // namespace testsupport

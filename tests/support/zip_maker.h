@@ -42,6 +42,10 @@ struct ZipMakerOptions {
 };
 
 std::string make_zip(const std::vector<ZipMakerEntry>& entries, const ZipMakerOptions& options = {});
+// The archive `zip` (as make_zip writes it, one entry) with its central record
+// `copies` times over, each renamed but pointing at the same local record: the
+// shape of a zip bomb that repeats one compressed block.
+std::string zip_with_shared_records(const std::string& zip, int copies);
 
 // Raw deflate of a text (zlib, best compression).
 std::string deflate_raw(const std::string& data);

@@ -267,6 +267,32 @@ TEST(ZipReaderTest, DamagedDataIsReportedAndNeverYieldsMoreThanDeclared) {
   EXPECT_EQ(r, kZipDamaged);
 }
 
+TEST(ZipReaderTest, ArchivesWhoseEntriesOverlapAreRefused) {
+  std::string one = make_zip({{"x.bin", std::string(1 << 20, '\0')}});
+  std::uint32_t r = 0;
+  // One record: the archive as written opens.
+  auto reader = open_memory(testsupport::zip_with_shared_records(one, 1), &r);
+  EXPECT_EQ(r, kZipOk);
+  // Many names for one record: refused before anything is unpacked.
+  reader = open_memory(testsupport::zip_with_shared_records(one, 50), &r);
+  EXPECT_EQ(r, kZipCannotOpen);
+  EXPECT_EQ(reader->count(), 0u);
+  // A record that begins inside the data of the one before it.
+  std::string two = make_zip({{"a", std::string(5000, 'a'), 0}, {"b", std::string(5000, 'b'), 0}});
+  std::size_t second_local = two.find("PK\x03\x04", 4);
+  std::size_t second_central = two.find("PK\x01\x02", two.find("PK\x01\x02") + 4);
+  ASSERT_NE(second_local, std::string::npos);
+  ASSERT_NE(second_central, std::string::npos);
+  std::string inside = two;
+  std::uint32_t offset = static_cast<std::uint32_t>(second_local - 100);  // inside a's 5,000 bytes
+  for (int k = 0; k < 4; ++k) inside[second_central + 42 + k] = char(offset >> (8 * k));
+  reader = open_memory(inside, &r);
+  EXPECT_EQ(r, kZipCannotOpen);
+  reader = open_memory(two, &r);
+  EXPECT_EQ(r, kZipOk);
+  EXPECT_EQ(reader->count(), 2u);
+}
+
 TEST(ZipReaderTest, UnsupportedMethodsAndBrokenLocalHeadersFailWithACode) {
   ZipMakerEntry aes{"aes", "x"};
   aes.method = 99;
