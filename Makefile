@@ -41,12 +41,10 @@ asan: bootstrap $(B)/asan/CMakeCache.txt
 
 build: windows $(B)/native/CMakeCache.txt
 	@mkdir -p dist
-	cp $(B)/windows/app/setup.exe dist/setup.exe
-	@for f in uninst.exe; do \
-	  p=$$(find $(B)/windows -name $$f -path '*/app/*' | head -1); [ -n "$$p" ] && cp $$p dist/ || true; done
+	cp $(B)/windows/app/setup.exe $(B)/windows/app/uninst.exe dist/
 	cmake --build $(B)/native --target mkinstaller -j$(JOBS)
-	cp $(B)/native/tools/mkinstaller dist/mkinstaller
-	cp $(B)/windows/tools/mkinstaller.exe dist/mkinstaller.exe
+	cp $(B)/native/mkinstaller/mkinstaller dist/mkinstaller
+	cp $(B)/windows/mkinstaller/mkinstaller.exe dist/mkinstaller.exe
 	@echo "dist/: $$(ls dist | tr '\n' ' ')"
 
 test-native: native

@@ -1,5 +1,5 @@
 #include <windows.h>
 
-#include "installer/startup.h"
+#include "installer/setup/startup.h"
 
 int WINAPI WinMain(HINSTANCE, HINSTANCE, LPSTR, int) { return installer::run_setup(); }

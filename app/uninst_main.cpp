@@ -4,7 +4,7 @@
 #include <windows.h>
 #include <shellapi.h>
 
-#include "installer/uninstall.h"
+#include "installer/uninstaller/uninstall.h"
 
 namespace {
 

@@ -14,8 +14,8 @@
 #include <string>
 #include <vector>
 
-#include "installer/download.h"
-#include "runtime/codepage.h"
+#include "installer/steps/download.h"
+#include "runtime/value/codepage.h"
 
 namespace {
 

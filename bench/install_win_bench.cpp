@@ -21,7 +21,7 @@
 #include <string>
 #include <utility>
 
-#include "installer/extract.h"
+#include "installer/steps/extract.h"
 #include "tests/e2e/support/installer_fixture.h"
 
 namespace {

@@ -13,7 +13,7 @@
 #include <rapidjson/writer.h>
 
 #include "json/document.h"
-#include "runtime/codepage.h"
+#include "runtime/value/codepage.h"
 
 namespace {
 

@@ -20,8 +20,8 @@
 #include <string>
 #include <vector>
 
-#include "runtime/codepage.h"
-#include "runtime/zip.h"
+#include "runtime/value/codepage.h"
+#include "runtime/zip/zip.h"
 
 namespace fs = std::filesystem;
 

@@ -9,9 +9,9 @@
 #include <cstring>
 #include <string>
 
-#include "installer/cipher.h"
+#include "installer/format/cipher.h"
 #include "json/document.h"
-#include "runtime/value.h"
+#include "runtime/value/value.h"
 
 namespace {
 
@@ -28,7 +28,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   if (size < 1 || size > 256 * 1024) return 0;
   bool plain = (data[0] & 1) == 0;
   std::string bytes(reinterpret_cast<const char*>(data + 1), size - 1);
-  const rt::Text phrase(installer::kRecordPassPhrase);
+  const rt::Text phrase(installer::format::kRecordPassPhrase);
 
   rt::Bytes resource;
   if (plain) {

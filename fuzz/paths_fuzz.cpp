@@ -13,9 +13,9 @@
 #include <string>
 #include <vector>
 
-#include "installer/path_macros.h"
-#include "runtime/codepage.h"
-#include "runtime/zip_reader.h"
+#include "installer/steps/path_macros.h"
+#include "runtime/value/codepage.h"
+#include "runtime/zip/zip_reader.h"
 
 namespace {
 

@@ -7,7 +7,7 @@
 #include <memory>
 #include <string>
 
-#include "runtime/zip_reader.h"
+#include "runtime/zip/zip_reader.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
   rt::ZipReader reader;

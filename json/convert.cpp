@@ -6,8 +6,8 @@
 #include <cstring>
 #include <string>
 
-#include "runtime/decimal.h"
-#include "runtime/value.h"
+#include "runtime/value/decimal.h"
+#include "runtime/value/value.h"
 
 #ifdef _WIN32
 #include <windows.h>

@@ -7,7 +7,7 @@
 #include "json/path.h"
 #include "json/work_stack.h"
 #include "json/writer.h"
-#include "runtime/codepage.h"
+#include "runtime/value/codepage.h"
 
 namespace json {
 

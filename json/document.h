@@ -16,7 +16,7 @@
 
 #include "json/node.h"
 #include "json/parser.h"
-#include "runtime/value.h"
+#include "runtime/value/value.h"
 
 namespace json {
 

@@ -169,7 +169,7 @@ fi
 install_rounds=${INSTALL_ROUNDS:-3}
 mem_sizes=${MEM_SIZES:-"50 500 2000"}
 mkinstaller=$root/dist/mkinstaller
-[[ -x $mkinstaller ]] || mkinstaller=$B/native/tools/mkinstaller
+[[ -x $mkinstaller ]] || mkinstaller=$B/native/mkinstaller/mkinstaller
 uninst=$B/windows/app/uninst.exe
 inst=$work/installers
 mkdir -p "$inst"

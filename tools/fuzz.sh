@@ -1,8 +1,7 @@
 #!/usr/bin/env bash
-# Builds and runs the libFuzzer harnesses (clang, ASan + UBSan, native).
-# fuzz/<name>_fuzz.cpp is a harness; fuzz/<name>.sources lists the project
-# sources it needs (one per line, relative to the repository); fuzz/corpus/<name>/
-# is its seed corpus. Findings land in build/fuzz/<name>/findings/.
+# Builds (CMake, clang, FUZZ=ON: ASan + UBSan + libFuzzer) and runs the
+# fuzzing harnesses. fuzz/<name>_fuzz.cpp is a harness, fuzz/corpus/<name>/
+# its seed corpus. Findings land in <build>/<name>/findings/.
 # Usage: fuzz.sh SECONDS [NAME...]   (no names: every harness)
 set -uo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
@@ -13,18 +12,18 @@ names=("$@")
 if ((${#names[@]} == 0)); then
   for f in "$root"/fuzz/*_fuzz.cpp; do [[ -e $f ]] && names+=("$(basename "$f" _fuzz.cpp)"); done
 fi
+if [[ ! -f $out/CMakeCache.txt ]]; then
+  CC=clang CXX=clang++ cmake -S "$root" -B "$out" -DCMAKE_BUILD_TYPE=RelWithDebInfo -DFUZZ=ON -DBUILD_TESTS=OFF \
+    > "$out/configure.log" 2>&1 || { echo "fuzz: configure failed (see $out/configure.log)"; exit 1; }
+fi
+targets=(); for name in "${names[@]}"; do targets+=("${name}_fuzz"); done
+if ! cmake --build "$out" -j"$(nproc)" --target "${targets[@]}" > "$out/build.log" 2>&1; then
+  echo "fuzz: build failed (see $out/build.log)"; tail -20 "$out/build.log"; exit 1
+fi
 status=0
 for name in "${names[@]}"; do
-  srcs=()
-  if [[ -f $root/fuzz/$name.sources ]]; then
-    while read -r s; do [[ -n $s && $s != \#* ]] && srcs+=("$root/$s"); done < "$root/fuzz/$name.sources"
-  fi
-  bin=$out/$name/${name}_fuzz
+  bin=$out/fuzz/${name}_fuzz
   mkdir -p "$out/$name/findings" "$out/$name/corpus"
-  if ! clang++ -std=c++20 -O1 -g -fsanitize=fuzzer,address,undefined -fno-sanitize-recover=undefined \
-      -I"$root" "$root/fuzz/${name}_fuzz.cpp" "${srcs[@]}" -lz -o "$bin" 2> "$out/$name/build.log"; then
-    echo "fuzz $name: build failed (see $out/$name/build.log)"; status=1; continue
-  fi
   seeds=()
   [[ -d $root/fuzz/corpus/$name ]] && seeds+=("$root/fuzz/corpus/$name")
   (cd "$out/$name/findings" && "$bin" -max_total_time="$secs" -print_final_stats=1 -rss_limit_mb=2048 \

@@ -2,7 +2,7 @@
 // blue. Made by tools/make_assets.py; the PNG files live in assets/.
 #pragma once
 
-#include "runtime/units.h"
+#include "runtime/units/units.h"
 
 namespace ui::assets {
 

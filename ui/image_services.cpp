@@ -3,7 +3,7 @@
 #include <gdiplus.h>
 #include <objbase.h>
 
-#include "runtime/units.h"
+#include "runtime/units/units.h"
 
 namespace ui {
 

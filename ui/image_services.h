@@ -6,7 +6,7 @@
 
 #include <windows.h>
 
-#include "runtime/value.h"
+#include "runtime/value/value.h"
 
 namespace ui {
 

@@ -4,7 +4,7 @@
 #include <objidl.h>
 #include <windows.h>
 
-#include "runtime/value.h"
+#include "runtime/value/value.h"
 
 namespace ui {
 

@@ -6,8 +6,8 @@
 #include <cstring>
 #include <memory>
 
-#include "runtime/codepage.h"
-#include "runtime/units.h"
+#include "runtime/value/codepage.h"
+#include "runtime/units/units.h"
 #include "ui/image_services.h"
 #include "ui/memory_stream.h"
 

@@ -14,7 +14,7 @@
 
 #include <optional>
 
-#include "runtime/value.h"
+#include "runtime/value/value.h"
 
 namespace ui {
 

@@ -1,8 +1,8 @@
 #include "ui/window_frame.h"
 
-#include "runtime/registry_services.h"
-#include "runtime/system_services.h"
-#include "runtime/units.h"
+#include "runtime/services/registry_services.h"
+#include "runtime/services/system_services.h"
+#include "runtime/units/units.h"
 
 namespace ui {
 

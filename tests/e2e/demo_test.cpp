@@ -12,10 +12,10 @@
 #include <string>
 #include <vector>
 
-#include "installer/launch.h"
-#include "installer/registry.h"
-#include "installer/uninstall_entry.h"
-#include "runtime/codepage.h"
+#include "installer/platform/launch.h"
+#include "installer/platform/registry.h"
+#include "installer/steps/uninstall_entry.h"
+#include "runtime/value/codepage.h"
 #include "tests/e2e/support/installer_fixture.h"
 #include "tests/support/paths.h"
 

@@ -13,9 +13,9 @@
 #include <thread>
 #include <vector>
 
-#include "installer/cipher.h"
-#include "installer/windows_version.h"
-#include "runtime/codepage.h"
+#include "installer/format/cipher.h"
+#include "installer/platform/windows_version.h"
+#include "runtime/value/codepage.h"
 #include "tests/e2e/support/installer_fixture.h"
 #include "tests/support/paths.h"
 #include "tests/support/zip_maker.h"
@@ -417,7 +417,7 @@ std::string installer_with_record_bytes(const std::string& dir, const std::strin
   std::string exe = e2e::make_installer(dir, "{}", nullptr);
   if (exe.empty()) return "";
   std::string bytes = plain;
-  installer::record_cipher(installer::kRecordPassPhrase, reinterpret_cast<std::uint8_t*>(bytes.data()), bytes.size());
+  installer::record_cipher(installer::format::kRecordPassPhrase, reinterpret_cast<std::uint8_t*>(bytes.data()), bytes.size());
   HANDLE update = BeginUpdateResourceW(rt::wide_path(exe).c_str(), FALSE);
   if (!update) return "";
   bool ok = UpdateResourceW(update, L"SYSTEM", L"102", 0, bytes.data(), static_cast<DWORD>(bytes.size())) != FALSE;

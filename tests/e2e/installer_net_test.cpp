@@ -7,7 +7,7 @@
 #include <set>
 #include <string>
 
-#include "runtime/codepage.h"
+#include "runtime/value/codepage.h"
 #include "tests/e2e/support/installer_fixture.h"
 #include "tests/support/dotnet_url.h"
 #include "tests/support/http_servers.h"

@@ -7,9 +7,9 @@
 
 #include <string>
 
-#include "installer/cipher.h"
-#include "installer/windows_version.h"
-#include "runtime/codepage.h"
+#include "installer/format/cipher.h"
+#include "installer/platform/windows_version.h"
+#include "runtime/value/codepage.h"
 #include "tests/e2e/support/installer_fixture.h"
 #include "tests/support/paths.h"
 #include "tests/support/zip_writer.h"

@@ -10,13 +10,14 @@
 #include <string>
 #include <vector>
 
-#include "installer/cipher.h"
-#include "installer/extract.h"
-#include "installer/launch.h"
-#include "installer/registry.h"
-#include "installer/shortcuts.h"
-#include "installer/uninstall_entry.h"
-#include "runtime/codepage.h"
+#include "installer/format/cipher.h"
+#include "installer/platform/resources.h"
+#include "installer/steps/extract.h"
+#include "installer/platform/launch.h"
+#include "installer/platform/registry.h"
+#include "installer/steps/shortcuts.h"
+#include "installer/steps/uninstall_entry.h"
+#include "runtime/value/codepage.h"
 #include "tests/e2e/support/installer_fixture.h"
 #include "tests/support/paths.h"
 #include "tests/support/zip_maker.h"
@@ -109,8 +110,8 @@ struct Installation {
 
   // As the package step records it.
   void write_list(const std::string& list) {
-    rt::Bytes data = installer::encrypt_text(rt::Text(list), installer::kRecordPassPhrase, true);
-    ASSERT_TRUE(installer::write_resource(uninstaller(), installer::kListResourceType, installer::kListResourceName, 0,
+    rt::Bytes data = installer::encrypt_text(rt::Text(list), installer::format::kRecordPassPhrase, true);
+    ASSERT_TRUE(installer::write_resource(uninstaller(), installer::format::kListResourceType, installer::format::kListResourceName, 0,
                                           data));
   }
 

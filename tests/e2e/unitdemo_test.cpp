@@ -9,7 +9,7 @@
 #include <cstdlib>
 #include <string>
 
-#include "runtime/codepage.h"
+#include "runtime/value/codepage.h"
 #include "tests/e2e/support/harness.h"
 #include "tests/support/paths.h"
 
@@ -77,7 +77,7 @@ bool shows(HWND top, int x, int y, COLORREF colour) {
 }
 
 TEST(UnitDemo, every_unit_kind_shows_where_its_table_says_and_the_pages_work) {
-  std::string exe = testsupport::binary_dir() + "\\app\\unitdemo.exe";
+  std::string exe = testsupport::binary_dir() + "\\examples\\unitdemo.exe";
   e2e::Process demo = e2e::Process::start(exe);
   ASSERT_TRUE(demo.started()) << exe;
   HWND top = e2e::wait_window(demo.pid(), 30000, "Tarnel安装程序");

@@ -1,6 +1,6 @@
 #include "tests/support/dotnet_url.h"
 
-#include "installer/dotnet.h"
+#include "installer/steps/dotnet.h"
 
 namespace testsupport {
 

@@ -3,7 +3,7 @@
 #include <algorithm>
 #include <cstring>
 
-#include "runtime/pe_resources.h"
+#include "mkinstaller/pe_resources.h"
 
 namespace testsupport {
 

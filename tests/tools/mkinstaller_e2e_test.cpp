@@ -10,10 +10,10 @@
 #include <string>
 #include <vector>
 
-#include "installer/cipher.h"
-#include "installer/sha256.h"
-#include "runtime/codepage.h"
-#include "runtime/pe_resources.h"
+#include "installer/format/cipher.h"
+#include "installer/format/sha256.h"
+#include "runtime/value/codepage.h"
+#include "mkinstaller/pe_resources.h"
 #include "tests/e2e/support/installer_fixture.h"
 #include "tests/support/http_servers.h"
 #include "tests/support/paths.h"

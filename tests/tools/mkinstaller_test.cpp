@@ -18,10 +18,10 @@
 #include <sys/wait.h>
 #endif
 
-#include "installer/cipher.h"
-#include "installer/sha256.h"
-#include "runtime/codepage.h"
-#include "runtime/pe_resources.h"
+#include "installer/format/cipher.h"
+#include "installer/format/sha256.h"
+#include "runtime/value/codepage.h"
+#include "mkinstaller/pe_resources.h"
 #include "tests/support/fake_pe.h"
 #include "tests/support/paths.h"
 #include "tests/support/zip_maker.h"
@@ -437,7 +437,7 @@ TEST_F(MkinstallerTest, BadInputIsRefusedByNameAndNothingIsWritten) {
   EXPECT_FALSE(fs::exists(path("p.zip")));
   // No temporary files left behind either.
   for (const auto& e : fs::directory_iterator(dir_))
-    EXPECT_EQ(e.path().string().find("tmp"), std::string::npos) << e.path();
+    EXPECT_EQ(e.path().filename().string().find("tmp"), std::string::npos) << e.path();
 }
 
 TEST_F(MkinstallerTest, ListPrintsTheDecryptedInstalledFiles) {

@@ -1,4 +1,4 @@
-#include "runtime/bytes_services.h"
+#include "runtime/services/bytes_services.h"
 
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>

@@ -1,11 +1,11 @@
-#include "installer/cipher.h"
+#include "installer/format/cipher.h"
 
 #include <gtest/gtest.h>
 
 #include <string>
 
-#include "installer/md5.h"
-#include "installer/windows_version.h"
+#include "installer/format/md5.h"
+#include "installer/platform/windows_version.h"
 
 using namespace installer;
 
@@ -49,7 +49,7 @@ TEST(Md5Test, PiecewiseUpdatesEqualOneUpdateAcrossBlockBorders) {
 TEST(RecordCipherTest, EncryptsWithTheBaseProvidersFortyBitKey) {
   // Reference bytes from an independent MD5 + RC4 (first five digest bytes,
   // eleven zero bytes).
-  rt::Bytes abc = encrypt_text("abc", kRecordPassPhrase, true);
+  rt::Bytes abc = encrypt_text("abc", format::kRecordPassPhrase, true);
   EXPECT_EQ(hex(abc.data(), abc.size()), "a96864");
   rt::Bytes record = encrypt_text("{\"softname\":\"Foo\"}", "Tarnel", true);
   EXPECT_EQ(hex(record.data(), record.size()), "b32874af7b4be9448f159537296e4c5e9783");

@@ -8,8 +8,8 @@
 #include <random>
 #include <string>
 
-#include "installer/cipher.h"
-#include "installer/windows_version.h"
+#include "installer/format/cipher.h"
+#include "installer/platform/windows_version.h"
 
 namespace {
 

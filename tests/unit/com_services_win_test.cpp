@@ -7,7 +7,7 @@
 #include <string>
 #include <vector>
 
-#include "runtime/com_services.h"
+#include "runtime/services/com_services.h"
 
 namespace {
 

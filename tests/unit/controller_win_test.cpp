@@ -1,7 +1,7 @@
 // The controller's decisions and the order of the install sequence, with a
 // fake window and fake steps: which page ends each road, what runs and what
 // does not.
-#include "installer/controller.h"
+#include "installer/setup/controller.h"
 
 #include <windows.h>
 
@@ -12,9 +12,9 @@
 #include <string>
 #include <vector>
 
-#include "installer/progress.h"
-#include "installer/sha256.h"
-#include "installer/state.h"
+#include "installer/steps/progress.h"
+#include "installer/format/sha256.h"
+#include "installer/setup/state.h"
 #include "tests/support/paths.h"
 
 namespace {

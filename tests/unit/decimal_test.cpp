@@ -1,4 +1,4 @@
-#include "runtime/decimal.h"
+#include "runtime/value/decimal.h"
 
 #include <gtest/gtest.h>
 
@@ -141,7 +141,7 @@ TEST(DecimalTest, QuickReadingAgreesWithTheExactOne) {
     std::uint64_t digits = random() % 1000000000000000ull;
     int e = static_cast<int>(random() % 45) - 22;
     std::string text = std::to_string(digits) + "e" + std::to_string(e);
-    ASSERT_EQ(read(text), decimal_detail::read_exactly(decimal_detail::Big(digits), e)) << text;
+    ASSERT_EQ(read(text), decimal_detail::read_exactly(digits, e)) << text;
   }
 }
 

@@ -4,8 +4,8 @@
 #include <cctype>
 #include <string>
 
-#include "installer/dotnet.h"
-#include "installer/launch.h"
+#include "installer/steps/dotnet.h"
+#include "installer/platform/launch.h"
 
 namespace {
 

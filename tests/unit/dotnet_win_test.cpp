@@ -8,9 +8,9 @@
 #include <string>
 #include <vector>
 
-#include "installer/dotnet.h"
-#include "installer/launch.h"
-#include "installer/progress.h"
+#include "installer/steps/dotnet.h"
+#include "installer/platform/launch.h"
+#include "installer/steps/progress.h"
 #include "tests/support/dotnet_url.h"
 #include "tests/support/http_servers.h"
 #include "tests/support/paths.h"

@@ -10,9 +10,9 @@
 #include <string>
 #include <vector>
 
-#include "installer/download.h"
-#include "installer/progress.h"
-#include "runtime/codepage.h"
+#include "installer/steps/download.h"
+#include "installer/steps/progress.h"
+#include "runtime/value/codepage.h"
 #include "tests/support/http_servers.h"
 #include "tests/support/paths.h"
 

@@ -5,9 +5,9 @@
 #include <memory>
 #include <string>
 
-#include "installer/path_macros.h"
-#include "runtime/codepage.h"
-#include "runtime/zip_reader.h"
+#include "installer/steps/path_macros.h"
+#include "runtime/value/codepage.h"
+#include "runtime/zip/zip_reader.h"
 #include "tests/support/zip_maker.h"
 
 namespace {

@@ -10,9 +10,10 @@
 #include <string>
 #include <vector>
 
-#include "installer/cipher.h"
-#include "installer/extract.h"
-#include "runtime/codepage.h"
+#include "installer/format/cipher.h"
+#include "installer/platform/resources.h"
+#include "installer/steps/extract.h"
+#include "runtime/value/codepage.h"
 #include "tests/support/paths.h"
 #include "tests/support/zip_maker.h"
 

@@ -9,8 +9,8 @@
 #include <string>
 #include <thread>
 
-#include "runtime/codepage.h"
-#include "runtime/value.h"
+#include "runtime/value/codepage.h"
+#include "runtime/value/value.h"
 
 namespace {
 

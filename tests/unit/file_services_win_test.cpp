@@ -5,8 +5,8 @@
 
 #include <string>
 
-#include "runtime/codepage.h"
-#include "runtime/file_services.h"
+#include "runtime/value/codepage.h"
+#include "runtime/services/file_services.h"
 #include "tests/support/paths.h"
 
 namespace {

@@ -1,4 +1,4 @@
-#include "installer/launch.h"
+#include "installer/platform/launch.h"
 
 #include <gtest/gtest.h>
 

@@ -8,8 +8,9 @@
 #include <cstdlib>
 #include <string>
 
-#include "installer/launch.h"
-#include "runtime/codepage.h"
+#include "installer/platform/launch.h"
+#include "installer/platform/resources.h"
+#include "runtime/value/codepage.h"
 #include "tests/support/paths.h"
 
 namespace {

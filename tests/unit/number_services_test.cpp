@@ -1,10 +1,11 @@
-#include "runtime/number_services.h"
+#include "runtime/services/number_services.h"
 
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
 
-#include "runtime/text_services.h"
+#include "runtime/services/text_services.h"
+#include "runtime/services/convert_services.h"
 #include "tests/support/fatal_report.h"
 
 using namespace rt;

@@ -1,4 +1,4 @@
-#include "installer/path_macros.h"
+#include "installer/steps/path_macros.h"
 
 #include <gtest/gtest.h>
 

@@ -6,9 +6,9 @@
 
 #include <string>
 
-#include "installer/launch.h"
-#include "installer/path_macros.h"
-#include "runtime/codepage.h"
+#include "installer/platform/launch.h"
+#include "installer/steps/path_macros.h"
+#include "runtime/value/codepage.h"
 
 namespace {
 

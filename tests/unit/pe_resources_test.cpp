@@ -1,4 +1,4 @@
-#include "runtime/pe_resources.h"
+#include "mkinstaller/pe_resources.h"
 
 #include <gtest/gtest.h>
 
@@ -359,7 +359,7 @@ TEST(PeResources, ChecksumMatchesTheKnownValueOfASmallImage) {
 // Programs the linker made: an unchanged tree rebuilds to the same bytes.
 TEST(PeResources, LinkerMadeProgramsRoundTripByteForByte) {
   std::vector<std::string> files;
-  for (const char* rel : {"/app/setup.exe", "/tools/pe_probe.exe"}) {
+  for (const char* rel : {"/app/setup.exe", "/mkinstaller/pe_probe.exe"}) {
     std::string p = testsupport::binary_dir() + rel;
     if (std::filesystem::exists(std::filesystem::path(testsupport::native_path(p)))) files.push_back(p);
   }

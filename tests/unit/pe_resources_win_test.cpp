@@ -7,8 +7,8 @@
 
 #include <string>
 
-#include "runtime/codepage.h"
-#include "runtime/pe_resources.h"
+#include "runtime/value/codepage.h"
+#include "mkinstaller/pe_resources.h"
 #include "tests/support/paths.h"
 
 using rt::PeResources;

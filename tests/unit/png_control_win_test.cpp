@@ -9,7 +9,7 @@
 #include <functional>
 #include <string>
 
-#include "runtime/codepage.h"
+#include "runtime/value/codepage.h"
 #include "ui/assets.h"
 #include "ui/image_services.h"
 #include "ui/memory_stream.h"

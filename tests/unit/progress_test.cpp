@@ -3,8 +3,8 @@
 
 #include <string>
 
-#include "installer/download.h"
-#include "installer/progress.h"
+#include "installer/steps/download.h"
+#include "installer/steps/progress.h"
 
 namespace {
 

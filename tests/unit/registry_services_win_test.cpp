@@ -5,8 +5,8 @@
 
 #include <string>
 
-#include "runtime/codepage.h"
-#include "runtime/registry_services.h"
+#include "runtime/value/codepage.h"
+#include "runtime/services/registry_services.h"
 
 namespace {
 

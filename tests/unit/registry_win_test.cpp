@@ -5,8 +5,8 @@
 
 #include <string>
 
-#include "installer/registry.h"
-#include "runtime/codepage.h"
+#include "installer/platform/registry.h"
+#include "runtime/value/codepage.h"
 
 namespace {
 

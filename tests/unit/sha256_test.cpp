@@ -1,4 +1,4 @@
-#include "installer/sha256.h"
+#include "installer/format/sha256.h"
 
 #include <gtest/gtest.h>
 

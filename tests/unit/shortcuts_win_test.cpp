@@ -11,10 +11,10 @@
 #include <string>
 #include <vector>
 
-#include "installer/launch.h"
-#include "installer/shortcuts.h"
-#include "runtime/codepage.h"
-#include "runtime/com_services.h"
+#include "installer/platform/launch.h"
+#include "installer/steps/shortcuts.h"
+#include "runtime/value/codepage.h"
+#include "runtime/services/com_services.h"
 
 namespace {
 

@@ -8,8 +8,8 @@
 #include <string>
 #include <thread>
 
-#include "runtime/codepage.h"
-#include "runtime/system_services.h"
+#include "runtime/value/codepage.h"
+#include "runtime/services/system_services.h"
 
 namespace {
 

@@ -1,4 +1,6 @@
-#include "runtime/text_services.h"
+#include "runtime/services/text_services.h"
+#include "runtime/services/number_services.h"
+#include "runtime/services/convert_services.h"
 
 #include <gtest/gtest.h>
 

@@ -3,7 +3,7 @@
 
 #include <cstring>
 
-#include "installer/uninstall_entry.h"
+#include "installer/steps/uninstall_entry.h"
 
 namespace {
 

@@ -9,8 +9,8 @@
 #include <string>
 #include <vector>
 
-#include "installer/uninstall_entry.h"
-#include "runtime/codepage.h"
+#include "installer/steps/uninstall_entry.h"
+#include "runtime/value/codepage.h"
 
 namespace {
 

@@ -1,12 +1,12 @@
 // The uninstaller's reading of its installed-file list and its path rules.
-#include "installer/uninstall.h"
+#include "installer/uninstaller/uninstall.h"
 
 #include <gtest/gtest.h>
 
 #include <string>
 #include <vector>
 
-#include "installer/cipher.h"
+#include "installer/format/cipher.h"
 
 namespace {
 
@@ -33,8 +33,8 @@ TEST(UninstallListTest, SplitsFilesAndFoldersAsThePackageStepWritesThem) {
 
 TEST(UninstallListTest, ReadsTheListBackThroughTheRecordCipher) {
   rt::Text list = "C:\\应用\\表\\运行.exe\r\nC:\\应用\\表\\\r\n";
-  rt::Bytes encrypted = installer::encrypt_text(list, installer::kRecordPassPhrase, true);
-  auto parsed = parse_installed_files(installer::decrypt_record(encrypted, installer::kRecordPassPhrase, true));
+  rt::Bytes encrypted = installer::encrypt_text(list, installer::format::kRecordPassPhrase, true);
+  auto parsed = parse_installed_files(installer::decrypt_record(encrypted, installer::format::kRecordPassPhrase, true));
   EXPECT_EQ(strings(parsed.files), (List{"C:\\应用\\表\\运行.exe"}));
   EXPECT_EQ(strings(parsed.folders), (List{"C:\\应用\\表"}));
 }

@@ -11,8 +11,8 @@
 #include <thread>
 #include <vector>
 
-#include "runtime/codepage.h"
-#include "runtime/units.h"
+#include "runtime/value/codepage.h"
+#include "runtime/units/units.h"
 #include "ui/assets.h"
 
 namespace {

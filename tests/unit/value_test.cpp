@@ -1,4 +1,4 @@
-#include "runtime/value.h"
+#include "runtime/value/value.h"
 
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
@@ -6,7 +6,7 @@
 #include <cstdio>
 #include <string>
 
-#include "runtime/codepage.h"
+#include "runtime/value/codepage.h"
 
 using namespace rt;
 using testing::HasSubstr;

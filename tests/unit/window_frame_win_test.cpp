@@ -5,7 +5,7 @@
 
 #include <vector>
 
-#include "runtime/units.h"
+#include "runtime/units/units.h"
 #include "ui/window_frame.h"
 
 namespace {

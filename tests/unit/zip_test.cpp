@@ -1,7 +1,7 @@
 // The archive reader and its services on archives the tests make byte by
 // byte: the sound ones, the damaged ones and the hostile ones. Runs natively
 // and under Wine (where extraction goes through the wide Windows calls).
-#include "runtime/zip.h"
+#include "runtime/zip/zip.h"
 
 #include <gtest/gtest.h>
 
@@ -21,7 +21,7 @@
 
 #include <zlib.h>
 
-#include "runtime/codepage.h"
+#include "runtime/value/codepage.h"
 #include "tests/support/paths.h"
 #include "tests/support/zip_maker.h"
 

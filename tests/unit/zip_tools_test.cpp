@@ -15,8 +15,8 @@
 #include <random>
 #include <string>
 
-#include "runtime/codepage.h"
-#include "runtime/zip.h"
+#include "runtime/value/codepage.h"
+#include "runtime/zip/zip.h"
 #include "tests/support/paths.h"
 
 using namespace rt;

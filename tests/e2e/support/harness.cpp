@@ -4,7 +4,7 @@
 
 #include <utility>
 
-#include "runtime/codepage.h"
+#include "runtime/value/codepage.h"
 #include "tests/support/paths.h"
 
 namespace e2e {

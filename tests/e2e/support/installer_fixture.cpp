@@ -2,9 +2,9 @@
 
 #include <commctrl.h>
 
-#include "installer/cipher.h"
-#include "runtime/codepage.h"
-#include "runtime/units.h"
+#include "installer/format/cipher.h"
+#include "runtime/value/codepage.h"
+#include "runtime/units/units.h"
 #include "tests/support/paths.h"
 
 namespace e2e {

@@ -1,0 +1,50 @@
+// The byte contract between the builder (mkinstaller) and the programs it
+// configures: where setup.exe finds its logo, configuration record and
+// package, the record's keys, where the package step records the installed-
+// file list inside uninst.exe, the pass phrase of both encrypted texts, and
+// the uninstall entry's name and key paths. Changing any of these breaks
+// installers already built and installations already made.
+#pragma once
+
+namespace installer::format {
+
+// setup.exe's resources: type "SYSTEM" (found by any case), three names.
+inline constexpr char kResourceType[] = "SYSTEM";
+inline constexpr char kLogoResource[] = "101";     // PNG image
+inline constexpr char kRecordResource[] = "102";   // encrypted JSON record
+inline constexpr char kPackageResource[] = "103";  // ZIP archive ("disk")
+
+// The configuration record: a JSON object of texts with these keys.
+inline constexpr char kKeySoftName[] = "softname";
+inline constexpr char kKeySoftVersion[] = "softversion";
+inline constexpr char kKeyPackageUrl[] = "urlremote";
+inline constexpr char kKeyOfflineUrl[] = "urlfull";
+inline constexpr char kKeyFramework[] = "framework";
+inline constexpr char kKeyMainFile[] = "mainfile";
+inline constexpr char kKeyInstallType[] = "installtype";
+inline constexpr char kKeyCompanyName[] = "companyname";
+inline constexpr char kKeyCompanyUrl[] = "companyurl";
+inline constexpr char kKeyAgreementUrl[] = "protocol";
+inline constexpr char kKeySha256[] = "sha256";  // optional: the package's digest
+inline constexpr const char* kConfigKeys[] = {
+    kKeySoftName,   kKeySoftVersion, kKeyPackageUrl,  kKeyOfflineUrl,   kKeyFramework, kKeyMainFile,
+    kKeyInstallType, kKeyCompanyName, kKeyCompanyUrl, kKeyAgreementUrl, kKeySha256};
+// The two values of "installtype".
+inline constexpr char kInstallTypeNet[] = "net";
+inline constexpr char kInstallTypeDisk[] = "disk";
+
+// uninst.exe's installed-file list: paths, each ending with CR LF, a folder's
+// with "\" before it; encrypted like the record.
+inline constexpr char kListResourceType[] = "install";
+inline constexpr char kListResourceName[] = "list";
+
+// Pass phrase of the configuration record and of the installed-file list.
+inline constexpr char kRecordPassPhrase[] = "Tarnel";
+
+// Uninstall entries are named this prefix + the software name, under one of
+// these keys of HKEY_LOCAL_MACHINE (the 32-bit view on 64-bit Windows).
+inline constexpr char kUninstallKeyPrefix[] = "Tarnel";
+inline constexpr char kUninstallKey[] = "SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\Uninstall\\";
+inline constexpr char kUninstallKey32On64[] = "SOFTWARE\\WOW6432Node\\Microsoft\\Windows\\CurrentVersion\\Uninstall\\";
+
+}  // namespace installer::format

@@ -1,0 +1,140 @@
+#include "installer/format/sha256.h"
+
+#include <cstdio>
+#include <cstring>
+#include <vector>
+
+#ifdef _WIN32
+#include <windows.h>
+
+#include "runtime/value/codepage.h"
+#endif
+
+namespace installer {
+
+namespace {
+constexpr std::uint32_t kRound[64] = {
+    0x428a2f98, 0x71374491, 0xb5c0fbcf, 0xe9b5dba5, 0x3956c25b, 0x59f111f1, 0x923f82a4, 0xab1c5ed5,
+    0xd807aa98, 0x12835b01, 0x243185be, 0x550c7dc3, 0x72be5d74, 0x80deb1fe, 0x9bdc06a7, 0xc19bf174,
+    0xe49b69c1, 0xefbe4786, 0x0fc19dc6, 0x240ca1cc, 0x2de92c6f, 0x4a7484aa, 0x5cb0a9dc, 0x76f988da,
+    0x983e5152, 0xa831c66d, 0xb00327c8, 0xbf597fc7, 0xc6e00bf3, 0xd5a79147, 0x06ca6351, 0x14292967,
+    0x27b70a85, 0x2e1b2138, 0x4d2c6dfc, 0x53380d13, 0x650a7354, 0x766a0abb, 0x81c2c92e, 0x92722c85,
+    0xa2bfe8a1, 0xa81a664b, 0xc24b8b70, 0xc76c51a3, 0xd192e819, 0xd6990624, 0xf40e3585, 0x106aa070,
+    0x19a4c116, 0x1e376c08, 0x2748774c, 0x34b0bcb5, 0x391c0cb3, 0x4ed8aa4a, 0x5b9cca4f, 0x682e6ff3,
+    0x748f82ee, 0x78a5636f, 0x84c87814, 0x8cc70208, 0x90befffa, 0xa4506ceb, 0xbef9a3f7, 0xc67178f2};
+
+inline std::uint32_t rotr(std::uint32_t x, int n) { return (x >> n) | (x << (32 - n)); }
+}  // namespace
+
+Sha256::Sha256()
+    : h_{0x6a09e667, 0xbb67ae85, 0x3c6ef372, 0xa54ff53a, 0x510e527f, 0x9b05688c, 0x1f83d9ab, 0x5be0cd19} {}
+
+void Sha256::block(const std::uint8_t* p) {
+  std::uint32_t w[64];
+  for (int i = 0; i < 16; ++i)
+    w[i] = (std::uint32_t(p[4 * i]) << 24) | (std::uint32_t(p[4 * i + 1]) << 16) | (std::uint32_t(p[4 * i + 2]) << 8) |
+           p[4 * i + 3];
+  for (int i = 16; i < 64; ++i) {
+    std::uint32_t s0 = rotr(w[i - 15], 7) ^ rotr(w[i - 15], 18) ^ (w[i - 15] >> 3);
+    std::uint32_t s1 = rotr(w[i - 2], 17) ^ rotr(w[i - 2], 19) ^ (w[i - 2] >> 10);
+    w[i] = w[i - 16] + s0 + w[i - 7] + s1;
+  }
+  std::uint32_t a = h_[0], b = h_[1], c = h_[2], d = h_[3], e = h_[4], f = h_[5], g = h_[6], h = h_[7];
+  for (int i = 0; i < 64; ++i) {
+    std::uint32_t t1 = h + (rotr(e, 6) ^ rotr(e, 11) ^ rotr(e, 25)) + ((e & f) ^ (~e & g)) + kRound[i] + w[i];
+    std::uint32_t t2 = (rotr(a, 2) ^ rotr(a, 13) ^ rotr(a, 22)) + ((a & b) ^ (a & c) ^ (b & c));
+    h = g;
+    g = f;
+    f = e;
+    e = d + t1;
+    d = c;
+    c = b;
+    b = a;
+    a = t1 + t2;
+  }
+  h_[0] += a;
+  h_[1] += b;
+  h_[2] += c;
+  h_[3] += d;
+  h_[4] += e;
+  h_[5] += f;
+  h_[6] += g;
+  h_[7] += h;
+}
+
+void Sha256::update(const void* data, std::size_t n) {
+  const auto* p = static_cast<const std::uint8_t*>(data);
+  length_ += n;
+  while (n > 0) {
+    std::size_t take = 64 - used_ < n ? 64 - used_ : n;
+    std::memcpy(buf_ + used_, p, take);
+    used_ += take;
+    p += take;
+    n -= take;
+    if (used_ == 64) {
+      block(buf_);
+      used_ = 0;
+    }
+  }
+}
+
+std::string Sha256::hex_digest() {
+  std::uint64_t bits = length_ * 8;
+  std::uint8_t pad = 0x80;
+  update(&pad, 1);
+  std::uint8_t zero = 0;
+  while (used_ != 56) update(&zero, 1);
+  std::uint8_t len[8];
+  for (int i = 0; i < 8; ++i) len[i] = static_cast<std::uint8_t>(bits >> (56 - 8 * i));
+  update(len, 8);
+  std::string out;
+  for (std::uint32_t v : h_)
+    for (int shift = 28; shift >= 0; shift -= 4) out += "0123456789abcdef"[(v >> shift) & 15];
+  return out;
+}
+
+std::string sha256_hex(std::string_view bytes) {
+  Sha256 h;
+  h.update(bytes.data(), bytes.size());
+  return h.hex_digest();
+}
+
+std::string sha256_file_hex(std::string_view path) {
+  Sha256 h;
+  std::vector<std::uint8_t> buffer(64 * 1024);
+#ifdef _WIN32
+  std::wstring wide = rt::wide_path(path);
+  HANDLE file = CreateFileW(wide.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
+                            FILE_FLAG_SEQUENTIAL_SCAN, nullptr);
+  if (file == INVALID_HANDLE_VALUE) return "";
+  DWORD got = 0;
+  bool ok = true;
+  while ((ok = ReadFile(file, buffer.data(), static_cast<DWORD>(buffer.size()), &got, nullptr)) && got > 0)
+    h.update(buffer.data(), got);
+  CloseHandle(file);
+  if (!ok) return "";
+#else
+  std::FILE* file = std::fopen(std::string(path).c_str(), "rb");
+  if (!file) return "";
+  std::size_t got;
+  while ((got = std::fread(buffer.data(), 1, buffer.size(), file)) > 0) h.update(buffer.data(), got);
+  bool ok = !std::ferror(file);
+  std::fclose(file);
+  if (!ok) return "";
+#endif
+  return h.hex_digest();
+}
+
+bool sha256_matches(std::string_view configured, std::string_view computed) {
+  while (!configured.empty() && (configured.front() == ' ' || configured.front() == '\t')) configured.remove_prefix(1);
+  while (!configured.empty() && (configured.back() == ' ' || configured.back() == '\t')) configured.remove_suffix(1);
+  if (configured.size() != 64 || computed.size() != 64) return false;
+  for (std::size_t i = 0; i < 64; ++i) {
+    char c = configured[i];
+    if (c >= 'A' && c <= 'F') c = static_cast<char>(c - 'A' + 'a');
+    if (c != computed[i]) return false;
+  }
+  return true;
+}
+
+}  // namespace installer

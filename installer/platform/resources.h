@@ -1,0 +1,18 @@
+// Resources of programs: the running program's own (setup.exe's record,
+// logo and package; uninst.exe's list), and rewriting one resource of a
+// program on disk (the package step records the installed files in uninst.exe).
+#pragma once
+
+#include "runtime/value/value.h"
+
+namespace installer {
+
+// A copy of the named resource of the program's own file (empty on failure).
+rt::Bytes load_resource_bytes(const rt::Text& type, const rt::Text& name);
+
+// Puts one resource into an executable on disk, keeping the others; empty
+// data deletes the resource of that type and name.
+bool write_resource(const rt::Text& executable, const rt::Text& type, const rt::Text& name, int language,
+                    const rt::Bytes& data);
+
+}  // namespace installer

@@ -1,0 +1,124 @@
+#include <windows.h>
+
+#include <string>
+#include <vector>
+
+#include "installer/platform/resources.h"
+#include "runtime/value/codepage.h"
+
+namespace installer {
+
+namespace {
+
+struct ResourceUpdate {
+  HANDLE h;
+  bool committed = false;
+  ~ResourceUpdate() {
+    if (h && !committed) EndUpdateResourceW(h, TRUE);  // discard: the file stays as it was
+  }
+};
+
+// A resource type or name: a string, or a number in a pointer.
+struct ResourceId {
+  std::wstring text;
+  WORD number = 0;
+  explicit ResourceId(LPCWSTR id) {
+    if (IS_INTRESOURCE(id)) number = LOWORD(reinterpret_cast<ULONG_PTR>(id));
+    else text = id;
+  }
+  LPCWSTR get() const { return text.empty() ? MAKEINTRESOURCEW(number) : text.c_str(); }
+  bool is(const std::wstring& s) const { return !text.empty() && lstrcmpiW(text.c_str(), s.c_str()) == 0; }
+};
+
+struct ResourceCopy {
+  ResourceId type, name;
+  WORD language;
+  std::string data;
+};
+
+struct Module {
+  HMODULE h;
+  ~Module() {
+    if (h) FreeLibrary(h);
+  }
+};
+
+// Collects every resource of a module except one (type, name, language).
+struct ResourceWalk {
+  std::wstring type, name;
+  WORD language;
+  std::vector<ResourceCopy> kept;
+  bool found = false;
+
+  static BOOL CALLBACK on_language(HMODULE m, LPCWSTR t, LPCWSTR n, WORD lang, LONG_PTR self) {
+    auto& w = *reinterpret_cast<ResourceWalk*>(self);
+    ResourceId type(t), name(n);
+    if (type.is(w.type) && name.is(w.name) && lang == w.language) {
+      w.found = true;
+      return TRUE;
+    }
+    HRSRC r = FindResourceExW(m, t, n, lang);
+    HGLOBAL g = r ? LoadResource(m, r) : nullptr;
+    const char* bytes = g ? static_cast<const char*>(LockResource(g)) : nullptr;
+    w.kept.push_back({type, name, lang, bytes ? std::string(bytes, SizeofResource(m, r)) : std::string()});
+    return TRUE;
+  }
+  static BOOL CALLBACK on_name(HMODULE m, LPCWSTR t, LPWSTR n, LONG_PTR self) {
+    EnumResourceLanguagesW(m, t, n, on_language, self);
+    return TRUE;
+  }
+  static BOOL CALLBACK on_type(HMODULE m, LPWSTR t, LONG_PTR self) {
+    EnumResourceNamesW(m, t, on_name, self);
+    return TRUE;
+  }
+};
+
+// Deletes one resource by writing all the others afresh. Wine 8 ignores
+// UpdateResource's deletion request (null data, length 0), so this is
+// where an empty list goes when the plain request left the resource.
+bool delete_resource(const std::wstring& exe, const std::wstring& type, const std::wstring& name, WORD language) {
+  ResourceWalk walk{type, name, language, {}};
+  {
+    Module m{LoadLibraryExW(exe.c_str(), nullptr, LOAD_LIBRARY_AS_DATAFILE)};
+    if (!m.h) return false;
+    EnumResourceTypesW(m.h, ResourceWalk::on_type, reinterpret_cast<LONG_PTR>(&walk));
+  }
+  if (!walk.found) return true;
+  ResourceUpdate update{BeginUpdateResourceW(exe.c_str(), TRUE)};
+  if (!update.h) return false;
+  for (ResourceCopy& c : walk.kept)
+    if (!UpdateResourceW(update.h, c.type.get(), c.name.get(), c.language, c.data.data(), DWORD(c.data.size())))
+      return false;
+  update.committed = true;
+  return EndUpdateResourceW(update.h, FALSE) != 0;
+}
+
+}  // namespace
+
+rt::Bytes load_resource_bytes(const rt::Text& type, const rt::Text& name) {
+  std::wstring wide_type = rt::wide_path(type.view());
+  std::wstring wide_name = rt::wide_path(name.view());
+  HRSRC found = FindResourceW(nullptr, wide_name.c_str(), wide_type.c_str());
+  if (!found) return {};
+  HGLOBAL loaded = LoadResource(nullptr, found);
+  if (!loaded) return {};
+  const void* data = LockResource(loaded);
+  DWORD size = SizeofResource(nullptr, found);
+  if (!data || size == 0) return {};
+  return rt::Bytes(data, size);
+}
+
+bool write_resource(const rt::Text& executable, const rt::Text& type, const rt::Text& name, int language,
+                    const rt::Bytes& data) {
+  ResourceUpdate update{BeginUpdateResourceW(rt::wide_path(executable.view()).c_str(), FALSE)};
+  if (!update.h) return false;
+  std::wstring wide_type = rt::wide_path(type.view()), wide_name = rt::wide_path(name.view());
+  void* bytes = data.empty() ? nullptr : const_cast<std::uint8_t*>(data.data());
+  if (!UpdateResourceW(update.h, wide_type.c_str(), wide_name.c_str(), WORD(language), bytes, DWORD(data.size())))
+    return false;
+  update.committed = true;
+  if (!EndUpdateResourceW(update.h, FALSE)) return false;
+  return bytes || delete_resource(rt::wide_path(executable.view()), wide_type, wide_name, WORD(language));
+}
+
+}  // namespace installer

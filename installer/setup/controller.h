@@ -1,0 +1,57 @@
+// The controller: decides when an installation may start, runs the install
+// sequence on a worker thread and reports its progress, failure and end to
+// the installer window. Only the controller talks to the window; the steps
+// talk to it through the views they declare.
+#pragma once
+
+#include <functional>
+
+#include "installer/steps/dotnet.h"
+#include "installer/steps/extract.h"
+#include "runtime/value/value.h"
+
+namespace installer {
+
+// Everything the controller and the steps need of the installer window.
+// Calls may come from the worker thread; an implementation carries each to
+// the window thread, in the order made.
+class ControllerView : public InstallView, public PackageStepHost {
+ public:
+  virtual bool agreement_ticked() = 0;         // 许可协议
+  virtual bool desktop_shortcut_ticked() = 0;  // 快捷方式
+  virtual void show_header(bool visible) = 0;  // 图片框1
+  virtual void set_status(const rt::Text& text) = 0;  // 更新状态
+  // Shows the prompt window modally (window thread only) and gives the
+  // answer slot afterwards: "ok", "cancel" or the previous answer.
+  virtual rt::Text ask_user(const rt::Text& text, const rt::Text& mode) = 0;
+  virtual void destroy_window() = 0;
+};
+
+// The steps of the sequence, replaceable by tests.
+struct InstallSteps {
+  std::function<PrerequisiteOutcome(const rt::Text& framework, InstallView& view)> ensure_dotnet;
+  std::function<int(const rt::Text& url, const rt::Text& save_path)> download_package;
+  std::function<rt::Bytes()> package_resource;
+  std::function<PackageOutcome(PackageStepHost& host)> unpack_package;
+  std::function<void(bool desktop)> make_shortcuts;
+  std::function<void()> register_uninstall;
+  std::function<bool(const rt::Text& path, const rt::Text& parameters, int show_mode)> launch_file;
+};
+InstallSteps default_install_steps();
+
+// Connects the controller to its window (null disconnects) and its steps.
+void set_controller_view(ControllerView* view);
+void set_install_steps(InstallSteps steps);
+
+// Handlers of the installer window.
+void on_install_now();    // 立即安装, 立即安装2, 重新安装
+void start_install();
+void on_progress_tick();  // 时钟1
+void on_finish();         // 安装完成
+// The body of the worker thread.
+unsigned long __stdcall install_sequence(void* unused);
+
+// The status label's text for a percentage: "正在安装中 N%，请稍侯...".
+rt::Text progress_status_text(int percent);
+
+}  // namespace installer

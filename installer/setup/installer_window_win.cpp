@@ -1,0 +1,420 @@
+#include "installer/setup/installer_window.h"
+
+#include <windows.h>
+#include <shlobj.h>
+
+#include "installer/setup/controller.h"
+#include "installer/steps/dotnet.h"
+#include "installer/platform/launch.h"
+#include "runtime/value/codepage.h"
+#include "runtime/services/system_services.h"
+#include "ui/assets.h"
+#include "ui/window_frame.h"
+
+namespace installer {
+
+namespace {
+
+using rt::rgb;
+using rt::UnitDesign;
+using rt::UnitKind;
+
+constexpr rt::Color kPanel = rgb(248, 249, 252);
+constexpr rt::Color kWhite = rgb(255, 255, 255);
+constexpr rt::Color kTitleBlue = rgb(32, 68, 174);
+
+const rt::ImageRef* const kActionImages[4] = {&ui::assets::button_normal, &ui::assets::button_hover, nullptr, nullptr};
+const rt::ImageRef* const kCloseImages[4] = {&ui::assets::close_normal, &ui::assets::close_hover, nullptr, nullptr};
+const rt::ImageRef* const kBrowseImages[4] = {&ui::assets::browse, nullptr, nullptr, nullptr};
+
+const char* const kPages[] = {"首页安装", "选择文件夹", "正在安装", "安装完成", "网络错误"};
+
+// The large action buttons share everything but name, page, caption and handler.
+UnitDesign action_button(const char* name, int page, const char* caption, rt::Handler on_click) {
+  UnitDesign u{};
+  u.name = name;
+  u.kind = UnitKind::SuperBtn;
+  u.parent = "选择夹1";
+  u.page = page;
+  u.rect = {195, 252, 210, 56};
+  u.caption = caption;
+  u.font = {19};
+  u.text[0] = u.text[1] = u.text[2] = kWhite;
+  u.image[0] = kActionImages[0];
+  u.image[1] = kActionImages[1];
+  u.align = rt::Align::Center;
+  u.hand_cursor = true;
+  u.on_click = on_click;
+  return u;
+}
+
+void on_progress_tick_handler() { on_progress_tick(); }
+void on_install_now_handler() { on_install_now(); }
+void on_finish_handler() { on_finish(); }
+
+const UnitDesign kInstallerUnits[] = {
+    // The header lies above the tab box: earlier rows are on top.
+    {.name = "图片框1", .kind = UnitKind::PicBox, .rect = {0, 0, 600, 240}, .back = {kPanel}},
+    {.name = "关闭",
+     .kind = UnitKind::PicBtn,
+     .parent = "图片框1",
+     .rect = {556, 16, 28, 28},
+     .image = {kCloseImages[0], kCloseImages[1]},
+     .hand_cursor = true,
+     .on_click = on_close_button},
+    {.name = "logo", .kind = UnitKind::PicBox, .parent = "图片框1", .rect = {255, 68, 90, 90}},
+    {.name = "标签_软件名称",
+     .kind = UnitKind::TransLabel,
+     .parent = "图片框1",
+     .rect = {120, 183, 360, 40},
+     .caption = "Tarnel安装程序",
+     .font = {29},
+     .text = {rgb(32, 32, 32)},
+     .align = rt::Align::Center},
+    {.name = "选择夹1",
+     .kind = UnitKind::TabBox,
+     .rect = {0, 0, 600, 456},
+     .back = {kPanel},
+     .pages = kPages,
+     .on_mouse_down = drag_window},
+    // Page 0, "首页安装".
+    action_button("立即安装", 0, "立即安装", on_install_now_handler),
+    {.name = "许可协议",
+     .kind = UnitKind::CheckBox,
+     .parent = "选择夹1",
+     .page = 0,
+     .rect = {26, 355, 110, 24},
+     .caption = "已阅读并同意",
+     .font = {14},
+     .text = {rgb(96, 102, 112)},
+     .checked = true},
+    {.name = "超级链接框1",
+     .kind = UnitKind::HyperLinker,
+     .parent = "选择夹1",
+     .page = 0,
+     .rect = {130, 355, 86, 24},
+     .caption = "用户使用协议",
+     .font = {14}},
+    {.name = "自定义安装",
+     .kind = UnitKind::HyperLinker,
+     .parent = "选择夹1",
+     .page = 0,
+     .rect = {478, 355, 96, 24},
+     .caption = "自定义安装 >>",
+     .font = {14},
+     .on_mouse_down = show_custom_page},
+    // Page 1, "选择文件夹".
+    action_button("立即安装2", 1, "立即安装", on_install_now_handler),
+    {.name = "返回首页",
+     .kind = UnitKind::HyperLinker,
+     .parent = "选择夹1",
+     .page = 1,
+     .rect = {15, 15, 56, 24},
+     .caption = "<< 返回",
+     .font = {14},
+     .on_mouse_up = show_home_page},
+    {.name = "标签1",
+     .kind = UnitKind::Label,
+     .parent = "选择夹1",
+     .page = 1,
+     .rect = {46, 64, 136, 32},
+     .caption = "自定义安装",
+     .font = {24},
+     .text = {kTitleBlue}},
+    {.name = "标签2",
+     .kind = UnitKind::Label,
+     .parent = "选择夹1",
+     .page = 1,
+     .rect = {48, 120, 80, 24},
+     .caption = "安装路径",
+     .font = {16},
+     .text = {rgb(32, 32, 32)}},
+    {.name = "安装目录",
+     .kind = UnitKind::EditBox,
+     .parent = "选择夹1",
+     .page = 1,
+     .rect = {48, 152, 402, 38},
+     .font = {14},
+     .text = {rgb(32, 32, 32)},
+     .back = {rgb(240, 248, 255)}},
+    {.name = "浏览",
+     .kind = UnitKind::PicBtn,
+     .parent = "选择夹1",
+     .page = 1,
+     .rect = {455, 152, 90, 38},
+     .image = {kBrowseImages[0]},
+     .hand_cursor = true,
+     .on_click = browse_for_folder},
+    {.name = "快捷方式",
+     .kind = UnitKind::CheckBox,
+     .parent = "选择夹1",
+     .page = 1,
+     .rect = {48, 200, 176, 24},
+     .caption = "创建桌面快捷方式",
+     .font = {16},
+     .text = {rgb(32, 32, 32)},
+     .checked = true},
+    // Page 2, "正在安装".
+    {.name = "时钟1",
+     .kind = UnitKind::Timer,
+     .parent = "选择夹1",
+     .page = 2,
+     .period = 0,
+     .on_tick = on_progress_tick_handler},
+    {.name = "更新状态",
+     .kind = UnitKind::Label,
+     .parent = "选择夹1",
+     .page = 2,
+     .rect = {172, 312, 256, 24},
+     .caption = "正在安装中 0%，请稍侯...",
+     .font = {14},
+     .text = {rgb(96, 102, 112)},
+     .align = rt::Align::Center},
+    {.name = "进度条",
+     .kind = UnitKind::ProcessBar,
+     .parent = "选择夹1",
+     .page = 2,
+     .rect = {40, 272, 520, 16},
+     .position = 0,
+     .minimum = 0,
+     .maximum = 100},
+    // Page 3, "安装完成".
+    action_button("安装完成", 3, "安装完成", on_finish_handler),
+    // Page 4, "网络错误".
+    action_button("重新安装", 4, "重新安装", on_install_now_handler),
+    {.name = "离线网址",
+     .kind = UnitKind::HyperLinker,
+     .parent = "选择夹1",
+     .page = 4,
+     .rect = {240, 336, 120, 24},
+     .caption = "下载离线安装包",
+     .font = {16}},
+};
+
+const UnitDesign kPromptUnits[] = {
+    {.name = "图片框_标题栏", .kind = UnitKind::PicBox, .rect = {0, 0, 800, 42}, .back = {kPanel}},
+    {.name = "标签7",
+     .kind = UnitKind::Label,
+     .parent = "图片框_标题栏",
+     .rect = {18, 3, 65, 35},
+     .caption = "提示信息",
+     .font = {16},
+     .text = {kTitleBlue}},
+    {.name = "取消",
+     .kind = UnitKind::SuperBtn,
+     .rect = {194, 139, 90, 36},
+     .caption = "取消",
+     .font = {14},
+     .text = {kWhite, kWhite, kWhite},
+     .back = {rgb(225, 72, 72), rgb(228, 97, 97), rgb(228, 97, 97)},
+     .align = rt::Align::Center,
+     .hand_cursor = true,
+     .on_click = prompt_cancel},
+    {.name = "信息标签",
+     .kind = UnitKind::Label,
+     .rect = {35, 72, 357, 40},
+     .caption = "安装尚未开始，点击确定后取消安装，点击取消后继续安装。",
+     .font = {16},
+     .text = {rgb(32, 32, 32)},
+     .back = {kWhite}},
+    {.name = "确定",
+     .kind = UnitKind::SuperBtn,
+     .rect = {296, 139, 90, 36},
+     .caption = "确定",
+     .font = {14},
+     .text = {kWhite, kWhite, kWhite},
+     .back = {rgb(0, 111, 221), rgb(0, 125, 251), rgb(0, 125, 251)},
+     .align = rt::Align::Center,
+     .hand_cursor = true,
+     .on_click = prompt_ok},
+    // Last, so that it lies below the others: it is stretched over the whole
+    // window as its white background.
+    {.name = "动画框1", .kind = UnitKind::CartoonBox, .rect = {8, 8, 40, 40}, .back = {kWhite}},
+};
+
+// The installer window's design height is 470; load_configuration makes it 400.
+}  // namespace
+
+const rt::WindowDesign kInstallerWindow{
+    .name = "InstallerWindow",
+    .caption = "",
+    .rect = {50, 50, 600, 470},
+    .back = kPanel,
+    .units = kInstallerUnits,
+    .main_window = true,
+    .on_created = load_configuration,
+    .on_close = confirm_close,
+};
+
+const rt::WindowDesign kPromptWindow{
+    .name = "PromptWindow",
+    .caption = "提示信息",
+    .rect = {50, 50, 420, 210},
+    .back = kWhite,
+    .units = kPromptUnits,
+    .on_created = prompt_opened,
+};
+
+namespace {
+
+rt::Text g_prompt_slots[3];
+
+// The controller's view of the installer window. Calls from the worker are
+// carried to the window thread by the unit services, in order.
+class WindowView final : public ControllerView {
+ public:
+  bool agreement_ticked() override { return get("许可协议", rt::kPropChecked).as_bool(); }
+  bool desktop_shortcut_ticked() override { return get("快捷方式", rt::kPropChecked).as_bool(); }
+  rt::Text install_directory() override { return get("安装目录", rt::kPropCaption).text(); }
+  void show_header(bool visible) override { set("图片框1", rt::kPropVisible, visible); }
+  void show_page(int page) override { set("选择夹1", rt::kPropPage, page); }
+  void set_status(const rt::Text& text) override { set("更新状态", rt::kPropCaption, text); }
+  void set_progress_timer(int period_ms) override { set("时钟1", rt::kPropPeriod, period_ms); }
+  void set_progress_bar(int position) override { set("进度条", rt::kPropPosition, position); }
+  void set_progress(int percent) override { set_progress_bar(percent); }
+  // The controller chooses the page after the package step from its outcome.
+  void package_step_ended(const PackageOutcome&) override {}
+  void show_network_message() override {
+    // Shown by the worker itself, with no owner: task-modal.
+    rt::message_box(kNetworkMessage, kNetworkMessageStyle, kNetworkCaption);
+  }
+  rt::Text ask_user(const rt::Text& text, const rt::Text& mode) override {
+    installer::ask_user(text, mode);
+    return prompt_slot(1);
+  }
+  void destroy_window() override { rt::close_window(kInstallerWindow); }
+
+ private:
+  static rt::UnitValue get(const char* unit, int property) { return rt::unit_get(kInstallerWindow, unit, property); }
+  static void set(const char* unit, int property, const rt::UnitValue& value) {
+    rt::unit_set(kInstallerWindow, unit, property, value);
+  }
+};
+
+WindowView g_window_view;
+
+int CALLBACK browse_callback(HWND dialog, UINT message, LPARAM, LPARAM data) {
+  if (message == BFFM_INITIALIZED) SendMessageW(dialog, BFFM_SETSELECTIONW, TRUE, data);
+  return 1;
+}
+
+}  // namespace
+
+
+rt::Text& prompt_slot(int index) { return g_prompt_slots[index < 0 || index > 2 ? 0 : index]; }
+
+bool load_installer_window() {
+  set_controller_view(&g_window_view);
+  return rt::load_window(kInstallerWindow);
+}
+
+void ask_user(const rt::Text& text, const rt::Text& mode) {
+  prompt_slot(0) = text;
+  prompt_slot(2) = mode;
+  rt::load_window(kPromptWindow, nullptr, true);
+}
+
+bool confirm_close() {
+  ask_user("安装尚未开始，点击确定后取消安装，点击取消后继续安装。", "0");
+  return prompt_slot(1) == "ok";
+}
+
+void on_close_button() { PostMessageW(rt::form_handle(kInstallerWindow), WM_CLOSE, 0, 0); }
+
+rt::Text folder_with_backslash(const rt::Text& folder) {
+  if (folder.empty()) return folder;
+  std::string_view v = folder.view();
+  // The last character, not a trail byte that happens to be 0x5C.
+  std::size_t i = 0, last = 0;
+  while (i < v.size()) {
+    last = i;
+    i += (rt::is_lead_byte(static_cast<unsigned char>(v[i])) && i + 1 < v.size()) ? 2 : 1;
+  }
+  if (v[last] == '\\') return folder;
+  return rt::text_concat({v, "\\"});
+}
+
+void browse_for_folder() {
+  HWND owner = rt::form_handle(kInstallerWindow);
+  rt::Text start = rt::unit_get(kInstallerWindow, "安装目录", rt::kPropCaption).text();
+  // The starting folder in a zeroed 520-byte buffer, as the dialog's parameter.
+  wchar_t start_wide[260] = {};
+  std::wstring w = rt::wide_path(start.view());
+  lstrcpynW(start_wide, w.c_str(), 260);
+  wchar_t display[260] = {};
+  std::wstring title = rt::wide_path("请选择一个文件夹");
+  BROWSEINFOW info{};
+  info.hwndOwner = owner;
+  info.pszDisplayName = display;
+  info.lpszTitle = title.c_str();
+  info.ulFlags = BIF_NEWDIALOGSTYLE;
+  info.lpfn = browse_callback;
+  info.lParam = reinterpret_cast<LPARAM>(start_wide);
+  LPITEMIDLIST item = SHBrowseForFolderW(&info);
+  if (!item) return;
+  rt::Text chosen;
+  auto* path = static_cast<wchar_t*>(LocalAlloc(LMEM_ZEROINIT, 520));
+  if (path) {
+    if (SHGetPathFromIDListW(item, path) && lstrlenW(path) > 0) chosen = rt::cp936_from_wchar(path);
+    LocalFree(path);
+  }
+  CoTaskMemFree(item);
+  if (!chosen.empty()) rt::unit_set(kInstallerWindow, "安装目录", rt::kPropCaption, folder_with_backslash(chosen));
+}
+
+void drag_window() {
+  HWND window = rt::form_handle(kInstallerWindow);
+  SendMessageW(window, WM_SYSCOMMAND, SC_MOVE | HTCAPTION, 0);
+  SendMessageW(window, WM_NCLBUTTONDOWN, HTCAPTION, 0);
+}
+
+void show_custom_page() {
+  rt::unit_set(kInstallerWindow, "图片框1", rt::kPropVisible, false);
+  rt::unit_set(kInstallerWindow, "选择夹1", rt::kPropPage, 1);
+}
+
+void show_home_page() {
+  rt::unit_set(kInstallerWindow, "图片框1", rt::kPropVisible, true);
+  rt::unit_set(kInstallerWindow, "选择夹1", rt::kPropPage, 0);
+}
+
+rt::Rect centred_over(const rt::Rect& owner, int width, int height) {
+  rt::Rect r;
+  r.left = static_cast<int>(owner.left + (owner.width - width) / 2.0);
+  r.top = static_cast<int>(owner.top + (owner.height - height) / 2.0);
+  r.width = width;
+  r.height = height;
+  return r;
+}
+
+void prompt_opened() {
+  ui::WindowFrameOptions options{};
+  ui::EnableWindowFrame(kPromptWindow, options);
+  int width = rt::unit_get(kPromptWindow, "", rt::kPropWidth).as_int();
+  int height = rt::unit_get(kPromptWindow, "", rt::kPropHeight).as_int();
+  rt::move_unit(kPromptWindow, "动画框1", -1, -1, width + 2, height + 2);
+  rt::move_unit(kPromptWindow, "图片框_标题栏", std::nullopt, std::nullopt, width);
+  if (rt::form_handle(kInstallerWindow)) {
+    rt::Rect owner{rt::unit_get(kInstallerWindow, "", rt::kPropLeft).as_int(),
+                   rt::unit_get(kInstallerWindow, "", rt::kPropTop).as_int(),
+                   rt::unit_get(kInstallerWindow, "", rt::kPropWidth).as_int(),
+                   rt::unit_get(kInstallerWindow, "", rt::kPropHeight).as_int()};
+    rt::Rect r = centred_over(owner, width, height);
+    rt::unit_set(kPromptWindow, "", rt::kPropLeft, r.left);
+    rt::unit_set(kPromptWindow, "", rt::kPropTop, r.top);
+  }
+  rt::unit_set(kPromptWindow, "信息标签", rt::kPropCaption, prompt_slot(0));
+  if (prompt_slot(2) == "1") rt::unit_set(kPromptWindow, "取消", rt::kPropVisible, false);
+}
+
+void prompt_cancel() {
+  prompt_slot(1) = "cancel";
+  rt::close_window(kPromptWindow);
+}
+
+void prompt_ok() {
+  prompt_slot(1) = "ok";
+  rt::close_window(kPromptWindow);
+}
+
+}  // namespace installer

@@ -1,0 +1,49 @@
+#include "installer/setup/startup.h"
+
+#include <windows.h>
+
+#include <cstdlib>
+
+#include "installer/setup/installer_window.h"
+#include "installer/setup/state.h"
+#include "runtime/value/codepage.h"
+#include "runtime/services/system_services.h"
+#include "runtime/units/units.h"
+#include "ui/image_services.h"
+
+namespace installer {
+
+namespace {
+
+// The exit routine: frees the process-wide records.
+void free_process_state() {
+  // A worker still running (the finish button pressed before the shortcuts
+  // were made) may be reading the state: leave it to the process's end.
+  if (installer_state().worker_thread) return;
+  reset_installer_state();
+  for (int i = 0; i < 3; ++i) prompt_slot(i) = rt::Text();
+}
+
+}  // namespace
+
+int run_setup() {
+  // 1. Runtime and process-wide state, with the exit routine that frees it.
+  //    Entry names without a folder land in the installer's own folder: the
+  //    current directory is made that folder.
+  std::wstring own_folder = rt::wide_path(rt::run_directory().view());
+  SetCurrentDirectoryW(own_folder.c_str());
+  std::atexit(free_process_state);
+  //    Module start-up: GDI+, the frame dimension and the loading dialog class;
+  //    without them no PNG image is drawn.
+  ui::StartImageServices();
+
+  // 2. The installer window, non-modal and top-level; its creation handler
+  //    reads the configuration.
+  if (!load_installer_window()) return 1;
+
+  // 3. The message loop; the program ends when the window is destroyed. A
+  //    worker still running ends with the process.
+  return rt::run_message_loop();
+}
+
+}  // namespace installer

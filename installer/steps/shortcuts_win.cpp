@@ -1,0 +1,121 @@
+#include <windows.h>
+// The shell headers build on windows.h.
+#include <objbase.h>
+#include <shlobj.h>
+#include <shobjidl.h>
+
+#include <cwctype>
+#include <memory>
+#include <string>
+
+#include "installer/platform/launch.h"
+#include "installer/steps/shortcuts.h"
+#include "runtime/value/codepage.h"
+#include "runtime/services/com_services.h"
+
+namespace installer {
+namespace {
+
+bool contains_ignoring_case(std::wstring text, const wchar_t* sought) {
+  for (wchar_t& c : text)
+    if (c < 0x80) c = static_cast<wchar_t>(std::towlower(c));
+  return text.find(sought) != std::wstring::npos;
+}
+
+}  // namespace
+
+bool create_desktop_shortcut(rt::Text& name, const rt::Text& target, const rt::Text& arguments,
+                             const std::optional<rt::Text>& icon_location, int window_style,
+                             const rt::Text& description, const rt::Text& hotkey) {
+  // A full path given as the name still lands on the desktop.
+  if (rt::wide_path(name.view()).find(L'\\') != std::wstring::npos) name = file_name_of(name, false);
+  // Without the desktop's path the name alone would put the shortcut into
+  // whatever the current folder is.
+  rt::Text desktop = special_folder(kFolderDesktop);
+  if (desktop.empty()) return false;
+  rt::Text link = rt::text_concat({desktop.view(), name.view()});
+  if (!contains_ignoring_case(rt::wide_path(name.view()), L".lnk")) link += ".lnk";
+  DeleteFileW(rt::wide_path(link.view()).c_str());
+
+  // Work on UTF-16 so that a trail byte 0x5C of a Chinese character is never
+  // taken for a backslash.
+  std::wstring wide_target = rt::wide_path(target.view());
+  std::size_t last_backslash = wide_target.rfind(L'\\');
+  if (last_backslash == std::wstring::npos) return false;
+  std::wstring working_directory = wide_target.substr(0, last_backslash + 1);
+
+  rt::ComApartment apartment;
+  rt::ComObject shortcut;
+  {
+    rt::ComObject shell;
+    if (rt::com_create(shell, "WshShell", "wshom.ocx")) {
+      rt::ComValue made = rt::com_call_method(shell, "CreateShortcut", {link});
+      if (auto* object = std::get_if<rt::ComObject>(&made)) shortcut = std::move(*object);
+    }
+  }
+  if (shortcut.empty()) return false;
+
+  if (rt::com_set_property(shortcut, "TargetPath", target)) {
+    // Each of these is best-effort: a shortcut without its icon still starts
+    // the application.
+    rt::com_set_property(shortcut, "WorkingDirectory", rt::Text(rt::cp936_from_wchar(working_directory.c_str())));
+    rt::Text icon;
+    if (icon_location)
+      icon = *icon_location;
+    else if (extension_of(target).empty())
+      icon = "SHELL32.dll,4";
+    else
+      icon = rt::text_concat({target.view(), ",0"});
+    rt::com_set_property(shortcut, "IconLocation", icon);
+    rt::com_set_property(shortcut, "WindowStyle", std::int32_t{window_style});
+    rt::com_set_property(shortcut, "Description", description);
+    rt::com_set_property(shortcut, "Arguments", arguments);
+    rt::com_set_property(shortcut, "Hotkey", hotkey);
+    rt::com_call_method(shortcut, "Save");
+  }
+  return true;
+}
+
+bool create_shell_link(const rt::Text& link_path, const rt::Text& target, const std::optional<rt::Text>& description,
+                       const std::optional<rt::Text>& arguments, const std::optional<rt::Text>& working_directory) {
+  // The header's CLSID_ShellLink lives in libuuid's 35 KB of identifiers.
+  constexpr CLSID kShellLink = {0x00021401, 0, 0, {0xC0, 0, 0, 0, 0, 0, 0, 0x46}};
+  IShellLinkW* raw_link = nullptr;
+  if (FAILED(CoCreateInstance(kShellLink, nullptr, CLSCTX_INPROC_SERVER, __uuidof(IShellLinkW),
+                              reinterpret_cast<void**>(&raw_link))))
+    return false;
+  rt::ComPtr<IShellLinkW> link(raw_link);
+  IPersistFile* raw_file = nullptr;
+  if (FAILED(link->QueryInterface(__uuidof(IPersistFile), reinterpret_cast<void**>(&raw_file)))) return false;
+  rt::ComPtr<IPersistFile> file(raw_file);
+
+  link->SetPath(rt::wide_path(target.view()).c_str());
+  link->SetShowCmd(SW_SHOW);
+  if (description) link->SetDescription(rt::wide_path(description->view()).c_str());
+  if (arguments) link->SetArguments(rt::wide_path(arguments->view()).c_str());
+  if (working_directory) link->SetWorkingDirectory(rt::wide_path(working_directory->view()).c_str());
+
+  // Only the file name decides whether ".lnk" is missing: a dot in a folder
+  // name (C:\Users\john.doe\...) does not make a shortcut file of "Foo".
+  std::wstring path = rt::wide_path(link_path.view());
+  std::size_t name_start = path.rfind(L'\\');
+  name_start = name_start == std::wstring::npos ? 0 : name_start + 1;
+  if (path.find(L'.', name_start) == std::wstring::npos) path += L".lnk";
+  return SUCCEEDED(file->Save(path.c_str(), TRUE));
+}
+
+void make_shortcuts(const ShortcutRequest& request) {
+  // The Start-menu shortcut needs COM on this worker thread whether or not
+  // the desktop one (which brings its own initialisation) is made.
+  rt::ComApartment apartment;
+  rt::Text target = rt::text_concat({request.install_directory.view(), "\\", request.main_file.view()});
+  if (request.desktop) {
+    rt::Text name = request.software_name;
+    create_desktop_shortcut(name, target);
+  }
+  rt::Text programs = special_folder(kFolderPrograms);
+  if (!programs.empty())
+    create_shell_link(rt::text_concat({programs.view(), request.software_name.view(), ".lnk"}), target);
+}
+
+}  // namespace installer

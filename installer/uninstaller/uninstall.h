@@ -1,0 +1,65 @@
+// The uninstaller (uninst.exe): what the package step recorded inside it, what
+// it may remove, and the program's flow. It removes only what its installed-
+// file list names, the folders those files made, the two shortcuts named after
+// the software and its own uninstall entry, and finally itself and its folder.
+// Its own entry is the one whose "UninstallString" names this program; the
+// software name is that entry's "DisplayName" (the list holds only paths).
+// Without an entry no shortcut is touched and messages name the folder.
+#pragma once
+
+#include "runtime/value/value.h"
+
+namespace installer {
+
+// Exit codes of uninst.exe (what /S callers look at).
+enum UninstallExit : int {
+  kUninstallDone = 0,        // everything found was removed
+  kUninstallIncomplete = 1,  // something could not be removed (it was reported)
+  kUninstallCancelled = 2,   // the person said no
+  kUninstallNothing = 3,     // no installed-file list and no uninstall entry: nothing to do
+};
+
+// The installed-file list, split. Lines end with CR LF (a lone LF is taken
+// too); a line ending in "\" names a folder. Paths that are not absolute
+// (written relative to wherever the installer ran, which is not known now) or
+// that climb with ".." cannot be removed safely and are kept in `unusable`.
+struct InstalledFiles {
+  rt::Array<rt::Text> files;
+  rt::Array<rt::Text> folders;  // without their trailing backslash
+  rt::Array<rt::Text> unusable;
+};
+InstalledFiles parse_installed_files(const rt::Text& list);
+
+// "/" becomes "\", runs of "\" become one (a UNC path keeps its leading
+// pair), a trailing "\" is dropped except after a drive ("C:\").
+rt::Text normalize_path(const rt::Text& path);
+// Same path after normalizing, ASCII letters compared without case (the
+// second byte of a double-byte character is never folded).
+bool same_path(const rt::Text& a, const rt::Text& b);
+// True when `path` lies below `folder` (not the folder itself).
+bool path_is_inside(const rt::Text& path, const rt::Text& folder);
+// The folder of a path, without trailing backslash; empty for a root.
+rt::Text parent_folder(const rt::Text& path);
+// The program path of an "UninstallString": quotes around it are removed,
+// and after a closing quote anything (arguments) is dropped.
+rt::Text command_program(const rt::Text& uninstall_string);
+
+// The folders to try to remove, deepest first and each once: the listed
+// folders, and every folder between a listed entry and the installation
+// folder (the package made them, even without a folder entry of its own).
+// The installation folder itself is left to the final clean-up.
+rt::Array<rt::Text> folders_to_remove(const InstalledFiles& installed, const rt::Text& install_folder);
+
+// The result message's list of what remained: at most `max_lines` lines, the
+// rest counted in a last line.
+rt::Text remaining_summary(const rt::Array<rt::Text>& remaining, std::size_t max_lines);
+
+// The prompt window (Windows): the title, the message, 确定 and, when asked
+// for, 取消. True when 确定 was pressed.
+bool uninstall_prompt(const rt::Text& title, const rt::Text& message, bool with_cancel);
+
+// The whole program (Windows): `silent` asks nothing and shows nothing.
+// Returns the exit code.
+int run_uninstaller(bool silent);
+
+}  // namespace installer

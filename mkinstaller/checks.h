@@ -1,0 +1,58 @@
+// What the builder checks before it writes anything: the configuration, the
+// logo, the package and the installer program it starts from.
+#pragma once
+
+#include <map>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "mkinstaller/pe_resources.h"
+
+namespace mkinstaller {
+
+// The configuration keys the installer reads, and the package checksum.
+extern const std::vector<std::string> kConfigKeys;
+
+struct Config {
+  std::string record_text;                    // the file's text in code page 936: the record's plain text
+  std::map<std::string, std::string> values;  // key -> value (UTF-8)
+  std::string value(const std::string& key) const;
+};
+
+// A problem found in a file: where (a line, 0 when not tied to one) and what.
+struct Problem {
+  int line = 0;
+  std::string message;
+};
+
+// Reads a UTF-8 configuration file's text. On failure returns nothing and
+// says why in *problem.
+std::optional<Config> check_config(const std::string& utf8_text, Problem* problem);
+
+std::string lower_ascii(std::string s);
+// Whether a text is a SHA-256 digest: 64 hexadecimal digits, either case.
+bool is_sha256(const std::string& text);
+// The configuration text with "sha256" added as the object's last key, the
+// publisher's own text otherwise unchanged; checked again as a whole.
+std::optional<Config> add_sha256(const std::string& utf8_text, const std::string& digest, Problem* problem);
+
+// Decodes a PNG image completely; its size, or why it is not one.
+bool check_png(const std::string& bytes, unsigned* width, unsigned* height, std::string* why);
+// The decoding itself: libpng natively, GDI+ on Windows.
+bool decode_png(const std::string& bytes, unsigned* width, unsigned* height, std::string* why);
+
+// The names of a package's entries (UTF-8), after reading every entry once
+// as the installer will; or why the file is not a usable ZIP archive.
+bool check_package(const std::string& bytes, std::vector<std::string>* names, std::string* why);
+// Warnings about what a package lacks for this configuration.
+std::vector<std::string> package_warnings(const std::vector<std::string>& names, const Config& config);
+
+// Loads an installer program; false with the reason when it is not a PE32
+// program.
+bool check_stub(const std::string& bytes, rt::PeResources* pe, std::string* why);
+
+// The 22-byte ZIP archive without entries that a "net" installer carries.
+std::string empty_zip();
+
+}  // namespace mkinstaller

@@ -1,0 +1,58 @@
+// mkinstaller: makes configured installers from setup.exe.
+#include <cstdio>
+#include <string>
+#include <vector>
+
+#include "mkinstaller/commands.h"
+#include "mkinstaller/files.h"
+
+#ifdef _WIN32
+#include <windows.h>
+
+#include "runtime/value/codepage.h"
+#endif
+
+namespace {
+
+int run(std::vector<std::string> args) {
+  using namespace mkinstaller;
+  if (args.empty()) {
+    std::fputs(help_text(""), stderr);
+    return 1;
+  }
+  std::string command = args[0];
+  args.erase(args.begin());
+  if (command == "-h" || command == "--help") {
+    out(help_text(""));
+    return 0;
+  }
+  if (command == "--version") {
+    out("mkinstaller " MKINSTALLER_VERSION "\n");
+    return 0;
+  }
+  if (command == "help") {
+    std::string topic = args.empty() ? "" : args[0];
+    if (!topic.empty() && !*help_text(topic)) return usage_error("", "no such command: '" + topic + "'");
+    out(help_text(topic));
+    return 0;
+  }
+  if (command == "build") return run_build(args);
+  if (command == "pack") return run_pack(args);
+  if (command == "inspect") return run_inspect(args);
+  if (command == "list") return run_list(args);
+  return usage_error("", (command[0] == '-' ? "unknown option '" : "unknown command '") + command + "'");
+}
+
+}  // namespace
+
+#ifdef _WIN32
+int wmain(int argc, wchar_t** argv) {
+  SetConsoleOutputCP(CP_UTF8);
+  std::vector<std::string> args;
+  for (int i = 1; i < argc; ++i)
+    args.push_back(rt::utf8_from_wide(std::u16string(reinterpret_cast<const char16_t*>(argv[i]))));
+  return run(args);
+}
+#else
+int main(int argc, char** argv) { return run(std::vector<std::string>(argv + 1, argv + argc)); }
+#endif

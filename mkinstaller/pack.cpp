@@ -1,0 +1,175 @@
+#include "mkinstaller/pack.h"
+
+#include <minizip/zip.h>
+#include <sys/stat.h>
+#include <zlib.h>
+
+#include <algorithm>
+#include <ctime>
+#include <filesystem>
+#include <vector>
+
+#include "runtime/value/codepage.h"
+#include "mkinstaller/files.h"
+
+namespace fs = std::filesystem;
+
+namespace mkinstaller {
+
+namespace {
+
+struct Item {
+  std::string name;  // below "{app}/", with "/" separators; folders end in "/"
+  fs::path source;
+  bool folder() const { return name.back() == '/'; }
+};
+
+bool utf8_name_ok(const std::string& name, std::string* why) {
+  std::u16string wide = rt::wide_from_utf8(name);
+  if (rt::utf8_from_wide(wide) != name) {
+    *why = "the file name is not UTF-8";
+    return false;
+  }
+  for (std::size_t i = 0; i < wide.size(); ++i) {
+    std::size_t n = (wide[i] >= 0xD800 && wide[i] < 0xDC00 && i + 1 < wide.size()) ? 2 : 1;
+    if (!rt::cp936_can_hold(std::u16string_view(wide.data() + i, n))) {
+      *why = "the character \"" + rt::utf8_from_wide(wide.substr(i, n)) +
+             "\" of the file name cannot be written in code page 936, the installer's text encoding";
+      return false;
+    }
+    i += n - 1;
+  }
+  // The installer keeps entry names to 259 bytes of code page 936.
+  if (rt::cp936_from_wide(wide).size() + 6 > 259) {
+    *why = "the path is too long for the installer (at most 253 bytes)";
+    return false;
+  }
+  return true;
+}
+
+tm_zip zip_time(const fs::path& p) {
+  struct stat st {};
+  tm_zip t{};
+  t.tm_year = 1980;
+  t.tm_mday = 1;
+  if (stat(p.c_str(), &st) == 0) {
+    std::tm local{};
+    localtime_r(&st.st_mtime, &local);
+    if (local.tm_year + 1900 >= 1980) {
+      t = tm_zip{static_cast<uInt>(local.tm_sec),  static_cast<uInt>(local.tm_min),
+                 static_cast<uInt>(local.tm_hour), static_cast<uInt>(local.tm_mday),
+                 static_cast<uInt>(local.tm_mon),  static_cast<uInt>(local.tm_year + 1900)};
+    }
+  }
+  return t;
+}
+
+bool add_entry(zipFile zf, const Item& item, std::string* why) {
+  zip_fileinfo info{};
+  bool folder = item.folder();
+  info.tmz_date = zip_time(item.source);
+  info.external_fa = folder ? 0x10 : 0x20;  // MS-DOS attributes: folder, archive
+  std::string data;
+  if (!folder) {
+    std::string reason;
+    auto bytes = read_file(ustr(item.source), &reason);
+    if (!bytes) {
+      *why = reason;
+      return false;
+    }
+    data = std::move(*bytes);
+  }
+  std::string name = "{app}/" + item.name;
+  int rc = zipOpenNewFileInZip4_64(zf, name.c_str(), &info, nullptr, 0, nullptr, 0, nullptr, folder ? 0 : Z_DEFLATED,
+                                   Z_DEFAULT_COMPRESSION, 0, -MAX_WBITS, DEF_MEM_LEVEL, Z_DEFAULT_STRATEGY, nullptr, 0,
+                                   0, 1 << 11 /* names are UTF-8 */, data.size() >= 0xFFFFFFFFull);
+  if (rc == ZIP_OK && !data.empty()) rc = zipWriteInFileInZip(zf, data.data(), static_cast<unsigned>(data.size()));
+  if (rc == ZIP_OK) rc = zipCloseFileInZip(zf);
+  if (rc != ZIP_OK) *why = "cannot write it into the package";
+  return rc == ZIP_OK;
+}
+
+}  // namespace
+
+bool pack_folder(const std::string& dir, const std::string& zip_path, const std::optional<std::string>& uninstaller,
+                 PackResult* result, std::string* problem_file, std::string* why) {
+  std::error_code ec;
+  fs::path root = upath(dir);
+  if (!fs::is_directory(root, ec)) {
+    *problem_file = dir;
+    *why = fs::exists(root, ec) ? "not a folder" : "no such folder";
+    return false;
+  }
+  fs::path out = fs::weakly_canonical(upath(zip_path), ec);
+  std::vector<Item> items;
+  bool has_uninstaller = false;
+  fs::recursive_directory_iterator it(root, ec), end;
+  for (; !ec && it != end; it.increment(ec)) {
+    const fs::directory_entry& e = *it;
+    std::string rel = ustr(e.path().lexically_relative(root).generic_string());
+    if (e.is_symlink(ec) && e.is_directory(ec)) {
+      warn(ustr(e.path()), "a link to a folder; left out");
+      continue;
+    }
+    fs::path canonical = fs::weakly_canonical(e.path(), ec);
+    if (canonical == out || ustr(canonical) == ustr(out) + ".mkinstaller-tmp") continue;
+    bool folder = e.is_directory(ec);
+    if (!folder && !e.is_regular_file(ec)) {
+      warn(ustr(e.path()), "not a regular file; left out");
+      continue;
+    }
+    if (!utf8_name_ok(rel, why)) {
+      *problem_file = ustr(e.path());
+      return false;
+    }
+    if (!folder && rel.find('/') == std::string::npos) {
+      std::string lower = rel;
+      std::transform(lower.begin(), lower.end(), lower.begin(), [](unsigned char c) { return std::tolower(c); });
+      has_uninstaller |= lower == "uninst.exe";
+    }
+    items.push_back(Item{folder ? rel + "/" : rel, e.path()});
+  }
+  if (ec) {
+    *problem_file = dir;
+    *why = "cannot read the folder (" + ec.message() + ")";
+    return false;
+  }
+  std::sort(items.begin(), items.end(), [](const Item& a, const Item& b) { return a.name < b.name; });
+  if (!has_uninstaller && uninstaller) {
+    items.push_back(Item{"uninst.exe", upath(*uninstaller)});
+    result->added_uninstaller = true;
+  }
+
+  std::string temp = zip_path + ".mkinstaller-tmp";
+  zipFile zf = zipOpen64(ustr(upath(temp)).c_str(), APPEND_STATUS_CREATE);
+  if (!zf) {
+    *problem_file = zip_path;
+    *why = "cannot create the file";
+    return false;
+  }
+  for (const Item& item : items) {
+    if (!add_entry(zf, item, why)) {
+      zipClose(zf, nullptr);
+      fs::remove(upath(temp), ec);
+      *problem_file = ustr(item.source);
+      return false;
+    }
+    (item.folder() ? result->folders : result->files)++;
+  }
+  if (zipClose(zf, nullptr) != ZIP_OK) {
+    fs::remove(upath(temp), ec);
+    *problem_file = zip_path;
+    *why = "cannot write the file";
+    return false;
+  }
+  fs::rename(upath(temp), upath(zip_path), ec);
+  if (ec) {
+    fs::remove(upath(temp), ec);
+    *problem_file = zip_path;
+    *why = "cannot write the file";
+    return false;
+  }
+  return true;
+}
+
+}  // namespace mkinstaller

@@ -1,0 +1,645 @@
+#include "mkinstaller/pe_resources.h"
+
+#include <algorithm>
+#include <cstring>
+#include <limits>
+
+#include "runtime/value/codepage.h"
+
+namespace rt {
+
+namespace {
+
+constexpr std::size_t kNone = std::numeric_limits<std::size_t>::max();
+// Entries may share sub-directories, names and data, so a hostile tree can
+// describe far more resources than its size suggests, and writing it out
+// again would multiply it. These bounds keep reading finite and what is
+// written back (every table, name and datum the tree takes once it is
+// unshared) within a small multiple of the file read.
+constexpr std::size_t kMaxEntriesVisited = 1 << 16;
+std::size_t max_tree_bytes(std::size_t file_size) { return 4 * file_size + (1 << 20); }
+constexpr std::uint32_t kScnInitializedData = 0x00000040;
+constexpr std::uint32_t kScnDiscardable = 0x02000000;
+constexpr std::uint32_t kScnRead = 0x40000000;
+constexpr int kDirResource = 2;
+constexpr int kDirSecurity = 4;
+constexpr int kDirBaseReloc = 5;
+constexpr int kDirDebug = 6;
+
+std::uint16_t get16(std::string_view b, std::size_t o) {
+  return static_cast<std::uint16_t>(static_cast<unsigned char>(b[o]) | static_cast<unsigned char>(b[o + 1]) << 8);
+}
+std::uint32_t get32(std::string_view b, std::size_t o) {
+  return static_cast<std::uint32_t>(get16(b, o)) | static_cast<std::uint32_t>(get16(b, o + 2)) << 16;
+}
+void put16(std::string& b, std::size_t o, std::uint16_t v) {
+  b[o] = static_cast<char>(v & 0xFF);
+  b[o + 1] = static_cast<char>(v >> 8);
+}
+void put32(std::string& b, std::size_t o, std::uint32_t v) {
+  put16(b, o, static_cast<std::uint16_t>(v & 0xFFFF));
+  put16(b, o + 2, static_cast<std::uint16_t>(v >> 16));
+}
+bool fits(std::size_t total, std::size_t off, std::size_t n) { return off <= total && n <= total - off; }
+std::uint64_t align_up(std::uint64_t v, std::uint64_t a) { return (v + a - 1) / a * a; }
+bool power_of_two(std::uint32_t v) { return v != 0 && (v & (v - 1)) == 0; }
+
+char16_t fold(char16_t c) { return (c >= u'a' && c <= u'z') ? static_cast<char16_t>(c - 32) : c; }
+
+// Order of entries in a directory: names first, by their upper-case form
+// (Windows searches them case-insensitively), then numbers ascending.
+int compare_ids(const ResourceId& a, const ResourceId& b) {
+  if (a.is_name() != b.is_name()) return a.is_name() ? -1 : 1;
+  if (!a.is_name()) return a.number < b.number ? -1 : (a.number > b.number ? 1 : 0);
+  std::size_t n = std::min(a.name.size(), b.name.size());
+  for (std::size_t i = 0; i < n; ++i) {
+    char16_t x = fold(a.name[i]), y = fold(b.name[i]);
+    if (x != y) return x < y ? -1 : 1;
+  }
+  return a.name.size() < b.name.size() ? -1 : (a.name.size() > b.name.size() ? 1 : 0);
+}
+
+struct Section {
+  char name[8];
+  std::uint32_t vsize, va, raw_size, raw_ptr;
+  std::uint32_t characteristics;
+  std::uint32_t span() const { return vsize ? vsize : raw_size; }
+  bool contains_rva(std::uint32_t rva) const { return rva >= va && rva - va < span(); }
+};
+
+struct Dir;
+struct Entry {
+  ResourceId id;
+  std::unique_ptr<Dir> dir;  // levels 1 and 2
+  // Leaf (level 3): the data entry.
+  std::string data;
+  std::uint32_t codepage = 0;
+  std::uint32_t reserved = 0;
+};
+struct Dir {
+  std::uint32_t characteristics = 0, timestamp = 0;
+  std::uint16_t major = 0, minor = 0;
+  std::vector<Entry> entries;
+};
+
+Entry* find_entry(Dir& d, const ResourceId& id) {
+  for (Entry& e : d.entries)
+    if (compare_ids(e.id, id) == 0) return &e;
+  return nullptr;
+}
+
+Entry& insert_entry(Dir& d, const ResourceId& id) {
+  auto at = std::find_if(d.entries.begin(), d.entries.end(), [&](const Entry& e) { return compare_ids(id, e.id) < 0; });
+  Entry e;
+  e.id = id;
+  return *d.entries.insert(at, std::move(e));
+}
+
+// ---- serializing the tree ------------------------------------------------
+// Layout: directory tables in pre-order, then the name strings, then the data
+// entries, then the data, each item of data aligned to 8 bytes. This is the
+// layout GNU ld writes, so that an unchanged tree rebuilds to the same bytes.
+struct Sizes {
+  std::size_t tables = 0, strings = 0, leaves = 0, data = 0;
+};
+
+void measure(const Dir& d, Sizes& s) {
+  s.tables += 16 + 8 * d.entries.size();
+  for (const Entry& e : d.entries) {
+    if (e.id.is_name()) s.strings += 2 + 2 * e.id.name.size();
+    if (e.dir) {
+      measure(*e.dir, s);
+    } else {
+      s.leaves += 16;
+      s.data += align_up(e.data.size(), 8);
+    }
+  }
+}
+
+struct Writer {
+  std::string& out;
+  std::uint32_t base_rva;
+  std::size_t next_table, next_string, next_leaf, next_data;
+
+  void write_dir(const Dir& d) {
+    std::size_t at = next_table;
+    next_table += 16 + 8 * d.entries.size();
+    std::uint16_t named = 0;
+    for (const Entry& e : d.entries) named += e.id.is_name() ? 1 : 0;
+    put32(out, at, d.characteristics);
+    put32(out, at + 4, d.timestamp);
+    put16(out, at + 8, d.major);
+    put16(out, at + 10, d.minor);
+    put16(out, at + 12, named);
+    put16(out, at + 14, static_cast<std::uint16_t>(d.entries.size() - named));
+    std::size_t slot = at + 16;
+    for (const Entry& e : d.entries) {
+      if (e.id.is_name()) {
+        put32(out, slot, 0x80000000u | static_cast<std::uint32_t>(next_string));
+        put16(out, next_string, static_cast<std::uint16_t>(e.id.name.size()));
+        for (std::size_t i = 0; i < e.id.name.size(); ++i) put16(out, next_string + 2 + 2 * i, e.id.name[i]);
+        next_string += 2 + 2 * e.id.name.size();
+      } else {
+        put32(out, slot, e.id.number);
+      }
+      if (e.dir) {
+        put32(out, slot + 4, 0x80000000u | static_cast<std::uint32_t>(next_table));
+        write_dir(*e.dir);
+      } else {
+        put32(out, slot + 4, static_cast<std::uint32_t>(next_leaf));
+        put32(out, next_leaf, base_rva + static_cast<std::uint32_t>(next_data));
+        put32(out, next_leaf + 4, static_cast<std::uint32_t>(e.data.size()));
+        put32(out, next_leaf + 8, e.codepage);
+        put32(out, next_leaf + 12, e.reserved);
+        next_leaf += 16;
+        if (!e.data.empty()) std::memcpy(&out[next_data], e.data.data(), e.data.size());
+        next_data += align_up(e.data.size(), 8);
+      }
+      slot += 8;
+    }
+  }
+};
+
+std::size_t serialized_size(const Dir& root) {
+  Sizes s;
+  measure(root, s);
+  return align_up(s.tables + s.strings, 8) + s.leaves + s.data;
+}
+
+std::string serialize(const Dir& root, std::uint32_t base_rva) {
+  Sizes s;
+  measure(root, s);
+  std::string out(serialized_size(root), '\0');
+  std::size_t leaves_at = align_up(s.tables + s.strings, 8);
+  Writer w{out, base_rva, 0, s.tables, leaves_at, leaves_at + s.leaves};
+  w.write_dir(root);
+  return out;
+}
+
+}  // namespace
+
+// ---- ResourceId ------------------------------------------------------------
+
+ResourceId ResourceId::of_text(std::string_view text) {
+  if (text.size() > 1 && text[0] == '#') {
+    unsigned long n = 0;
+    bool digits = true;
+    for (char c : text.substr(1)) {
+      if (c < '0' || c > '9' || n > 0xFFFF) {
+        digits = false;
+        break;
+      }
+      n = n * 10 + static_cast<unsigned long>(c - '0');
+    }
+    if (digits && n <= 0xFFFF) return of_number(static_cast<std::uint16_t>(n));
+  }
+  ResourceId id;
+  id.name = wide_from_utf8(text);
+  for (char16_t& c : id.name) c = fold(c);
+  return id;
+}
+
+std::string ResourceId::display() const {
+  return is_name() ? utf8_from_wide(name) : "#" + std::to_string(number);
+}
+
+bool operator==(const ResourceId& a, const ResourceId& b) { return compare_ids(a, b) == 0; }
+
+// ---- loading ---------------------------------------------------------------
+
+struct PeResources::Impl {
+  std::string file;
+  PeHeaderInfo info;
+  std::size_t pe_off = 0, opt_off = 0, sec_table_off = 0, dirs_off = 0;
+  std::uint32_t dir_count = 0;
+  std::uint32_t section_alignment = 0, file_alignment = 0;
+  std::vector<Section> sections;
+  std::uint32_t rsrc_rva = 0, rsrc_size = 0;
+  Dir root;
+  bool had_resources = false;
+  std::size_t visited = 0;
+  std::size_t tree_bytes = 0;  // of the tree written out again, unshared
+
+  std::size_t checksum_off() const { return opt_off + 64; }
+  std::uint32_t dir_rva(int i) const { return i < static_cast<int>(dir_count) ? get32(file, dirs_off + 8 * i) : 0; }
+  std::uint32_t dir_size(int i) const { return i < static_cast<int>(dir_count) ? get32(file, dirs_off + 8 * i + 4) : 0; }
+
+  // File offset of n bytes at an RVA, when they lie in a section's file data.
+  std::size_t file_offset(std::uint64_t rva, std::size_t n) const {
+    for (const Section& s : sections) {
+      if (rva < s.va || s.raw_size == 0) continue;
+      std::uint64_t rel = rva - s.va;
+      if (rel + n <= s.raw_size && rel + n <= s.span()) return s.raw_ptr + static_cast<std::size_t>(rel);
+    }
+    return kNone;
+  }
+
+  bool fail(std::string* error, std::string why) {
+    if (error) *error = std::move(why);
+    return false;
+  }
+
+  bool parse_headers(std::string* error);
+  bool parse_dir(std::uint32_t off, int level, Dir& into, std::string* error);
+  bool save(std::string* out, std::string* error) const;
+};
+
+bool PeResources::Impl::parse_headers(std::string* error) {
+  std::string_view f = file;
+  if (f.size() < 64 || f[0] != 'M' || f[1] != 'Z') return fail(error, "not a PE file: no MZ signature");
+  pe_off = get32(f, 0x3C);
+  if (!fits(f.size(), pe_off, 24) || f.substr(pe_off, 4) != std::string_view("PE\0\0", 4))
+    return fail(error, "not a PE file: no PE signature");
+  info.machine = get16(f, pe_off + 4);
+  std::size_t nsec = get16(f, pe_off + 6);
+  std::size_t opt_size = get16(f, pe_off + 20);
+  info.characteristics = get16(f, pe_off + 22);
+  opt_off = pe_off + 24;
+  if (opt_size < 2 || !fits(f.size(), opt_off, opt_size)) return fail(error, "truncated optional header");
+  std::uint16_t magic = get16(f, opt_off);
+  if (magic != 0x10B && magic != 0x20B) return fail(error, "unknown optional header kind");
+  info.pe32_plus = magic == 0x20B;
+  std::size_t fixed = info.pe32_plus ? 112 : 96;
+  if (opt_size < fixed) return fail(error, "truncated optional header");
+  section_alignment = get32(f, opt_off + 32);
+  file_alignment = get32(f, opt_off + 36);
+  info.subsystem = get16(f, opt_off + 68);
+  dir_count = std::min<std::uint32_t>(get32(f, opt_off + fixed - 4), 16);
+  dirs_off = opt_off + fixed;
+  if (fixed + 8 * dir_count > opt_size) return fail(error, "truncated data directories");
+  sec_table_off = opt_off + opt_size;
+  if (nsec == 0 || nsec > 96 || !fits(f.size(), sec_table_off, 40 * nsec)) return fail(error, "bad section table");
+  for (std::size_t i = 0; i < nsec; ++i) {
+    std::size_t h = sec_table_off + 40 * i;
+    Section s;
+    std::memcpy(s.name, f.data() + h, 8);
+    s.vsize = get32(f, h + 8);
+    s.va = get32(f, h + 12);
+    s.raw_size = get32(f, h + 16);
+    s.raw_ptr = get32(f, h + 20);
+    s.characteristics = get32(f, h + 36);
+    if (s.raw_size && !fits(f.size(), s.raw_ptr, s.raw_size))
+      return fail(error, "section " + std::string(s.name, strnlen(s.name, 8)) + " extends beyond the end of the file");
+    sections.push_back(s);
+  }
+  rsrc_rva = dir_rva(kDirResource);
+  rsrc_size = dir_size(kDirResource);
+  return true;
+}
+
+bool PeResources::Impl::parse_dir(std::uint32_t off, int level, Dir& into, std::string* error) {
+  std::size_t at = file_offset(std::uint64_t{rsrc_rva} + off, 16);
+  if (at == kNone) return fail(error, "resource directory outside the file");
+  std::string_view f = file;
+  into.characteristics = get32(f, at);
+  into.timestamp = get32(f, at + 4);
+  into.major = get16(f, at + 8);
+  into.minor = get16(f, at + 10);
+  std::size_t count = std::size_t{get16(f, at + 12)} + get16(f, at + 14);
+  tree_bytes += 16 + 8 * count;
+  std::size_t entries = file_offset(std::uint64_t{rsrc_rva} + off + 16, 8 * count);
+  if (entries == kNone) return fail(error, "resource directory outside the file");
+  for (std::size_t i = 0; i < count; ++i) {
+    if (++visited > kMaxEntriesVisited) return fail(error, "too many resources");
+    std::uint32_t name = get32(f, entries + 8 * i);
+    std::uint32_t value = get32(f, entries + 8 * i + 4);
+    Entry e;
+    if (name & 0x80000000u) {
+      std::uint64_t rva = std::uint64_t{rsrc_rva} + (name & 0x7FFFFFFFu);
+      std::size_t len_at = file_offset(rva, 2);
+      if (len_at == kNone) return fail(error, "resource name outside the file");
+      std::size_t len = get16(f, len_at);
+      std::size_t chars = file_offset(rva + 2, 2 * len);
+      if (chars == kNone || len == 0) return fail(error, "bad resource name");
+      tree_bytes += 2 + 2 * len;
+      for (std::size_t k = 0; k < len; ++k) e.id.name.push_back(static_cast<char16_t>(get16(f, chars + 2 * k)));
+    } else {
+      if (name > 0xFFFF) return fail(error, "bad resource identifier");
+      e.id.number = static_cast<std::uint16_t>(name);
+    }
+    if (tree_bytes > max_tree_bytes(f.size())) return fail(error, "resource data too large");
+    bool is_dir = (value & 0x80000000u) != 0;
+    if (is_dir != (level < 3)) return fail(error, "malformed resource tree");
+    if (is_dir) {
+      e.dir = std::make_unique<Dir>();
+      if (!parse_dir(value & 0x7FFFFFFFu, level + 1, *e.dir, error)) return false;
+    } else {
+      std::size_t leaf = file_offset(std::uint64_t{rsrc_rva} + value, 16);
+      if (leaf == kNone) return fail(error, "resource data entry outside the file");
+      std::uint32_t data_rva = get32(f, leaf), size = get32(f, leaf + 4);
+      e.codepage = get32(f, leaf + 8);
+      e.reserved = get32(f, leaf + 12);
+      std::size_t data = file_offset(data_rva, size);
+      if (data == kNone) return fail(error, "resource data outside the file");
+      tree_bytes += 16 + std::size_t{size};
+      if (tree_bytes > max_tree_bytes(f.size())) return fail(error, "resource data too large");
+      e.data.assign(f.substr(data, size));
+    }
+    into.entries.push_back(std::move(e));
+  }
+  return true;
+}
+
+PeResources::PeResources() : impl_(std::make_unique<Impl>()) {}
+PeResources::~PeResources() = default;
+PeResources::PeResources(PeResources&&) noexcept = default;
+PeResources& PeResources::operator=(PeResources&&) noexcept = default;
+
+bool PeResources::load(std::string bytes, std::string* error) {
+  impl_ = std::make_unique<Impl>();
+  impl_->file = std::move(bytes);
+  if (!impl_->parse_headers(error)) return false;
+  if (impl_->rsrc_rva != 0 && impl_->rsrc_size != 0) {
+    impl_->had_resources = true;
+    if (!impl_->parse_dir(0, 1, impl_->root, error)) return false;
+  }
+  return true;
+}
+
+const PeHeaderInfo& PeResources::header() const { return impl_->info; }
+
+std::vector<ResourceInfo> PeResources::list() const {
+  std::vector<ResourceInfo> out;
+  for (const Entry& t : impl_->root.entries) {
+    if (!t.dir) continue;
+    for (const Entry& n : t.dir->entries) {
+      if (!n.dir) continue;
+      for (const Entry& l : n.dir->entries)
+        out.push_back(ResourceInfo{t.id, n.id, l.id.number, l.codepage, l.data.size()});
+    }
+  }
+  return out;
+}
+
+const std::string* PeResources::find(const ResourceId& type, const ResourceId& name, int language) const {
+  Entry* t = find_entry(impl_->root, type);
+  Entry* n = t && t->dir ? find_entry(*t->dir, name) : nullptr;
+  if (!n || !n->dir) return nullptr;
+  for (const Entry& l : n->dir->entries)
+    if (language < 0 || (!l.id.is_name() && l.id.number == language)) return &l.data;
+  return nullptr;
+}
+
+void PeResources::set(const ResourceId& type, const ResourceId& name, std::uint16_t language, std::string data,
+                      std::uint32_t codepage) {
+  Entry* t = find_entry(impl_->root, type);
+  if (!t) t = &insert_entry(impl_->root, type);
+  if (!t->dir) t->dir = std::make_unique<Dir>();
+  Entry* n = find_entry(*t->dir, name);
+  if (!n) n = &insert_entry(*t->dir, name);
+  if (!n->dir) n->dir = std::make_unique<Dir>();
+  ResourceId lang = ResourceId::of_number(language);
+  Entry* l = find_entry(*n->dir, lang);
+  if (!l) l = &insert_entry(*n->dir, lang);
+  l->data = std::move(data);
+  l->codepage = codepage;
+}
+
+int PeResources::remove(const ResourceId& type, const ResourceId& name, int language) {
+  Dir& root = impl_->root;
+  Entry* t = find_entry(root, type);
+  Entry* n = t && t->dir ? find_entry(*t->dir, name) : nullptr;
+  if (!n || !n->dir) return 0;
+  auto& langs = n->dir->entries;
+  std::size_t before = langs.size();
+  langs.erase(std::remove_if(langs.begin(), langs.end(),
+                             [&](const Entry& l) { return language < 0 || (!l.id.is_name() && l.id.number == language); }),
+              langs.end());
+  int removed = static_cast<int>(before - langs.size());
+  if (langs.empty()) {
+    auto& names = t->dir->entries;
+    names.erase(names.begin() + (n - names.data()));
+    if (names.empty()) root.entries.erase(root.entries.begin() + (t - root.entries.data()));
+  }
+  return removed;
+}
+
+// ---- saving ----------------------------------------------------------------
+
+bool PeResources::save(std::string* out, std::string* error) const { return impl_->save(out, error); }
+
+bool PeResources::Impl::save(std::string* out, std::string* error) const {
+  auto failed = [&](std::string why) {
+    if (error) *error = std::move(why);
+    return false;
+  };
+  if (!had_resources && root.entries.empty()) {
+    *out = file;
+    return true;
+  }
+  if (dir_count <= kDirResource) return failed("no resource directory in the header");
+  const std::uint32_t sa = section_alignment, fa = file_alignment;
+  if (!power_of_two(sa) || !power_of_two(fa) || fa > sa || fa > 0x10000 || sa > 0x1000000)
+    return failed("unusual section or file alignment");
+  // The writer handles the layouts linkers make: sections after the headers,
+  // in ascending order without overlap.
+  const std::uint32_t header_size = get32(file, opt_off + 60);
+  const std::size_t table_end = sec_table_off + 40 * sections.size();
+  // Headers larger than the file would make the writer pad the output to them.
+  if (header_size > file.size()) return failed("headers extend beyond the end of the file");
+  for (std::size_t i = 0; i < sections.size(); ++i) {
+    const Section& s = sections[i];
+    bool ordered = i == 0 ? s.va >= header_size
+                          : s.va >= std::uint64_t{sections[i - 1].va} + sections[i - 1].span();
+    if (!ordered || header_size < table_end || (s.raw_size && s.raw_ptr < header_size) ||
+        align_up(std::uint64_t{s.va} + s.span(), sa) > 0x80000000u)
+      return failed("unusual section layout");
+  }
+  std::vector<std::pair<std::uint32_t, std::uint32_t>> raw;
+  for (const Section& s : sections)
+    if (s.raw_size) raw.emplace_back(s.raw_ptr, s.raw_size);
+  std::sort(raw.begin(), raw.end());
+  for (std::size_t i = 1; i < raw.size(); ++i)
+    if (std::uint64_t{raw[i - 1].first} + raw[i - 1].second > raw[i].first) return failed("unusual section layout");
+  // Every directory must lie somewhere, or a moved section could land on it.
+  for (int d = 0; d < static_cast<int>(dir_count); ++d) {
+    std::uint32_t r = dir_rva(d);
+    if (d == kDirSecurity || !r || !dir_size(d) || std::uint64_t{r} + dir_size(d) <= header_size) continue;
+    if (std::none_of(sections.begin(), sections.end(), [&](const Section& s) { return s.contains_rva(r); }))
+      return failed("unusual section layout");
+  }
+  const std::size_t size = serialized_size(root);
+  if (size > 0x7FFF0000u) return failed("resources too large");
+  const std::size_t nsec = sections.size();
+  const std::uint32_t entry_point = get32(file, opt_off + 16);
+
+  // A section may move to a higher address when nothing but a data
+  // directory refers into it: the relocations, or discardable debug data.
+  auto directory_inside = [&](const Section& s, int which) {
+    return dir_rva(which) && dir_size(which) && s.contains_rva(dir_rva(which));
+  };
+  auto movable = [&](const Section& s) {
+    if (s.contains_rva(entry_point)) return false;
+    int others = 0;
+    for (int d = 0; d < static_cast<int>(dir_count); ++d)
+      if (d != kDirSecurity && d != kDirBaseReloc && directory_inside(s, d)) ++others;
+    if (others) return false;
+    return directory_inside(s, kDirBaseReloc) || (s.characteristics & kScnDiscardable);
+  };
+
+  // The section that holds the tree now, when it can be rewritten in place.
+  std::size_t reuse = kNone;
+  for (std::size_t i = 0; i < nsec && had_resources; ++i) {
+    const Section& s = sections[i];
+    if (s.va != rsrc_rva || s.raw_size == 0) continue;
+    bool alone = true;
+    for (int d = 0; d < static_cast<int>(dir_count); ++d)
+      if (d != kDirResource && d != kDirSecurity && directory_inside(s, d)) alone = false;
+    if (alone) reuse = i;
+  }
+  bool move_tail = false;
+  if (reuse != kNone) {
+    move_tail = std::all_of(sections.begin() + reuse + 1, sections.end(), movable);
+    if (!move_tail && align_up(size, sa) > std::uint64_t{sections[reuse + 1].va} - sections[reuse].va) reuse = kNone;
+  }
+
+  std::vector<Section> secs = sections;
+  std::size_t index;  // of the resource section in the new table
+  std::size_t tail;   // first section that moves
+  std::int64_t va_shift = 0;
+  std::size_t file_at, old_raw;  // where the raw data is replaced, and how much of it
+  std::uint32_t new_raw = static_cast<std::uint32_t>(align_up(size, fa));
+  if (reuse != kNone) {
+    index = reuse;
+    tail = reuse + 1;
+    Section& r = secs[index];
+    if (move_tail)
+      va_shift = static_cast<std::int64_t>(align_up(std::uint64_t{r.va} + size, sa)) -
+                 static_cast<std::int64_t>(align_up(std::uint64_t{r.va} + r.span(), sa));
+    file_at = r.raw_ptr;
+    old_raw = r.raw_size;
+    r.vsize = static_cast<std::uint32_t>(size);
+    r.raw_size = new_raw;
+  } else {
+    // A new section, before the trailing sections that may move.
+    tail = nsec;
+    while (tail > 1 && movable(sections[tail - 1])) --tail;
+    if (table_end + 40 > header_size || file.find_first_not_of('\0', table_end) < table_end + 40)
+      return failed("no room for another section header");
+    const Section& prev = sections[tail - 1];
+    Section r{};
+    std::memcpy(r.name, ".rsrc\0\0\0", 8);
+    r.va = static_cast<std::uint32_t>(align_up(std::uint64_t{prev.va} + prev.span(), sa));
+    r.vsize = static_cast<std::uint32_t>(size);
+    r.raw_size = new_raw;
+    r.characteristics = kScnInitializedData | kScnRead;
+    if (tail < nsec)
+      va_shift = static_cast<std::int64_t>(align_up(std::uint64_t{r.va} + size, sa)) - sections[tail].va;
+    file_at = kNone;
+    for (std::size_t i = tail; i < nsec; ++i)
+      if (sections[i].raw_size) file_at = std::min<std::size_t>(file_at, sections[i].raw_ptr);
+    if (file_at == kNone) {
+      std::size_t end = header_size;
+      for (const Section& s : sections)
+        if (s.raw_size) end = std::max<std::size_t>(end, std::size_t{s.raw_ptr} + s.raw_size);
+      file_at = align_up(end, fa);
+    }
+    r.raw_ptr = static_cast<std::uint32_t>(file_at);
+    old_raw = 0;
+    index = tail;
+    secs.insert(secs.begin() + index, r);
+    ++tail;
+  }
+  const std::uint32_t rva = secs[index].va;
+  // Images stay below 2 GB, as the layout check above expects of them.
+  std::uint64_t image_end = 0;
+  for (std::size_t i = 0; i < secs.size(); ++i)
+    image_end = std::max<std::uint64_t>(image_end, std::uint64_t{secs[i].va} + (i >= tail ? va_shift : 0) + secs[i].span());
+  if (align_up(image_end, sa) > 0x80000000u) return failed("resources too large");
+  const std::int64_t raw_shift = static_cast<std::int64_t>(new_raw) - static_cast<std::int64_t>(old_raw);
+  // File offsets at or after the replaced region move with it.
+  const std::size_t shift_from = file_at + old_raw;
+  auto moved_offset = [&](std::size_t off) {
+    return off >= shift_from && off != 0 ? static_cast<std::size_t>(off + raw_shift) : off;
+  };
+  auto in_tail = [&](std::uint32_t r) {
+    for (std::size_t i = tail; i < secs.size(); ++i)
+      if (sections[i - (secs.size() - nsec)].contains_rva(r)) return true;
+    return false;
+  };
+
+  // A signature cannot survive the change: drop it.
+  std::string src = file;
+  std::uint32_t cert_off = dir_rva(kDirSecurity), cert_size = dir_size(kDirSecurity);
+  if (cert_off && cert_size && fits(src.size(), cert_off, cert_size) && cert_off >= shift_from &&
+      cert_off + cert_size == src.size())
+    src.resize(cert_off);
+
+  std::string image = serialize(root, rva);
+  image.resize(new_raw, '\0');
+  std::string result;
+  result.reserve(src.size() + new_raw);
+  result.append(src, 0, std::min(file_at, src.size()));
+  result.resize(file_at, '\0');
+  result += image;
+  if (shift_from < src.size()) result.append(src, shift_from, std::string::npos);
+
+  // Section table.
+  for (std::size_t i = 0; i < secs.size(); ++i) {
+    Section& s = secs[i];
+    if (i >= tail) s.va = static_cast<std::uint32_t>(s.va + va_shift);
+    if (i != index && s.raw_size) s.raw_ptr = static_cast<std::uint32_t>(moved_offset(s.raw_ptr));
+    std::size_t h = sec_table_off + 40 * i;
+    if (i == index && reuse == kNone) {
+      std::memset(&result[h], 0, 40);
+      std::memcpy(&result[h], s.name, 8);
+    } else if (i > index && reuse == kNone) {
+      std::memcpy(&result[h], file.data() + h - 40, 40);
+    }
+    put32(result, h + 8, s.vsize);
+    put32(result, h + 12, s.va);
+    put32(result, h + 16, s.raw_size);
+    put32(result, h + 20, s.raw_ptr);
+    put32(result, h + 36, s.characteristics);
+  }
+  put16(result, pe_off + 6, static_cast<std::uint16_t>(secs.size()));
+
+  // Data directories that point into moved sections, then the resource one.
+  for (int d = 0; d < static_cast<int>(dir_count); ++d) {
+    std::uint32_t r = dir_rva(d);
+    if (d == kDirSecurity) {
+      put32(result, dirs_off + 8 * d, 0);
+      put32(result, dirs_off + 8 * d + 4, 0);
+    } else if (r && in_tail(r)) {
+      put32(result, dirs_off + 8 * d, static_cast<std::uint32_t>(r + va_shift));
+    }
+  }
+  put32(result, dirs_off + 8 * kDirResource, rva);
+  put32(result, dirs_off + 8 * kDirResource + 4, static_cast<std::uint32_t>(size));
+
+  // Debug entries hold file offsets of their data, and may hold addresses.
+  std::uint32_t dbg = dir_rva(kDirDebug), dbg_size = dir_size(kDirDebug);
+  std::size_t dbg_at = dbg ? file_offset(dbg, dbg_size) : kNone;
+  if (dbg_at != kNone) {
+    dbg_at = moved_offset(dbg_at);
+    for (std::size_t e = 0; e + 28 <= dbg_size; e += 28) {
+      std::uint32_t addr = get32(result, dbg_at + e + 20), ptr = get32(result, dbg_at + e + 24);
+      if (addr && in_tail(addr)) put32(result, dbg_at + e + 20, static_cast<std::uint32_t>(addr + va_shift));
+      put32(result, dbg_at + e + 24, static_cast<std::uint32_t>(moved_offset(ptr)));
+    }
+  }
+  std::uint32_t symbols = get32(file, pe_off + 12);
+  if (symbols) put32(result, pe_off + 12, static_cast<std::uint32_t>(moved_offset(symbols)));
+
+  put32(result, opt_off + 56, static_cast<std::uint32_t>(align_up(image_end, sa)));
+  put32(result, opt_off + 8, static_cast<std::uint32_t>(get32(file, opt_off + 8) + raw_shift));
+  if (get32(file, checksum_off())) put32(result, checksum_off(), pe_checksum(result, checksum_off()));
+  *out = std::move(result);
+  return true;
+}
+
+std::uint32_t pe_checksum(std::string_view file, std::size_t field_offset) {
+  std::uint64_t sum = 0;
+  auto byte = [&](std::size_t i) -> std::uint32_t {
+    if (i >= file.size() || (i >= field_offset && i < field_offset + 4)) return 0;
+    return static_cast<unsigned char>(file[i]);
+  };
+  for (std::size_t i = 0; i < file.size(); i += 2) {
+    sum += byte(i) | byte(i + 1) << 8;
+    sum = (sum & 0xFFFF) + (sum >> 16);
+  }
+  sum = (sum & 0xFFFF) + (sum >> 16);
+  return static_cast<std::uint32_t>(sum + file.size());
+}
+
+}  // namespace rt

@@ -1,0 +1,97 @@
+// Inside the window-unit toolkit: the live state behind a loaded window and
+// its units, shared by the loader (units_win.cpp) and the unit drawing and
+// input (units_draw_win.cpp). Everything here runs on the window's thread.
+#pragma once
+
+#include <windows.h>
+
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "runtime/units/units.h"
+
+namespace rt::units {
+
+constexpr wchar_t kFormClass[] = L"TarnelUnitForm";
+constexpr wchar_t kUnitClass[] = L"TarnelUnit";
+constexpr wchar_t kNameProp[] = L"Unit_Name";
+constexpr wchar_t kStateProp[] = L"Unit_State";
+
+// A decoded image (GDI+), owning its memory.
+class Picture {
+ public:
+  Picture() = default;
+  Picture(const Picture&) = delete;
+  Picture& operator=(const Picture&) = delete;
+  ~Picture() { reset(); }
+  void load(const void* data, std::size_t n);  // empty or undecodable: no image
+  void reset();
+  void* image() const { return image_; }
+  const Bytes& bytes() const { return bytes_; }
+  int width() const { return width_; }
+  int height() const { return height_; }
+
+ private:
+  void* image_ = nullptr;  // GpImage*
+  Bytes bytes_;
+  int width_ = 0, height_ = 0;
+};
+
+struct Form;
+
+struct Unit {
+  const UnitDesign* design = nullptr;
+  Form* form = nullptr;
+  Unit* container = nullptr;  // null: on the window
+  HWND hwnd = nullptr;
+  std::string name;           // design name, code page 936
+  Text caption;
+  bool visible = true;
+  bool checked = false;
+  int position = 0, minimum = 0, maximum = 100;
+  int period = 0;
+  int page = 0;  // TabBox: the current page
+  Color text[3]{};
+  Color back[3]{};
+  Picture images[4];
+  Color image_key[4]{};
+  Text target;
+  bool visited = false;
+  int font_height = 14;
+  HFONT font = nullptr;
+  HBRUSH edit_brush = nullptr;  // EditBox background
+  // Pointer state.
+  bool hover = false, pressed = false, tracking = false;
+};
+
+struct Form {
+  const WindowDesign* design = nullptr;
+  HWND hwnd = nullptr;
+  DWORD thread = 0;
+  HWND owner = nullptr;
+  bool modal = false;
+  bool owner_disabled = false;
+  std::vector<std::unique_ptr<Unit>> units;
+  Unit* find(std::string_view name);
+};
+
+Unit* unit_of(HWND hwnd);
+HFONT font_for(const Font& font, int height);
+
+// Creates the unit's window (and EditBox subclass); the unit is filled from its design.
+HWND create_unit_window(Unit& u, HWND parent);
+LRESULT CALLBACK unit_proc(HWND hwnd, UINT msg, WPARAM wp, LPARAM lp);
+// Shows or hides a unit from its own flag and its tab page.
+void apply_visibility(Unit& u);
+// Paints what lies under a child window (its container's background) into dc,
+// with the child's client origin at (dx, dy) of dc.
+void paint_under(HWND child, HDC dc, int dx, int dy);
+void start_timer(Unit& u);
+// Fits a transparent unit's window region to what it draws (after a change
+// of caption, font, size or back colour).
+void reshape(Unit& u);
+// A handler call; false when it destroyed the unit's window.
+bool fire(HWND hwnd, Handler handler);
+
+}  // namespace rt::units

@@ -1,0 +1,57 @@
+// The archive services: open a ZIP file by name, count and describe its
+// entries, extract an entry to a path (folders on the way, attributes and
+// times), close. An archive belongs to the thread that opened it.
+#pragma once
+
+#include <cstdint>
+#include <memory>
+#include <optional>
+#include <string>
+
+#include "runtime/value/value.h"
+#include "runtime/zip/zip_reader.h"
+
+namespace rt {
+
+class ZipArchive {
+ public:
+  // Opens the file and reads its directory; relative destinations are later
+  // taken below the current directory of this moment.
+  std::uint32_t open(const Text& path, const std::optional<Text>& password = std::nullopt);
+  void close();
+  bool is_open() const { return reader_.is_open(); }
+  std::size_t count() const { return reader_.count(); }
+  std::uint32_t describe(std::int64_t index, ZipEntry& out);
+  std::uint32_t extract(std::int64_t index, const Text& destination);
+
+ private:
+  std::uint32_t extract_file(std::int64_t index, const ZipEntry& entry, const std::u16string& path);
+
+  ZipReader reader_;
+  std::optional<std::string> password_;
+  std::u16string base_;  // with a trailing separator
+  std::unique_ptr<std::uint8_t[]> buffer_;  // output pieces, made on first extraction
+};
+
+// The services over an archive variable.
+using ZipVariable = std::unique_ptr<ZipArchive>;
+
+// The record zip_entry_info gives: times as OLE dates in local time; index
+// -1 when the entry could not be described.
+struct ZipEntryInfo {
+  std::int32_t index = -1;
+  Text name;
+  std::uint32_t attributes = 0;
+  double access_time = 0, creation_time = 0, modification_time = 0;
+  std::int32_t compressed_size = 0, uncompressed_size = 0;
+};
+
+// Whatever the variable held is closed first; true when opened.
+bool zip_open(ZipVariable& archive, const Text& path, const std::optional<Text>& password = std::nullopt);
+int zip_entry_count(const ZipVariable& archive);
+ZipEntryInfo zip_entry_info(const ZipVariable& archive, int index);
+std::uint32_t zip_extract_entry(const ZipVariable& archive, int index, const Text& destination);
+// Closes and clears; an empty variable is left alone.
+void zip_close(ZipVariable& archive);
+
+}  // namespace rt

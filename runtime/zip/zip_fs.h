@@ -1,0 +1,43 @@
+// What the archive services need from the platform: the archive file, local
+// time, directories and output files. Windows (zip_win.cpp) uses the wide
+// functions; elsewhere (zip_posix.cpp) POSIX calls, with "\" read as "/",
+// for the native tests and the benchmark.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <memory>
+#include <string>
+
+#include "runtime/value/value.h"
+#include "runtime/zip/zip_reader.h"
+
+namespace rt::zip_fs {
+
+// Opens an existing file for reading, shared for reading; null on failure.
+std::unique_ptr<ZipInput> open_input(const Text& path);
+
+// The process's current directory with a trailing separator.
+std::u16string current_directory();
+
+// A local civil time -> FILETIME (UTC); false for a date that does not exist.
+bool local_to_utc(int year, int month, int day, int hour, int minute, int second, std::uint64_t& filetime);
+// FILETIME (UTC) -> OLE date in local time; 0 gives 0.
+double local_ole_date(std::uint64_t filetime);
+
+enum class PathKind { Missing, File, Directory };
+PathKind path_kind(const std::u16string& path);
+bool create_directory(const std::u16string& path);
+
+class OutputFile {
+ public:
+  virtual ~OutputFile() = default;
+  virtual bool write(const void* data, std::size_t n) = 0;
+  // FILETIME values; 0 leaves that time alone.
+  virtual void set_times(std::uint64_t creation, std::uint64_t access, std::uint64_t modification) = 0;
+};
+// Creates or replaces a file with the given attributes; null on failure
+// (a read-only file in the way is a failure).
+std::unique_ptr<OutputFile> create_file(const std::u16string& path, std::uint32_t attributes);
+
+}  // namespace rt::zip_fs

@@ -1,0 +1,136 @@
+// The archive services' file system on Windows: wide calls throughout, so
+// Chinese names land correctly whatever the system's ANSI code page.
+#include <windows.h>
+#include <oleauto.h>
+
+#include "runtime/value/codepage.h"
+#include "runtime/zip/zip_fs.h"
+
+namespace rt::zip_fs {
+
+namespace {
+
+const wchar_t* w(const std::u16string& s) { return reinterpret_cast<const wchar_t*>(s.c_str()); }
+
+struct Handle {
+  HANDLE h;
+  explicit Handle(HANDLE handle) : h(handle) {}
+  ~Handle() {
+    if (h != INVALID_HANDLE_VALUE) CloseHandle(h);
+  }
+  Handle(const Handle&) = delete;
+  Handle& operator=(const Handle&) = delete;
+};
+
+class FileInput : public ZipInput {
+ public:
+  FileInput(HANDLE h, std::uint64_t size) : file_(h), size_(size) {}
+  std::uint64_t size() const override { return size_; }
+  bool read_at(std::uint64_t offset, void* buffer, std::size_t n) override {
+    auto* p = static_cast<char*>(buffer);
+    while (n > 0) {
+      OVERLAPPED at = {};
+      at.Offset = DWORD(offset);
+      at.OffsetHigh = DWORD(offset >> 32);
+      DWORD want = n > 0x40000000 ? 0x40000000 : DWORD(n), got = 0;
+      if (!ReadFile(file_.h, p, want, &got, &at) || got == 0) return false;
+      p += got;
+      n -= got;
+      offset += got;
+    }
+    return true;
+  }
+
+ private:
+  Handle file_;
+  std::uint64_t size_;
+};
+
+class FileOutput : public OutputFile {
+ public:
+  explicit FileOutput(HANDLE h) : file_(h) {}
+  bool write(const void* data, std::size_t n) override {
+    DWORD put = 0;
+    return WriteFile(file_.h, data, DWORD(n), &put, nullptr) && put == n;
+  }
+  void set_times(std::uint64_t creation, std::uint64_t access, std::uint64_t modification) override {
+    FILETIME c = filetime(creation), a = filetime(access), m = filetime(modification);
+    SetFileTime(file_.h, creation ? &c : nullptr, access ? &a : nullptr, modification ? &m : nullptr);
+  }
+
+ private:
+  static FILETIME filetime(std::uint64_t v) { return FILETIME{DWORD(v), DWORD(v >> 32)}; }
+  Handle file_;
+};
+
+}  // namespace
+
+std::unique_ptr<ZipInput> open_input(const Text& path) {
+  HANDLE h = CreateFileW(wide_path(path.view()).c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
+                         FILE_ATTRIBUTE_NORMAL, nullptr);
+  if (h == INVALID_HANDLE_VALUE) return nullptr;
+  LARGE_INTEGER size;
+  if (!GetFileSizeEx(h, &size)) {
+    CloseHandle(h);
+    return nullptr;
+  }
+  return std::make_unique<FileInput>(h, std::uint64_t(size.QuadPart));
+}
+
+std::u16string current_directory() {
+  DWORD n = GetCurrentDirectoryW(0, nullptr);
+  std::u16string d(n, u'\0');
+  n = GetCurrentDirectoryW(n, reinterpret_cast<wchar_t*>(d.data()));
+  d.resize(n);
+  if (d.empty() || d.back() != u'\\') d += u'\\';
+  return d;
+}
+
+bool local_to_utc(int year, int month, int day, int hour, int minute, int second, std::uint64_t& filetime) {
+  SYSTEMTIME st = {};
+  st.wYear = WORD(year);
+  st.wMonth = WORD(month);
+  st.wDay = WORD(day);
+  st.wHour = WORD(hour);
+  st.wMinute = WORD(minute);
+  st.wSecond = WORD(second);
+  FILETIME local, utc;
+  if (!SystemTimeToFileTime(&st, &local) || !LocalFileTimeToFileTime(&local, &utc)) return false;
+  filetime = std::uint64_t(utc.dwHighDateTime) << 32 | utc.dwLowDateTime;
+  return true;
+}
+
+double local_ole_date(std::uint64_t filetime) {
+  if (filetime == 0) return 0;
+  FILETIME utc{DWORD(filetime), DWORD(filetime >> 32)}, local;
+  SYSTEMTIME st;
+  double date = 0;
+  if (!FileTimeToLocalFileTime(&utc, &local) || !FileTimeToSystemTime(&local, &st) ||
+      !SystemTimeToVariantTime(&st, &date))
+    return 0;
+  return date;
+}
+
+PathKind path_kind(const std::u16string& path) {
+  DWORD a = GetFileAttributesW(w(path));
+  if (a == INVALID_FILE_ATTRIBUTES) return PathKind::Missing;
+  return (a & FILE_ATTRIBUTE_DIRECTORY) ? PathKind::Directory : PathKind::File;
+}
+
+bool create_directory(const std::u16string& path) { return CreateDirectoryW(w(path), nullptr) != 0; }
+
+std::unique_ptr<OutputFile> create_file(const std::u16string& path, std::uint32_t attributes) {
+  // Windows refuses to replace a read-only file; said here too, because an
+  // administrator under Wine would otherwise overwrite it.
+  DWORD existing = GetFileAttributesW(w(path));
+  if (existing != INVALID_FILE_ATTRIBUTES && (existing & FILE_ATTRIBUTE_READONLY)) {
+    SetLastError(ERROR_ACCESS_DENIED);
+    return nullptr;
+  }
+  HANDLE h = CreateFileW(w(path), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS,
+                         attributes ? attributes : FILE_ATTRIBUTE_NORMAL, nullptr);
+  if (h == INVALID_HANDLE_VALUE) return nullptr;
+  return std::make_unique<FileOutput>(h);
+}
+
+}  // namespace rt::zip_fs
