@@ -12,6 +12,7 @@
 #include "installer/platform/registry.h"
 #include "runtime/value/codepage.h"
 #include "runtime/services/text_services.h"
+#include "runtime/win/handles.h"
 
 namespace installer {
 
@@ -30,15 +31,12 @@ HKEY root_key(int root) {
   }
 }
 
-struct KeyCloser {
-  void operator()(HKEY key) const { RegCloseKey(key); }
-};
-using Key = std::unique_ptr<std::remove_pointer_t<HKEY>, KeyCloser>;
+using Key = rt::win::RegistryKey;
 
 Key open_key(int root, const rt::Text& path) {
   HKEY base = root_key(root);
   HKEY key = nullptr;
-  if (!base || RegOpenKeyW(base, rt::wide_path(path.view()).c_str(), &key) != ERROR_SUCCESS) return nullptr;
+  if (!base || RegOpenKeyW(base, rt::wide_path(path.view()).c_str(), &key) != ERROR_SUCCESS) return Key();
   return Key(key);
 }
 
@@ -46,7 +44,7 @@ bool is_string_type(DWORD type) { return type == REG_SZ || type == REG_EXPAND_SZ
 
 }  // namespace
 
-bool registry_key_exists(int root, const rt::Text& path) { return open_key(root, path) != nullptr; }
+bool registry_key_exists(int root, const rt::Text& path) { return static_cast<bool>(open_key(root, path)); }
 
 RegistryValue registry_read_value(int root, const rt::Text& path, const rt::Text& name) {
   RegistryValue result;
@@ -83,7 +81,7 @@ bool registry_create_key(int root, const rt::Text& path) {
   if (!base || registry_key_exists(root, path)) return false;
   HKEY key = nullptr;
   if (RegCreateKeyW(base, rt::wide_path(path.view()).c_str(), &key) != ERROR_SUCCESS) return false;
-  RegCloseKey(key);
+  Key owner(key);
   return true;
 }
 

@@ -5,18 +5,11 @@
 
 #include "installer/platform/resources.h"
 #include "runtime/value/codepage.h"
+#include "runtime/win/handles.h"
 
 namespace installer {
 
 namespace {
-
-struct ResourceUpdate {
-  HANDLE h;
-  bool committed = false;
-  ~ResourceUpdate() {
-    if (h && !committed) EndUpdateResourceW(h, TRUE);  // discard: the file stays as it was
-  }
-};
 
 // A resource type or name: a string, or a number in a pointer.
 struct ResourceId {
@@ -34,13 +27,6 @@ struct ResourceCopy {
   ResourceId type, name;
   WORD language;
   std::string data;
-};
-
-struct Module {
-  HMODULE h;
-  ~Module() {
-    if (h) FreeLibrary(h);
-  }
 };
 
 // Collects every resource of a module except one (type, name, language).
@@ -79,18 +65,17 @@ struct ResourceWalk {
 bool delete_resource(const std::wstring& exe, const std::wstring& type, const std::wstring& name, WORD language) {
   ResourceWalk walk{type, name, language, {}};
   {
-    Module m{LoadLibraryExW(exe.c_str(), nullptr, LOAD_LIBRARY_AS_DATAFILE)};
-    if (!m.h) return false;
-    EnumResourceTypesW(m.h, ResourceWalk::on_type, reinterpret_cast<LONG_PTR>(&walk));
+    rt::win::Module m(LoadLibraryExW(exe.c_str(), nullptr, LOAD_LIBRARY_AS_DATAFILE));
+    if (!m) return false;
+    EnumResourceTypesW(m.get(), ResourceWalk::on_type, reinterpret_cast<LONG_PTR>(&walk));
   }
   if (!walk.found) return true;
-  ResourceUpdate update{BeginUpdateResourceW(exe.c_str(), TRUE)};
-  if (!update.h) return false;
+  rt::win::ResourceUpdate update(BeginUpdateResourceW(exe.c_str(), TRUE));
+  if (!update) return false;
   for (ResourceCopy& c : walk.kept)
-    if (!UpdateResourceW(update.h, c.type.get(), c.name.get(), c.language, c.data.data(), DWORD(c.data.size())))
+    if (!UpdateResourceW(update.get(), c.type.get(), c.name.get(), c.language, c.data.data(), DWORD(c.data.size())))
       return false;
-  update.committed = true;
-  return EndUpdateResourceW(update.h, FALSE) != 0;
+  return update.commit();
 }
 
 }  // namespace
@@ -110,14 +95,13 @@ rt::Bytes load_resource_bytes(const rt::Text& type, const rt::Text& name) {
 
 bool write_resource(const rt::Text& executable, const rt::Text& type, const rt::Text& name, int language,
                     const rt::Bytes& data) {
-  ResourceUpdate update{BeginUpdateResourceW(rt::wide_path(executable.view()).c_str(), FALSE)};
-  if (!update.h) return false;
+  rt::win::ResourceUpdate update(BeginUpdateResourceW(rt::wide_path(executable.view()).c_str(), FALSE));
+  if (!update) return false;
   std::wstring wide_type = rt::wide_path(type.view()), wide_name = rt::wide_path(name.view());
   void* bytes = data.empty() ? nullptr : const_cast<std::uint8_t*>(data.data());
-  if (!UpdateResourceW(update.h, wide_type.c_str(), wide_name.c_str(), WORD(language), bytes, DWORD(data.size())))
+  if (!UpdateResourceW(update.get(), wide_type.c_str(), wide_name.c_str(), WORD(language), bytes, DWORD(data.size())))
     return false;
-  update.committed = true;
-  if (!EndUpdateResourceW(update.h, FALSE)) return false;
+  if (!update.commit()) return false;
   return bytes || delete_resource(rt::wide_path(executable.view()), wide_type, wide_name, WORD(language));
 }
 

@@ -8,21 +8,10 @@
 #include "installer/steps/download.h"
 #include "runtime/value/codepage.h"
 #include "runtime/services/system_services.h"
+#include "runtime/win/handles.h"
 
 namespace installer {
 namespace {
-
-struct InternetCloser {
-  void operator()(void* h) const { InternetCloseHandle(h); }
-};
-using InternetHandle = std::unique_ptr<void, InternetCloser>;
-
-struct FileCloser {
-  void operator()(void* h) const { CloseHandle(h); }
-};
-using FileHandle = std::unique_ptr<void, FileCloser>;
-
-FileHandle own_file(HANDLE h) { return FileHandle(h == INVALID_HANDLE_VALUE ? nullptr : h); }
 
 // A numeric header of the response; false when it is absent.
 bool query_number(HINTERNET request, DWORD info, DWORD& value) {
@@ -49,8 +38,8 @@ bool range_starts_at(const std::wstring& content_range, std::int32_t start) {
 
 // The file that receives a 206 answer: the existing one, cut at the range's
 // start, which it must reach so that no hole is left before the new bytes.
-FileHandle open_for_range(const std::wstring& path, std::int32_t start) {
-  FileHandle file = own_file(CreateFileW(path.c_str(), GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
+rt::win::File open_for_range(const std::wstring& path, std::int32_t start) {
+  rt::win::File file = rt::win::File(CreateFileW(path.c_str(), GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
                                          OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr));
   if (!file) return file;
   LARGE_INTEGER size{};
@@ -58,7 +47,7 @@ FileHandle open_for_range(const std::wstring& path, std::int32_t start) {
   at.QuadPart = start;
   if (!GetFileSizeEx(file.get(), &size) || size.QuadPart < start ||
       !SetFilePointerEx(file.get(), at, nullptr, FILE_BEGIN) || !SetEndOfFile(file.get()))
-    return FileHandle();
+    return rt::win::File();
   return file;
 }
 
@@ -74,7 +63,7 @@ std::int32_t download_file(const rt::Text& url, const rt::Text& save_path, Downl
   for (char digit : std::to_string(GetTickCount())) agent += static_cast<wchar_t>(digit);
   DWORD access = (connection & INTERNET_CONNECTION_PROXY) ? INTERNET_OPEN_TYPE_PRECONFIG
                                                           : INTERNET_OPEN_TYPE_PRECONFIG_WITH_NO_AUTOPROXY;
-  InternetHandle root(InternetOpenW(agent.c_str(), access, nullptr, nullptr, 0));
+  rt::win::Internet root(InternetOpenW(agent.c_str(), access, nullptr, nullptr, 0));
   if (!root) return -1;
   // The request offers gzip and deflate; a body sent that way is stored
   // decoded, or a compressing server would leave a corrupt package.
@@ -84,7 +73,7 @@ std::int32_t download_file(const rt::Text& url, const rt::Text& save_path, Downl
   std::wstring headers = rt::wide_path(download_request_headers(resume, start_offset).view());
   // Reload, no cache write, pragma no-cache: the body always comes from the server.
   const DWORD flags = INTERNET_FLAG_RELOAD | INTERNET_FLAG_NO_CACHE_WRITE | INTERNET_FLAG_PRAGMA_NOCACHE;
-  InternetHandle request(InternetOpenUrlW(root.get(), rt::wide_path(url.view()).c_str(), headers.c_str(),
+  rt::win::Internet request(InternetOpenUrlW(root.get(), rt::wide_path(url.view()).c_str(), headers.c_str(),
                                           static_cast<DWORD>(headers.size()), flags, 0));
   if (!request) return -1;
 
@@ -95,13 +84,13 @@ std::int32_t download_file(const rt::Text& url, const rt::Text& save_path, Downl
   if (has_status && status >= 400) return -1;
 
   std::wstring path = rt::wide_path(save_path.view());
-  FileHandle file;
+  rt::win::File file;
   if (resume && has_status && status == HTTP_STATUS_PARTIAL_CONTENT) {
     std::wstring range;
     if (!query_text(request.get(), HTTP_QUERY_CONTENT_RANGE, range) || !range_starts_at(range, start_offset)) return -1;
     file = open_for_range(path, start_offset);
   } else {
-    file = own_file(CreateFileW(path.c_str(), GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, CREATE_ALWAYS,
+    file = rt::win::File(CreateFileW(path.c_str(), GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, CREATE_ALWAYS,
                                 FILE_ATTRIBUTE_NORMAL, nullptr));
   }
   if (!file) return -1;
@@ -135,7 +124,7 @@ std::int32_t download_file(const rt::Text& url, const rt::Text& save_path, Downl
   // A connection closed before the announced length is a broken download,
   // not a short file.
   if (total > 0 && !encoded && received < total) return -1;
-  if (!CloseHandle(file.release())) return -1;
+  if (!file.reset()) return -1;
   return 0;
 }
 

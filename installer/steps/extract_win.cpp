@@ -50,7 +50,6 @@ PackageOutcome unpack_package(const rt::Text& package_path, const rt::Text& unin
   outcome.list_recorded = write_resource(uninstaller_path, format::kListResourceType, format::kListResourceName, 0,
                                          encrypt_text(installed_files, format::kRecordPassPhrase, true));
   host.package_step_ended(outcome);
-  rt::zip_close(archive);
   return outcome;
 }
 

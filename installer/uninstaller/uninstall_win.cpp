@@ -15,6 +15,8 @@
 #include "installer/platform/resources.h"
 #include "installer/uninstaller/uninstall.h"
 #include "runtime/value/codepage.h"
+#include "runtime/win/com.h"
+#include "runtime/win/handles.h"
 
 namespace installer {
 
@@ -109,17 +111,6 @@ OwnEntry find_own_entry(const rt::Text& own_path) {
   return {};
 }
 
-template <typename T>
-struct ComRef {
-  T* p = nullptr;
-  ComRef() = default;
-  ComRef(const ComRef&) = delete;
-  ComRef& operator=(const ComRef&) = delete;
-  ~ComRef() {
-    if (p) p->Release();
-  }
-};
-
 // The file a shortcut starts; empty when it cannot be read. The item list
 // comes first: the stored path text may hold only the ANSI form of a name
 // (Wine keeps it so), while the item list resolves to the real path.
@@ -127,21 +118,23 @@ rt::Text shortcut_target(const rt::Text& link_path) {
   // The identifiers are spelt out here: libuuid's object holding them brings
   // some hundred kilobytes of others along.
   static constexpr GUID kShellLinkClass = {0x00021401, 0, 0, {0xC0, 0, 0, 0, 0, 0, 0, 0x46}};
-  ComRef<IShellLinkW> link;
-  ComRef<IPersistFile> file;
+  IShellLinkW* raw_link = nullptr;
   if (FAILED(CoCreateInstance(kShellLinkClass, nullptr, CLSCTX_INPROC_SERVER, __uuidof(IShellLinkW),
-                              reinterpret_cast<void**>(&link.p))) ||
-      FAILED(link.p->QueryInterface(__uuidof(IPersistFile), reinterpret_cast<void**>(&file.p))) ||
-      FAILED(file.p->Load(rt::wide_path(link_path.view()).c_str(), STGM_READ)))
+                              reinterpret_cast<void**>(&raw_link))))
     return {};
+  rt::ComPtr<IShellLinkW> link(raw_link);
+  IPersistFile* raw_file = nullptr;
+  if (FAILED(link->QueryInterface(__uuidof(IPersistFile), reinterpret_cast<void**>(&raw_file)))) return {};
+  rt::ComPtr<IPersistFile> file(raw_file);
+  if (FAILED(file->Load(rt::wide_path(link_path.view()).c_str(), STGM_READ))) return {};
   wchar_t target[MAX_PATH + 1] = {};
   PIDLIST_ABSOLUTE items = nullptr;
-  if (SUCCEEDED(link.p->GetIDList(&items)) && items) {
+  if (SUCCEEDED(link->GetIDList(&items)) && items) {
     BOOL resolved = SHGetPathFromIDListW(items, target);
     CoTaskMemFree(items);
     if (resolved && target[0]) return from_wide(target);
   }
-  if (FAILED(link.p->GetPath(target, MAX_PATH, nullptr, SLGP_RAWPATH))) return {};
+  if (FAILED(link->GetPath(target, MAX_PATH, nullptr, SLGP_RAWPATH))) return {};
   return from_wide(target);
 }
 
@@ -246,19 +239,9 @@ constexpr char kCleanupScript[] =
     "rd \"%TARNEL_UNINST_DIR%\" >nul 2>&1\r\n"
     "del /f /q \"%~f0\" >nul 2>&1 & exit\r\n";
 
-struct HandleCloser {
-  void operator()(HANDLE h) const {
-    if (h) CloseHandle(h);
-  }
-};
-using Handle = std::unique_ptr<void, HandleCloser>;
-
 bool write_new_file(const std::wstring& path, std::string_view bytes) {
-  Handle file(CreateFileW(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr));
-  if (file.get() == INVALID_HANDLE_VALUE) {
-    file.release();
-    return false;
-  }
+  rt::win::File file(CreateFileW(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr));
+  if (!file) return false;
   DWORD written = 0;
   return WriteFile(file.get(), bytes.data(), static_cast<DWORD>(bytes.size()), &written, nullptr) &&
          written == bytes.size();
@@ -280,8 +263,8 @@ bool schedule_self_removal(const rt::Text& program, const rt::Text& folder) {
   HANDLE read_end = nullptr;
   HANDLE write_end = nullptr;
   if (!CreatePipe(&read_end, &write_end, &inheritable, 0)) return false;
-  Handle reader(read_end);
-  Handle writer(write_end);  // closed by the end of this process at the latest
+  rt::win::Kernel reader(read_end);
+  rt::win::Kernel writer(write_end);  // closed by the end of this process at the latest
   SetHandleInformation(write_end, HANDLE_FLAG_INHERIT, 0);
 
   std::wstring cmd = std::wstring(system) + L"\\cmd.exe";
@@ -298,8 +281,7 @@ bool schedule_self_removal(const rt::Text& program, const rt::Text& folder) {
     DeleteFileW(script.c_str());
     return false;
   }
-  CloseHandle(process.hThread);
-  CloseHandle(process.hProcess);
+  rt::win::Process started(process);
   writer.release();  // held open until this process ends
   return true;
 }
@@ -338,17 +320,10 @@ rt::Text result_message(const rt::Text& name, const Outcome& out) {
   return rt::Text(text);
 }
 
-struct ComSession {
-  ComSession() { CoInitialize(nullptr); }
-  ~ComSession() { CoUninitialize(); }
-  ComSession(const ComSession&) = delete;
-  ComSession& operator=(const ComSession&) = delete;
-};
-
 }  // namespace
 
 int run_uninstaller(bool silent) {
-  ComSession com;
+  rt::ComApartment com;
   Installation inst = read_installation();
   // Our own folder must be free to go, whatever folder we were started in.
   rt::Text temp = temp_directory();

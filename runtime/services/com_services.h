@@ -9,36 +9,14 @@
 #include <variant>
 #include <vector>
 
-#include "runtime/services/number_services.h"
 #include "runtime/value/value.h"
+#ifdef _WIN32
+#include "runtime/win/com.h"
+#endif
 
 struct IDispatch;
 
 namespace rt {
-
-// COM for the calling thread while this lives (CoInitialize, and
-// CoUninitialize when that succeeded); a thread that already has another
-// apartment keeps it, and COM works there too.
-class ComApartment {
- public:
-  ComApartment();
-  ~ComApartment();
-  ComApartment(const ComApartment&) = delete;
-  ComApartment& operator=(const ComApartment&) = delete;
-
- private:
-  long hr_;
-};
-
-// An owning pointer to a COM interface: Release when it goes.
-template <typename T>
-struct ComReleaser {
-  void operator()(T* p) const {
-    if (p) p->Release();
-  }
-};
-template <typename T>
-using ComPtr = std::unique_ptr<T, ComReleaser<T>>;
 
 // An object variable. Copies share the object (one more reference each);
 // destroying the variable releases its reference.

@@ -12,11 +12,6 @@
 
 namespace rt {
 
-ComApartment::ComApartment() : hr_(CoInitialize(nullptr)) {}
-ComApartment::~ComApartment() {
-  if (SUCCEEDED(hr_)) CoUninitialize();
-}
-
 // ---- the object variable ------------------------------------------------
 
 ComObject::ComObject(const ComObject& other) : p_(other.p_) {

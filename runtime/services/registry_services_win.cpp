@@ -9,6 +9,7 @@
 #include "runtime/value/codepage.h"
 #include "runtime/services/registry_services.h"
 #include "runtime/services/text_services.h"
+#include "runtime/win/handles.h"
 
 namespace rt {
 
@@ -41,7 +42,7 @@ RawValue query(int root, const Text& path) {
   std::wstring name = wide_path(split == std::string_view::npos ? all : all.substr(split + 1));
   HKEY key = nullptr;
   if (RegOpenKeyExW(root_key(root), key_path.c_str(), 0, KEY_READ, &key) != ERROR_SUCCESS) return value;
-  std::unique_ptr<std::remove_pointer_t<HKEY>, decltype(&RegCloseKey)> owner(key, &RegCloseKey);
+  win::RegistryKey owner(key);
   DWORD size = 0;
   if (RegQueryValueExW(key, name.c_str(), nullptr, &value.type, nullptr, &size) != ERROR_SUCCESS) return value;
   // The value may grow between the two calls: ask again while it does.

@@ -4,6 +4,7 @@
 
 #include "runtime/value/codepage.h"
 #include "runtime/units/units.h"
+#include "runtime/win/handles.h"
 
 namespace rt {
 
@@ -13,10 +14,10 @@ namespace {
 Text class_default(const std::string& key) {
   HKEY hkey = nullptr;
   if (RegOpenKeyExW(HKEY_CLASSES_ROOT, wide_path(key).c_str(), 0, KEY_READ, &hkey) != ERROR_SUCCESS) return {};
+  win::RegistryKey owner(hkey);
   wchar_t buffer[2048] = {};
   DWORD type = 0, size = sizeof buffer - sizeof(wchar_t);
   LONG rc = RegQueryValueExW(hkey, nullptr, nullptr, &type, reinterpret_cast<BYTE*>(buffer), &size);
-  RegCloseKey(hkey);
   if (rc != ERROR_SUCCESS || (type != REG_SZ && type != REG_EXPAND_SZ)) return {};
   if (type == REG_EXPAND_SZ) {
     wchar_t expanded[2048] = {};
@@ -34,8 +35,7 @@ bool start_command(const Text& command_line) {
   si.wShowWindow = SW_SHOW;
   PROCESS_INFORMATION pi{};
   if (!CreateProcessW(nullptr, cmd.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr, &si, &pi)) return false;
-  CloseHandle(pi.hThread);
-  CloseHandle(pi.hProcess);
+  win::Process started(pi);
   return true;
 }
 

@@ -10,7 +10,7 @@
 #include <string>
 
 #include "runtime/value/value.h"
-#include "runtime/zip/zip_reader.h"
+#include "runtime/zip/zip_input.h"
 
 namespace rt::zip_fs {
 

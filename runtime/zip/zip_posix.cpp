@@ -12,6 +12,7 @@
 
 #include "runtime/value/codepage.h"
 #include "runtime/zip/zip_fs.h"
+#include "runtime/zip/zip_reader.h"
 
 namespace rt::zip_fs {
 

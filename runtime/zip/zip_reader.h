@@ -16,6 +16,8 @@
 #include <string>
 #include <vector>
 
+#include "runtime/zip/zip_input.h"
+
 namespace rt {
 
 // Result codes of the archive services (0 = success).
@@ -41,26 +43,6 @@ enum : std::uint32_t {
   kAttrSystem = 0x4,
   kAttrDirectory = 0x10,
   kAttrArchive = 0x20,
-};
-
-// Random access to the archive's bytes.
-class ZipInput {
- public:
-  virtual ~ZipInput() = default;
-  virtual std::uint64_t size() const = 0;
-  // Reads exactly n bytes at offset; false on any failure.
-  virtual bool read_at(std::uint64_t offset, void* buffer, std::size_t n) = 0;
-};
-
-// An archive held in memory (tests, fuzzing).
-class MemoryZipInput : public ZipInput {
- public:
-  explicit MemoryZipInput(std::string bytes) : bytes_(std::move(bytes)) {}
-  std::uint64_t size() const override { return bytes_.size(); }
-  bool read_at(std::uint64_t offset, void* buffer, std::size_t n) override;
-
- private:
-  std::string bytes_;
 };
 
 // The description of one entry.

@@ -4,7 +4,9 @@
 #include <oleauto.h>
 
 #include "runtime/value/codepage.h"
+#include "runtime/win/handles.h"
 #include "runtime/zip/zip_fs.h"
+#include "runtime/zip/zip_reader.h"
 
 namespace rt::zip_fs {
 
@@ -12,15 +14,6 @@ namespace {
 
 const wchar_t* w(const std::u16string& s) { return reinterpret_cast<const wchar_t*>(s.c_str()); }
 
-struct Handle {
-  HANDLE h;
-  explicit Handle(HANDLE handle) : h(handle) {}
-  ~Handle() {
-    if (h != INVALID_HANDLE_VALUE) CloseHandle(h);
-  }
-  Handle(const Handle&) = delete;
-  Handle& operator=(const Handle&) = delete;
-};
 
 class FileInput : public ZipInput {
  public:
@@ -33,7 +26,7 @@ class FileInput : public ZipInput {
       at.Offset = DWORD(offset);
       at.OffsetHigh = DWORD(offset >> 32);
       DWORD want = n > 0x40000000 ? 0x40000000 : DWORD(n), got = 0;
-      if (!ReadFile(file_.h, p, want, &got, &at) || got == 0) return false;
+      if (!ReadFile(file_.get(), p, want, &got, &at) || got == 0) return false;
       p += got;
       n -= got;
       offset += got;
@@ -42,7 +35,7 @@ class FileInput : public ZipInput {
   }
 
  private:
-  Handle file_;
+  win::File file_;
   std::uint64_t size_;
 };
 
@@ -51,16 +44,16 @@ class FileOutput : public OutputFile {
   explicit FileOutput(HANDLE h) : file_(h) {}
   bool write(const void* data, std::size_t n) override {
     DWORD put = 0;
-    return WriteFile(file_.h, data, DWORD(n), &put, nullptr) && put == n;
+    return WriteFile(file_.get(), data, DWORD(n), &put, nullptr) && put == n;
   }
   void set_times(std::uint64_t creation, std::uint64_t access, std::uint64_t modification) override {
     FILETIME c = filetime(creation), a = filetime(access), m = filetime(modification);
-    SetFileTime(file_.h, creation ? &c : nullptr, access ? &a : nullptr, modification ? &m : nullptr);
+    SetFileTime(file_.get(), creation ? &c : nullptr, access ? &a : nullptr, modification ? &m : nullptr);
   }
 
  private:
   static FILETIME filetime(std::uint64_t v) { return FILETIME{DWORD(v), DWORD(v >> 32)}; }
-  Handle file_;
+  win::File file_;
 };
 
 }  // namespace
@@ -68,13 +61,10 @@ class FileOutput : public OutputFile {
 std::unique_ptr<ZipInput> open_input(const Text& path) {
   HANDLE h = CreateFileW(wide_path(path.view()).c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
                          FILE_ATTRIBUTE_NORMAL, nullptr);
-  if (h == INVALID_HANDLE_VALUE) return nullptr;
+  win::File file(h);
   LARGE_INTEGER size;
-  if (!GetFileSizeEx(h, &size)) {
-    CloseHandle(h);
-    return nullptr;
-  }
-  return std::make_unique<FileInput>(h, std::uint64_t(size.QuadPart));
+  if (!file || !GetFileSizeEx(h, &size)) return nullptr;
+  return std::make_unique<FileInput>(file.release(), std::uint64_t(size.QuadPart));
 }
 
 std::u16string current_directory() {
