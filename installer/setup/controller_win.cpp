@@ -126,10 +126,9 @@ void on_install_now() {
 void start_install() {
   if (!g_view) return;
   InstallerState& st = installer_state();
-  rt::Text directory = g_view->install_directory();
-  // Only the last level is made here; unpacking makes any missing folder of
-  // a target path itself, so the result does not matter.
-  if (!directory_exists(directory)) rt::make_directory(directory);
+  // The worker makes the installation folder itself and notes each level it
+  // made, so that a cancelled or failed run can take them back.
+  begin_install_run();
   g_view->show_header(true);
   g_view->show_page(kInstallingPage);
   std::lock_guard<rt::Lock> lock(g_worker_lock);
