@@ -10,6 +10,10 @@ namespace installer {
 // A copy of the named resource of the program's own file (empty on failure).
 rt::Bytes load_resource_bytes(const rt::Text& type, const rt::Text& name);
 
+// A copy of the named resource of a program on disk, read as data (nothing
+// of it runs); empty when the file or the resource is missing.
+rt::Bytes read_resource_of(const rt::Text& executable, const rt::Text& type, const rt::Text& name);
+
 // Puts one resource into an executable on disk, keeping the others; empty
 // data deletes the resource of that type and name.
 bool write_resource(const rt::Text& executable, const rt::Text& type, const rt::Text& name, int language,

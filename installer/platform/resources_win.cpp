@@ -93,6 +93,19 @@ rt::Bytes load_resource_bytes(const rt::Text& type, const rt::Text& name) {
   return rt::Bytes(data, size);
 }
 
+rt::Bytes read_resource_of(const rt::Text& executable, const rt::Text& type, const rt::Text& name) {
+  rt::win::Module m(LoadLibraryExW(rt::wide_path(executable.view()).c_str(), nullptr,
+                                   LOAD_LIBRARY_AS_DATAFILE | LOAD_LIBRARY_AS_IMAGE_RESOURCE));
+  if (!m) return {};
+  std::wstring wide_type = rt::wide_path(type.view()), wide_name = rt::wide_path(name.view());
+  HRSRC found = FindResourceW(m.get(), wide_name.c_str(), wide_type.c_str());
+  HGLOBAL loaded = found ? LoadResource(m.get(), found) : nullptr;
+  const void* data = loaded ? LockResource(loaded) : nullptr;
+  DWORD size = found ? SizeofResource(m.get(), found) : 0;
+  if (!data || size == 0) return {};
+  return rt::Bytes(data, size);
+}
+
 bool write_resource(const rt::Text& executable, const rt::Text& type, const rt::Text& name, int language,
                     const rt::Bytes& data) {
   rt::win::ResourceUpdate update(BeginUpdateResourceW(rt::wide_path(executable.view()).c_str(), FALSE));

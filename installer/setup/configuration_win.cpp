@@ -7,6 +7,7 @@
 #include "installer/platform/resources.h"
 #include "installer/setup/installer_window.h"
 #include "installer/platform/launch.h"
+#include "installer/steps/host.h"
 #include "installer/steps/path_macros.h"
 #include "installer/setup/state.h"
 #include "installer/platform/windows_version.h"
@@ -47,9 +48,20 @@ void load_configuration() {
     logo_control.SetBackType(ui::kBackStretch);
   }
 
-  // The record. A failed parse is not examined: every key then reads empty.
+  // The record. One that cannot be read, or that names no known install
+  // type, is a damaged installer: the window says so and nothing installs
+  // (the sequence refuses any other install type).
   rt::Text record = decrypt_record(load_resource_bytes(format::kResourceType, format::kRecordResource), format::kRecordPassPhrase, true);
-  document.parse(record.view());
+  bool parsed = document.parse(record.view());
+  rt::Text type = document.get_text(format::kKeyInstallType);
+  if (!parsed || (type != "net" && type != "disk")) {
+    st.install_type = rt::Text();
+    rt::unit_set(kInstallerWindow, "", rt::kPropCaption, "安装程序已损坏");
+    rt::unit_set(kInstallerWindow, "标签_软件名称", rt::kPropCaption, kDamagedInstallerMessage);
+    rt::unit_set(kInstallerWindow, "安装目录", rt::kPropCaption, "");
+    rt::unit_set(kInstallerWindow, "", rt::kPropHeight, kOpenHeight);
+    return;
+  }
 
   st.software_name = document.get_text(format::kKeySoftName);
   st.software_version = document.get_text(format::kKeySoftVersion);
@@ -73,8 +85,6 @@ void load_configuration() {
   rt::unit_set(kInstallerWindow, "", rt::kPropCaption, st.software_name);
   rt::unit_set(kInstallerWindow, "标签_软件名称", rt::kPropCaption, st.software_name);
   rt::unit_set(kInstallerWindow, "", rt::kPropHeight, kOpenHeight);
-
-  st.package_path = rt::text_concat({rt::run_directory().view(), "\\app.zip"});
 }
 
 }  // namespace installer

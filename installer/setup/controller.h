@@ -4,11 +4,14 @@
 // talk to it through the views they declare.
 #pragma once
 
+#include <cstdint>
 #include <functional>
+#include <memory>
 
 #include "installer/steps/dotnet.h"
 #include "installer/steps/extract.h"
 #include "runtime/value/value.h"
+#include "runtime/zip/zip_input.h"
 
 namespace installer {
 
@@ -30,9 +33,14 @@ class ControllerView : public InstallView, public PackageStepHost {
 // The steps of the sequence, replaceable by tests.
 struct InstallSteps {
   std::function<PrerequisiteOutcome(const rt::Text& framework, InstallView& view)> ensure_dotnet;
-  std::function<int(const rt::Text& url, const rt::Text& save_path)> download_package;
-  std::function<rt::Bytes()> package_resource;
-  std::function<PackageOutcome(PackageStepHost& host)> unpack_package;
+  // Downloads into the run's open file (a HANDLE); kDownloadOk, kDownloadFailed
+  // or kDownloadCancelled, with the 64-bit byte count in `received`.
+  std::function<std::int32_t(const rt::Text& url, void* file, std::uint64_t* received)> download_package;
+  // The "disk" package where it lies in the loaded image; null when absent.
+  std::function<std::unique_ptr<rt::ZipInput>()> package_resource;
+  std::function<PackageOutcome(std::unique_ptr<rt::ZipInput> package, const rt::Text& install_directory,
+                               PackageStepHost& host)>
+      unpack_package;
   std::function<void(bool desktop)> make_shortcuts;
   std::function<void()> register_uninstall;
   std::function<bool(const rt::Text& path, const rt::Text& parameters, int show_mode)> launch_file;

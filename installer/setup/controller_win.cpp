@@ -7,6 +7,9 @@
 #include <utility>
 
 #include "installer/steps/download.h"
+#include "installer/steps/extract.h"
+#include "installer/steps/install_folder.h"
+#include "installer/steps/run_file.h"
 #include "installer/platform/launch.h"
 #include "installer/steps/progress.h"
 #include "installer/format/format.h"
@@ -33,10 +36,12 @@ InstallSteps& steps() {
   return g_steps;
 }
 
-// The network message and the failure page: every failed download, and a
-// package that could not be unpacked.
-void fail_with_network_message(ControllerView& view) {
-  view.show_network_message();
+// A failure: its message, what the run made taken back, the failure page
+// (whose "重新安装" tries again). An empty text is the network message.
+void fail_with(ControllerView& view, const rt::Text& message) {
+  if (message.empty()) view.show_network_message();
+  else view.show_failure_message(message);
+  undo_this_run();
   view.show_page(kFailurePage);
 }
 
@@ -50,56 +55,87 @@ void close_worker_handle() {
   }
 }
 
-// Runs the sequence; returns when it ends, on any path.
+// Runs the sequence; returns when it ends, on any path. A cancelled run
+// takes back what it made and ends quietly: the window is closing.
 void run_sequence(ControllerView& view) {
   InstallerState& st = installer_state();
+  // Read once, before anything is written: the window may be gone later.
+  rt::Text directory = view.install_directory();
+  bool desktop = view.desktop_shortcut_ticked();
+  auto cancelled = [] {
+    if (!install_cancel_requested()) return false;
+    undo_this_run();
+    return true;
+  };
+
+  // A configuration that could not be read installs nothing at all.
+  if (st.install_type != "net" && st.install_type != "disk") {
+    view.show_failure_message(kDamagedInstallerMessage);
+    view.show_page(kFailurePage);
+    return;
+  }
 
   // 1. The .NET Framework prerequisite.
   PrerequisiteOutcome prerequisite = steps().ensure_dotnet(st.required_framework, view);
-  if (prerequisite != PrerequisiteOutcome::kContinue) return;
+  if (prerequisite != PrerequisiteOutcome::kContinue) {
+    undo_this_run();
+    return;
+  }
+  if (cancelled()) return;
 
-  // 2. The package, by install type (compared exactly).
+  // 2. The installation folder, each level made noted; never one reached
+  //    through a link.
+  if (prepare_install_folder(directory) != FolderCheck::kReady) return fail_with(view, folder_message(directory));
+
+  // 3. The package: downloaded into a file of this run that nobody else can
+  //    write, or read where it lies in the loaded image.
+  RunFile download;
+  std::unique_ptr<rt::ZipInput> package;
   if (st.install_type == "net") {
     view.set_progress_timer(1000);
     reset_download_progress();
-    int result = steps().download_package(st.package_url, st.package_path);
-    if (result == -1 || download_progress().received.load() < kMinimumDownload) {
-      // The timer keeps running with its last figures; a partial file stays.
-      fail_with_network_message(view);
+    if (!download.create("app.zip")) return fail_with(view, folder_message(rt::Text(temp_directory())));
+    std::uint64_t received = 0;
+    std::int32_t result = steps().download_package(st.package_url, download.handle(), &received);
+    if (result == kDownloadCancelled || cancelled()) {
+      download.remove();
+      undo_this_run();
       return;
     }
+    // The timer keeps running with its last figures behind the failure page.
+    if (result != kDownloadOk || received < std::uint64_t(kMinimumDownload)) return fail_with(view, rt::Text());
     view.set_progress_timer(0);
-  } else if (st.install_type == "disk") {
-    // An empty or missing resource writes an empty file; the write's result
-    // is not looked at: the package step finds out.
-    rt::Bytes package = steps().package_resource();
-    rt::write_file(st.package_path, {&package});
+    package = download.reader();
+  } else {
+    package = steps().package_resource();
   }
+  if (!package) return fail_with(view, kDamagedPackageMessage);
 
-  // The publisher's digest, when the record has one: a package that is not
-  // the one published is never unpacked.
-  if (!st.package_sha256.empty() &&
-      !sha256_matches(st.package_sha256.view(), sha256_file_hex(st.package_path.view()))) {
-    rt::delete_file(st.package_path);
-    fail_with_network_message(view);
+  // The publisher's digest, when the record has one, read through the very
+  // input that is unpacked next: a package that is not the one published is
+  // never unpacked.
+  if (!st.package_sha256.empty() && !sha256_matches(st.package_sha256.view(), sha256_hex_of(*package)))
+    return fail_with(view, kDamagedPackageMessage);
+
+  // 4. Where the uninstaller lands, and the package step.
+  st.uninstaller_path = rt::text_concat({directory.view(), "\\uninst.exe"});
+  PackageOutcome unpacked = steps().unpack_package(std::move(package), directory, view);
+  download.remove();
+  if (unpacked.cancelled || cancelled()) {
+    undo_this_run();
     return;
   }
-
-  // 3. Where the uninstaller lands.
-  st.uninstaller_path = rt::text_concat({view.install_directory().view(), "\\uninst.exe"});
-
-  // 4. The package step. A package that could not be opened, or an entry that
-  //    did not extract, is a failed installation, not a finished one.
-  PackageOutcome unpacked = steps().unpack_package(view);
   if (!unpacked.succeeded()) {
-    fail_with_network_message(view);
-    return;
+    if (!unpacked.opened || unpacked.damaged) return fail_with(view, kDamagedPackageMessage);
+    if (!unpacked.unwritable_file.empty()) return fail_with(view, file_message(unpacked.unwritable_file));
+    return fail_with(view, folder_message(directory));
   }
+  this_run().clear();  // installed: nothing of it is taken back any more
   view.show_page(kFinishPage);
 
   // 5. Shortcuts and 6. the uninstall entry: best effort, a missing shortcut
   //    or entry does not undo an installation that is on disk.
-  steps().make_shortcuts(view.desktop_shortcut_ticked());
+  steps().make_shortcuts(desktop);
   steps().register_uninstall();
 }
 
@@ -160,13 +196,13 @@ void on_finish() {
 InstallSteps default_install_steps() {
   InstallSteps s;
   s.ensure_dotnet = [](const rt::Text& framework, InstallView& view) { return ensure_dotnet(framework, view); };
-  s.download_package = [](const rt::Text& url, const rt::Text& path) {
-    return download_file(url, path, on_download_progress, 0, false);
+  s.download_package = [](const rt::Text& url, void* file, std::uint64_t* received) {
+    return download_to(url, file, on_download_progress, received);
   };
-  s.package_resource = [] { return load_resource_bytes(format::kResourceType, format::kPackageResource); };
-  s.unpack_package = [](PackageStepHost& host) {
+  s.package_resource = [] { return package_resource_input(); };
+  s.unpack_package = [](std::unique_ptr<rt::ZipInput> package, const rt::Text& directory, PackageStepHost& host) {
     InstallerState& st = installer_state();
-    return unpack_package(st.package_path, st.uninstaller_path, st.installed_files, host);
+    return unpack_package(std::move(package), directory, st.uninstaller_path, st.installed_files, host);
   };
   s.make_shortcuts = [](bool desktop) {
     InstallerState& st = installer_state();

@@ -8,7 +8,12 @@ namespace installer {
 #error "the build defines DOTNET_OFFLINE_URL, the .NET Framework offline installer's address"
 #endif
 
+#ifndef DOTNET_OFFLINE_SHA256
+#error "the build defines DOTNET_OFFLINE_SHA256, the SHA-256 of the installer at DOTNET_OFFLINE_URL"
+#endif
+
 rt::Text dotnet_offline_url() { return rt::Text(DOTNET_OFFLINE_URL); }
+rt::Text dotnet_offline_sha256() { return rt::Text(DOTNET_OFFLINE_SHA256); }
 
 float dotnet_version_for(bool v4_full_key, std::int32_t release, bool v35_key) {
   // Release numbers of each version's first build, newest first.

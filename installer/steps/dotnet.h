@@ -1,6 +1,7 @@
 // The .NET Framework prerequisite: which version the machine has, and, when
 // it is less than the application needs, Microsoft's offline installer
-// downloaded and started (not waited for). Runs on the install worker thread.
+// downloaded, checked against the digest built in beside its address, started
+// and waited for. Runs on the install worker thread.
 #pragma once
 
 #include <cstdint>
@@ -23,20 +24,28 @@ float dotnet_version_for(bool v4_full_key, std::int32_t release, bool v35_key);
 // number, 0 for an empty or non-numeric text ("4.7.2" reads as 4.7).
 float required_framework_version(const rt::Text& framework);
 
-// The offline installer's address (the build's DOTNET_OFFLINE_URL).
+// The offline installer's address and SHA-256 (the build's DOTNET_OFFLINE_URL
+// and DOTNET_OFFLINE_SHA256).
 rt::Text dotnet_offline_url();
+rt::Text dotnet_offline_sha256();
+
+// The message when the framework is still missing after its installer ran.
+inline constexpr const char* kDotnetMissingMessage = ".NET Framework 未能安装完成，请完成它的安装后点击重新安装。";
 
 enum class PrerequisiteOutcome {
-  kContinue,           // present, or its installer was started
-  kStopAfterMessage,   // the download failed; the message and page 4 were shown
-  kStopSilently,       // the downloaded installer could not be found to start
+  kContinue,           // present, or installed now
+  kStopAfterMessage,   // a failure; its message and page 4 were shown
+  kStopSilently,       // cancelled at the window's request: nothing shown
 };
 
 // Checks the installed version against `framework`; when it is less,
-// downloads `url` into the temporary directory under the URL's file name with
-// the progress display running, and starts it without waiting. Tests pass a
-// 127.0.0.1 address as `url`.
+// downloads `url` into a folder of this run under the URL's file name with
+// the progress display running, checks its SHA-256 against `sha256`, starts
+// it from the still-open file with the run's folder as its working folder,
+// waits for it to end and checks the version again. Tests pass a 127.0.0.1
+// address and their stand-in's digest.
 PrerequisiteOutcome ensure_dotnet(const rt::Text& framework, InstallView& view,
-                                  const rt::Text& url = dotnet_offline_url());
+                                  const rt::Text& url = dotnet_offline_url(),
+                                  const rt::Text& sha256 = dotnet_offline_sha256());
 
 }  // namespace installer

@@ -1,14 +1,27 @@
+#include <windows.h>
+#include <shellapi.h>
+
+#include "installer/format/sha256.h"
+#include "installer/platform/launch.h"
+#include "installer/platform/registry.h"
 #include "installer/steps/dotnet.h"
 #include "installer/steps/download.h"
-#include "installer/platform/launch.h"
 #include "installer/steps/progress.h"
-#include "installer/platform/registry.h"
+#include "installer/steps/run_file.h"
+#include "runtime/value/codepage.h"
 
 namespace installer {
 
 namespace {
 const char kV4FullKey[] = "SOFTWARE\\Microsoft\\NET Framework Setup\\NDP\\v4\\Full";
 const char kV35Key[] = "Software\\Microsoft\\NET Framework Setup\\NDP\\v3.5";
+
+PrerequisiteOutcome fail(InstallView& view, const rt::Text& message) {
+  if (message.empty()) view.show_network_message();
+  else view.show_failure_message(message);
+  view.show_page(kFailurePage);
+  return PrerequisiteOutcome::kStopAfterMessage;
+}
 }  // namespace
 
 float detect_dotnet_version() {
@@ -20,24 +33,46 @@ float detect_dotnet_version() {
   return dotnet_version_for(v4, release, v35);
 }
 
-PrerequisiteOutcome ensure_dotnet(const rt::Text& framework, InstallView& view, const rt::Text& url) {
-  if (detect_dotnet_version() >= required_framework_version(framework)) return PrerequisiteOutcome::kContinue;
+PrerequisiteOutcome ensure_dotnet(const rt::Text& framework, InstallView& view, const rt::Text& url,
+                                  const rt::Text& sha256) {
+  float required = required_framework_version(framework);
+  if (detect_dotnet_version() >= required) return PrerequisiteOutcome::kContinue;
 
   view.set_progress_timer(1000);
   view.set_progress_bar(0);
-  rt::Text local = rt::text_concat({temp_directory().view(), file_name_of(url, true).view()});
+  RunFile file;
   // Judged by this download's own figures, not by an earlier one's.
   reset_download_progress();
-  std::int32_t result = download_file(url, local, on_download_progress, 0, false);
-  if (result == -1 || download_progress().received.load() < kMinimumDownload) {
-    // The timer keeps showing the last figures behind the failure page.
-    view.show_network_message();
-    view.show_page(kFailurePage);
-    return PrerequisiteOutcome::kStopAfterMessage;
-  }
+  if (!file.create(file_name_of(url, true))) return fail(view, kDamagedPackageMessage);
+  std::uint64_t received = 0;
+  std::int32_t result = download_to(url, file.handle(), on_download_progress, &received);
+  if (result == kDownloadCancelled) return PrerequisiteOutcome::kStopSilently;
+  // The timer keeps showing the last figures behind the failure page.
+  if (result != kDownloadOk || received < std::uint64_t(kMinimumDownload)) return fail(view, rt::Text());
   view.set_progress_timer(0);
-  // Not waited for: the framework installs alongside the application.
-  if (!launch_file(local, "", 0)) return PrerequisiteOutcome::kStopSilently;
+
+  // Only a reading handle may be open when the system loads the program;
+  // what it reads is checked through that handle, and it refuses writers
+  // until the installer has ended.
+  if (!file.keep_for_reading()) return fail(view, kDotnetStartMessage);
+  auto reader = file.reader();
+  if (!reader || !sha256_matches(sha256.view(), sha256_hex_of(*reader))) return fail(view, kDamagedPackageMessage);
+  reader.reset();
+
+  std::wstring program = rt::wide_path(file.path_text().view());
+  std::wstring folder = program.substr(0, program.rfind(L'\\'));
+  SHELLEXECUTEINFOW run = {};
+  run.cbSize = sizeof run;
+  run.fMask = SEE_MASK_NOCLOSEPROCESS | SEE_MASK_FLAG_NO_UI | SEE_MASK_NOASYNC;
+  run.lpVerb = L"open";
+  run.lpFile = program.c_str();
+  run.lpDirectory = folder.c_str();
+  run.nShow = SW_SHOWNORMAL;
+  if (!ShellExecuteExW(&run) || !run.hProcess) return fail(view, kDotnetStartMessage);
+  WaitForSingleObject(run.hProcess, INFINITE);
+  CloseHandle(run.hProcess);
+  file.remove();
+  if (detect_dotnet_version() < required) return fail(view, kDotnetMissingMessage);
   return PrerequisiteOutcome::kContinue;
 }
 

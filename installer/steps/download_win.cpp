@@ -1,13 +1,16 @@
 #include <windows.h>
 #include <wininet.h>
+#include <zlib.h>
 
 #include <cstdlib>
+#include <functional>
 #include <memory>
 #include <string>
 
 #include "installer/steps/download.h"
-#include "runtime/value/codepage.h"
+#include "installer/steps/host.h"
 #include "runtime/services/system_services.h"
+#include "runtime/value/codepage.h"
 #include "runtime/win/handles.h"
 
 namespace installer {
@@ -21,13 +24,17 @@ bool query_number(HINTERNET request, DWORD info, DWORD& value) {
 }
 
 bool query_text(HINTERNET request, DWORD info, std::wstring& value) {
-  wchar_t buffer[256] = {};
-  DWORD size = sizeof buffer - sizeof(wchar_t);
-  DWORD index = 0;
-  if (!HttpQueryInfoW(request, info, buffer, &size, &index)) return false;
-  value.assign(buffer, size / sizeof(wchar_t));
+  DWORD size = 0, index = 0;
+  HttpQueryInfoW(request, info, nullptr, &size, &index);
+  if (GetLastError() != ERROR_INSUFFICIENT_BUFFER || size == 0 || size > 65536) return false;
+  std::wstring buffer(size / sizeof(wchar_t) + 1, L'\0');
+  index = 0;
+  if (!HttpQueryInfoW(request, info, buffer.data(), &size, &index)) return false;
+  value.assign(buffer.c_str(), size / sizeof(wchar_t));
   return true;
 }
+
+rt::Text text_of(const std::wstring& w) { return rt::Text(rt::cp936_from_wchar(w.c_str())); }
 
 // "bytes 5000-9999/10000" starts at 5000.
 bool range_starts_at(const std::wstring& content_range, std::int32_t start) {
@@ -39,8 +46,8 @@ bool range_starts_at(const std::wstring& content_range, std::int32_t start) {
 // The file that receives a 206 answer: the existing one, cut at the range's
 // start, which it must reach so that no hole is left before the new bytes.
 rt::win::File open_for_range(const std::wstring& path, std::int32_t start) {
-  rt::win::File file = rt::win::File(CreateFileW(path.c_str(), GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
-                                         OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr));
+  rt::win::File file = rt::win::File(CreateFileW(path.c_str(), GENERIC_WRITE, FILE_SHARE_READ, nullptr, OPEN_ALWAYS,
+                                                 FILE_ATTRIBUTE_NORMAL, nullptr));
   if (!file) return file;
   LARGE_INTEGER size{};
   LARGE_INTEGER at{};
@@ -51,10 +58,93 @@ rt::win::File open_for_range(const std::wstring& path, std::int32_t start) {
   return file;
 }
 
-}  // namespace
+// The body as sent (identity) or decoded here from gzip or deflate, so that
+// its compressed size is known and a bomb is cut off.
+class BodyDecoder {
+ public:
+  ~BodyDecoder() {
+    if (ready_) inflateEnd(&z_);
+  }
+  // "", "identity", "gzip", "x-gzip" or "deflate"; false for anything else.
+  bool start(std::wstring encoding) {
+    for (wchar_t& c : encoding) c = static_cast<wchar_t>(c >= L'A' && c <= L'Z' ? c + 32 : c);
+    if (encoding.empty() || encoding == L"identity") return true;
+    if (encoding == L"gzip" || encoding == L"x-gzip") bits_ = 15 + 16;
+    else if (encoding == L"deflate") bits_ = 15;  // zlib-wrapped, or raw (decided on the first bytes)
+    else return false;
+    return true;
+  }
+  bool encoded() const { return bits_ != 0; }
+  bool finished() const { return !encoded() || ended_; }
+  // Decodes `n` received bytes, handing out each decoded piece; false on
+  // damaged data or a body past `limit` decoded bytes.
+  bool feed(const unsigned char* data, std::size_t n, std::uint64_t limit,
+            const std::function<bool(const unsigned char*, std::size_t)>& out) {
+    if (!encoded()) return out(data, n);
+    if (!ready_) {
+      int bits = bits_;
+      // A deflate body without the zlib header is the raw stream some servers send.
+      if (bits == 15 && n >= 2 && ((data[0] & 0x0F) != 8 || ((data[0] << 8) | data[1]) % 31 != 0)) bits = -15;
+      if (inflateInit2(&z_, bits) != Z_OK) return false;
+      ready_ = true;
+    }
+    if (ended_) return true;  // bytes after the stream's end belong to nothing
+    unsigned char piece[16384];
+    z_.next_in = const_cast<unsigned char*>(data);
+    z_.avail_in = static_cast<uInt>(n);
+    while (z_.avail_in > 0 && !ended_) {
+      z_.next_out = piece;
+      z_.avail_out = sizeof piece;
+      int r = inflate(&z_, Z_NO_FLUSH);
+      if (r == Z_STREAM_END) ended_ = true;
+      else if (r != Z_OK && r != Z_BUF_ERROR) return false;
+      std::size_t made = sizeof piece - z_.avail_out;
+      decoded_ += made;
+      if (decoded_ > limit) return false;
+      if (made && !out(piece, made)) return false;
+      if (r == Z_BUF_ERROR && made == 0) break;
+    }
+    return true;
+  }
 
-std::int32_t download_file(const rt::Text& url, const rt::Text& save_path, DownloadProgressHandler on_progress,
-                           std::int32_t start_offset, bool resume) {
+ private:
+  z_stream z_{};
+  int bits_ = 0;
+  bool ready_ = false, ended_ = false;
+  std::uint64_t decoded_ = 0;
+};
+
+// Opens `url`, following redirects by hand so that each one can be judged.
+rt::win::Internet open_following_redirects(HINTERNET root, rt::Text url, const std::wstring& headers) {
+  // Reload, no cache write, pragma no-cache: the body always comes from the server.
+  const DWORD flags = INTERNET_FLAG_RELOAD | INTERNET_FLAG_NO_CACHE_WRITE | INTERNET_FLAG_PRAGMA_NOCACHE |
+                      INTERNET_FLAG_NO_AUTO_REDIRECT;
+  for (int hop = 0; hop <= kMaxRedirects; ++hop) {
+    rt::win::Internet request(InternetOpenUrlW(root, rt::wide_path(url.view()).c_str(), headers.c_str(),
+                                               static_cast<DWORD>(headers.size()), flags, 0));
+    if (!request) return request;
+    DWORD status = 0;
+    if (!query_number(request.get(), HTTP_QUERY_STATUS_CODE, status)) return request;
+    if (status != 301 && status != 302 && status != 303 && status != 307 && status != 308) return request;
+    std::wstring location;
+    if (!query_text(request.get(), HTTP_QUERY_LOCATION, location)) return rt::win::Internet();
+    wchar_t combined[2084];
+    DWORD size = 2084;
+    if (!InternetCombineUrlW(rt::wide_path(url.view()).c_str(), location.c_str(), combined, &size, ICU_NO_ENCODE))
+      return rt::win::Internet();
+    rt::Text next = text_of(combined);
+    if (!redirect_allowed(url, next)) return rt::win::Internet();
+    url = next;
+  }
+  return rt::win::Internet();
+}
+
+// The download itself; `open_file` gives the file to write once the answer
+// is known to be wanted (true: a 206 range answer), or null.
+std::int32_t fetch(const rt::Text& url, bool resume, std::int32_t start_offset,
+                   const std::function<HANDLE(bool partial)>& open_file, DownloadProgressHandler on_progress,
+                   std::uint64_t* received_out) {
+  if (received_out) *received_out = 0;
   if (GetInputState()) rt::process_events();
 
   DWORD connection = 0;
@@ -64,68 +154,100 @@ std::int32_t download_file(const rt::Text& url, const rt::Text& save_path, Downl
   DWORD access = (connection & INTERNET_CONNECTION_PROXY) ? INTERNET_OPEN_TYPE_PRECONFIG
                                                           : INTERNET_OPEN_TYPE_PRECONFIG_WITH_NO_AUTOPROXY;
   rt::win::Internet root(InternetOpenW(agent.c_str(), access, nullptr, nullptr, 0));
-  if (!root) return -1;
-  // The request offers gzip and deflate; a body sent that way is stored
-  // decoded, or a compressing server would leave a corrupt package.
-  BOOL decode = TRUE;
-  InternetSetOptionW(root.get(), INTERNET_OPTION_HTTP_DECODING, &decode, sizeof decode);
+  if (!root) return kDownloadFailed;
 
   std::wstring headers = rt::wide_path(download_request_headers(resume, start_offset).view());
-  // Reload, no cache write, pragma no-cache: the body always comes from the server.
-  const DWORD flags = INTERNET_FLAG_RELOAD | INTERNET_FLAG_NO_CACHE_WRITE | INTERNET_FLAG_PRAGMA_NOCACHE;
-  rt::win::Internet request(InternetOpenUrlW(root.get(), rt::wide_path(url.view()).c_str(), headers.c_str(),
-                                          static_cast<DWORD>(headers.size()), flags, 0));
-  if (!request) return -1;
+  rt::win::Internet request = open_following_redirects(root.get(), url, headers);
+  if (!request) return kDownloadFailed;
 
-  // An error page is not the file asked for: refuse it before a file exists,
-  // or a large one would pass the caller's size floor and be installed.
+  // Only the body asked for is taken: an error page, a redirect not followed
+  // or any other answer is refused before a file exists.
   DWORD status = 0;
-  bool has_status = query_number(request.get(), HTTP_QUERY_STATUS_CODE, status);
-  if (has_status && status >= 400) return -1;
-
-  std::wstring path = rt::wide_path(save_path.view());
-  rt::win::File file;
-  if (resume && has_status && status == HTTP_STATUS_PARTIAL_CONTENT) {
+  if (!query_number(request.get(), HTTP_QUERY_STATUS_CODE, status)) return kDownloadFailed;
+  bool partial = resume && status == HTTP_STATUS_PARTIAL_CONTENT;
+  if (status != HTTP_STATUS_OK && !partial) return kDownloadFailed;
+  if (partial) {
     std::wstring range;
-    if (!query_text(request.get(), HTTP_QUERY_CONTENT_RANGE, range) || !range_starts_at(range, start_offset)) return -1;
-    file = open_for_range(path, start_offset);
-  } else {
-    file = rt::win::File(CreateFileW(path.c_str(), GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, CREATE_ALWAYS,
-                                FILE_ATTRIBUTE_NORMAL, nullptr));
+    if (!query_text(request.get(), HTTP_QUERY_CONTENT_RANGE, range) || !range_starts_at(range, start_offset))
+      return kDownloadFailed;
   }
-  if (!file) return -1;
 
-  DWORD length = 0;
-  std::int32_t total =
-      query_number(request.get(), HTTP_QUERY_CONTENT_LENGTH, length) ? static_cast<std::int32_t>(length) : 0;
-  // A decoded body is longer than the Content-Length that counted its encoded form.
+  // The length in 64 bits: a package of 2 GB or more is no failure.
+  std::wstring length_text;
+  std::uint64_t length = 0;
+  bool has_length = query_text(request.get(), HTTP_QUERY_CONTENT_LENGTH, length_text) &&
+                    parse_content_length(text_of(length_text), length);
   std::wstring encoding;
-  bool encoded = query_text(request.get(), HTTP_QUERY_CONTENT_ENCODING, encoding) && !encoding.empty();
+  query_text(request.get(), HTTP_QUERY_CONTENT_ENCODING, encoding);
+  BodyDecoder decoder;
+  if (!decoder.start(encoding)) return kDownloadFailed;
 
+  HANDLE file = open_file(partial);
+  if (!file) return kDownloadFailed;
+
+  // The figures the window shows are 32-bit; the count kept here is not.
+  std::int32_t total = has_length ? static_cast<std::int32_t>(static_cast<std::uint32_t>(length)) : 0;
   auto buffer = std::make_unique<unsigned char[]>(kDownloadChunk);
-  std::int64_t received = 0;
+  std::uint64_t wire = 0, stored = 0;
   DWORD start = GetTickCount();
-  std::int32_t elapsed_ms = 30;
+  auto write = [&](const unsigned char* data, std::size_t n) {
+    DWORD written = 0;
+    if (!WriteFile(file, data, static_cast<DWORD>(n), &written, nullptr) || written != n) return false;
+    stored += n;
+    return true;
+  };
   for (;;) {
+    // A safe point: nothing is half-way between the wire and the file.
+    if (install_cancel_requested()) return kDownloadCancelled;
     DWORD got = 0;
-    if (!InternetReadFile(request.get(), buffer.get(), kDownloadChunk, &got)) return -1;
+    if (!InternetReadFile(request.get(), buffer.get(), kDownloadChunk, &got)) return kDownloadFailed;
     // Bytes past the announced length belong to no body: a server that sends
     // more and closes must not lengthen the file (a ZIP's end record must
     // stay last for the package to open).
-    if (total > 0 && !encoded && received + got > total) got = static_cast<DWORD>(total - received);
+    if (has_length && wire + got > length) got = static_cast<DWORD>(length - wire);
     if (got == 0) break;
-    DWORD written = 0;
-    if (!WriteFile(file.get(), buffer.get(), got, &written, nullptr) || written != got) return -1;
-    received += got;
-    elapsed_ms = static_cast<std::int32_t>(GetTickCount() - start);
+    wire += got;
+    std::uint64_t limit = kMaxExpansion * (has_length ? length : wire) + 65536;
+    if (!decoder.feed(buffer.get(), got, limit, write)) return kDownloadFailed;
+    if (received_out) *received_out = stored;
+    std::int32_t elapsed_ms = static_cast<std::int32_t>(GetTickCount() - start);
     if (elapsed_ms == 0) elapsed_ms = 30;
-    if (on_progress) on_progress(total, static_cast<std::int32_t>(static_cast<std::uint32_t>(received)), elapsed_ms);
+    // Percent against the announced length: the bytes as sent.
+    std::uint64_t shown = decoder.encoded() ? wire : stored;
+    if (on_progress) on_progress(total, static_cast<std::int32_t>(static_cast<std::uint32_t>(shown)), elapsed_ms);
   }
-  // A connection closed before the announced length is a broken download,
-  // not a short file.
-  if (total > 0 && !encoded && received < total) return -1;
-  if (!file.reset()) return -1;
-  return 0;
+  // A connection closed before the announced length, or a compressed stream
+  // that did not reach its end, is a broken download, not a short file.
+  if (has_length && wire < length) return kDownloadFailed;
+  if (!decoder.finished()) return kDownloadFailed;
+  return kDownloadOk;
+}
+
+}  // namespace
+
+std::int32_t download_to(const rt::Text& url, void* file_handle, DownloadProgressHandler on_progress,
+                         std::uint64_t* received) {
+  return fetch(url, false, 0, [file_handle](bool) { return static_cast<HANDLE>(file_handle); }, on_progress,
+               received);
+}
+
+std::int32_t download_file(const rt::Text& url, const rt::Text& save_path, DownloadProgressHandler on_progress,
+                           std::int32_t start_offset, bool resume) {
+  std::wstring path = rt::wide_path(save_path.view());
+  rt::win::File file;
+  std::int32_t result = fetch(url, resume, start_offset,
+                              [&](bool partial) -> HANDLE {
+                                if (partial) file = open_for_range(path, start_offset);
+                                else
+                                  file = rt::win::File(CreateFileW(path.c_str(), GENERIC_WRITE, FILE_SHARE_READ,
+                                                                   nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL,
+                                                                   nullptr));
+                                return file ? file.get() : nullptr;
+                              },
+                              on_progress, nullptr);
+  if (result != kDownloadOk) return result;
+  if (!file.reset()) return kDownloadFailed;
+  return kDownloadOk;
 }
 
 }  // namespace installer

@@ -1,55 +1,143 @@
 #include <windows.h>
 
+#include <set>
+#include <string>
+
 #include "installer/format/cipher.h"
 #include "installer/format/format.h"
+#include "installer/platform/launch.h"
 #include "installer/platform/resources.h"
 #include "installer/steps/extract.h"
 #include "installer/steps/path_macros.h"
 #include "runtime/value/codepage.h"
 #include "runtime/zip/zip.h"
+#include "runtime/zip/zip_fs.h"
 
 namespace installer {
 
-PackageOutcome unpack_package(const rt::Text& package_path, const rt::Text& uninstaller_path,
-                              rt::Text& installed_files, PackageStepHost& host) {
+namespace {
+
+std::u16string upper(std::u16string s) {
+  for (char16_t& c : s)
+    if (c >= u'a' && c <= u'z') c = char16_t(c - 32);
+  return s;
+}
+
+// The files the earlier installation listed in the uninstaller that is
+// already in place, upper-cased for comparison.
+std::set<std::u16string> earlier_files(const rt::Text& uninstaller_path) {
+  std::set<std::u16string> files;
+  rt::Bytes encrypted = read_resource_of(uninstaller_path, format::kListResourceType, format::kListResourceName);
+  if (encrypted.empty()) return files;
+  std::u16string list = rt::wide_from_cp936(decrypt_record(encrypted, format::kRecordPassPhrase, true).view());
+  std::size_t start = 0;
+  while (start < list.size()) {
+    std::size_t end = list.find(u"\r\n", start);
+    if (end == std::u16string::npos) end = list.size();
+    if (end > start) files.insert(upper(list.substr(start, end - start)));
+    start = end + 2;
+  }
+  return files;
+}
+
+bool damaging(std::uint32_t result) {
+  return result == rt::kZipBadArgument || result == rt::kZipDamaged || result == rt::kZipBadLocalHeader ||
+         result == rt::kZipBadLocalExtra || result == rt::kZipWrongPassword;
+}
+
+std::u16string current_directory() {
+  wchar_t buffer[32768];
+  DWORD n = GetCurrentDirectoryW(32768, buffer);
+  std::u16string d(reinterpret_cast<const char16_t*>(buffer), n < 32768 ? n : 0);
+  if (!d.empty() && d.back() != u'\\') d += u'\\';
+  return d;
+}
+
+}  // namespace
+
+PackageOutcome unpack_package(std::unique_ptr<rt::ZipInput> package, const rt::Text& install_directory,
+                              const rt::Text& uninstaller_path, rt::Text& installed_files, PackageStepHost& host) {
   PackageOutcome outcome;
   host.set_progress(0);
-  rt::ZipVariable archive;
-  if (rt::zip_open(archive, package_path)) {
-    outcome.opened = true;
-    int n = rt::zip_entry_count(archive);
-    outcome.entries = n;
-    std::string list = installed_files.str();
-    int shown = 0;
-    for (int i = 1; i <= n; ++i) {
-      rt::Text name = rt::zip_entry_info(archive, i - 1).name;
-      // The directory is read afresh for every entry, as the box shows it.
-      rt::Text target = expand_path_macros(name, host.install_directory());
-      // A failed entry is skipped (and still listed), as the Part says; the
-      // outcome remembers it.
-      if (rt::zip_extract_entry(archive, i - 1, target) != rt::kZipOk) ++outcome.failed;
-      // The bar lives on the window's thread: only a change is worth the trip.
-      int percent = int(double(i) / double(n) * 100.0);
-      if (percent != shown) host.set_progress(shown = percent);
-      list += target.str();
-      list += "\r\n";
-    }
-    outcome.all_extracted = outcome.failed == 0;
-    installed_files = rt::Text(list);
-    rt::zip_close(archive);
+  rt::ZipArchive archive;
+  if (archive.open(std::move(package)) != rt::kZipOk) {
+    host.package_step_ended(outcome);
+    return outcome;
   }
-  // The package goes whether or not it could be read.
-  DeleteFileW(rt::wide_path(package_path.view()).c_str());
+  outcome.opened = true;
+  int n = int(archive.count());
+  outcome.entries = n;
 
-  std::string list = installed_files.str();
-  for (char& c : list)
-    if (c == '/') c = '\\';  // '/' is never the second byte of a character
-  installed_files = rt::Text(list);
-  // An empty list removes an earlier one. Without an uninstaller the list is
-  // not kept; the outcome says so.
-  outcome.list_recorded = write_resource(uninstaller_path, format::kListResourceType, format::kListResourceName, 0,
-                                         encrypt_text(installed_files, format::kRecordPassPhrase, true));
+  const std::u16string app = rt::wide_from_cp936(install_directory.view()) + u"\\";
+  const std::u16string tmp = rt::wide_from_cp936(temp_directory().view());
+  const std::u16string own = current_directory();
+  const std::set<std::u16string> earlier = earlier_files(uninstaller_path);
+  std::string list;
+  rt::ExtractNotes notes;
+  notes.created = [](const std::u16string& path, bool folder) {
+    if (folder) this_run().created_folder(path);
+    else this_run().created_file(path);
+  };
+  notes.may_replace_read_only = [&earlier](const std::u16string& path) { return earlier.count(upper(path)) > 0; };
+
+  int shown = 0;
+  for (int i = 0; i < n; ++i) {
+    // A safe point: the entry before is whole under its own name.
+    if (install_cancel_requested()) {
+      outcome.cancelled = true;
+      break;
+    }
+    rt::ZipEntry entry;
+    if (archive.describe(i, entry) != rt::kZipOk) {
+      outcome.damaged = true;
+      ++outcome.failed;
+      break;
+    }
+    // The name as the archive gives it, in UTF-16, with its macros expanded;
+    // this exact text is what the file call receives.
+    std::size_t base = 0;
+    std::u16string target = expand_path_macros(entry.wide_name, app, tmp, &base);
+    std::u16string listed = target;
+    if (!(target.size() >= 2 && target[1] == u':') && !(target.size() >= 1 && (target[0] == u'\\' || target[0] == u'/'))) {
+      target = own + target;
+      base += own.size();
+    }
+    // Nothing below the folder the name starts in is written through a link.
+    notes.links_refused_from = base;
+    std::uint32_t result = archive.extract_exact(i, target, notes);
+    if (result != rt::kZipOk) {
+      ++outcome.failed;
+      if (damaging(result)) outcome.damaged = true;
+      else outcome.unwritable_file = rt::Text(rt::cp936_from_wide(target));
+      break;
+    }
+    // The bar lives on the window's thread: only a change is worth the trip.
+    int percent = int(double(i + 1) / double(n) * 100.0);
+    if (percent != shown) host.set_progress(shown = percent);
+    list += rt::cp936_from_wide(listed);
+    list += "\r\n";
+  }
+  archive.close();
+  outcome.all_extracted = outcome.failed == 0 && !outcome.cancelled;
+
+  if (outcome.all_extracted) {
+    list = installed_files.str() + list;
+    for (char& c : list)
+      if (c == '/') c = '\\';  // '/' is never the second byte of a character
+    installed_files = rt::Text(list);
+    // Without an uninstaller the list is not kept; the outcome says so.
+    outcome.list_recorded = write_resource(uninstaller_path, format::kListResourceType, format::kListResourceName, 0,
+                                           encrypt_text(installed_files, format::kRecordPassPhrase, true));
+  }
   host.package_step_ended(outcome);
+  return outcome;
+}
+
+PackageOutcome unpack_package(const rt::Text& package_path, const rt::Text& uninstaller_path,
+                              rt::Text& installed_files, PackageStepHost& host) {
+  PackageOutcome outcome = unpack_package(rt::zip_fs::open_input(package_path), host.install_directory(),
+                                          uninstaller_path, installed_files, host);
+  DeleteFileW(rt::wide_path(package_path.view()).c_str());
   return outcome;
 }
 

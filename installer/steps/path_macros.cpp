@@ -83,4 +83,29 @@ rt::Text expand_path_macros(const rt::Text& entry_name, const rt::Text& install_
   return rt::Text(replace_all(step, "{tmp}/", temp_dir.view()));
 }
 
+std::u16string expand_path_macros(const std::u16string& entry_name, const std::u16string& app,
+                                  const std::u16string& tmp, std::size_t* base) {
+  std::size_t end = 0;
+  auto replace = [&end](const std::u16string& s, std::u16string_view macro, const std::u16string& by) {
+    std::u16string out;
+    for (std::size_t i = 0; i < s.size();) {
+      if (s.compare(i, macro.size(), macro) == 0) {
+        out += by;
+        end = out.size();
+        i += macro.size();
+      } else {
+        out += s[i++];
+      }
+    }
+    return out;
+  };
+  std::u16string step = replace(entry_name, u"{app}/", app);
+  std::size_t after_app = end;
+  end = 0;
+  std::u16string out = replace(step, u"{tmp}/", tmp);
+  // A {tmp} replaced after an {app} moved what followed it.
+  if (base) *base = end ? end : after_app;
+  return out;
+}
+
 }  // namespace installer

@@ -4,6 +4,7 @@
 #pragma once
 
 #include <functional>
+#include <string>
 
 #include "runtime/value/value.h"
 
@@ -33,5 +34,10 @@ rt::Text named_folder(int index);  // Windows
 // stepping over two-byte characters.
 rt::Text expand_path_macros(const rt::Text& entry_name, const rt::Text& install_dir, const rt::Text& temp_dir);
 rt::Text expand_path_macros(const rt::Text& entry_name, const rt::Text& install_dir);  // Windows
+// The same in UTF-16, as the package step keeps names: `app` and `tmp` end
+// with a backslash. `base` gets the length of the text up to the end of the
+// last macro replaced (0 when none was): the folder the name goes below.
+std::u16string expand_path_macros(const std::u16string& entry_name, const std::u16string& app,
+                                  const std::u16string& tmp, std::size_t* base = nullptr);
 
 }  // namespace installer

@@ -4,6 +4,7 @@
 #pragma once
 
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <optional>
 #include <string>
@@ -13,11 +14,30 @@
 
 namespace rt {
 
+// What the caller of an exact extraction wants to know and decide.
+struct ExtractNotes {
+  // Each folder and file the extraction created (the file once it holds all
+  // its bytes under its own name).
+  std::function<void(const std::u16string& path, bool folder)> created;
+  // Whether an existing read-only file may lose that bit to be replaced.
+  std::function<bool(const std::u16string& path)> may_replace_read_only;
+  // Folders on the path from this many code units on (and the file itself)
+  // must not be links: nothing is written through one.
+  std::size_t links_refused_from = std::u16string::npos;
+};
+
 class ZipArchive {
  public:
   // Opens the file and reads its directory; relative destinations are later
   // taken below the current directory of this moment.
   std::uint32_t open(const Text& path, const std::optional<Text>& password = std::nullopt);
+  // The same over any source of the archive's bytes.
+  std::uint32_t open(std::unique_ptr<ZipInput> input, const std::optional<Text>& password = std::nullopt);
+  // Extracts entry `index` to the full path `destination` exactly as given:
+  // no conversion, so the entry-name check runs on the very text the file
+  // call receives. The file is written under a temporary name in its folder
+  // and takes its own name only once complete; a failure leaves nothing.
+  std::uint32_t extract_exact(std::int64_t index, const std::u16string& destination, const ExtractNotes& notes);
   void close();
   bool is_open() const { return reader_.is_open(); }
   std::size_t count() const { return reader_.count(); }
@@ -25,7 +45,8 @@ class ZipArchive {
   std::uint32_t extract(std::int64_t index, const Text& destination);
 
  private:
-  std::uint32_t extract_file(std::int64_t index, const ZipEntry& entry, const std::u16string& path);
+  std::uint32_t extract_file(std::int64_t index, const ZipEntry& entry, const std::u16string& path,
+                             const ExtractNotes* notes);
 
   ZipReader reader_;
   std::optional<std::string> password_;

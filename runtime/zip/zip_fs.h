@@ -39,5 +39,14 @@ class OutputFile {
 // Creates or replaces a file with the given attributes; null on failure
 // (a read-only file in the way is a failure).
 std::unique_ptr<OutputFile> create_file(const std::u16string& path, std::uint32_t attributes);
+// Creates a file that must not exist yet; null when it does or on failure.
+std::unique_ptr<OutputFile> create_new_file(const std::u16string& path, std::uint32_t attributes);
+// Puts `from` in the place of `to` in one step (replacing a file there).
+bool replace_file(const std::u16string& from, const std::u16string& to);
+bool remove_file(const std::u16string& path);
+bool is_read_only(const std::u16string& path);
+bool clear_read_only(const std::u16string& path);
+// A junction, symbolic link or other reparse point (a symbolic link elsewhere).
+bool is_link(const std::u16string& path);
 
 }  // namespace rt::zip_fs

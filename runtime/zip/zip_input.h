@@ -28,4 +28,17 @@ class MemoryZipInput : public ZipInput {
   std::string bytes_;
 };
 
+// Bytes that stay where they are (a resource of the loaded image): read in
+// place, never copied whole.
+class ViewZipInput : public ZipInput {
+ public:
+  ViewZipInput(const void* data, std::uint64_t size) : data_(static_cast<const unsigned char*>(data)), size_(size) {}
+  std::uint64_t size() const override { return size_; }
+  bool read_at(std::uint64_t offset, void* buffer, std::size_t n) override;
+
+ private:
+  const unsigned char* data_;
+  std::uint64_t size_;
+};
+
 }  // namespace rt

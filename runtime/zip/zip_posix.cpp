@@ -8,6 +8,7 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <cstdio>
 #include <ctime>
 
 #include "runtime/value/codepage.h"
@@ -158,6 +159,35 @@ std::unique_ptr<OutputFile> create_file(const std::u16string& path, std::uint32_
   if (fd < 0) return nullptr;
   ::fchmod(fd, mode);
   return std::make_unique<FileOutput>(fd);
+}
+
+std::unique_ptr<OutputFile> create_new_file(const std::u16string& path, std::uint32_t attributes) {
+  mode_t mode = (attributes & kAttrReadOnly) ? 0444 : 0644;
+  int fd = ::open(native(path).c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, mode);
+  if (fd < 0) return nullptr;
+  return std::make_unique<FileOutput>(fd);
+}
+
+bool replace_file(const std::u16string& from, const std::u16string& to) {
+  return ::rename(native(from).c_str(), native(to).c_str()) == 0;
+}
+
+bool remove_file(const std::u16string& path) { return ::unlink(native(path).c_str()) == 0; }
+
+bool is_read_only(const std::u16string& path) {
+  struct stat st;
+  return ::stat(native(path).c_str(), &st) == 0 && !(st.st_mode & 0200);
+}
+
+bool clear_read_only(const std::u16string& path) {
+  struct stat st;
+  std::string p = native(path);
+  return ::stat(p.c_str(), &st) == 0 && ::chmod(p.c_str(), st.st_mode | 0200) == 0;
+}
+
+bool is_link(const std::u16string& path) {
+  struct stat st;
+  return ::lstat(native(path).c_str(), &st) == 0 && S_ISLNK(st.st_mode);
 }
 
 }  // namespace rt::zip_fs

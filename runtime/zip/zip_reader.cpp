@@ -110,6 +110,12 @@ bool MemoryZipInput::read_at(std::uint64_t offset, void* buffer, std::size_t n) 
   return true;
 }
 
+bool ViewZipInput::read_at(std::uint64_t offset, void* buffer, std::size_t n) {
+  if (offset > size_ || n > size_ - offset) return false;
+  std::memcpy(buffer, data_ + offset, n);
+  return true;
+}
+
 // ---- names and attributes ------------------------------------------------
 
 std::u16string clean_entry_name(std::u16string name) {
@@ -157,7 +163,9 @@ bool is_device_name(std::u16string_view component) {
   std::u16string_view base = component.substr(0, stem);
   for (std::u16string_view name : {u"CON", u"PRN", u"AUX", u"NUL", u"CONIN$", u"CONOUT$"})
     if (same_name(base, name)) return true;
-  return base.size() == 4 && base[3] >= u'1' && base[3] <= u'9' &&
+  // Windows also takes the superscript digits ¹ ² ³ as port numbers.
+  auto port_digit = [](char16_t c) { return (c >= u'1' && c <= u'9') || c == u'\u00B9' || c == u'\u00B2' || c == u'\u00B3'; };
+  return base.size() == 4 && port_digit(base[3]) &&
          (same_name(base.substr(0, 3), u"COM") || same_name(base.substr(0, 3), u"LPT"));
 }
 

@@ -70,7 +70,7 @@ std::u16string clean_entry_name(std::u16string name);
 // True for a cleaned name that would still leave the folder it is extracted
 // into or name a stream or a device: ".." (also ".. " or "...", which Windows
 // may read as "..") as any component, a ":", or a device name (CON, PRN, AUX,
-// NUL, COM1-9, LPT1-9, with or without an extension).
+// NUL, COM1-9, LPT1-9 and COM¹-³, LPT¹-³, with or without an extension).
 bool is_unsafe_entry_name(const std::u16string& cleaned);
 // Windows attributes for the external attributes and the host system.
 std::uint32_t entry_attributes(std::uint16_t version_made_by, std::uint32_t external);

@@ -123,4 +123,36 @@ std::unique_ptr<OutputFile> create_file(const std::u16string& path, std::uint32_
   return std::make_unique<FileOutput>(h);
 }
 
+std::unique_ptr<OutputFile> create_new_file(const std::u16string& path, std::uint32_t attributes) {
+  HANDLE h = CreateFileW(w(path), GENERIC_WRITE, 0, nullptr, CREATE_NEW,
+                         attributes ? attributes : FILE_ATTRIBUTE_NORMAL, nullptr);
+  if (h == INVALID_HANDLE_VALUE) return nullptr;
+  return std::make_unique<FileOutput>(h);
+}
+
+bool replace_file(const std::u16string& from, const std::u16string& to) {
+  return MoveFileExW(w(from), w(to), MOVEFILE_REPLACE_EXISTING) != 0;
+}
+
+bool remove_file(const std::u16string& path) {
+  DWORD a = GetFileAttributesW(w(path));
+  if (a != INVALID_FILE_ATTRIBUTES && (a & FILE_ATTRIBUTE_READONLY)) SetFileAttributesW(w(path), a & ~FILE_ATTRIBUTE_READONLY);
+  return DeleteFileW(w(path)) != 0;
+}
+
+bool is_read_only(const std::u16string& path) {
+  DWORD a = GetFileAttributesW(w(path));
+  return a != INVALID_FILE_ATTRIBUTES && (a & FILE_ATTRIBUTE_READONLY);
+}
+
+bool clear_read_only(const std::u16string& path) {
+  DWORD a = GetFileAttributesW(w(path));
+  return a != INVALID_FILE_ATTRIBUTES && SetFileAttributesW(w(path), a & ~FILE_ATTRIBUTE_READONLY);
+}
+
+bool is_link(const std::u16string& path) {
+  DWORD a = GetFileAttributesW(w(path));
+  return a != INVALID_FILE_ATTRIBUTES && (a & FILE_ATTRIBUTE_REPARSE_POINT);
+}
+
 }  // namespace rt::zip_fs

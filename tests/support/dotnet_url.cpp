@@ -20,3 +20,16 @@ bool point_dotnet_url_at(std::string& program, const std::string& url) {
 }
 
 }  // namespace testsupport
+
+namespace testsupport {
+
+bool point_dotnet_sha256_at(std::string& program, const std::string& sha256) {
+  std::string built = installer::dotnet_offline_sha256().str() + '\0';
+  std::size_t at = program.find(built);
+  if (at == std::string::npos || program.find(built, at + 1) != std::string::npos || sha256.size() != 64)
+    return false;
+  program.replace(at, 64, sha256);
+  return true;
+}
+
+}  // namespace testsupport

@@ -15,5 +15,7 @@ std::string built_dotnet_url();
 // by `url`, which must not be longer. False (and nothing changed) when the
 // address is not found exactly once or `url` is too long.
 bool point_dotnet_url_at(std::string& program, const std::string& url);
+// The same for the digest built in beside it (64 hexadecimal digits).
+bool point_dotnet_sha256_at(std::string& program, const std::string& sha256);
 
 }  // namespace testsupport

@@ -12,6 +12,7 @@
 #include <string>
 #include <vector>
 
+#include "installer/steps/download.h"
 #include "installer/steps/progress.h"
 #include "installer/format/sha256.h"
 #include "installer/setup/state.h"
@@ -54,6 +55,7 @@ class FakeView final : public installer::ControllerView {
   void set_progress(int percent) override { set_progress_bar(percent); }
   void package_step_ended(const PackageOutcome&) override {}
   void show_network_message() override { record("network message"); }
+  void show_failure_message(const rt::Text& text) override { record("message " + text.str()); }
   rt::Text ask_user(const rt::Text& text, const rt::Text& mode) override {
     record("ask " + text.str() + " mode " + mode.str());
     return answer;
@@ -81,15 +83,24 @@ class ControllerTest : public testing::Test {
       view_.record("dotnet " + framework.str());
       return dotnet_;
     };
-    s.download_package = [this](const rt::Text& url, const rt::Text& path) {
+    s.download_package = [this](const rt::Text& url, void* file, std::uint64_t* received) {
       view_.record("download " + url.str());
-      installer::on_download_progress(download_bytes_, download_bytes_, 5);
+      std::string body(download_bytes_, 'z');
+      DWORD written = 0;
+      WriteFile(file, body.data(), DWORD(body.size()), &written, nullptr);
+      *received = written;
+      if (cancel_in_download_) installer::request_install_cancel();
       return download_result_;
     };
-    s.package_resource = [] { return rt::Bytes("PK\x05\x06", 4); };
-    s.unpack_package = [this](installer::PackageStepHost& host) {
-      view_.record("unpack into " + host.install_directory().str() + " uninstaller " +
+    s.package_resource = [] { return std::make_unique<rt::MemoryZipInput>(kEmptyZip); };
+    s.unpack_package = [this](std::unique_ptr<rt::ZipInput> package, const rt::Text& dir,
+                              installer::PackageStepHost&) {
+      view_.record("unpack into " + dir.str() + " uninstaller " +
                    installer::installer_state().uninstaller_path.str());
+      // A file the step made, which a failed run must take back.
+      std::string made = dir.str() + "\\made.txt";
+      testsupport::write_file(made, "x");
+      installer::this_run().created_file(std::u16string(made.begin(), made.end()));
       return outcome_;
     };
     s.make_shortcuts = [this](bool desktop) { view_.record(desktop ? "shortcuts with desktop" : "shortcuts"); };
@@ -121,6 +132,8 @@ class ControllerTest : public testing::Test {
   PrerequisiteOutcome dotnet_ = PrerequisiteOutcome::kContinue;
   int download_result_ = 0;
   int download_bytes_ = 4096;
+  bool cancel_in_download_ = false;
+  static inline const std::string kEmptyZip = std::string("PK\x05\x06", 4) + std::string(18, '\0');
   PackageOutcome outcome_;
 };
 
@@ -132,7 +145,7 @@ TEST_F(ControllerTest, RefusedAgreementAsksThenShowsTheHomePageAndStartsNothing)
   EXPECT_EQ(GetFileAttributesA((dir_ + "\\target").c_str()), INVALID_FILE_ATTRIBUTES);
 }
 
-TEST_F(ControllerTest, DiskInstallWritesThePackageUnpacksAndEndsOnTheFinishPage) {
+TEST_F(ControllerTest, DiskInstallUnpacksFromTheImageAndEndsOnTheFinishPage) {
   installer::installer_state().install_type = "disk";
   installer::installer_state().required_framework = "4.8";
   install();
@@ -140,9 +153,10 @@ TEST_F(ControllerTest, DiskInstallWritesThePackageUnpacksAndEndsOnTheFinishPage)
   EXPECT_THAT(view_.log(), ElementsAre("header shown", "page 2", "dotnet 4.8",
                                        "unpack into " + dir + " uninstaller " + dir + "\\uninst.exe", "page 3",
                                        "shortcuts with desktop", "uninstall entry"));
-  // The installation directory's last level was made; the resource was written.
+  // The worker made the installation folder; no package file was written anywhere.
   EXPECT_NE(GetFileAttributesA(dir.c_str()) & FILE_ATTRIBUTE_DIRECTORY, 0u);
-  EXPECT_EQ(testsupport::read_file(dir_ + "\\app.zip"), std::string("PK\x05\x06", 4));
+  EXPECT_EQ(GetFileAttributesA((dir_ + "\\app.zip").c_str()), INVALID_FILE_ATTRIBUTES);
+  EXPECT_EQ(GetFileAttributesA((dir + "\\made.txt").c_str()) & FILE_ATTRIBUTE_DIRECTORY, 0u);
 }
 
 TEST_F(ControllerTest, NetInstallRunsTheTimerDuringTheDownloadOnly) {
@@ -156,38 +170,73 @@ TEST_F(ControllerTest, NetInstallRunsTheTimerDuringTheDownloadOnly) {
                                        "page 3", "shortcuts", "uninstall entry"));
 }
 
-TEST_F(ControllerTest, FailedOrShortDownloadShowsTheNetworkMessageAndTheFailurePage) {
-  installer::installer_state().install_type = "net";
-  download_result_ = -1;
-  install();
-  EXPECT_THAT(view_.log(), ElementsAre("header shown", "page 2", "dotnet ", "timer 1000", testing::StartsWith("download"),
-                                       "network message", "page 4"));
-
-  // An error page of fewer than 1024 bytes is no package either.
-  view_.clear_log();
-  download_result_ = 0;
-  download_bytes_ = 1023;
-  install();
-  EXPECT_THAT(view_.log(), testing::Contains("network message"));
-  EXPECT_THAT(view_.log(), testing::Not(testing::Contains(testing::StartsWith("unpack"))));
+// Each failure says what went wrong, takes back what the run made (here the
+// installation folder and a file in it) and ends on the failure page.
+TEST_F(ControllerTest, EachFailureHasItsOwnMessageAndLeavesNothingOfTheRun) {
+  auto& st = installer::installer_state();
+  std::string dir = dir_ + "\\target";
+  struct Case {
+    const char* type;
+    int download_result, download_bytes;
+    bool opened, damaged;
+    const char* unwritable;
+    const char* digest;
+    std::string message;
+  };
+  const Case cases[] = {
+      {"net", -1, 4096, true, false, "", "", "network message"},
+      {"net", 0, 1023, true, false, "", "", "network message"},  // an error page is no package either
+      {"disk", 0, 0, false, false, "", "", std::string("message ") + installer::kDamagedPackageMessage},
+      {"disk", 0, 0, true, true, "", "", std::string("message ") + installer::kDamagedPackageMessage},
+      {"disk", 0, 0, true, false, "C:\\x\\held.dll", "",
+       "message 无法写入文件“C:\\x\\held.dll”，请关闭正在使用它的程序，或取消它的只读属性后点击重新安装。"},
+      {"disk", 0, 0, true, false, "", "0000000000000000000000000000000000000000000000000000000000000000",
+       std::string("message ") + installer::kDamagedPackageMessage},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.message + " " + c.type);
+    view_.clear_log();
+    st.install_type = c.type;
+    st.package_sha256 = c.digest;
+    download_result_ = c.download_result;
+    download_bytes_ = c.download_bytes;
+    outcome_ = PackageOutcome();
+    outcome_.opened = c.opened;
+    outcome_.damaged = c.damaged;
+    outcome_.unwritable_file = c.unwritable;
+    install();
+    auto log = view_.log();
+    EXPECT_THAT(log, testing::Contains(c.message));
+    EXPECT_EQ(log.back(), "page 4");
+    EXPECT_THAT(log, testing::Not(testing::Contains(testing::StartsWith("shortcuts"))));
+    EXPECT_THAT(log, testing::Not(testing::Contains("uninstall entry")));
+    EXPECT_EQ(GetFileAttributesA(dir.c_str()), INVALID_FILE_ATTRIBUTES);
+  }
 }
 
-TEST_F(ControllerTest, PackageThatCannotBeUnpackedEndsOnTheFailurePageWithoutShortcutsOrEntry) {
-  installer::installer_state().install_type = "disk";
-  outcome_.opened = false;
-  outcome_.all_extracted = false;
+TEST_F(ControllerTest, CancelledDownloadTakesBackTheRunButNotWhatWasThereBefore) {
+  auto& st = installer::installer_state();
+  st.install_type = "net";
+  std::string dir = dir_ + "\\target";
+  CreateDirectoryA(dir.c_str(), nullptr);
+  testsupport::write_file(dir + "\\mine.txt", "earlier");
+  cancel_in_download_ = true;
+  download_result_ = installer::kDownloadCancelled;
   install();
-  auto log = view_.log();
-  EXPECT_THAT(log, testing::Contains("network message"));
-  EXPECT_EQ(log.back(), "page 4");
-  EXPECT_THAT(log, testing::Not(testing::Contains(testing::StartsWith("shortcuts"))));
-  EXPECT_THAT(log, testing::Not(testing::Contains("uninstall entry")));
+  EXPECT_THAT(view_.log(), ElementsAre("header shown", "page 2", "dotnet ", "timer 1000", testing::StartsWith("download")));
+  EXPECT_EQ(testsupport::read_file(dir + "\\mine.txt"), "earlier");
 
-  // One entry that failed is a failed installation too.
+  // A fresh run starts with the flag down; a folder made by a cancelled run goes.
+  RemoveDirectoryA(dir.c_str());
+  DeleteFileA((dir + "\\mine.txt").c_str());
+  RemoveDirectoryA(dir.c_str());
   view_.clear_log();
-  outcome_.opened = true;
   install();
-  EXPECT_EQ(view_.log().back(), "page 4");
+  EXPECT_EQ(GetFileAttributesA(dir.c_str()), INVALID_FILE_ATTRIBUTES);
+  cancel_in_download_ = false;
+  download_result_ = 0;
+  install();
+  EXPECT_THAT(view_.log(), testing::Contains("page 3"));
 }
 
 TEST_F(ControllerTest, PrerequisiteStopEndsTheSequence) {
@@ -197,27 +246,23 @@ TEST_F(ControllerTest, PrerequisiteStopEndsTheSequence) {
   EXPECT_THAT(view_.log(), ElementsAre("header shown", "page 2", "dotnet "));
 }
 
-TEST_F(ControllerTest, InstallTypeComparedExactly) {
-  installer::installer_state().install_type = "NET";
-  install();
-  auto log = view_.log();
-  EXPECT_THAT(log, testing::Not(testing::Contains(testing::StartsWith("download"))));
-  EXPECT_EQ(GetFileAttributesA((dir_ + "\\app.zip").c_str()), INVALID_FILE_ATTRIBUTES);
-  EXPECT_THAT(log, testing::Contains(testing::StartsWith("unpack")));
+// An install type other than exactly "net" or "disk" is a damaged
+// configuration: nothing is read, downloaded or unpacked.
+TEST_F(ControllerTest, UnknownInstallTypeInstallsNothing) {
+  for (const char* type : {"NET", "", "Disk"}) {
+    view_.clear_log();
+    installer::installer_state().install_type = type;
+    install();
+    EXPECT_THAT(view_.log(), ElementsAre("header shown", "page 2",
+                                         std::string("message ") + installer::kDamagedInstallerMessage, "page 4"));
+    EXPECT_EQ(GetFileAttributesA((dir_ + "\\target").c_str()), INVALID_FILE_ATTRIBUTES);
+  }
 }
 
-TEST_F(ControllerTest, PackageWithAnotherDigestIsDeletedAndNeverUnpacked) {
+TEST_F(ControllerTest, TheRightDigestInCapitalsPasses) {
   auto& st = installer::installer_state();
   st.install_type = "disk";
-  st.package_sha256 = rt::Text(installer::sha256_hex("something else"));
-  install();
-  EXPECT_THAT(view_.log(), testing::Not(testing::Contains(testing::StartsWith("unpack"))));
-  EXPECT_EQ(view_.log().back(), "page 4");
-  EXPECT_EQ(GetFileAttributesA((dir_ + "\\app.zip").c_str()), INVALID_FILE_ATTRIBUTES);
-
-  // The right digest, in capitals, passes.
-  view_.clear_log();
-  std::string digest = installer::sha256_hex(std::string("PK\x05\x06", 4));
+  std::string digest = installer::sha256_hex(kEmptyZip);
   for (char& c : digest) c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
   st.package_sha256 = rt::Text(digest);
   install();

@@ -1,0 +1,24 @@
+// The installation folder: made level by level, each level made noted in
+// this_run(), and refused when it or any folder on its path below the drive
+// is a reparse point (a junction or symbolic link would send every file of
+// the package somewhere else).
+#pragma once
+
+#include "runtime/value/value.h"
+
+namespace installer {
+
+enum class FolderCheck {
+  kReady,      // exists (now) as a real folder
+  kLink,       // it or a folder above it is a reparse point
+  kUnusable,   // a file is in the way, the drive does not exist, or it cannot be made
+};
+
+FolderCheck prepare_install_folder(const rt::Text& directory);
+
+// "无法使用安装目录“<directory>”，请选择其他文件夹后点击重新安装。"
+rt::Text folder_message(const rt::Text& directory);
+// "无法写入文件“<path>”，请关闭正在使用它的程序，或取消它的只读属性后点击重新安装。"
+rt::Text file_message(const rt::Text& path);
+
+}  // namespace installer

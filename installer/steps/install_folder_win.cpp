@@ -1,0 +1,45 @@
+#include <windows.h>
+
+#include <string>
+
+#include "installer/steps/host.h"
+#include "installer/steps/install_folder.h"
+#include "runtime/value/codepage.h"
+
+namespace installer {
+
+rt::Text folder_message(const rt::Text& directory) {
+  return rt::text_concat({kFolderMessageStart, directory.view(), kFolderMessageEnd});
+}
+
+rt::Text file_message(const rt::Text& path) { return rt::text_concat({kFileMessageStart, path.view(), kFileMessageEnd}); }
+
+FolderCheck prepare_install_folder(const rt::Text& directory) {
+  std::wstring given = rt::wide_path(directory.view());
+  if (given.empty()) return FolderCheck::kUnusable;
+  DWORD n = GetFullPathNameW(given.c_str(), 0, nullptr, nullptr);
+  if (n == 0) return FolderCheck::kUnusable;
+  std::wstring full(n, L'\0');
+  n = GetFullPathNameW(given.c_str(), n, full.data(), nullptr);
+  full.resize(n);
+  while (full.size() > 3 && full.back() == L'\\') full.pop_back();
+  // A drive path ("X:\..."); network and device paths are not installation folders.
+  if (full.size() < 3 || full[1] != L':' || full[2] != L'\\') return FolderCheck::kUnusable;
+  if (GetFileAttributesW(full.substr(0, 3).c_str()) == INVALID_FILE_ATTRIBUTES) return FolderCheck::kUnusable;
+  for (std::size_t i = 3; i <= full.size(); ++i) {
+    if (i < full.size() && full[i] != L'\\') continue;
+    if (full[i - 1] == L'\\') continue;
+    std::wstring level = full.substr(0, i);
+    DWORD a = GetFileAttributesW(level.c_str());
+    if (a == INVALID_FILE_ATTRIBUTES) {
+      if (!CreateDirectoryW(level.c_str(), nullptr)) return FolderCheck::kUnusable;
+      this_run().created_folder(std::u16string(level.begin(), level.end()));
+      continue;
+    }
+    if (a & FILE_ATTRIBUTE_REPARSE_POINT) return FolderCheck::kLink;
+    if (!(a & FILE_ATTRIBUTE_DIRECTORY)) return FolderCheck::kUnusable;
+  }
+  return FolderCheck::kReady;
+}
+
+}  // namespace installer

@@ -1,0 +1,51 @@
+// The run's own working file: a folder made for this run under the temporary
+// folder (a new name; one that exists is never taken) and one file in it,
+// opened once, shared for reading only, so that nobody else can change or
+// replace it while it is checked and used. Both go when the object does.
+#pragma once
+
+#include <cstdint>
+#include <memory>
+#include <string>
+
+#include "runtime/value/value.h"
+#include "runtime/zip/zip_input.h"
+
+namespace installer {
+
+class RunFile {
+ public:
+  RunFile() = default;
+  ~RunFile() { remove(); }
+  RunFile(const RunFile&) = delete;
+  RunFile& operator=(const RunFile&) = delete;
+
+  // Makes the folder and creates `file_name` in it for reading and writing.
+  // Both are noted in this_run(). False when either cannot be made.
+  bool create(const rt::Text& file_name);
+  // The open file (a HANDLE).
+  void* handle() const { return handle_; }
+  const std::u16string& path() const { return path_; }
+  rt::Text path_text() const;
+  // Gives up write access for a reading handle that still refuses writers
+  // and deletion (a program is started from the file that way). The file
+  // may have changed in the instant between: check it afterwards.
+  bool keep_for_reading();
+  // A reader over the same open file (a duplicate of its handle).
+  std::unique_ptr<rt::ZipInput> reader() const;
+  // Closes the file and deletes it and the folder (the folder only when empty).
+  void remove();
+
+ private:
+  void* handle_ = nullptr;
+  std::u16string folder_, path_;
+};
+
+// SHA-256 of everything `input` reads, in lower-case hexadecimal.
+std::string sha256_hex_of(rt::ZipInput& input);
+
+// The package resource of the loaded image, read where it lies; null when
+// the program carries none.
+std::unique_ptr<rt::ZipInput> package_resource_input();
+
+}  // namespace installer
