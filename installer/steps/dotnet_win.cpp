@@ -6,6 +6,7 @@
 #include "installer/platform/registry.h"
 #include "installer/steps/dotnet.h"
 #include "installer/steps/download.h"
+#include "installer/steps/install_folder.h"
 #include "installer/steps/progress.h"
 #include "installer/steps/run_file.h"
 #include "runtime/value/codepage.h"
@@ -43,7 +44,11 @@ PrerequisiteOutcome ensure_dotnet(const rt::Text& framework, InstallView& view, 
   RunFile file;
   // Judged by this download's own figures, not by an earlier one's.
   reset_download_progress();
-  if (!file.create(file_name_of(url, true))) return fail(view, kDamagedPackageMessage);
+  // The address's file name, without its query; a name Windows cannot take becomes a plain one.
+  std::string name = file_name_of(url, true).str();
+  name = name.substr(0, name.find_first_of("?#"));
+  if (name.empty() || name.find_first_of("\\/:*\"<>|") != std::string::npos) name = "dotnet-setup.exe";
+  if (!file.create(rt::Text(name))) return fail(view, folder_message(temp_directory()));
   std::uint64_t received = 0;
   std::int32_t result = download_to(url, file.handle(), on_download_progress, &received);
   if (result == kDownloadCancelled) return PrerequisiteOutcome::kStopSilently;

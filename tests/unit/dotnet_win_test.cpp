@@ -8,7 +8,9 @@
 #include <string>
 #include <vector>
 
+#include "installer/format/sha256.h"
 #include "installer/steps/dotnet.h"
+#include "runtime/value/codepage.h"
 #include "installer/platform/launch.h"
 #include "installer/steps/progress.h"
 #include "tests/support/dotnet_url.h"
@@ -30,6 +32,7 @@ class FakeView : public installer::InstallView {
   void set_progress_timer(int period_ms) override { calls.push_back("timer " + std::to_string(period_ms)); }
   void set_progress_bar(int position) override { calls.push_back("bar " + std::to_string(position)); }
   void show_network_message() override { calls.push_back("message"); }
+  void show_failure_message(const rt::Text& text) override { calls.push_back("message " + text.str()); }
   void show_page(int page) override { calls.push_back("page " + std::to_string(page)); }
   std::vector<std::string> calls;
 };
@@ -126,16 +129,48 @@ TEST_F(DotnetTest, PresentFrameworkOrNoRequirementDownloadsNothing) {
   EXPECT_FALSE(fs::exists(temp_file));
 }
 
-TEST_F(DotnetTest, MissingFrameworkIsDownloadedIntoTempAndStartedWithoutWaiting) {
+// Downloaded into a folder of its own, checked against the built-in digest,
+// started from there (never the installer's folder) and waited for; the
+// framework is then looked for again.
+TEST_F(DotnetTest, MissingFrameworkIsDownloadedCheckedStartedAndWaitedFor) {
   DWORD release = 528039;  // 4.72
   make_key(kV4Full, &release);
   std::string url = publish("dotnet-" + std::to_string(GetCurrentProcessId()));
   ASSERT_FALSE(url.empty());
-  EXPECT_EQ(installer::ensure_dotnet("4.8", view, rt::Text(url)), PrerequisiteOutcome::kContinue);
+  std::string digest = installer::sha256_hex(testsupport::read_file(testsupport::native_path(NDP_STUB_PATH)));
+  EXPECT_EQ(installer::ensure_dotnet("4.8", view, rt::Text(url), rt::Text(digest)), PrerequisiteOutcome::kContinue);
   EXPECT_EQ(view.calls, (std::vector<std::string>{"timer 1000", "bar 0", "timer 0"}));
-  EXPECT_EQ(testsupport::read_file(temp_file), testsupport::read_file(testsupport::native_path(NDP_STUB_PATH)));
-  EXPECT_TRUE(stand_in_started());
+  // Waited for: its mark is there as soon as the step returns.
+  ASSERT_TRUE(fs::exists(temp_file + ".ran"));
+  std::string mark = testsupport::read_file(temp_file + ".ran");
+  std::u16string text(reinterpret_cast<const char16_t*>(mark.data()), mark.size() / 2);
+  std::string folder = rt::cp936_from_wide(text.substr(text.find(u'\n') + 1));
+  EXPECT_EQ(folder.rfind(installer::temp_directory().str() + "setup-", 0), 0u) << folder;
+  EXPECT_FALSE(fs::exists(fs::path(rt::wide_path(folder))));  // the run's folder is gone again
   EXPECT_EQ(installer::download_progress().snapshot().percent, 100);
+  EXPECT_EQ(installer::detect_dotnet_version(), 4.8f);
+
+  // Still missing after its installer ended (4.81 is asked for): a message of its own.
+  fs::remove(temp_file + ".ran");
+  view.calls.clear();
+  EXPECT_EQ(installer::ensure_dotnet("4.81", view, rt::Text(url), rt::Text(digest)),
+            PrerequisiteOutcome::kStopAfterMessage);
+  EXPECT_EQ(view.calls.back(), "page 4");
+  EXPECT_EQ(view.calls[view.calls.size() - 2], std::string("message ") + installer::kDotnetMissingMessage);
+}
+
+TEST_F(DotnetTest, AnInstallerThatIsNotTheOneBuiltInIsNeverStarted) {
+  std::string url = publish("dotnet-other-" + std::to_string(GetCurrentProcessId()));
+  ASSERT_FALSE(url.empty());
+  for (const char* digest : {"", "0000000000000000000000000000000000000000000000000000000000000000"}) {
+    view.calls.clear();
+    EXPECT_EQ(installer::ensure_dotnet("4.5", view, rt::Text(url), rt::Text(digest)),
+              PrerequisiteOutcome::kStopAfterMessage);
+    EXPECT_EQ(view.calls, (std::vector<std::string>{"timer 1000", "bar 0", "timer 0",
+                                                    std::string("message ") + installer::kDamagedPackageMessage,
+                                                    "page 4"}));
+  }
+  EXPECT_FALSE(fs::exists(temp_file + ".ran"));
 }
 
 TEST_F(DotnetTest, FailedOrTooShortDownloadShowsTheMessageAndTheErrorPage) {

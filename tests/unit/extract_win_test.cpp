@@ -57,6 +57,18 @@ std::optional<rt::Bytes> resource(const std::string& exe, const wchar_t* name) {
 }
 std::optional<rt::Bytes> list_resource(const std::string& exe) { return resource(exe, L"LIST"); }
 
+std::string read(const std::string& path) {
+  std::ifstream in(fs::path(rt::wide_path(path)), std::ios::binary);
+  return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+}
+
+// An entry whose name is stored as UTF-8 (flag 0x800).
+ZipMakerEntry utf8_entry(const std::string& name) {
+  ZipMakerEntry e(name, "x");
+  e.flags = 0x800;
+  return e;
+}
+
 struct PackageStepTest : testing::Test {
   std::string dir = testsupport::scratch_dir("package");
   std::string app = dir + "\\应用 程序";
@@ -95,7 +107,7 @@ TEST_F(PackageStepTest, UnpacksListsAndRecordsTheListInTheUninstaller) {
   EXPECT_EQ(out.entries, 5);
   EXPECT_EQ(host.progress, (std::vector<int>{0, 20, 40, 60, 80, 100}));
   ASSERT_EQ(host.ended.size(), 1u);
-  EXPECT_EQ(host.asked, 5u);  // once per entry
+  EXPECT_EQ(host.asked, 1u);  // once, before the first entry
   std::string expected = app + "\\uninst.exe\r\n" + app + "\\Foo.exe\r\n" + app + "\\data\\\r\n" + app +
                          "\\data\\说明.txt\r\nreadme.txt\r\n";
   EXPECT_EQ(files.str(), expected);
@@ -132,23 +144,21 @@ TEST_F(PackageStepTest, TheBarMovesOncePerPercentOfAManyEntryPackage) {
   EXPECT_TRUE(exists(app + "\\f249"));
 }
 
-TEST_F(PackageStepTest, EveryEntryAsksForTheDirectoryAfresh) {
+TEST_F(PackageStepTest, TheDirectoryIsTakenOnceForTheWholePackage) {
   write_package({{"{app}/a.txt", "a"}, {"{app}/b.txt", "b"}, {"{app}/c.txt", "c"}});
   FakeController host;
   host.directories = {dir + "\\one", dir + "\\two"};
   rt::Text files;
   installer::unpack_package(rt::Text(package), rt::Text(uninstaller), files, host);
   EXPECT_EQ(host.progress, (std::vector<int>{0, 33, 66, 100}));
-  EXPECT_TRUE(exists(dir + "\\one\\a.txt"));
-  EXPECT_TRUE(exists(dir + "\\two\\b.txt"));
-  EXPECT_TRUE(exists(dir + "\\two\\c.txt"));
+  for (const char* name : {"a.txt", "b.txt", "c.txt"}) EXPECT_TRUE(exists(dir + "\\one\\" + name)) << name;
+  EXPECT_FALSE(exists(dir + "\\two"));
 }
 
-TEST_F(PackageStepTest, AMissingPackageEndsTheStepAsAFailureAndClearsAnOldList) {
+TEST_F(PackageStepTest, AMissingPackageEndsTheStepAsAFailureAndLeavesTheEarlierListAlone) {
   CreateDirectoryW(rt::wide_path(app).c_str(), nullptr);
   std::ofstream(fs::path(rt::wide_path(uninstaller)), std::ios::binary) << this_program();
   ASSERT_TRUE(installer::write_resource(rt::Text(uninstaller), "install", "list", 0, rt::Bytes{1, 2, 3}));
-  ASSERT_TRUE(list_resource(uninstaller).has_value());
   FakeController host;
   host.directories = {app};
   rt::Text files;
@@ -159,25 +169,100 @@ TEST_F(PackageStepTest, AMissingPackageEndsTheStepAsAFailureAndClearsAnOldList) 
   EXPECT_FALSE(host.ended[0].succeeded());
   EXPECT_EQ(host.progress, std::vector<int>{0});
   EXPECT_TRUE(files.empty());
-  EXPECT_FALSE(list_resource(uninstaller).has_value());  // the empty list removed the old one
+  EXPECT_EQ(list_resource(uninstaller), (rt::Bytes{1, 2, 3}));
 }
 
-TEST_F(PackageStepTest, AnEntryThatCannotBeWrittenIsListedButFailsTheOutcome) {
-  write_package({{"{app}/ok.txt", "ok"}, {"../above.txt", "x"}, {"{app}/ro.txt", "new"}});
+// The step stops at the first entry that fails and says which and why; what
+// it made is in the run's record (the controller takes it back), no file is
+// left under a temporary name, and nothing is listed.
+TEST_F(PackageStepTest, TheFirstFailedEntryEndsTheStepNamingTheFileOrTheDamage) {
   CreateDirectoryW(rt::wide_path(app).c_str(), nullptr);
   std::ofstream(fs::path(rt::wide_path(app + "\\ro.txt"))) << "old";
   SetFileAttributesW(rt::wide_path(app + "\\ro.txt").c_str(), FILE_ATTRIBUTE_READONLY);
+  struct Case {
+    std::vector<ZipMakerEntry> entries;
+    bool damaged;
+    std::string unwritable;
+  };
+  const Case cases[] = {
+      {{{"{app}/ok.txt", "ok"}, {"{app}/ro.txt", "new"}, {"{app}/later.txt", "l"}}, false, app + "\\ro.txt"},
+      {{{"{app}/ok.txt", "ok"}, {"../above.txt", "x"}, {"{app}/later.txt", "l"}}, true, ""},
+      {{{"{app}/ok.txt", "ok"}, utf8_entry("{app}/COM\xC2\xB9.txt")}, true, ""},  // "COM¹" is a port
+  };
+  for (const Case& c : cases) {
+    installer::begin_install_run();
+    write_package(c.entries);
+    FakeController host;
+    host.directories = {app};
+    rt::Text files;
+    installer::PackageOutcome out = installer::unpack_package(rt::Text(package), rt::Text(uninstaller), files, host);
+    EXPECT_TRUE(out.opened);
+    EXPECT_FALSE(out.succeeded());
+    EXPECT_EQ(out.failed, 1);
+    EXPECT_EQ(out.damaged, c.damaged);
+    EXPECT_EQ(out.unwritable_file.str(), c.unwritable);
+    EXPECT_TRUE(files.empty());
+    EXPECT_FALSE(out.list_recorded);
+    EXPECT_FALSE(exists(app + "\\later.txt"));
+    EXPECT_EQ(read(app + "\\ro.txt"), "old");
+    // ok.txt was made by this run, and only it.
+    ASSERT_EQ(installer::this_run().items().size(), 1u);
+    EXPECT_TRUE(installer::undo_this_run());
+    EXPECT_FALSE(exists(app + "\\ok.txt"));
+    for (const auto& entry : fs::directory_iterator(fs::path(rt::wide_path(app))))
+      EXPECT_EQ(entry.path().extension().string(), ".txt") << entry.path().string();
+  }
+  SetFileAttributesW(rt::wide_path(app + "\\ro.txt").c_str(), FILE_ATTRIBUTE_NORMAL);
+}
+
+// Installing the same package twice works, although it carries a read-only
+// file: the earlier installation's list names it. A read-only file that list
+// does not name is refused (above).
+TEST_F(PackageStepTest, ReinstallReplacesReadOnlyFilesTheEarlierInstallationWrote) {
+  ZipMakerEntry ro{"{app}/ro.txt", "one", 0};
+  ro.external = testsupport::unix_mode(0100444);
+  write_package({{"{app}/uninst.exe", this_program()}, ro});
+  FakeController host;
+  host.directories = {app};
+  rt::Text files;
+  ASSERT_TRUE(installer::unpack_package(rt::Text(package), rt::Text(uninstaller), files, host).succeeded());
+  EXPECT_NE(GetFileAttributesW(rt::wide_path(app + "\\ro.txt").c_str()) & FILE_ATTRIBUTE_READONLY, 0u);
+  ro.data = "two";
+  write_package({{"{app}/uninst.exe", this_program()}, ro});
+  files = rt::Text();
+  EXPECT_TRUE(installer::unpack_package(rt::Text(package), rt::Text(uninstaller), files, host).succeeded());
+  EXPECT_EQ(read(app + "\\ro.txt"), "two");
+  EXPECT_NE(GetFileAttributesW(rt::wide_path(app + "\\ro.txt").c_str()) & FILE_ATTRIBUTE_READONLY, 0u);
+  SetFileAttributesW(rt::wide_path(app + "\\ro.txt").c_str(), FILE_ATTRIBUTE_NORMAL);
+}
+
+// A name is written exactly as it was checked: no best-fit conversion turns
+// "cºn.txt" into the device "con.txt" on its way to the file call.
+TEST_F(PackageStepTest, NamesReachTheFileCallInUtf16) {
+  write_package({utf8_entry("{app}/c\xC2\xBAn.txt"), utf8_entry("{app}/\xE2\x82\xAC\xF0\x9F\x98\x80.txt")});
+  FakeController host;
+  host.directories = {app};
+  rt::Text files;
+  EXPECT_TRUE(installer::unpack_package(rt::Text(package), rt::Text(uninstaller), files, host).succeeded());
+  std::wstring folder = rt::wide_path(app);
+  EXPECT_NE(GetFileAttributesW((folder + L"\\c\u00BAn.txt").c_str()), INVALID_FILE_ATTRIBUTES);
+  EXPECT_NE(GetFileAttributesW((folder + L"\\\u20AC\U0001F600.txt").c_str()), INVALID_FILE_ATTRIBUTES);
+  EXPECT_EQ(GetFileAttributesW((folder + L"\\con.txt").c_str()) & FILE_ATTRIBUTE_DIRECTORY, 0u);
+}
+
+TEST_F(PackageStepTest, ACancelStopsBetweenTwoEntries) {
+  write_package({{"{app}/a.txt", "a"}, {"{app}/b.txt", "b"}});
+  installer::begin_install_run();
+  installer::request_install_cancel();
   FakeController host;
   host.directories = {app};
   rt::Text files;
   installer::PackageOutcome out = installer::unpack_package(rt::Text(package), rt::Text(uninstaller), files, host);
-  EXPECT_TRUE(out.opened);
-  EXPECT_FALSE(out.all_extracted);
-  EXPECT_EQ(out.failed, 2);
-  EXPECT_FALSE(out.list_recorded);  // no uninstaller in this package
-  EXPECT_EQ(files.str(), app + "\\ok.txt\r\n..\\above.txt\r\n" + app + "\\ro.txt\r\n");
-  EXPECT_FALSE(exists(fs::path(dir).parent_path().string() + "\\above.txt"));
-  SetFileAttributesW(rt::wide_path(app + "\\ro.txt").c_str(), FILE_ATTRIBUTE_NORMAL);
+  installer::begin_install_run();
+  EXPECT_TRUE(out.cancelled);
+  EXPECT_FALSE(out.succeeded());
+  EXPECT_FALSE(exists(app + "\\a.txt"));
+  EXPECT_TRUE(files.empty());
 }
 
 TEST_F(PackageStepTest, TheEmptyTwentyTwoByteArchiveInstallsNothingAndSucceeds) {
