@@ -5,6 +5,7 @@
 #include <shellapi.h>
 
 #include "installer/uninstaller/uninstall.h"
+#include "installer/platform/library_search.h"
 
 namespace {
 
@@ -20,4 +21,8 @@ bool silent_requested() {
 
 }  // namespace
 
-int WINAPI WinMain(HINSTANCE, HINSTANCE, LPSTR, int) { return installer::run_uninstaller(silent_requested()); }
+int WINAPI WinMain(HINSTANCE, HINSTANCE, LPSTR, int) {
+  // Before anything can load a library: the system folder only.
+  installer::restrict_library_search();
+  return installer::run_uninstaller(silent_requested());
+}

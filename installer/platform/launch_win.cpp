@@ -67,8 +67,12 @@ bool launch_file(const rt::Text& path, const rt::Text& parameters, int show_mode
   }
   std::wstring wide_path = rt::wide_path(path.view());
   std::wstring wide_parameters = rt::wide_path(parameters.view());
+  // The program starts in its own folder (the installation folder), not in
+  // the installer's (Downloads), where it might find a planted library.
+  std::size_t slash = wide_path.rfind(L'\\');
+  std::wstring folder = slash == std::wstring::npos ? std::wstring() : wide_path.substr(0, slash);
   HINSTANCE result =
-      ShellExecuteW(nullptr, L"Open", wide_path.c_str(), wide_parameters.c_str(), L"", show);
+      ShellExecuteW(nullptr, L"Open", wide_path.c_str(), wide_parameters.c_str(), folder.c_str(), show);
   // Only a missing file is told apart: the shell gives no reliable word on
   // whether a started program actually ran. A file whose folder is missing is
   // just as missing.

@@ -3,6 +3,7 @@
 // the window thread in order; the steps never touch a window themselves.
 #pragma once
 
+#include <atomic>
 #include <string>
 #include <vector>
 
@@ -64,8 +65,12 @@ class InstallView {
 // package), stop there, and the worker then takes back what the run made
 // (undo_this_run) before it ends: no shortcut and no uninstall entry follow.
 // Waiting for the worker's end is the window's business.
-void request_install_cancel();
-bool install_cancel_requested();
+inline std::atomic<bool>& cancel_requested() {
+  static std::atomic<bool> flag{false};
+  return flag;
+}
+inline void request_install_cancel() { cancel_requested() = true; }
+inline bool install_cancel_requested() { return cancel_requested().load(); }
 // A new run (the first, or "重新安装") starts with the flag down and an empty record.
 void begin_install_run();
 

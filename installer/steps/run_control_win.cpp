@@ -8,19 +8,12 @@
 
 namespace installer {
 
-namespace {
-std::atomic<bool> g_cancel{false};
-}  // namespace
-
 void InstallView::show_failure_message(const rt::Text& text) {
   rt::message_box(text, kNetworkMessageStyle, kNetworkCaption);
 }
 
-void request_install_cancel() { g_cancel.store(true); }
-bool install_cancel_requested() { return g_cancel.load(); }
-
 void begin_install_run() {
-  g_cancel.store(false);
+  cancel_requested() = false;
   this_run().clear();
 }
 

@@ -9,6 +9,7 @@
 #include <string>
 
 #include "installer/platform/launch.h"
+#include "installer/platform/library_search.h"
 #include "installer/steps/shortcuts.h"
 #include "runtime/value/codepage.h"
 #include "runtime/services/com_services.h"
@@ -48,7 +49,10 @@ bool create_desktop_shortcut(rt::Text& name, const rt::Text& target, const rt::T
   rt::ComObject shortcut;
   {
     rt::ComObject shell;
-    if (rt::com_create(shell, "WshShell", "wshom.ocx")) {
+    // The Script Host's type library by its full system path: by bare name
+    // it would be looked for beside the program first.
+    rt::Text library(rt::cp936_from_wchar(system_file(L"wshom.ocx").c_str()));
+    if (rt::com_create(shell, "WshShell", library)) {
       rt::ComValue made = rt::com_call_method(shell, "CreateShortcut", {link});
       if (auto* object = std::get_if<rt::ComObject>(&made)) shortcut = std::move(*object);
     }
