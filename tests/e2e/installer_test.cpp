@@ -8,6 +8,7 @@
 #include <string>
 
 #include "installer/format/cipher.h"
+#include "installer/steps/host.h"
 #include "installer/platform/windows_version.h"
 #include "runtime/value/codepage.h"
 #include "tests/e2e/support/installer_fixture.h"
@@ -209,14 +210,15 @@ TEST_F(InstallerTest, PackageThatIsNoZipArchiveEndsOnTheFailurePageAndReinstallS
   ASSERT_TRUE(setup.ok());
   std::string target = setup.text("安装目录");
   setup.click("立即安装");
-  EXPECT_EQ(setup.answer_message_box(60000), kNetworkMessage);
+  EXPECT_EQ(setup.answer_message_box(60000), installer::kDamagedPackageMessage);
   ASSERT_TRUE(setup.wait_page(4, 20000));
   setup.shot("page4-failure.png");
   EXPECT_FALSE(e2e::path_exists(target + "\\uninst.exe"));
+  EXPECT_FALSE(e2e::path_exists(target)) << "the folder this run made is taken back";
 
   // The reinstall button runs a whole new sequence, which fails the same way.
   setup.click("重新安装");
-  EXPECT_EQ(setup.answer_message_box(60000), kNetworkMessage);
+  EXPECT_EQ(setup.answer_message_box(60000), installer::kDamagedPackageMessage);
   EXPECT_TRUE(setup.wait_page(4, 20000));
   setup.process().kill();
 }
@@ -235,14 +237,23 @@ TEST_F(InstallerTest, EmptyArchiveIsAValidPackageAndEndsOnTheFinishPage) {
   setup.process().kill();
 }
 
-TEST_F(InstallerTest, UnreadableRecordLeavesEveryValueEmpty) {
+// A record that cannot be read is a damaged installer: the window says so,
+// proposes no folder, and installing reads, unpacks and deletes nothing (not
+// an app.zip that happens to lie beside it).
+TEST_F(InstallerTest, UnreadableRecordSaysTheInstallerIsDamagedAndInstallsNothing) {
   std::string exe =
       e2e::make_installer(dir_, e2e::config_json(disk_config("另一个口令")), nullptr, "setup.exe", nullptr, "Other");
+  std::string beside = testsupport::empty_zip();
+  testsupport::write_file(dir_ + "\\app.zip", beside);
   Installer setup(exe);
   ASSERT_TRUE(setup.ok());
-  EXPECT_EQ(e2e::window_text(setup.window()), "");
-  EXPECT_EQ(setup.text("标签_软件名称"), "");
-  EXPECT_EQ(setup.text("安装目录"), default_folder() + "\\");
+  EXPECT_EQ(e2e::window_text(setup.window()), "安装程序已损坏");
+  EXPECT_EQ(setup.text("标签_软件名称"), installer::kDamagedInstallerMessage);
+  EXPECT_EQ(setup.text("安装目录"), "");
+  setup.click("立即安装");
+  EXPECT_EQ(setup.answer_message_box(60000), installer::kDamagedInstallerMessage);
+  EXPECT_TRUE(setup.wait_page(4, 20000));
+  EXPECT_EQ(e2e::read_all(dir_ + "\\app.zip"), beside);
   setup.process().kill();
 }
 

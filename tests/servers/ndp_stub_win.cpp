@@ -1,7 +1,9 @@
-// Stands in for the .NET Framework offline installer in the tests: started,
-// it writes its command line and its working folder to "<temp>\<its file
-// name>.ran", records .NET Framework 4.8 in the registry as the real one
-// would, and ends.
+// Stands in for programs the installer starts. Started, it writes its command
+// line and its working folder to "<its path>.ran" and ends. Named as the .NET
+// Framework offline installer ("NDP..."), it writes that mark to
+// "<temp>\<its file name>.ran" instead (its own folder is the installer's
+// run folder, which goes afterwards) and records .NET Framework 4.8 in the
+// registry as the real one would.
 #include <windows.h>
 
 int WINAPI WinMain(HINSTANCE, HINSTANCE, LPSTR, int) {
@@ -11,13 +13,18 @@ int WINAPI WinMain(HINSTANCE, HINSTANCE, LPSTR, int) {
   const wchar_t* name = self;
   for (const wchar_t* p = self; *p; ++p)
     if (*p == L'\\') name = p + 1;
-  GetTempPathW(MAX_PATH, mark);
-  lstrcatW(mark, name);
+  bool framework = name[0] == L'N' && name[1] == L'D' && name[2] == L'P';
+  if (framework) {
+    GetTempPathW(MAX_PATH, mark);
+    lstrcatW(mark, name);
+  } else {
+    lstrcpyW(mark, self);
+  }
   lstrcatW(mark, L".ran");
   GetCurrentDirectoryW(MAX_PATH, folder);
 
   HKEY key;
-  if (RegCreateKeyExW(HKEY_LOCAL_MACHINE, L"SOFTWARE\\Microsoft\\NET Framework Setup\\NDP\\v4\\Full", 0, nullptr, 0,
+  if (framework && RegCreateKeyExW(HKEY_LOCAL_MACHINE, L"SOFTWARE\\Microsoft\\NET Framework Setup\\NDP\\v4\\Full", 0, nullptr, 0,
                       KEY_ALL_ACCESS, nullptr, &key, nullptr) == ERROR_SUCCESS) {
     DWORD release = 528040;
     RegSetValueExW(key, L"Release", 0, REG_DWORD, reinterpret_cast<const BYTE*>(&release), sizeof release);
