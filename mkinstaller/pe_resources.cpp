@@ -282,6 +282,8 @@ bool PeResources::Impl::parse_headers(std::string* error) {
       return fail(error, "section " + std::string(s.name, strnlen(s.name, 8)) + " extends beyond the end of the file");
     sections.push_back(s);
   }
+  info.certificate_offset = dir_rva(kDirSecurity);
+  info.certificate_size = dir_size(kDirSecurity);
   rsrc_rva = dir_rva(kDirResource);
   rsrc_size = dir_size(kDirResource);
   return true;
