@@ -10,6 +10,7 @@
 #include <string>
 
 #include "runtime/value/codepage.h"
+#include "tests/support/windows_win.h"
 #include "ui/assets.h"
 #include "ui/image_services.h"
 #include "ui/png_control.h"
@@ -73,10 +74,7 @@ LRESULT CALLBACK parent_proc(HWND hwnd, UINT msg, WPARAM wp, LPARAM lp) {
   }
 }
 
-void pump() {
-  MSG msg;
-  while (PeekMessageW(&msg, nullptr, 0, 0, PM_REMOVE)) DispatchMessageW(&msg);
-}
+using testsupport::pump;
 
 class PngTest : public ::testing::Test {
  protected:
