@@ -725,6 +725,29 @@ TEST_F(MkinstallerTest, PackLeavesOutLinksThatLeadOutOfTheFolder) {
   EXPECT_THAT(r.out, HasSubstr("2 files, 0 folders"));
 }
 
+// The temporary file the tool writes before renaming it onto the output is
+// a new file of its own: a link planted under the very name it tries first
+// (the shell's `exec` keeps the process number the name is made of) is
+// neither followed nor replaced.
+TEST_F(MkinstallerTest, PlantedLinksDoNotRedirectTemporaryFiles) {
+  make_app(/*with_uninstaller=*/true);
+  write("app.json", config());
+  write("victim.txt", "precious");
+  for (const std::string& out : {std::string("pkg.zip"), std::string("setup.exe")}) {
+    std::string command = "cd '" + dir_ + "' && sh -c 'ln -s victim.txt " + out + ".tmp-$$-0 && exec \"$0\" \"$@\"' '" +
+                          MKINSTALLER_PATH + "' " +
+                          (out == "pkg.zip" ? "pack app --out pkg.zip"
+                                            : "build --config app.json --package pkg.zip --stub stub.exe --out setup.exe") +
+                          " >out.txt 2>err.txt";
+    ASSERT_EQ(std::system(command.c_str()), 0) << read("err.txt");
+    EXPECT_EQ(read("victim.txt"), "precious") << out;
+    EXPECT_FALSE(fs::is_symlink(path(out))) << out;
+    EXPECT_GT(read(out).size(), 100u) << out << ": written all the same";
+    for (const auto& e : fs::directory_iterator(dir_))
+      if (fs::is_symlink(e.symlink_status())) fs::remove(e.path());
+  }
+}
+
 // Signing with a certificate authority and a code-signing certificate made
 // here, offline.
 TEST_F(MkinstallerTest, SignsLastAndInspectVerifies) {
