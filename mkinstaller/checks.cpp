@@ -5,6 +5,7 @@
 #include <memory>
 
 #include "installer/format/format.h"
+#include "mkinstaller/files.h"
 #include <nlohmann/json.hpp>
 
 #include "runtime/value/codepage.h"
@@ -357,18 +358,24 @@ bool check_package(const std::string& bytes, std::vector<std::string>* names, st
     return false;
   }
   std::string buffer(1 << 16, '\0');
+  // Reading a large package takes a while: a terminal sees how far it got.
+  const bool shown = stderr_is_terminal() && zip.count() >= 1000;
   for (std::size_t i = 0; i < zip.count(); ++i) {
+    if (shown && (i % 500 == 0 || i + 1 == zip.count()))
+      std::fprintf(stderr, "\rchecking the package: %zu/%zu entries", i + 1, zip.count());
     rt::ZipEntry e;
     std::uint32_t result = zip.describe(static_cast<std::int64_t>(i), e);
     std::string name = rt::utf8_from_wide(e.wide_name);
     // The installer's own check: it would refuse to write this entry.
     if (result == rt::kZipOk && rt::is_unsafe_entry_name(e.wide_name)) {
+      if (shown) std::fputs("\n", stderr);
       *why = "the entry \"" + name +
              "\" has a name the installer refuses to write (\"..\", a \":\" or a device name such as CON or COM1)";
       return false;
     }
     if (result == rt::kZipOk) result = zip.begin_entry(static_cast<std::int64_t>(i), std::nullopt);
     if (result == rt::kZipWrongPassword) {
+      if (shown) std::fputs("\n", stderr);
       *why = "the entry \"" + name + "\" is encrypted; the installer unpacks without a password";
       return false;
     }
@@ -376,11 +383,13 @@ bool check_package(const std::string& bytes, std::vector<std::string>* names, st
     }
     zip.end_entry();
     if (result != rt::kZipOk) {
+      if (shown) std::fputs("\n", stderr);
       *why = "the entry \"" + name + "\" is damaged or uses an unsupported compression method";
       return false;
     }
     names->push_back(name);
   }
+  if (shown) std::fputs("\n", stderr);
   return true;
 }
 

@@ -235,9 +235,10 @@ int run_command(const std::string& command) {
   std::fflush(stdout);
   std::fflush(stderr);
 #ifdef _WIN32
-  std::wstring wide = upath(command).wstring();
-  int rc = _wsystem(wide.c_str());
-  return rc;
+  // cmd /c drops the first and the last quote of a line that starts with
+  // one: quoted whole, the command's own quotes survive.
+  std::wstring wide = upath("\"" + command + "\"").wstring();
+  return _wsystem(wide.c_str());
 #else
   int rc = std::system(command.c_str());
   return rc == -1 ? -1 : (WIFEXITED(rc) ? WEXITSTATUS(rc) : 128 + WTERMSIG(rc));
