@@ -8,7 +8,7 @@ namespace {
 
 constexpr std::uint16_t kRtIcon = 3, kRtGroupIcon = 14, kRtVersion = 16;
 constexpr std::uint16_t kLanguage = 0x0804;  // Chinese (PRC), the installer's language
-constexpr char kTable[] = "080404b0";      // that language, UTF-16 strings
+constexpr char kTable[] = "080404b0";        // that language, UTF-16 strings
 
 void put16(std::string& s, std::uint32_t v) {
   s += static_cast<char>(v & 0xFF);
@@ -34,7 +34,8 @@ std::string utf16z(const std::string& utf8) {
 
 // One node of the version tree: header, key, value, children, each aligned
 // to 4 bytes; wValueLength counts characters for texts, bytes otherwise.
-std::string node(const std::string& key, const std::string& value, bool text, const std::vector<std::string>& children) {
+std::string node(const std::string& key, const std::string& value, bool text,
+                 const std::vector<std::string>& children) {
   std::string body;
   put16(body, 0);
   put16(body, static_cast<std::uint32_t>(text ? value.size() / 2 : value.size()));

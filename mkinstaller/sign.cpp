@@ -152,11 +152,7 @@ std::string describe_signature(const std::string& path, const std::string& ca_fi
   if (!have_osslsigncode()) return "signed (install osslsigncode to verify the signature here)";
   std::string command = std::string(kOsslsigncode) + " verify -in " + shell_quote(path);
   if (!ca_file.empty()) command += " -CAfile " + shell_quote(ca_file);
-#ifdef _WIN32
   command += " 2>&1";
-#else
-  command += " 2>&1";
-#endif
   FILE* pipe = open_pipe(command, "r");
   if (!pipe) return "signed (osslsigncode could not be started to verify it)";
   std::string output;
@@ -166,23 +162,25 @@ std::string describe_signature(const std::string& path, const std::string& ca_fi
   std::string signer;
   std::size_t block = output.find("Signer's certificate:");
   std::size_t subject = block == std::string::npos ? block : output.find("Subject:", block);
-  if (subject != std::string::npos)
-    signer = trim(output.substr(subject + 8, output.find('\n', subject) - subject - 8));
+  if (subject != std::string::npos) signer = trim(output.substr(subject + 8, output.find('\n', subject) - subject - 8));
   std::string text = "signed" + (signer.empty() ? std::string() : " by " + signer);
   if (rc == 0 && output.find("Signature verification: ok") != std::string::npos)
     return text + "; the signature verifies" + (ca_file.empty() ? "" : " against " + ca_file);
+  // What osslsigncode prints after a label, up to the end of its line.
+  auto field = [&](const char* label) {
+    std::size_t at = output.find(label);
+    std::size_t colon = at == std::string::npos ? at : output.find(':', at);
+    return colon == std::string::npos ? std::string()
+                                      : trim(output.substr(colon + 1, output.find('\n', colon) - colon - 1));
+  };
   std::string reason = "it does not verify";
-  std::size_t current = output.find("Current message digest"), calculated = output.find("Calculated message digest");
-  if (current != std::string::npos && calculated != std::string::npos) {
-    std::string a = trim(output.substr(output.find(':', current) + 1, output.find('\n', current) - output.find(':', current) - 1));
-    std::string b = trim(output.substr(output.find(':', calculated) + 1,
-                                       output.find('\n', calculated) - output.find(':', calculated) - 1));
-    if (a != b) reason = "the file was changed after it was signed";
-    else if (output.find("certificate verify error") != std::string::npos ||
-             output.find("Signature verification: failed") != std::string::npos)
-      reason = "its certificate does not lead to a trusted authority" +
-               std::string(ca_file.empty() ? " (name one with --ca-file)" : "");
-  }
+  std::string current = field("Current message digest"), calculated = field("Calculated message digest");
+  if (!current.empty() && current != calculated)
+    reason = "the file was changed after it was signed";
+  else if (output.find("certificate verify error") != std::string::npos ||
+           output.find("Signature verification: failed") != std::string::npos)
+    reason = "its certificate does not lead to a trusted authority" +
+             std::string(ca_file.empty() ? " (name one with --ca-file)" : "");
   return text + "; THE SIGNATURE DOES NOT VERIFY: " + reason;
 }
 
