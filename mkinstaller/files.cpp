@@ -12,6 +12,8 @@
 
 #ifdef _WIN32
 #include <windows.h>
+
+#include "runtime/zip/zip_reader.h"
 #else
 #include <fcntl.h>
 #include <sys/wait.h>
@@ -165,7 +167,14 @@ bool check_output(const std::string& out, const std::vector<std::string>& inputs
     *why = "is a folder; name a file in it";
     return false;
   }
-  if (fs::exists(st) && !fs::is_regular_file(st)) {
+#ifdef _WIN32
+  // "NUL", "CON.exe", "COM1.txt": Windows opens a device for these anywhere.
+  std::u16string name = target.filename().u16string();
+  bool device = rt::is_unsafe_entry_name(name) && name.find(u':') == std::u16string::npos;
+#else
+  bool device = false;
+#endif
+  if (device || (fs::exists(st) && !fs::is_regular_file(st))) {
     *why = "is a device or another special file, not a regular file; nothing is written to it";
     return false;
   }

@@ -458,7 +458,10 @@ TEST_F(MkinstallerTest, BadInputIsRefusedByNameAndNothingIsWritten) {
       {"build --config ok.json --sign-command signtool" + tail, "--sign-command needs {file}"},
       {"build --config ok.json --sign-password-env X" + tail, "--sign-password-file, --sign-password-env and"},
       {"build --config net.json --package-dir app" + tail, "install type \"net\" downloads its package: pack the"},
-#ifndef _WIN32
+#ifdef _WIN32
+      {"build --config ok.json --stub stub.exe --out NUL", "NUL: is a device or another special file"},
+      {"build --config ok.json --stub stub.exe --out com1.exe", "com1.exe: is a device or another special file"},
+#else
       {"build --config ok.json --stub stub.exe --out /dev/null", "/dev/null: is a device or another special file"},
       {"build --config ok.json --stub stub.exe --out link.exe", "link.exe: is a symbolic link"},
       {"pack app --out /dev/full", "/dev/full: is a device"},
