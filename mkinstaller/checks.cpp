@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cstdio>
+#include <cstring>
 #include <memory>
 
 #include "installer/format/format.h"
@@ -351,9 +352,28 @@ bool check_png(const std::string& bytes, unsigned* width, unsigned* height, std:
   return decode_png(bytes, width, height, why);
 }
 
+namespace {
+
+// The package where it lies in memory, not a copy of it.
+class ViewZipInput : public rt::ZipInput {
+ public:
+  explicit ViewZipInput(const std::string& bytes) : bytes_(bytes) {}
+  std::uint64_t size() const override { return bytes_.size(); }
+  bool read_at(std::uint64_t offset, void* buffer, std::size_t n) override {
+    if (offset > bytes_.size() || n > bytes_.size() - offset) return false;
+    std::memcpy(buffer, bytes_.data() + offset, n);
+    return true;
+  }
+
+ private:
+  const std::string& bytes_;
+};
+
+}  // namespace
+
 bool check_package(const std::string& bytes, std::vector<std::string>* names, std::string* why) {
   rt::ZipReader zip;
-  if (zip.open(std::make_unique<rt::MemoryZipInput>(bytes)) != rt::kZipOk) {
+  if (zip.open(std::make_unique<ViewZipInput>(bytes)) != rt::kZipOk) {
     *why = bytes.compare(0, 2, "PK") == 0 ? "a damaged ZIP archive" : "not a ZIP archive";
     return false;
   }

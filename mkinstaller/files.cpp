@@ -44,13 +44,22 @@ std::optional<std::string> read_file(const std::string& path, std::string* why) 
     *why = fs::exists(upath(path), ec) ? "cannot read the file" : "no such file";
     return std::nullopt;
   }
-  std::ostringstream ss;
-  ss << in.rdbuf();
+  // Read straight into one string of the file's size (a package may be
+  // large); a file that is not a plain file is read to its end.
+  std::string bytes;
+  std::uintmax_t size = fs::is_regular_file(upath(path), ec) ? fs::file_size(upath(path), ec) : 0;
+  if (!ec && size) {
+    bytes.resize(static_cast<std::size_t>(size));
+    in.read(bytes.data(), static_cast<std::streamsize>(size));
+    bytes.resize(static_cast<std::size_t>(in.gcount()));
+  }
+  char piece[65536];
+  while (in.read(piece, sizeof piece) || in.gcount() > 0) bytes.append(piece, static_cast<std::size_t>(in.gcount()));
   if (in.bad()) {
     *why = "cannot read the file";
     return std::nullopt;
   }
-  return ss.str();
+  return bytes;
 }
 
 bool write_file_atomically(const std::string& path, const std::string& bytes, std::string* why) {
