@@ -151,7 +151,7 @@ bool sign_file(const std::string& path, const SignOptions& o, std::string* signe
 std::string describe_signature(const std::string& path, const std::string& ca_file) {
   if (!have_osslsigncode()) return "signed (install osslsigncode to verify the signature here)";
   std::string command = std::string(kOsslsigncode) + " verify -in " + shell_quote(path);
-  if (!ca_file.empty()) command += " -CAfile " + shell_quote(ca_file);
+  if (!ca_file.empty()) command += " -CAfile " + shell_quote(ca_file) + " -TSA-CAfile " + shell_quote(ca_file);
   command += " 2>&1";
   FILE* pipe = open_pipe(command, "r");
   if (!pipe) return "signed (osslsigncode could not be started to verify it)";
@@ -164,8 +164,6 @@ std::string describe_signature(const std::string& path, const std::string& ca_fi
   std::size_t subject = block == std::string::npos ? block : output.find("Subject:", block);
   if (subject != std::string::npos) signer = trim(output.substr(subject + 8, output.find('\n', subject) - subject - 8));
   std::string text = "signed" + (signer.empty() ? std::string() : " by " + signer);
-  if (rc == 0 && output.find("Signature verification: ok") != std::string::npos)
-    return text + "; the signature verifies" + (ca_file.empty() ? "" : " against " + ca_file);
   // What osslsigncode prints after a label, up to the end of its line.
   auto field = [&](const char* label) {
     std::size_t at = output.find(label);
@@ -173,6 +171,10 @@ std::string describe_signature(const std::string& path, const std::string& ca_fi
     return colon == std::string::npos ? std::string()
                                       : trim(output.substr(colon + 1, output.find('\n', colon) - colon - 1));
   };
+  std::string stamp = field("Timestamp time");
+  if (rc == 0 && output.find("Signature verification: ok") != std::string::npos)
+    return text + "; the signature verifies" + (ca_file.empty() ? "" : " against " + ca_file) +
+           (stamp.empty() ? ", not time-stamped" : ", time-stamped " + stamp);
   std::string reason = "it does not verify";
   std::string current = field("Current message digest"), calculated = field("Calculated message digest");
   if (!current.empty() && current != calculated)

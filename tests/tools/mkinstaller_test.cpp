@@ -803,6 +803,25 @@ TEST_F(MkinstallerTest, SignsLastAndInspectVerifies) {
   EXPECT_FALSE(fs::exists(path("wrong.exe")));
   ::unsetenv("MKINSTALLER_TEST_PASSWORD");
 
+  // Time-stamped by a server of the test's own (RFC 3161, on 127.0.0.1).
+  write("tsa.cnf", "[req]\ndistinguished_name=dn\n[dn]\n[ext]\nbasicConstraints=critical,CA:false\n"
+                   "keyUsage=critical,digitalSignature\nextendedKeyUsage=critical,timeStamping\n[tsa]\n"
+                   "default_tsa=t\n[t]\nserial=./tsaserial\nsigner_digest=sha256\ndefault_policy=1.2.3.4.1\n"
+                   "digests=sha256\naccuracy=secs:1\ness_cert_id_alg=sha256\n");
+  write("tsaserial", "01\n");
+  ASSERT_EQ(sh("openssl req -newkey rsa:2048 -nodes -keyout tsa.key -out tsa.csr -subj '/CN=Test TSA' -config tsa.cnf "
+               "&& openssl x509 -req -in tsa.csr -CA ca.pem -CAkey ca.key -CAcreateserial -out tsa.pem -days 2 "
+               "-extfile tsa.cnf -extensions ext"),
+            0);
+  ASSERT_EQ(sh("python3 '" SOURCE_DIR "/tests/tools/tsa_server.py' port.txt & echo $! >tsa.pid"), 0);
+  for (int i = 0; i < 300 && !fs::exists(path("port.txt")); ++i) sh("sleep 0.1");
+  r = run(inputs + "--sign-password-file pass.txt --sign-timestamp http://127.0.0.1:" + read("port.txt") +
+          " --out stamped.exe");
+  sh("kill $(cat tsa.pid)");
+  ASSERT_EQ(r.status, 0) << r.err;
+  EXPECT_THAT(run("inspect --ca-file ca.pem stamped.exe").out,
+              HasSubstr("the signature verifies against ca.pem, time-stamped "));
+
   // The publisher's own signing command, given the file to sign in place.
   r = run("build --config app.json --package pkg.zip --stub stub.exe --out own.exe --sign-command "
           "'osslsigncode sign -pkcs12 cs.p12 -readpass pass.txt -h sha256 -in {file} -out {file}.s && mv {file}.s "
