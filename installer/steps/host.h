@@ -98,7 +98,7 @@ RunRecord& this_run();
 // record, so a second call does nothing. True when everything went.
 bool undo_this_run();
 
-// How the step went. The Part's step always ends on the finish page; the
+// How the step went. The step itself always ends on the finish page; the
 // controller uses this to show the failure page instead when the package
 // could not be read or an entry could not be written.
 struct PackageOutcome {
@@ -122,7 +122,7 @@ class PackageStepHost {
   virtual rt::Text install_directory() = 0;
   // The progress bar's position, 0-100.
   virtual void set_progress(int percent) = 0;
-  // The step is over (the Part's switch to the finish page).
+  // The step is over (the switch to the finish page).
   virtual void package_step_ended(const PackageOutcome& outcome) = 0;
 };
 
