@@ -1,9 +1,12 @@
 // Entry names from the archive to the path a file is written at: the name
 // stored in a one-entry archive goes through the reader's clean-up and
-// description, the unsafe-name refusal, the "{app}/" and "{tmp}/" macros and
-// the exact-name swap the extraction does. Whatever the name, a path that is
-// written must stay inside the installation directory, the temporary
-// directory or the installer's own folder once Windows has resolved it.
+// description and the unsafe-name refusal, then, still in UTF-16 as the
+// package step keeps it, the "{app}/" and "{tmp}/" macros. That exact text
+// is what the file call receives: no code page conversion lies between the
+// check and the call. Whatever the name, a path that is written must stay
+// inside the installation directory, the temporary directory or the
+// installer's own folder once Windows has resolved it, and no component of
+// it that came from the name may be a device name as Windows reads them.
 // First byte: bit 0 marks the name as UTF-8, bits 1-2 put "{app}/" or
 // "{tmp}/" in front of it.
 #include <cstddef>
@@ -85,6 +88,19 @@ std::u16string lower(std::u16string s) {
   return s;
 }
 
+// Windows' own reading, written independently of the reader's check: the
+// part before the first dot, trailing blanks dropped, compared without case;
+// the port digits include the superscripts ¹ ² ³.
+bool windows_device(const std::u16string& component) {
+  std::u16string base = lower(component.substr(0, component.find(u'.')));
+  while (!base.empty() && base.back() == u' ') base.pop_back();
+  for (const char16_t* d : {u"con", u"prn", u"aux", u"nul", u"conin$", u"conout$"})
+    if (base == d) return true;
+  if (base.size() != 4 || (base.compare(0, 3, u"com") != 0 && base.compare(0, 3, u"lpt") != 0)) return false;
+  char16_t n = base[3];
+  return (n >= u'1' && n <= u'9') || n == u'\u00B9' || n == u'\u00B2' || n == u'\u00B3';
+}
+
 bool within(const std::vector<std::u16string>& path, const std::u16string& root) {
   std::vector<std::u16string> r = components(root);
   if (path.size() < r.size()) return false;  // the folder itself is fine
@@ -111,17 +127,22 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   if (entry.name.size() > 259) std::abort();
   if (rt::is_unsafe_entry_name(entry.wide_name)) return 0;  // refused: nothing written
 
-  // The package step hands the described name (a text: cut at a zero byte)
-  // through the macros; the extraction swaps in the exact wide name.
-  rt::Text target = installer::expand_path_macros(rt::Text(entry.name), rt::Text(rt::cp936_from_wide(kInstall)),
-                                                  rt::Text(rt::cp936_from_wide(kTemp)));
-  std::string dest = target.str();
-  std::u16string path = rt::wide_from_cp936(dest);
-  if (entry.name_lossy && !entry.name.empty() && dest.size() >= entry.name.size() &&
-      dest.compare(dest.size() - entry.name.size(), entry.name.size(), entry.name) == 0)
-    path = rt::wide_from_cp936(std::string_view(dest).substr(0, dest.size() - entry.name.size())) + entry.wide_name;
+  // The package step expands the macros on the wide name and hands the
+  // result to the file call as it is.
+  std::size_t base = 0;
+  std::u16string path = installer::expand_path_macros(entry.wide_name, std::u16string(kInstall) + u"\\",
+                                                      std::u16string(kTemp), &base);
   path = path.substr(0, path.find(u'\0'));  // where a wide Windows call stops reading
   if (path.empty()) return 0;
+  std::u16string part;
+  for (char16_t c : path.substr(base < path.size() ? base : path.size()) + u'/') {
+    if (!separator(c)) {
+      part += c;
+    } else {
+      if (windows_device(part)) std::abort();
+      part.clear();
+    }
+  }
 
   std::u16string full;
   if (path.size() >= 3 && path[1] == u':' && separator(path[2])) {

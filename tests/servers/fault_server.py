@@ -22,6 +22,9 @@ a route's path may go on with further segments, e.g. /cut/setup.exe):
   /oversize?size=N&extra=M      announces N bytes, sends N+M
   /range?size=N                 honours "Range: bytes=S-" with 206
   /gzip?size=N                  gzip-encoded body (Content-Encoding: gzip)
+  /gzip-bomb?mb=M&chunked=0|1   M MB of zeros gzip-encoded (with or without a length)
+  /redirect?to=URL&code=C       C (302) with Location: URL
+  /huge?announce=N&size=M       announces N bytes (64-bit), sends M, then closes
   /echo                         the request head as the body
   /echo-log                     every request head seen by /echo so far
 
@@ -180,6 +183,24 @@ class Handler(socketserver.BaseRequestHandler):
                 self.reply(200, gzip.compress(body), extra=[("Content-Encoding", "gzip")])
             else:
                 self.reply(200, body)
+        elif path == "/gzip-bomb":
+            body = gzip.compress(b"\0" * (num("mb", 1) << 20), 9)
+            if num("chunked", 0):
+                self.send_head(200, [("Content-Type", "application/zip"), ("Content-Encoding", "gzip"),
+                                     ("Transfer-Encoding", "chunked")])
+                for start in range(0, len(body), 8192):
+                    piece = body[start:start + 8192]
+                    self.request.sendall(b"%x\r\n" % len(piece) + piece + b"\r\n")
+                self.request.sendall(b"0\r\n\r\n")
+            else:
+                self.reply(200, body, "application/zip", extra=[("Content-Encoding", "gzip")])
+        elif path == "/redirect":
+            self.reply(num("code", 302), b"moved", "text/plain", extra=[("Location", query.get("to", "/"))])
+        elif path == "/huge":
+            self.send_head(200, [("Content-Type", "application/octet-stream"),
+                                 ("Content-Length", str(num("announce", 0)))])
+            self.request.sendall(pattern(0, num("size", 0)))
+            self.request.shutdown(socket.SHUT_RDWR)
         elif path == "/echo":
             with ECHO_LOCK:
                 ECHO_LOG.append(head)

@@ -11,6 +11,7 @@
 #include <vector>
 
 #include "installer/steps/download.h"
+#include "installer/steps/host.h"
 #include "installer/steps/progress.h"
 #include "runtime/value/codepage.h"
 #include "tests/support/http_servers.h"
@@ -182,6 +183,75 @@ TEST_F(DownloadTest, ResumeWritesTheRangeAfterTheBytesAlreadyThere) {
   testsupport::write_file(path("whole.bin"), std::string(9000, 'x'));
   ASSERT_EQ(fetch(servers.fault_url("/data?size=12000"), "whole.bin", 5000, true), 0);
   EXPECT_TRUE(contents("whole.bin") == pattern_bytes(0, 12000));
+}
+
+}  // namespace
+
+namespace {
+
+// What a download is allowed to follow and take: redirects within http and
+// https (never down from https, never to another scheme), a 200 only, a
+// length in 64 bits, and a compressed body only up to a sane multiple of
+// its compressed size.
+TEST_F(DownloadTest, RedirectsStatusesLengthsAndBombsAreJudged) {
+  std::string data = servers.fault_url("/data?size=3000");
+  std::string escaped;
+  for (char c : data) escaped += (c == ':' ? "%3A" : c == '/' ? "%2F" : c == '?' ? "%3F" : c == '=' ? "%3D" : std::string(1, c));
+  // http -> http is followed.
+  ASSERT_EQ(fetch(servers.fault_url("/redirect?to=" + escaped)), 0);
+  EXPECT_TRUE(contents("out.bin") == pattern_bytes(0, 3000));
+
+  struct Case {
+    std::string url;
+    const char* why;
+  };
+  const Case refused[] = {
+      {servers.fault_url("/redirect?to=file%3A%2F%2F%2FC%3A%2Fwindows%2Fwin.ini"), "to another scheme"},
+      {servers.fault_url("/redirect?to=ftp%3A%2F%2F127.0.0.1%2Fapp.zip"), "to ftp"},
+      {servers.fault_url("/redirect?to=%2Fredirect%3Fto%3D%252Fredirect"), "a loop"},
+      {servers.fault_url("/status/204?size=0"), "no content"},
+      {servers.fault_url("/status/302?size=3000"), "a redirect without a place"},
+      {servers.fault_url("/huge?announce=5000000000&size=20000"), "5 GB announced, 20 KB sent"},
+      {servers.fault_url("/huge?announce=3000000000&size=20000"), "3 GB announced (negative in 32 bits)"},
+      {servers.fault_url("/gzip-bomb?mb=64"), "64 MB of zeros in 64 KB"},
+      {servers.fault_url("/gzip-bomb?mb=64&chunked=1"), "the same without a length"},
+  };
+  for (const Case& c : refused) {
+    SCOPED_TRACE(c.why);
+    EXPECT_EQ(fetch(c.url, "refused.bin"), -1);
+    EXPECT_LE(fs::exists(path("refused.bin")) ? fs::file_size(path("refused.bin")) : 0u, 8u << 20);
+  }
+  EXPECT_TRUE(installer::redirect_allowed("http://a/x", "https://b/y"));
+  EXPECT_TRUE(installer::redirect_allowed("HTTPS://a/x", "https://b/y"));
+  EXPECT_FALSE(installer::redirect_allowed("https://a/x", "http://a/x"));
+  EXPECT_FALSE(installer::redirect_allowed("https://a/x", "HTTP://a/x"));
+  EXPECT_FALSE(installer::redirect_allowed("http://a/x", "file:///C:/x"));
+  std::uint64_t n = 0;
+  EXPECT_TRUE(installer::parse_content_length("4294967296", n));
+  EXPECT_EQ(n, 4294967296ull);
+  EXPECT_FALSE(installer::parse_content_length("-1", n));
+  EXPECT_FALSE(installer::parse_content_length("12a", n));
+}
+
+// Into an open file of the run: the 64-bit count, and a cancel between two reads.
+TEST_F(DownloadTest, DownloadToAnOpenFileCountsIn64BitsAndStopsWhenCancelled) {
+  HANDLE file = CreateFileW(rt::wide_path(path("open.bin")).c_str(), GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ,
+                            nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
+  ASSERT_NE(file, INVALID_HANDLE_VALUE);
+  std::uint64_t received = 0;
+  EXPECT_EQ(installer::download_to(rt::Text(servers.fault_url("/data?size=30000")), file, record, &received), 0);
+  EXPECT_EQ(received, 30000u);
+  // Nobody else may write or delete it meanwhile.
+  EXPECT_EQ(CreateFileW(rt::wide_path(path("open.bin")).c_str(), GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE,
+                        nullptr, OPEN_EXISTING, 0, nullptr),
+            INVALID_HANDLE_VALUE);
+  EXPECT_FALSE(DeleteFileW(rt::wide_path(path("open.bin")).c_str()));
+  installer::request_install_cancel();
+  EXPECT_EQ(installer::download_to(rt::Text(servers.fault_url("/trickle?chunks=3&chunk=10240&interval=100")), file,
+                                   record, &received),
+            installer::kDownloadCancelled);
+  installer::begin_install_run();
+  CloseHandle(file);
 }
 
 }  // namespace

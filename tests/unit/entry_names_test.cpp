@@ -39,9 +39,11 @@ TEST(EntryNameTest, AZeroByteEndsTheNameBeforeItIsChecked) {
 // Windows opens a device for these names in any folder, whatever follows
 // the dot: an entry may not write to a serial port or a printer.
 TEST(EntryNameTest, DeviceNamesAreUnsafeInAnyFolderAndWithAnyExtension) {
-  for (const char16_t* name : {u"CON", u"a/nul", u"sub\\Com1.txt", u"LPT9.log", u"aux .txt", u"PRN", u"conout$", u"con/"})
+  for (const char16_t* name : {u"CON", u"a/nul", u"sub\\Com1.txt", u"LPT9.log", u"aux .txt", u"PRN", u"conout$", u"con/",
+                               u"COM\u00B9.txt", u"lpt\u00B2", u"a/COM\u00B3"})
     EXPECT_TRUE(rt::is_unsafe_entry_name(name)) << rt::cp936_from_wide(name);
-  for (const char16_t* name : {u"CONSOLE.txt", u"COM0", u"COM10", u"a/LPT", u"nul_file", u"auxiliary/x"})
+  for (const char16_t* name : {u"CONSOLE.txt", u"COM0", u"COM10", u"a/LPT", u"nul_file", u"auxiliary/x",
+                               u"c\u00BAn.txt", u"COM\u2074", u"LPT\u00B9\u00B9"})
     EXPECT_FALSE(rt::is_unsafe_entry_name(name)) << rt::cp936_from_wide(name);
 }
 

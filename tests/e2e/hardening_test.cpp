@@ -1,0 +1,175 @@
+// The elevated programs against files and folders an attacker prepared:
+// libraries planted beside setup.exe and uninst.exe, an installation folder
+// reached through a link, and a user's own app.zip beside the installer.
+// One installer and one installation serve every check.
+#include <windows.h>
+
+#include <gtest/gtest.h>
+
+#include <string>
+#include <vector>
+
+#include "installer/steps/host.h"
+#include "runtime/value/codepage.h"
+#include "tests/e2e/support/installer_fixture.h"
+#include "tests/support/paths.h"
+#include "tests/support/zip_writer.h"
+
+namespace {
+
+using e2e::Installer;
+using testsupport::ZipEntrySpec;
+
+std::wstring wide(const std::string& s) { return rt::wide_path(s); }
+
+// The libraries Windows would look for beside a program before its own
+// folder (that is what WINEDLLOVERRIDES=name=n,b stands in for), and the
+// Script Host's type library. version.dll is left out: Wine's own user32
+// imports it at start-up, before any of our code runs, which Windows'
+// user32 does not.
+const char* const kPlanted[] = {"wininet.dll",  "uxtheme.dll", "dwmapi.dll",       "cryptbase.dll", "propsys.dll",
+                                "windowscodecs.dll", "winmm.dll", "mpr.dll",      "ws2_32.dll",    "iphlpapi.dll",
+                                "secur32.dll",  "userenv.dll", "netapi32.dll",     "winhttp.dll",   "urlmon.dll",
+                                "msimg32.dll",  "oleacc.dll",  "gdiplus.dll",      "comctl32.dll",  "wshom.ocx"};
+
+void plant(const std::string& folder) {
+  std::string marker = e2e::read_all(testsupport::native_path(MARKER_DLL_PATH));
+  for (const char* name : kPlanted) ASSERT_TRUE(e2e::write_all(folder + "\\" + name, marker)) << name;
+}
+
+std::vector<std::string> loaded(const std::string& folder) {
+  std::vector<std::string> found;
+  for (const char* name : kPlanted)
+    if (e2e::path_exists(folder + "\\" + name + ".loaded")) found.push_back(name);
+  return found;
+}
+
+void remove_planted(const std::string& folder) {
+  for (const char* name : kPlanted) DeleteFileW(wide(folder + "\\" + name).c_str());
+}
+
+class HardeningTest : public testing::Test {
+ protected:
+  static void SetUpTestSuite() {
+    dir_ = testsupport::scratch_dir("e2e-hardening");
+    own_ = dir_ + "\\Downloads";
+    CreateDirectoryW(wide(own_).c_str(), nullptr);
+    std::vector<ZipEntrySpec> entries;
+    entries.push_back({.name = "{app}/Demo.exe", .data = e2e::read_all(testsupport::native_path(MARKER_EXE_PATH))});
+    entries.push_back({.name = "{app}/uninst.exe", .data = e2e::read_all(testsupport::native_path(UNINST_EXE_PATH))});
+    entries.push_back({.name = "{app}/data/readme.txt", .data = "hello", .deflate = true});
+    package_ = testsupport::make_zip(entries);
+    e2e::Config config = {{"softname", "加固测试"},   {"softversion", "1.0"},     {"urlremote", ""},
+                          {"urlfull", ""},           {"framework", ""},          {"mainfile", "Demo.exe"},
+                          {"installtype", "disk"},   {"companyname", "示例公司"}, {"companyurl", "http://127.0.0.1/"},
+                          {"protocol", "http://127.0.0.1/agreement"}};
+    exe_ = e2e::make_installer(own_, e2e::config_json(config), &package_);
+  }
+
+  // Installs into `folder` from the custom page; the page it ends on and the
+  // message shown on the way.
+  static int install(Installer& setup, const std::string& folder, std::string* message) {
+    if (!setup.ok()) return -1;
+    setup.press("自定义安装");
+    if (!setup.wait_page(1, 10000)) return -1;
+    setup.release("自定义安装");
+    setup.set_text("安装目录", folder);
+    setup.click("快捷方式");
+    setup.click("立即安装2");
+    int page = -1;
+    e2e::wait_until(
+        [&] {
+          std::string text = setup.answer_message_box(300);
+          if (!text.empty()) *message = text;
+          page = setup.page();
+          return page == 3 || page == 4;
+        },
+        90000);
+    return page;
+  }
+
+  static inline std::string dir_, own_, exe_, package_;
+};
+
+// A whole install and a whole uninstall with marker libraries planted beside
+// setup.exe and then beside uninst.exe, Wine told to prefer such copies: none
+// is ever loaded, because both programs restrict the search to the system
+// folder before anything loads and import nothing else statically.
+TEST_F(HardeningTest, PlantedLibrariesAreNeverLoaded) {
+  ASSERT_FALSE(exe_.empty());
+  plant(own_);
+  std::string overrides = "mscoree,mshtml=;winemenubuilder.exe=d";
+  std::string names;
+  for (const char* name : kPlanted) {
+    std::string stem = name;
+    stem = stem.substr(0, stem.rfind('.'));
+    names += (names.empty() ? "" : ",") + stem;
+  }
+  overrides += ";" + names + "=n,b";
+  SetEnvironmentVariableW(L"WINEDLLOVERRIDES", wide(overrides).c_str());
+
+  std::string target = dir_ + "\\inst";
+  {
+    Installer setup(exe_);
+    std::string message;
+    EXPECT_EQ(install(setup, target, &message), 3) << message;
+    EXPECT_TRUE(e2e::wait_until([&] { return e2e::path_exists(target + "\\data\\readme.txt"); }, 20000));
+    setup.click("安装完成");
+    EXPECT_TRUE(setup.wait_exit(30000));
+  }
+  // The application started in its own folder, not in the installer's.
+  ASSERT_TRUE(e2e::wait_until([&] { return e2e::path_exists(target + "\\Demo.exe.ran"); }, 20000));
+  std::string mark = e2e::read_all(target + "\\Demo.exe.ran");
+  std::u16string text(reinterpret_cast<const char16_t*>(mark.data()), mark.size() / 2);
+  EXPECT_EQ(rt::cp936_from_wide(text.substr(text.find(u'\n') + 1)), target);
+  EXPECT_EQ(loaded(own_), std::vector<std::string>());
+
+  plant(target);
+  e2e::Process uninstaller = e2e::Process::start(target + "\\uninst.exe", "/S", target);
+  DWORD code = 99;
+  EXPECT_TRUE(uninstaller.wait(60000, &code));
+  EXPECT_EQ(loaded(target), std::vector<std::string>());
+  EXPECT_FALSE(e2e::path_exists(target + "\\data\\readme.txt"));
+  SetEnvironmentVariableW(L"WINEDLLOVERRIDES", wide("mscoree,mshtml=;winemenubuilder.exe=d").c_str());
+  remove_planted(own_);
+  remove_planted(target);
+}
+
+// A folder on the way to the installation folder that is a link (a Unix
+// symbolic link stands in for a junction under Wine) is refused: nothing is
+// written through it, and the folder message says which folder.
+TEST_F(HardeningTest, AnInstallationFolderReachedThroughALinkIsRefused) {
+  std::string elsewhere = dir_ + "\\elsewhere";
+  std::string link = dir_ + "\\link";
+  CreateDirectoryW(wide(elsewhere).c_str(), nullptr);
+  ASSERT_TRUE(CreateSymbolicLinkW(wide(link).c_str(), wide(elsewhere).c_str(), SYMBOLIC_LINK_FLAG_DIRECTORY))
+      << GetLastError();
+  ASSERT_NE(GetFileAttributesW(wide(link).c_str()) & FILE_ATTRIBUTE_REPARSE_POINT, 0u);
+  for (const std::string& folder : {link, link + "\\app"}) {
+    Installer setup(exe_);
+    std::string message;
+    EXPECT_EQ(install(setup, folder, &message), 4);
+    EXPECT_EQ(message, std::string(installer::kFolderMessageStart) + folder + installer::kFolderMessageEnd);
+    EXPECT_FALSE(e2e::path_exists(elsewhere + "\\app")) << folder;
+    EXPECT_FALSE(e2e::path_exists(elsewhere + "\\Demo.exe")) << folder;
+    setup.process().kill();
+  }
+  RemoveDirectoryW(wide(link).c_str());
+}
+
+// The package is read where it lies in the installer: a user's own app.zip
+// beside it is neither read, nor overwritten, nor deleted, and no package
+// file appears there.
+TEST_F(HardeningTest, AnAppZipBesideTheInstallerIsLeftAlone) {
+  std::string mine = testsupport::empty_zip() + "the user's own";
+  ASSERT_TRUE(e2e::write_all(own_ + "\\app.zip", mine));
+  std::string target = dir_ + "\\inst2";
+  Installer setup(exe_);
+  std::string message;
+  EXPECT_EQ(install(setup, target, &message), 3) << message;
+  EXPECT_EQ(e2e::read_all(own_ + "\\app.zip"), mine);
+  EXPECT_TRUE(e2e::path_exists(target + "\\data\\readme.txt"));
+  setup.process().kill();
+}
+
+}  // namespace
