@@ -326,6 +326,21 @@ TEST_P(DpiTest, the_installer_its_prompt_and_the_uninstaller_are_laid_out_at_the
   EXPECT_EQ(code, 0u);
 }
 
+// Without the declaration Windows would stretch the 96-DPI picture as a bitmap.
+TEST(DpiManifest, both_programs_declare_per_monitor_awareness_with_fall_backs) {
+  for (const std::string& exe : {e2e::setup_exe(), testsupport::native_path(UNINST_EXE_PATH)}) {
+    SCOPED_TRACE(exe);
+    HMODULE module = LoadLibraryExW(rt::wide_path(exe).c_str(), nullptr, LOAD_LIBRARY_AS_DATAFILE);
+    ASSERT_NE(module, nullptr);
+    HRSRC res = FindResourceW(module, MAKEINTRESOURCEW(1), MAKEINTRESOURCEW(24));  // RT_MANIFEST
+    ASSERT_NE(res, nullptr);
+    std::string manifest(static_cast<const char*>(LockResource(LoadResource(module, res))), SizeofResource(module, res));
+    FreeLibrary(module);
+    EXPECT_NE(manifest.find(">PerMonitorV2, PerMonitor</dpiAwareness>"), std::string::npos);
+    EXPECT_NE(manifest.find(">true/pm</dpiAware>"), std::string::npos);
+  }
+}
+
 INSTANTIATE_TEST_SUITE_P(Scales, DpiTest, testing::Values(96, 120, 144, 192),
                          [](const testing::TestParamInfo<int>& info) { return std::to_string(info.param) + "dpi"; });
 
