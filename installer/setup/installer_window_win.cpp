@@ -48,10 +48,6 @@ UnitDesign action_button(const char* name, int page, const char* caption, rt::Ha
   return u;
 }
 
-void on_progress_tick_handler() { on_progress_tick(); }
-void on_install_now_handler() { on_install_now(); }
-void on_finish_handler() { on_finish(); }
-
 const UnitDesign kInstallerUnits[] = {
     // The header lies above the tab box: earlier rows are on top.
     {.name = "图片框1", .kind = UnitKind::PicBox, .rect = {0, 0, 600, 240}, .back = {kPanel}},
@@ -78,7 +74,7 @@ const UnitDesign kInstallerUnits[] = {
      .pages = kPages,
      .on_mouse_down = drag_window},
     // Page 0, "首页安装".
-    action_button("立即安装", 0, "立即安装", on_install_now_handler),
+    action_button("立即安装", 0, "立即安装", on_install_now),
     {.name = "许可协议",
      .kind = UnitKind::CheckBox,
      .parent = "选择夹1",
@@ -104,7 +100,7 @@ const UnitDesign kInstallerUnits[] = {
      .font = {14},
      .on_mouse_down = show_custom_page},
     // Page 1, "选择文件夹".
-    action_button("立即安装2", 1, "立即安装", on_install_now_handler),
+    action_button("立即安装2", 1, "立即安装", on_install_now),
     {.name = "返回首页",
      .kind = UnitKind::HyperLinker,
      .parent = "选择夹1",
@@ -160,7 +156,7 @@ const UnitDesign kInstallerUnits[] = {
      .parent = "选择夹1",
      .page = 2,
      .period = 0,
-     .on_tick = on_progress_tick_handler},
+     .on_tick = on_progress_tick},
     {.name = "更新状态",
      .kind = UnitKind::Label,
      .parent = "选择夹1",
@@ -179,9 +175,9 @@ const UnitDesign kInstallerUnits[] = {
      .minimum = 0,
      .maximum = 100},
     // Page 3, "安装完成".
-    action_button("安装完成", 3, "安装完成", on_finish_handler),
+    action_button("安装完成", 3, "安装完成", on_finish),
     // Page 4, "网络错误".
-    action_button("重新安装", 4, "重新安装", on_install_now_handler),
+    action_button("重新安装", 4, "重新安装", on_install_now),
     {.name = "离线网址",
      .kind = UnitKind::HyperLinker,
      .parent = "选择夹1",
