@@ -14,11 +14,14 @@ extern const rt::WindowDesign kPromptWindow;     // "PromptWindow"
 // controller to it. False when the window could not be made.
 bool load_installer_window();
 
-// The prompt slots: 0 the text, 1 the answer ("ok"/"cancel", never
-// cleared), 2 the mode ("1": OK only).
+// The prompt slots: 0 the text, 1 the answer ("ok"/"cancel", cleared before
+// each prompt), 2 the mode ("1": OK only).
 rt::Text& prompt_slot(int index);
-// Shows the prompt window modally; the answer is left in slot 1.
-void ask_user(const rt::Text& text, const rt::Text& mode);
+// Shows the prompt window modally and returns its answer: "ok" only for
+// 确定, "cancel" for 取消, empty when it was closed any other way. While a
+// prompt is open a second call waits for it: the same question shares its
+// answer, another one is asked afterwards.
+rt::Text ask_user(const rt::Text& text, const rt::Text& mode);
 
 // Handlers.
 void load_configuration();  // installer window created
@@ -32,9 +35,10 @@ void prompt_opened();       // prompt window created
 void prompt_ok();           // 确定
 void prompt_cancel();       // 取消
 
-// The folder the folder dialog's choice makes: a trailing backslash added
-// unless there is one.
-rt::Text folder_with_backslash(const rt::Text& folder);
+// The installation folder a folder chosen with 浏览 makes: the software's
+// name appended, unless the chosen folder already is named so (ASCII
+// letters compared without case).
+rt::Text install_folder_in(const rt::Text& folder, const rt::Text& software_name);
 // Where the prompt opens: centred over the installer window's rectangle.
 rt::Rect centred_over(const rt::Rect& owner, int width, int height);
 
