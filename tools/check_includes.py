@@ -70,7 +70,26 @@ def violations(root):
     return found
 
 
+def self_test():
+    """The check must catch a step that includes the window toolkit and pass its own tree's fix."""
+    import tempfile
+    with tempfile.TemporaryDirectory() as root:
+        os.makedirs(os.path.join(root, "installer", "steps"))
+        bad = os.path.join(root, "installer", "steps", "x.cpp")
+        with open(bad, "w") as f:
+            f.write('#include "installer/steps/x.h"\n#include "runtime/units/units.h"\n')
+        found = violations(root)
+        assert len(found) == 1 and "runtime/units/units.h" in found[0], found
+        with open(bad, "w") as f:
+            f.write('#include "installer/steps/x.h"\n')
+        assert violations(root) == []
+    print("include rules: self-test passed")
+
+
 def main():
+    if sys.argv[1:] == ["--self-test"]:
+        self_test()
+        return 0
     root = sys.argv[1] if len(sys.argv) > 1 else ROOT
     found = violations(root)
     for v in found:

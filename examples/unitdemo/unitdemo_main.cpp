@@ -1,106 +1,106 @@
-// unitdemo.exe: the window-unit toolkit's sample. One skinned window with
-// every unit kind, laid out like the installer's own window, and a modal
-// prompt window; a worker thread drives the progress page through the
-// cross-thread unit services.
+// unitdemo.exe: the window-unit toolkit's sample. One skinned window with a
+// row per unit kind (the kind's name, then a unit of that kind), the prompt
+// every program asks through, and a worker thread that drives the progress
+// bar through the cross-thread unit services.
 #include <windows.h>
 
 #include <atomic>
-#include <cstdlib>
 #include <cstring>
 #include <string>
 
 #include "runtime/units/units.h"
 #include "ui/assets.h"
 #include "ui/image_services.h"
-#include "ui/png_control.h"
+#include "ui/prompt_window.h"
 #include "ui/window_frame.h"
 
 namespace {
 
+using rt::rgb;
 using rt::UnitDesign;
 using rt::UnitKind;
 using rt::WindowDesign;
-using rt::rgb;
 
 constexpr rt::Color kPanel = rgb(248, 249, 252);
 constexpr rt::Color kWhite = rgb(255, 255, 255);
-constexpr rt::Color kTitleBlue = rgb(32, 68, 174);
+constexpr rt::Color kTint = rgb(236, 241, 250);
+constexpr rt::Color kBlue = rgb(0, 111, 221);
+constexpr rt::Color kGrey = rgb(120, 128, 140);
 
 void on_close_button();
-void on_install();
-void on_finish();
-void show_custom_page();
-void show_home_page();
 void on_browse();
-void drag_window();
+void on_start();
 void on_tick();
+void show_second_page();
+void show_first_page();
 void demo_created();
 bool demo_confirm_close();
-void prompt_opened();
-void prompt_ok();
-void prompt_cancel();
 
-const char* const kPages[] = {"首页安装", "选择文件夹", "正在安装", "安装完成", "网络错误"};
+const char* const kPages[] = {"第一页", "第二页"};
 
-#define ACTION_BUTTON(unit_name, label, page_no, handler)                                                        \
-  UnitDesign {                                                                                                  \
-    .name = unit_name, .kind = UnitKind::SuperBtn, .parent = "选择夹1", .page = page_no,                        \
-    .rect = {195, 252, 210, 56}, .caption = label, .font = {19}, .text = {kWhite},                               \
-    .image = {&ui::assets::button_normal, &ui::assets::button_hover}, .hand_cursor = true, .on_click = handler \
+// Row r: the kind's name at the left, its unit from x 150.
+constexpr int row(int r) { return 64 + 36 * r; }
+#define KIND_NAME(r, kind_name)                                                                        \
+  UnitDesign {                                                                                          \
+    .name = kind_name, .kind = UnitKind::Label, .rect = {24, row(r), 120, 30}, .caption = kind_name, \
+    .text = {kGrey}                                                                                     \
   }
 
 const UnitDesign kDemoUnits[] = {
-    {.name = "图片框1", .kind = UnitKind::PicBox, .rect = {0, 0, 600, 240}, .back = {kPanel}},
-    {.name = "关闭", .kind = UnitKind::PicBtn, .parent = "图片框1", .rect = {556, 16, 28, 28},
+    {.name = "标题栏", .kind = UnitKind::PicBox, .rect = {0, 0, 600, 52}, .back = {kPanel}},
+    {.name = "标题", .kind = UnitKind::TransLabel, .parent = "标题栏", .rect = {24, 10, 300, 32},
+     .caption = "窗口组件示例", .font = {20}, .text = {rgb(24, 32, 52)}},
+    {.name = "关闭", .kind = UnitKind::PicBtn, .parent = "标题栏", .rect = {556, 12, 28, 28},
      .image = {&ui::assets::close_normal, &ui::assets::close_hover}, .hand_cursor = true,
      .on_click = on_close_button},
-    {.name = "logo", .kind = UnitKind::PicBox, .parent = "图片框1", .rect = {255, 68, 90, 90}},
-    {.name = "标签_软件名称", .kind = UnitKind::TransLabel, .parent = "图片框1", .rect = {120, 183, 360, 40},
-     .caption = "Tarnel安装程序", .font = {29}, .text = {rgb(24, 32, 52)}, .align = rt::Align::Center},
-    {.name = "选择夹1", .kind = UnitKind::TabBox, .rect = {0, 0, 600, 456}, .back = {kPanel}, .pages = kPages,
-     .on_mouse_down = drag_window},
-    // Page 0: home.
-    ACTION_BUTTON("立即安装", "立即安装", 0, on_install),
-    {.name = "分隔线", .kind = UnitKind::CartoonBox, .parent = "选择夹1", .page = 0, .rect = {26, 340, 548, 1},
-     .back = {rgb(230, 234, 242)}},
-    {.name = "许可协议", .kind = UnitKind::CheckBox, .parent = "选择夹1", .page = 0, .rect = {26, 355, 110, 24},
-     .caption = "已阅读并同意", .font = {14}, .checked = true},
-    {.name = "超级链接框1", .kind = UnitKind::HyperLinker, .parent = "选择夹1", .page = 0,
-     .rect = {130, 355, 86, 24}, .caption = "用户使用协议", .font = {14}},
-    {.name = "自定义安装", .kind = UnitKind::HyperLinker, .parent = "选择夹1", .page = 0,
-     .rect = {478, 355, 96, 24}, .caption = "自定义安装 >>", .font = {14}, .align = rt::Align::Right,
-     .on_mouse_down = show_custom_page},
-    // Page 1: custom folder.
-    ACTION_BUTTON("立即安装2", "立即安装", 1, on_install),
-    {.name = "返回首页", .kind = UnitKind::HyperLinker, .parent = "选择夹1", .page = 1, .rect = {15, 15, 56, 24},
-     .caption = "<< 返回", .font = {14}, .on_mouse_up = show_home_page},
-    {.name = "标签1", .kind = UnitKind::Label, .parent = "选择夹1", .page = 1, .rect = {46, 64, 136, 32},
-     .caption = "自定义安装", .font = {24}, .text = {kTitleBlue}},
-    {.name = "标签2", .kind = UnitKind::Label, .parent = "选择夹1", .page = 1, .rect = {48, 120, 80, 24},
-     .caption = "安装路径", .font = {16}},
-    {.name = "安装目录", .kind = UnitKind::EditBox, .parent = "选择夹1", .page = 1, .rect = {48, 152, 402, 38},
-     .caption = "C:\\Program Files\\Tarnel\\", .font = {14}, .back = {rgb(240, 248, 255)}},
-    {.name = "浏览", .kind = UnitKind::PicBtn, .parent = "选择夹1", .page = 1, .rect = {455, 152, 90, 38},
-     .image = {&ui::assets::browse}, .hand_cursor = true, .on_click = on_browse},
-    {.name = "快捷方式", .kind = UnitKind::CheckBox, .parent = "选择夹1", .page = 1, .rect = {48, 200, 176, 24},
-     .caption = "创建桌面快捷方式", .font = {16}, .checked = true},
-    // Page 2: installing.
-    {.name = "时钟1", .kind = UnitKind::Timer, .parent = "选择夹1", .page = 2, .on_tick = on_tick},
-    {.name = "更新状态", .kind = UnitKind::Label, .parent = "选择夹1", .page = 2, .rect = {172, 312, 256, 24},
-     .caption = "正在安装中 0%，请稍侯...", .font = {14}, .align = rt::Align::Center},
-    {.name = "进度条", .kind = UnitKind::ProcessBar, .parent = "选择夹1", .page = 2, .rect = {40, 272, 520, 16}},
-    // Page 3: finished.
-    ACTION_BUTTON("安装完成", "安装完成", 3, on_finish),
-    // Page 4: network failure.
-    ACTION_BUTTON("重新安装", "重新安装", 4, on_install),
-    {.name = "离线网址", .kind = UnitKind::HyperLinker, .parent = "选择夹1", .page = 4,
-     .rect = {240, 336, 120, 24}, .caption = "下载离线安装包", .font = {16}, .align = rt::Align::Center},
+
+    KIND_NAME(0, "Label"),
+    {.name = "标签", .kind = UnitKind::Label, .rect = {150, row(0), 420, 30}, .caption = "文字在自己的底色上",
+     .back = {kTint}},
+    KIND_NAME(1, "TransLabel"),
+    {.name = "透明标签", .kind = UnitKind::TransLabel, .rect = {150, row(1), 420, 30},
+     .caption = "透明的标签：窗口的底色透出来"},
+    KIND_NAME(2, "EditBox"),
+    {.name = "编辑框", .kind = UnitKind::EditBox, .rect = {150, row(2) - 2, 300, 34},
+     .caption = "C:\\Program Files\\Tarnel\\", .back = {rgb(240, 248, 255)}},
+    KIND_NAME(3, "PicBtn"),
+    {.name = "图片按钮", .kind = UnitKind::PicBtn, .rect = {150, row(3) - 4, 90, 38}, .image = {&ui::assets::browse},
+     .hand_cursor = true, .on_click = on_browse},
+    KIND_NAME(4, "CheckBox"),
+    {.name = "复选框", .kind = UnitKind::CheckBox, .rect = {150, row(4), 200, 30}, .caption = "已阅读并同意",
+     .checked = true},
+    KIND_NAME(5, "HyperLinker"),
+    {.name = "超级链接框", .kind = UnitKind::HyperLinker, .rect = {150, row(5), 200, 30},
+     .caption = "翻到选择夹的第二页 >>", .on_mouse_down = show_second_page},
+    KIND_NAME(6, "TabBox"),
+    {.name = "选择夹", .kind = UnitKind::TabBox, .rect = {150, row(6), 420, 30}, .back = {kTint}, .pages = kPages},
+    {.name = "第一页内容", .kind = UnitKind::TransLabel, .parent = "选择夹", .page = 0, .rect = {10, 0, 300, 30},
+     .caption = "选择夹的第一页"},
+    {.name = "返回第一页", .kind = UnitKind::HyperLinker, .parent = "选择夹", .page = 1, .rect = {10, 0, 200, 30},
+     .caption = "<< 第二页：返回第一页", .on_mouse_up = show_first_page},
+    KIND_NAME(7, "PicBox"),
+    {.name = "图片框", .kind = UnitKind::PicBox, .rect = {150, row(7) - 1, 32, 32}, .image = {&ui::assets::logo}},
+    KIND_NAME(8, "CartoonBox"),
+    {.name = "动画框", .kind = UnitKind::CartoonBox, .rect = {150, row(8) + 4, 420, 22}, .back = {kBlue}},
+    KIND_NAME(9, "SuperBtn"),
+    {.name = "超级按钮", .kind = UnitKind::SuperBtn, .rect = {150, row(9) - 2, 120, 34}, .caption = "开始",
+     .text = {kWhite}, .back = {kBlue, rgb(0, 125, 251), rgb(0, 125, 251)}, .align = rt::Align::Center,
+     .hand_cursor = true, .on_click = on_start},
+    KIND_NAME(10, "ProcessBar"),
+    {.name = "进度条", .kind = UnitKind::ProcessBar, .rect = {150, row(10) + 8, 300, 14}},
+    KIND_NAME(11, "Timer"),
+    // The timer is invisible: its row shows what it writes.
+    {.name = "时钟", .kind = UnitKind::Timer, .on_tick = on_tick},
+    {.name = "状态", .kind = UnitKind::Label, .rect = {150, row(11), 300, 30}, .caption = "时钟停着"},
+    // Last, so that it lies below the others: the window's white ground.
+    {.name = "底板", .kind = UnitKind::PicBox, .rect = {0, 0, 600, 510}, .back = {kWhite}},
 };
 
 const WindowDesign kDemoWindow = {
-    .name = "InstallerWindow",
-    .caption = "Tarnel安装程序",
-    .rect = {50, 50, 600, 400},
+    .name = "DemoWindow",
+    .caption = "窗口组件示例",
+    .rect = {50, 50, 600, 510},
+    .back = kWhite,
     .units = kDemoUnits,
     .centered = true,
     .main_window = true,
@@ -108,125 +108,51 @@ const WindowDesign kDemoWindow = {
     .on_close = demo_confirm_close,
 };
 
-const UnitDesign kPromptUnits[] = {
-    {.name = "图片框_标题栏", .kind = UnitKind::PicBox, .rect = {0, 0, 800, 42}, .back = {kPanel}},
-    {.name = "标签7", .kind = UnitKind::Label, .parent = "图片框_标题栏", .rect = {18, 3, 65, 35},
-     .caption = "提示信息", .font = {16}, .text = {kTitleBlue}},
-    {.name = "取消", .kind = UnitKind::SuperBtn, .rect = {194, 139, 90, 36}, .caption = "取消", .font = {14},
-     .text = {kWhite}, .back = {rgb(225, 72, 72), rgb(228, 97, 97), rgb(228, 97, 97)}, .hand_cursor = true,
-     .on_click = prompt_cancel},
-    {.name = "信息标签", .kind = UnitKind::Label, .rect = {35, 72, 357, 40},
-     .caption = "安装尚未开始，点击确定后取消安装，点击取消后继续安装。", .font = {16},
-     .text = {rgb(32, 32, 32)}, .back = {kWhite}},
-    {.name = "确定", .kind = UnitKind::SuperBtn, .rect = {296, 139, 90, 36}, .caption = "确定", .font = {14},
-     .text = {kWhite}, .back = {rgb(0, 111, 221), rgb(0, 125, 251), rgb(0, 125, 251)}, .hand_cursor = true,
-     .on_click = prompt_ok},
-    {.name = "动画框1", .kind = UnitKind::CartoonBox, .rect = {8, 8, 40, 40}, .back = {kWhite}},
-};
-
-const WindowDesign kPromptWindow = {
-    .name = "PromptWindow",
-    .caption = "提示信息",
-    .rect = {50, 50, 420, 210},
-    .back = kWhite,
-    .units = kPromptUnits,
-    .on_created = prompt_opened,
-};
-
-ui::WindowFrameOptions g_frame{};
-std::string g_prompt_answer;
 std::atomic<int> g_percent{0};
 
 void on_close_button() { PostMessageW(rt::form_handle(kDemoWindow), WM_CLOSE, 0, 0); }
 
 bool demo_confirm_close() {
-  rt::load_window(kPromptWindow, nullptr, true);
-  return g_prompt_answer == "ok";
+  ui::Prompt prompt;
+  prompt.message = "确定要关闭示例窗口吗？";
+  prompt.over = rt::form_handle(kDemoWindow);
+  return ui::ask(prompt) == ui::PromptAnswer::Ok;
 }
 
-void prompt_opened() {
-  ui::EnableWindowFrame(kPromptWindow, g_frame);
-  int w = rt::unit_get(kPromptWindow, "", rt::kPropWidth).as_int();
-  int h = rt::unit_get(kPromptWindow, "", rt::kPropHeight).as_int();
-  rt::move_unit(kPromptWindow, "动画框1", -1, -1, w + 2, h + 2);
-  rt::unit_set(kPromptWindow, "图片框_标题栏", rt::kPropWidth, w);
-  if (HWND owner = rt::form_handle(kDemoWindow)) {
-    RECT r;
-    GetWindowRect(owner, &r);
-    rt::unit_set(kPromptWindow, "", rt::kPropLeft, static_cast<int>(r.left + (r.right - r.left - w) / 2.0));
-    rt::unit_set(kPromptWindow, "", rt::kPropTop, static_cast<int>(r.top + (r.bottom - r.top - h) / 2.0));
-  }
-}
+void show_second_page() { rt::unit_set(kDemoWindow, "选择夹", rt::kPropPage, 1); }
+void show_first_page() { rt::unit_set(kDemoWindow, "选择夹", rt::kPropPage, 0); }
 
-void prompt_ok() {
-  g_prompt_answer = "ok";
-  rt::close_window(kPromptWindow);
-}
-
-void prompt_cancel() {
-  g_prompt_answer = "cancel";
-  rt::close_window(kPromptWindow);
-}
-
-void show_custom_page() {
-  rt::unit_set(kDemoWindow, "图片框1", rt::kPropVisible, false);
-  rt::unit_set(kDemoWindow, "选择夹1", rt::kPropPage, 1);
-}
-
-void show_home_page() {
-  rt::unit_set(kDemoWindow, "图片框1", rt::kPropVisible, true);
-  rt::unit_set(kDemoWindow, "选择夹1", rt::kPropPage, 0);
-}
-
-void on_browse() { rt::unit_set(kDemoWindow, "安装目录", rt::kPropCaption, "D:\\Apps\\"); }
-
-void drag_window() {
-  HWND hwnd = rt::form_handle(kDemoWindow);
-  ReleaseCapture();
-  SendMessageW(hwnd, WM_SYSCOMMAND, SC_MOVE | HTCAPTION, 0);
-  SendMessageW(hwnd, WM_NCLBUTTONDOWN, HTCAPTION, 0);
-}
+void on_browse() { rt::unit_set(kDemoWindow, "编辑框", rt::kPropCaption, "D:\\Apps\\"); }
 
 // The worker touches units only through the services, which carry each
 // access over to the window thread.
-unsigned long __stdcall install_worker(void*) {
+unsigned long __stdcall worker(void*) {
   for (int i = 0; i <= 100; ++i) {
     g_percent = i;
     rt::unit_set(kDemoWindow, "进度条", rt::kPropPosition, i);
     Sleep(25);
   }
   Sleep(300);
-  rt::unit_set(kDemoWindow, "时钟1", rt::kPropPeriod, 0);
-  rt::unit_set(kDemoWindow, "选择夹1", rt::kPropPage, 3);
+  rt::unit_set(kDemoWindow, "时钟", rt::kPropPeriod, 0);
+  rt::unit_set(kDemoWindow, "超级按钮", rt::kPropCaption, "完成");
   return 0;
 }
 
-void on_install() {
-  if (!rt::unit_get(kDemoWindow, "许可协议", rt::kPropChecked).as_bool()) return;
-  rt::unit_set(kDemoWindow, "图片框1", rt::kPropVisible, true);
-  rt::unit_set(kDemoWindow, "选择夹1", rt::kPropPage, 2);
-  rt::unit_set(kDemoWindow, "时钟1", rt::kPropPeriod, 100);
+void on_start() {
+  rt::unit_set(kDemoWindow, "超级按钮", rt::kPropEnabled, false);
+  rt::unit_set(kDemoWindow, "时钟", rt::kPropPeriod, 100);
   // A demo started with --hold stays at its first state for screenshots.
   if (std::strstr(GetCommandLineA(), "--hold")) return;
   DWORD id = 0;
-  if (HANDLE thread = CreateThread(nullptr, 0, install_worker, nullptr, 0, &id)) CloseHandle(thread);
+  if (HANDLE thread = CreateThread(nullptr, 0, worker, nullptr, 0, &id)) CloseHandle(thread);
 }
 
 void on_tick() {
-  std::string status = "正在安装中 " + std::to_string(g_percent.load()) + "%，请稍侯...";
-  rt::unit_set(kDemoWindow, "更新状态", rt::kPropCaption, rt::Text(status));
+  std::string status = "进度 " + std::to_string(g_percent.load()) + "%";
+  rt::unit_set(kDemoWindow, "状态", rt::kPropCaption, rt::Text(status));
 }
 
-void on_finish() { rt::close_window(kDemoWindow); }
-
-void demo_created() {
-  ui::EnableWindowFrame(kDemoWindow, g_frame);
-  HWND header = rt::unit_window_handle(kDemoWindow, "图片框1");
-  ui::PngControl logo;
-  logo.Create(header, ui::assets::bytes(ui::assets::logo), 255, 68, 90, 90);
-  logo.SetBackType(ui::kBackStretch);
-  logo.SetToolTip("Tarnel");
-}
+void demo_created() { ui::EnableWindowFrame(kDemoWindow, ui::WindowFrameOptions{}); }
 
 }  // namespace
 

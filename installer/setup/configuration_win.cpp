@@ -18,9 +18,6 @@
 namespace installer {
 
 namespace {
-// Named folders for the default installation directory.
-constexpr int kNamedAppData = 1;
-constexpr int kNamedProgramFiles = 40;
 // The window opens this high; its design height (470) only matters at design time.
 constexpr int kOpenHeight = 400;
 }  // namespace
@@ -66,7 +63,7 @@ void load_configuration() {
   rt::unit_set(kInstallerWindow, "超级链接框1", rt::kPropTarget, st.agreement_url);
 
   // Windows 8 and later: the roaming application data; before: Program Files.
-  rt::Text folder = named_folder(windows_version_code() > 9 ? kNamedAppData : kNamedProgramFiles);
+  rt::Text folder = named_folder(windows_version_code() > 9 ? kNamedFolderAppData : kNamedFolderProgramFiles);
   rt::unit_set(kInstallerWindow, "安装目录", rt::kPropCaption,
                rt::text_concat({folder.view(), "\\", st.software_name.view()}));
 

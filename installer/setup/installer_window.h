@@ -1,6 +1,5 @@
-// The installer's two windows: the installer window with its header and five
-// pages, and the modal prompt window; their handlers; and the controller's
-// view of them.
+// The installer window with its header and five pages, its handlers, the
+// prompt it asks through (ui/prompt_window.h), and the controller's view of them.
 #pragma once
 
 #include "runtime/units/units.h"
@@ -8,7 +7,6 @@
 namespace installer {
 
 extern const rt::WindowDesign kInstallerWindow;  // "InstallerWindow"
-extern const rt::WindowDesign kPromptWindow;     // "PromptWindow"
 
 // Loads the installer window (non-modal, top-level) and connects the
 // controller to it. False when the window could not be made.
@@ -31,15 +29,10 @@ void browse_for_folder();   // 浏览
 void drag_window();         // 选择夹1, left button pressed
 void show_custom_page();    // 自定义安装, left button pressed
 void show_home_page();      // 返回首页, left button released
-void prompt_opened();       // prompt window created
-void prompt_ok();           // 确定
-void prompt_cancel();       // 取消
 
 // The installation folder a folder chosen with 浏览 makes: the software's
 // name appended, unless the chosen folder already is named so (ASCII
 // letters compared without case).
 rt::Text install_folder_in(const rt::Text& folder, const rt::Text& software_name);
-// Where the prompt opens: centred over the installer window's rectangle.
-rt::Rect centred_over(const rt::Rect& owner, int width, int height);
 
 }  // namespace installer

@@ -13,7 +13,7 @@
 #include "runtime/value/codepage.h"
 #include "runtime/services/system_services.h"
 #include "ui/assets.h"
-#include "ui/window_frame.h"
+#include "ui/prompt_window.h"
 
 namespace installer {
 
@@ -52,10 +52,6 @@ UnitDesign action_button(const char* name, int page, const char* caption, rt::Ha
   return u;
 }
 
-void on_progress_tick_handler() { on_progress_tick(); }
-void on_install_now_handler() { on_install_now(); }
-void on_finish_handler() { on_finish(); }
-
 const UnitDesign kInstallerUnits[] = {
     // The header lies above the tab box: earlier rows are on top.
     {.name = "图片框1", .kind = UnitKind::PicBox, .rect = {0, 0, 600, 240}, .back = {kPanel}},
@@ -82,7 +78,7 @@ const UnitDesign kInstallerUnits[] = {
      .pages = kPages,
      .on_mouse_down = drag_window},
     // Page 0, "首页安装".
-    action_button("立即安装", 0, "立即安装", on_install_now_handler),
+    action_button("立即安装", 0, "立即安装", on_install_now),
     {.name = "许可协议",
      .kind = UnitKind::CheckBox,
      .parent = "选择夹1",
@@ -108,7 +104,7 @@ const UnitDesign kInstallerUnits[] = {
      .font = {14},
      .on_mouse_down = show_custom_page},
     // Page 1, "选择文件夹".
-    action_button("立即安装2", 1, "立即安装", on_install_now_handler),
+    action_button("立即安装2", 1, "立即安装", on_install_now),
     {.name = "返回首页",
      .kind = UnitKind::HyperLinker,
      .parent = "选择夹1",
@@ -164,7 +160,7 @@ const UnitDesign kInstallerUnits[] = {
      .parent = "选择夹1",
      .page = 2,
      .period = 0,
-     .on_tick = on_progress_tick_handler},
+     .on_tick = on_progress_tick},
     {.name = "更新状态",
      .kind = UnitKind::Label,
      .parent = "选择夹1",
@@ -183,9 +179,9 @@ const UnitDesign kInstallerUnits[] = {
      .minimum = 0,
      .maximum = 100},
     // Page 3, "安装完成".
-    action_button("安装完成", 3, "安装完成", on_finish_handler),
+    action_button("安装完成", 3, "安装完成", on_finish),
     // Page 4, "网络错误".
-    action_button("重新安装", 4, "重新安装", on_install_now_handler),
+    action_button("重新安装", 4, "重新安装", on_install_now),
     {.name = "离线网址",
      .kind = UnitKind::HyperLinker,
      .parent = "选择夹1",
@@ -193,47 +189,6 @@ const UnitDesign kInstallerUnits[] = {
      .rect = {240, 336, 120, 24},
      .caption = "下载离线安装包",
      .font = {16}},
-};
-
-const UnitDesign kPromptUnits[] = {
-    {.name = "图片框_标题栏", .kind = UnitKind::PicBox, .rect = {0, 0, 800, 42}, .back = {kPanel}},
-    {.name = "标签7",
-     .kind = UnitKind::Label,
-     .parent = "图片框_标题栏",
-     .rect = {18, 3, 65, 35},
-     .caption = "提示信息",
-     .font = {16},
-     .text = {kTitleBlue}},
-    {.name = "取消",
-     .kind = UnitKind::SuperBtn,
-     .rect = {194, 139, 90, 36},
-     .caption = "取消",
-     .font = {14},
-     .text = {kWhite, kWhite, kWhite},
-     .back = {rgb(225, 72, 72), rgb(228, 97, 97), rgb(228, 97, 97)},
-     .align = rt::Align::Center,
-     .hand_cursor = true,
-     .on_click = prompt_cancel},
-    {.name = "信息标签",
-     .kind = UnitKind::Label,
-     .rect = {35, 72, 357, 40},
-     .caption = "安装尚未开始，点击确定后取消安装，点击取消后继续安装。",
-     .font = {16},
-     .text = {rgb(32, 32, 32)},
-     .back = {kWhite}},
-    {.name = "确定",
-     .kind = UnitKind::SuperBtn,
-     .rect = {296, 139, 90, 36},
-     .caption = "确定",
-     .font = {14},
-     .text = {kWhite, kWhite, kWhite},
-     .back = {rgb(0, 111, 221), rgb(0, 125, 251), rgb(0, 125, 251)},
-     .align = rt::Align::Center,
-     .hand_cursor = true,
-     .on_click = prompt_ok},
-    // Last, so that it lies below the others: it is stretched over the whole
-    // window as its white background.
-    {.name = "动画框1", .kind = UnitKind::CartoonBox, .rect = {8, 8, 40, 40}, .back = {kWhite}},
 };
 
 // The installer window's design height is 470; load_configuration makes it 400.
@@ -248,15 +203,6 @@ const rt::WindowDesign kInstallerWindow{
     .main_window = true,
     .on_created = load_configuration,
     .on_close = confirm_close,
-};
-
-const rt::WindowDesign kPromptWindow{
-    .name = "PromptWindow",
-    .caption = "提示信息",
-    .rect = {50, 50, 420, 210},
-    .back = kWhite,
-    .units = kPromptUnits,
-    .on_created = prompt_opened,
 };
 
 namespace {
@@ -343,11 +289,16 @@ rt::Text ask_user(const rt::Text& text, const rt::Text& mode) {
   // shows) is waited for, never answered by whatever was answered before and
   // never covered by a second prompt: the same question takes its answer,
   // another one is asked once it has gone.
-  while (HWND open = rt::form_handle(kPromptWindow)) {
+  while (HWND open = rt::form_handle(ui::kPromptWindow)) {
     std::shared_ptr<PromptRun> run = g_prompt_run;
     bool same = run && run->text == text && run->mode == mode;
     if (!wait_until_closed(open)) return rt::Text();
-    if (same) return run->answer;
+    if (same) {
+      // Its own call has not returned yet (it lies below this one): the
+      // answer is the prompt's last.
+      ui::PromptAnswer answer = ui::last_answer();
+      return answer == ui::PromptAnswer::Ok ? "ok" : answer == ui::PromptAnswer::Cancel ? "cancel" : "";
+    }
   }
   auto run = std::make_shared<PromptRun>();
   run->text = text;
@@ -356,8 +307,11 @@ rt::Text ask_user(const rt::Text& text, const rt::Text& mode) {
   prompt_slot(0) = text;
   prompt_slot(1) = rt::Text();
   prompt_slot(2) = mode;
-  rt::load_window(kPromptWindow, nullptr, true);
+  ui::PromptAnswer answer =
+      ui::ask({.message = text, .with_cancel = mode != "1", .over = rt::form_handle(kInstallerWindow)});
   // Closed any other way (Alt+F4, the window menu), the answer stays empty.
+  if (answer != ui::PromptAnswer::Closed) run->answer = answer == ui::PromptAnswer::Ok ? "ok" : "cancel";
+  prompt_slot(1) = run->answer;
   return run->answer;
 }
 
@@ -436,47 +390,6 @@ void show_custom_page() {
 void show_home_page() {
   rt::unit_set(kInstallerWindow, "图片框1", rt::kPropVisible, true);
   rt::unit_set(kInstallerWindow, "选择夹1", rt::kPropPage, 0);
-}
-
-rt::Rect centred_over(const rt::Rect& owner, int width, int height) {
-  rt::Rect r;
-  r.left = static_cast<int>(owner.left + (owner.width - width) / 2.0);
-  r.top = static_cast<int>(owner.top + (owner.height - height) / 2.0);
-  r.width = width;
-  r.height = height;
-  return r;
-}
-
-void prompt_opened() {
-  ui::WindowFrameOptions options{};
-  ui::EnableWindowFrame(kPromptWindow, options);
-  int width = rt::unit_get(kPromptWindow, "", rt::kPropWidth).as_int();
-  int height = rt::unit_get(kPromptWindow, "", rt::kPropHeight).as_int();
-  rt::move_unit(kPromptWindow, "动画框1", -1, -1, width + 2, height + 2);
-  rt::move_unit(kPromptWindow, "图片框_标题栏", std::nullopt, std::nullopt, width);
-  if (rt::form_handle(kInstallerWindow)) {
-    rt::Rect owner{rt::unit_get(kInstallerWindow, "", rt::kPropLeft).as_int(),
-                   rt::unit_get(kInstallerWindow, "", rt::kPropTop).as_int(),
-                   rt::unit_get(kInstallerWindow, "", rt::kPropWidth).as_int(),
-                   rt::unit_get(kInstallerWindow, "", rt::kPropHeight).as_int()};
-    rt::Rect r = centred_over(owner, width, height);
-    rt::unit_set(kPromptWindow, "", rt::kPropLeft, r.left);
-    rt::unit_set(kPromptWindow, "", rt::kPropTop, r.top);
-  }
-  rt::unit_set(kPromptWindow, "信息标签", rt::kPropCaption, prompt_slot(0));
-  if (prompt_slot(2) == "1") rt::unit_set(kPromptWindow, "取消", rt::kPropVisible, false);
-}
-
-void prompt_cancel() {
-  prompt_slot(1) = "cancel";
-  if (g_prompt_run) g_prompt_run->answer = "cancel";
-  rt::close_window(kPromptWindow);
-}
-
-void prompt_ok() {
-  prompt_slot(1) = "ok";
-  if (g_prompt_run) g_prompt_run->answer = "ok";
-  rt::close_window(kPromptWindow);
 }
 
 }  // namespace installer

@@ -25,8 +25,8 @@ PackageOutcome unpack_package(const rt::Text& package_path, const rt::Text& unin
       rt::Text name = rt::zip_entry_info(archive, i - 1).name;
       // The directory is read afresh for every entry, as the box shows it.
       rt::Text target = expand_path_macros(name, host.install_directory());
-      // A failed entry is skipped (and still listed), as the Part says; the
-      // outcome remembers it.
+      // A failed entry is skipped (and still listed): the rest of the package
+      // still installs; the outcome remembers it.
       if (rt::zip_extract_entry(archive, i - 1, target) != rt::kZipOk) ++outcome.failed;
       // The bar lives on the window's thread: only a change is worth the trip.
       int percent = int(double(i) / double(n) * 100.0);

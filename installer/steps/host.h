@@ -36,7 +36,7 @@ class InstallView {
   virtual void show_page(int page) = 0;
 };
 
-// How the step went. The Part's step always ends on the finish page; the
+// How the step went. The step itself always ends on the finish page; the
 // controller uses this to show the failure page instead when the package
 // could not be read or an entry could not be written.
 struct PackageOutcome {
@@ -66,7 +66,7 @@ class PackageStepHost {
   virtual rt::Text install_directory() = 0;
   // The progress bar's position, 0-100.
   virtual void set_progress(int percent) = 0;
-  // The step is over (the Part's switch to the finish page).
+  // The step is over (the switch to the finish page).
   virtual void package_step_ended(const PackageOutcome& outcome) = 0;
 };
 

@@ -17,7 +17,7 @@
 // Texts are code page 936; every window text goes through the W functions.
 //
 // A window in a few lines (handlers are plain functions; the sample program
-// examples/unitdemo/unitdemo_main.cpp lays out a whole installer window this way):
+// examples/unitdemo/unitdemo_main.cpp shows a row of every kind):
 //
 //   void on_install();
 //   const char* const kPages[] = {"首页安装", "选择文件夹"};

@@ -1,6 +1,7 @@
 // Inside the window-unit toolkit: the live state behind a loaded window and
-// its units, shared by the loader (units_win.cpp) and the unit drawing and
-// input (units_draw_win.cpp). Everything here runs on the window's thread.
+// its units, shared by the loader (units_win.cpp), the units' painting
+// (units_paint_win.cpp) and their window procedure (units_proc_win.cpp).
+// Everything here runs on the window's thread.
 #pragma once
 
 #include <windows.h>
@@ -93,5 +94,17 @@ void start_timer(Unit& u);
 void reshape(Unit& u);
 // A handler call; false when it destroyed the unit's window.
 bool fire(HWND hwnd, Handler handler);
+
+// ---- painting (units_paint_win.cpp) ----
+bool is_container(UnitKind kind);
+// Draws the unit's client area into dc, in one copy.
+void paint_unit(Unit& u, HDC dc);
+// An EditBox's rounded field, drawn in its non-client area.
+void paint_edit_frame(Unit& u);
+// WM_CTLCOLOREDIT/STATIC of an EditBox unit: its colours and brush; 0 for other windows.
+LRESULT edit_colours(HWND edit, HDC dc);
+// The height of a line of text in the font.
+int line_height(HWND hwnd, HFONT font);
+constexpr int kEditPadding = 10;  // an EditBox's text inset, left and right
 
 }  // namespace rt::units

@@ -8,7 +8,9 @@
 
 #include <gtest/gtest.h>
 
+#include <functional>
 #include <map>
+#include <ostream>
 #include <string>
 #include <thread>
 #include <vector>
@@ -146,80 +148,6 @@ ZipEntrySpec entry(const std::string& name, const std::string& data, bool deflat
   return {.name = name, .data = data, .deflate = deflate};
 }
 
-TEST_F(HostileTest, ClimbingAbsoluteDriveAndShareNamesStayInsideTheirFolders) {
-  std::string stem = "hostile-" + pid_text();
-  std::vector<ZipEntrySpec> entries = {
-      entry("{app}/good.txt", "good"),
-      entry("{app}/../../" + stem + "-3.txt", "x"),
-      entry("{app}/..\\..\\keep.txt", "overwritten"),
-      entry("{app}/sub/../../../" + stem + "-4.txt", "x"),
-      entry("C:\\" + stem, "x"),
-      entry("C:" + stem, "x"),
-      entry("\\\\127.0.0.1\\C$\\" + stem, "x"),
-      entry("/tmp/" + stem, "x"),
-      entry("Z:/tmp/" + stem, "x"),
-      entry("{tmp}/../../" + stem + "-5.txt", "x"),
-  };
-  std::string package = testsupport::make_zip(entries);
-  std::string exe = make(e2e::config_json(config("越界名称", "disk")), &package);
-  ASSERT_FALSE(exe.empty());
-  Tree before = outside();
-  Installer setup(exe);
-  std::string message;
-  // The clean-up takes every such name to a plain relative one: all extract.
-  EXPECT_EQ(install(setup, inst_, &message), 3) << message;
-  EXPECT_EQ(e2e::read_all(inst_ + "\\good.txt"), "good");
-  expect_contained(setup, before, stem);
-  setup.process().kill();
-}
-
-TEST_F(HostileTest, NamesThatWouldStillClimbOrNameAStreamAreRefused) {
-  std::string stem = "hostile-" + pid_text();
-  std::vector<ZipEntrySpec> entries = {
-      entry("{app}/good.txt", "good"),
-      entry("{app}/good.txt:hidden", "stream"),
-      entry("{app}/..", "x"),
-      entry("{app}/.. /" + stem, "x"),
-      entry("{app}/.../" + stem, "x"),
-      entry("..", "x"),
-      entry("../" + stem + "-1.txt", "x"),
-      entry("..\\" + stem + "-2.txt", "x"),
-      entry(bytes_of("{app}/..\0/") + stem, "x"),
-  };
-  std::string package = testsupport::make_zip(entries);
-  std::string exe = make(e2e::config_json(config("拒绝名称", "disk")), &package);
-  ASSERT_FALSE(exe.empty());
-  Tree before = outside();
-  Installer setup(exe);
-  std::string message;
-  // Refused entries are failed entries: the failure page, the rest installed.
-  EXPECT_EQ(install(setup, inst_, &message), 4);
-  EXPECT_EQ(message, kNetworkMessage);
-  EXPECT_EQ(e2e::read_all(inst_ + "\\good.txt"), "good");
-  expect_contained(setup, before, stem);
-  setup.process().kill();
-}
-
-TEST_F(HostileTest, DeviceNamesAreRefused) {
-  std::string stem = "hostile-" + pid_text();
-  std::vector<ZipEntrySpec> entries = {
-      entry("{app}/good.txt", "good"), entry("{app}/CON", "x"),      entry("{app}/NUL", "x"),
-      entry("{app}/COM1", "x"),        entry("{app}/aux.txt", "x"), entry("{app}/LPT1.log", "x"),
-  };
-  std::string package = testsupport::make_zip(entries);
-  std::string exe = make(e2e::config_json(config("设备名称", "disk")), &package);
-  ASSERT_FALSE(exe.empty());
-  Tree before = outside();
-  Installer setup(exe);
-  std::string message;
-  // Windows would open the device, not a file: refused, so a failed entry.
-  EXPECT_EQ(install(setup, inst_, &message), 4);
-  EXPECT_EQ(message, kNetworkMessage);
-  EXPECT_EQ(e2e::read_all(inst_ + "\\good.txt"), "good");
-  expect_contained(setup, before, stem);
-  setup.process().kill();
-}
-
 // Sets the general-purpose flag bit of entry `index`'s local and central
 // headers (a make_zip archive: entries in order, no extra fields).
 void set_flag(std::string& zip, int index, std::uint16_t bit) {
@@ -236,121 +164,166 @@ void set_flag(std::string& zip, int index, std::uint16_t bit) {
   patch(0x02014b50, 8);
 }
 
-TEST_F(HostileTest, LyingSizeDamagedDeflateAndEncryptedEntriesFailAlone) {
-  std::string zeros(8 << 20, '\0');
-  std::vector<ZipEntrySpec> entries = {
-      entry("{app}/good.txt", "good"),
-      // A "bomb": 8 MB of zeros declared as 1000 bytes.
-      {.name = "{app}/bomb.bin", .data = zeros, .deflate = true, .claimed_size = 1000},
-      entry("{app}/damaged.txt", std::string(20000, 'd') + "tail", true),
-      entry("{app}/secret.txt", "secret"),
-  };
-  std::string package = testsupport::make_zip(entries);
-  // The damaged entry's deflate stream: bytes in its middle overwritten.
-  std::size_t damaged = package.find("{app}/damaged.txt") + 17;
-  for (std::size_t i = damaged + 4; i < damaged + 12; ++i) package[i] = static_cast<char>(0xFF);
-  set_flag(package, 3, 1);  // encrypted, and no password is given
-  std::string exe = make(e2e::config_json(config("坏条目", "disk")), &package);
+// One hostile package installed into box\inst from the custom page: the page
+// it must end on, what must and must not be in the installation afterwards,
+// and whether everything outside the installer's own places is unchanged.
+struct PackageCase {
+  const char* what;
+  const char* softname;
+  std::function<std::string(const std::string& stem)> package;
+  int page;                 // 3 finished, 4 failed (after the network message)
+  std::map<std::string, std::string> files = {};  // below inst, with their contents
+  std::vector<std::string> absent = {};           // below inst
+  bool contained = true;    // nothing outside changed, nothing written far away
+  // Optional: prepares the installation folder; its result undoes that after.
+  std::function<std::function<void()>(const std::string& inst)> prepare = nullptr;
+  // Optional: further checks of the installation folder.
+  std::function<void(const std::string& inst)> check = nullptr;
+};
+void PrintTo(const PackageCase& c, std::ostream* os) { *os << c.what; }
+
+std::string zip_of(std::vector<ZipEntrySpec> entries) { return testsupport::make_zip(entries); }
+
+const PackageCase kPackageCases[] = {
+    {.what = "climbing, absolute, drive and share names stay inside their folders",
+     .softname = "越界名称",
+     .package = [](const std::string& stem) {
+       return zip_of({entry("{app}/good.txt", "good"), entry("{app}/../../" + stem + "-3.txt", "x"),
+                      entry("{app}/..\\..\\keep.txt", "overwritten"),
+                      entry("{app}/sub/../../../" + stem + "-4.txt", "x"), entry("C:\\" + stem, "x"),
+                      entry("C:" + stem, "x"), entry("\\\\127.0.0.1\\C$\\" + stem, "x"), entry("/tmp/" + stem, "x"),
+                      entry("Z:/tmp/" + stem, "x"), entry("{tmp}/../../" + stem + "-5.txt", "x")});
+     },
+     // The clean-up takes every such name to a plain relative one: all extract.
+     .page = 3,
+     .files = {{"good.txt", "good"}}},
+    {.what = "names that would still climb or name a stream are refused",
+     .softname = "拒绝名称",
+     .package = [](const std::string& stem) {
+       return zip_of({entry("{app}/good.txt", "good"), entry("{app}/good.txt:hidden", "stream"),
+                      entry("{app}/..", "x"), entry("{app}/.. /" + stem, "x"), entry("{app}/.../" + stem, "x"),
+                      entry("..", "x"), entry("../" + stem + "-1.txt", "x"), entry("..\\" + stem + "-2.txt", "x"),
+                      entry(bytes_of("{app}/..\0/") + stem, "x")});
+     },
+     // Refused entries are failed entries: the failure page, the rest installed.
+     .page = 4,
+     .files = {{"good.txt", "good"}}},
+    {.what = "device names are refused (Windows would open the device)",
+     .softname = "设备名称",
+     .package = [](const std::string&) {
+       return zip_of({entry("{app}/good.txt", "good"), entry("{app}/CON", "x"), entry("{app}/NUL", "x"),
+                      entry("{app}/COM1", "x"), entry("{app}/aux.txt", "x"), entry("{app}/LPT1.log", "x")});
+     },
+     .page = 4,
+     .files = {{"good.txt", "good"}}},
+    {.what = "a lying size, damaged deflate data and an encrypted entry fail alone",
+     .softname = "坏条目",
+     .package = [](const std::string&) {
+       std::string package = zip_of({
+           entry("{app}/good.txt", "good"),
+           // A "bomb": 8 MB of zeros declared as 1000 bytes.
+           {.name = "{app}/bomb.bin", .data = std::string(8 << 20, '\0'), .deflate = true, .claimed_size = 1000},
+           entry("{app}/damaged.txt", std::string(20000, 'd') + "tail", true),
+           entry("{app}/secret.txt", "secret"),
+       });
+       // The damaged entry's deflate stream: bytes in its middle overwritten.
+       std::size_t damaged = package.find("{app}/damaged.txt") + 17;
+       for (std::size_t i = damaged + 4; i < damaged + 12; ++i) package[i] = static_cast<char>(0xFF);
+       set_flag(package, 3, 1);  // encrypted, and no password is given
+       return package;
+     },
+     .page = 4,
+     .files = {{"good.txt", "good"}},
+     .check = [](const std::string& inst) {
+       EXPECT_LE(e2e::read_all(inst + "\\bomb.bin").size(), 1000u) << "more than the entry declared";
+       EXPECT_NE(e2e::read_all(inst + "\\damaged.txt"), std::string(20000, 'd') + "tail");
+       EXPECT_NE(e2e::read_all(inst + "\\secret.txt"), "secret");
+     }},
+    {.what = "a truncated central directory installs nothing",
+     .softname = "截断目录",
+     .package = [](const std::string&) {
+       std::string whole = zip_of({entry("{app}/a.txt", "a"), entry("{app}/b.txt", "b")});
+       // The end record still points at the directory, half of which is gone.
+       std::size_t end = whole.size() - 22, central = whole.find("PK\x01\x02");
+       return whole.substr(0, central + (end - central) / 2) + whole.substr(end);
+     },
+     .page = 4,
+     .absent = {"a.txt"}},
+    {.what = "a comment of 65,535 bytes installs all",
+     .softname = "长注释",
+     .package = [](const std::string&) {
+       return testsupport::make_zip({entry("{app}/a.txt", "a"), entry("{app}/b.txt", "b")}, std::string(65535, 'c'));
+     },
+     .page = 3,
+     .files = {{"b.txt", "b"}},
+     .contained = false},
+    {.what = "overlapping entries (26 names for one deflated megabyte) install nothing",
+     .softname = "重叠条目",
+     .package = [](const std::string&) {
+       std::string one = zip_of({entry("{app}/bomb.bin", std::string(1 << 20, '\0'), true)});
+       return testsupport::zip_with_shared_records(one, 26);
+     },
+     .page = 4,
+     .absent = {"bomb.bia", "bomb.bin"}},
+    {.what = "read-only and held files are kept and the install reports failure",
+     .softname = "只读文件",
+     .package = [](const std::string&) {
+       return zip_of({entry("{app}/good.txt", "good"), entry("{app}/readonly.txt", "new"), entry("{app}/held.txt", "new")});
+     },
+     .page = 4,
+     .files = {{"good.txt", "good"}, {"readonly.txt", "old read-only"}, {"held.txt", "old held"}},
+     .contained = false,
+     .prepare = [](const std::string& inst) -> std::function<void()> {
+       CreateDirectoryW(rt::wide_path(inst).c_str(), nullptr);
+       e2e::write_all(inst + "\\readonly.txt", "old read-only");
+       SetFileAttributesW(rt::wide_path(inst + "\\readonly.txt").c_str(), FILE_ATTRIBUTE_READONLY);
+       e2e::write_all(inst + "\\held.txt", "old held");
+       HANDLE held = CreateFileW(rt::wide_path(inst + "\\held.txt").c_str(), GENERIC_READ, 0, nullptr, OPEN_EXISTING, 0,
+                                 nullptr);
+       EXPECT_NE(held, INVALID_HANDLE_VALUE);
+       return [held, inst] {
+         CloseHandle(held);
+         SetFileAttributesW(rt::wide_path(inst + "\\readonly.txt").c_str(), FILE_ATTRIBUTE_NORMAL);
+       };
+     }},
+    {.what = "an installation path that is a file is kept",
+     .softname = "路径是文件",
+     .package = [](const std::string&) { return zip_of({entry("{app}/good.txt", "good")}); },
+     .page = 4,
+     .contained = false,
+     .prepare = [](const std::string& inst) -> std::function<void()> {
+       e2e::write_all(inst, "a file, not a folder");
+       return nullptr;
+     },
+     .check = [](const std::string& inst) { EXPECT_EQ(e2e::read_all(inst), "a file, not a folder"); }},
+};
+
+class HostilePackageTest : public HostileTest, public testing::WithParamInterface<PackageCase> {};
+
+TEST_P(HostilePackageTest, InstallerLivesOnEndsOnItsPageAndKeepsWhatExisted) {
+  const PackageCase& c = GetParam();
+  std::string stem = "hostile-" + pid_text();
+  std::function<void()> undo = c.prepare ? c.prepare(inst_) : nullptr;
+  std::string package = c.package(stem);
+  std::string exe = make(e2e::config_json(config(c.softname, "disk")), &package);
   ASSERT_FALSE(exe.empty());
   Tree before = outside();
   Installer setup(exe);
   std::string message;
-  EXPECT_EQ(install(setup, inst_, &message), 4);
-  EXPECT_EQ(message, kNetworkMessage);
-  EXPECT_EQ(e2e::read_all(inst_ + "\\good.txt"), "good");
-  EXPECT_LE(e2e::read_all(inst_ + "\\bomb.bin").size(), 1000u) << "more than the entry declared";
-  EXPECT_NE(e2e::read_all(inst_ + "\\damaged.txt"), std::string(20000, 'd') + "tail");
-  EXPECT_NE(e2e::read_all(inst_ + "\\secret.txt"), "secret");
-  expect_contained(setup, before, "hostile-" + pid_text());
-  setup.process().kill();
-}
-
-TEST_F(HostileTest, TruncatedCentralDirectoryInstallsNothingAndLongCommentInstallsAll) {
-  std::vector<ZipEntrySpec> entries = {entry("{app}/a.txt", "a"), entry("{app}/b.txt", "b")};
-  std::string whole = testsupport::make_zip(entries);
-  // The end record still points at the directory, half of which is gone.
-  std::size_t end = whole.size() - 22, central = whole.find("PK\x01\x02");
-  std::string truncated = whole.substr(0, central + (end - central) / 2) + whole.substr(end);
-  {
-    std::string exe = make(e2e::config_json(config("截断目录", "disk")), &truncated);
-    ASSERT_FALSE(exe.empty());
-    Tree before = outside();
-    Installer setup(exe);
-    std::string message;
-    EXPECT_EQ(install(setup, inst_, &message), 4);
+  EXPECT_EQ(install(setup, inst_, &message), c.page) << message;
+  if (c.page == 4) {
     EXPECT_EQ(message, kNetworkMessage);
-    EXPECT_FALSE(e2e::path_exists(inst_ + "\\a.txt"));
-    expect_contained(setup, before, "hostile-" + pid_text());
-    setup.process().kill();
   }
-  std::string commented = testsupport::make_zip(entries, std::string(65535, 'c'));
-  std::string exe = make(e2e::config_json(config("长注释", "disk")), &commented);
-  ASSERT_FALSE(exe.empty());
-  Installer setup(exe);
-  std::string message;
-  EXPECT_EQ(install(setup, inst_, &message), 3) << message;
-  EXPECT_EQ(e2e::read_all(inst_ + "\\b.txt"), "b");
+  if (undo) undo();
+  for (const auto& [name, content] : c.files) EXPECT_EQ(e2e::read_all(inst_ + "\\" + name), content) << name;
+  for (const std::string& name : c.absent) EXPECT_FALSE(e2e::path_exists(inst_ + "\\" + name)) << name;
+  if (c.check) c.check(inst_);
+  if (c.contained) expect_contained(setup, before, stem);
+  EXPECT_FALSE(setup.wait_exit(0)) << "the installer ended by itself";
   setup.process().kill();
 }
 
-TEST_F(HostileTest, OverlappingEntriesInstallNothing) {
-  // 26 names for one deflated megabyte: refused as a whole, nothing unpacked.
-  std::string one = testsupport::make_zip({entry("{app}/bomb.bin", std::string(1 << 20, '\0'), true)});
-  std::string bomb = testsupport::zip_with_shared_records(one, 26);
-  std::string exe = make(e2e::config_json(config("重叠条目", "disk")), &bomb);
-  ASSERT_FALSE(exe.empty());
-  Tree before = outside();
-  Installer setup(exe);
-  std::string message;
-  EXPECT_EQ(install(setup, inst_, &message), 4);
-  EXPECT_EQ(message, kNetworkMessage);
-  EXPECT_FALSE(e2e::path_exists(inst_ + "\\bomb.bia"));
-  EXPECT_FALSE(e2e::path_exists(inst_ + "\\bomb.bin"));
-  expect_contained(setup, before, "hostile-" + pid_text());
-  setup.process().kill();
-}
-
-TEST_F(HostileTest, ReadOnlyAndHeldFilesAreKeptAndTheInstallReportsFailure) {
-  CreateDirectoryW(rt::wide_path(inst_).c_str(), nullptr);
-  ASSERT_TRUE(e2e::write_all(inst_ + "\\readonly.txt", "old read-only"));
-  SetFileAttributesW(rt::wide_path(inst_ + "\\readonly.txt").c_str(), FILE_ATTRIBUTE_READONLY);
-  ASSERT_TRUE(e2e::write_all(inst_ + "\\held.txt", "old held"));
-  HANDLE held = CreateFileW(rt::wide_path(inst_ + "\\held.txt").c_str(), GENERIC_READ, 0, nullptr, OPEN_EXISTING, 0,
-                            nullptr);
-  ASSERT_NE(held, INVALID_HANDLE_VALUE);
-  std::vector<ZipEntrySpec> entries = {entry("{app}/good.txt", "good"), entry("{app}/readonly.txt", "new"),
-                                       entry("{app}/held.txt", "new")};
-  std::string package = testsupport::make_zip(entries);
-  std::string exe = make(e2e::config_json(config("只读文件", "disk")), &package);
-  ASSERT_FALSE(exe.empty());
-  Installer setup(exe);
-  std::string message;
-  EXPECT_EQ(install(setup, inst_, &message), 4);
-  EXPECT_EQ(message, kNetworkMessage);
-  CloseHandle(held);
-  EXPECT_EQ(e2e::read_all(inst_ + "\\good.txt"), "good");
-  EXPECT_EQ(e2e::read_all(inst_ + "\\readonly.txt"), "old read-only");
-  EXPECT_EQ(e2e::read_all(inst_ + "\\held.txt"), "old held");
-  setup.process().kill();
-  SetFileAttributesW(rt::wide_path(inst_ + "\\readonly.txt").c_str(), FILE_ATTRIBUTE_NORMAL);
-}
-
-TEST_F(HostileTest, InstallPathThatIsAFileIsKept) {
-  ASSERT_TRUE(e2e::write_all(inst_, "a file, not a folder"));
-  std::vector<ZipEntrySpec> entries = {entry("{app}/good.txt", "good")};
-  std::string package = testsupport::make_zip(entries);
-  std::string exe = make(e2e::config_json(config("路径是文件", "disk")), &package);
-  ASSERT_FALSE(exe.empty());
-  Tree before = outside();
-  before[inst_] = "a file, not a folder";
-  Installer setup(exe);
-  std::string message;
-  EXPECT_EQ(install(setup, inst_, &message), 4);
-  EXPECT_EQ(message, kNetworkMessage);
-  EXPECT_EQ(e2e::read_all(inst_), "a file, not a folder");
-  EXPECT_FALSE(setup.wait_exit(0));
-  setup.process().kill();
-}
+INSTANTIATE_TEST_SUITE_P(Packages, HostilePackageTest, testing::ValuesIn(kPackageCases));
 
 TEST_F(HostileTest, HundredThousandEntriesAllInstall) {
   // 1,000 folders of 100 files: the size publishers' tools can write, and

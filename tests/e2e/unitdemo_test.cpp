@@ -1,8 +1,10 @@
 // The toolkit's sample window (unitdemo.exe) as a person sees and uses it:
-// every unit kind where its design table puts it, pages that switch on the
-// press or release of their links, a worker driving the progress page, and
-// the modal prompt. Screenshots go to <build>/screenshots/unitdemo_*.png.
+// a unit of every kind where its design table puts it, a tab box whose pages
+// switch on the press and release of links, a worker driving the progress bar
+// and a timer writing its status, and the modal prompt. Screenshots go to
+// <build>/screenshots/unitdemo_*.png.
 #include <windows.h>
+#include <commctrl.h>
 
 #include <gtest/gtest.h>
 
@@ -20,13 +22,17 @@ struct Placement {
   int left, top, width, height;
 };
 
-// What the sample's design table says (page 0 and the header).
-const Placement kHome[] = {
-    {"图片框1", 0, 0, 600, 240},        {"关闭", 556, 16, 28, 28},          {"logo", 255, 68, 90, 90},
-    {"标签_软件名称", 120, 183, 360, 40}, {"选择夹1", 0, 0, 600, 456},      {"立即安装", 195, 252, 210, 56},
-    {"许可协议", 26, 355, 110, 24},     {"超级链接框1", 130, 355, 86, 24}, {"自定义安装", 478, 355, 96, 24},
+// What the sample's design table says (the header and every row).
+const Placement kUnits[] = {
+    {"标题栏", 0, 0, 600, 52},        {"标题", 24, 10, 300, 32},        {"关闭", 556, 12, 28, 28},
+    {"标签", 150, 64, 420, 30},        {"透明标签", 150, 100, 420, 30},  {"编辑框", 150, 134, 300, 34},
+    {"图片按钮", 150, 168, 90, 38},    {"复选框", 150, 208, 200, 30},    {"超级链接框", 150, 244, 200, 30},
+    {"选择夹", 150, 280, 420, 30},     {"第一页内容", 10, 0, 300, 30},   {"图片框", 150, 315, 32, 32},
+    {"动画框", 150, 356, 420, 22},     {"超级按钮", 150, 386, 120, 34},  {"进度条", 150, 432, 300, 14},
+    {"状态", 150, 460, 300, 30},       {"Label", 24, 64, 120, 30},       {"Timer", 24, 460, 120, 30},
+    {"底板", 0, 0, 600, 510},
 };
-const char* const kOtherPages[] = {"立即安装2", "安装目录", "浏览", "快捷方式", "进度条", "更新状态", "安装完成", "重新安装", "离线网址"};
+const char* const kHidden[] = {"返回第一页", "时钟"};  // the tab box's second page; a timer never shows
 
 std::string shots() {
   std::string dir = testsupport::binary_dir() + "\\screenshots";
@@ -54,10 +60,10 @@ bool visible(HWND top, const char* unit) {
   return h && IsWindowVisible(h);
 }
 
-// The colour on the screen at a point of the window's client area.
-COLORREF colour_at(HWND top, int x, int y) {
+// The colour on the screen at a point of a unit (its own client coordinates).
+COLORREF colour_at(HWND unit, int x, int y) {
   POINT p{x, y};
-  ClientToScreen(top, &p);
+  ClientToScreen(unit, &p);
   HDC screen = GetDC(nullptr);
   COLORREF c = GetPixel(screen, p.x, p.y);
   ReleaseDC(nullptr, screen);
@@ -71,29 +77,30 @@ bool close_to(COLORREF a, COLORREF b, int tolerance = 6) {
 
 // Whether the screen shows `colour` there once painting has caught up (a busy
 // machine paints late), with the pointer away from any hover effect.
-bool shows(HWND top, int x, int y, COLORREF colour) {
+bool shows(HWND top, const char* unit, int x, int y, COLORREF colour) {
   SetCursorPos(0, 0);
-  return e2e::wait_until([&] { return close_to(colour_at(top, x, y), colour); }, 10000);
+  HWND h = e2e::find_unit(top, unit);
+  return h && e2e::wait_until([&] { return close_to(colour_at(h, x, y), colour); }, 10000);
 }
 
-TEST(UnitDemo, every_unit_kind_shows_where_its_table_says_and_the_pages_work) {
+TEST(UnitDemo, every_unit_kind_shows_where_its_table_says_and_works) {
   std::string exe = testsupport::binary_dir() + "\\examples\\unitdemo.exe";
   e2e::Process demo = e2e::Process::start(exe);
   ASSERT_TRUE(demo.started()) << exe;
-  HWND top = e2e::wait_window(demo.pid(), 30000, "Tarnel安装程序");
+  HWND top = e2e::wait_window(demo.pid(), 30000, "窗口组件示例");
   ASSERT_NE(top, nullptr);
-  ASSERT_NE(e2e::wait_unit(top, "立即安装", 10000), nullptr);
+  ASSERT_NE(e2e::wait_unit(top, "状态", 10000), nullptr);
 
-  // The frame: borderless, the whole window is client area, 600 x 400.
+  // The frame: borderless, the whole window is client area, 600 x 510.
   RECT window, client;
   GetWindowRect(top, &window);
   GetClientRect(top, &client);
   EXPECT_EQ(window.right - window.left, 600);
-  EXPECT_EQ(window.bottom - window.top, 400);
+  EXPECT_EQ(window.bottom - window.top, 510);
   EXPECT_EQ(client.right, 600);
-  EXPECT_EQ(client.bottom, 400);
+  EXPECT_EQ(client.bottom, 510);
 
-  for (const Placement& p : kHome) {
+  for (const Placement& p : kUnits) {
     SCOPED_TRACE(p.unit);
     HWND h = e2e::find_unit(top, p.unit);
     ASSERT_NE(h, nullptr);
@@ -104,39 +111,41 @@ TEST(UnitDemo, every_unit_kind_shows_where_its_table_says_and_the_pages_work) {
     EXPECT_EQ(r.right - r.left, p.width);
     EXPECT_EQ(r.bottom - r.top, p.height);
   }
-  for (const char* unit : kOtherPages) EXPECT_FALSE(visible(top, unit)) << unit;
-  EXPECT_EQ(e2e::window_text(e2e::find_unit(top, "立即安装")), "立即安装");
+  for (const char* unit : kHidden) EXPECT_FALSE(visible(top, unit)) << unit;
+  EXPECT_EQ(e2e::window_text(e2e::find_unit(top, "超级按钮")), "开始");
 
   Sleep(800);  // let everything paint
   EXPECT_TRUE(e2e::screenshot(top, shots() + "unitdemo_home.png"));
-  EXPECT_TRUE(shows(top, 30, 100, RGB(248, 249, 252))) << "header panel";
-  EXPECT_TRUE(shows(top, 200, 262, RGB(0, 111, 221))) << "install button";
-  EXPECT_TRUE(shows(top, 34, 372, RGB(0, 111, 221))) << "ticked agreement box";
+  EXPECT_TRUE(shows(top, "标题栏", 400, 26, RGB(248, 249, 252))) << "header panel";
+  EXPECT_TRUE(shows(top, "超级按钮", 8, 17, RGB(0, 111, 221))) << "colour button";
+  EXPECT_TRUE(shows(top, "复选框", 8, 20, RGB(0, 111, 221))) << "ticked check box";
+  EXPECT_TRUE(shows(top, "编辑框", 4, 17, RGB(240, 248, 255))) << "the edit box's own colour";
+  EXPECT_TRUE(shows(top, "动画框", 200, 11, RGB(0, 111, 221))) << "animation box's colour";
 
-  // The custom page opens on the press of its link, the header goes.
-  e2e::click(e2e::find_unit(top, "自定义安装"));
-  ASSERT_TRUE(e2e::wait_until([&] { return visible(top, "安装目录"); }, 10000));
-  EXPECT_FALSE(visible(top, "图片框1"));
-  EXPECT_FALSE(visible(top, "立即安装"));
-  EXPECT_TRUE(visible(top, "浏览"));
+  // The tab box's second page opens on the press of a link, and the release
+  // of the link on that page goes back.
+  e2e::click(e2e::find_unit(top, "超级链接框"));
+  ASSERT_TRUE(e2e::wait_until([&] { return visible(top, "返回第一页"); }, 10000));
+  EXPECT_FALSE(visible(top, "第一页内容"));
   Sleep(500);
-  EXPECT_TRUE(e2e::screenshot(top, shots() + "unitdemo_custom.png"));
-  EXPECT_TRUE(shows(top, 52, 171, RGB(240, 248, 255))) << "the path box's own colour";
-  e2e::click(e2e::find_unit(top, "浏览"));
-  ASSERT_TRUE(e2e::wait_until(
-      [&] { return edit_text(e2e::find_unit(top, "安装目录")) == "D:\\Apps\\"; }, 10000));
+  EXPECT_TRUE(e2e::screenshot(top, shots() + "unitdemo_page2.png"));
+  e2e::click(e2e::find_unit(top, "返回第一页"));
+  ASSERT_TRUE(e2e::wait_until([&] { return visible(top, "第一页内容") && !visible(top, "返回第一页"); }, 10000));
 
-  e2e::click(e2e::find_unit(top, "返回首页"));
-  ASSERT_TRUE(e2e::wait_until([&] { return visible(top, "立即安装") && visible(top, "图片框1"); }, 10000));
+  // The picture button writes into the edit box.
+  e2e::click(e2e::find_unit(top, "图片按钮"));
+  ASSERT_TRUE(e2e::wait_until([&] { return edit_text(e2e::find_unit(top, "编辑框")) == "D:\\Apps\\"; }, 10000));
 
-  // Install: the worker thread moves the bar through the unit services,
-  // the timer writes the status, and the finish page follows.
-  e2e::click(e2e::find_unit(top, "立即安装"));
-  ASSERT_TRUE(e2e::wait_until([&] { return visible(top, "进度条"); }, 10000));
+  // Start: the worker thread moves the bar through the unit services, the
+  // timer writes the status, and the worker's last word is the button's caption.
+  HWND bar = e2e::find_unit(top, "进度条");
+  e2e::click(e2e::find_unit(top, "超级按钮"));
+  ASSERT_TRUE(e2e::wait_until([&] { return SendMessageW(bar, PBM_GETPOS, 0, 0) > 0; }, 10000));
   Sleep(600);
-  EXPECT_TRUE(e2e::screenshot(top, shots() + "unitdemo_installing.png"));
-  ASSERT_TRUE(e2e::wait_until([&] { return visible(top, "安装完成"); }, 30000));
-  EXPECT_EQ(e2e::window_text(e2e::find_unit(top, "更新状态")), "正在安装中 100%，请稍侯...");
+  EXPECT_TRUE(e2e::screenshot(top, shots() + "unitdemo_running.png"));
+  ASSERT_TRUE(e2e::wait_until([&] { return e2e::window_text(e2e::find_unit(top, "超级按钮")) == "完成"; }, 30000));
+  EXPECT_EQ(SendMessageW(bar, PBM_GETPOS, 0, 0), 100);
+  EXPECT_EQ(e2e::window_text(e2e::find_unit(top, "状态")), "进度 100%");
 
   // Closing asks through the modal prompt, centred over the window.
   e2e::click(e2e::find_unit(top, "关闭"));
@@ -147,8 +156,9 @@ TEST(UnitDemo, every_unit_kind_shows_where_its_table_says_and_the_pages_work) {
   GetWindowRect(prompt, &p);
   GetWindowRect(top, &window);
   EXPECT_EQ(p.right - p.left, 420);
+  EXPECT_EQ(p.bottom - p.top, 210);
   EXPECT_EQ(p.left, window.left + (600 - 420) / 2);
-  EXPECT_EQ(p.top, window.top + (400 - 210) / 2);
+  EXPECT_EQ(p.top, window.top + (510 - 210) / 2);
   EXPECT_FALSE(IsWindowEnabled(top)) << "modal over its owner";
   Sleep(500);
   EXPECT_TRUE(e2e::screenshot(nullptr, shots() + "unitdemo_prompt.png"));

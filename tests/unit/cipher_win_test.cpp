@@ -9,7 +9,6 @@
 #include <string>
 
 #include "installer/format/cipher.h"
-#include "installer/platform/windows_version.h"
 
 namespace {
 
@@ -44,16 +43,6 @@ TEST(RecordCipherWinTest, AgreesWithCryptoApiOnRandomTextsAndPhrases) {
     EXPECT_EQ(installer::decrypt_record(ours, rt::Text(phrase), true).str(), text);
   }
   EXPECT_EQ(std::string(installer::encrypt_text("Foo", "", false).view()), crypto_api_encrypt("qtz.482.vm", "Foo"));
-}
-
-TEST(WindowsVersionWinTest, FollowsTheVersionTheSystemReports) {
-  // The test programs carry no manifest, so Windows 8.1 and later report 6.2.
-  OSVERSIONINFOW info{};
-  info.dwOSVersionInfoSize = sizeof info;
-#pragma GCC diagnostic ignored "-Wdeprecated-declarations"
-  GetVersionExW(&info);
-  EXPECT_EQ(installer::windows_version_code(), installer::version_code_for(info.dwMajorVersion, info.dwMinorVersion));
-  EXPECT_GE(installer::windows_version_code(), 9);  // the bench runs Windows 7 or later
 }
 
 }  // namespace

@@ -15,6 +15,7 @@
 #include "installer/steps/extract.h"
 #include "runtime/value/codepage.h"
 #include "tests/support/paths.h"
+#include "tests/support/windows_win.h"
 #include "tests/support/zip_maker.h"
 
 using testsupport::make_zip;
@@ -208,16 +209,7 @@ TEST(WriteResourceTest, AddsReplacesAndDeletesKeepingOthersAndTheProgramRunnable
   EXPECT_FALSE(installer::write_resource(rt::Text(dir + "\\missing.exe"), "install", "list", 0, rt::Bytes{1}));
   // The rewritten copy still starts and runs.
   std::wstring cmd = L"\"" + rt::wide_path(exe) + L"\" --gtest_list_tests --gtest_filter=None";
-  STARTUPINFOW si{};
-  si.cb = sizeof si;
-  PROCESS_INFORMATION pi{};
-  ASSERT_TRUE(CreateProcessW(nullptr, cmd.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr, &si, &pi));
-  ASSERT_EQ(WaitForSingleObject(pi.hProcess, 120000), WAIT_OBJECT_0);
-  DWORD code = 1;
-  GetExitCodeProcess(pi.hProcess, &code);
-  CloseHandle(pi.hThread);
-  CloseHandle(pi.hProcess);
-  EXPECT_EQ(code, 0u);
+  EXPECT_EQ(testsupport::run_program(cmd), 0);
 }
 
 }  // namespace

@@ -12,6 +12,7 @@
 #include "installer/platform/resources.h"
 #include "runtime/value/codepage.h"
 #include "tests/support/paths.h"
+#include "tests/support/windows_win.h"
 
 namespace {
 
@@ -111,18 +112,9 @@ TEST(LoadResourceTest, StringNamedResourceOfTheOwnFile) {
 
   SetEnvironmentVariableA(kChildVariable, "1");
   std::wstring command = L"\"" + wide_copy + L"\" --gtest_filter=LoadResourceChild.*";
-  STARTUPINFOW si = {};
-  si.cb = sizeof si;
-  PROCESS_INFORMATION pi = {};
-  BOOL started = CreateProcessW(nullptr, command.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr, &si, &pi);
+  long code = testsupport::run_program(command);
   SetEnvironmentVariableA(kChildVariable, nullptr);
-  ASSERT_TRUE(started);
-  ASSERT_EQ(WaitForSingleObject(pi.hProcess, 120000), WAIT_OBJECT_0);
-  DWORD code = 1;
-  GetExitCodeProcess(pi.hProcess, &code);
-  CloseHandle(pi.hThread);
-  CloseHandle(pi.hProcess);
-  EXPECT_EQ(code, 0u);
+  EXPECT_EQ(code, 0);
 }
 
 }  // namespace

@@ -10,6 +10,7 @@
 #include "runtime/value/codepage.h"
 #include "mkinstaller/pe_resources.h"
 #include "tests/support/paths.h"
+#include "tests/support/windows_win.h"
 
 using rt::PeResources;
 using rt::ResourceId;
@@ -40,17 +41,7 @@ std::string configured_copy(const std::string& from, const std::string& name,
 
 // Runs a program to its end; its exit code, or -1 when it did not start.
 long run(const std::string& exe, const std::string& args) {
-  std::wstring cmd = L"\"" + wide(exe) + L"\" " + wide(args);
-  STARTUPINFOW si{};
-  si.cb = sizeof si;
-  PROCESS_INFORMATION pi{};
-  if (!CreateProcessW(nullptr, cmd.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr, &si, &pi)) return -1;
-  WaitForSingleObject(pi.hProcess, 120000);
-  DWORD code = 0;
-  GetExitCodeProcess(pi.hProcess, &code);
-  CloseHandle(pi.hThread);
-  CloseHandle(pi.hProcess);
-  return static_cast<long>(code);
+  return testsupport::run_program(L"\"" + wide(exe) + L"\" " + wide(args));
 }
 
 // The bytes of a resource as Windows finds them in a module.
@@ -62,7 +53,7 @@ std::string windows_resource(HMODULE module, const wchar_t* type, const wchar_t*
   return std::string(data, SizeofResource(module, found));
 }
 
-std::string probe_path() { return testsupport::binary_dir() + "\\tools\\pe_probe.exe"; }
+std::string probe_path() { return testsupport::binary_dir() + "\\mkinstaller\\pe_probe.exe"; }
 
 TEST(PeResourcesWindows, ChangedProgramStartsAndFindsItsResources) {
   std::string package(300000, 'P');

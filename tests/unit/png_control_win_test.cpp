@@ -10,9 +10,9 @@
 #include <string>
 
 #include "runtime/value/codepage.h"
+#include "tests/support/windows_win.h"
 #include "ui/assets.h"
 #include "ui/image_services.h"
-#include "ui/memory_stream.h"
 #include "ui/png_control.h"
 
 namespace {
@@ -74,10 +74,7 @@ LRESULT CALLBACK parent_proc(HWND hwnd, UINT msg, WPARAM wp, LPARAM lp) {
   }
 }
 
-void pump() {
-  MSG msg;
-  while (PeekMessageW(&msg, nullptr, 0, 0, PM_REMOVE)) DispatchMessageW(&msg);
-}
+using testsupport::pump;
 
 class PngTest : public ::testing::Test {
  protected:
@@ -331,72 +328,6 @@ TEST_F(PngTest, tooltip_is_added_once_then_only_its_text_changes) {
   SendMessageW(tip, TTM_GETTEXTW, 80, reinterpret_cast<LPARAM>(&info));
   EXPECT_EQ(rt::cp936_from_wchar(text), std::string("第二个"));
   EXPECT_EQ(ui::ToolTipWindow(), tip) << "one tooltip window for the process";
-}
-
-TEST(MemoryStream, copied_bytes_read_back_and_copies_are_independent) {
-  rt::Bytes bytes(std::string_view("abcdef"));
-  auto read_all = [](IStream* s) {
-    LARGE_INTEGER zero{};
-    s->Seek(zero, STREAM_SEEK_SET, nullptr);
-    char buf[16] = {};
-    ULONG n = 0;
-    s->Read(buf, sizeof buf, &n);
-    return std::string(buf, n);
-  };
-  auto* copy = new ui::MemoryStream;
-  {
-    ui::MemoryStream stream;
-    stream.Load(bytes, true);
-    ASSERT_NE(stream.Stream(), nullptr);
-    EXPECT_EQ(read_all(stream.Stream()), "abcdef");
-    new (copy) ui::MemoryStream(stream);
-  }  // the original is gone; the copy still reads its own block
-  EXPECT_EQ(read_all(copy->Stream()), "abcdef");
-  copy->~MemoryStream();
-  ::operator delete(copy);
-
-  ui::MemoryStream empty;
-  empty.Load(rt::Bytes(), false);
-  ASSERT_NE(empty.Stream(), nullptr);
-  EXPECT_EQ(read_all(empty.Stream()), "");
-  empty.Free();
-  EXPECT_EQ(empty.Stream(), nullptr);
-}
-
-TEST(ImageServices, frame_dimension_has_the_time_guid_layout_and_the_dialog_class_exists) {
-  ui::StartImageServices();
-  const rt::Bytes& id = ui::FrameDimensionTime();
-  rt::Bytes expected{0x6D, 0xBD, 0xED, 0x6A, 0xB5, 0x3F, 0x8A, 0x41, 0x83, 0xA6, 0x7F, 0x45, 0x22, 0x9D, 0xC8, 0x72};
-  EXPECT_EQ(id, expected);
-  WNDCLASSEXW wc{};
-  wc.cbSize = sizeof wc;
-  ASSERT_TRUE(GetClassInfoExW(GetModuleHandleW(nullptr), L"CometLoadDialog", &wc));
-  EXPECT_EQ(wc.lpfnWndProc, ui::CometDialogProc);
-  EXPECT_EQ(wc.style, static_cast<UINT>(CS_HREDRAW | CS_VREDRAW));
-}
-
-DWORD WINAPI sleeper(void*) {
-  Sleep(INFINITE);
-  return 0;
-}
-
-TEST(ImageServices, a_dialog_releases_its_thread_image_and_block_when_destroyed) {
-  ui::StartImageServices();
-  HWND bare = CreateWindowExA(0, "CometLoadDialog", "", WS_POPUP, 0, 0, 50, 50, nullptr, nullptr, nullptr, nullptr);
-  ASSERT_TRUE(bare);
-  EXPECT_TRUE(DestroyWindow(bare)) << "nothing set, nothing released";
-
-  HWND dialog = CreateWindowExA(0, "CometLoadDialog", "", WS_POPUP, 0, 0, 50, 50, nullptr, nullptr, nullptr, nullptr);
-  HANDLE thread = CreateThread(nullptr, 0, sleeper, nullptr, 0, nullptr);
-  HANDLE watch = nullptr;
-  DuplicateHandle(GetCurrentProcess(), thread, GetCurrentProcess(), &watch, SYNCHRONIZE, FALSE, 0);
-  HGLOBAL block = GlobalAlloc(GMEM_MOVEABLE, 64);
-  SetPropA(dialog, "Comet_Thread", thread);
-  SetPropA(dialog, "Comet_Image", ui::LoadImageFromBytes(ui::assets::bytes(ui::assets::close_normal)));
-  SetPropA(dialog, "Comet_Stream", block);
-  DestroyWindow(dialog);
-  EXPECT_EQ(WaitForSingleObject(watch, 5000), WAIT_OBJECT_0) << "the animation thread ended";
-  CloseHandle(watch);
 }
 
 }  // namespace

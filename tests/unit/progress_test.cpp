@@ -1,9 +1,8 @@
-// The figures a download report turns into, and the request's header block.
+// The figures a download report turns into.
 #include <gtest/gtest.h>
 
 #include <string>
 
-#include "installer/steps/download.h"
 #include "installer/steps/progress.h"
 
 namespace {
@@ -46,15 +45,6 @@ TEST(ProgressFiguresTest, InstallerHandlerStoresTheFiguresOfTheLastReport) {
   installer::reset_download_progress();
   f = installer::download_progress().snapshot();
   EXPECT_EQ(f.percent + f.speed_kbps + f.received + f.total, 0);
-}
-
-TEST(DownloadHeadersTest, FixedBlockWithARangeLineOnlyWhenResuming) {
-  const std::string fixed =
-      "Accept: */*\r\nAccept-Language: zh-cn\r\nAccept-Encoding: gzip, deflate\r\n"
-      "User-Agent: Mozilla/4.0(compatible; MSIE 6.0; Windows NT 5.0; MyIE2; .NET CLR 1.1.4322)";
-  EXPECT_EQ(installer::download_request_headers(false, 5000).str(), fixed);
-  EXPECT_EQ(installer::download_request_headers(true, 5000).str(), fixed + "\r\nRange:bytes=5000-");
-  EXPECT_EQ(installer::download_request_headers(true, 0).str(), fixed + "\r\nRange:bytes=0-");
 }
 
 }  // namespace

@@ -13,6 +13,7 @@
 
 #include "runtime/value/codepage.h"
 #include "runtime/units/units.h"
+#include "tests/support/windows_win.h"
 #include "ui/assets.h"
 
 namespace {
@@ -86,24 +87,8 @@ std::string text_of(HWND hwnd) {
   return rt::cp936_from_wchar(buf);
 }
 
-void pump() {
-  MSG msg;
-  while (PeekMessageW(&msg, nullptr, 0, 0, PM_REMOVE)) {
-    TranslateMessage(&msg);
-    DispatchMessageW(&msg);
-  }
-}
-
-template <typename F>
-bool pump_until(F&& done, DWORD timeout_ms = 20000) {
-  DWORD start = GetTickCount();
-  while (!done()) {
-    if (GetTickCount() - start > timeout_ms) return false;
-    pump();
-    MsgWaitForMultipleObjects(0, nullptr, FALSE, 10, QS_ALLINPUT);
-  }
-  return true;
-}
+using testsupport::pump;
+using testsupport::pump_until;
 
 class UnitsTest : public ::testing::Test {
  protected:

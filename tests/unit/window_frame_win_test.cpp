@@ -6,6 +6,7 @@
 #include <vector>
 
 #include "runtime/units/units.h"
+#include "tests/support/windows_win.h"
 #include "ui/window_frame.h"
 
 namespace {
@@ -33,10 +34,8 @@ LRESULT CALLBACK former_proc(HWND hwnd, UINT msg, WPARAM wp, LPARAM lp) {
   return DefWindowProcW(hwnd, msg, wp, lp);
 }
 
-void pump() {
-  MSG msg;
-  while (PeekMessageW(&msg, nullptr, 0, 0, PM_REMOVE)) DispatchMessageW(&msg);
-}
+using testsupport::pump;
+using testsupport::pump_for;
 
 class FrameTest : public ::testing::Test {
  protected:
@@ -256,14 +255,6 @@ TEST(FrameFailure, a_value_that_is_no_window_and_an_unloaded_form_give_false) {
 
 std::vector<std::pair<BYTE, DWORD>> g_keys;
 void record_key(BYTE vk, DWORD flags) { g_keys.emplace_back(vk, flags); }
-
-void pump_for(DWORD ms) {
-  DWORD start = GetTickCount();
-  while (GetTickCount() - start < ms) {
-    pump();
-    Sleep(10);
-  }
-}
 
 TEST_F(FrameTest, snap_button_sends_the_chord_once_after_resting_and_nothing_when_left_early) {
   HWND hwnd = make(50, 50, 300, 200);
