@@ -14,7 +14,7 @@ export WINEDLLOVERRIDES := mscoree,mshtml=;winemenubuilder.exe=d
 # Wine maps the desktop and documents onto HOME: keep them in the build tree.
 export HOME := $(B)/home
 
-.PHONY: all bootstrap build windows native asan test test-native test-asan test-windows test-fuzz fuzz bench demo clean
+.PHONY: all bootstrap build windows native asan test test-native test-asan test-windows test-fuzz fuzz bench demo clean install dist
 
 all: build
 
@@ -46,6 +46,18 @@ build: windows $(B)/native/CMakeCache.txt
 	cp $(B)/native/mkinstaller/mkinstaller dist/mkinstaller
 	cp $(B)/windows/mkinstaller/mkinstaller.exe dist/mkinstaller.exe
 	@echo "dist/: $$(ls dist | tr '\n' ' ')"
+
+# The builder installed: PREFIX/lib/mkinstaller/{mkinstaller,setup.exe,uninst.exe},
+# PREFIX/bin/mkinstaller a link; stripped.
+PREFIX ?= /usr/local
+install: build
+	cmake --install $(B)/native --prefix $(PREFIX) --strip --component mkinstaller
+
+# A Debian package of the builder in dist/ (not part of build: it takes a while).
+dist: build
+	cd $(B)/native && cpack -G DEB -B $(B)/deb >/dev/null
+	cp $(B)/deb/mkinstaller_*.deb dist/
+	@echo "dist/: $$(ls dist/*.deb)"
 
 test-native: native
 	ctest --test-dir $(B)/native --output-on-failure -j$(JOBS)

@@ -2,10 +2,13 @@
 
 #include <algorithm>
 #include <cstdio>
+#include <cstring>
 #include <memory>
 
 #include "installer/format/format.h"
-#include "json/document.h"
+#include "mkinstaller/files.h"
+#include <nlohmann/json.hpp>
+
 #include "runtime/value/codepage.h"
 #include "runtime/zip/zip_reader.h"
 
@@ -52,20 +55,125 @@ std::string hex(unsigned v, int digits) {
   return buf;
 }
 
-std::string kind_name(int type) {
-  switch (type) {
-    case json::kNull:
-      return "null";
-    case json::kBoolean:
-      return "true or false";
-    case json::kArray:
-      return "an array";
-    case json::kObject:
-      return "an object";
-    default:
-      return "a number";
-  }
+bool fail_with(Problem* p, int line, std::string message) {
+  p->line = line;
+  p->message = std::move(message);
+  return false;
 }
+
+// Reads the configuration with a standards-conforming parser: a missing or
+// extra comma, a comment, a duplicate key or a value that is not a text is an
+// error naming where it is.
+class ConfigReader : public nlohmann::json_sax<nlohmann::json> {
+ public:
+  explicit ConfigReader(const std::string& text) : text_(text) {}
+
+  std::map<std::string, std::string> values;
+  Problem problem;
+
+  bool null() override { return not_text("null"); }
+  bool boolean(bool) override { return not_text("true or false"); }
+  bool number_integer(number_integer_t) override { return number(); }
+  bool number_unsigned(number_unsigned_t) override { return number(); }
+  bool number_float(number_float_t, const string_t&) override { return number(); }
+  bool binary(binary_t&) override { return not_text("binary data"); }
+  bool string(string_t& value) override {
+    if (depth_ == 0) return top_not_object();
+    values[key_] = value;
+    return true;
+  }
+  bool start_object(std::size_t) override {
+    if (depth_ == 1) return not_text("an object");
+    ++depth_;
+    return true;
+  }
+  bool end_object() override {
+    --depth_;
+    return true;
+  }
+  bool start_array(std::size_t) override { return depth_ == 0 ? top_not_object() : not_text("an array"); }
+  bool end_array() override { return true; }
+  bool key(string_t& key) override {
+    key_ = key;
+    ++seen_[key];
+    std::size_t at = key_at(key, seen_[key]);
+    int line = at == std::string::npos ? 0 : line_at(text_, at);
+    if (std::find(kConfigKeys.begin(), kConfigKeys.end(), key) == kConfigKeys.end()) {
+      std::string known;
+      for (const std::string& k : kConfigKeys) known += (known.empty() ? "" : ", ") + k;
+      return fail_with(&problem, line, "unknown key \"" + key + "\" (known keys: " + known + ")");
+    }
+    if (seen_[key] > 1) return fail_with(&problem, line, "the key \"" + key + "\" appears twice");
+    return true;
+  }
+  bool parse_error(std::size_t position, const std::string& last_token,
+                   const nlohmann::detail::exception& ex) override {
+    std::string what = ex.what();
+    std::size_t colon = what.find(": ");
+    std::string detail = colon == std::string::npos ? what : what.substr(colon + 2);
+    std::size_t offset = position ? position - 1 : 0;
+    std::string hint;
+    if (text_.find_first_not_of(" \t\r\n") == std::string::npos) {
+      hint = "the file is empty";
+    } else if (detail.find("unexpected string literal") != std::string::npos &&
+               (detail.find("expected '}'") != std::string::npos || detail.find("expected ']'") != std::string::npos)) {
+      offset = position >= last_token.size() ? position - last_token.size() : 0;
+      hint = "a comma (,) is missing before this";
+    } else if (detail.find("unexpected '}'") != std::string::npos || detail.find("unexpected ']'") != std::string::npos) {
+      hint = "a comma before } or ] is not allowed";
+    } else if (offset < text_.size() && text_[offset] == '/') {
+      hint = "comments are not allowed in JSON";
+    } else if (detail.find("end of input; expected") != std::string::npos) {
+      hint = "the text ends inside an object or array (a } or ] is missing)";
+    } else {
+      hint = detail;
+    }
+    offset = std::min(offset, text_.size());
+    std::size_t line_start = text_.rfind('\n', offset ? offset - 1 : 0);
+    line_start = (line_start == std::string::npos || offset == 0) ? 0 : line_start + 1;
+    std::size_t column = rt::wide_from_utf8(text_.substr(line_start, offset - line_start)).size() + 1;
+    return fail_with(&problem, line_at(text_, offset),
+                     "not valid JSON: " + hint + " (column " + std::to_string(column) + ")");
+  }
+
+ private:
+  bool number() {
+    if (depth_ == 0) return top_not_object();
+    // The number as written, for the message.
+    std::size_t at = key_at(key_, seen_[key_]);
+    std::string written;
+    if (at != std::string::npos) {
+      std::size_t v = text_.find_first_not_of(" \t\r\n:", at + key_.size() + 2);
+      std::size_t e = v == std::string::npos ? v : text_.find_first_of(" \t\r\n,}", v);
+      if (v != std::string::npos) written = text_.substr(v, e == std::string::npos ? e : e - v);
+    }
+    return not_text("a number (write \"" + written + "\")");
+  }
+  bool not_text(const std::string& kind) {
+    if (depth_ == 0) return top_not_object();
+    std::size_t at = key_at(key_, seen_[key_]);
+    return fail_with(&problem, at == std::string::npos ? 0 : line_at(text_, at),
+                     "\"" + key_ + "\" must be a text in double quotes, not " + kind);
+  }
+  bool top_not_object() {
+    return fail_with(&problem, 0, "the configuration must be a JSON object: { \"softname\": \"...\", ... }");
+  }
+  // Where the n-th (from 1) key of this name is written (as a key: a colon
+  // follows), or npos.
+  std::size_t key_at(const std::string& key, int nth) const {
+    std::string quoted = "\"" + key + "\"";
+    for (std::size_t at = text_.find(quoted); at != std::string::npos; at = text_.find(quoted, at + 1)) {
+      std::size_t next = text_.find_first_not_of(" \t\r\n", at + quoted.size());
+      if (next != std::string::npos && text_[next] == ':' && --nth == 0) return at;
+    }
+    return std::string::npos;
+  }
+
+  const std::string& text_;
+  int depth_ = 0;
+  std::string key_;
+  std::map<std::string, int> seen_;
+};
 
 bool starts_with_nocase(const std::string& s, const std::string& prefix) {
   if (s.size() < prefix.size()) return false;
@@ -74,10 +182,14 @@ bool starts_with_nocase(const std::string& s, const std::string& prefix) {
   return true;
 }
 
-bool fail_with(Problem* p, int line, std::string message) {
-  p->line = line;
-  p->message = std::move(message);
-  return false;
+// The texts the installer reads as the .NET Framework versions it knows.
+const char* const kFrameworks[] = {"3.5", "4", "4.0", "4.5", "4.51", "4.52", "4.6", "4.61", "4.62",
+                                   "4.7", "4.71", "4.72", "4.8", "4.81"};
+
+bool is_http_address(const std::string& url) {
+  std::size_t rest = starts_with_nocase(url, "http://") ? 7 : starts_with_nocase(url, "https://") ? 8 : 0;
+  return rest && url.size() > rest && url.find_first_of(" \t\r\n\"<>\\") == std::string::npos &&
+         url[rest] != '/';
 }
 
 bool check_values(const Config& c, const std::string& text, Problem* p) {
@@ -92,9 +204,7 @@ bool check_values(const Config& c, const std::string& text, Problem* p) {
                          ? "\"installtype\" is missing; it must be \"net\" or \"disk\""
                          : "\"installtype\" must be \"net\" or \"disk\", not \"" + type + "\"");
   std::string url = c.value("urlremote");
-  bool http =
-      (starts_with_nocase(url, "http://") && url.size() > 7) || (starts_with_nocase(url, "https://") && url.size() > 8);
-  if (type == "net" && !http)
+  if (type == "net" && !is_http_address(url))
     return fail_with(p, line_of(url.empty() ? "installtype" : "urlremote"),
                      "install type \"net\" needs an http:// or https:// address of the package in \"urlremote\"" +
                          (url.empty() ? std::string() : ", not \"" + url + "\""));
@@ -107,6 +217,32 @@ bool check_values(const Config& c, const std::string& text, Problem* p) {
     return fail_with(
         p, line_of("softname"),
         "\"softname\" \"" + name + "\" cannot be a folder name (no \\ / : * ? \" < > |, no final dot or space)");
+  // Addresses the installer downloads from or opens in the browser.
+  for (const char* key : {"urlremote", "urlfull", "companyurl", "protocol"}) {
+    std::string v = c.value(key);
+    if (!v.empty() && !is_http_address(v))
+      return fail_with(p, line_of(key),
+                       std::string("\"") + key + "\" must be an http:// or https:// address, not \"" + v + "\"");
+  }
+  std::string framework = c.value("framework");
+  if (!framework.empty() &&
+      std::find(std::begin(kFrameworks), std::end(kFrameworks), framework) == std::end(kFrameworks)) {
+    std::string known;
+    for (const char* f : kFrameworks) known += (known.empty() ? "" : ", ") + std::string(f);
+    return fail_with(p, line_of("framework"),
+                     "\"framework\" must be a .NET Framework version the installer knows (" + known +
+                         "; 4.7.2 is written 4.72), or empty, not \"" + framework + "\"");
+  }
+  VersionNumber version;
+  if (!parse_version(c.value("softversion"), &version))
+    return fail_with(p, line_of("softversion"),
+                     "\"softversion\" must begin with a version of the form 1, 1.2, 1.2.3 or 1.2.3.4 (numbers up to "
+                     "65535; a text such as \" beta\" may follow), not \"" + c.value("softversion") + "\"");
+  for (const auto& [key, value] : c.values)
+    if (!rt::cp936_can_hold(rt::wide_from_utf8(value)))
+      return fail_with(p, line_of(key),
+                       "\"" + key + "\" holds a character that code page 936, the installer's text encoding, cannot "
+                       "hold; use another character");
   std::string sha = c.value("sha256");
   if (c.values.count("sha256") && !is_sha256(sha))
     return fail_with(p, line_of("sha256"),
@@ -140,58 +276,37 @@ std::optional<Config> check_config(const std::string& utf8_text, Problem* p) {
     }
     i += n - 1;
   }
-  json::JsonDocument doc;
-  int code = 0, pos = 0;
-  if (!doc.parse_wide(wide, false, false, &code, &pos) || doc.type_of_wide(u"") != json::kObject) {
-    if (code == json::kParseOk) {
-      fail_with(p, 0, "the configuration must be a JSON object: { \"softname\": \"...\", ... }");
-      return std::nullopt;
-    }
-    std::string before = rt::utf8_from_wide(wide.substr(0, std::min<std::size_t>(std::max(pos, 0), wide.size())));
-    std::size_t line_start = before.rfind('\n');
-    std::size_t column =
-        rt::wide_from_utf8(before.substr(line_start == std::string::npos ? 0 : line_start + 1)).size() + 1;
-    const char* what = code == json::kParseNoText      ? "the file is empty"
-                       : code == json::kParseUnclosed  ? "the text ends inside an object or array (a } or ] is missing)"
-                       : code == json::kParseOpenQuote ? "a quote is never closed"
-                       : code == json::kParseValue     ? "a value that is not JSON"
-                                                       : "a mistake in the structure of the object";
-    fail_with(p, line_at(before, before.size()),
-              std::string("not valid JSON: ") + what + " (column " + std::to_string(column) + ")");
+  ConfigReader reader(text);
+  if (!nlohmann::json::sax_parse(text, &reader) || !reader.problem.message.empty()) {
+    *p = reader.problem;
+    if (p->message.empty()) fail_with(p, 0, "not valid JSON");
     return std::nullopt;
   }
   Config config;
-  rt::Array<std::u16string> keys;
-  doc.keys_wide(u"", keys);
-  for (const std::u16string& wkey : keys) {
-    std::string key = rt::utf8_from_wide(wkey);
-    std::size_t at = text.find("\"" + key + "\"");
-    int key_line = at == std::string::npos ? 0 : line_at(text, at);
-    if (std::find(kConfigKeys.begin(), kConfigKeys.end(), key) == kConfigKeys.end()) {
-      std::string known;
-      for (const std::string& k : kConfigKeys) known += (known.empty() ? "" : ", ") + k;
-      fail_with(p, key_line, "unknown key \"" + key + "\" (known keys: " + known + ")");
-      return std::nullopt;
-    }
-    if (config.values.count(key)) {
-      fail_with(p, key_line, "the key \"" + key + "\" appears twice");
-      return std::nullopt;
-    }
-    json::JsonDocument member = doc.find_member_wide(u"", wkey);
-    int type = member.type_of_wide(u"");
-    if (type != json::kString) {
-      fail_with(p, key_line,
-                "\"" + key + "\" must be a text in double quotes, not " + kind_name(type) +
-                    (type == json::kReal || type == json::kInteger
-                         ? " (write \"" + rt::utf8_from_wide(member.get_text_wide(u"")) + "\")"
-                         : ""));
-      return std::nullopt;
-    }
-    config.values[key] = rt::utf8_from_wide(member.get_text_wide(u""));
-  }
+  config.values = std::move(reader.values);
   if (!check_values(config, text, p)) return std::nullopt;
   config.record_text = rt::cp936_from_wide(wide);
   return config;
+}
+
+bool parse_version(const std::string& text, VersionNumber* v) {
+  *v = VersionNumber{};
+  if (text.empty()) return true;
+  std::size_t i = 0;
+  for (int part = 0; part < 4; ++part) {
+    if (i >= text.size() || text[i] < '0' || text[i] > '9') return false;
+    unsigned long n = 0;
+    while (i < text.size() && text[i] >= '0' && text[i] <= '9') {
+      n = n * 10 + static_cast<unsigned long>(text[i++] - '0');
+      if (n > 65535) return false;
+    }
+    v->parts[part] = static_cast<std::uint16_t>(n);
+    if (i >= text.size() || text[i] != '.') break;
+    if (part == 3) return false;
+    ++i;
+  }
+  // A suffix such as "-beta" or " (preview)" may follow, not more digits or dots.
+  return i == text.size() || (text[i] != '.' && !(text[i] >= '0' && text[i] <= '9'));
 }
 
 std::string lower_ascii(std::string s) {
@@ -237,19 +352,50 @@ bool check_png(const std::string& bytes, unsigned* width, unsigned* height, std:
   return decode_png(bytes, width, height, why);
 }
 
+namespace {
+
+// The package where it lies in memory, not a copy of it.
+class ViewZipInput : public rt::ZipInput {
+ public:
+  explicit ViewZipInput(const std::string& bytes) : bytes_(bytes) {}
+  std::uint64_t size() const override { return bytes_.size(); }
+  bool read_at(std::uint64_t offset, void* buffer, std::size_t n) override {
+    if (offset > bytes_.size() || n > bytes_.size() - offset) return false;
+    std::memcpy(buffer, bytes_.data() + offset, n);
+    return true;
+  }
+
+ private:
+  const std::string& bytes_;
+};
+
+}  // namespace
+
 bool check_package(const std::string& bytes, std::vector<std::string>* names, std::string* why) {
   rt::ZipReader zip;
-  if (zip.open(std::make_unique<rt::MemoryZipInput>(bytes)) != rt::kZipOk) {
+  if (zip.open(std::make_unique<ViewZipInput>(bytes)) != rt::kZipOk) {
     *why = bytes.compare(0, 2, "PK") == 0 ? "a damaged ZIP archive" : "not a ZIP archive";
     return false;
   }
   std::string buffer(1 << 16, '\0');
+  // Reading a large package takes a while: a terminal sees how far it got.
+  const bool shown = stderr_is_terminal() && zip.count() >= 1000;
   for (std::size_t i = 0; i < zip.count(); ++i) {
+    if (shown && (i % 500 == 0 || i + 1 == zip.count()))
+      std::fprintf(stderr, "\rchecking the package: %zu/%zu entries", i + 1, zip.count());
     rt::ZipEntry e;
     std::uint32_t result = zip.describe(static_cast<std::int64_t>(i), e);
     std::string name = rt::utf8_from_wide(e.wide_name);
+    // The installer's own check: it would refuse to write this entry.
+    if (result == rt::kZipOk && rt::is_unsafe_entry_name(e.wide_name)) {
+      if (shown) std::fputs("\n", stderr);
+      *why = "the entry \"" + name +
+             "\" has a name the installer refuses to write (\"..\", a \":\" or a device name such as CON or COM1)";
+      return false;
+    }
     if (result == rt::kZipOk) result = zip.begin_entry(static_cast<std::int64_t>(i), std::nullopt);
     if (result == rt::kZipWrongPassword) {
+      if (shown) std::fputs("\n", stderr);
       *why = "the entry \"" + name + "\" is encrypted; the installer unpacks without a password";
       return false;
     }
@@ -257,11 +403,13 @@ bool check_package(const std::string& bytes, std::vector<std::string>* names, st
     }
     zip.end_entry();
     if (result != rt::kZipOk) {
+      if (shown) std::fputs("\n", stderr);
       *why = "the entry \"" + name + "\" is damaged or uses an unsupported compression method";
       return false;
     }
     names->push_back(name);
   }
+  if (shown) std::fputs("\n", stderr);
   return true;
 }
 
@@ -276,6 +424,13 @@ std::vector<std::string> package_warnings(const std::vector<std::string>& names,
       return m == wanted;
     });
   };
+  for (const std::string& n : names) {
+    bool below_app = n.compare(0, 6, "{app}/") == 0 && n.find("{app}/", 6) == std::string::npos &&
+                     n.find("{tmp}/") == std::string::npos;
+    if (!below_app)
+      warnings.push_back("the entry \"" + n +
+                         "\" is not below \"{app}/\": the installer writes it outside the installation folder");
+  }
   if (!has("{app}/uninst.exe"))
     warnings.push_back("the package has no \"{app}/uninst.exe\": the installed files cannot be uninstalled");
   std::string main = config.value("mainfile");

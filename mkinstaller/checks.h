@@ -2,6 +2,7 @@
 // logo, the package and the installer program it starts from.
 #pragma once
 
+#include <cstdint>
 #include <map>
 #include <optional>
 #include <string>
@@ -29,6 +30,14 @@ struct Problem {
 // Reads a UTF-8 configuration file's text. On failure returns nothing and
 // says why in *problem.
 std::optional<Config> check_config(const std::string& utf8_text, Problem* problem);
+
+// The numeric part of "softversion": up to four numbers 0-65535 with dots,
+// then optionally a suffix that starts with neither a digit nor a dot. An
+// empty text is 0.0.0.0.
+struct VersionNumber {
+  std::uint16_t parts[4] = {};
+};
+bool parse_version(const std::string& text, VersionNumber* version);
 
 std::string lower_ascii(std::string s);
 // Whether a text is a SHA-256 digest: 64 hexadecimal digits, either case.

@@ -12,6 +12,9 @@
 #include "mkinstaller/pe_resources.h"
 #include "mkinstaller/checks.h"
 #include "mkinstaller/files.h"
+#include "mkinstaller/identity.h"
+#include "mkinstaller/image.h"
+#include "mkinstaller/sign.h"
 #ifdef MKINSTALLER_HAS_PACK
 #include "mkinstaller/pack.h"
 #endif
@@ -28,6 +31,7 @@ const char kMainHelp[] =
     "\n"
     "Commands:\n"
     "  build     write a configured installer\n"
+    "  check     run every check of build, write nothing\n"
     "  pack      make a package (a ZIP archive) from an application folder\n"
     "  inspect   show the configuration and resources of an installer\n"
     "  list      show the installed-file list recorded in an uninstaller\n"
@@ -46,34 +50,67 @@ const char kMainHelp[] =
     "Exit status: 0 when the command succeeded, 1 on any error.\n";
 
 const char kBuildHelp[] =
-    "Usage: mkinstaller build --config CONFIG.json [--logo LOGO.png]\n"
-    "                         [--package PKG.zip | --package-dir DIR]\n"
-    "                         [--sha256 HEX] [--stub setup.exe] --out OUT.exe\n"
+    "Usage: mkinstaller build --config CONFIG.json [--logo LOGO.png] [--icon APP.ico]\n"
+    "                         [--package PKG.zip | --package-dir DIR] [--sha256 HEX]\n"
+    "                         [--copyright TEXT] [--stub setup.exe] [signing options]\n"
+    "                         [--dry-run] --out OUT.exe\n"
     "\n"
     "Writes a configured installer: a copy of the stub program with the\n"
-    "encrypted configuration, the logo and the package as its resources.\n"
-    "Everything is checked first; on any error nothing is written.\n"
+    "encrypted configuration, the logo and the package as its resources, a\n"
+    "version resource and an icon; signed last when asked. Everything is\n"
+    "checked first; on any error nothing is written. The installer appears\n"
+    "under its name only when complete.\n"
     "\n"
     "Options:\n"
     "  -c, --config FILE       the configuration: a UTF-8 JSON object of texts\n"
-    "                          (required)\n"
-    "  -l, --logo FILE         the logo, a PNG image (shown 256 x 256)\n"
+    "                          (required; strict JSON: no comments, no trailing\n"
+    "                          commas, no key twice)\n"
+    "  -l, --logo FILE         the logo, a PNG image (shown 256 x 256); one that is\n"
+    "                          not square, larger than 1024 x 1024 or carries data\n"
+    "                          after its image is scaled to 256 x 256 (a warning\n"
+    "                          says so)\n"
+    "      --icon FILE         the installer's icon, an .ico file (default: made\n"
+    "                          from the logo at 16, 24, 32, 48 and 256 pixels)\n"
     "  -p, --package FILE      the package, a ZIP archive whose entries are named\n"
-    "                          \"{app}/...\"; carried inside the installer\n"
-    "      --package-dir DIR   pack this folder as the package (see 'pack')\n"
+    "                          \"{app}/...\"; carried inside a \"disk\" installer; for\n"
+    "                          \"net\", the archive you upload: only its SHA-256 is\n"
+    "                          recorded\n"
+    "      --package-dir DIR   pack this folder as the package (see 'pack'; \"disk\")\n"
     "      --sha256 HEX        the SHA-256 of a \"net\" package that is not at hand\n"
     "                          (64 hexadecimal digits); a package that is given\n"
     "                          must have it\n"
+    "      --copyright TEXT    the LegalCopyright of the version resource\n"
     "  -s, --stub FILE         the installer program to start from (default:\n"
     "                          setup.exe next to mkinstaller or in $MKINSTALLER_HOME)\n"
-    "  -o, --out FILE          the installer to write (required)\n"
+    "  -o, --out FILE          the installer to write (required); never one of the\n"
+    "                          inputs, a link, a folder or a device\n"
+    "      --dry-run           check everything, write nothing (as 'check')\n"
     "  -h, --help              show this help\n"
+    "\n"
+    "Signing (Authenticode, SHA-256, the last step):\n"
+    "      --sign-pkcs12 FILE         sign with this certificate and key (.p12/.pfx)\n"
+    "                                 through osslsigncode\n"
+    "      --sign-password-file FILE  the .p12 file's password, in this file\n"
+    "      --sign-password-env NAME   ... or in this environment variable\n"
+    "                                 (never on the command line)\n"
+    "      --sign-timestamp URL       an RFC 3161 time-stamping server\n"
+    "      --sign-command 'CMD {file}'  sign with your own command instead (a\n"
+    "                                 hardware token, a signing service); {file}\n"
+    "                                 is the installer's path; it signs in place\n"
     "\n"
     "Configuration keys (all texts): softname, softversion, urlremote, urlfull,\n"
     "framework, mainfile, installtype, companyname, companyurl, protocol, and the\n"
     "optional sha256 of the package. \"installtype\" is \"net\" (download the\n"
-    "package from \"urlremote\", an http:// or https:// address) or \"disk\" (the\n"
-    "package is inside the installer). Texts must fit code page 936.\n"
+    "package from \"urlremote\") or \"disk\" (the package is inside the\n"
+    "installer). \"urlremote\", \"urlfull\", \"companyurl\" and \"protocol\" are\n"
+    "http:// or https:// addresses when not empty; \"softversion\" begins with a\n"
+    "version such as 1.2.3; \"framework\" is empty or a .NET Framework version\n"
+    "such as 4.8 or 4.72. Texts must fit code page 936.\n"
+    "\n"
+    "The version resource (the file's properties, the elevation prompt):\n"
+    "ProductName \"softname\", FileDescription \"softname\" + \" \xE5\xAE\x89\xE8\xA3\x85\xE7\xA8\x8B\xE5\xBA\x8F\",\n"
+    "CompanyName \"companyname\", FileVersion and ProductVersion \"softversion\",\n"
+    "LegalCopyright --copyright, OriginalFilename the name of --out.\n"
     "\n"
     "The installer checks its package against \"sha256\" before unpacking it and\n"
     "refuses one that differs. build fills \"sha256\" in from the package it is\n"
@@ -83,7 +120,16 @@ const char kBuildHelp[] =
     "\n"
     "Example:\n"
     "  mkinstaller build --config app.json --logo logo.png --package app.zip \\\n"
-    "      --out app-setup.exe\n";
+    "      --sign-pkcs12 cert.p12 --sign-password-env CERT_PASSWORD --out app-setup.exe\n";
+
+const char kCheckHelp[] =
+    "Usage: mkinstaller check --config CONFIG.json [build's options]\n"
+    "\n"
+    "Runs every check of 'build' (configuration, logo, icon, package, stub,\n"
+    "output name, signing options) and writes nothing: 'build --dry-run'.\n"
+    "--out is optional here. Exit status 0 when build would succeed.\n"
+    "\n"
+    "Options: those of 'mkinstaller build --help'.\n";
 
 const char kPackHelp[] =
     "Usage: mkinstaller pack DIR --out PKG.zip\n"
@@ -105,14 +151,18 @@ const char kPackHelp[] =
     ;
 
 const char kInspectHelp[] =
-    "Usage: mkinstaller inspect INSTALLER.exe\n"
+    "Usage: mkinstaller inspect [--ca-file CA.pem] INSTALLER.exe\n"
     "\n"
-    "Shows the resources of an installer, its decrypted configuration, its logo,\n"
-    "the entries and SHA-256 of its package, and whether the package has the\n"
-    "configuration's \"sha256\".\n"
+    "Shows the resources of an installer, whether it is signed, by whom and\n"
+    "whether the signature verifies (with osslsigncode), its version resource\n"
+    "and icon sizes, its decrypted configuration, its logo, the entries and\n"
+    "SHA-256 of its package, and whether the package has the configuration's\n"
+    "\"sha256\".\n"
     "\n"
     "Options:\n"
-    "  -h, --help   show this help\n";
+    "      --ca-file FILE   trust these certificate authorities (PEM) when\n"
+    "                       verifying the signature (default: the system's)\n"
+    "  -h, --help           show this help\n";
 
 const char kListHelp[] =
     "Usage: mkinstaller list UNINST.exe\n"
@@ -208,8 +258,9 @@ std::optional<std::string> read_input(const std::string& path) {
 // A command that reads one program named by its only operand: parses the
 // arguments, shows the help or reads the program, then runs `body` on it.
 template <typename Body>
-int on_program(const std::string& command, const Args& args, const char* help, Body body) {
-  auto p = parse(command, args, {});
+int on_program(const std::string& command, const Args& args, const char* help, Body body,
+               std::vector<OptionSpec> specs = {}, Parsed* parsed = nullptr) {
+  auto p = parse(command, args, specs);
   if (!p) return 1;
   if (p->help) {
     out(help);
@@ -223,6 +274,7 @@ int on_program(const std::string& command, const Args& args, const char* help, B
   rt::PeResources pe;
   std::string error;
   if (!pe.load(*bytes, &error)) return fail(path, error);
+  if (parsed) *parsed = *p;
   return body(path, pe);
 }
 
@@ -282,86 +334,133 @@ std::string package_check(const Config& config, const std::string* package) {
 const char* help_text(const std::string& command) {
   if (command.empty()) return kMainHelp;
   if (command == "build") return kBuildHelp;
+  if (command == "check") return kCheckHelp;
   if (command == "pack") return kPackHelp;
   if (command == "inspect") return kInspectHelp;
   if (command == "list") return kListHelp;
   return "";
 }
 
-int run_build(const Args& args) {
-  auto p = parse("build", args,
-                 {{"config", 'c'},
-                  {"logo", 'l'},
-                  {"package", 'p'},
-                  {"package-dir", 0},
-                  {"sha256", 0},
-                  {"stub", 's'},
-                  {"out", 'o'}});
-  if (!p) return 1;
-  if (p->help) {
-    out(kBuildHelp);
-    return 0;
+namespace {
+
+// Where a PNG image's last chunk (IEND) ends: data after it is not part of
+// the image.
+std::size_t png_end(const std::string& png) {
+  std::size_t at = 8;
+  while (at + 12 <= png.size()) {
+    std::size_t length = std::size_t{static_cast<unsigned char>(png[at])} << 24 |
+                         std::size_t{static_cast<unsigned char>(png[at + 1])} << 16 |
+                         std::size_t{static_cast<unsigned char>(png[at + 2])} << 8 |
+                         static_cast<unsigned char>(png[at + 3]);
+    if (length > png.size() - at - 12) break;
+    bool end = png.compare(at + 4, 4, "IEND") == 0;
+    at += 12 + length;
+    if (end) return at;
   }
-  if (!p->operands.empty()) return usage_error("build", "unexpected operand '" + p->operands[0] + "'");
-  std::string config_path = option(*p, "config"), out_path = option(*p, "out");
-  std::string logo_path = option(*p, "logo"), package_path = option(*p, "package");
-  std::string package_dir = option(*p, "package-dir");
-  if (config_path.empty()) return usage_error("build", "missing --config CONFIG.json");
-  if (out_path.empty()) return usage_error("build", "missing --out OUT.exe");
+  return png.size();
+}
+
+std::string plural(std::size_t n, const char* one, const char* many) {
+  return std::to_string(n) + " " + (n == 1 ? one : many);
+}
+
+const std::vector<OptionSpec> kBuildOptions = {
+    {"config", 'c'},        {"logo", 'l'},          {"icon", 0},
+    {"package", 'p'},       {"package-dir", 0},     {"sha256", 0},
+    {"stub", 's'},          {"out", 'o'},           {"copyright", 0},
+    {"sign-pkcs12", 0},     {"sign-password-file", 0}, {"sign-password-env", 0},
+    {"sign-timestamp", 0},  {"sign-command", 0}};
+
+// build, and check (build --dry-run): every check, then the installer
+// written (unless a dry run), signed last.
+int build(const std::string& command, const Parsed& p, bool dry_run) {
+  if (!p.operands.empty()) return usage_error(command, "unexpected operand '" + p.operands[0] + "'");
+  std::string config_path = option(p, "config"), out_path = option(p, "out");
+  std::string logo_path = option(p, "logo"), package_path = option(p, "package");
+  std::string package_dir = option(p, "package-dir"), icon_path = option(p, "icon");
+  if (config_path.empty()) return usage_error(command, "missing --config CONFIG.json");
+  if (out_path.empty() && !dry_run) return usage_error(command, "missing --out OUT.exe");
   if (!package_path.empty() && !package_dir.empty())
-    return usage_error("build", "give either --package or --package-dir, not both");
-  const bool has_given_digest = p->options.count("sha256") > 0;
-  std::string given_digest = lower_ascii(option(*p, "sha256"));
+    return usage_error(command, "give either --package or --package-dir, not both");
+  const bool has_given_digest = p.options.count("sha256") > 0;
+  std::string given_digest = lower_ascii(option(p, "sha256"));
   if (has_given_digest && !is_sha256(given_digest))
-    return usage_error("build", "--sha256 needs 64 hexadecimal digits, not '" + option(*p, "sha256") + "' (" +
+    return usage_error(command, "--sha256 needs 64 hexadecimal digits, not '" + option(p, "sha256") + "' (" +
                                     std::to_string(given_digest.size()) + " characters)");
+  SignOptions sign{option(p, "sign-pkcs12"), option(p, "sign-password-file"), option(p, "sign-password-env"),
+                   option(p, "sign-timestamp"), option(p, "sign-command")};
+  std::string why;
+  if (!check_sign_options(sign, &why)) return usage_error(command, why);
 
   auto config_text = read_input(config_path);
   if (!config_text) return 1;
   Problem problem;
   auto config = check_config(*config_text, &problem);
   if (!config) return fail(config_path + (problem.line ? ":" + std::to_string(problem.line) : ""), problem.message);
+  const std::string type = config->value("installtype");
 
+  // The logo as the installer will draw it: 256 x 256 at most, square.
   std::optional<std::string> logo;
-  unsigned width = 0, height = 0;
+  Image logo_image;
+  std::string logo_note;
   if (!logo_path.empty()) {
     logo = read_input(logo_path);
     if (!logo) return 1;
-    std::string why;
-    if (!check_png(*logo, &width, &height, &why)) return fail(logo_path, why);
+    unsigned w = 0, h = 0;
+    if (!check_png(*logo, &w, &h, &why) || !decode_png_image(*logo, &logo_image, &why)) return fail(logo_path, why);
+    std::size_t end = png_end(*logo);
+    std::string reason = w != h                        ? "is not square"
+                         : (w > 1024 || h > 1024)      ? "is larger than 1024 x 1024"
+                         : end < logo->size()          ? "carries " + plural(logo->size() - end, "byte", "bytes") +
+                                                    " after its image"
+                                                       : "";
+    if (!reason.empty()) {
+      logo_image = fit_square(logo_image, 256);
+      logo = encode_png(logo_image);
+      logo_note = "the logo (" + std::to_string(w) + " x " + std::to_string(h) + ") " + reason +
+                  ": the installer carries it scaled to 256 x 256 (" + plural(logo->size(), "byte", "bytes") + ")";
+    }
+  }
+  std::vector<IconImage> icon;
+  if (!icon_path.empty()) {
+    auto bytes = read_input(icon_path);
+    if (!bytes) return 1;
+    if (!parse_ico(*bytes, &icon, &why)) return fail(icon_path, why);
   }
 
+  // The package: carried by "disk"; for "net" only its digest is taken.
   std::string package = empty_zip();
   std::string package_name = package_path;
+  PrivateFolder scratch;
   if (!package_dir.empty()) {
+    if (type == "net")
+      return usage_error(command, "install type \"net\" downloads its package: pack the folder with 'mkinstaller pack', "
+                                  "upload the archive, and give it with --package for its digest");
 #ifdef MKINSTALLER_HAS_PACK
-    std::string temp = out_path + ".package.zip", file, why;
+    if (!scratch.ok()) return fail("", "cannot make a temporary folder to pack in");
+    std::string temp = scratch.path() + "/package.zip", file;
     PackResult packed;
-    bool ok = pack_folder(package_dir, temp, find_companion("uninst.exe"), &packed, &file, &why);
-    if (!ok) return fail(file, why);
+    if (!pack_folder(package_dir, temp, find_companion("uninst.exe"), &packed, &file, &why)) return fail(file, why);
     auto bytes = read_input(temp);
-    std::error_code ec;
-    std::filesystem::remove(upath(temp), ec);
     if (!bytes) return 1;
-    package = *bytes;
+    package = std::move(*bytes);
     package_name = package_dir;
 #else
-    return usage_error("build", "--package-dir is not available in this Windows build; pack with the Linux build");
+    return usage_error(command, "--package-dir is not available in this Windows build; pack with the Linux build");
 #endif
   } else if (!package_path.empty()) {
     auto bytes = read_input(package_path);
     if (!bytes) return 1;
-    package = *bytes;
+    package = std::move(*bytes);
   }
   std::vector<std::string> entries;
-  std::string why;
   if (!check_package(package, &entries, &why)) return fail(package_name, why);
 
-  const std::string type = config->value("installtype");
   std::string digest;
   if (!settle_digest(*config_text, config_path, type, package, package_name, given_digest, &config, &digest)) return 1;
+  if (type == "net") package = empty_zip();
 
-  std::string stub_path = option(*p, "stub");
+  std::string stub_path = option(p, "stub");
   if (stub_path.empty()) {
     auto found = find_companion("setup.exe");
     if (!found) return fail("", "no setup.exe next to mkinstaller or in $MKINSTALLER_HOME; name one with --stub");
@@ -371,18 +470,34 @@ int run_build(const Args& args) {
   if (!stub) return 1;
   rt::PeResources pe;
   if (!check_stub(*stub, &pe, &why)) return fail(stub_path, why);
+  stub.reset();
+
+  if (!out_path.empty() &&
+      !check_output(out_path,
+                    {config_path, logo_path, icon_path, package_path, stub_path, sign.pkcs12, sign.password_file},
+                    &why))
+    return fail(out_path, why);
 
   rt::Bytes record = installer::encrypt_text(rt::Text(config->record_text), installer::format::kRecordPassPhrase, true);
   if (record.empty()) return fail(config_path, "the configuration is empty");
+  if (icon.empty()) {
+    // Made from the logo; without one, from the logo the stub shows.
+    Image source = logo_image;
+    const std::string* standard = pe.find(kSystem, kLogo);
+    if (!logo && standard && !decode_png_image(*standard, &source, &why)) source = Image{};
+    if (source.width) icon = icon_from_image(fit_square(source, 256));
+  }
 
   // Warnings only once every check has passed.
+  if (!pe.find(kSystem, kRecord) || !pe.find(kSystem, kPackage))
+    warn(stub_path, "not the setup.exe of mkinstaller (it lacks the installer's resources); the result may not install");
+  else if (!pe.find(kSystem, kRecord)->empty())
+    warn(stub_path, "already a configured installer; its configuration, logo and package are replaced");
+  if (!logo_note.empty()) warn(logo_path, logo_note);
   if (type == "disk" && package_name.empty())
     warn(config_path, "install type \"disk\" without --package: the installer carries an empty package");
-  if (type == "net" && !package_name.empty())
-    warn(package_name, "install type \"net\" downloads its package from \"urlremote\"; this one is carried unused");
   if (!package_name.empty())
-    for (const std::string& w : package_warnings(entries, *config))
-      warn(package_name.empty() ? config_path : package_name, w);
+    for (const std::string& w : package_warnings(entries, *config)) warn(package_name, w);
   if (!logo && !pe.find(kSystem, kLogo)) warn("", "no --logo: the installer shows no logo");
 
   // Any language the stub had for these names would shadow ours.
@@ -393,22 +508,82 @@ int run_build(const Args& args) {
   pe.remove(kSystem, kRecord);
   pe.set(kSystem, kRecord, 0, std::string(record.view()));
   pe.remove(kSystem, kPackage);
-  pe.set(kSystem, kPackage, 0, package);
+  const std::string package_text = describe_package(package, entries);
+  pe.set(kSystem, kPackage, 0, std::move(package));
+  std::string file_name = out_path.empty() ? "setup.exe" : ustr(upath(out_path).filename());
+  set_version(pe, version_info_for(*config, option(p, "copyright"), file_name));
+  if (!icon.empty()) set_icon(pe, icon);
   std::string result;
   if (!pe.save(&result, &why)) return fail(stub_path, "cannot take the resources: " + why);
+  pe = rt::PeResources();
+
+  std::string version = config->value("softversion");
+  std::string summary = " (" + plural(result.size(), "byte", "bytes") + "): \"" + config->value("softname") + "\"" +
+                        (version.empty() ? "" : " " + version) + ", install type " + type;
+  if (type == "net")
+    summary += ", package downloaded from " + config->value("urlremote");
+  else
+    summary += ", package " + package_text;
+  if (logo) summary += ", logo " + std::to_string(logo_image.width) + " x " + std::to_string(logo_image.height);
+  summary += digest.empty() ? ", no \"sha256\"" : ", \"sha256\" " + digest;
+  if (dry_run) {
+    out("checked: " + (out_path.empty() ? std::string("the installer") : out_path) + " would be written" + summary +
+        (sign.any() ? ", then signed" : "") + "; nothing was written\n");
+    return 0;
+  }
+
+  if (sign.any()) {
+    // Signing is the last change: it covers every resource written above.
+    PrivateFolder signing;
+    std::string unsigned_path = signing.path() + "/" + file_name, signed_bytes;
+    if (!signing.ok() || !write_file_atomically(unsigned_path, result, &why))
+      return fail("", "cannot make a temporary file to sign: " + why);
+    if (!sign_file(unsigned_path, sign, &signed_bytes, &why)) return fail(out_path, why);
+    rt::PeResources check;
+    const std::string* carried = nullptr;
+    if (check.load(signed_bytes, &why)) carried = check.find(kSystem, kRecord);
+    if (!carried || *carried != std::string(record.view()))
+      return fail(out_path, "the signed file is not the installer that was built (the signing changed its resources)");
+    result = std::move(signed_bytes);
+    summary.replace(0, summary.find(')') + 1, " (" + plural(result.size(), "byte", "bytes") + ", signed)");
+  }
   if (!write_file_atomically(out_path, result, &why)) return fail(out_path, why);
   // Runnable where the stub was (Wine runs programs with the execute bit).
   std::error_code ec;
   std::filesystem::permissions(upath(out_path), std::filesystem::status(upath(stub_path), ec).permissions(), ec);
-
-  std::string version = config->value("softversion");
-  std::string summary = "wrote " + out_path + " (" + std::to_string(result.size()) + " bytes): \"" +
-                        config->value("softname") + "\"" + (version.empty() ? "" : " " + version) + ", install type " +
-                        type + ", package " + describe_package(package, entries);
-  if (logo) summary += ", logo " + std::to_string(width) + " x " + std::to_string(height);
-  summary += digest.empty() ? ", no \"sha256\"" : ", \"sha256\" " + digest;
-  out(summary + "\n");
+  out("wrote " + out_path + summary + "\n");
   return 0;
+}
+
+}  // namespace
+
+int run_build(const Args& args) {
+  // --dry-run takes no value.
+  Args rest;
+  bool dry_run = false;
+  for (const std::string& a : args) {
+    if (a == "--dry-run")
+      dry_run = true;
+    else
+      rest.push_back(a);
+  }
+  auto p = parse("build", rest, kBuildOptions);
+  if (!p) return 1;
+  if (p->help) {
+    out(kBuildHelp);
+    return 0;
+  }
+  return build("build", *p, dry_run);
+}
+
+int run_check(const Args& args) {
+  auto p = parse("check", args, kBuildOptions);
+  if (!p) return 1;
+  if (p->help) {
+    out(kCheckHelp);
+    return 0;
+  }
+  return build("check", *p, true);
 }
 
 int run_pack(const Args& args) {
@@ -425,14 +600,15 @@ int run_pack(const Args& args) {
 #ifdef MKINSTALLER_HAS_PACK
   auto uninstaller = find_companion("uninst.exe");
   std::string file, why;
+  if (!check_output(out_path, {}, &why)) return fail(out_path, why);
   PackResult packed;
   if (!pack_folder(p->operands[0], out_path, uninstaller, &packed, &file, &why)) return fail(file, why);
   if (!uninstaller)
     warn(p->operands[0],
          "no uninst.exe in the folder, and none next to mkinstaller or in $MKINSTALLER_HOME to add: the installed files cannot be "
          "uninstalled");
-  out("wrote " + out_path + ": " + std::to_string(packed.files) + " files, " + std::to_string(packed.folders) +
-      " folders" + (packed.added_uninstaller ? ", with the uninstaller added as {app}/uninst.exe" : "") + "\n");
+  out("wrote " + out_path + ": " + plural(packed.files, "file", "files") + ", " +
+      plural(packed.folders, "folder", "folders") + (packed.added_uninstaller ? ", with the uninstaller added as {app}/uninst.exe" : "") + "\n");
   return 0;
 #else
   return fail("",
@@ -441,7 +617,8 @@ int run_pack(const Args& args) {
 }
 
 int run_inspect(const Args& args) {
-  return on_program("inspect", args, kInspectHelp, [](const std::string& path, const rt::PeResources& pe) {
+  Parsed parsed;
+  return on_program("inspect", args, kInspectHelp, [&](const std::string& path, const rt::PeResources& pe) {
     std::string text = path + ": " + (pe.header().pe32_plus ? "PE32+" : "PE32") +
                        (pe.header().is_dll() ? " library" : " program") + ", " + std::to_string(pe.list().size()) +
                        " resources\n";
@@ -452,6 +629,25 @@ int run_inspect(const Args& args) {
       std::snprintf(line, sizeof line, "  %-16s %-16s %8u %10zu\n", r.type.display().c_str(), r.name.display().c_str(),
                     static_cast<unsigned>(r.language), r.size);
       text += line;
+    }
+    const rt::PeHeaderInfo& h = pe.header();
+    text += "signature: " +
+            (h.certificate_size ? describe_signature(path, option(parsed, "ca-file")) : std::string("not signed")) + "\n";
+    for (const rt::ResourceInfo& r : pe.list()) {
+      VersionInfo info;
+      if (!(r.type == rt::ResourceId::of_number(16)) || !read_version_resource(*pe.find(r.type, r.name), &info))
+        continue;
+      text += "version (#16/" + r.name.display() + "):\n";
+      for (const auto& [key, value] : info.strings) text += "  " + key + ": " + value + "\n";
+      break;
+    }
+    std::vector<IconImage> icon = program_icon(pe);
+    if (!icon.empty()) {
+      text += "icon:";
+      for (const IconImage& i : icon)
+        text += " " + std::to_string(i.width) + "x" + std::to_string(i.height) +
+                (i.data.compare(0, 4, "\x89PNG") == 0 ? " (PNG)" : "");
+      text += "\n";
     }
     if (const std::string* logo = pe.find(kSystem, kLogo)) {
       unsigned w = 0, h = 0;
@@ -480,7 +676,7 @@ int run_inspect(const Args& args) {
     }
     out(text);
     return 0;
-  });
+  }, {{"ca-file", 0}}, &parsed);
 }
 
 int run_list(const Args& args) {

@@ -10,6 +10,7 @@ namespace mkinstaller {
 using Args = std::vector<std::string>;
 
 int run_build(const Args& args);
+int run_check(const Args& args);
 int run_pack(const Args& args);
 int run_inspect(const Args& args);
 int run_list(const Args& args);

@@ -1,5 +1,6 @@
 #include "mkinstaller/files.h"
 
+#include <algorithm>
 #include <cerrno>
 #include <cstdio>
 #include <cstdlib>
@@ -11,7 +12,11 @@
 
 #ifdef _WIN32
 #include <windows.h>
+
+#include "runtime/zip/zip_reader.h"
 #else
+#include <fcntl.h>
+#include <sys/wait.h>
 #include <unistd.h>
 #endif
 
@@ -39,42 +44,223 @@ std::optional<std::string> read_file(const std::string& path, std::string* why) 
     *why = fs::exists(upath(path), ec) ? "cannot read the file" : "no such file";
     return std::nullopt;
   }
-  std::ostringstream ss;
-  ss << in.rdbuf();
+  // Read straight into one string of the file's size (a package may be
+  // large); a file that is not a plain file is read to its end.
+  std::string bytes;
+  std::uintmax_t size = fs::is_regular_file(upath(path), ec) ? fs::file_size(upath(path), ec) : 0;
+  if (!ec && size) {
+    bytes.resize(static_cast<std::size_t>(size));
+    in.read(bytes.data(), static_cast<std::streamsize>(size));
+    bytes.resize(static_cast<std::size_t>(in.gcount()));
+  }
+  char piece[65536];
+  while (in.read(piece, sizeof piece) || in.gcount() > 0) bytes.append(piece, static_cast<std::size_t>(in.gcount()));
   if (in.bad()) {
     *why = "cannot read the file";
     return std::nullopt;
   }
-  return ss.str();
+  return bytes;
 }
 
 bool write_file_atomically(const std::string& path, const std::string& bytes, std::string* why) {
-  fs::path target = upath(path);
-  fs::path temp = target;
-  temp += ".mkinstaller-tmp";
-  {
-    std::ofstream o(temp, std::ios::binary | std::ios::trunc);
-    if (!o) {
-      *why = "cannot create the file";
-      return false;
+  TempFile temp;
+  return temp.create(path, why) && temp.write(bytes, why) && temp.commit(why);
+}
+
+TempFile::~TempFile() { discard(); }
+
+bool TempFile::create(const std::string& target, std::string* why) {
+  target_ = target;
+  static unsigned counter = 0;
+#ifdef _WIN32
+  unsigned id = GetCurrentProcessId();
+#else
+  unsigned id = static_cast<unsigned>(getpid());
+#endif
+  for (int attempt = 0; attempt < 100; ++attempt) {
+    std::string candidate = target + ".tmp-" + std::to_string(id) + "-" + std::to_string(counter++);
+#ifdef _WIN32
+    // CREATE_NEW fails on any existing name, a link included.
+    HANDLE h = CreateFileW(upath(candidate).c_str(), GENERIC_READ | GENERIC_WRITE, 0, nullptr, CREATE_NEW,
+                           FILE_ATTRIBUTE_NORMAL, nullptr);
+    if (h != INVALID_HANDLE_VALUE) {
+      handle_ = h;
+      path_ = candidate;
+      return true;
     }
-    o.write(bytes.data(), static_cast<std::streamsize>(bytes.size()));
-    o.close();
-    if (!o) {
-      std::error_code ec;
-      fs::remove(temp, ec);
+    if (GetLastError() != ERROR_FILE_EXISTS && GetLastError() != ERROR_ALREADY_EXISTS) break;
+#else
+    // O_EXCL: never an existing file, nor a link planted under this name.
+    int fd = ::open(candidate.c_str(), O_RDWR | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0666);
+    if (fd >= 0) {
+      fd_ = fd;
+      path_ = candidate;
+      return true;
+    }
+    if (errno != EEXIST) break;
+#endif
+  }
+  *why = "cannot create a file in its folder";
+  return false;
+}
+
+int TempFile::release_descriptor() {
+  int fd = fd_;
+  fd_ = -1;
+  return fd;
+}
+
+bool TempFile::write(const std::string& bytes, std::string* why) {
+  std::size_t done = 0;
+  while (done < bytes.size()) {
+    std::size_t piece = std::min<std::size_t>(bytes.size() - done, 1 << 20);
+#ifdef _WIN32
+    DWORD n = 0;
+    if (!handle_ || !WriteFile(handle_, bytes.data() + done, static_cast<DWORD>(piece), &n, nullptr) || n == 0) {
+#else
+    ssize_t n = fd_ < 0 ? -1 : ::write(fd_, bytes.data() + done, piece);
+    if (n < 0 && errno == EINTR) continue;
+    if (n <= 0) {
+#endif
       *why = "cannot write the file (disk full?)";
       return false;
     }
+    done += static_cast<std::size_t>(n);
   }
+  return true;
+}
+
+bool TempFile::close(std::string* why) {
+  bool ok = true;
+#ifdef _WIN32
+  if (handle_) ok = CloseHandle(handle_) != 0;
+  handle_ = nullptr;
+#else
+  if (fd_ >= 0) ok = ::close(fd_) == 0;
+  fd_ = -1;
+#endif
+  if (!ok) *why = "cannot write the file (disk full?)";
+  return ok;
+}
+
+bool TempFile::commit(std::string* why) {
+  if (path_.empty() || !close(why)) return false;
   std::error_code ec;
-  fs::rename(temp, target, ec);
+  fs::rename(upath(path_), upath(target_), ec);
   if (ec) {
-    fs::remove(temp, ec);
     *why = "cannot replace the file";
     return false;
   }
+  path_.clear();
   return true;
+}
+
+void TempFile::discard() {
+  std::string ignored;
+  close(&ignored);
+  if (path_.empty()) return;
+  std::error_code ec;
+  fs::remove(upath(path_), ec);
+  path_.clear();
+}
+
+bool check_output(const std::string& out, const std::vector<std::string>& inputs, std::string* why) {
+  std::error_code ec;
+  fs::path target = upath(out);
+  fs::file_status st = fs::symlink_status(target, ec);
+  if (fs::is_symlink(st)) {
+    *why = "is a symbolic link; name the file itself";
+    return false;
+  }
+  if (fs::is_directory(st)) {
+    *why = "is a folder; name a file in it";
+    return false;
+  }
+#ifdef _WIN32
+  // "NUL", "CON.exe", "COM1.txt": Windows opens a device for these anywhere.
+  std::u16string name = target.filename().u16string();
+  bool device = rt::is_unsafe_entry_name(name) && name.find(u':') == std::u16string::npos;
+#else
+  bool device = false;
+#endif
+  if (device || (fs::exists(st) && !fs::is_regular_file(st))) {
+    *why = "is a device or another special file, not a regular file; nothing is written to it";
+    return false;
+  }
+  fs::path folder = target.has_parent_path() ? target.parent_path() : fs::path(".");
+  if (!fs::is_directory(folder, ec)) {
+    *why = "its folder does not exist";
+    return false;
+  }
+  fs::path canonical = fs::weakly_canonical(target, ec);
+  for (const std::string& in : inputs) {
+    if (in.empty()) continue;
+    bool same = fs::exists(st) && fs::equivalent(target, upath(in), ec);
+    if (!same) same = fs::weakly_canonical(upath(in), ec) == canonical;
+    if (same) {
+      *why = "is also an input (" + in + "); write the installer to another file";
+      return false;
+    }
+  }
+  return true;
+}
+
+PrivateFolder::PrivateFolder() {
+#ifdef _WIN32
+  wchar_t base[MAX_PATH + 1];
+  DWORD n = GetTempPathW(MAX_PATH + 1, base);
+  for (unsigned i = 0; n && i < 100; ++i) {
+    std::wstring candidate = std::wstring(base, n) + L"mkinstaller-" + std::to_wstring(GetCurrentProcessId()) + L"-" +
+                             std::to_wstring(GetTickCount() + i);
+    if (CreateDirectoryW(candidate.c_str(), nullptr)) {
+      path_ = ustr(fs::path(candidate));
+      break;
+    }
+  }
+#else
+  const char* tmp = std::getenv("TMPDIR");
+  std::string pattern = std::string(tmp && *tmp ? tmp : "/tmp") + "/mkinstaller-XXXXXX";
+  // mkdtemp makes a new folder only this user can enter.
+  if (::mkdtemp(pattern.data())) path_ = pattern;
+#endif
+}
+
+PrivateFolder::~PrivateFolder() {
+  std::error_code ec;
+  if (!path_.empty()) fs::remove_all(upath(path_), ec);
+}
+
+bool stderr_is_terminal() {
+#ifdef _WIN32
+  DWORD mode = 0;
+  return GetConsoleMode(GetStdHandle(STD_ERROR_HANDLE), &mode) != 0;
+#else
+  return isatty(2) != 0;
+#endif
+}
+
+std::string shell_quote(const std::string& p) {
+#ifdef _WIN32
+  return "\"" + p + "\"";
+#else
+  std::string q = "'";
+  for (char c : p) q += c == '\'' ? std::string("'\\''") : std::string(1, c);
+  return q + "'";
+#endif
+}
+
+int run_command(const std::string& command) {
+  std::fflush(stdout);
+  std::fflush(stderr);
+#ifdef _WIN32
+  // cmd /c drops the first and the last quote of a line that starts with
+  // one: quoted whole, the command's own quotes survive.
+  std::wstring wide = upath("\"" + command + "\"").wstring();
+  return _wsystem(wide.c_str());
+#else
+  int rc = std::system(command.c_str());
+  return rc == -1 ? -1 : (WIFEXITED(rc) ? WEXITSTATUS(rc) : 128 + WTERMSIG(rc));
+#endif
 }
 
 namespace {

@@ -4,6 +4,7 @@
 #include <filesystem>
 #include <optional>
 #include <string>
+#include <vector>
 
 namespace mkinstaller {
 
@@ -15,6 +16,56 @@ std::optional<std::string> read_file(const std::string& path, std::string* why);
 // Writes through a temporary file next to the target and renames it, so a
 // failed run never leaves a half-written file behind.
 bool write_file_atomically(const std::string& path, const std::string& bytes, std::string* why);
+
+// A new file made for this run beside `target` (never an existing file or a
+// link planted under its name): written, then renamed onto the target or
+// removed. Removed when dropped uncommitted.
+class TempFile {
+ public:
+  TempFile() = default;
+  ~TempFile();
+  TempFile(const TempFile&) = delete;
+  TempFile& operator=(const TempFile&) = delete;
+  // Creates the file; false with the reason.
+  bool create(const std::string& target, std::string* why);
+  const std::string& path() const { return path_; }
+  // The open file's descriptor (POSIX) for writers that take one; -1 on Windows.
+  int release_descriptor();
+  bool write(const std::string& bytes, std::string* why);
+  bool close(std::string* why);
+  bool commit(std::string* why);  // closes and renames onto the target
+  void discard();
+
+ private:
+  std::string target_, path_;
+  int fd_ = -1;
+  void* handle_ = nullptr;
+};
+
+// Refuses an output that would damage something: the same file as one of the
+// inputs, a symbolic link, a folder, a device or other special file, or a
+// file in a folder that does not exist. *why says which.
+bool check_output(const std::string& out, const std::vector<std::string>& inputs, std::string* why);
+
+// A folder only this run uses, under the system's temporary folder; removed
+// with what it holds when dropped.
+class PrivateFolder {
+ public:
+  PrivateFolder();
+  ~PrivateFolder();
+  bool ok() const { return !path_.empty(); }
+  const std::string& path() const { return path_; }
+
+ private:
+  std::string path_;
+};
+
+// Whether stderr is a terminal (progress is shown only there).
+bool stderr_is_terminal();
+// Runs a command line through the system's shell; its exit status.
+int run_command(const std::string& utf8_command);
+// A path quoted for the system's shell.
+std::string shell_quote(const std::string& utf8_path);
 
 // A file shipped with the tool: next to the tool's own program, or only in
 // the folder MKINSTALLER_HOME names when that is set.

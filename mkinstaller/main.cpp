@@ -37,6 +37,7 @@ int run(std::vector<std::string> args) {
     return 0;
   }
   if (command == "build") return run_build(args);
+  if (command == "check") return run_check(args);
   if (command == "pack") return run_pack(args);
   if (command == "inspect") return run_inspect(args);
   if (command == "list") return run_list(args);

@@ -2,9 +2,11 @@
 
 #include <minizip/zip.h>
 #include <sys/stat.h>
+#include <unistd.h>
 #include <zlib.h>
 
 #include <algorithm>
+#include <cstdio>
 #include <ctime>
 #include <filesystem>
 #include <vector>
@@ -64,30 +66,75 @@ tm_zip zip_time(const fs::path& p) {
   return t;
 }
 
-bool add_entry(zipFile zf, const Item& item, std::string* why) {
+// Shows how far packing has come, on a terminal only, at most every 1%.
+struct Progress {
+  bool shown = stderr_is_terminal();
+  std::uint64_t total_bytes = 0, done_bytes = 0;
+  std::size_t total_files = 0, done_files = 0;
+  int last = -1;
+  void step(std::uint64_t bytes, bool file_done) {
+    done_bytes += bytes;
+    if (file_done) ++done_files;
+    if (!shown) return;
+    int percent = total_bytes ? int(done_bytes * 100 / total_bytes) : 100;
+    if (percent == last && !file_done) return;
+    if (percent == last && done_files % 256 != 0 && done_files != total_files) return;
+    last = percent;
+    char line[160];
+    std::snprintf(line, sizeof line, "\rpacking: %zu/%zu files, %llu/%llu MB (%d%%)", done_files, total_files,
+                  static_cast<unsigned long long>(done_bytes >> 20), static_cast<unsigned long long>(total_bytes >> 20),
+                  percent);
+    std::fputs(line, stderr);
+  }
+  void end() {
+    if (shown && last >= 0) std::fputs("\n", stderr);
+  }
+};
+
+bool add_entry(zipFile zf, const Item& item, Progress& progress, std::string* why) {
   zip_fileinfo info{};
   bool folder = item.folder();
   info.tmz_date = zip_time(item.source);
   info.external_fa = folder ? 0x10 : 0x20;  // MS-DOS attributes: folder, archive
-  std::string data;
+  std::FILE* in = nullptr;
+  std::uint64_t size = 0;
   if (!folder) {
-    std::string reason;
-    auto bytes = read_file(ustr(item.source), &reason);
-    if (!bytes) {
-      *why = reason;
+    // Read in pieces: a large file is never held whole.
+    in = std::fopen(item.source.c_str(), "rb");
+    struct stat st {};
+    if (!in || fstat(fileno(in), &st) != 0) {
+      if (in) std::fclose(in);
+      *why = "cannot read the file";
       return false;
     }
-    data = std::move(*bytes);
+    size = static_cast<std::uint64_t>(st.st_size);
   }
   std::string name = "{app}/" + item.name;
   int rc = zipOpenNewFileInZip4_64(zf, name.c_str(), &info, nullptr, 0, nullptr, 0, nullptr, folder ? 0 : Z_DEFLATED,
                                    Z_DEFAULT_COMPRESSION, 0, -MAX_WBITS, DEF_MEM_LEVEL, Z_DEFAULT_STRATEGY, nullptr, 0,
-                                   0, 1 << 11 /* names are UTF-8 */, data.size() >= 0xFFFFFFFFull);
-  if (rc == ZIP_OK && !data.empty()) rc = zipWriteInFileInZip(zf, data.data(), static_cast<unsigned>(data.size()));
+                                   0, 1 << 11 /* names are UTF-8 */, size >= 0xFFFFFFFFull);
+  std::vector<char> buffer(in ? 1 << 20 : 0);
+  bool read_failed = false;
+  while (rc == ZIP_OK && in) {
+    std::size_t n = std::fread(buffer.data(), 1, buffer.size(), in);
+    if (n == 0) {
+      read_failed = std::ferror(in) != 0;
+      break;
+    }
+    rc = zipWriteInFileInZip(zf, buffer.data(), static_cast<unsigned>(n));
+    progress.step(n, false);
+  }
+  if (in) std::fclose(in);
   if (rc == ZIP_OK) rc = zipCloseFileInZip(zf);
-  if (rc != ZIP_OK) *why = "cannot write it into the package";
-  return rc == ZIP_OK;
+  progress.step(0, true);
+  if (read_failed) *why = "cannot read the file";
+  else if (rc != ZIP_OK) *why = "cannot write it into the package";
+  return rc == ZIP_OK && !read_failed;
 }
+
+// minizip writes through the descriptor of the file this run created.
+int g_package_fd = -1;
+voidpf open_created(voidpf, const void*, int) { return fdopen(g_package_fd, "wb"); }
 
 }  // namespace
 
@@ -101,6 +148,7 @@ bool pack_folder(const std::string& dir, const std::string& zip_path, const std:
     return false;
   }
   fs::path out = fs::weakly_canonical(upath(zip_path), ec);
+  fs::path root_canonical = fs::canonical(root, ec);
   std::vector<Item> items;
   bool has_uninstaller = false;
   fs::recursive_directory_iterator it(root, ec), end;
@@ -112,7 +160,16 @@ bool pack_folder(const std::string& dir, const std::string& zip_path, const std:
       continue;
     }
     fs::path canonical = fs::weakly_canonical(e.path(), ec);
-    if (canonical == out || ustr(canonical) == ustr(out) + ".mkinstaller-tmp") continue;
+    if (e.is_symlink(ec)) {
+      // A link may lead anywhere on the build machine: only what lies inside
+      // the packed folder goes into a package.
+      auto [end, at] = std::mismatch(root_canonical.begin(), root_canonical.end(), canonical.begin(), canonical.end());
+      if (end != root_canonical.end()) {
+        warn(ustr(e.path()), "a link that leads out of the folder (to " + ustr(canonical) + "); left out");
+        continue;
+      }
+    }
+    if (canonical == out || ustr(canonical).rfind(ustr(out) + ".tmp-", 0) == 0) continue;
     bool folder = e.is_directory(ec);
     if (!folder && !e.is_regular_file(ec)) {
       warn(ustr(e.path()), "not a regular file; left out");
@@ -140,31 +197,39 @@ bool pack_folder(const std::string& dir, const std::string& zip_path, const std:
     result->added_uninstaller = true;
   }
 
-  std::string temp = zip_path + ".mkinstaller-tmp";
-  zipFile zf = zipOpen64(ustr(upath(temp)).c_str(), APPEND_STATUS_CREATE);
+  Progress progress;
+  for (const Item& item : items) {
+    std::error_code size_ec;
+    if (!item.folder()) progress.total_bytes += fs::file_size(item.source, size_ec);
+    ++progress.total_files;
+  }
+  TempFile temp;
+  if (!temp.create(zip_path, why)) {
+    *problem_file = zip_path;
+    return false;
+  }
+  zlib_filefunc64_def functions;
+  fill_fopen64_filefunc(&functions);
+  functions.zopen64_file = open_created;
+  g_package_fd = temp.release_descriptor();
+  zipFile zf = zipOpen2_64(temp.path().c_str(), APPEND_STATUS_CREATE, nullptr, &functions);
   if (!zf) {
+    if (g_package_fd >= 0) ::close(g_package_fd);
     *problem_file = zip_path;
     *why = "cannot create the file";
     return false;
   }
   for (const Item& item : items) {
-    if (!add_entry(zf, item, why)) {
+    if (!add_entry(zf, item, progress, why)) {
+      progress.end();
       zipClose(zf, nullptr);
-      fs::remove(upath(temp), ec);
       *problem_file = ustr(item.source);
       return false;
     }
     (item.folder() ? result->folders : result->files)++;
   }
-  if (zipClose(zf, nullptr) != ZIP_OK) {
-    fs::remove(upath(temp), ec);
-    *problem_file = zip_path;
-    *why = "cannot write the file";
-    return false;
-  }
-  fs::rename(upath(temp), upath(zip_path), ec);
-  if (ec) {
-    fs::remove(upath(temp), ec);
+  progress.end();
+  if (zipClose(zf, nullptr) != ZIP_OK || !temp.commit(why)) {
     *problem_file = zip_path;
     *why = "cannot write the file";
     return false;

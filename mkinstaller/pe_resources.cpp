@@ -116,10 +116,14 @@ void measure(const Dir& d, Sizes& s) {
   }
 }
 
+// Writes the tree into `out` from offset `base` on; what it records are
+// offsets within the section (and addresses from base_rva).
 struct Writer {
   std::string& out;
+  std::size_t base;
   std::uint32_t base_rva;
   std::size_t next_table, next_string, next_leaf, next_data;
+  std::uint32_t rel(std::size_t at) const { return static_cast<std::uint32_t>(at - base); }
 
   void write_dir(const Dir& d) {
     std::size_t at = next_table;
@@ -135,7 +139,7 @@ struct Writer {
     std::size_t slot = at + 16;
     for (const Entry& e : d.entries) {
       if (e.id.is_name()) {
-        put32(out, slot, 0x80000000u | static_cast<std::uint32_t>(next_string));
+        put32(out, slot, 0x80000000u | rel(next_string));
         put16(out, next_string, static_cast<std::uint16_t>(e.id.name.size()));
         for (std::size_t i = 0; i < e.id.name.size(); ++i) put16(out, next_string + 2 + 2 * i, e.id.name[i]);
         next_string += 2 + 2 * e.id.name.size();
@@ -143,11 +147,11 @@ struct Writer {
         put32(out, slot, e.id.number);
       }
       if (e.dir) {
-        put32(out, slot + 4, 0x80000000u | static_cast<std::uint32_t>(next_table));
+        put32(out, slot + 4, 0x80000000u | rel(next_table));
         write_dir(*e.dir);
       } else {
-        put32(out, slot + 4, static_cast<std::uint32_t>(next_leaf));
-        put32(out, next_leaf, base_rva + static_cast<std::uint32_t>(next_data));
+        put32(out, slot + 4, rel(next_leaf));
+        put32(out, next_leaf, base_rva + rel(next_data));
         put32(out, next_leaf + 4, static_cast<std::uint32_t>(e.data.size()));
         put32(out, next_leaf + 8, e.codepage);
         put32(out, next_leaf + 12, e.reserved);
@@ -166,14 +170,13 @@ std::size_t serialized_size(const Dir& root) {
   return align_up(s.tables + s.strings, 8) + s.leaves + s.data;
 }
 
-std::string serialize(const Dir& root, std::uint32_t base_rva) {
+// Writes the tree at `base` of `out`, which has room for it (zeroed).
+void serialize_into(std::string& out, std::size_t base, const Dir& root, std::uint32_t base_rva) {
   Sizes s;
   measure(root, s);
-  std::string out(serialized_size(root), '\0');
-  std::size_t leaves_at = align_up(s.tables + s.strings, 8);
-  Writer w{out, base_rva, 0, s.tables, leaves_at, leaves_at + s.leaves};
+  std::size_t leaves_at = base + align_up(s.tables + s.strings, 8);
+  Writer w{out, base, base_rva, base, base + s.tables, leaves_at, leaves_at + s.leaves};
   w.write_dir(root);
-  return out;
 }
 
 }  // namespace
@@ -282,6 +285,8 @@ bool PeResources::Impl::parse_headers(std::string* error) {
       return fail(error, "section " + std::string(s.name, strnlen(s.name, 8)) + " extends beyond the end of the file");
     sections.push_back(s);
   }
+  info.certificate_offset = dir_rva(kDirSecurity);
+  info.certificate_size = dir_size(kDirSecurity);
   rsrc_rva = dir_rva(kDirResource);
   rsrc_size = dir_size(kDirResource);
   return true;
@@ -559,20 +564,19 @@ bool PeResources::Impl::save(std::string* out, std::string* error) const {
   };
 
   // A signature cannot survive the change: drop it.
-  std::string src = file;
+  std::string_view src = file;
   std::uint32_t cert_off = dir_rva(kDirSecurity), cert_size = dir_size(kDirSecurity);
   if (cert_off && cert_size && fits(src.size(), cert_off, cert_size) && cert_off >= shift_from &&
       cert_off + cert_size == src.size())
-    src.resize(cert_off);
+    src = src.substr(0, cert_off);
 
-  std::string image = serialize(root, rva);
-  image.resize(new_raw, '\0');
+  // Built in place: the resources (a package may be large) are copied once.
   std::string result;
-  result.reserve(src.size() + new_raw);
-  result.append(src, 0, std::min(file_at, src.size()));
-  result.resize(file_at, '\0');
-  result += image;
-  if (shift_from < src.size()) result.append(src, shift_from, std::string::npos);
+  result.reserve(file_at + new_raw + (shift_from < src.size() ? src.size() - shift_from : 0));
+  result.append(src.substr(0, std::min(file_at, src.size())));
+  result.resize(file_at + new_raw, '\0');
+  serialize_into(result, file_at, root, rva);
+  if (shift_from < src.size()) result.append(src.substr(shift_from));
 
   // Section table.
   for (std::size_t i = 0; i < secs.size(); ++i) {

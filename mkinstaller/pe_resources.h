@@ -46,6 +46,8 @@ struct PeHeaderInfo {
   std::uint16_t machine = 0;   // 0x14C: i386
   std::uint16_t characteristics = 0;
   std::uint16_t subsystem = 0;  // 2: GUI, 3: console
+  // The Authenticode signature (security directory): a file offset and size.
+  std::uint32_t certificate_offset = 0, certificate_size = 0;
   bool is_dll() const { return (characteristics & 0x2000) != 0; }
   bool is_executable() const { return (characteristics & 0x0002) != 0; }
 };

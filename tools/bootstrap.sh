@@ -9,7 +9,7 @@ PACKAGES=(
   wine wine32:i386 wine64 xvfb xauth xdotool imagemagick fonts-wqy-microhei
   libminizip-dev libpng-dev zlib1g-dev
   zip unzip minizip p7zip-full libarchive-tools nginx curl python3 python3-pil
-  rapidjson-dev nlohmann-json3-dev
+  rapidjson-dev nlohmann-json3-dev osslsigncode openssl dpkg-dev file
 )
 
 missing=()

@@ -4,6 +4,7 @@
 // pack).
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
+#include <zlib.h>
 
 #include <algorithm>
 #include <cstdlib>
@@ -41,6 +42,26 @@ const std::string kPng(
     "\xBA\x92\x00\x00\x00\x00\x49\x45\x4E\x44\xAE\x42\x60\x82",
     70);
 
+// A small program with the resources of our setup.exe: the standard logo,
+// the empty record and the empty archive.
+std::string our_stub() {
+  rt::PeResources pe;
+  std::string error, bytes;
+  EXPECT_TRUE(pe.load(testsupport::make_fake_program(), &error)) << error;
+  const rt::ResourceId system = rt::ResourceId::of_text("SYSTEM");
+  pe.set(system, rt::ResourceId::of_text("101"), 0, kPng);
+  pe.set(system, rt::ResourceId::of_text("102"), 0, "");
+  pe.set(system, rt::ResourceId::of_text("103"), 0, std::string("PK\x05\x06", 4) + std::string(18, '\0'));
+  EXPECT_TRUE(pe.save(&bytes, &error)) << error;
+  return bytes;
+}
+
+int count_type(const rt::PeResources& pe, const rt::ResourceId& type) {
+  int n = 0;
+  for (const rt::ResourceInfo& r : pe.list()) n += r.type == type ? 1 : 0;
+  return n;
+}
+
 struct ToolRun {
   int status;
   std::string out, err;
@@ -57,7 +78,7 @@ class MkinstallerTest : public testing::Test {
 #else
     ::setenv("MKINSTALLER_HOME", home_.c_str(), 1);
 #endif
-    write("stub.exe", testsupport::make_fake_program());
+    write("stub.exe", our_stub());
     write("logo.png", kPng);
   }
 
@@ -200,7 +221,7 @@ TEST_F(MkinstallerTest, PackNamesEveryFileBelowAppWithUtf8Names) {
   write("home/uninst.exe", "our uninstaller");
   ToolRun r = run("pack app --out pkg.zip");
   ASSERT_EQ(r.status, 0) << r.err;
-  EXPECT_THAT(r.out, HasSubstr("4 files, 1 folders, with the uninstaller added as {app}/uninst.exe"));
+  EXPECT_THAT(r.out, HasSubstr("4 files, 1 folder, with the uninstaller added as {app}/uninst.exe"));
   std::vector<std::pair<std::string, bool>> expected = {{"{app}/app.exe", true},
                                                         {"{app}/sub/", true},
                                                         {"{app}/sub/data.txt", true},
@@ -256,7 +277,7 @@ TEST_F(MkinstallerTest, BuildWritesRecordLogoAndPackageThatReadBack) {
   std::string digest = installer::sha256_hex(read("pkg.zip"));
   EXPECT_EQ(record(pe), rt::cp936_from_utf8(config("disk", ",\n  \"sha256\": \"" + digest + "\"")))
       << "the record is the file's text in code page 936, the package's digest added";
-  EXPECT_EQ(pe.list().size(), 3u);
+  EXPECT_EQ(count_type(pe, rt::ResourceId::of_text("SYSTEM")), 3);
 
   ToolRun inspect = run("inspect setup.exe");
   EXPECT_EQ(inspect.status, 0) << inspect.err;
@@ -270,7 +291,7 @@ TEST_F(MkinstallerTest, BuildWritesRecordLogoAndPackageThatReadBack) {
   r = run("build -c app.json -s setup.exe -o setup2.exe");
   ASSERT_EQ(r.status, 0) << r.err;
   rt::PeResources again = load(read("setup2.exe"));
-  EXPECT_EQ(again.list().size(), 3u);
+  EXPECT_EQ(again.list().size(), pe.list().size());
   EXPECT_EQ(system_resource(again, "101"), kPng) << "the stub's logo stays without --logo";
   EXPECT_EQ(system_resource(again, "103").size(), 22u) << "the empty archive";
 }
@@ -317,7 +338,7 @@ TEST_F(MkinstallerTest, BuildRecordsTheDigestOfThePackageTheInstallerWillCheck) 
   EXPECT_THAT(run("inspect setup.exe").out, HasSubstr("sha256: none, the package is not checked"));
 
   // An installer whose carried package differs from its record says so.
-  rt::PeResources pe = load(read("stub.exe"));
+  rt::PeResources pe = load(testsupport::make_fake_program());
   rt::Bytes wrong = installer::encrypt_text(rt::Text(rt::cp936_from_utf8(read("own.json"))), "Tarnel", true);
   pe.set(rt::ResourceId::of_text("SYSTEM"), rt::ResourceId::of_text("102"), 0, std::string(wrong.view()));
   std::string bytes, error;
@@ -331,13 +352,21 @@ TEST_F(MkinstallerTest, BuildRecordsTheDigestOfThePackageTheInstallerWillCheck) 
 TEST_F(MkinstallerTest, BuildWarnsAboutWhatThePackageLacks) {
   write("pkg.zip", package(/*complete=*/false));
   write("app.json", config());
-  ToolRun r = run("build --config app.json --package pkg.zip --stub stub.exe --out setup.exe");
+  write("bare.exe", testsupport::make_fake_program());
+  ToolRun r = run("build --config app.json --package pkg.zip --stub bare.exe --out setup.exe");
   ASSERT_EQ(r.status, 0) << r.err;
   EXPECT_THAT(r.err, HasSubstr("warning: pkg.zip: the package has no \"{app}/uninst.exe\""));
   EXPECT_THAT(r.err,
               HasSubstr("warning: pkg.zip: the package has no \"{app}/app.exe\", the configuration's \"mainfile\""));
   EXPECT_THAT(r.err, HasSubstr("no --logo"));
   EXPECT_THAT(run("inspect setup.exe").out, HasSubstr("  {app}/other.exe\n"));
+
+  // Entries the installer would write outside the installation folder.
+  write("outside.zip", testsupport::make_zip({{"{app}/app.exe", "MZ"}, {"{tmp}/x.dll", "x"}, {"readme.txt", "r"}}));
+  r = run("build --config app.json --package outside.zip --stub stub.exe --out outside.exe");
+  ASSERT_EQ(r.status, 0) << r.err;
+  EXPECT_THAT(r.err, HasSubstr("warning: outside.zip: the entry \"{tmp}/x.dll\" is not below \"{app}/\""));
+  EXPECT_THAT(r.err, HasSubstr("warning: outside.zip: the entry \"readme.txt\" is not below \"{app}/\""));
 
   write("app.json", config("disk"));
   r = run("build --config app.json --stub stub.exe --out empty.exe");
@@ -358,6 +387,20 @@ TEST_F(MkinstallerTest, BadInputIsRefusedByNameAndNothingIsWritten) {
   write("array.json", "[1, 2]");
   write("slash.json", u8(u8"{\"softname\": \"A/B\", \"installtype\": \"disk\"}"));
   write("noname.json", u8(u8"{\"installtype\": \"disk\"}"));
+  // The mistake that once built an installer showing the version
+  // 1.2.0" + line break + "urlremote: a missing comma.
+  write("comma.json", "{\n  \"softname\": \"A\",\n  \"softversion\": \"1.2.0\"\n  \"urlremote\": \"\",\n"
+                      "  \"installtype\": \"disk\"\n}\n");
+  write("trailing.json", "{\"softname\": \"A\", \"installtype\": \"disk\",}");
+  write("comment.json", "{\"softname\": \"A\", // the name\n\"installtype\": \"disk\"}");
+  write("twice.json", "{\"softname\": \"A\",\n\"installtype\": \"disk\",\n\"softname\": \"B\"}");
+  write("framework.json", config("disk", ",\n  \"framework\": \"4.7.2\""));
+  write("version.json", u8(u8"{\"softname\": \"A\", \"installtype\": \"disk\", \"softversion\": \"v2\"}"));
+  write("protocol.json", config("disk", ",\n  \"protocol\": \"javascript:alert(1)\""));
+  write("escape.json", config("disk", ",\n  \"companyname\": \"\\ud83d\\ude00\""));
+  write("unsafe.zip", testsupport::make_zip({{"{app}/ok.txt", "ok"}, {"{app}/sub/COM1.txt", "device"}}));
+  write("stream.zip", testsupport::make_zip({{"{app}/a.txt:hidden", "stream"}}));
+  write("not.ico", "not an icon");
   write("logo.jpg", "\xFF\xD8\xFF\xE0 JFIF");
   write("cut.png", kPng.substr(0, 50));
   write("pkg.txt", "just text, not a zip");
@@ -393,6 +436,36 @@ TEST_F(MkinstallerTest, BadInputIsRefusedByNameAndNothingIsWritten) {
       {"build --config array.json" + tail, "array.json: the configuration must be a JSON object"},
       {"build --config slash.json" + tail, "slash.json:1: \"softname\" \"A/B\" cannot be a folder name"},
       {"build --config noname.json" + tail, "noname.json: \"softname\" is missing or empty"},
+      {"build --config comma.json" + tail, "comma.json:4: not valid JSON: a comma (,) is missing before this (column 3)"},
+      {"build --config trailing.json" + tail, "trailing.json:1: not valid JSON: a comma before } or ] is not allowed"},
+      {"build --config comment.json" + tail, "comment.json:1: not valid JSON: comments are not allowed in JSON"},
+      {"build --config twice.json" + tail, "twice.json:3: the key \"softname\" appears twice"},
+      {"build --config framework.json" + tail,
+       "framework.json:7: \"framework\" must be a .NET Framework version the installer knows"},
+      {"build --config version.json" + tail,
+       "version.json:1: \"softversion\" must begin with a version of the form 1, 1.2, 1.2.3 or 1.2.3.4"},
+      {"build --config protocol.json" + tail,
+       "protocol.json:7: \"protocol\" must be an http:// or https:// address, not \"javascript:alert(1)\""},
+      {"build --config escape.json" + tail, "escape.json:7: \"companyname\" holds a character that code page 936"},
+      {"build --config ok.json --package unsafe.zip" + tail,
+       "unsafe.zip: the entry \"{app}/sub/COM1.txt\" has a name the installer refuses to write"},
+      {"build --config ok.json --package stream.zip" + tail, "stream.zip: the entry \"{app}/a.txt:hidden\" has a name"},
+      {"build --config ok.json --icon not.ico" + tail, "not.ico: not an icon file (.ico)"},
+      {"build --config ok.json --stub stub.exe --out ok.json", "ok.json: is also an input (ok.json)"},
+      {"build --config ok.json --stub stub.exe --out stub.exe", "stub.exe: is also an input (stub.exe)"},
+      {"build --config ok.json --stub stub.exe --out home", "home: is a folder"},
+      {"build --config ok.json --stub stub.exe --out nowhere/out.exe", "nowhere/out.exe: its folder does not exist"},
+      {"build --config ok.json --sign-command signtool" + tail, "--sign-command needs {file}"},
+      {"build --config ok.json --sign-password-env X" + tail, "--sign-password-file, --sign-password-env and"},
+      {"build --config net.json --package-dir app" + tail, "install type \"net\" downloads its package: pack the"},
+#ifdef _WIN32
+      {"build --config ok.json --stub stub.exe --out NUL", "NUL: is a device or another special file"},
+      {"build --config ok.json --stub stub.exe --out com1.exe", "com1.exe: is a device or another special file"},
+#else
+      {"build --config ok.json --stub stub.exe --out /dev/null", "/dev/null: is a device or another special file"},
+      {"build --config ok.json --stub stub.exe --out link.exe", "link.exe: is a symbolic link"},
+      {"pack app --out /dev/full", "/dev/full: is a device"},
+#endif
       {"build --config missing.json" + tail, "missing.json: no such file"},
       {"build --config ok.json --logo logo.jpg" + tail, "logo.jpg: not a PNG image; it looks like a JPEG image"},
       {"build --config ok.json --logo cut.png" + tail, "cut.png: a damaged PNG image"},
@@ -426,6 +499,10 @@ TEST_F(MkinstallerTest, BadInputIsRefusedByNameAndNothingIsWritten) {
       {"list stub.exe", "stub.exe: no installed-file list (resource \"install\"/\"list\")"},
       {"list", "missing file operand"},
   };
+  write("net.json", config("net"));
+#ifndef _WIN32
+  fs::create_symlink("out.exe", path("link.exe"));
+#endif
   write("out.exe", "old");
   for (const Case& c : cases) {
     ToolRun r = run(c.args);
@@ -435,10 +512,328 @@ TEST_F(MkinstallerTest, BadInputIsRefusedByNameAndNothingIsWritten) {
     EXPECT_EQ(read("out.exe"), "old") << c.args << ": nothing written";
   }
   EXPECT_FALSE(fs::exists(path("p.zip")));
+  EXPECT_EQ(read("ok.json"), config()) << "an input named as the output is left alone";
   // No temporary files left behind either.
   for (const auto& e : fs::directory_iterator(dir_))
     EXPECT_EQ(e.path().filename().string().find("tmp"), std::string::npos) << e.path();
 }
+
+// PNG images of 8-bit RGBA pixels, written and read here (filters of every
+// kind on reading), independently of the tool's own code.
+struct Rgba {
+  unsigned width = 0, height = 0;
+  std::vector<unsigned char> pixels;
+};
+
+void be32(std::string& s, std::uint32_t v) {
+  for (int shift = 24; shift >= 0; shift -= 8) s += static_cast<char>((v >> shift) & 0xFF);
+}
+
+std::string png_rgba(unsigned w, unsigned h, const std::string& pixels) {
+  std::string raw;
+  for (unsigned y = 0; y < h; ++y) raw += '\0' + pixels.substr(y * w * 4, w * 4);
+  uLongf size = compressBound(static_cast<uLong>(raw.size()));
+  std::string packed(size, '\0');
+  compress(reinterpret_cast<Bytef*>(packed.data()), &size, reinterpret_cast<const Bytef*>(raw.data()),
+           static_cast<uLong>(raw.size()));
+  packed.resize(size);
+  std::string png("\x89PNG\r\n\x1A\n", 8);
+  auto chunk = [&](const char* type, const std::string& data) {
+    be32(png, static_cast<std::uint32_t>(data.size()));
+    std::string body = type + data;
+    png += body;
+    be32(png, static_cast<std::uint32_t>(crc32(0, reinterpret_cast<const Bytef*>(body.data()),
+                                               static_cast<uInt>(body.size()))));
+  };
+  std::string header;
+  be32(header, w);
+  be32(header, h);
+  chunk("IHDR", header + std::string("\x08\x06\0\0\0", 5));
+  chunk("IDAT", packed);
+  chunk("IEND", "");
+  return png;
+}
+
+Rgba decode_png_rgba(const std::string& png) {
+  Rgba out;
+  std::string packed;
+  auto be = [&](std::size_t o) {
+    return std::uint32_t{static_cast<unsigned char>(png[o])} << 24 | static_cast<unsigned char>(png[o + 1]) << 16 |
+           static_cast<unsigned char>(png[o + 2]) << 8 | static_cast<unsigned char>(png[o + 3]);
+  };
+  for (std::size_t at = 8; at + 12 <= png.size(); at += 12 + be(at)) {
+    std::string type = png.substr(at + 4, 4);
+    if (type == "IHDR") out.width = be(at + 8), out.height = be(at + 12);
+    if (type == "IDAT") packed += png.substr(at + 8, be(at));
+  }
+  std::size_t stride = out.width * 4;
+  std::vector<unsigned char> raw((stride + 1) * out.height);
+  uLongf size = static_cast<uLongf>(raw.size());
+  if (uncompress(raw.data(), &size, reinterpret_cast<const Bytef*>(packed.data()), static_cast<uLong>(packed.size())) !=
+      Z_OK)
+    return Rgba{};
+  out.pixels.resize(stride * out.height);
+  for (unsigned y = 0; y < out.height; ++y) {
+    unsigned char filter = raw[y * (stride + 1)];
+    for (std::size_t i = 0; i < stride; ++i) {
+      int a = i >= 4 ? out.pixels[y * stride + i - 4] : 0;
+      int b = y ? out.pixels[(y - 1) * stride + i] : 0;
+      int c = i >= 4 && y ? out.pixels[(y - 1) * stride + i - 4] : 0;
+      int p = a + b - c, pa = std::abs(p - a), pb = std::abs(p - b), pc = std::abs(p - c);
+      int predictor = filter == 1 ? a : filter == 2 ? b : filter == 3 ? (a + b) / 2
+                      : filter == 4 ? (pa <= pb && pa <= pc ? a : pb <= pc ? b : c) : 0;
+      out.pixels[y * stride + i] = static_cast<unsigned char>(raw[y * (stride + 1) + 1 + i] + predictor);
+    }
+  }
+  return out;
+}
+
+// An .ico file of one image.
+std::string ico(unsigned char size, const std::string& image) {
+  std::string d("\0\0\1\0\1\0", 6);
+  d += static_cast<char>(size);
+  d += static_cast<char>(size);
+  d += std::string("\0\0\1\0\x20\0", 6);
+  for (std::uint32_t v : {static_cast<std::uint32_t>(image.size()), 22u})
+    for (int i = 0; i < 4; ++i) d += static_cast<char>((v >> (8 * i)) & 0xFF);
+  return d + image;
+}
+
+TEST_F(MkinstallerTest, TheInstallerCarriesItsVersionAndIcon) {
+  write("app.json", u8(u8"{\"softname\": \"测试软件\", \"softversion\": \"2.5.1 beta\", \"installtype\": \"disk\", "
+                       u8"\"companyname\": \"示例公司\"}"));
+  // A logo of 2 x 1 pixels with bytes after its image: carried as a fresh
+  // 256 x 256 image, with a note.
+  std::string wide_png = png_rgba(2, 1, std::string("\xFF\0\0\xFF\0\0\xFF\xFF", 8));
+  write("wide.png", wide_png + "trailing bytes");
+  ToolRun r = run("build --config app.json --logo wide.png --copyright \"(c) 2026 Example\" --stub stub.exe "
+                  "--out my-setup.exe");
+  ASSERT_EQ(r.status, 0) << r.err;
+  EXPECT_THAT(r.err, HasSubstr("warning: wide.png: the logo (2 x 1) is not square: the installer carries it scaled "
+                               "to 256 x 256"));
+  ToolRun inspect = run("inspect my-setup.exe");
+  for (const std::string& line :
+       {u8(u8"  ProductName: 测试软件\n"), u8(u8"  FileDescription: 测试软件 安装程序\n"),
+        u8(u8"  CompanyName: 示例公司\n"), std::string("  FileVersion: 2.5.1.0\n"),
+        std::string("  ProductVersion: 2.5.1 beta\n"), std::string("  LegalCopyright: (c) 2026 Example\n"),
+        std::string("  OriginalFilename: my-setup.exe\n"), std::string("icon: 16x16 24x24 32x32 48x48 256x256 (PNG)\n"),
+        std::string("logo (SYSTEM/101): PNG image 256 x 256"), std::string("signature: not signed\n")})
+    EXPECT_THAT(inspect.out, HasSubstr(line));
+  rt::PeResources pe = load(read("my-setup.exe"));
+  EXPECT_EQ(count_type(pe, rt::ResourceId::of_number(3)), 5) << "one image of each size";
+  EXPECT_EQ(count_type(pe, rt::ResourceId::of_number(14)), 1);
+  EXPECT_EQ(count_type(pe, rt::ResourceId::of_number(16)), 1);
+  // The scaled logo keeps the picture: red on the left, blue on the right,
+  // the band between filled, above and below transparent.
+  Rgba logo = decode_png_rgba(system_resource(pe, "101"));
+  ASSERT_EQ(logo.width, 256u);
+  auto at = [&](unsigned x, unsigned y) { return &logo.pixels[(y * 256 + x) * 4]; };
+  EXPECT_EQ(at(10, 128)[0], 255);
+  EXPECT_EQ(at(10, 128)[3], 255);
+  EXPECT_EQ(at(245, 128)[2], 255);
+  EXPECT_EQ(at(128, 10)[3], 0);
+
+#ifdef _WIN32
+  // What Windows shows in the file's properties and the elevation prompt.
+  std::wstring file = rt::wide_path(path("my-setup.exe"));
+  DWORD handle = 0, size = GetFileVersionInfoSizeW(file.c_str(), &handle);
+  ASSERT_GT(size, 0u);
+  std::vector<char> data(size);
+  ASSERT_TRUE(GetFileVersionInfoW(file.c_str(), 0, size, data.data()));
+  auto value = [&](const wchar_t* name) {
+    wchar_t* text = nullptr;
+    UINT n = 0;
+    std::wstring key = std::wstring(L"\\StringFileInfo\\080404b0\\") + name;
+    if (!VerQueryValueW(data.data(), key.c_str(), reinterpret_cast<void**>(&text), &n) || !text) return std::string();
+    return rt::utf8_from_wide(std::u16string(reinterpret_cast<const char16_t*>(text)));
+  };
+  EXPECT_EQ(value(L"ProductName"), u8(u8"测试软件"));
+  EXPECT_EQ(value(L"FileDescription"), u8(u8"测试软件 安装程序"));
+  EXPECT_EQ(value(L"CompanyName"), u8(u8"示例公司"));
+  EXPECT_EQ(value(L"ProductVersion"), "2.5.1 beta");
+  VS_FIXEDFILEINFO* fixed = nullptr;
+  UINT n = 0;
+  ASSERT_TRUE(VerQueryValueW(data.data(), L"\\", reinterpret_cast<void**>(&fixed), &n));
+  EXPECT_EQ(fixed->dwFileVersionMS, 0x00020005u);
+  EXPECT_EQ(fixed->dwFileVersionLS, 0x00010000u);
+  HICON large = nullptr, small = nullptr;
+  EXPECT_EQ(ExtractIconExW(file.c_str(), -1, nullptr, nullptr, 0), 1u) << "one icon";
+  ASSERT_EQ(ExtractIconExW(file.c_str(), 0, &large, &small, 1), 2u);
+  ICONINFO info{};
+  ASSERT_TRUE(GetIconInfo(large, &info));
+  BITMAP bitmap{};
+  GetObjectW(info.hbmColor, sizeof bitmap, &bitmap);
+  EXPECT_EQ(bitmap.bmWidth, GetSystemMetrics(SM_CXICON));
+  DeleteObject(info.hbmColor);
+  DeleteObject(info.hbmMask);
+  DestroyIcon(large);
+  DestroyIcon(small);
+#endif
+
+  // The publisher's own icon replaces the made one; without a logo the
+  // icon is made from the logo the stub shows.
+  write("app.ico", ico(1, kPng));
+  r = run("build --config app.json --icon app.ico --stub stub.exe --out own-icon.exe");
+  ASSERT_EQ(r.status, 0) << r.err;
+  EXPECT_THAT(run("inspect own-icon.exe").out, HasSubstr("icon: 1x1 (PNG)\n"));
+  r = run("build --config app.json --stub stub.exe --out standard.exe");
+  ASSERT_EQ(r.status, 0) << r.err;
+  EXPECT_THAT(run("inspect standard.exe").out, HasSubstr("icon: 16x16 24x24 32x32 48x48 256x256 (PNG)\n"));
+}
+
+TEST_F(MkinstallerTest, CheckAndDryRunWriteNothingAndStubsAreRecognised) {
+  write("pkg.zip", package(/*complete=*/true));
+  write("app.json", config());
+  const std::string inputs = " --config app.json --package pkg.zip --stub stub.exe";
+  ToolRun r = run("check" + inputs);
+  ASSERT_EQ(r.status, 0) << r.err;
+  EXPECT_THAT(r.out, HasSubstr("checked: the installer would be written"));
+  r = run("build --dry-run" + inputs + " --out setup.exe");
+  ASSERT_EQ(r.status, 0) << r.err;
+  EXPECT_THAT(r.out, HasSubstr("checked: setup.exe would be written"));
+  EXPECT_FALSE(fs::exists(path("setup.exe")));
+  EXPECT_EQ(run("check --config app.json --package pkg.txt --stub stub.exe").status, 1);
+
+  // A stub that is not our setup.exe, or an installer already configured.
+  write("other.exe", testsupport::make_fake_program());
+  r = run("build --config app.json --package pkg.zip --stub other.exe --out setup.exe");
+  ASSERT_EQ(r.status, 0) << r.err;
+  EXPECT_THAT(r.err, HasSubstr("warning: other.exe: not the setup.exe of mkinstaller"));
+  r = run("build --config app.json --package pkg.zip --stub setup.exe --out again.exe");
+  EXPECT_THAT(r.err, HasSubstr("warning: setup.exe: already a configured installer"));
+
+  // "net" with the package to upload: its digest is recorded, the package is
+  // not carried, and the summary says where it comes from.
+  write("net.json", config("net"));
+  r = run("build --config net.json --package pkg.zip --stub stub.exe --out net.exe");
+  ASSERT_EQ(r.status, 0) << r.err;
+  EXPECT_THAT(r.out, HasSubstr("install type net, package downloaded from http://127.0.0.1:8080/app.zip, \"sha256\" " +
+                               installer::sha256_hex(read("pkg.zip"))));
+  EXPECT_THAT(r.out, Not(HasSubstr("22 bytes")));
+  EXPECT_EQ(system_resource(load(read("net.exe")), "103").size(), 22u);
+}
+
+#ifndef _WIN32
+TEST_F(MkinstallerTest, PackLeavesOutLinksThatLeadOutOfTheFolder) {
+  write("app/app.exe", "MZ");
+  write("secret.txt", "outside");
+  fs::create_symlink(path("secret.txt"), path("app/stolen.txt"));
+  fs::create_symlink("app.exe", path("app/alias.exe"));
+  ToolRun r = run("pack app --out pkg.zip");
+  ASSERT_EQ(r.status, 0) << r.err;
+  EXPECT_THAT(r.err, HasSubstr("stolen.txt: a link that leads out of the folder"));
+  std::vector<std::string> names;
+  for (const auto& [name, utf8] : zip_names(read("pkg.zip"))) names.push_back(name);
+  EXPECT_EQ(names, (std::vector<std::string>{"{app}/alias.exe", "{app}/app.exe"}));
+  EXPECT_THAT(r.out, HasSubstr("2 files, 0 folders"));
+}
+
+// The temporary file the tool writes before renaming it onto the output is
+// a new file of its own: a link planted under the very name it tries first
+// (the shell's `exec` keeps the process number the name is made of) is
+// neither followed nor replaced.
+TEST_F(MkinstallerTest, PlantedLinksDoNotRedirectTemporaryFiles) {
+  make_app(/*with_uninstaller=*/true);
+  write("app.json", config());
+  write("victim.txt", "precious");
+  for (const std::string& out : {std::string("pkg.zip"), std::string("setup.exe")}) {
+    std::string command = "cd '" + dir_ + "' && sh -c 'ln -s victim.txt " + out + ".tmp-$$-0 && exec \"$0\" \"$@\"' '" +
+                          MKINSTALLER_PATH + "' " +
+                          (out == "pkg.zip" ? "pack app --out pkg.zip"
+                                            : "build --config app.json --package pkg.zip --stub stub.exe --out setup.exe") +
+                          " >out.txt 2>err.txt";
+    ASSERT_EQ(std::system(command.c_str()), 0) << read("err.txt");
+    EXPECT_EQ(read("victim.txt"), "precious") << out;
+    EXPECT_FALSE(fs::is_symlink(path(out))) << out;
+    EXPECT_GT(read(out).size(), 100u) << out << ": written all the same";
+    for (const auto& e : fs::directory_iterator(dir_))
+      if (fs::is_symlink(e.symlink_status())) fs::remove(e.path());
+  }
+}
+
+// Signing with a certificate authority and a code-signing certificate made
+// here, offline.
+TEST_F(MkinstallerTest, SignsLastAndInspectVerifies) {
+  auto sh = [&](const std::string& command) {
+    return std::system(("cd '" + dir_ + "' && (" + command + ") >/dev/null 2>&1").c_str());
+  };
+  write("ca.cnf",
+        "[req]\ndistinguished_name=dn\n[dn]\n[ca]\nbasicConstraints=critical,CA:true\n"
+        "keyUsage=critical,keyCertSign\n[cs]\nbasicConstraints=critical,CA:false\n"
+        "keyUsage=critical,digitalSignature\nextendedKeyUsage=codeSigning\n");
+  write("pass.txt", "s3cret");
+  ASSERT_EQ(sh("openssl req -x509 -newkey rsa:2048 -nodes -keyout ca.key -out ca.pem -days 2 "
+               "-subj '/CN=Test Root' -config ca.cnf -extensions ca"),
+            0);
+  ASSERT_EQ(sh("openssl req -newkey rsa:2048 -nodes -keyout cs.key -out cs.csr -subj '/CN=Example Publisher' "
+               "-config ca.cnf && openssl x509 -req -in cs.csr -CA ca.pem -CAkey ca.key -CAcreateserial -out cs.pem "
+               "-days 2 -extfile ca.cnf -extensions cs && openssl pkcs12 -export -out cs.p12 -inkey cs.key -in cs.pem "
+               "-passout file:pass.txt"),
+            0);
+  write("pkg.zip", package(/*complete=*/true));
+  write("app.json", config());
+  const std::string inputs = "build --config app.json --package pkg.zip --stub stub.exe --sign-pkcs12 cs.p12 ";
+
+  ToolRun r = run(inputs + "--sign-password-file pass.txt --out signed.exe");
+  ASSERT_EQ(r.status, 0) << r.err;
+  EXPECT_THAT(r.out, HasSubstr("signed)"));
+  EXPECT_EQ(sh("osslsigncode verify -in signed.exe -CAfile ca.pem"), 0);
+  EXPECT_THAT(run("inspect --ca-file ca.pem signed.exe").out,
+              HasSubstr("signature: signed by /CN=Example Publisher; the signature verifies against ca.pem"));
+  // Signing came last: the signed file carries what was built.
+  EXPECT_THAT(record(load(read("signed.exe"))), HasSubstr("\"sha256\""));
+
+  // A byte changed after signing is caught.
+  std::string bytes = read("signed.exe");
+  bytes[0x1000] ^= 1;
+  write("changed.exe", bytes);
+  EXPECT_NE(sh("osslsigncode verify -in changed.exe -CAfile ca.pem"), 0);
+  EXPECT_THAT(run("inspect --ca-file ca.pem changed.exe").out,
+              HasSubstr("THE SIGNATURE DOES NOT VERIFY: the file was changed after it was signed"));
+
+  // The password from the environment; a wrong one writes nothing.
+  ::setenv("MKINSTALLER_TEST_PASSWORD", "s3cret", 1);
+  r = run(inputs + "--sign-password-env MKINSTALLER_TEST_PASSWORD --out env.exe");
+  EXPECT_EQ(r.status, 0) << r.err;
+  EXPECT_EQ(sh("osslsigncode verify -in env.exe -CAfile ca.pem"), 0);
+  ::setenv("MKINSTALLER_TEST_PASSWORD", "wrong", 1);
+  r = run(inputs + "--sign-password-env MKINSTALLER_TEST_PASSWORD --out wrong.exe");
+  EXPECT_EQ(r.status, 1);
+  EXPECT_THAT(r.err, HasSubstr("osslsigncode could not sign it"));
+  EXPECT_FALSE(fs::exists(path("wrong.exe")));
+  ::unsetenv("MKINSTALLER_TEST_PASSWORD");
+
+  // Time-stamped by a server of the test's own (RFC 3161, on 127.0.0.1).
+  write("tsa.cnf", "[req]\ndistinguished_name=dn\n[dn]\n[ext]\nbasicConstraints=critical,CA:false\n"
+                   "keyUsage=critical,digitalSignature\nextendedKeyUsage=critical,timeStamping\n[tsa]\n"
+                   "default_tsa=t\n[t]\nserial=./tsaserial\nsigner_digest=sha256\ndefault_policy=1.2.3.4.1\n"
+                   "digests=sha256\naccuracy=secs:1\ness_cert_id_alg=sha256\n");
+  write("tsaserial", "01\n");
+  ASSERT_EQ(sh("openssl req -newkey rsa:2048 -nodes -keyout tsa.key -out tsa.csr -subj '/CN=Test TSA' -config tsa.cnf "
+               "&& openssl x509 -req -in tsa.csr -CA ca.pem -CAkey ca.key -CAcreateserial -out tsa.pem -days 2 "
+               "-extfile tsa.cnf -extensions ext"),
+            0);
+  ASSERT_EQ(sh("python3 '" SOURCE_DIR "/tests/tools/tsa_server.py' port.txt & echo $! >tsa.pid"), 0);
+  for (int i = 0; i < 300 && !fs::exists(path("port.txt")); ++i) sh("sleep 0.1");
+  r = run(inputs + "--sign-password-file pass.txt --sign-timestamp http://127.0.0.1:" + read("port.txt") +
+          " --out stamped.exe");
+  sh("kill $(cat tsa.pid)");
+  ASSERT_EQ(r.status, 0) << r.err;
+  EXPECT_THAT(run("inspect --ca-file ca.pem stamped.exe").out,
+              HasSubstr("the signature verifies against ca.pem, time-stamped "));
+
+  // The publisher's own signing command, given the file to sign in place.
+  r = run("build --config app.json --package pkg.zip --stub stub.exe --out own.exe --sign-command "
+          "'osslsigncode sign -pkcs12 cs.p12 -readpass pass.txt -h sha256 -in {file} -out {file}.s && mv {file}.s "
+          "{file}'");
+  ASSERT_EQ(r.status, 0) << r.err;
+  EXPECT_EQ(sh("osslsigncode verify -in own.exe -CAfile ca.pem"), 0);
+  r = run("build --config app.json --stub stub.exe --out failed.exe --sign-command 'false {file}'");
+  EXPECT_EQ(r.status, 1);
+  EXPECT_THAT(r.err, HasSubstr("the signing command failed"));
+  EXPECT_FALSE(fs::exists(path("failed.exe")));
+}
+#endif
 
 TEST_F(MkinstallerTest, ListPrintsTheDecryptedInstalledFiles) {
   std::string list = rt::cp936_from_utf8(u8(u8"C:\\Apps\\测试\\app.exe\r\nC:\\Apps\\测试\\sub\\\r\n"));
