@@ -141,7 +141,8 @@ TEST_F(UninstallEntryTest, WritesTheValuesUnderTheViewsUninstallListTextsWithThe
 
 TEST_F(UninstallEntryTest, InstallingTwiceLeavesOneEntryWithTheSecondRunsValues) {
   std::string name = "Twice" + std::to_string(GetCurrentProcessId());
-  ASSERT_TRUE(installer::register_uninstall({name, "1.0", "C:\\Old", "Old Ltd", "http://old.example"}));
+  ASSERT_TRUE(installer::register_uninstall(
+      {name, "1.0", "C:\\Old", "Old Ltd", "http://old.example", "Old.exe", 1, "20250101"}));
   // A value an older version wrote, and a subkey of its own.
   std::wstring k = key_of(name);
   HKEY key = nullptr;
@@ -152,7 +153,8 @@ TEST_F(UninstallEntryTest, InstallingTwiceLeavesOneEntryWithTheSecondRunsValues)
   RegCloseKey(sub);
   RegCloseKey(key);
 
-  ASSERT_TRUE(installer::register_uninstall({name, "2.0", "D:\\New", "New Ltd", ""}));
+  ASSERT_TRUE(
+      installer::register_uninstall({name, "2.0", "D:\\New", "New Ltd", "", "New.exe", 2, "20260101"}));
   key = open_native(k);
   ASSERT_NE(key, nullptr);
   EXPECT_EQ(value_names(key).size(), 12u);
@@ -181,7 +183,7 @@ TEST_F(UninstallEntryTest, InstallingTwiceLeavesOneEntryWithTheSecondRunsValues)
 TEST_F(UninstallEntryTest, ChineseTextsAreStoredAsUnicodeThatWindowsShows) {
   std::string name = "测试软件" + std::to_string(GetCurrentProcessId());
   ASSERT_TRUE(
-      installer::register_uninstall({name, "版本 1", "C:\\程序\\测试", "公司", "http://例子.example", "测试.exe"}));
+      installer::register_uninstall({name, "版本 1", "C:\\程序\\测试", "公司", "http://例子.example", "测试.exe", 0, ""}));
   HKEY key = open_native(key_of(name));
   ASSERT_NE(key, nullptr);
   EXPECT_EQ(read_value(key, L"DisplayName").text, wide(name));
