@@ -9,8 +9,12 @@
 #include <string>
 #include <vector>
 
+#include "installer/format/cipher.h"
+#include "installer/format/format.h"
+#include "installer/platform/resources.h"
 #include "installer/steps/uninstall_entry.h"
 #include "runtime/value/codepage.h"
+#include "tests/support/paths.h"
 
 namespace {
 
@@ -193,6 +197,29 @@ TEST_F(UninstallEntryTest, ChineseTextsAreStoredAsUnicodeThatWindowsShows) {
   // UTF-16 with its terminating zero: two characters and the zero.
   EXPECT_EQ(read_value(key, L"Publisher").raw, std::string("\x6c\x51\xf8\x53\0\0", 6));
   RegCloseKey(key);
+}
+
+// What a reinstall reads from the earlier uninstaller, and what the entry's
+// size counts: each listed file rounded up to whole KiB, folders and missing
+// files nothing.
+TEST(InstalledFilesTest, EarlierListIsReadBackAndSizesAreCountedInKiB) {
+  std::string dir = testsupport::scratch_dir("installed-files");
+  ASSERT_TRUE(testsupport::write_file(dir + "\\one.txt", "x"));
+  ASSERT_TRUE(testsupport::write_file(dir + "\\more.bin", std::string(1025, 'y')));
+  std::string list = dir + "\\one.txt\r\n" + dir + "\\more.bin\r\n" + dir + "\\\r\n" + dir + "\\gone.txt\r\n";
+  EXPECT_EQ(installer::installed_size_kib(rt::Text(list)), 3u);
+
+  std::string uninstaller = dir + "\\uninst.exe";
+  wchar_t self[MAX_PATH];
+  GetModuleFileNameW(nullptr, self, MAX_PATH);
+  ASSERT_TRUE(CopyFileW(self, wide(uninstaller).c_str(), FALSE));
+  EXPECT_EQ(installer::installed_list_of(rt::Text(uninstaller)), rt::Text());  // none recorded yet
+  ASSERT_TRUE(installer::write_resource(uninstaller, installer::format::kListResourceType,
+                                        installer::format::kListResourceName, 0,
+                                        installer::encrypt_text(rt::Text(list), installer::format::kRecordPassPhrase,
+                                                                true)));
+  EXPECT_EQ(installer::installed_list_of(rt::Text(uninstaller)).str(), list);
+  EXPECT_EQ(installer::installed_list_of(rt::Text(dir + "\\missing.exe")), rt::Text());
 }
 
 }  // namespace
