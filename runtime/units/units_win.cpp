@@ -133,7 +133,12 @@ void move_window(HWND hwnd, bool top_level, int dpi, Rect* place, std::optional<
     GetWindowRect(hwnd, &r);
   else
     r = rect_in_container(hwnd);
-  Rect p = rect_pixels(next, dpi);
+  // What is not given stays where it is to the pixel (a round trip through
+  // design units could move it by one at scales like 125 %).
+  auto pixel = [&](const std::optional<int>& given, LONG current) {
+    return given ? to_pixels(*given, dpi) : static_cast<int>(current);
+  };
+  Rect p{pixel(left, r.left), pixel(top, r.top), pixel(width, r.right - r.left), pixel(height, r.bottom - r.top)};
   if (p.left == r.left && p.top == r.top && p.width == r.right - r.left && p.height == r.bottom - r.top) return;
   SetWindowPos(hwnd, nullptr, p.left, p.top, p.width, p.height, SWP_NOZORDER | SWP_NOACTIVATE);
 }
