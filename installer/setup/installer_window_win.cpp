@@ -208,12 +208,16 @@ namespace {
 
 rt::Text g_prompt_slots[3];
 
-// The question of the latest showing of the prompt (window thread only).
-struct PromptRun {
+// The question the prompt shows or showed last (window thread only).
+struct Question {
   rt::Text text;
   rt::Text mode;
 };
-PromptRun g_prompt_run;
+Question g_question;
+
+rt::Text answer_text(ui::PromptAnswer answer) {
+  return answer == ui::PromptAnswer::Ok ? "ok" : answer == ui::PromptAnswer::Cancel ? "cancel" : "";
+}
 
 // Runs the window thread's messages until the prompt window `open` has
 // closed. False when the program is ending (the quit message is left for the
@@ -288,26 +292,20 @@ rt::Text ask_user(const rt::Text& text, const rt::Text& mode) {
   // never covered by a second prompt: the same question takes its answer,
   // another one is asked once it has gone.
   while (HWND open = rt::form_handle(ui::kPromptWindow)) {
-    bool same = g_prompt_run.text == text && g_prompt_run.mode == mode;
+    bool same = g_question.text == text && g_question.mode == mode;
     if (!wait_until_closed(open)) return rt::Text();
-    if (same) {
-      // Its own call has not returned yet (it lies below this one): the
-      // answer is the prompt's last.
-      ui::PromptAnswer answer = ui::last_answer();
-      return answer == ui::PromptAnswer::Ok ? "ok" : answer == ui::PromptAnswer::Cancel ? "cancel" : "";
-    }
+    // Its own call has not returned yet (it lies below this one): the answer
+    // is the prompt's last.
+    if (same) return answer_text(ui::last_answer());
   }
-  g_prompt_run = {text, mode};
+  g_question = {text, mode};
   prompt_slot(0) = text;
   prompt_slot(1) = rt::Text();
   prompt_slot(2) = mode;
-  ui::PromptAnswer answer =
-      ui::ask({.message = text, .with_cancel = mode != "1", .over = rt::form_handle(kInstallerWindow)});
   // Closed any other way (Alt+F4, the window menu), the answer stays empty.
-  rt::Text given;
-  if (answer != ui::PromptAnswer::Closed) given = answer == ui::PromptAnswer::Ok ? "ok" : "cancel";
-  prompt_slot(1) = given;
-  return given;
+  prompt_slot(1) = answer_text(
+      ui::ask({.message = text, .with_cancel = mode != "1", .over = rt::form_handle(kInstallerWindow)}));
+  return prompt_slot(1);
 }
 
 bool confirm_close() { return on_close_requested(); }

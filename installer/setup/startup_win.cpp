@@ -18,8 +18,9 @@ namespace {
 
 // The exit routine: frees the process-wide records.
 void free_process_state() {
-  // A worker still running (the finish button pressed before the shortcuts
-  // were made) may be reading the state: leave it to the process's end.
+  // A worker still running may be reading the state: leave it to the
+  // process's end. (The window waits for the worker before it ends; this is
+  // for an end the window did not choose.)
   if (installer_state().worker_thread) return;
   reset_installer_state();
   for (int i = 0; i < 3; ++i) prompt_slot(i) = rt::Text();

@@ -146,6 +146,28 @@ TEST_F(InstallerTest, CustomPageInstallsIntoTheTypedFolderWithoutDesktopShortcut
   ASSERT_TRUE(setup.wait_page(1, 5000));
   setup.release("自定义安装");
 
+  // 浏览: the folder chosen gets the software's own folder inside it, unless
+  // it already is that folder (tests/unit/controller_win_test.cpp has the
+  // rule's cases). The dialog opens on the box's folder; Wine's sometimes
+  // settles on one of its parents, so only the appended name is checked.
+  ASSERT_TRUE(CreateDirectoryW(rt::wide_path(dir_ + "\\" + name).c_str(), nullptr));
+  auto ends_with = [](const std::string& s, const std::string& end) {
+    return s.size() >= end.size() && s.compare(s.size() - end.size(), end.size(), end) == 0;
+  };
+  for (const std::string& start : {dir_, dir_ + "\\" + name}) {
+    setup.set_text("安装目录", start);
+    setup.click("浏览");
+    HWND dialog = e2e::wait_message_box(setup.process().pid(), 20000);
+    ASSERT_NE(dialog, nullptr) << "no folder dialog";
+    Sleep(500);
+    PostMessageW(dialog, WM_COMMAND, IDOK, 0);
+    EXPECT_TRUE(e2e::wait_until([&] { return !IsWindow(dialog); }, 10000));
+    EXPECT_TRUE(e2e::wait_until([&] { return setup.text("安装目录") != start || start != dir_; }, 5000));
+    std::string box = setup.text("安装目录");
+    EXPECT_TRUE(ends_with(box, "\\" + name)) << box;
+    EXPECT_FALSE(ends_with(box, "\\" + name + "\\" + name)) << box;
+  }
+
   std::string chosen = dir_ + "\\安装到这里";
   setup.set_text("安装目录", chosen);
   setup.click("快捷方式");

@@ -45,7 +45,7 @@ std::string uninst_exe() { return testsupport::binary_dir() + "\\app\\uninst.exe
 
 // The entry as the installer's last step writes it, and its key.
 void write_entry(const std::string& name, const std::string& dir) {
-  ASSERT_TRUE(installer::register_uninstall({name, "1.0", dir, "测试公司", ""}));
+  ASSERT_TRUE(installer::register_uninstall({name, "1.0", dir, "测试公司", "", name + ".exe", 0, ""}));
 }
 rt::Text entry_key(const std::string& name) {
   return installer::uninstall_key_path(installer::is_64bit_windows(), rt::Text(name));

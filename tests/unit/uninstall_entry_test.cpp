@@ -52,7 +52,7 @@ TEST(UninstallEntryTest, TwelveValuesInOrderWithTheirTypes) {
 }
 
 TEST(UninstallEntryTest, EmptyTextsAreWrittenAndTheDirectoryIsUsedUnchanged) {
-  auto values = uninstall_values({"软件", "", "D:\\程序\\", "", "", "软件.exe"});
+  auto values = uninstall_values({"软件", "", "D:\\程序\\", "", "", "软件.exe", 0, ""});
   ASSERT_EQ(values.size(), 12u);
   auto z = [](std::string s) { return s + '\0'; };
   EXPECT_EQ(values[0].data.view(), z("\"D:\\程序\\\\软件.exe\""));  // the trailing backslash stays

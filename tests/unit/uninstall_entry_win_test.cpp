@@ -9,8 +9,12 @@
 #include <string>
 #include <vector>
 
+#include "installer/format/cipher.h"
+#include "installer/format/format.h"
+#include "installer/platform/resources.h"
 #include "installer/steps/uninstall_entry.h"
 #include "runtime/value/codepage.h"
+#include "tests/support/paths.h"
 
 namespace {
 
@@ -141,7 +145,8 @@ TEST_F(UninstallEntryTest, WritesTheValuesUnderTheViewsUninstallListTextsWithThe
 
 TEST_F(UninstallEntryTest, InstallingTwiceLeavesOneEntryWithTheSecondRunsValues) {
   std::string name = "Twice" + std::to_string(GetCurrentProcessId());
-  ASSERT_TRUE(installer::register_uninstall({name, "1.0", "C:\\Old", "Old Ltd", "http://old.example"}));
+  ASSERT_TRUE(installer::register_uninstall(
+      {name, "1.0", "C:\\Old", "Old Ltd", "http://old.example", "Old.exe", 1, "20250101"}));
   // A value an older version wrote, and a subkey of its own.
   std::wstring k = key_of(name);
   HKEY key = nullptr;
@@ -152,7 +157,8 @@ TEST_F(UninstallEntryTest, InstallingTwiceLeavesOneEntryWithTheSecondRunsValues)
   RegCloseKey(sub);
   RegCloseKey(key);
 
-  ASSERT_TRUE(installer::register_uninstall({name, "2.0", "D:\\New", "New Ltd", ""}));
+  ASSERT_TRUE(
+      installer::register_uninstall({name, "2.0", "D:\\New", "New Ltd", "", "New.exe", 2, "20260101"}));
   key = open_native(k);
   ASSERT_NE(key, nullptr);
   EXPECT_EQ(value_names(key).size(), 12u);
@@ -181,7 +187,7 @@ TEST_F(UninstallEntryTest, InstallingTwiceLeavesOneEntryWithTheSecondRunsValues)
 TEST_F(UninstallEntryTest, ChineseTextsAreStoredAsUnicodeThatWindowsShows) {
   std::string name = "测试软件" + std::to_string(GetCurrentProcessId());
   ASSERT_TRUE(
-      installer::register_uninstall({name, "版本 1", "C:\\程序\\测试", "公司", "http://例子.example", "测试.exe"}));
+      installer::register_uninstall({name, "版本 1", "C:\\程序\\测试", "公司", "http://例子.example", "测试.exe", 0, ""}));
   HKEY key = open_native(key_of(name));
   ASSERT_NE(key, nullptr);
   EXPECT_EQ(read_value(key, L"DisplayName").text, wide(name));
@@ -191,6 +197,29 @@ TEST_F(UninstallEntryTest, ChineseTextsAreStoredAsUnicodeThatWindowsShows) {
   // UTF-16 with its terminating zero: two characters and the zero.
   EXPECT_EQ(read_value(key, L"Publisher").raw, std::string("\x6c\x51\xf8\x53\0\0", 6));
   RegCloseKey(key);
+}
+
+// What a reinstall reads from the earlier uninstaller, and what the entry's
+// size counts: each listed file rounded up to whole KiB, folders and missing
+// files nothing.
+TEST(InstalledFilesTest, EarlierListIsReadBackAndSizesAreCountedInKiB) {
+  std::string dir = testsupport::scratch_dir("installed-files");
+  ASSERT_TRUE(testsupport::write_file(dir + "\\one.txt", "x"));
+  ASSERT_TRUE(testsupport::write_file(dir + "\\more.bin", std::string(1025, 'y')));
+  std::string list = dir + "\\one.txt\r\n" + dir + "\\more.bin\r\n" + dir + "\\\r\n" + dir + "\\gone.txt\r\n";
+  EXPECT_EQ(installer::installed_size_kib(rt::Text(list)), 3u);
+
+  std::string uninstaller = dir + "\\uninst.exe";
+  wchar_t self[MAX_PATH];
+  GetModuleFileNameW(nullptr, self, MAX_PATH);
+  ASSERT_TRUE(CopyFileW(self, wide(uninstaller).c_str(), FALSE));
+  EXPECT_EQ(installer::installed_list_of(rt::Text(uninstaller)), rt::Text());  // none recorded yet
+  ASSERT_TRUE(installer::write_resource(uninstaller, installer::format::kListResourceType,
+                                        installer::format::kListResourceName, 0,
+                                        installer::encrypt_text(rt::Text(list), installer::format::kRecordPassPhrase,
+                                                                true)));
+  EXPECT_EQ(installer::installed_list_of(rt::Text(uninstaller)).str(), list);
+  EXPECT_EQ(installer::installed_list_of(rt::Text(dir + "\\missing.exe")), rt::Text());
 }
 
 }  // namespace
