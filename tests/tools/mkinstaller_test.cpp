@@ -274,6 +274,12 @@ TEST_F(MkinstallerTest, BuildWritesRecordLogoAndPackageThatReadBack) {
   rt::PeResources pe = load(read("setup.exe"));
   EXPECT_EQ(system_resource(pe, "101"), kPng);
   EXPECT_EQ(system_resource(pe, "103"), read("pkg.zip"));
+  // Reproducible: the same inputs give the same bytes (the package streamed
+  // in, the checksum summed on the way).
+  fs::create_directories(path("again"));
+  ASSERT_EQ(run("build --config app.json --logo logo.png --package pkg.zip --stub stub.exe --out again/setup.exe").status,
+            0);
+  EXPECT_TRUE(read("again/setup.exe") == read("setup.exe"));
   std::string digest = installer::sha256_hex(read("pkg.zip"));
   EXPECT_EQ(record(pe), rt::cp936_from_utf8(config("disk", ",\n  \"sha256\": \"" + digest + "\"")))
       << "the record is the file's text in code page 936, the package's digest added";
