@@ -3,6 +3,8 @@
 // the window thread in order; the steps never touch a window themselves.
 #pragma once
 
+#include <atomic>
+
 #include "runtime/value/value.h"
 
 namespace installer {
@@ -45,6 +47,16 @@ struct PackageOutcome {
   bool list_recorded = false;  // the list reached the uninstaller's resources
   bool succeeded() const { return opened && all_extracted; }
 };
+
+// The person's request to stop the installation: set on the window thread
+// (closing the window while the worker runs, answered with "确定"), cleared
+// when an installation starts. The steps look at it at their safe points,
+// between two reads of a download and between two entries of the package,
+// where stopping leaves no file half-written.
+inline std::atomic<bool>& cancel_requested() {
+  static std::atomic<bool> flag{false};
+  return flag;
+}
 
 // Implemented by the controller, which marshals to the window thread.
 class PackageStepHost {
