@@ -378,11 +378,13 @@ bool check_package(const std::string& bytes, std::vector<std::string>* names, st
 std::string package_sha256(rt::ResourceSource& package) {
   installer::Sha256 hash;
   std::string buffer(1 << 20, '\0');
+  ByteProgress progress("hashing the package", package.size());
   for (std::uint64_t done = 0; done < package.size();) {
     std::size_t n = static_cast<std::size_t>(std::min<std::uint64_t>(buffer.size(), package.size() - done));
     if (!package.read_at(done, buffer.data(), n)) return "";
     hash.update(buffer.data(), n);
     done += n;
+    progress.step(n);
   }
   return hash.hex_digest();
 }

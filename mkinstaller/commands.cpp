@@ -404,23 +404,27 @@ std::string megabytes(std::uint64_t bytes) {
 // it once, from its start to its end.
 class HashingSource : public rt::ResourceSource {
  public:
-  explicit HashingSource(std::shared_ptr<rt::ResourceSource> source) : source_(std::move(source)) {}
+  explicit HashingSource(std::shared_ptr<rt::ResourceSource> source)
+      : source_(std::move(source)), progress_("writing the installer", source_->size()) {}
   std::uint64_t size() const override { return source_->size(); }
   bool read_at(std::uint64_t offset, void* buffer, std::size_t n) override {
     if (!source_->read_at(offset, buffer, n)) return false;
     if (offset != next_) in_order_ = false;
     hash_.update(buffer, n);
     next_ = offset + n;
+    progress_.step(n);
     return true;
   }
   // The digest of what was read, "" when it was not read once in order.
   std::string digest() {
+    progress_.end();
     if (digest_.empty() && in_order_ && next_ == size()) digest_ = hash_.hex_digest();
     return digest_;
   }
 
  private:
   std::shared_ptr<rt::ResourceSource> source_;
+  ByteProgress progress_;
   installer::Sha256 hash_;
   std::uint64_t next_ = 0;
   bool in_order_ = true;
@@ -580,7 +584,7 @@ int build(const std::string& command, const Parsed& p, bool dry_run) {
   }
   if (!package_file.empty()) {
     auto file = std::make_shared<InputFile>();
-    if (!file->open(package_file, &why)) return fail(package_file, why);
+    if (!file->open(package_file, &why)) return fail(package_name, why);
     package = std::move(file);
   }
   if (type == "disk" && package->size() > kDiskPackageLimit)

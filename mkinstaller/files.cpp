@@ -331,6 +331,25 @@ bool stderr_is_terminal() {
 #endif
 }
 
+ByteProgress::ByteProgress(std::string what, std::uint64_t total)
+    : what_(std::move(what)), total_(total), shown_(total >= (64u << 20) && stderr_is_terminal()) {}
+
+void ByteProgress::end() {
+  if (shown_ && last_ >= 0) std::fputs("\n", stderr);
+  shown_ = false;
+}
+
+void ByteProgress::step(std::uint64_t bytes) {
+  done_ += bytes;
+  int percent = total_ ? static_cast<int>(std::min<std::uint64_t>(done_, total_) * 100 / total_) : 100;
+  if (!shown_ || percent == last_) return;
+  last_ = percent;
+  char line[160];
+  std::snprintf(line, sizeof line, "\r%s: %llu/%llu MB (%d%%)", what_.c_str(),
+                static_cast<unsigned long long>(done_ >> 20), static_cast<unsigned long long>(total_ >> 20), percent);
+  std::fputs(line, stderr);
+}
+
 std::string shell_quote(const std::string& p) {
 #ifdef _WIN32
   return "\"" + p + "\"";

@@ -98,6 +98,22 @@ class PrivateFolder {
 
 // Whether stderr is a terminal (progress is shown only there).
 bool stderr_is_terminal();
+// "hashing the package: 120/800 MB (15%)" on a terminal, for work on a
+// large file only (64 MB and more), at most every 1%; ended by a new line.
+class ByteProgress {
+ public:
+  ByteProgress(std::string what, std::uint64_t total);
+  ~ByteProgress() { end(); }
+  void step(std::uint64_t bytes);
+  void end();
+
+ private:
+  std::string what_;
+  std::uint64_t total_, done_ = 0;
+  bool shown_;
+  int last_ = -1;
+};
+
 // Runs a command line through the system's shell; its exit status.
 int run_command(const std::string& utf8_command);
 // A path quoted for the system's shell.
