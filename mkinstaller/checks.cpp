@@ -199,13 +199,13 @@ bool check_values(const Config& c, const std::string& text, Problem* p) {
     return at == std::string::npos ? 0 : line_at(text, at);
   };
   std::string type = c.value("installtype");
-  if (type != "net" && type != "disk")
+  if (type != installer::format::kInstallTypeNet && type != installer::format::kInstallTypeDisk)
     return fail_with(p, line_of("installtype"),
                      type.empty() && !c.values.count("installtype")
                          ? "\"installtype\" is missing; it must be \"net\" or \"disk\""
                          : "\"installtype\" must be \"net\" or \"disk\", not \"" + type + "\"");
   std::string url = c.value("urlremote");
-  if (type == "net" && !is_http_address(url))
+  if (type == installer::format::kInstallTypeNet && !is_http_address(url))
     return fail_with(p, line_of(url.empty() ? "installtype" : "urlremote"),
                      "install type \"net\" needs an http:// or https:// address of the package in \"urlremote\"" +
                          (url.empty() ? std::string() : ", not \"" + url + "\""));

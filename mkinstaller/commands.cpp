@@ -300,7 +300,7 @@ bool settle_digest(const std::string& config_text, const std::string& config_pat
     return false;
   }
   std::string wanted = given.empty() ? configured : given;
-  if (!package_name.empty() || type == "disk") {
+  if (!package_name.empty() || type == installer::format::kInstallTypeDisk) {
     *digest = package_digest;
     if (!wanted.empty() && wanted != *digest) {
       std::string source = given.empty() ? config_path + " has \"sha256\" " : "--sha256 gives ";
@@ -333,7 +333,7 @@ bool settle_digest(const std::string& config_text, const std::string& config_pat
 std::string package_check(const Config& config, const std::string* package) {
   std::string digest = lower_ascii(config.value("sha256"));
   if (digest.empty()) return "sha256: none, the package is not checked\n";
-  if (config.value("installtype") != "disk") return "sha256: " + digest + ", the downloaded package must have it\n";
+  if (config.value(installer::format::kKeyInstallType) != installer::format::kInstallTypeDisk) return "sha256: " + digest + ", the downloaded package must have it\n";
   std::string carried = package ? installer::sha256_hex(*package) : installer::sha256_hex("");
   return carried == digest ? "sha256: " + digest + ", the carried package has it\n"
                            : "sha256: " + digest + ", but the carried package has " + carried +
@@ -567,7 +567,7 @@ int build(const std::string& command, const Parsed& p, bool dry_run) {
   PrivateFolder scratch;
   std::string package_file = package_path;
   if (!package_dir.empty()) {
-    if (type == "net")
+    if (type == installer::format::kInstallTypeNet)
       return usage_error(command, "install type \"net\" downloads its package: pack the folder with 'mkinstaller pack', "
                                   "upload the archive, and give it with --package for its digest");
 #ifdef MKINSTALLER_HAS_PACK
@@ -587,7 +587,7 @@ int build(const std::string& command, const Parsed& p, bool dry_run) {
     if (!file->open(package_file, &why)) return fail(package_name, why);
     package = std::move(file);
   }
-  if (type == "disk" && package->size() > kDiskPackageLimit)
+  if (type == installer::format::kInstallTypeDisk && package->size() > kDiskPackageLimit)
     return fail(package_name,
                 "the package is " + megabytes(package->size()) + "; a \"disk\" installer carries at most " +
                     megabytes(kDiskPackageLimit) +
@@ -602,7 +602,7 @@ int build(const std::string& command, const Parsed& p, bool dry_run) {
   if (!settle_digest(*config_text, config_path, type, package_digest, package_name, given_digest, &config, &digest))
     return 1;
   const std::uint64_t package_size = package->size();
-  if (type == "net") package = std::make_shared<StringSource>(empty_zip());
+  if (type == installer::format::kInstallTypeNet) package = std::make_shared<StringSource>(empty_zip());
 
   std::string stub_path = option(p, "stub");
   if (stub_path.empty()) {
