@@ -6,6 +6,7 @@
 #include <memory>
 
 #include "installer/format/format.h"
+#include "installer/format/sha256.h"
 #include "mkinstaller/files.h"
 #include <nlohmann/json.hpp>
 
@@ -198,13 +199,13 @@ bool check_values(const Config& c, const std::string& text, Problem* p) {
     return at == std::string::npos ? 0 : line_at(text, at);
   };
   std::string type = c.value("installtype");
-  if (type != "net" && type != "disk")
+  if (type != installer::format::kInstallTypeNet && type != installer::format::kInstallTypeDisk)
     return fail_with(p, line_of("installtype"),
                      type.empty() && !c.values.count("installtype")
                          ? "\"installtype\" is missing; it must be \"net\" or \"disk\""
                          : "\"installtype\" must be \"net\" or \"disk\", not \"" + type + "\"");
   std::string url = c.value("urlremote");
-  if (type == "net" && !is_http_address(url))
+  if (type == installer::format::kInstallTypeNet && !is_http_address(url))
     return fail_with(p, line_of(url.empty() ? "installtype" : "urlremote"),
                      "install type \"net\" needs an http:// or https:// address of the package in \"urlremote\"" +
                          (url.empty() ? std::string() : ", not \"" + url + "\""));
@@ -354,27 +355,46 @@ bool check_png(const std::string& bytes, unsigned* width, unsigned* height, std:
 
 namespace {
 
-// The package where it lies in memory, not a copy of it.
-class ViewZipInput : public rt::ZipInput {
+// The package read where it lies (its open file), not a copy of it.
+class SourceZipInput : public rt::ZipInput {
  public:
-  explicit ViewZipInput(const std::string& bytes) : bytes_(bytes) {}
-  std::uint64_t size() const override { return bytes_.size(); }
+  explicit SourceZipInput(rt::ResourceSource& source) : source_(source) {}
+  std::uint64_t size() const override { return source_.size(); }
   bool read_at(std::uint64_t offset, void* buffer, std::size_t n) override {
-    if (offset > bytes_.size() || n > bytes_.size() - offset) return false;
-    std::memcpy(buffer, bytes_.data() + offset, n);
-    return true;
+    return source_.read_at(offset, buffer, n);
   }
 
  private:
-  const std::string& bytes_;
+  rt::ResourceSource& source_;
 };
 
 }  // namespace
 
 bool check_package(const std::string& bytes, std::vector<std::string>* names, std::string* why) {
+  StringSource source(bytes);
+  return check_package(source, names, why);
+}
+
+std::string package_sha256(rt::ResourceSource& package) {
+  installer::Sha256 hash;
+  std::string buffer(1 << 20, '\0');
+  ByteProgress progress("hashing the package", package.size());
+  for (std::uint64_t done = 0; done < package.size();) {
+    std::size_t n = static_cast<std::size_t>(std::min<std::uint64_t>(buffer.size(), package.size() - done));
+    if (!package.read_at(done, buffer.data(), n)) return "";
+    hash.update(buffer.data(), n);
+    done += n;
+    progress.step(n);
+  }
+  return hash.hex_digest();
+}
+
+bool check_package(rt::ResourceSource& package, std::vector<std::string>* names, std::string* why) {
   rt::ZipReader zip;
-  if (zip.open(std::make_unique<ViewZipInput>(bytes)) != rt::kZipOk) {
-    *why = bytes.compare(0, 2, "PK") == 0 ? "a damaged ZIP archive" : "not a ZIP archive";
+  if (zip.open(std::make_unique<SourceZipInput>(package)) != rt::kZipOk) {
+    char magic[2] = {};
+    bool pk = package.size() >= 2 && package.read_at(0, magic, 2) && magic[0] == 'P' && magic[1] == 'K';
+    *why = pk ? "a damaged ZIP archive" : "not a ZIP archive";
     return false;
   }
   std::string buffer(1 << 16, '\0');

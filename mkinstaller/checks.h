@@ -52,8 +52,13 @@ bool check_png(const std::string& bytes, unsigned* width, unsigned* height, std:
 bool decode_png(const std::string& bytes, unsigned* width, unsigned* height, std::string* why);
 
 // The names of a package's entries (UTF-8), after reading every entry once
-// as the installer will; or why the file is not a usable ZIP archive.
+// as the installer will, piece by piece; or why the file is not a usable
+// ZIP archive.
+bool check_package(rt::ResourceSource& package, std::vector<std::string>* names, std::string* why);
 bool check_package(const std::string& bytes, std::vector<std::string>* names, std::string* why);
+// The SHA-256 of a package read piece by piece (hexadecimal), "" when it
+// cannot be read.
+std::string package_sha256(rt::ResourceSource& package);
 // Warnings about what a package lacks for this configuration.
 std::vector<std::string> package_warnings(const std::vector<std::string>& names, const Config& config);
 

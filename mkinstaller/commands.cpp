@@ -72,7 +72,8 @@ const char kBuildHelp[] =
     "      --icon FILE         the installer's icon, an .ico file (default: made\n"
     "                          from the logo at 16, 24, 32, 48 and 256 pixels)\n"
     "  -p, --package FILE      the package, a ZIP archive whose entries are named\n"
-    "                          \"{app}/...\"; carried inside a \"disk\" installer; for\n"
+    "                          \"{app}/...\"; carried inside a \"disk\" installer (at\n"
+    "                          most 1024 MB: setup.exe is a 32-bit program); for\n"
     "                          \"net\", the archive you upload: only its SHA-256 is\n"
     "                          recorded\n"
     "      --package-dir DIR   pack this folder as the package (see 'pack'; \"disk\")\n"
@@ -116,7 +117,8 @@ const char kBuildHelp[] =
     "refuses one that differs. build fills \"sha256\" in from the package it is\n"
     "given (for \"disk\" without a package, the empty archive it carries), or\n"
     "from --sha256; a digest in the configuration that disagrees with either is\n"
-    "an error. A \"net\" installer without either is not checked.\n"
+    "an error. A \"net\" installer needs one of them (--package, --sha256 or\n"
+    "\"sha256\"): build refuses to make one that would not check its download.\n"
     "\n"
     "Example:\n"
     "  mkinstaller build --config app.json --logo logo.png --package app.zip \\\n"
@@ -278,9 +280,9 @@ int on_program(const std::string& command, const Args& args, const char* help, B
   return body(path, pe);
 }
 
-std::string describe_package(const std::string& bytes, const std::vector<std::string>& names) {
+std::string describe_package(std::uint64_t size, const std::vector<std::string>& names) {
   return "ZIP archive, " + std::to_string(names.size()) + (names.size() == 1 ? " entry, " : " entries, ") +
-         std::to_string(bytes.size()) + " bytes";
+         std::to_string(size) + " bytes";
 }
 
 // The digest the installer will check its package against: the package's
@@ -289,7 +291,7 @@ std::string describe_package(const std::string& bytes, const std::vector<std::st
 // wrote that disagrees is an error; a missing "sha256" is added to *config.
 // Prints the error and returns false.
 bool settle_digest(const std::string& config_text, const std::string& config_path, const std::string& type,
-                   const std::string& package, const std::string& package_name, const std::string& given,
+                   const std::string& package_digest, const std::string& package_name, const std::string& given,
                    std::optional<Config>* config, std::string* digest) {
   const bool has_configured = (*config)->values.count("sha256") > 0;
   const std::string configured = lower_ascii((*config)->value("sha256"));
@@ -298,8 +300,8 @@ bool settle_digest(const std::string& config_text, const std::string& config_pat
     return false;
   }
   std::string wanted = given.empty() ? configured : given;
-  if (!package_name.empty() || type == "disk") {
-    *digest = installer::sha256_hex(package);
+  if (!package_name.empty() || type == installer::format::kInstallTypeDisk) {
+    *digest = package_digest;
     if (!wanted.empty() && wanted != *digest) {
       std::string source = given.empty() ? config_path + " has \"sha256\" " : "--sha256 gives ";
       fail(package_name.empty() ? config_path : package_name,
@@ -311,7 +313,16 @@ bool settle_digest(const std::string& config_text, const std::string& config_pat
   } else {
     *digest = wanted;
   }
-  if (digest->empty() || has_configured) return true;
+  // A downloaded package is always checked: without its digest anyone on
+  // the way could hand the installer another one.
+  if (digest->empty()) {
+    fail(config_path,
+         "install type \"net\" needs the SHA-256 of the package it downloads, so that the installer can check it: "
+         "give the package you upload with --package PKG.zip (build computes its digest), or its digest with "
+         "--sha256 HEX or as \"sha256\" in the configuration (sha256sum PKG.zip prints it)");
+    return false;
+  }
+  if (has_configured) return true;
   Problem problem;
   *config = add_sha256(config_text, *digest, &problem);
   if (!*config) fail(config_path, problem.message);
@@ -322,7 +333,7 @@ bool settle_digest(const std::string& config_text, const std::string& config_pat
 std::string package_check(const Config& config, const std::string* package) {
   std::string digest = lower_ascii(config.value("sha256"));
   if (digest.empty()) return "sha256: none, the package is not checked\n";
-  if (config.value("installtype") != "disk") return "sha256: " + digest + ", the downloaded package must have it\n";
+  if (config.value(installer::format::kKeyInstallType) != installer::format::kInstallTypeDisk) return "sha256: " + digest + ", the downloaded package must have it\n";
   std::string carried = package ? installer::sha256_hex(*package) : installer::sha256_hex("");
   return carried == digest ? "sha256: " + digest + ", the carried package has it\n"
                            : "sha256: " + digest + ", but the carried package has " + carried +
@@ -360,7 +371,7 @@ std::size_t png_end(const std::string& png) {
   return png.size();
 }
 
-std::string plural(std::size_t n, const char* one, const char* many) {
+std::string plural(std::uint64_t n, const char* one, const char* many) {
   return std::to_string(n) + " " + (n == 1 ? one : many);
 }
 
@@ -370,6 +381,126 @@ const std::vector<OptionSpec> kBuildOptions = {
     {"stub", 's'},          {"out", 'o'},           {"copyright", 0},
     {"sign-pkcs12", 0},     {"sign-password-file", 0}, {"sign-password-env", 0},
     {"sign-timestamp", 0},  {"sign-command", 0}};
+
+// The largest package a "disk" installer carries. setup.exe is a 32-bit
+// program: Windows maps the whole file, package included, into one range of
+// its 2 GB address space, beside the libraries and heaps it needs. Under
+// Wine an 1800 MB package still started and 1950 MB did not (see
+// docs/reliability.md); 1 GB leaves room for what installing loads and for
+// Windows placing its libraries elsewhere than Wine.
+constexpr std::uint64_t kDiskPackageLimit = std::uint64_t{1024} << 20;
+
+std::string megabytes(std::uint64_t bytes) {
+  char text[64];
+  if (bytes % (1 << 20) == 0)
+    std::snprintf(text, sizeof text, "%llu MB", static_cast<unsigned long long>(bytes >> 20));
+  else
+    std::snprintf(text, sizeof text, "%.1f MB (%llu bytes)", static_cast<double>(bytes) / (1 << 20),
+                  static_cast<unsigned long long>(bytes));
+  return text;
+}
+
+// The package as the writer copies it, hashed on the way; the writer reads
+// it once, from its start to its end.
+class HashingSource : public rt::ResourceSource {
+ public:
+  explicit HashingSource(std::shared_ptr<rt::ResourceSource> source)
+      : source_(std::move(source)), progress_("writing the installer", source_->size()) {}
+  std::uint64_t size() const override { return source_->size(); }
+  bool read_at(std::uint64_t offset, void* buffer, std::size_t n) override {
+    if (!source_->read_at(offset, buffer, n)) return false;
+    if (offset != next_) in_order_ = false;
+    hash_.update(buffer, n);
+    next_ = offset + n;
+    progress_.step(n);
+    return true;
+  }
+  // The digest of what was read, "" when it was not read once in order.
+  std::string digest() {
+    progress_.end();
+    if (digest_.empty() && in_order_ && next_ == size()) digest_ = hash_.hex_digest();
+    return digest_;
+  }
+
+ private:
+  std::shared_ptr<rt::ResourceSource> source_;
+  ByteProgress progress_;
+  installer::Sha256 hash_;
+  std::uint64_t next_ = 0;
+  bool in_order_ = true;
+  std::string digest_;
+};
+
+// Bytes a signature may change: their file offset and length.
+struct Field {
+  std::uint64_t at = 0;
+  std::size_t size = 0;
+};
+
+// Hashes bytes at `at` onwards with the fields' bytes taken as zeros.
+void hash_without(installer::Sha256& hash, std::uint64_t at, const char* data, std::size_t n,
+                  const std::vector<Field>& fields) {
+  std::string copy;
+  for (const Field& f : fields) {
+    if (!f.at || f.at + f.size <= at || f.at >= at + n) continue;
+    if (copy.empty()) copy.assign(data, n);
+    for (std::uint64_t i = std::max(f.at, at); i < std::min<std::uint64_t>(f.at + f.size, at + n); ++i)
+      copy[static_cast<std::size_t>(i - at)] = '\0';
+  }
+  hash.update(copy.empty() ? data : copy.data(), n);
+}
+
+// Where the installer goes (nowhere for a dry run): counted, and hashed for
+// the comparison with its signed form.
+class FileSink : public rt::ByteSink {
+ public:
+  FileSink(TempFile* file, std::vector<Field> fields) : file_(file), fields_(std::move(fields)) {}
+  bool write(const char* data, std::size_t n) override {
+    if (!fields_.empty()) hash_without(hash_, size, data, n, fields_);
+    size += n;
+    return !file_ || file_->write(data, n, &why);
+  }
+  bool write_at(std::uint64_t offset, const char* data, std::size_t n) override {
+    return !file_ || file_->write_at(offset, data, n, &why);
+  }
+  std::string digest() { return hash_.hex_digest(); }
+
+  std::uint64_t size = 0;
+  std::string why;
+  const std::vector<Field>& fields() const { return fields_; }
+
+ private:
+  TempFile* file_;
+  std::vector<Field> fields_;
+  installer::Sha256 hash_;
+};
+
+// The digest FileSink gives, of the first `n` bytes of a file.
+std::string unsigned_digest(rt::ResourceSource& file, std::uint64_t n, const std::vector<Field>& fields) {
+  installer::Sha256 hash;
+  std::string buffer(1 << 20, '\0');
+  for (std::uint64_t done = 0; done < n;) {
+    std::size_t piece = static_cast<std::size_t>(std::min<std::uint64_t>(buffer.size(), n - done));
+    if (!file.read_at(done, buffer.data(), piece)) return "";
+    hash_without(hash, done, buffer.data(), piece, fields);
+    done += piece;
+  }
+  return hash.hex_digest();
+}
+
+bool copy_into(rt::ResourceSource& from, TempFile& to, std::string* why) {
+  std::string buffer(1 << 20, '\0');
+  for (std::uint64_t done = 0; done < from.size();) {
+    std::size_t piece = static_cast<std::size_t>(std::min<std::uint64_t>(buffer.size(), from.size() - done));
+    if (!from.read_at(done, buffer.data(), piece)) {
+      *why = "cannot read the signed file";
+      return false;
+    }
+    if (!to.write(buffer.data(), piece, why)) return false;
+    done += piece;
+  }
+  return true;
+}
 
 // build, and check (build --dry-run): every check, then the installer
 // written (unless a dry run), signed last.
@@ -428,37 +559,50 @@ int build(const std::string& command, const Parsed& p, bool dry_run) {
     if (!parse_ico(*bytes, &icon, &why)) return fail(icon_path, why);
   }
 
-  // The package: carried by "disk"; for "net" only its digest is taken.
-  std::string package = empty_zip();
+  // The package: carried by "disk"; for "net" only its digest is taken. It
+  // is read where it lies, piece by piece (it may be large): checked, hashed,
+  // and copied into the installer through the same open file.
+  std::shared_ptr<rt::ResourceSource> package = std::make_shared<StringSource>(empty_zip());
   std::string package_name = package_path;
   PrivateFolder scratch;
+  std::string package_file = package_path;
   if (!package_dir.empty()) {
-    if (type == "net")
+    if (type == installer::format::kInstallTypeNet)
       return usage_error(command, "install type \"net\" downloads its package: pack the folder with 'mkinstaller pack', "
                                   "upload the archive, and give it with --package for its digest");
 #ifdef MKINSTALLER_HAS_PACK
     if (!scratch.ok()) return fail("", "cannot make a temporary folder to pack in");
-    std::string temp = scratch.path() + "/package.zip", file;
+    std::string file;
+    package_file = scratch.path() + "/package.zip";
     PackResult packed;
-    if (!pack_folder(package_dir, temp, find_companion("uninst.exe"), &packed, &file, &why)) return fail(file, why);
-    auto bytes = read_input(temp);
-    if (!bytes) return 1;
-    package = std::move(*bytes);
+    if (!pack_folder(package_dir, package_file, find_companion("uninst.exe"), &packed, &file, &why))
+      return fail(file, why);
     package_name = package_dir;
 #else
     return usage_error(command, "--package-dir is not available in this Windows build; pack with the Linux build");
 #endif
-  } else if (!package_path.empty()) {
-    auto bytes = read_input(package_path);
-    if (!bytes) return 1;
-    package = std::move(*bytes);
   }
+  if (!package_file.empty()) {
+    auto file = std::make_shared<InputFile>();
+    if (!file->open(package_file, &why)) return fail(package_name, why);
+    package = std::move(file);
+  }
+  if (type == installer::format::kInstallTypeDisk && package->size() > kDiskPackageLimit)
+    return fail(package_name,
+                "the package is " + megabytes(package->size()) + "; a \"disk\" installer carries at most " +
+                    megabytes(kDiskPackageLimit) +
+                    " (setup.exe is a 32-bit program, which Windows maps whole into its 2 GB of address space). "
+                    "Use install type \"net\": upload the package and give its address in \"urlremote\"");
   std::vector<std::string> entries;
-  if (!check_package(package, &entries, &why)) return fail(package_name, why);
+  if (!check_package(*package, &entries, &why)) return fail(package_name, why);
+  const std::string package_digest = package_sha256(*package);
+  if (package_digest.empty()) return fail(package_name, "cannot read the file");
 
   std::string digest;
-  if (!settle_digest(*config_text, config_path, type, package, package_name, given_digest, &config, &digest)) return 1;
-  if (type == "net") package = empty_zip();
+  if (!settle_digest(*config_text, config_path, type, package_digest, package_name, given_digest, &config, &digest))
+    return 1;
+  const std::uint64_t package_size = package->size();
+  if (type == installer::format::kInstallTypeNet) package = std::make_shared<StringSource>(empty_zip());
 
   std::string stub_path = option(p, "stub");
   if (stub_path.empty()) {
@@ -508,50 +652,79 @@ int build(const std::string& command, const Parsed& p, bool dry_run) {
   pe.remove(kSystem, kRecord);
   pe.set(kSystem, kRecord, 0, std::string(record.view()));
   pe.remove(kSystem, kPackage);
-  const std::string package_text = describe_package(package, entries);
-  pe.set(kSystem, kPackage, 0, std::move(package));
+  const std::string package_text = describe_package(package_size, entries);
+  // The bytes copied are hashed again on the way: a package changed since
+  // it was checked is caught, not carried.
+  auto carried = std::make_shared<HashingSource>(package);
+  pe.set_source(kSystem, kPackage, 0, carried);
   std::string file_name = out_path.empty() ? "setup.exe" : ustr(upath(out_path).filename());
   set_version(pe, version_info_for(*config, option(p, "copyright"), file_name));
   if (!icon.empty()) set_icon(pe, icon);
-  std::string result;
-  if (!pe.save(&result, &why)) return fail(stub_path, "cannot take the resources: " + why);
-  pe = rt::PeResources();
 
   std::string version = config->value("softversion");
-  std::string summary = " (" + plural(result.size(), "byte", "bytes") + "): \"" + config->value("softname") + "\"" +
-                        (version.empty() ? "" : " " + version) + ", install type " + type;
+  std::string summary = "): \"" + config->value("softname") + "\"" + (version.empty() ? "" : " " + version) +
+                        ", install type " + type;
   if (type == "net")
     summary += ", package downloaded from " + config->value("urlremote");
   else
     summary += ", package " + package_text;
   if (logo) summary += ", logo " + std::to_string(logo_image.width) + " x " + std::to_string(logo_image.height);
-  summary += digest.empty() ? ", no \"sha256\"" : ", \"sha256\" " + digest;
+  summary += ", \"sha256\" " + digest;
+  const std::string carried_digest = type == "net" ? installer::sha256_hex(empty_zip()) : package_digest;
+  auto written = [&](const FileSink& sink) {
+    if (!sink.why.empty()) return fail(out_path, sink.why);
+    if (carried->digest() != carried_digest)
+      return fail(package_name, "the package changed while the installer was being written; nothing was written");
+    return 0;
+  };
+
   if (dry_run) {
-    out("checked: " + (out_path.empty() ? std::string("the installer") : out_path) + " would be written" + summary +
-        (sign.any() ? ", then signed" : "") + "; nothing was written\n");
+    // Written nowhere, but every byte made and counted.
+    FileSink sink(nullptr, {});
+    if (!pe.save(sink, &why)) return fail(stub_path, "cannot take the resources: " + why);
+    if (int rc = written(sink)) return rc;
+    out("checked: " + (out_path.empty() ? std::string("the installer") : out_path) + " would be written (" +
+        plural(sink.size, "byte", "bytes") + summary + (sign.any() ? ", then signed" : "") +
+        "; nothing was written\n");
     return 0;
   }
 
-  if (sign.any()) {
-    // Signing is the last change: it covers every resource written above.
-    PrivateFolder signing;
-    std::string unsigned_path = signing.path() + "/" + file_name, signed_bytes;
-    if (!signing.ok() || !write_file_atomically(unsigned_path, result, &why))
-      return fail("", "cannot make a temporary file to sign: " + why);
-    if (!sign_file(unsigned_path, sign, &signed_bytes, &why)) return fail(out_path, why);
-    rt::PeResources check;
-    const std::string* carried = nullptr;
-    if (check.load(signed_bytes, &why)) carried = check.find(kSystem, kRecord);
-    if (!carried || *carried != std::string(record.view()))
-      return fail(out_path, "the signed file is not the installer that was built (the signing changed its resources)");
-    result = std::move(signed_bytes);
-    summary.replace(0, summary.find(')') + 1, " (" + plural(result.size(), "byte", "bytes") + ", signed)");
+  // Signing, the last change, covers every resource written here; it
+  // happens in a folder of this run's own, under the installer's name.
+  PrivateFolder signing;
+  const std::string built_path = sign.any() ? signing.path() + "/" + file_name : out_path;
+  if (sign.any() && !signing.ok()) return fail("", "cannot make a temporary file to sign: no temporary folder");
+  TempFile built;
+  if (!built.create(built_path, &why)) return fail(sign.any() ? "" : out_path, why);
+  const rt::PeHeaderInfo& header = pe.header();
+  FileSink sink(&built, sign.any() ? std::vector<Field>{{header.checksum_field, 4}, {header.certificate_entry, 8}}
+                                   : std::vector<Field>{});
+  if (!pe.save(sink, &why))
+    return sink.why.empty() ? fail(stub_path, "cannot take the resources: " + why) : fail(out_path, sink.why);
+  if (int rc = written(sink)) return rc;
+  pe = rt::PeResources();
+  std::uint64_t size = sink.size;
+  if (!sign.any()) {
+    if (!built.commit(&why)) return fail(out_path, why);
+  } else {
+    if (!built.commit(&why)) return fail("", "cannot make a temporary file to sign: " + why);
+    if (!sign_file(built_path, sign, &why)) return fail(out_path, why);
+    // The signature may change the checksum and its directory entry and
+    // append itself; anything else means the signing changed the installer.
+    InputFile signed_file;
+    if (!signed_file.open(built_path, &why)) return fail(out_path, why);
+    if (signed_file.size() < size || unsigned_digest(signed_file, size, sink.fields()) != sink.digest())
+      return fail(out_path, "the signed file is not the installer that was built (the signing changed it)");
+    TempFile copy;
+    if (!copy.create(out_path, &why) || !copy_into(signed_file, copy, &why) || !copy.commit(&why))
+      return fail(out_path, why);
+    size = signed_file.size();
+    summary.insert(0, ", signed");
   }
-  if (!write_file_atomically(out_path, result, &why)) return fail(out_path, why);
   // Runnable where the stub was (Wine runs programs with the execute bit).
   std::error_code ec;
   std::filesystem::permissions(upath(out_path), std::filesystem::status(upath(stub_path), ec).permissions(), ec);
-  out("wrote " + out_path + summary + "\n");
+  out("wrote " + out_path + " (" + plural(size, "byte", "bytes") + summary + "\n");
   return 0;
 }
 
@@ -661,7 +834,7 @@ int run_inspect(const Args& args) {
       std::vector<std::string> names;
       std::string why;
       bool ok = check_package(*package, &names, &why);
-      text += "package (SYSTEM/103): " + (ok ? describe_package(*package, names) : why) + ", sha256 " +
+      text += "package (SYSTEM/103): " + (ok ? describe_package(package->size(), names) : why) + ", sha256 " +
               installer::sha256_hex(*package) + "\n";
       for (const std::string& n : names) text += "  " + n + "\n";
     }

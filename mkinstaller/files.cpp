@@ -16,6 +16,7 @@
 #include "runtime/zip/zip_reader.h"
 #else
 #include <fcntl.h>
+#include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 #endif
@@ -110,15 +111,15 @@ int TempFile::release_descriptor() {
   return fd;
 }
 
-bool TempFile::write(const std::string& bytes, std::string* why) {
+bool TempFile::write(const char* data, std::size_t size, std::string* why) {
   std::size_t done = 0;
-  while (done < bytes.size()) {
-    std::size_t piece = std::min<std::size_t>(bytes.size() - done, 1 << 20);
+  while (done < size) {
+    std::size_t piece = std::min<std::size_t>(size - done, 1 << 20);
 #ifdef _WIN32
     DWORD n = 0;
-    if (!handle_ || !WriteFile(handle_, bytes.data() + done, static_cast<DWORD>(piece), &n, nullptr) || n == 0) {
+    if (!handle_ || !WriteFile(handle_, data + done, static_cast<DWORD>(piece), &n, nullptr) || n == 0) {
 #else
-    ssize_t n = fd_ < 0 ? -1 : ::write(fd_, bytes.data() + done, piece);
+    ssize_t n = fd_ < 0 ? -1 : ::write(fd_, data + done, piece);
     if (n < 0 && errno == EINTR) continue;
     if (n <= 0) {
 #endif
@@ -127,6 +128,97 @@ bool TempFile::write(const std::string& bytes, std::string* why) {
     }
     done += static_cast<std::size_t>(n);
   }
+  return true;
+}
+
+bool TempFile::write_at(std::uint64_t offset, const char* data, std::size_t n, std::string* why) {
+#ifdef _WIN32
+  LARGE_INTEGER at, end, zero{};
+  at.QuadPart = static_cast<LONGLONG>(offset);
+  bool ok = handle_ && SetFilePointerEx(handle_, zero, &end, FILE_CURRENT) &&
+            SetFilePointerEx(handle_, at, nullptr, FILE_BEGIN) && write(data, n, why) &&
+            SetFilePointerEx(handle_, end, nullptr, FILE_BEGIN);
+#else
+  bool ok = fd_ >= 0 && ::pwrite(fd_, data, n, static_cast<off_t>(offset)) == static_cast<ssize_t>(n);
+#endif
+  if (!ok) *why = "cannot write the file (disk full?)";
+  return ok;
+}
+
+InputFile::~InputFile() {
+#ifdef _WIN32
+  if (handle_) CloseHandle(handle_);
+#else
+  if (fd_ >= 0) ::close(fd_);
+#endif
+}
+
+bool InputFile::open(const std::string& path, std::string* why) {
+  std::error_code ec;
+  fs::file_status st = fs::status(upath(path), ec);
+  if (fs::is_directory(st)) {
+    *why = "is a folder, not a file";
+    return false;
+  }
+  if (!fs::exists(st)) {
+    *why = "no such file";
+    return false;
+  }
+  if (!fs::is_regular_file(st)) {
+    *why = "is not a regular file; name the file itself";
+    return false;
+  }
+#ifdef _WIN32
+  // Others may read it meanwhile, not change it.
+  HANDLE h = CreateFileW(upath(path).c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
+                         FILE_ATTRIBUTE_NORMAL | FILE_FLAG_SEQUENTIAL_SCAN, nullptr);
+  LARGE_INTEGER size{};
+  if (h != INVALID_HANDLE_VALUE && GetFileSizeEx(h, &size)) {
+    handle_ = h;
+    size_ = static_cast<std::uint64_t>(size.QuadPart);
+    return true;
+  }
+  if (h != INVALID_HANDLE_VALUE) CloseHandle(h);
+#else
+  int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+  struct stat info {};
+  if (fd >= 0 && ::fstat(fd, &info) == 0 && S_ISREG(info.st_mode)) {
+    fd_ = fd;
+    size_ = static_cast<std::uint64_t>(info.st_size);
+    return true;
+  }
+  if (fd >= 0) ::close(fd);
+#endif
+  *why = "cannot read the file";
+  return false;
+}
+
+bool InputFile::read_at(std::uint64_t offset, void* buffer, std::size_t n) {
+  if (offset > size_ || n > size_ - offset) return false;
+  char* out = static_cast<char*>(buffer);
+  while (n > 0) {
+#ifdef _WIN32
+    OVERLAPPED at{};
+    at.Offset = static_cast<DWORD>(offset);
+    at.OffsetHigh = static_cast<DWORD>(offset >> 32);
+    DWORD got = 0;
+    DWORD want = static_cast<DWORD>(std::min<std::size_t>(n, 1 << 24));
+    if (!handle_ || !ReadFile(handle_, out, want, &got, &at) || got == 0) return false;
+#else
+    ssize_t got = fd_ < 0 ? -1 : ::pread(fd_, out, n, static_cast<off_t>(offset));
+    if (got < 0 && errno == EINTR) continue;
+    if (got <= 0) return false;
+#endif
+    out += got;
+    offset += static_cast<std::uint64_t>(got);
+    n -= static_cast<std::size_t>(got);
+  }
+  return true;
+}
+
+bool StringSource::read_at(std::uint64_t offset, void* buffer, std::size_t n) {
+  if (offset > bytes_.size() || n > bytes_.size() - offset) return false;
+  std::memcpy(buffer, bytes_.data() + offset, n);
   return true;
 }
 
@@ -237,6 +329,25 @@ bool stderr_is_terminal() {
 #else
   return isatty(2) != 0;
 #endif
+}
+
+ByteProgress::ByteProgress(std::string what, std::uint64_t total)
+    : what_(std::move(what)), total_(total), shown_(total >= (64u << 20) && stderr_is_terminal()) {}
+
+void ByteProgress::end() {
+  if (shown_ && last_ >= 0) std::fputs("\n", stderr);
+  shown_ = false;
+}
+
+void ByteProgress::step(std::uint64_t bytes) {
+  done_ += bytes;
+  int percent = total_ ? static_cast<int>(std::min<std::uint64_t>(done_, total_) * 100 / total_) : 100;
+  if (!shown_ || percent == last_) return;
+  last_ = percent;
+  char line[160];
+  std::snprintf(line, sizeof line, "\r%s: %llu/%llu MB (%d%%)", what_.c_str(),
+                static_cast<unsigned long long>(done_ >> 20), static_cast<unsigned long long>(total_ >> 20), percent);
+  std::fputs(line, stderr);
 }
 
 std::string shell_quote(const std::string& p) {

@@ -6,6 +6,8 @@
 #include <string>
 #include <vector>
 
+#include "mkinstaller/pe_resources.h"
+
 namespace mkinstaller {
 
 std::filesystem::path upath(const std::string& utf8);
@@ -31,7 +33,10 @@ class TempFile {
   const std::string& path() const { return path_; }
   // The open file's descriptor (POSIX) for writers that take one; -1 on Windows.
   int release_descriptor();
-  bool write(const std::string& bytes, std::string* why);
+  bool write(const std::string& bytes, std::string* why) { return write(bytes.data(), bytes.size(), why); }
+  bool write(const char* data, std::size_t n, std::string* why);
+  // Writes again over bytes already written (a checksum known at the end).
+  bool write_at(std::uint64_t offset, const char* data, std::size_t n, std::string* why);
   bool close(std::string* why);
   bool commit(std::string* why);  // closes and renames onto the target
   void discard();
@@ -40,6 +45,37 @@ class TempFile {
   std::string target_, path_;
   int fd_ = -1;
   void* handle_ = nullptr;
+};
+
+// A regular file opened once and read at offsets, piece by piece: a package
+// is checked, hashed and copied through the same open file, never read into
+// memory whole. On Windows others cannot write to it while it is open.
+class InputFile : public rt::ResourceSource {
+ public:
+  InputFile() = default;
+  ~InputFile() override;
+  InputFile(const InputFile&) = delete;
+  InputFile& operator=(const InputFile&) = delete;
+  // False with the reason ("no such file", "is a folder, not a file", ...).
+  bool open(const std::string& path, std::string* why);
+  std::uint64_t size() const override { return size_; }
+  bool read_at(std::uint64_t offset, void* buffer, std::size_t n) override;
+
+ private:
+  std::uint64_t size_ = 0;
+  int fd_ = -1;
+  void* handle_ = nullptr;
+};
+
+// Bytes in memory as a resource source (the empty package).
+class StringSource : public rt::ResourceSource {
+ public:
+  explicit StringSource(std::string bytes) : bytes_(std::move(bytes)) {}
+  std::uint64_t size() const override { return bytes_.size(); }
+  bool read_at(std::uint64_t offset, void* buffer, std::size_t n) override;
+
+ private:
+  std::string bytes_;
 };
 
 // Refuses an output that would damage something: the same file as one of the
@@ -62,6 +98,22 @@ class PrivateFolder {
 
 // Whether stderr is a terminal (progress is shown only there).
 bool stderr_is_terminal();
+// "hashing the package: 120/800 MB (15%)" on a terminal, for work on a
+// large file only (64 MB and more), at most every 1%; ended by a new line.
+class ByteProgress {
+ public:
+  ByteProgress(std::string what, std::uint64_t total);
+  ~ByteProgress() { end(); }
+  void step(std::uint64_t bytes);
+  void end();
+
+ private:
+  std::string what_;
+  std::uint64_t total_, done_ = 0;
+  bool shown_;
+  int last_ = -1;
+};
+
 // Runs a command line through the system's shell; its exit status.
 int run_command(const std::string& utf8_command);
 // A path quoted for the system's shell.

@@ -71,10 +71,12 @@ struct Dir;
 struct Entry {
   ResourceId id;
   std::unique_ptr<Dir> dir;  // levels 1 and 2
-  // Leaf (level 3): the data entry.
+  // Leaf (level 3): the data entry, its bytes held here or in a source.
   std::string data;
+  std::shared_ptr<ResourceSource> source;
   std::uint32_t codepage = 0;
   std::uint32_t reserved = 0;
+  std::uint64_t data_size() const { return source ? source->size() : data.size(); }
 };
 struct Dir {
   std::uint32_t characteristics = 0, timestamp = 0;
@@ -95,12 +97,103 @@ Entry& insert_entry(Dir& d, const ResourceId& id) {
   return *d.entries.insert(at, std::move(e));
 }
 
+// ---- the file being written ------------------------------------------------
+// Pieces in file order: bytes held here, or a resource's bytes that are read
+// from its source only as they are written, so that a large package passes
+// through a small buffer instead of being copied into memory.
+struct Piece {
+  std::string bytes;
+  ResourceSource* source = nullptr;
+  std::uint64_t source_size = 0;
+};
+
+struct Output {
+  std::vector<Piece> pieces;
+  std::uint64_t size = 0;
+
+  std::string& held() {
+    if (pieces.empty() || pieces.back().source) pieces.emplace_back();
+    return pieces.back().bytes;
+  }
+  void append(std::string_view b) {
+    held().append(b);
+    size += b.size();
+  }
+  void zeros(std::uint64_t n) {
+    held().append(static_cast<std::size_t>(n), '\0');
+    size += n;
+  }
+  void stream(ResourceSource* source, std::uint64_t n) {
+    if (n == 0) return;
+    pieces.push_back(Piece{{}, source, n});
+    size += n;
+  }
+  // The n bytes at file offset `at` when one held piece has them all.
+  char* held_at(std::uint64_t at, std::size_t n) {
+    std::uint64_t start = 0;
+    for (Piece& p : pieces) {
+      std::uint64_t len = p.source ? p.source_size : p.bytes.size();
+      if (at >= start && at - start < len) {
+        if (p.source || at - start + n > len) return nullptr;
+        return &p.bytes[static_cast<std::size_t>(at - start)];
+      }
+      start += len;
+    }
+    return nullptr;
+  }
+};
+
+// The PE checksum taken over the bytes as they are written, the same value
+// pe_checksum() gives for the whole file.
+class RunningChecksum {
+ public:
+  explicit RunningChecksum(std::uint64_t field_offset) : field_(field_offset) {}
+  void add(const char* data, std::size_t n) {
+    std::size_t i = 0;
+    // Whole words away from the field, summed a few at a time (as wide
+    // sums of 16-bit words fold to the same value).
+    if ((at_ & 1) == 0 && (at_ + n <= field_ || at_ >= field_ + 4)) {
+      const unsigned char* p = reinterpret_cast<const unsigned char*>(data);
+      for (; i + 2 <= n; i += 2) sum_ += p[i] | static_cast<std::uint32_t>(p[i + 1]) << 8;
+      sum_ = fold(sum_);
+      at_ += i;
+    }
+    for (; i < n; ++i, ++at_) {
+      std::uint32_t b = (at_ >= field_ && at_ < field_ + 4) ? 0 : static_cast<unsigned char>(data[i]);
+      if ((at_ & 1) == 0) {
+        low_ = b;
+        continue;
+      }
+      sum_ += low_ | b << 8;
+      sum_ = fold(sum_);
+    }
+  }
+  // Folds carries back into 16 bits: a one's-complement sum.
+  static std::uint64_t fold(std::uint64_t sum) {
+    while (sum >> 16) sum = (sum & 0xFFFF) + (sum >> 16);
+    return sum;
+  }
+  std::uint32_t value() const {
+    std::uint64_t sum = sum_;
+    if (at_ & 1) {
+      sum += low_;
+      sum = (sum & 0xFFFF) + (sum >> 16);
+    }
+    sum = (sum & 0xFFFF) + (sum >> 16);
+    return static_cast<std::uint32_t>(sum + at_);
+  }
+
+ private:
+  std::uint64_t field_, at_ = 0, sum_ = 0;
+  std::uint32_t low_ = 0;
+};
+
 // ---- serializing the tree ------------------------------------------------
 // Layout: directory tables in pre-order, then the name strings, then the data
 // entries, then the data, each item of data aligned to 8 bytes. This is the
 // layout GNU ld writes, so that an unchanged tree rebuilds to the same bytes.
 struct Sizes {
-  std::size_t tables = 0, strings = 0, leaves = 0, data = 0;
+  std::uint64_t tables = 0, strings = 0, leaves = 0, data = 0;
 };
 
 void measure(const Dir& d, Sizes& s) {
@@ -111,19 +204,20 @@ void measure(const Dir& d, Sizes& s) {
       measure(*e.dir, s);
     } else {
       s.leaves += 16;
-      s.data += align_up(e.data.size(), 8);
+      s.data += align_up(e.data_size(), 8);
     }
   }
 }
 
-// Writes the tree into `out` from offset `base` on; what it records are
-// offsets within the section (and addresses from base_rva).
+// Writes the tables, names and data entries into `out` (offsets within the
+// section, addresses from base_rva) and lists the leaves in the order their
+// data follows.
 struct Writer {
   std::string& out;
-  std::size_t base;
   std::uint32_t base_rva;
-  std::size_t next_table, next_string, next_leaf, next_data;
-  std::uint32_t rel(std::size_t at) const { return static_cast<std::uint32_t>(at - base); }
+  std::size_t next_table, next_string, next_leaf;
+  std::uint64_t next_data;
+  std::vector<const Entry*>& data_order;
 
   void write_dir(const Dir& d) {
     std::size_t at = next_table;
@@ -139,7 +233,7 @@ struct Writer {
     std::size_t slot = at + 16;
     for (const Entry& e : d.entries) {
       if (e.id.is_name()) {
-        put32(out, slot, 0x80000000u | rel(next_string));
+        put32(out, slot, 0x80000000u | static_cast<std::uint32_t>(next_string));
         put16(out, next_string, static_cast<std::uint16_t>(e.id.name.size()));
         for (std::size_t i = 0; i < e.id.name.size(); ++i) put16(out, next_string + 2 + 2 * i, e.id.name[i]);
         next_string += 2 + 2 * e.id.name.size();
@@ -147,36 +241,46 @@ struct Writer {
         put32(out, slot, e.id.number);
       }
       if (e.dir) {
-        put32(out, slot + 4, 0x80000000u | rel(next_table));
+        put32(out, slot + 4, 0x80000000u | static_cast<std::uint32_t>(next_table));
         write_dir(*e.dir);
       } else {
-        put32(out, slot + 4, rel(next_leaf));
-        put32(out, next_leaf, base_rva + rel(next_data));
-        put32(out, next_leaf + 4, static_cast<std::uint32_t>(e.data.size()));
+        put32(out, slot + 4, static_cast<std::uint32_t>(next_leaf));
+        put32(out, next_leaf, base_rva + static_cast<std::uint32_t>(next_data));
+        put32(out, next_leaf + 4, static_cast<std::uint32_t>(e.data_size()));
         put32(out, next_leaf + 8, e.codepage);
         put32(out, next_leaf + 12, e.reserved);
         next_leaf += 16;
-        if (!e.data.empty()) std::memcpy(&out[next_data], e.data.data(), e.data.size());
-        next_data += align_up(e.data.size(), 8);
+        data_order.push_back(&e);
+        next_data += align_up(e.data_size(), 8);
       }
       slot += 8;
     }
   }
 };
 
-std::size_t serialized_size(const Dir& root) {
+std::uint64_t serialized_size(const Dir& root) {
   Sizes s;
   measure(root, s);
   return align_up(s.tables + s.strings, 8) + s.leaves + s.data;
 }
 
-// Writes the tree at `base` of `out`, which has room for it (zeroed).
-void serialize_into(std::string& out, std::size_t base, const Dir& root, std::uint32_t base_rva) {
+// Appends the tree to `out`; the caller has checked that it fits in 32 bits.
+void serialize_into(Output& out, const Dir& root, std::uint32_t base_rva) {
   Sizes s;
   measure(root, s);
-  std::size_t leaves_at = base + align_up(s.tables + s.strings, 8);
-  Writer w{out, base, base_rva, base, base + s.tables, leaves_at, leaves_at + s.leaves};
+  const std::size_t leaves_at = static_cast<std::size_t>(align_up(s.tables + s.strings, 8));
+  std::string head(leaves_at + static_cast<std::size_t>(s.leaves), '\0');
+  std::vector<const Entry*> data_order;
+  Writer w{head, base_rva, 0, static_cast<std::size_t>(s.tables), leaves_at, leaves_at + s.leaves, data_order};
   w.write_dir(root);
+  out.append(head);
+  for (const Entry* e : data_order) {
+    if (e->source)
+      out.stream(e->source.get(), e->data_size());
+    else
+      out.append(e->data);
+    out.zeros(align_up(e->data_size(), 8) - e->data_size());
+  }
 }
 
 }  // namespace
@@ -237,14 +341,16 @@ struct PeResources::Impl {
     return kNone;
   }
 
-  bool fail(std::string* error, std::string why) {
+  static bool fail(std::string* error, std::string why) {
     if (error) *error = std::move(why);
     return false;
   }
 
   bool parse_headers(std::string* error);
   bool parse_dir(std::uint32_t off, int level, Dir& into, std::string* error);
-  bool save(std::string* out, std::string* error) const;
+  // The output as pieces, every header and table fixed except the checksum.
+  bool assemble(Output* out, std::string* error) const;
+  bool write(Output& out, ByteSink& sink, std::string* error) const;
 };
 
 bool PeResources::Impl::parse_headers(std::string* error) {
@@ -285,6 +391,8 @@ bool PeResources::Impl::parse_headers(std::string* error) {
       return fail(error, "section " + std::string(s.name, strnlen(s.name, 8)) + " extends beyond the end of the file");
     sections.push_back(s);
   }
+  info.checksum_field = checksum_off();
+  info.certificate_entry = dir_count > kDirSecurity ? dirs_off + 8 * kDirSecurity : 0;
   info.certificate_offset = dir_rva(kDirSecurity);
   info.certificate_size = dir_size(kDirSecurity);
   rsrc_rva = dir_rva(kDirResource);
@@ -370,7 +478,7 @@ std::vector<ResourceInfo> PeResources::list() const {
     for (const Entry& n : t.dir->entries) {
       if (!n.dir) continue;
       for (const Entry& l : n.dir->entries)
-        out.push_back(ResourceInfo{t.id, n.id, l.id.number, l.codepage, l.data.size()});
+        out.push_back(ResourceInfo{t.id, n.id, l.id.number, l.codepage, static_cast<std::size_t>(l.data_size())});
     }
   }
   return out;
@@ -381,14 +489,15 @@ const std::string* PeResources::find(const ResourceId& type, const ResourceId& n
   Entry* n = t && t->dir ? find_entry(*t->dir, name) : nullptr;
   if (!n || !n->dir) return nullptr;
   for (const Entry& l : n->dir->entries)
-    if (language < 0 || (!l.id.is_name() && l.id.number == language)) return &l.data;
+    if (language < 0 || (!l.id.is_name() && l.id.number == language)) return l.source ? nullptr : &l.data;
   return nullptr;
 }
 
-void PeResources::set(const ResourceId& type, const ResourceId& name, std::uint16_t language, std::string data,
-                      std::uint32_t codepage) {
-  Entry* t = find_entry(impl_->root, type);
-  if (!t) t = &insert_entry(impl_->root, type);
+namespace {
+
+Entry& leaf_entry(Dir& root, const ResourceId& type, const ResourceId& name, std::uint16_t language) {
+  Entry* t = find_entry(root, type);
+  if (!t) t = &insert_entry(root, type);
   if (!t->dir) t->dir = std::make_unique<Dir>();
   Entry* n = find_entry(*t->dir, name);
   if (!n) n = &insert_entry(*t->dir, name);
@@ -396,8 +505,25 @@ void PeResources::set(const ResourceId& type, const ResourceId& name, std::uint1
   ResourceId lang = ResourceId::of_number(language);
   Entry* l = find_entry(*n->dir, lang);
   if (!l) l = &insert_entry(*n->dir, lang);
-  l->data = std::move(data);
-  l->codepage = codepage;
+  return *l;
+}
+
+}  // namespace
+
+void PeResources::set(const ResourceId& type, const ResourceId& name, std::uint16_t language, std::string data,
+                      std::uint32_t codepage) {
+  Entry& l = leaf_entry(impl_->root, type, name, language);
+  l.data = std::move(data);
+  l.source.reset();
+  l.codepage = codepage;
+}
+
+void PeResources::set_source(const ResourceId& type, const ResourceId& name, std::uint16_t language,
+                             std::shared_ptr<ResourceSource> source, std::uint32_t codepage) {
+  Entry& l = leaf_entry(impl_->root, type, name, language);
+  l.data.clear();
+  l.source = std::move(source);
+  l.codepage = codepage;
 }
 
 int PeResources::remove(const ResourceId& type, const ResourceId& name, int language) {
@@ -421,15 +547,76 @@ int PeResources::remove(const ResourceId& type, const ResourceId& name, int lang
 
 // ---- saving ----------------------------------------------------------------
 
-bool PeResources::save(std::string* out, std::string* error) const { return impl_->save(out, error); }
+namespace {
 
-bool PeResources::Impl::save(std::string* out, std::string* error) const {
+class StringSink : public ByteSink {
+ public:
+  explicit StringSink(std::string& out) : out_(out) {}
+  bool write(const char* data, std::size_t n) override {
+    out_.append(data, n);
+    return true;
+  }
+  bool write_at(std::uint64_t offset, const char* data, std::size_t n) override {
+    if (offset > out_.size() || n > out_.size() - offset) return false;
+    std::memcpy(&out_[static_cast<std::size_t>(offset)], data, n);
+    return true;
+  }
+
+ private:
+  std::string& out_;
+};
+
+}  // namespace
+
+bool PeResources::save(std::string* out, std::string* error) const {
+  Output pieces;
+  if (!impl_->assemble(&pieces, error)) return false;
+  std::string result;
+  result.reserve(static_cast<std::size_t>(pieces.size));
+  StringSink sink(result);
+  if (!impl_->write(pieces, sink, error)) return false;
+  *out = std::move(result);
+  return true;
+}
+
+bool PeResources::save(ByteSink& sink, std::string* error) const {
+  Output pieces;
+  return impl_->assemble(&pieces, error) && impl_->write(pieces, sink, error);
+}
+
+bool PeResources::Impl::write(Output& out, ByteSink& sink, std::string* error) const {
+  RunningChecksum checksum(checksum_off());
+  std::string buffer;
+  for (const Piece& p : out.pieces) {
+    if (!p.source) {
+      checksum.add(p.bytes.data(), p.bytes.size());
+      if (!sink.write(p.bytes.data(), p.bytes.size())) return fail(error, "cannot write the file");
+      continue;
+    }
+    buffer.resize(1 << 20);
+    for (std::uint64_t done = 0; done < p.source_size;) {
+      std::size_t n = static_cast<std::size_t>(std::min<std::uint64_t>(buffer.size(), p.source_size - done));
+      if (!p.source->read_at(done, buffer.data(), n)) return fail(error, "cannot read the data of a resource");
+      checksum.add(buffer.data(), n);
+      if (!sink.write(buffer.data(), n)) return fail(error, "cannot write the file");
+      done += n;
+    }
+  }
+  // A zero checksum stays zero, as linkers leave it.
+  if (!get32(file, checksum_off())) return true;
+  std::string field(4, '\0');
+  put32(field, 0, checksum.value());
+  if (!sink.write_at(checksum_off(), field.data(), 4)) return fail(error, "cannot write the file");
+  return true;
+}
+
+bool PeResources::Impl::assemble(Output* out, std::string* error) const {
   auto failed = [&](std::string why) {
     if (error) *error = std::move(why);
     return false;
   };
   if (!had_resources && root.entries.empty()) {
-    *out = file;
+    out->append(file);
     return true;
   }
   if (dir_count <= kDirResource) return failed("no resource directory in the header");
@@ -463,7 +650,7 @@ bool PeResources::Impl::save(std::string* out, std::string* error) const {
     if (std::none_of(sections.begin(), sections.end(), [&](const Section& s) { return s.contains_rva(r); }))
       return failed("unusual section layout");
   }
-  const std::size_t size = serialized_size(root);
+  const std::uint64_t size = serialized_size(root);
   if (size > 0x7FFF0000u) return failed("resources too large");
   const std::size_t nsec = sections.size();
   const std::uint32_t entry_point = get32(file, opt_off + 16);
@@ -503,6 +690,7 @@ bool PeResources::Impl::save(std::string* out, std::string* error) const {
   std::size_t tail;   // first section that moves
   std::int64_t va_shift = 0;
   std::size_t file_at, old_raw;  // where the raw data is replaced, and how much of it
+  // (the replaced data and what precedes it lie in the file read, in memory)
   std::uint32_t new_raw = static_cast<std::uint32_t>(align_up(size, fa));
   if (reuse != kNone) {
     index = reuse;
@@ -554,8 +742,8 @@ bool PeResources::Impl::save(std::string* out, std::string* error) const {
   const std::int64_t raw_shift = static_cast<std::int64_t>(new_raw) - static_cast<std::int64_t>(old_raw);
   // File offsets at or after the replaced region move with it.
   const std::size_t shift_from = file_at + old_raw;
-  auto moved_offset = [&](std::size_t off) {
-    return off >= shift_from && off != 0 ? static_cast<std::size_t>(off + raw_shift) : off;
+  auto moved_offset = [&](std::uint64_t off) {
+    return off >= shift_from && off != 0 ? static_cast<std::uint64_t>(off + raw_shift) : off;
   };
   auto in_tail = [&](std::uint32_t r) {
     for (std::size_t i = tail; i < secs.size(); ++i)
@@ -570,13 +758,41 @@ bool PeResources::Impl::save(std::string* out, std::string* error) const {
       cert_off + cert_size == src.size())
     src = src.substr(0, cert_off);
 
-  // Built in place: the resources (a package may be large) are copied once.
-  std::string result;
-  result.reserve(file_at + new_raw + (shift_from < src.size() ? src.size() - shift_from : 0));
+  // The resources go between what precedes and what follows them; a
+  // resource from a source is read only when the file is written.
+  Output& result = *out;
   result.append(src.substr(0, std::min(file_at, src.size())));
-  result.resize(file_at + new_raw, '\0');
-  serialize_into(result, file_at, root, rva);
+  if (file_at > src.size()) result.zeros(file_at - src.size());
+  serialize_into(result, root, rva);
+  result.zeros(new_raw - size);
   if (shift_from < src.size()) result.append(src.substr(shift_from));
+  // Headers and tables lie in the pieces held here; a layout that puts them
+  // elsewhere is not one this writer handles.
+  bool held = true;
+  auto put = [&](std::uint64_t at, const char* bytes, std::size_t n) {
+    char* p = result.held_at(at, n);
+    if (p)
+      std::memcpy(p, bytes, n);
+    else
+      held = false;
+  };
+  auto set32 = [&](std::uint64_t at, std::uint32_t v) {
+    char b[4] = {static_cast<char>(v & 0xFF), static_cast<char>(v >> 8 & 0xFF), static_cast<char>(v >> 16 & 0xFF),
+                 static_cast<char>(v >> 24)};
+    put(at, b, 4);
+  };
+  auto set16 = [&](std::uint64_t at, std::uint16_t v) {
+    char b[2] = {static_cast<char>(v & 0xFF), static_cast<char>(v >> 8)};
+    put(at, b, 2);
+  };
+  auto held32 = [&](std::uint64_t at) {
+    const char* p = result.held_at(at, 4);
+    if (!p) {
+      held = false;
+      return std::uint32_t{0};
+    }
+    return get32(std::string_view(p, 4), 0);
+  };
 
   // Section table.
   for (std::size_t i = 0; i < secs.size(); ++i) {
@@ -585,50 +801,50 @@ bool PeResources::Impl::save(std::string* out, std::string* error) const {
     if (i != index && s.raw_size) s.raw_ptr = static_cast<std::uint32_t>(moved_offset(s.raw_ptr));
     std::size_t h = sec_table_off + 40 * i;
     if (i == index && reuse == kNone) {
-      std::memset(&result[h], 0, 40);
-      std::memcpy(&result[h], s.name, 8);
+      char fresh[40] = {};
+      std::memcpy(fresh, s.name, 8);
+      put(h, fresh, 40);
     } else if (i > index && reuse == kNone) {
-      std::memcpy(&result[h], file.data() + h - 40, 40);
+      put(h, file.data() + h - 40, 40);
     }
-    put32(result, h + 8, s.vsize);
-    put32(result, h + 12, s.va);
-    put32(result, h + 16, s.raw_size);
-    put32(result, h + 20, s.raw_ptr);
-    put32(result, h + 36, s.characteristics);
+    set32(h + 8, s.vsize);
+    set32(h + 12, s.va);
+    set32(h + 16, s.raw_size);
+    set32(h + 20, s.raw_ptr);
+    set32(h + 36, s.characteristics);
   }
-  put16(result, pe_off + 6, static_cast<std::uint16_t>(secs.size()));
+  set16(pe_off + 6, static_cast<std::uint16_t>(secs.size()));
 
   // Data directories that point into moved sections, then the resource one.
   for (int d = 0; d < static_cast<int>(dir_count); ++d) {
     std::uint32_t r = dir_rva(d);
     if (d == kDirSecurity) {
-      put32(result, dirs_off + 8 * d, 0);
-      put32(result, dirs_off + 8 * d + 4, 0);
+      set32(dirs_off + 8 * d, 0);
+      set32(dirs_off + 8 * d + 4, 0);
     } else if (r && in_tail(r)) {
-      put32(result, dirs_off + 8 * d, static_cast<std::uint32_t>(r + va_shift));
+      set32(dirs_off + 8 * d, static_cast<std::uint32_t>(r + va_shift));
     }
   }
-  put32(result, dirs_off + 8 * kDirResource, rva);
-  put32(result, dirs_off + 8 * kDirResource + 4, static_cast<std::uint32_t>(size));
+  set32(dirs_off + 8 * kDirResource, rva);
+  set32(dirs_off + 8 * kDirResource + 4, static_cast<std::uint32_t>(size));
 
   // Debug entries hold file offsets of their data, and may hold addresses.
   std::uint32_t dbg = dir_rva(kDirDebug), dbg_size = dir_size(kDirDebug);
-  std::size_t dbg_at = dbg ? file_offset(dbg, dbg_size) : kNone;
-  if (dbg_at != kNone) {
-    dbg_at = moved_offset(dbg_at);
+  std::size_t dbg_in = dbg ? file_offset(dbg, dbg_size) : kNone;
+  if (dbg_in != kNone) {
+    std::uint64_t dbg_at = moved_offset(dbg_in);
     for (std::size_t e = 0; e + 28 <= dbg_size; e += 28) {
-      std::uint32_t addr = get32(result, dbg_at + e + 20), ptr = get32(result, dbg_at + e + 24);
-      if (addr && in_tail(addr)) put32(result, dbg_at + e + 20, static_cast<std::uint32_t>(addr + va_shift));
-      put32(result, dbg_at + e + 24, static_cast<std::uint32_t>(moved_offset(ptr)));
+      std::uint32_t addr = held32(dbg_at + e + 20), ptr = held32(dbg_at + e + 24);
+      if (addr && in_tail(addr)) set32(dbg_at + e + 20, static_cast<std::uint32_t>(addr + va_shift));
+      set32(dbg_at + e + 24, static_cast<std::uint32_t>(moved_offset(ptr)));
     }
   }
   std::uint32_t symbols = get32(file, pe_off + 12);
-  if (symbols) put32(result, pe_off + 12, static_cast<std::uint32_t>(moved_offset(symbols)));
+  if (symbols) set32(pe_off + 12, static_cast<std::uint32_t>(moved_offset(symbols)));
 
-  put32(result, opt_off + 56, static_cast<std::uint32_t>(align_up(image_end, sa)));
-  put32(result, opt_off + 8, static_cast<std::uint32_t>(get32(file, opt_off + 8) + raw_shift));
-  if (get32(file, checksum_off())) put32(result, checksum_off(), pe_checksum(result, checksum_off()));
-  *out = std::move(result);
+  set32(opt_off + 56, static_cast<std::uint32_t>(align_up(image_end, sa)));
+  set32(opt_off + 8, static_cast<std::uint32_t>(get32(file, opt_off + 8) + raw_shift));
+  if (!held) return failed("unusual section layout");
   return true;
 }
 

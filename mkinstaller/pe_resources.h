@@ -4,7 +4,8 @@
 // A PeResources object holds a copy of the file and its resource tree
 // (type / name / language). Changing the tree and calling save() gives the
 // whole file back with a rebuilt resource section and a consistent section
-// table, image size and checksum. The tree is laid out as GNU ld lays it out,
+// table, image size and checksum. A large resource (a package) may stay in
+// its file until save() streams it into the output. The tree is laid out as GNU ld lays it out,
 // so an unchanged tree of a MinGW program, or of a file this writer made,
 // saves byte-identically.
 #pragma once
@@ -48,8 +49,30 @@ struct PeHeaderInfo {
   std::uint16_t subsystem = 0;  // 2: GUI, 3: console
   // The Authenticode signature (security directory): a file offset and size.
   std::uint32_t certificate_offset = 0, certificate_size = 0;
+  // Where the checksum and the signature's directory entry lie: signing
+  // changes these and appends the signature, nothing else (0: no entry).
+  std::size_t checksum_field = 0, certificate_entry = 0;
   bool is_dll() const { return (characteristics & 0x2000) != 0; }
   bool is_executable() const { return (characteristics & 0x0002) != 0; }
+};
+
+// The bytes of a resource that stay where they are until save() copies
+// them, piece by piece, into the output.
+class ResourceSource {
+ public:
+  virtual ~ResourceSource() = default;
+  virtual std::uint64_t size() const = 0;
+  // Reads exactly n bytes at offset; false on any failure.
+  virtual bool read_at(std::uint64_t offset, void* buffer, std::size_t n) = 0;
+};
+
+// Where save() writes the file: every byte in order, then a few bytes
+// written again (the checksum, known only at the end).
+class ByteSink {
+ public:
+  virtual ~ByteSink() = default;
+  virtual bool write(const char* data, std::size_t n) = 0;
+  virtual bool write_at(std::uint64_t offset, const char* data, std::size_t n) = 0;
 };
 
 class PeResources {
@@ -71,6 +94,10 @@ class PeResources {
   // Adds or replaces one resource.
   void set(const ResourceId& type, const ResourceId& name, std::uint16_t language, std::string data,
            std::uint32_t codepage = 0);
+  // Adds or replaces one resource whose bytes save() reads from `source`
+  // (which must stay unchanged until then); find() gives null for it.
+  void set_source(const ResourceId& type, const ResourceId& name, std::uint16_t language,
+                  std::shared_ptr<ResourceSource> source, std::uint32_t codepage = 0);
   // Removes a resource (every language when language is negative); empty
   // directories go with it. Returns how many were removed.
   int remove(const ResourceId& type, const ResourceId& name, int language = -1);
@@ -78,6 +105,10 @@ class PeResources {
   // The whole file with the current resources. Returns false with a reason
   // when the image cannot take them (no room for a section header, too large).
   bool save(std::string* out, std::string* error) const;
+  // The same bytes written into `sink`, resources from sources streamed
+  // through a small buffer. Checks what save() checks before writing
+  // anything; false with a reason when a source or the sink fails too.
+  bool save(ByteSink& sink, std::string* error) const;
 
  private:
   struct Impl;

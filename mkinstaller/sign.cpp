@@ -86,7 +86,7 @@ bool check_sign_options(const SignOptions& o, std::string* why) {
   return true;
 }
 
-bool sign_file(const std::string& path, const SignOptions& o, std::string* signed_bytes, std::string* why) {
+bool sign_file(const std::string& path, const SignOptions& o, std::string* why) {
   if (!o.command.empty()) {
     std::string command;
     for (std::size_t i = 0; i < o.command.size();) {
@@ -102,18 +102,11 @@ bool sign_file(const std::string& path, const SignOptions& o, std::string* signe
       *why = "the signing command failed (exit status " + std::to_string(rc) + ")";
       return false;
     }
-    auto bytes = read_file(path, why);
-    if (!bytes) return false;
-    *signed_bytes = std::move(*bytes);
     return true;
   }
-  // osslsigncode writes a new file; a folder of this run's own takes it.
-  PrivateFolder folder;
-  if (!folder.ok()) {
-    *why = "cannot make a temporary folder to sign in";
-    return false;
-  }
-  std::string signed_path = folder.path() + "/signed.exe";
+  // osslsigncode writes a new file, beside the one it signs (in the caller's
+  // own folder), which then takes its place.
+  std::string signed_path = path + ".signed";
   std::string command = std::string(kOsslsigncode) + " sign -pkcs12 " + shell_quote(o.pkcs12) + " -h sha256";
   if (!o.timestamp.empty()) command += " -ts " + shell_quote(o.timestamp);
   // The password never goes on a command line, where others can read it.
@@ -142,10 +135,10 @@ bool sign_file(const std::string& path, const SignOptions& o, std::string* signe
            "; a wrong password, or a certificate without its key?)";
     return false;
   }
-  auto bytes = read_file(signed_path, why);
-  if (!bytes) return false;
-  *signed_bytes = std::move(*bytes);
-  return true;
+  std::error_code ec;
+  std::filesystem::rename(upath(signed_path), upath(path), ec);
+  if (ec) *why = "cannot replace the file with the signed one";
+  return !ec;
 }
 
 std::string describe_signature(const std::string& path, const std::string& ca_file) {

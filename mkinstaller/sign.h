@@ -18,9 +18,9 @@ struct SignOptions {
 
 // Checks the options before anything is built; false with the message.
 bool check_sign_options(const SignOptions& options, std::string* why);
-// Signs the file at `path` (SHA-256, in a folder of this run's own) and gives
-// the signed file's bytes. False with the reason.
-bool sign_file(const std::string& path, const SignOptions& options, std::string* signed_bytes, std::string* why);
+// Signs the file at `path`, in a folder of this run's own, in place
+// (SHA-256). False with the reason.
+bool sign_file(const std::string& path, const SignOptions& options, std::string* why);
 
 // "signed by ..., the signature verifies" or why not; `ca_file` may name the
 // certificate authorities to trust (else the system's).

@@ -3,8 +3,11 @@
 demo application's logo into examples/demo/.
 
 Flat, rounded shapes in the design's blue, drawn at four times the size and
-scaled down so that the edges are smooth. Run it after changing a shape; the
-PNG files it writes are kept in the repository.
+scaled down so that the edges are smooth. The window images are stored at
+twice their design size (in pixels at 96 DPI): the window toolkit draws them
+scaled to the screen's DPI, so they stay sharp up to 200 % display scaling.
+Run it after changing a shape; the PNG files it writes are kept in the
+repository.
 Needs Debian's python3-pil and fonts-wqy-microhei.
 """
 import os
@@ -16,6 +19,7 @@ HERE = os.path.dirname(os.path.abspath(__file__))
 OUT = os.path.join(HERE, "..", "assets")
 FONT = "/usr/share/fonts/truetype/wqy/wqy-microhei.ttc"
 S = 4  # supersampling factor
+STORED = 2  # the window images' pixels per design pixel
 
 BLUE = (0, 111, 221, 255)
 BLUE_HOVER = (0, 125, 251, 255)
@@ -26,8 +30,8 @@ def canvas(w, h):
     return Image.new("RGBA", (w * S, h * S), (0, 0, 0, 0))
 
 
-def finish(img, w, h, name):
-    img = img.resize((w, h), Image.LANCZOS)
+def finish(img, w, h, name, stored=STORED):
+    img = img.resize((w * stored, h * stored), Image.LANCZOS)
     img.save(os.path.join(OUT, name), optimize=True)
 
 
@@ -87,7 +91,7 @@ def logo(name):
     img.paste(gap, (100 * S, 120 * S))
     d.line((128 * S, 58 * S, 128 * S, 150 * S), fill=white, width=lw)
     d.polygon([(92 * S, 118 * S), (164 * S, 118 * S), (128 * S, 160 * S)], fill=white)
-    finish(img, w, h, name)
+    finish(img, w, h, name, stored=1)
 
 
 def demo_logo(path):
@@ -111,7 +115,7 @@ def main():
     close_button(False, "close_normal.png")
     close_button(True, "close_hover.png")
     browse_button("browse.png")
-    logo("logo.png")
+    logo("logo.png")  # 256 x 256 already: sharp at 90 x 90 up to 200 %
     demo = os.path.join(HERE, "..", "examples", "demo")
     os.makedirs(demo, exist_ok=True)
     demo_logo(os.path.join(demo, "logo.png"))

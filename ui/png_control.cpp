@@ -35,6 +35,11 @@ constexpr char kCacheBitmap[] = "hCacheBitmap";
 constexpr char kCacheOldBitmap[] = "hCacheOldBitmap";
 constexpr char kCacheWidth[] = "nCacheWidth";
 constexpr char kCacheHeight[] = "nCacheHieght";  // the name as the system spells it
+constexpr char kPlaced[] = "PngControl_Placed";
+constexpr char kPlaceLeft[] = "PngControl_Left";
+constexpr char kPlaceTop[] = "PngControl_Top";
+constexpr char kPlaceWidth[] = "PngControl_Width";
+constexpr char kPlaceHeight[] = "PngControl_Height";
 
 HWND g_tooltip = nullptr;
 
@@ -88,9 +93,13 @@ GpImage* state_image(HWND control) {
   return image ? image : prop_as<GpImage*>(control, kNormalImage);
 }
 
-void draw_image(GpGraphics* graphics, GpImage* image, int back_type, int W, int H) {
+// An image's natural size counts its pixels as design units, shown at `dpi`.
+void draw_image(GpGraphics* graphics, GpImage* image, int back_type, int W, int H, int dpi) {
   float fw = 0, fh = 0;
   if (gp::GdipGetImageDimension(image, &fw, &fh) != Gdiplus::Ok) return;
+  const float scale = static_cast<float>(dpi) / rt::kDesignDpi;
+  fw *= scale;
+  fh *= scale;
   float x = 0, y = 0, w = fw, h = fh;
   if (back_type == kBackStretch) {
     w = static_cast<float>(W);
@@ -196,7 +205,13 @@ void DrawPngControl(HWND control, HDC dc) {
   GpGraphics* graphics = nullptr;
   gp::GdipCreateFromHDC(mem, &graphics);
   GpImage* image = type == kPngStateImage ? state_image(control) : prop_as<GpImage*>(control, kBackImage);
-  if (graphics && image) draw_image(graphics, image, static_cast<int>(prop(control, kBackType)), W, H);
+  if (graphics) {
+    // Scaled images stay smooth at any display scaling.
+    gp::GdipSetInterpolationMode(graphics, Gdiplus::InterpolationModeHighQualityBicubic);
+    gp::GdipSetPixelOffsetMode(graphics, Gdiplus::PixelOffsetModeHalf);
+  }
+  if (graphics && image)
+    draw_image(graphics, image, static_cast<int>(prop(control, kBackType)), W, H, rt::window_dpi(control));
   BitBlt(dc, 0, 0, W, H, mem, 0, 0, SRCCOPY);
   if (graphics) gp::GdipDeleteGraphics(graphics);
   SelectObject(mem, old);
@@ -206,10 +221,46 @@ void DrawPngControl(HWND control, HDC dc) {
 
 HWND ToolTipWindow() { return g_tooltip; }
 
+namespace {
+
+// ---- place ---------------------------------------------------------------
+// A control's place is given in design units (pixels at 96 DPI) and kept in
+// its properties, so that it can be shown again at a new DPI.
+
+void keep_place(HWND control, const rt::Rect& r) {
+  set_prop(control, kPlaceLeft, static_cast<UINT_PTR>(static_cast<INT_PTR>(r.left)));
+  set_prop(control, kPlaceTop, static_cast<UINT_PTR>(static_cast<INT_PTR>(r.top)));
+  set_prop(control, kPlaceWidth, static_cast<UINT_PTR>(static_cast<INT_PTR>(r.width)));
+  set_prop(control, kPlaceHeight, static_cast<UINT_PTR>(static_cast<INT_PTR>(r.height)));
+  set_prop(control, kPlaced, 1);
+}
+
+rt::Rect place_of(HWND control) {
+  auto get = [&](const char* name) { return static_cast<int>(static_cast<INT_PTR>(prop(control, name))); };
+  if (prop(control, kPlaced)) return {get(kPlaceLeft), get(kPlaceTop), get(kPlaceWidth), get(kPlaceHeight)};
+  // Attached to a window made elsewhere: its place as it is now.
+  RECT r = rect_in_parent(control);
+  int dpi = rt::window_dpi(control);
+  return {rt::to_units(r.left, dpi), rt::to_units(r.top, dpi), rt::to_units(r.right - r.left, dpi),
+          rt::to_units(r.bottom - r.top, dpi)};
+}
+
+void move_to_place(HWND control, UINT flags) {
+  rt::Rect p = place_of(control);
+  int dpi = rt::window_dpi(control);
+  SetWindowPos(control, nullptr, rt::to_pixels(p.left, dpi), rt::to_pixels(p.top, dpi), rt::to_pixels(p.width, dpi),
+               rt::to_pixels(p.height, dpi), flags | SWP_NOZORDER | SWP_NOACTIVATE);
+}
+
+}  // namespace
+
 // ---- window procedures ----------------------------------------------------
 
 LRESULT CALLBACK PngControlProc(HWND control, UINT message, WPARAM wParam, LPARAM lParam) {
   switch (message) {
+    case rt::kMsgDpiChangedAfterParent:
+      move_to_place(control, 0);
+      return pass_on(control, message, wParam, lParam);
     case WM_PAINT: {
       PAINTSTRUCT ps;
       HDC dc = BeginPaint(control, &ps);
@@ -283,9 +334,12 @@ LRESULT CALLBACK PngParentProc(HWND parent, UINT message, WPARAM wParam, LPARAM 
 
 HWND PngControl::Create(HWND parent, const rt::Bytes& bytes, int left, int top, int width, int height) {
   std::wstring text = rt::wide_path("Halvek.图片框");
-  HWND hwnd = CreateWindowExW(WS_EX_TRANSPARENT, L"Static", text.c_str(), WS_CHILD | WS_VISIBLE | SS_NOTIFY, left,
-                              top, width, height, parent, nullptr, nullptr, nullptr);
+  const int dpi = rt::window_dpi(parent);
+  HWND hwnd = CreateWindowExW(WS_EX_TRANSPARENT, L"Static", text.c_str(), WS_CHILD | WS_VISIBLE | SS_NOTIFY,
+                              rt::to_pixels(left, dpi), rt::to_pixels(top, dpi), rt::to_pixels(width, dpi),
+                              rt::to_pixels(height, dpi), parent, nullptr, nullptr, nullptr);
   if (!Attach(hwnd)) return hwnd;
+  keep_place(hwnd, {left, top, width, height});
   set_prop(hwnd, kType, kPngPicture);
   SetWindowTextW(hwnd, rt::wide_path("Halvek图片框").c_str());
   subclass(hwnd, PngControlProc);
@@ -337,12 +391,13 @@ void PngControl::SetToolTip(const rt::Text& text, bool atCursor) {
 
 void PngControl::Move(std::optional<int> left, std::optional<int> top, std::optional<int> width,
                       std::optional<int> height) {
-  RECT r = rect_in_parent(hwnd_);
-  UINT flags = SWP_NOZORDER;
+  rt::Rect now = place_of(hwnd_);
+  rt::Rect next{left.value_or(now.left), top.value_or(now.top), width.value_or(now.width), height.value_or(now.height)};
+  UINT flags = 0;
   if (!left && !top) flags |= SWP_NOMOVE;
   if (!width && !height) flags |= SWP_NOSIZE;
-  SetWindowPos(hwnd_, nullptr, left.value_or(r.left), top.value_or(r.top), width.value_or(r.right - r.left),
-               height.value_or(r.bottom - r.top), flags);
+  keep_place(hwnd_, next);
+  move_to_place(hwnd_, flags);
 }
 
 bool PngControl::Exists() const { return IsWindow(hwnd_) == 1; }

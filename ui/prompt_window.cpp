@@ -126,6 +126,8 @@ rt::Rect centred_over(const rt::Rect& owner, int width, int height) {
   return r;
 }
 
+PromptAnswer last_answer() { return g_answer; }
+
 PromptAnswer ask(const Prompt& prompt) {
   g_prompt = prompt;
   g_answer = PromptAnswer::Closed;

@@ -24,6 +24,9 @@ enum class PromptAnswer { Closed, Ok, Cancel };  // Closed: neither button (Alt+
 // Shows the prompt modally, owned by the calling thread's active window, and
 // returns when it has closed.
 PromptAnswer ask(const Prompt& prompt);
+// The answer of the prompt shown last (set the moment a button is pressed,
+// before ask returns): what a caller waiting for an open prompt gets.
+PromptAnswer last_answer();
 
 extern const rt::WindowDesign kPromptWindow;  // "PromptWindow"
 

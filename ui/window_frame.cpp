@@ -17,7 +17,7 @@ constexpr char kHookId[] = "AD_WinEx_hookid";
 constexpr char kTimeId[] = "AD_WinEx_timeid";
 constexpr char kIsMove[] = "AD_WinEx_isMove";
 
-constexpr int kResizeBorder = 8;
+constexpr int kResizeBorder = 8;  // design units: scaled by the window's DPI
 constexpr UINT kSnapHoverMs = 600;
 
 UINT_PTR prop(HWND hwnd, const char* name) { return reinterpret_cast<UINT_PTR>(GetPropA(hwnd, name)); }
@@ -72,13 +72,15 @@ LRESULT pass_on(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam) {
                 : DefWindowProcW(hwnd, message, wParam, lParam);
 }
 
+int resize_border(HWND hwnd) { return rt::to_pixels(kResizeBorder, rt::window_dpi(hwnd)); }
+
 LRESULT hit_test(HWND hwnd, WPARAM wParam, LPARAM lParam) {
   LRESULT h = pass_on(hwnd, WM_NCHITTEST, wParam, lParam);
   if (h == HTNOWHERE || (h >= HTLEFT && h <= HTBOTTOMRIGHT)) return h;
   if (prop(hwnd, kResizable) == 1) {
     POINT pt{static_cast<short>(LOWORD(lParam)), static_cast<short>(HIWORD(lParam))};
     ScreenToClient(hwnd, &pt);
-    if (pt.y > 0 && pt.y < kResizeBorder) return HTTOP;
+    if (pt.y > 0 && pt.y < resize_border(hwnd)) return HTTOP;
   }
   return HTCAPTION;
 }
@@ -86,7 +88,7 @@ LRESULT hit_test(HWND hwnd, WPARAM wParam, LPARAM lParam) {
 void client_rectangle(HWND hwnd, LPARAM lParam) {
   auto* params = reinterpret_cast<NCCALCSIZE_PARAMS*>(lParam);
   RECT r = params->rgrc[0];
-  int e = prop(hwnd, kResizable) == 1 ? kResizeBorder : 0;
+  int e = prop(hwnd, kResizable) == 1 ? resize_border(hwnd) : 0;
   params->rgrc[0] = RECT{r.left + e, r.top, r.right - e, r.bottom - e};
   params->rgrc[1] = r;
   InvalidateRect(hwnd, nullptr, FALSE);
@@ -172,8 +174,8 @@ bool EnableWindowFrame(HWND hwnd, const WindowFrameOptions& options) {
   GetClientRect(hwnd, &client);
   int width = client.right - client.left, height = client.bottom - client.top;
   if (options.resizable) {
-    width += 2 * kResizeBorder;
-    height += kResizeBorder;
+    width += 2 * resize_border(hwnd);
+    height += resize_border(hwnd);
   }
   GetWindowRect(hwnd, &rect);
   set_corner_preference(hwnd, options.smallCorners ? 3 : 2);

@@ -7,9 +7,6 @@
 
 namespace installer {
 
-// Code page of every conversion of the installer's texts.
-constexpr unsigned kInstallerCodePage = 936;
-
 // Text -> UTF-16LE code units in a byte set, with the terminating NUL unit;
 // an empty text gives an empty byte set. With trim set the result is cut at
 // its first NUL unit and one NUL unit appended again.

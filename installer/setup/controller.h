@@ -24,10 +24,13 @@ class ControllerView : public InstallView, public PackageStepHost {
   virtual bool desktop_shortcut_ticked() = 0;  // 快捷方式
   virtual void show_header(bool visible) = 0;  // 图片框1
   virtual void set_status(const rt::Text& text) = 0;  // 更新状态
-  // Shows the prompt window modally (window thread only) and gives the
-  // answer slot afterwards: "ok", "cancel" or the previous answer.
+  // Shows the prompt window modally (window thread only) and gives its
+  // answer: "ok" only when 确定 was pressed.
   virtual rt::Text ask_user(const rt::Text& text, const rt::Text& mode) = 0;
+  virtual int current_page() = 0;  // 选择夹1's page
   virtual void destroy_window() = 0;
+  // Asks the window to close (any thread); its close handler decides.
+  virtual void post_close() = 0;
 };
 
 // The steps of the sequence, replaceable by tests.
@@ -56,6 +59,15 @@ void on_install_now();    // 立即安装, 立即安装2, 重新安装
 void start_install();
 void on_progress_tick();  // 时钟1
 void on_finish();         // 安装完成
+// The installer window's close request (关闭, Alt+F4, a close from outside):
+// asks the question that fits the page; true lets the window close. While the
+// worker runs, "确定" asks it to stop (or, on the finish page, lets it make
+// the shortcuts and the entry) and the window closes once it has ended.
+bool on_close_requested();
+// The close question for a page, and whether the worker still runs.
+rt::Text close_question(int page, bool worker_running);
+// setup.exe's exit code: 0 only when an installation completed.
+int setup_exit_code();
 // The body of the worker thread.
 unsigned long __stdcall install_sequence(void* unused);
 

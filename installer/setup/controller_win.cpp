@@ -6,6 +6,7 @@
 #include <mutex>
 #include <utility>
 
+#include "installer/format/cipher.h"
 #include "installer/steps/download.h"
 #include "installer/steps/extract.h"
 #include "installer/steps/install_folder.h"
@@ -28,8 +29,30 @@ namespace {
 ControllerView* g_view = nullptr;
 InstallSteps g_steps;
 // Orders the storing of the worker's handle (start_install) before its
-// closing (the worker's end), however fast the worker runs.
+// closing (the worker's end), however fast the worker runs, and guards the
+// window's wish to end once the worker has ended.
 rt::Lock g_worker_lock;
+
+// What the window does when the worker ends: nothing, close, or the finish
+// button's start of the main file and close.
+enum class PendingEnd { kNone, kClose, kFinish };
+PendingEnd g_pending_end = PendingEnd::kNone;
+
+// The package step's view: the folder taken when the installation started,
+// and its progress shown on the bar and in the status text.
+class PackageHost final : public PackageStepHost {
+ public:
+  explicit PackageHost(ControllerView& view) : view_(view) {}
+  rt::Text install_directory() override { return installer_state().install_directory; }
+  void set_progress(int percent) override {
+    view_.set_progress_bar(percent);
+    view_.set_status(progress_status_text(percent));
+  }
+  void package_step_ended(const PackageOutcome& outcome) override { view_.package_step_ended(outcome); }
+
+ private:
+  ControllerView& view_;
+};
 
 InstallSteps& steps() {
   if (!g_steps.unpack_package) g_steps = default_install_steps();
@@ -45,23 +68,41 @@ void fail_with(ControllerView& view, const rt::Text& message) {
   view.show_page(kFailurePage);
 }
 
-// The worker closes its own handle however the sequence ends; nothing waits on it.
+// The worker closes its own handle however the sequence ends; nothing waits
+// on it. A window that was asked to end while it ran is told to close now.
 void close_worker_handle() {
-  std::lock_guard<rt::Lock> lock(g_worker_lock);
-  InstallerState& st = installer_state();
-  if (st.worker_thread) {
-    rt::close_thread_handle(st.worker_thread);
-    st.worker_thread = nullptr;
+  bool close_window = false;
+  {
+    std::lock_guard<rt::Lock> lock(g_worker_lock);
+    InstallerState& st = installer_state();
+    if (st.worker_thread) {
+      rt::close_thread_handle(st.worker_thread);
+      st.worker_thread = nullptr;
+    }
+    close_window = g_pending_end != PendingEnd::kNone;
   }
+  if (close_window && g_view) g_view->post_close();
+}
+
+bool worker_running() {
+  std::lock_guard<rt::Lock> lock(g_worker_lock);
+  return installer_state().worker_thread != nullptr;
+}
+
+// Starts the main file and ends the installer.
+void finish_now(ControllerView& view) {
+  InstallerState& st = installer_state();
+  rt::Text target = rt::text_concat({st.install_directory.view(), "\\", st.main_file.view()});
+  steps().launch_file(target, "", 0);  // its result does not keep the window open
+  view.destroy_window();
 }
 
 // Runs the sequence; returns when it ends, on any path. A cancelled run
 // takes back what it made and ends quietly: the window is closing.
 void run_sequence(ControllerView& view) {
   InstallerState& st = installer_state();
-  // Read once, before anything is written: the window may be gone later.
-  rt::Text directory = view.install_directory();
-  bool desktop = view.desktop_shortcut_ticked();
+  // Taken once when the installation started: the window may be gone later.
+  rt::Text directory = st.install_directory;
   auto cancelled = [] {
     if (!install_cancel_requested()) return false;
     undo_this_run();
@@ -119,7 +160,8 @@ void run_sequence(ControllerView& view) {
 
   // 4. Where the uninstaller lands, and the package step.
   st.uninstaller_path = rt::text_concat({directory.view(), "\\uninst.exe"});
-  PackageOutcome unpacked = steps().unpack_package(std::move(package), directory, view);
+  PackageHost package_host(view);
+  PackageOutcome unpacked = steps().unpack_package(std::move(package), directory, package_host);
   download.remove();
   if (unpacked.cancelled || cancelled()) {
     undo_this_run();
@@ -135,13 +177,18 @@ void run_sequence(ControllerView& view) {
 
   // 5. Shortcuts and 6. the uninstall entry: best effort, a missing shortcut
   //    or entry does not undo an installation that is on disk.
-  steps().make_shortcuts(desktop);
+  steps().make_shortcuts(st.desktop_shortcut);
   steps().register_uninstall();
+  st.completed = true;
 }
 
 }  // namespace
 
-void set_controller_view(ControllerView* view) { g_view = view; }
+void set_controller_view(ControllerView* view) {
+  g_view = view;
+  std::lock_guard<rt::Lock> lock(g_worker_lock);
+  g_pending_end = PendingEnd::kNone;  // a new window has not asked to end
+}
 void set_install_steps(InstallSteps s) { g_steps = std::move(s); }
 
 rt::Text progress_status_text(int percent) {
@@ -161,9 +208,17 @@ void on_install_now() {
 
 void start_install() {
   if (!g_view) return;
+  // One installation at a time (a reinstall pressed while a clean-up runs).
+  if (worker_running()) return;
   InstallerState& st = installer_state();
-  // The worker makes the installation folder itself and notes each level it
-  // made, so that a cancelled or failed run can take them back.
+  rt::Text directory = g_view->install_directory();
+  st.install_directory = directory;
+  st.desktop_shortcut = g_view->desktop_shortcut_ticked();
+  st.earlier_files = installed_list_of(rt::text_concat({directory.view(), "\\uninst.exe"}));
+  st.completed = false;
+  // The flag down and an empty record of what the run made: the worker makes
+  // the installation folder itself and notes each level it made, so that a
+  // cancelled or failed run can take them back.
   begin_install_run();
   g_view->show_header(true);
   g_view->show_page(kInstallingPage);
@@ -187,11 +242,58 @@ void on_progress_tick() {
 
 void on_finish() {
   if (!g_view) return;
-  InstallerState& st = installer_state();
-  rt::Text target = rt::text_concat({g_view->install_directory().view(), "\\", st.main_file.view()});
-  steps().launch_file(target, "", 0);  // its result does not keep the window open
-  g_view->destroy_window();
+  {
+    // The finish page shows while the worker still makes the shortcuts and
+    // the entry: the main file starts once it has ended.
+    std::lock_guard<rt::Lock> lock(g_worker_lock);
+    if (installer_state().worker_thread) {
+      g_pending_end = PendingEnd::kFinish;
+      return;
+    }
+  }
+  finish_now(*g_view);
 }
+
+rt::Text close_question(int page, bool running) {
+  if (page == kFinishPage) return "安装已完成，点击确定后退出安装程序，点击取消后返回。";
+  if (running) return "正在安装中，点击确定后将取消安装，点击取消后继续安装。";
+  if (page == kHomePage || page == kCustomPage) return "安装尚未开始，点击确定后取消安装，点击取消后继续安装。";
+  return "安装未完成，点击确定后退出安装程序，点击取消后返回。";
+}
+
+bool on_close_requested() {
+  ControllerView* view = g_view;
+  if (!view) return true;
+  PendingEnd pending;
+  {
+    std::lock_guard<rt::Lock> lock(g_worker_lock);
+    pending = g_pending_end;
+    // Already answered: the worker's end closes the window; until then
+    // nothing more is asked.
+    if (pending != PendingEnd::kNone && installer_state().worker_thread) return false;
+  }
+  if (pending == PendingEnd::kFinish) {
+    finish_now(*view);
+    return false;  // finish_now destroyed the window
+  }
+  if (pending == PendingEnd::kClose) return true;
+
+  if (view->ask_user(close_question(view->current_page(), worker_running()), "0") != "ok") return false;
+  // The page may have moved on while the question was open.
+  const int page = view->current_page();
+  {
+    std::lock_guard<rt::Lock> lock(g_worker_lock);
+    if (!installer_state().worker_thread) return true;
+    g_pending_end = PendingEnd::kClose;
+    // On the finish page the files are in place: the shortcuts and the entry
+    // are made, not undone.
+    if (page != kFinishPage) cancel_requested() = true;
+  }
+  if (page == kInstallingPage) view->set_status("正在取消安装，请稍侯...");
+  return false;
+}
+
+int setup_exit_code() { return installer_state().completed ? 0 : 1; }
 
 InstallSteps default_install_steps() {
   InstallSteps s;
@@ -210,17 +312,27 @@ InstallSteps default_install_steps() {
     request.software_name = st.software_name;
     request.main_file = st.main_file;
     request.desktop = desktop;
-    request.install_directory = g_view ? g_view->install_directory() : rt::Text();
+    request.install_directory = st.install_directory;
     make_shortcuts(request);
   };
   s.register_uninstall = [] {
     InstallerState& st = installer_state();
+    // An earlier installation's files stay in the list: uninstalling removes
+    // both versions.
+    if (!st.earlier_files.empty()) {
+      st.installed_files = merge_installed_lists(st.installed_files, st.earlier_files);
+      write_resource(st.uninstaller_path, format::kListResourceType, format::kListResourceName, 0,
+                     encrypt_text(st.installed_files, format::kRecordPassPhrase, true));
+    }
     UninstallInfo info;
     info.software_name = st.software_name;
     info.software_version = st.software_version;
-    info.install_directory = g_view ? g_view->install_directory() : rt::Text();
+    info.install_directory = st.install_directory;
     info.company_name = st.company_name;
     info.company_url = st.company_url;
+    info.main_file = st.main_file;
+    info.estimated_size_kib = installed_size_kib(st.installed_files);
+    info.install_date = today_yyyymmdd();
     register_uninstall(info);  // its result is not looked at: the files are in place
   };
   s.launch_file = [](const rt::Text& path, const rt::Text& parameters, int show_mode) {

@@ -12,11 +12,14 @@ extern const rt::WindowDesign kInstallerWindow;  // "InstallerWindow"
 // controller to it. False when the window could not be made.
 bool load_installer_window();
 
-// The prompt slots: 0 the text, 1 the answer ("ok"/"cancel", never
-// cleared), 2 the mode ("1": OK only).
+// The prompt slots: 0 the text, 1 the answer ("ok"/"cancel", cleared before
+// each prompt), 2 the mode ("1": OK only).
 rt::Text& prompt_slot(int index);
-// Shows the prompt window modally; the answer is left in slot 1.
-void ask_user(const rt::Text& text, const rt::Text& mode);
+// Shows the prompt window modally and returns its answer: "ok" only for
+// 确定, "cancel" for 取消, empty when it was closed any other way. While a
+// prompt is open a second call waits for it: the same question shares its
+// answer, another one is asked afterwards.
+rt::Text ask_user(const rt::Text& text, const rt::Text& mode);
 
 // Handlers.
 void load_configuration();  // installer window created
@@ -27,8 +30,9 @@ void drag_window();         // 选择夹1, left button pressed
 void show_custom_page();    // 自定义安装, left button pressed
 void show_home_page();      // 返回首页, left button released
 
-// The folder the folder dialog's choice makes: a trailing backslash added
-// unless there is one.
-rt::Text folder_with_backslash(const rt::Text& folder);
+// The installation folder a folder chosen with 浏览 makes: the software's
+// name appended, unless the chosen folder already is named so (ASCII
+// letters compared without case).
+rt::Text install_folder_in(const rt::Text& folder, const rt::Text& software_name);
 
 }  // namespace installer

@@ -3,7 +3,10 @@
 #include <windows.h>
 #include <shlobj.h>
 
+#include <algorithm>
+
 #include "installer/setup/controller.h"
+#include "installer/setup/state.h"
 #include "installer/steps/dotnet.h"
 #include "installer/platform/launch.h"
 #include "runtime/value/codepage.h"
@@ -205,6 +208,34 @@ namespace {
 
 rt::Text g_prompt_slots[3];
 
+// The question the prompt shows or showed last (window thread only).
+struct Question {
+  rt::Text text;
+  rt::Text mode;
+};
+Question g_question;
+
+rt::Text answer_text(ui::PromptAnswer answer) {
+  return answer == ui::PromptAnswer::Ok ? "ok" : answer == ui::PromptAnswer::Cancel ? "cancel" : "";
+}
+
+// Runs the window thread's messages until the prompt window `open` has
+// closed. False when the program is ending (the quit message is left for the
+// outer loop).
+bool wait_until_closed(HWND open) {
+  MSG msg;
+  while (IsWindow(open)) {
+    BOOL got = GetMessageW(&msg, nullptr, 0, 0);
+    if (got <= 0) {
+      if (got == 0) PostQuitMessage(static_cast<int>(msg.wParam));
+      return false;
+    }
+    TranslateMessage(&msg);
+    DispatchMessageW(&msg);
+  }
+  return true;
+}
+
 // The controller's view of the installer window. Calls from the worker are
 // carried to the window thread by the unit services, in order.
 class WindowView final : public ControllerView {
@@ -224,11 +255,12 @@ class WindowView final : public ControllerView {
     // Shown by the worker itself, with no owner: task-modal.
     rt::message_box(kNetworkMessage, kNetworkMessageStyle, kNetworkCaption);
   }
-  rt::Text ask_user(const rt::Text& text, const rt::Text& mode) override {
-    installer::ask_user(text, mode);
-    return prompt_slot(1);
-  }
+  rt::Text ask_user(const rt::Text& text, const rt::Text& mode) override { return installer::ask_user(text, mode); }
+  int current_page() override { return get("选择夹1", rt::kPropPage).as_int(); }
   void destroy_window() override { rt::close_window(kInstallerWindow); }
+  void post_close() override {
+    if (HWND window = rt::form_handle(kInstallerWindow)) PostMessageW(window, WM_CLOSE, 0, 0);
+  }
 
  private:
   static rt::UnitValue get(const char* unit, int property) { return rt::unit_get(kInstallerWindow, unit, property); }
@@ -254,32 +286,56 @@ bool load_installer_window() {
   return rt::load_window(kInstallerWindow);
 }
 
-void ask_user(const rt::Text& text, const rt::Text& mode) {
+rt::Text ask_user(const rt::Text& text, const rt::Text& mode) {
+  // A question already open (a second close request while the close question
+  // shows) is waited for, never answered by whatever was answered before and
+  // never covered by a second prompt: the same question takes its answer,
+  // another one is asked once it has gone.
+  while (HWND open = rt::form_handle(ui::kPromptWindow)) {
+    bool same = g_question.text == text && g_question.mode == mode;
+    if (!wait_until_closed(open)) return rt::Text();
+    // Its own call has not returned yet (it lies below this one): the answer
+    // is the prompt's last.
+    if (same) return answer_text(ui::last_answer());
+  }
+  g_question = {text, mode};
   prompt_slot(0) = text;
+  prompt_slot(1) = rt::Text();
   prompt_slot(2) = mode;
-  ui::PromptAnswer answer =
-      ui::ask({.message = text, .with_cancel = mode != "1", .over = rt::form_handle(kInstallerWindow)});
-  if (answer != ui::PromptAnswer::Closed) prompt_slot(1) = answer == ui::PromptAnswer::Ok ? "ok" : "cancel";
+  // Closed any other way (Alt+F4, the window menu), the answer stays empty.
+  prompt_slot(1) = answer_text(
+      ui::ask({.message = text, .with_cancel = mode != "1", .over = rt::form_handle(kInstallerWindow)}));
+  return prompt_slot(1);
 }
 
-bool confirm_close() {
-  ask_user("安装尚未开始，点击确定后取消安装，点击取消后继续安装。", "0");
-  return prompt_slot(1) == "ok";
-}
+bool confirm_close() { return on_close_requested(); }
 
 void on_close_button() { PostMessageW(rt::form_handle(kInstallerWindow), WM_CLOSE, 0, 0); }
 
-rt::Text folder_with_backslash(const rt::Text& folder) {
-  if (folder.empty()) return folder;
+rt::Text install_folder_in(const rt::Text& folder, const rt::Text& software_name) {
   std::string_view v = folder.view();
-  // The last character, not a trail byte that happens to be 0x5C.
-  std::size_t i = 0, last = 0;
-  while (i < v.size()) {
-    last = i;
-    i += (rt::is_lead_byte(static_cast<unsigned char>(v[i])) && i + 1 < v.size()) ? 2 : 1;
+  // Offsets of the separators, stepping over trail bytes that happen to be 0x5C.
+  std::size_t last_separator = std::string_view::npos, previous = std::string_view::npos;
+  for (std::size_t i = 0; i < v.size(); ++i) {
+    if (rt::is_lead_byte(static_cast<unsigned char>(v[i])) && i + 1 < v.size()) {
+      ++i;
+    } else if (v[i] == '\\') {
+      previous = last_separator;
+      last_separator = i;
+    }
   }
-  if (v[last] == '\\') return folder;
-  return rt::text_concat({v, "\\"});
+  if (software_name.empty()) return folder;
+  // A trailing separator (a drive's root "D:\\") is not doubled.
+  std::string_view base = v;
+  std::size_t name_start = last_separator == std::string_view::npos ? 0 : last_separator + 1;
+  if (last_separator != std::string_view::npos && last_separator + 1 == v.size()) {
+    base = v.substr(0, last_separator);
+    name_start = previous == std::string_view::npos ? 0 : previous + 1;
+  }
+  std::string_view last = base.substr(std::min(name_start, base.size()));
+  if (lstrcmpiW(rt::wide_path(last).c_str(), rt::wide_path(software_name.view()).c_str()) == 0)
+    return rt::Text(base);
+  return rt::text_concat({base, "\\", software_name.view()});
 }
 
 void browse_for_folder() {
@@ -307,7 +363,10 @@ void browse_for_folder() {
     LocalFree(path);
   }
   CoTaskMemFree(item);
-  if (!chosen.empty()) rt::unit_set(kInstallerWindow, "安装目录", rt::kPropCaption, folder_with_backslash(chosen));
+  // As the proposed folder has: the software's own folder inside the one chosen.
+  if (!chosen.empty())
+    rt::unit_set(kInstallerWindow, "安装目录", rt::kPropCaption,
+                 install_folder_in(chosen, installer_state().software_name));
 }
 
 void drag_window() {

@@ -4,6 +4,7 @@
 
 #include <cstdlib>
 
+#include "installer/setup/controller.h"
 #include "installer/setup/installer_window.h"
 #include "installer/setup/state.h"
 #include "runtime/value/codepage.h"
@@ -17,14 +18,20 @@ namespace {
 
 // The exit routine: frees the process-wide records.
 void free_process_state() {
-  // A worker still running (the finish button pressed before the shortcuts
-  // were made) may be reading the state: leave it to the process's end.
+  // A worker still running may be reading the state: leave it to the
+  // process's end. (The window waits for the worker before it ends; this is
+  // for an end the window did not choose.)
   if (installer_state().worker_thread) return;
   reset_installer_state();
   for (int i = 0; i < 3; ++i) prompt_slot(i) = rt::Text();
 }
 
 }  // namespace
+
+WindowThreadOle::WindowThreadOle() : result_(OleInitialize(nullptr)) {}
+WindowThreadOle::~WindowThreadOle() {
+  if (SUCCEEDED(result_)) OleUninitialize();
+}
 
 int run_setup() {
   // 1. Runtime and process-wide state, with the exit routine that frees it.
@@ -36,14 +43,19 @@ int run_setup() {
   //    Module start-up: GDI+, the frame dimension and the loading dialog class;
   //    without them no PNG image is drawn.
   ui::StartImageServices();
+  //    The window thread is an OLE apartment before any window exists: the
+  //    folder dialog's new style and the shell calls need one on Windows.
+  WindowThreadOle ole;
 
   // 2. The installer window, non-modal and top-level; its creation handler
   //    reads the configuration.
   if (!load_installer_window()) return 1;
 
-  // 3. The message loop; the program ends when the window is destroyed. A
-  //    worker still running ends with the process.
-  return rt::run_message_loop();
+  // 3. The message loop; the program ends when the window is destroyed,
+  //    which waits for a running worker. 0 only when the installation
+  //    completed.
+  rt::run_message_loop();
+  return setup_exit_code();
 }
 
 }  // namespace installer

@@ -20,6 +20,15 @@ struct InstallerState {
   rt::Text agreement_url;
   // Optional SHA-256 of the package in hexadecimal; empty: not checked.
   rt::Text package_sha256;
+  // The person's choices, taken once when the installation starts, on the
+  // window thread, so that the worker never reads a window that may be gone.
+  rt::Text install_directory;
+  bool desktop_shortcut = false;
+  // The list an earlier installation in that folder recorded (its uninst.exe),
+  // merged into this run's so that uninstalling removes both.
+  rt::Text earlier_files;
+  // Set by the worker when the installation completed (files, shortcuts, entry).
+  bool completed = false;
   // Derived paths.
   rt::Text package_path;
   rt::Text uninstaller_path;

@@ -18,7 +18,8 @@ struct ShortcutRequest {
 };
 
 // Makes the worker thread ready for COM for its whole length, then makes the
-// shortcuts. Neither failure is reported: a missing shortcut does not stop
+// shortcuts, both with the main file's folder as working folder and the same
+// icon. Neither failure is reported: a missing shortcut does not stop
 // the installation.
 void make_shortcuts(const ShortcutRequest& request);
 
@@ -34,11 +35,13 @@ bool create_desktop_shortcut(rt::Text& name, const rt::Text& target, const rt::T
                              const rt::Text& description = rt::Text(), const rt::Text& hotkey = rt::Text());
 
 // A shortcut through the shell link object, shown with SW_SHOW; ".lnk" is
-// added when the file name has no extension. True when it was saved. The
-// calling thread must have initialised COM.
+// added when the file name has no extension. `icon_location` is "file,index"
+// (a bare file means index 0). True when it was saved. The calling thread
+// must have initialised COM.
 bool create_shell_link(const rt::Text& link_path, const rt::Text& target,
                        const std::optional<rt::Text>& description = std::nullopt,
                        const std::optional<rt::Text>& arguments = std::nullopt,
-                       const std::optional<rt::Text>& working_directory = std::nullopt);
+                       const std::optional<rt::Text>& working_directory = std::nullopt,
+                       const std::optional<rt::Text>& icon_location = std::nullopt);
 
 }  // namespace installer

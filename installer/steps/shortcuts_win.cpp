@@ -81,7 +81,8 @@ bool create_desktop_shortcut(rt::Text& name, const rt::Text& target, const rt::T
 }
 
 bool create_shell_link(const rt::Text& link_path, const rt::Text& target, const std::optional<rt::Text>& description,
-                       const std::optional<rt::Text>& arguments, const std::optional<rt::Text>& working_directory) {
+                       const std::optional<rt::Text>& arguments, const std::optional<rt::Text>& working_directory,
+                       const std::optional<rt::Text>& icon_location) {
   // The header's CLSID_ShellLink lives in libuuid's 35 KB of identifiers.
   constexpr CLSID kShellLink = {0x00021401, 0, 0, {0xC0, 0, 0, 0, 0, 0, 0, 0x46}};
   IShellLinkW* raw_link = nullptr;
@@ -98,6 +99,17 @@ bool create_shell_link(const rt::Text& link_path, const rt::Text& target, const 
   if (description) link->SetDescription(rt::wide_path(description->view()).c_str());
   if (arguments) link->SetArguments(rt::wide_path(arguments->view()).c_str());
   if (working_directory) link->SetWorkingDirectory(rt::wide_path(working_directory->view()).c_str());
+  if (icon_location) {
+    std::wstring icon = rt::wide_path(icon_location->view());
+    std::size_t comma = icon.rfind(L',');
+    int index = 0;
+    if (comma != std::wstring::npos && comma + 1 < icon.size() &&
+        icon.find_first_not_of(L"-0123456789", comma + 1) == std::wstring::npos) {
+      index = _wtoi(icon.c_str() + comma + 1);
+      icon.resize(comma);
+    }
+    link->SetIconLocation(icon.c_str(), index);
+  }
 
   // Only the file name decides whether ".lnk" is missing: a dot in a folder
   // name (C:\Users\john.doe\...) does not make a shortcut file of "Foo".
@@ -113,13 +125,19 @@ void make_shortcuts(const ShortcutRequest& request) {
   // the desktop one (which brings its own initialisation) is made.
   rt::ComApartment apartment;
   rt::Text target = rt::text_concat({request.install_directory.view(), "\\", request.main_file.view()});
+  rt::Text icon = extension_of(target).empty() ? rt::Text("SHELL32.dll,4") : rt::text_concat({target.view(), ",0"});
   if (request.desktop) {
     rt::Text name = request.software_name;
-    create_desktop_shortcut(name, target);
+    create_desktop_shortcut(name, target, rt::Text(), icon);
   }
+  // The Start-menu shortcut starts the program as the desktop one does: in
+  // its own folder (it may look for its files there) and with its icon.
+  std::wstring wide_target = rt::wide_path(target.view());
+  rt::Text working_directory(rt::cp936_from_wchar(wide_target.substr(0, wide_target.rfind(L'\\') + 1).c_str()));
   rt::Text programs = special_folder(kFolderPrograms);
   if (!programs.empty())
-    create_shell_link(rt::text_concat({programs.view(), request.software_name.view(), ".lnk"}), target);
+    create_shell_link(rt::text_concat({programs.view(), request.software_name.view(), ".lnk"}), target, std::nullopt,
+                      std::nullopt, working_directory, icon);
 }
 
 }  // namespace installer

@@ -1,8 +1,42 @@
 #include "installer/steps/uninstall_entry.h"
 
+#include <set>
+#include <string>
+
 #include "installer/format/format.h"
+#include "runtime/value/codepage.h"
 
 namespace installer {
+
+namespace {
+
+// A list line's identity: "/" as "\", ASCII letters lowered outside
+// double-byte characters.
+std::string line_key(std::string_view line) {
+  std::string key;
+  for (std::size_t i = 0; i < line.size(); ++i) {
+    unsigned char c = static_cast<unsigned char>(line[i]);
+    if (rt::is_lead_byte(c) && i + 1 < line.size()) {
+      key += line.substr(i++, 2);
+    } else {
+      key += c == '/' ? '\\' : (c >= 'A' && c <= 'Z') ? static_cast<char>(c + 32) : static_cast<char>(c);
+    }
+  }
+  return key;
+}
+
+template <typename F>
+void for_each_line(std::string_view list, F&& f) {
+  while (!list.empty()) {
+    std::size_t end = list.find('\n');
+    std::string_view line = list.substr(0, end);
+    list = end == std::string_view::npos ? std::string_view() : list.substr(end + 1);
+    if (!line.empty() && line.back() == '\r') line.remove_suffix(1);
+    if (!line.empty()) f(line);
+  }
+}
+
+}  // namespace
 
 rt::Text uninstall_key_path(bool windows_64bit, const rt::Text& software_name) {
   const char* base = windows_64bit ? format::kUninstallKey32On64 : format::kUninstallKey;
@@ -11,22 +45,46 @@ rt::Text uninstall_key_path(bool windows_64bit, const rt::Text& software_name) {
 
 std::vector<UninstallValue> uninstall_values(const UninstallInfo& info) {
   auto text = [](const char* name, std::string_view value) {
-    return UninstallValue{name, 1, rt::Bytes(value)};
+    std::string data(value);
+    data.push_back('\0');
+    return UninstallValue{name, 1, rt::Bytes(data)};
+  };
+  auto dword = [](const char* name, std::uint32_t n) {
+    const unsigned char le[4] = {static_cast<unsigned char>(n), static_cast<unsigned char>(n >> 8),
+                                 static_cast<unsigned char>(n >> 16), static_cast<unsigned char>(n >> 24)};
+    return UninstallValue{name, 4, rt::Bytes(le, 4)};
   };
   // "NoModify" and "NoRepair" are four-byte binary values, not REG_DWORD.
   const rt::Bytes one = {1, 0, 0, 0};
   const std::string_view dir = info.install_directory.view();
+  const std::string uninstaller = rt::text_concat({"\"", dir, "\\uninst.exe\""}).str();
   return {
-      text("DisplayIcon", rt::text_concat({dir, "\\", info.software_name.view(), ".exe"}).view()),
+      text("DisplayIcon", rt::text_concat({"\"", dir, "\\", info.main_file.view(), "\""}).view()),
       text("DisplayName", info.software_name.view()),
       text("DisplayVersion", info.software_version.view()),
+      dword("EstimatedSize", info.estimated_size_kib),
+      text("InstallDate", info.install_date.view()),
       text("InstallLocation", dir),
       UninstallValue{"NoModify", 3, one},
       UninstallValue{"NoRepair", 3, one},
       text("Publisher", info.company_name.view()),
-      text("UninstallString", rt::text_concat({dir, "\\uninst.exe"}).view()),
+      text("QuietUninstallString", uninstaller + " /S"),
+      text("UninstallString", uninstaller),
       text("URLInfoAbout", info.company_url.view()),
   };
+}
+
+rt::Text merge_installed_lists(const rt::Text& current, const rt::Text& earlier) {
+  std::set<std::string> seen;
+  std::string out;
+  auto add = [&](std::string_view line) {
+    if (!seen.insert(line_key(line)).second) return;
+    out += line;
+    out += "\r\n";
+  };
+  for_each_line(current.view(), add);
+  for_each_line(earlier.view(), add);
+  return rt::Text(out);
 }
 
 }  // namespace installer

@@ -3,6 +3,7 @@
 // the last step; a failure is silent.
 #pragma once
 
+#include <cstdint>
 #include <vector>
 
 #include "runtime/value/value.h"
@@ -15,26 +16,45 @@ struct UninstallInfo {
   rt::Text install_directory;  // the install-path box's text when the step runs, unchanged
   rt::Text company_name;       // "companyname"
   rt::Text company_url;        // "companyurl"
+  rt::Text main_file;          // "mainfile", relative to the installation directory
+  std::uint32_t estimated_size_kib = 0;  // what the installation takes, in KiB
+  rt::Text install_date;       // yyyymmdd
 };
 
 struct UninstallValue {
   rt::Text name;
-  int type;  // REG_SZ 1, REG_BINARY 3
+  int type;  // REG_SZ 1, REG_BINARY 3, REG_DWORD 4
   rt::Bytes data;
 };
 
 // "SOFTWARE\[WOW6432Node\]Microsoft\Windows\CurrentVersion\Uninstall\Tarnel<name>\".
 rt::Text uninstall_key_path(bool windows_64bit, const rt::Text& software_name);
-// The nine values in the order they are written. Texts are code page 936
-// without a terminating NUL; the registry access stores them as UTF-16.
-// The icon is named after the software, the uninstaller is
-// <installation directory>\uninst.exe.
+// The twelve values in the order they are written. Texts are code page 936
+// ending with their terminating NUL (REG_SZ's rule: readers that trust the
+// stored length show garbage without it); the registry access stores them as
+// UTF-16. The icon is the main file; the uninstaller is
+// <installation directory>\uninst.exe. Program paths are quoted, so that a
+// folder with blanks ("C:\Program Files\...") never runs C:\Program.exe.
 std::vector<UninstallValue> uninstall_values(const UninstallInfo& info);
+
+// The list of what an earlier installation recorded merged into this run's:
+// this run's lines first, then the earlier lines it lacks; each path once
+// (ASCII letters and "/" against "\" compared loosely, as Windows does).
+// Lines end with CR LF.
+rt::Text merge_installed_lists(const rt::Text& current, const rt::Text& earlier);
 
 // True on 64-bit Windows (the 32-bit installer runs under WOW64 there).
 bool is_64bit_windows();
 // Replaces any earlier entry of the same name with a fresh one. False only
 // when the key could not be made; single values are not checked.
 bool register_uninstall(const UninstallInfo& info);
+// The installed-file list an uninstaller on disk carries (an earlier
+// installation's), decrypted; empty when there is none. The file is mapped as
+// data only: nothing of it runs.
+rt::Text installed_list_of(const rt::Text& uninstaller_path);
+// The KiB the listed files take (each rounded up; folders and missing files
+// count nothing), and today's local date as yyyymmdd.
+std::uint32_t installed_size_kib(const rt::Text& installed_files);
+rt::Text today_yyyymmdd();
 
 }  // namespace installer

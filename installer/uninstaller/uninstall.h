@@ -2,6 +2,10 @@
 // it may remove, and the program's flow. It removes only what its installed-
 // file list names, the folders those files made, the two shortcuts named after
 // the software and its own uninstall entry, and finally itself and its folder.
+// It deletes only inside the installation folder (and, for the installation's
+// own temporary entries, the temporary folder), never through a link. When a
+// running program holds installed files it removes nothing and keeps its
+// entry and itself.
 // Its own entry is the one whose "UninstallString" names this program; the
 // software name is that entry's "DisplayName" (the list holds only paths).
 // Without an entry no shortcut is touched and messages name the folder.
@@ -17,6 +21,7 @@ enum UninstallExit : int {
   kUninstallIncomplete = 1,  // something could not be removed (it was reported)
   kUninstallCancelled = 2,   // the person said no
   kUninstallNothing = 3,     // no installed-file list and no uninstall entry: nothing to do
+  kUninstallInUse = 4,       // a running program holds installed files: the entry and uninst.exe stay
 };
 
 // The installed-file list, split. Lines end with CR LF (a lone LF is taken

@@ -16,6 +16,14 @@
 //
 // Texts are code page 936; every window text goes through the W functions.
 //
+// Display scaling: every place, size and font height in a design, and every
+// numbered position and size property, is in pixels at 96 DPI (design
+// units). The toolkit shows a window at its monitor's DPI: it scales the
+// units, fonts, corner radii and borders by DPI / 96 when it makes the
+// window, and lays the window out again when it moves to a monitor of
+// another DPI (WM_DPICHANGED). Where the system knows no per-monitor DPI
+// (Windows 7), a window is laid out once at the system DPI.
+//
 // A window in a few lines (handlers are plain functions; the sample program
 // examples/unitdemo/unitdemo_main.cpp shows a row of every kind):
 //
@@ -156,7 +164,8 @@ struct WindowDesign {
 // ---- numbered properties ---------------------------------------------------
 // Read and written with unit_get/unit_set. A unit name of "" (or the window's
 // own design name) means the window itself (left/top/width/height are then
-// its screen rectangle, caption its title).
+// its screen rectangle, caption its title). Positions and sizes are design
+// units: the screen's pixels divided by the window's DPI / 96.
 enum UnitProperty : int {
   kPropLeft = 0,           // int, in the container's client area
   kPropTop = 1,            // int
@@ -179,7 +188,7 @@ enum UnitProperty : int {
   kPropBackColor = 18,     // int COLORREF, normal state; -1 transparent
   kPropTarget = 19,        // text, HyperLinker address
   kPropVisited = 20,       // bool, HyperLinker: its target was opened
-  kPropFontHeight = 21,    // int, pixels
+  kPropFontHeight = 21,    // int, design pixels (96 DPI)
   kPropHandle = 22,        // int, window handle (read only)
 };
 
@@ -248,6 +257,21 @@ bool open_link(const Text& target, bool email = false);
 // The browser command line for a target: the registered command cut where
 // "%1" (quoted, else bare) begins, a blank, the target.
 Text link_command_line(const Text& command, const Text& target);
+
+// ---- display scaling ---------------------------------------------------------
+
+constexpr int kDesignDpi = 96;
+// What the system (Windows 10) and the toolkit send the child windows of a
+// window whose DPI changed: WM_DPICHANGED_AFTERPARENT.
+constexpr UINT kMsgDpiChangedAfterParent = 0x02E3;
+// The DPI a window (or the top-level window it lies in) is shown at: the
+// toolkit's own record for its windows, else the system's per-window DPI
+// (Windows 10), else the system DPI.
+int window_dpi(HWND hwnd);
+// The DPI windows open at before they know their monitor (the system DPI).
+int system_dpi();
+inline int to_pixels(int units, int dpi) { return MulDiv(units, dpi, kDesignDpi); }
+inline int to_units(int pixels, int dpi) { return MulDiv(pixels, kDesignDpi, dpi); }
 
 // GDI+ for the whole process, started once (later calls do nothing).
 void start_gdiplus();

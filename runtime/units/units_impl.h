@@ -18,6 +18,7 @@ constexpr wchar_t kFormClass[] = L"TarnelUnitForm";
 constexpr wchar_t kUnitClass[] = L"TarnelUnit";
 constexpr wchar_t kNameProp[] = L"Unit_Name";
 constexpr wchar_t kStateProp[] = L"Unit_State";
+constexpr wchar_t kDpiProp[] = L"Unit_Dpi";  // on a window: the DPI it is laid out at
 
 // A decoded image (GDI+), owning its memory.
 class Picture {
@@ -46,6 +47,7 @@ struct Unit {
   Form* form = nullptr;
   Unit* container = nullptr;  // null: on the window
   HWND hwnd = nullptr;
+  Rect place{};               // in the container, design units
   std::string name;           // design name, code page 936
   Text caption;
   bool visible = true;
@@ -73,12 +75,22 @@ struct Form {
   HWND owner = nullptr;
   bool modal = false;
   bool owner_disabled = false;
+  int dpi = kDesignDpi;
   std::vector<std::unique_ptr<Unit>> units;
   Unit* find(std::string_view name);
 };
 
 Unit* unit_of(HWND hwnd);
+// A font of the design at a height in device pixels.
 HFONT font_for(const Font& font, int height);
+
+// Design units to the unit's device pixels.
+inline int px(const Unit& u, int units) { return u.form ? to_pixels(units, u.form->dpi) : units; }
+inline float pxf(const Unit& u, float units) {
+  return u.form ? units * static_cast<float>(u.form->dpi) / kDesignDpi : units;
+}
+// Makes the unit's font for its height at the window's DPI and gives it to its window.
+void apply_font(Unit& u);
 
 // Creates the unit's window (and EditBox subclass); the unit is filled from its design.
 HWND create_unit_window(Unit& u, HWND parent);

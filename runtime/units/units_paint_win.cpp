@@ -41,6 +41,8 @@ Gdiplus::ARGB argb(COLORREF c, BYTE alpha = 255) {
 
 COLORREF pick(const Color& c, COLORREF fallback) { return c.given() ? c.ref() : fallback; }
 
+int dpi_of(const Unit& u) { return u.form ? u.form->dpi : kDesignDpi; }
+
 // A GDI+ surface over a DC, antialiased.
 class Canvas {
  public:
@@ -99,10 +101,11 @@ class Canvas {
     gp::GdipDeletePen(pen);
   }
 
-  void picture(const Picture& p, const Color& key, ImageMode mode, const RECT& box) {
+  // An image's natural size counts its pixels as design units, shown at `dpi`.
+  void picture(const Picture& p, const Color& key, ImageMode mode, const RECT& box, int dpi) {
     if (!g_ || !p.image()) return;
     int bw = box.right - box.left, bh = box.bottom - box.top;
-    int x = box.left, y = box.top, w = p.width(), h = p.height();
+    int x = box.left, y = box.top, w = to_pixels(p.width(), dpi), h = to_pixels(p.height(), dpi);
     switch (mode) {
       case ImageMode::Stretch: w = bw; h = bh; break;
       case ImageMode::Natural: break;
@@ -156,7 +159,7 @@ void paint_surface(Unit& c, HDC dc, int ox, int oy) {
     paint_under(c.hwnd, dc, ox, oy);
   if (c.design->kind != UnitKind::TabBox && c.images[kImageNormal].image()) {
     Canvas canvas(dc);
-    canvas.picture(c.images[kImageNormal], c.image_key[kImageNormal], c.design->image_mode, cr);
+    canvas.picture(c.images[kImageNormal], c.image_key[kImageNormal], c.design->image_mode, cr, dpi_of(c));
   }
 }
 
@@ -222,7 +225,7 @@ void draw_text(HDC dc, Unit& u, RECT box, COLORREF colour, Align align, bool und
     if (align == Align::Right) x += width - size.cx;
     ExtTextOutW(dc, x, y, 0, nullptr, line.c_str(), static_cast<UINT>(line.size()), nullptr);
     if (underline) {
-      RECT bar{x, y + tm.tmAscent + 2, x + size.cx, y + tm.tmAscent + 3};
+      RECT bar{x, y + tm.tmAscent + px(u, 2), x + size.cx, y + tm.tmAscent + px(u, 3)};
       fill(dc, bar, colour);
     }
     y += line_h;
@@ -254,7 +257,7 @@ void update_region(Unit& u) {
     return;
   }
   RECT rc = client_of(u.hwnd);
-  int lead = u.design->kind == UnitKind::CheckBox ? kCheckTextLeft : 0;
+  int lead = u.design->kind == UnitKind::CheckBox ? px(u, kCheckTextLeft) : 0;
   int width = rc.right - lead;
   HDC dc = GetDC(u.hwnd);
   HGDIOBJ old = SelectObject(dc, u.font);
@@ -273,8 +276,8 @@ void update_region(Unit& u) {
   if (u.design->kind == UnitKind::CheckBox) left = 0;
   if (right <= left) left = right = 0;
   // A little slack for antialiased edges and the underline.
-  left = std::max(0, left - 2);
-  if (u.design->kind != UnitKind::CheckBox) right = std::min(static_cast<int>(rc.right), right + 2);
+  left = std::max(0, left - px(u, 2));
+  if (u.design->kind != UnitKind::CheckBox) right = std::min(static_cast<int>(rc.right), right + px(u, 2));
   SetWindowRgn(u.hwnd, CreateRectRgn(left, 0, right, rc.bottom), TRUE);
 }
 
@@ -290,18 +293,22 @@ void paint_under_or_back(Unit& u, HDC dc, const Color& back) {
 void draw_check_box(Unit& u, HDC dc, const RECT& rc) {
   paint_under_or_back(u, dc, u.back[0]);
   bool enabled = IsWindowEnabled(u.hwnd);
-  float box = kCheckBoxSize, x = 1, y = static_cast<float>((rc.bottom - kCheckBoxSize) / 2);
+  const int size = px(u, kCheckBoxSize);
+  float box = static_cast<float>(size), x = pxf(u, 1), y = static_cast<float>((rc.bottom - size) / 2);
+  float radius = pxf(u, 3.5f), line = pxf(u, 1), half = pxf(u, 0.5f);
   Canvas canvas(dc);
   if (u.checked) {
-    canvas.round_rect(x, y, box, box, 3.5f, enabled ? kBlue : kBorder);
-    Gdiplus::PointF tick[] = {{x + 3.5f, y + 7.8f}, {x + 6.4f, y + 10.6f}, {x + 11.6f, y + 4.6f}};
-    canvas.polyline(tick, 3, kWhite, 2);
+    canvas.round_rect(x, y, box, box, radius, enabled ? kBlue : kBorder);
+    Gdiplus::PointF tick[] = {{x + pxf(u, 3.5f), y + pxf(u, 7.8f)},
+                              {x + pxf(u, 6.4f), y + pxf(u, 10.6f)},
+                              {x + pxf(u, 11.6f), y + pxf(u, 4.6f)}};
+    canvas.polyline(tick, 3, kWhite, pxf(u, 2));
   } else {
     COLORREF edge = u.hover && enabled ? kBlue : kBorder;
-    canvas.round_rect(x + 0.5f, y + 0.5f, box - 1, box - 1, 3.5f, kWhite, &edge);
+    canvas.round_rect(x + half, y + half, box - line, box - line, radius, kWhite, &edge, line);
   }
   RECT text = rc;
-  text.left = kCheckTextLeft;
+  text.left = px(u, kCheckTextLeft);
   draw_text(dc, u, text, pick(u.text[0], kText), Align::Left);
 }
 
@@ -344,10 +351,10 @@ void draw_pic_button(Unit& u, HDC dc, const RECT& rc) {
   paint_under_or_back(u, dc, Color{});
   if (const Picture* p = button_picture(u)) {
     Canvas canvas(dc);
-    canvas.picture(*p, u.image_key[picture_slot(u, p)], u.design->image_mode, rc);
+    canvas.picture(*p, u.image_key[picture_slot(u, p)], u.design->image_mode, rc, dpi_of(u));
   } else if (u.back[0].given()) {
     Canvas canvas(dc);
-    canvas.round_rect(0, 0, static_cast<float>(rc.right), static_cast<float>(rc.bottom), 6, u.back[0].ref());
+    canvas.round_rect(0, 0, static_cast<float>(rc.right), static_cast<float>(rc.bottom), pxf(u, 6), u.back[0].ref());
   }
 }
 
@@ -357,10 +364,10 @@ void draw_super_button(Unit& u, HDC dc, const RECT& rc) {
   Canvas canvas(dc);
   float w = static_cast<float>(rc.right), h = static_cast<float>(rc.bottom);
   if (const Picture* p = button_picture(u)) {
-    canvas.picture(*p, u.image_key[picture_slot(u, p)], u.design->image_mode, rc);
+    canvas.picture(*p, u.image_key[picture_slot(u, p)], u.design->image_mode, rc, dpi_of(u));
   } else {
     COLORREF back = pick(u.back[state], pick(u.back[0], kBlue));
-    canvas.round_rect(0, 0, w, h, 6, back);
+    canvas.round_rect(0, 0, w, h, pxf(u, 6), back);
   }
   // A pressed button darkens a little, whatever it is drawn with.
   if (u.pressed && u.hover) {
@@ -442,8 +449,9 @@ void paint_edit_frame(Unit& u) {
   {
     Canvas canvas(dc);
     COLORREF edge = GetFocus() == hwnd ? kBlue : kBorder;
-    canvas.round_rect(0.5f, 0.5f, static_cast<float>(w - 1), static_cast<float>(h - 1), 6,
-                      pick(u.back[0], kWhite), &edge);
+    float line = pxf(u, 1), half = pxf(u, 0.5f);
+    canvas.round_rect(half, half, static_cast<float>(w) - line, static_cast<float>(h) - line, pxf(u, 6),
+                      pick(u.back[0], kWhite), &edge, line);
   }
   ExcludeClipRect(wdc, cx, cy, cx + cr.right, cy + cr.bottom);
   BitBlt(wdc, 0, 0, w, h, dc, 0, 0, SRCCOPY);
@@ -487,6 +495,11 @@ HFONT font_for(const Font& font, int height) {
                         CLIP_DEFAULT_PRECIS, CLEARTYPE_QUALITY, DEFAULT_PITCH | FF_DONTCARE, wide_path(face).c_str());
   cache[key] = f;
   return f;
+}
+
+void apply_font(Unit& u) {
+  u.font = font_for(u.design->font, px(u, u.font_height));
+  if (u.hwnd) SendMessageW(u.hwnd, WM_SETFONT, reinterpret_cast<WPARAM>(u.font), FALSE);
 }
 
 void paint_under(HWND child, HDC dc, int dx, int dy) {

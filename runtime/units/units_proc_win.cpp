@@ -69,8 +69,8 @@ LRESULT CALLBACK edit_proc(HWND hwnd, UINT msg, WPARAM wp, LPARAM lp) {
       if (wp && u) {
         RECT& r = reinterpret_cast<NCCALCSIZE_PARAMS*>(lp)->rgrc[0];
         int pad = std::max(1, static_cast<int>((r.bottom - r.top - line_height(hwnd, u->font)) / 2));
-        r.left += kEditPadding;
-        r.right -= kEditPadding;
+        r.left += px(*u, kEditPadding);
+        r.right -= px(*u, kEditPadding);
         r.top += pad;
         r.bottom -= pad;
         if (r.bottom < r.top) r.bottom = r.top;
@@ -155,13 +155,14 @@ HWND create_unit_window(Unit& u, HWND parent) {
   }
   u.target = d.target ? d.target : "";
   u.font_height = d.font.height;
-  u.font = font_for(d.font, u.font_height);
+  u.place = d.rect;
+  apply_font(u);
 
   DWORD style = WS_CHILD | WS_CLIPSIBLINGS;
   if (is_container(d.kind)) style |= WS_CLIPCHILDREN;
   if (is_button(d.kind)) style |= WS_TABSTOP;
   std::wstring caption = wide_path(u.caption.view());
-  const Rect& r = d.rect;
+  const Rect r{px(u, d.rect.left), px(u, d.rect.top), px(u, d.rect.width), px(u, d.rect.height)};
   HWND hwnd = nullptr;
   if (d.kind == UnitKind::EditBox) {
     hwnd = CreateWindowExW(0, L"EDIT", caption.c_str(), style | WS_TABSTOP | ES_AUTOHSCROLL | ES_LEFT, r.left, r.top,

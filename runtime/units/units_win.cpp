@@ -98,29 +98,70 @@ RECT rect_in_container(HWND hwnd) {
   return r;
 }
 
-void move_window(HWND hwnd, bool top_level, std::optional<int> left, std::optional<int> top,
-                 std::optional<int> width, std::optional<int> height) {
+Rect rect_pixels(const Rect& r, int dpi) {
+  return {to_pixels(r.left, dpi), to_pixels(r.top, dpi), to_pixels(r.width, dpi), to_pixels(r.height, dpi)};
+}
+
+// A window's rectangle (a unit's in its container, a top-level window's on
+// the screen) in design units. A unit reads back exactly the place it was
+// given, as long as nothing else has moved its window since.
+Rect design_rect(HWND hwnd, bool top_level, int dpi, const Rect* place = nullptr) {
   RECT r{};
   if (top_level)
     GetWindowRect(hwnd, &r);
   else
     r = rect_in_container(hwnd);
-  int l = left.value_or(r.left), t = top.value_or(r.top);
-  int w = width.value_or(r.right - r.left), h = height.value_or(r.bottom - r.top);
-  if (l == r.left && t == r.top && w == r.right - r.left && h == r.bottom - r.top) return;
-  SetWindowPos(hwnd, nullptr, l, t, w, h, SWP_NOZORDER | SWP_NOACTIVATE);
+  Rect pixels{r.left, r.top, r.right - r.left, r.bottom - r.top};
+  if (place) {
+    Rect given = rect_pixels(*place, dpi);
+    if (given.left == pixels.left && given.top == pixels.top && given.width == pixels.width &&
+        given.height == pixels.height)
+      return *place;
+  }
+  return {to_units(pixels.left, dpi), to_units(pixels.top, dpi), to_units(pixels.width, dpi),
+          to_units(pixels.height, dpi)};
+}
+
+// Moves and sizes a window, in design units; the unit's place follows.
+void move_window(HWND hwnd, bool top_level, int dpi, Rect* place, std::optional<int> left, std::optional<int> top,
+                 std::optional<int> width, std::optional<int> height) {
+  Rect now = design_rect(hwnd, top_level, dpi, place);
+  Rect next{left.value_or(now.left), top.value_or(now.top), width.value_or(now.width), height.value_or(now.height)};
+  if (place) *place = next;
+  RECT r{};
+  if (top_level)
+    GetWindowRect(hwnd, &r);
+  else
+    r = rect_in_container(hwnd);
+  // What is not given stays where it is to the pixel (a round trip through
+  // design units could move it by one at scales like 125 %).
+  auto pixel = [&](const std::optional<int>& given, LONG current) {
+    return given ? to_pixels(*given, dpi) : static_cast<int>(current);
+  };
+  Rect p{pixel(left, r.left), pixel(top, r.top), pixel(width, r.right - r.left), pixel(height, r.bottom - r.top)};
+  if (p.left == r.left && p.top == r.top && p.width == r.right - r.left && p.height == r.bottom - r.top) return;
+  SetWindowPos(hwnd, nullptr, p.left, p.top, p.width, p.height, SWP_NOZORDER | SWP_NOACTIVATE);
+}
+
+void move_form(Form& f, std::optional<int> left, std::optional<int> top, std::optional<int> width,
+               std::optional<int> height) {
+  move_window(f.hwnd, true, f.dpi, nullptr, left, top, width, height);
+}
+
+void move_unit_window(Unit& u, std::optional<int> left, std::optional<int> top, std::optional<int> width,
+                      std::optional<int> height) {
+  move_window(u.hwnd, false, u.form->dpi, &u.place, left, top, width, height);
 }
 
 // ---- window properties ------------------------------------------------------
 
 UnitValue get_form_property(Form& f, int property) {
-  RECT r{};
-  GetWindowRect(f.hwnd, &r);
+  Rect r = design_rect(f.hwnd, true, f.dpi);
   switch (property) {
-    case kPropLeft: return static_cast<int>(r.left);
-    case kPropTop: return static_cast<int>(r.top);
-    case kPropWidth: return static_cast<int>(r.right - r.left);
-    case kPropHeight: return static_cast<int>(r.bottom - r.top);
+    case kPropLeft: return r.left;
+    case kPropTop: return r.top;
+    case kPropWidth: return r.width;
+    case kPropHeight: return r.height;
     case kPropVisible: return IsWindowVisible(f.hwnd) != FALSE;
     case kPropEnabled: return IsWindowEnabled(f.hwnd) != FALSE;
     case kPropCaption: return window_text(f.hwnd);
@@ -131,10 +172,10 @@ UnitValue get_form_property(Form& f, int property) {
 
 void set_form_property(Form& f, int property, const UnitValue& v) {
   switch (property) {
-    case kPropLeft: move_window(f.hwnd, true, v.as_int(), {}, {}, {}); break;
-    case kPropTop: move_window(f.hwnd, true, {}, v.as_int(), {}, {}); break;
-    case kPropWidth: move_window(f.hwnd, true, {}, {}, v.as_int(), {}); break;
-    case kPropHeight: move_window(f.hwnd, true, {}, {}, {}, v.as_int()); break;
+    case kPropLeft: move_form(f, v.as_int(), {}, {}, {}); break;
+    case kPropTop: move_form(f, {}, v.as_int(), {}, {}); break;
+    case kPropWidth: move_form(f, {}, {}, v.as_int(), {}); break;
+    case kPropHeight: move_form(f, {}, {}, {}, v.as_int()); break;
     case kPropVisible: ShowWindow(f.hwnd, v.as_bool() ? SW_SHOW : SW_HIDE); break;
     case kPropEnabled: EnableWindow(f.hwnd, v.as_bool()); break;
     case kPropCaption: set_window_text(f.hwnd, v.text().view()); break;
@@ -145,12 +186,12 @@ void set_form_property(Form& f, int property, const UnitValue& v) {
 // ---- unit properties -------------------------------------------------------
 
 UnitValue get_unit_property(Unit& u, int property) {
-  RECT r = rect_in_container(u.hwnd);
+  Rect r = design_rect(u.hwnd, false, u.form->dpi, &u.place);
   switch (property) {
-    case kPropLeft: return static_cast<int>(r.left);
-    case kPropTop: return static_cast<int>(r.top);
-    case kPropWidth: return static_cast<int>(r.right - r.left);
-    case kPropHeight: return static_cast<int>(r.bottom - r.top);
+    case kPropLeft: return r.left;
+    case kPropTop: return r.top;
+    case kPropWidth: return r.width;
+    case kPropHeight: return r.height;
     case kPropVisible: return u.visible;
     case kPropEnabled: return IsWindowEnabled(u.hwnd) != FALSE;
     case kPropCaption: return u.design->kind == UnitKind::EditBox ? window_text(u.hwnd) : u.caption;
@@ -184,10 +225,10 @@ void show_page(Form& f, Unit& tab, int page) {
 void set_unit_property(Form& f, Unit& u, int property, const UnitValue& v) {
   bool redraw = true;
   switch (property) {
-    case kPropLeft: move_window(u.hwnd, false, v.as_int(), {}, {}, {}); redraw = false; break;
-    case kPropTop: move_window(u.hwnd, false, {}, v.as_int(), {}, {}); redraw = false; break;
-    case kPropWidth: move_window(u.hwnd, false, {}, {}, v.as_int(), {}); redraw = false; break;
-    case kPropHeight: move_window(u.hwnd, false, {}, {}, {}, v.as_int()); redraw = false; break;
+    case kPropLeft: move_unit_window(u, v.as_int(), {}, {}, {}); redraw = false; break;
+    case kPropTop: move_unit_window(u, {}, v.as_int(), {}, {}); redraw = false; break;
+    case kPropWidth: move_unit_window(u, {}, {}, v.as_int(), {}); redraw = false; break;
+    case kPropHeight: move_unit_window(u, {}, {}, {}, v.as_int()); redraw = false; break;
     case kPropVisible:
       u.visible = v.as_bool();
       units::apply_visibility(u);
@@ -228,8 +269,7 @@ void set_unit_property(Form& f, Unit& u, int property, const UnitValue& v) {
     case kPropVisited: u.visited = v.as_bool(); break;
     case kPropFontHeight:
       u.font_height = v.as_int();
-      u.font = units::font_for(u.design->font, u.font_height);
-      SendMessageW(u.hwnd, WM_SETFONT, reinterpret_cast<WPARAM>(u.font), FALSE);
+      units::apply_font(u);
       // An EditBox centres its text by its frame, which depends on the font.
       SetWindowPos(u.hwnd, nullptr, 0, 0, 0, 0, SWP_NOMOVE | SWP_NOSIZE | SWP_NOZORDER | SWP_FRAMECHANGED);
       break;
@@ -254,6 +294,28 @@ void enable_owner(Form& f) {
 void destroy_form(Form& f) {
   enable_owner(f);
   DestroyWindow(f.hwnd);
+}
+
+BOOL CALLBACK tell_dpi_changed(HWND child, LPARAM) {
+  if (!units::unit_of(child)) SendMessageW(child, kMsgDpiChangedAfterParent, 0, 0);
+  return TRUE;
+}
+
+// Every unit at its place, size and font for the window's (new) DPI; other
+// child windows (PNG controls) hear of it as from the system.
+void lay_out(Form& f, int dpi) {
+  if (dpi <= 0 || dpi == f.dpi) return;
+  f.dpi = dpi;
+  SetPropW(f.hwnd, units::kDpiProp, reinterpret_cast<HANDLE>(static_cast<UINT_PTR>(dpi)));
+  for (auto& u : f.units) {
+    if (!u->hwnd) continue;
+    units::apply_font(*u);
+    Rect p = rect_pixels(u->place, dpi);
+    SetWindowPos(u->hwnd, nullptr, p.left, p.top, p.width, p.height,
+                 SWP_NOZORDER | SWP_NOACTIVATE | SWP_FRAMECHANGED);
+    units::reshape(*u);
+  }
+  EnumChildWindows(f.hwnd, tell_dpi_changed, 0);
 }
 
 LRESULT CALLBACK form_proc(HWND hwnd, UINT msg, WPARAM wp, LPARAM lp) {
@@ -286,6 +348,17 @@ LRESULT CALLBACK form_proc(HWND hwnd, UINT msg, WPARAM wp, LPARAM lp) {
     case WM_CTLCOLOREDIT:
     case WM_CTLCOLORSTATIC:
       return units::unit_proc(hwnd, msg, wp, lp);
+    case WM_DPICHANGED:
+      // Moved to a monitor of another DPI: laid out again, at the rectangle
+      // the system suggests.
+      if (f) {
+        const RECT& at = *reinterpret_cast<const RECT*>(lp);
+        lay_out(*f, HIWORD(wp));
+        SetWindowPos(hwnd, nullptr, at.left, at.top, at.right - at.left, at.bottom - at.top,
+                     SWP_NOZORDER | SWP_NOACTIVATE);
+        InvalidateRect(hwnd, nullptr, TRUE);
+      }
+      return 0;
     case WM_CLOSE:
       if (f && f->design->on_close) {
         CloseHandler handler = f->design->on_close;
@@ -306,6 +379,7 @@ LRESULT CALLBACK form_proc(HWND hwnd, UINT msg, WPARAM wp, LPARAM lp) {
       }
       break;
     case WM_NCDESTROY: {
+      RemovePropW(hwnd, units::kDpiProp);
       if (ATOM atom = static_cast<ATOM>(reinterpret_cast<UINT_PTR>(RemovePropW(hwnd, units::kNameProp))))
         GlobalDeleteAtom(atom);
       SetWindowLongPtrW(hwnd, GWLP_USERDATA, 0);
@@ -365,8 +439,34 @@ void create_units(Form& f) {
   for (auto& u : f.units) units::apply_visibility(*u);
 }
 
-POINT start_position(const WindowDesign& d, HWND owner, int width, int height) {
-  if (!d.centered) return {d.rect.left, d.rect.top};
+template <typename F>
+F user32_function(const char* name) {
+  return reinterpret_cast<F>(reinterpret_cast<void*>(GetProcAddress(GetModuleHandleW(L"user32.dll"), name)));
+}
+
+// The system's own DPI of a window (Windows 10 1607 and later), else 0.
+int own_dpi(HWND hwnd) {
+  using Fn = UINT(WINAPI*)(HWND);
+  static const Fn fn = user32_function<Fn>("GetDpiForWindow");
+  return fn ? static_cast<int>(fn(hwnd)) : 0;
+}
+
+int monitor_dpi(HWND hwnd) {
+  int dpi = own_dpi(hwnd);
+  return dpi > 0 ? dpi : system_dpi();
+}
+
+// The window's outer size for its design client size at a DPI.
+SIZE outer_size(const WindowDesign& d, DWORD style, int dpi) {
+  RECT outer{0, 0, to_pixels(d.rect.width, dpi), to_pixels(d.rect.height, dpi)};
+  using Fn = BOOL(WINAPI*)(RECT*, DWORD, BOOL, DWORD, UINT);
+  static const Fn for_dpi = user32_function<Fn>("AdjustWindowRectExForDpi");
+  if (!for_dpi || !for_dpi(&outer, style, FALSE, 0, static_cast<UINT>(dpi))) AdjustWindowRectEx(&outer, style, FALSE, 0);
+  return {outer.right - outer.left, outer.bottom - outer.top};
+}
+
+POINT start_position(const WindowDesign& d, HWND owner, int width, int height, int dpi) {
+  if (!d.centered) return {to_pixels(d.rect.left, dpi), to_pixels(d.rect.top, dpi)};
   RECT area{};
   if (owner && IsWindowVisible(owner))
     GetWindowRect(owner, &area);
@@ -398,6 +498,26 @@ Unit* units::Form::find(std::string_view name) {
   return nullptr;
 }
 
+int system_dpi() {
+  static const int dpi = [] {
+    HDC screen = GetDC(nullptr);
+    int d = screen ? GetDeviceCaps(screen, LOGPIXELSX) : kDesignDpi;
+    if (screen) ReleaseDC(nullptr, screen);
+    return d > 0 ? d : kDesignDpi;
+  }();
+  return dpi;
+}
+
+int window_dpi(HWND hwnd) {
+  HWND root = hwnd ? GetAncestor(hwnd, GA_ROOT) : nullptr;
+  if (root) {
+    if (auto laid_out = static_cast<int>(reinterpret_cast<UINT_PTR>(GetPropW(root, units::kDpiProp))))
+      return laid_out;
+    if (int dpi = own_dpi(root)) return dpi;
+  }
+  return system_dpi();
+}
+
 long long UnitValue::number() const {
   if (is_text_) return std::atoll(text_.c_str());
   return number_;
@@ -424,18 +544,25 @@ bool load_window(const WindowDesign& design, HWND owner, bool modal) {
   f->owner = owner;
   f->modal = modal;
 
+  // Made at the system DPI, then fitted to the DPI of the monitor it opened on.
   DWORD style = WS_OVERLAPPED | WS_CAPTION | WS_SYSMENU | WS_MINIMIZEBOX | WS_CLIPCHILDREN;
-  RECT outer{0, 0, design.rect.width, design.rect.height};
-  AdjustWindowRectEx(&outer, style, FALSE, 0);
-  int width = outer.right - outer.left, height = outer.bottom - outer.top;
-  POINT at = start_position(design, owner, width, height);
+  f->dpi = system_dpi();
+  SIZE outer = outer_size(design, style, f->dpi);
+  POINT at = start_position(design, owner, outer.cx, outer.cy, f->dpi);
   std::wstring caption = wide_path(design.caption ? design.caption : "");
-  HWND hwnd = CreateWindowExW(0, units::kFormClass, caption.c_str(), style, at.x, at.y, width, height, owner, nullptr,
-                              GetModuleHandleW(nullptr), f);
+  HWND hwnd = CreateWindowExW(0, units::kFormClass, caption.c_str(), style, at.x, at.y, outer.cx, outer.cy, owner,
+                              nullptr, GetModuleHandleW(nullptr), f);
   if (!hwnd) {
     delete f;
     return false;
   }
+  if (int dpi = monitor_dpi(hwnd); dpi != f->dpi) {
+    f->dpi = dpi;
+    outer = outer_size(design, style, dpi);
+    at = start_position(design, owner, outer.cx, outer.cy, dpi);
+    SetWindowPos(hwnd, nullptr, at.x, at.y, outer.cx, outer.cy, SWP_NOZORDER | SWP_NOACTIVATE);
+  }
+  SetPropW(hwnd, units::kDpiProp, reinterpret_cast<HANDLE>(static_cast<UINT_PTR>(f->dpi)));
   set_name(hwnd, design.name ? design.name : "");
   {
     std::lock_guard<Lock> lock(g_mutex);
@@ -452,7 +579,7 @@ bool load_window(const WindowDesign& design, HWND owner, bool modal) {
     // Centred as it finally is: the creation handler may have changed its frame.
     RECT r{};
     GetWindowRect(hwnd, &r);
-    POINT centred = start_position(design, owner, r.right - r.left, r.bottom - r.top);
+    POINT centred = start_position(design, owner, r.right - r.left, r.bottom - r.top, f->dpi);
     SetWindowPos(hwnd, nullptr, centred.x, centred.y, 0, 0, SWP_NOSIZE | SWP_NOZORDER | SWP_NOACTIVATE);
   }
   if (modal && owner && IsWindowEnabled(owner)) {
@@ -538,12 +665,12 @@ RECT client_rect_of(const WindowDesign& design, std::string_view unit) {
 
 int client_width(const WindowDesign& design, std::string_view unit) {
   RECT r = client_rect_of(design, unit);
-  return r.right - r.left;
+  return to_units(r.right - r.left, window_dpi(unit_window_handle(design, unit)));
 }
 
 int client_height(const WindowDesign& design, std::string_view unit) {
   RECT r = client_rect_of(design, unit);
-  return r.bottom - r.top;
+  return to_units(r.bottom - r.top, window_dpi(unit_window_handle(design, unit)));
 }
 
 void move_unit(const WindowDesign& design, std::string_view unit, std::optional<int> left, std::optional<int> top,
@@ -552,9 +679,9 @@ void move_unit(const WindowDesign& design, std::string_view unit, std::optional<
     Form* f = live_form(design);
     if (!f) return;
     if (is_form_name(*f, unit))
-      move_window(f->hwnd, true, left, top, width, height);
+      move_form(*f, left, top, width, height);
     else
-      move_window(find_unit_or_fail(*f, unit)->hwnd, false, left, top, width, height);
+      move_unit_window(*find_unit_or_fail(*f, unit), left, top, width, height);
   });
 }
 

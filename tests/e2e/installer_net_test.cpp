@@ -64,6 +64,13 @@ TEST_F(InstallerNetTest, SlowDownloadMovesTheProgressThenInstalls) {
   std::string target = setup.text("安装目录");
   setup.click("立即安装");
   ASSERT_TRUE(setup.wait_page(2, 10000));
+  // Closing mid-download asks whether to cancel; 取消 carries on.
+  PostMessageW(setup.window(), WM_CLOSE, 0, 0);
+  HWND prompt = setup.prompt(10000);
+  ASSERT_NE(prompt, nullptr);
+  EXPECT_EQ(e2e::window_text(e2e::wait_unit(prompt, "信息标签", 5000)),
+            "正在安装中，点击确定后将取消安装，点击取消后继续安装。");
+  setup.answer_prompt(false);
 
   std::set<int> positions;
   std::set<std::string> statuses;
@@ -85,7 +92,16 @@ TEST_F(InstallerNetTest, SlowDownloadMovesTheProgressThenInstalls) {
   EXPECT_TRUE(statuses.count("正在安装中 0%，请稍侯...") || statuses.size() > 3);
   EXPECT_EQ(e2e::read_all(target + "\\payload.bin"), testsupport::pattern_bytes(0, 400 * 1024));
   EXPECT_FALSE(e2e::path_exists(dir_ + "\\app.zip"));
-  setup.process().kill();
+  // On the finish page the question does not say that nothing has started.
+  PostMessageW(setup.window(), WM_CLOSE, 0, 0);
+  prompt = setup.prompt(10000);
+  ASSERT_NE(prompt, nullptr);
+  EXPECT_EQ(e2e::window_text(e2e::wait_unit(prompt, "信息标签", 5000)),
+            "安装已完成，点击确定后退出安装程序，点击取消后返回。");
+  setup.answer_prompt(true);
+  DWORD code = 99;
+  EXPECT_TRUE(setup.wait_exit(30000, &code));
+  EXPECT_EQ(code, 0u) << "the installation completed";
 }
 
 TEST_F(InstallerNetTest, EveryKindOfFailedDownloadShowsTheMessageAndTheFailurePage) {

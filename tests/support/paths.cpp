@@ -1,6 +1,7 @@
 #include "tests/support/paths.h"
 
 #include <atomic>
+#include <ctime>
 #include <cstdio>
 #include <filesystem>
 #include <fstream>
@@ -33,13 +34,19 @@ std::string native_path(const std::string& unix_path) {
 
 std::string scratch_dir(const std::string& name) {
   static std::atomic<int> counter{0};
+  // Wine gives small process ids again in every prefix and server run: the
+  // start time keeps a later run from meeting an earlier run's folder (which
+  // may hold links a test planted).
 #ifdef _WIN32
   unsigned long pid = GetCurrentProcessId();
+  static const unsigned long long started = GetTickCount64();
 #else
   unsigned long pid = static_cast<unsigned long>(getpid());
+  static const unsigned long long started = static_cast<unsigned long long>(time(nullptr));
 #endif
   std::string base = binary_dir() + (binary_dir().find('\\') != std::string::npos ? "\\scratch\\" : "/scratch/");
-  std::string dir = base + name + "-" + std::to_string(pid) + "-" + std::to_string(counter++);
+  std::string dir = base + name + "-" + std::to_string(pid) + "-" + std::to_string(started) + "-" +
+                    std::to_string(counter++);
   std::error_code ec;
   fs::remove_all(fs::path(dir), ec);
   fs::create_directories(fs::path(dir), ec);

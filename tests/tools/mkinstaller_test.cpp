@@ -274,6 +274,12 @@ TEST_F(MkinstallerTest, BuildWritesRecordLogoAndPackageThatReadBack) {
   rt::PeResources pe = load(read("setup.exe"));
   EXPECT_EQ(system_resource(pe, "101"), kPng);
   EXPECT_EQ(system_resource(pe, "103"), read("pkg.zip"));
+  // Reproducible: the same inputs give the same bytes (the package streamed
+  // in, the checksum summed on the way).
+  fs::create_directories(path("again"));
+  ASSERT_EQ(run("build --config app.json --logo logo.png --package pkg.zip --stub stub.exe --out again/setup.exe").status,
+            0);
+  EXPECT_TRUE(read("again/setup.exe") == read("setup.exe"));
   std::string digest = installer::sha256_hex(read("pkg.zip"));
   EXPECT_EQ(record(pe), rt::cp936_from_utf8(config("disk", ",\n  \"sha256\": \"" + digest + "\"")))
       << "the record is the file's text in code page 936, the package's digest added";
@@ -288,7 +294,7 @@ TEST_F(MkinstallerTest, BuildWritesRecordLogoAndPackageThatReadBack) {
 
   // Building again from the built installer replaces, never duplicates.
   write("app.json", config("net"));
-  r = run("build -c app.json -s setup.exe -o setup2.exe");
+  r = run("build -c app.json --sha256 " + digest + " -s setup.exe -o setup2.exe");
   ASSERT_EQ(r.status, 0) << r.err;
   rt::PeResources again = load(read("setup2.exe"));
   EXPECT_EQ(again.list().size(), pe.list().size());
@@ -322,7 +328,7 @@ TEST_F(MkinstallerTest, BuildRecordsTheDigestOfThePackageTheInstallerWillCheck) 
             rt::cp936_from_utf8(u8(u8"{\"softname\": \"空\", \"installtype\": \"disk\", \"sha256\": \"") + empty + "\"}"));
 
   // "net": the digest of a package the tool does not have, or of the one it
-  // is shown; none at all leaves the installer unchecked.
+  // is shown (none at all is refused: see BadInputIsRefusedByName...).
   write("net.json", config("net"));
   r = run("build --config net.json --sha256 " + upper + tail);
   ASSERT_EQ(r.status, 0) << r.err;
@@ -331,22 +337,23 @@ TEST_F(MkinstallerTest, BuildRecordsTheDigestOfThePackageTheInstallerWillCheck) 
   r = run("build --config net.json --package pkg.zip" + tail);
   ASSERT_EQ(r.status, 0) << r.err;
   EXPECT_THAT(record(load(read("setup.exe"))), HasSubstr("\"sha256\": \"" + digest + "\""));
-  r = run("build --config net.json" + tail);
-  ASSERT_EQ(r.status, 0) << r.err;
-  EXPECT_THAT(r.out, HasSubstr("no \"sha256\""));
-  EXPECT_EQ(record(load(read("setup.exe"))), rt::cp936_from_utf8(config("net")));
-  EXPECT_THAT(run("inspect setup.exe").out, HasSubstr("sha256: none, the package is not checked"));
 
-  // An installer whose carried package differs from its record says so.
-  rt::PeResources pe = load(testsupport::make_fake_program());
-  rt::Bytes wrong = installer::encrypt_text(rt::Text(rt::cp936_from_utf8(read("own.json"))), "Tarnel", true);
-  pe.set(rt::ResourceId::of_text("SYSTEM"), rt::ResourceId::of_text("102"), 0, std::string(wrong.view()));
-  std::string bytes, error;
-  ASSERT_TRUE(pe.save(&bytes, &error)) << error;
-  write("mismatch.exe", bytes);
+  // Installers made otherwise: one whose carried package differs from its
+  // record, and a "net" one (older builders made them) without a digest.
+  auto made = [&](const std::string& name, const std::string& config_text) {
+    rt::PeResources pe = load(testsupport::make_fake_program());
+    rt::Bytes plain = installer::encrypt_text(rt::Text(rt::cp936_from_utf8(config_text)), "Tarnel", true);
+    pe.set(rt::ResourceId::of_text("SYSTEM"), rt::ResourceId::of_text("102"), 0, std::string(plain.view()));
+    std::string bytes, error;
+    ASSERT_TRUE(pe.save(&bytes, &error)) << error;
+    write(name, bytes);
+  };
+  made("mismatch.exe", read("own.json"));
   EXPECT_THAT(run("inspect mismatch.exe").out,
               HasSubstr("sha256: " + digest + ", but the carried package has " + installer::sha256_hex("") +
                         ": this installer will refuse its package"));
+  made("unchecked.exe", config("net"));
+  EXPECT_THAT(run("inspect unchecked.exe").out, HasSubstr("sha256: none, the package is not checked"));
 }
 
 TEST_F(MkinstallerTest, BuildWarnsAboutWhatThePackageLacks) {
@@ -489,6 +496,14 @@ TEST_F(MkinstallerTest, BadInputIsRefusedByNameAndNothingIsWritten) {
        "pkg.zip: the package's SHA-256 is " + pkg_digest + ", but othersha.json has \"sha256\" " + other},
       {"build --config othersha.json" + tail,
        "othersha.json: the empty package carried without --package has SHA-256 " + empty_digest + ", but"},
+      {"build --config net.json" + tail,
+       "net.json: install type \"net\" needs the SHA-256 of the package it downloads, so that the installer can "
+       "check it: give the package you upload with --package PKG.zip (build computes its digest), or its digest "
+       "with --sha256 HEX or as \"sha256\" in the configuration (sha256sum PKG.zip prints it)"},
+      {"build --config ok.json --package huge.zip" + tail,
+       "huge.zip: the package is 1536 MB; a \"disk\" installer carries at most 1024 MB "
+       "(setup.exe is a 32-bit program, which Windows maps whole into its 2 GB of address space). Use install type "
+       "\"net\": upload the package and give its address in \"urlremote\""},
       {"build --config netsha.json --sha256 " + pkg_digest + tail,
        "netsha.json: \"sha256\" is " + other + " but --sha256 gives " + pkg_digest + "; they must agree"},
       {"build --config ok.json --stub stub.exe", "missing --out OUT.exe\nTry 'mkinstaller build --help'"},
@@ -500,6 +515,10 @@ TEST_F(MkinstallerTest, BadInputIsRefusedByNameAndNothingIsWritten) {
       {"list", "missing file operand"},
   };
   write("net.json", config("net"));
+  // Too large for a "disk" installer, and refused before it is read: a file
+  // of that size without data (sparse), as cheap to make as it is to refuse.
+  write("huge.zip", "PK");
+  fs::resize_file(path("huge.zip"), std::uintmax_t{1536} << 20);
 #ifndef _WIN32
   fs::create_symlink("out.exe", path("link.exe"));
 #endif

@@ -8,13 +8,18 @@
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
+#include <atomic>
 #include <mutex>
+#include <algorithm>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "installer/steps/download.h"
 #include "installer/steps/progress.h"
 #include "installer/format/sha256.h"
+#include "installer/setup/installer_window.h"
+#include "installer/setup/startup.h"
 #include "installer/setup/state.h"
 #include "tests/support/paths.h"
 
@@ -30,6 +35,7 @@ class FakeView final : public installer::ControllerView {
   bool desktop = true;
   rt::Text directory = "C:\\Apps\\Foo";
   rt::Text answer = "cancel";
+  std::atomic<int> page{0};
 
   std::vector<std::string> log() {
     std::lock_guard<std::mutex> lock(mutex_);
@@ -48,7 +54,10 @@ class FakeView final : public installer::ControllerView {
   bool desktop_shortcut_ticked() override { return desktop; }
   rt::Text install_directory() override { return directory; }
   void show_header(bool visible) override { record(visible ? "header shown" : "header hidden"); }
-  void show_page(int page) override { record("page " + std::to_string(page)); }
+  void show_page(int p) override {
+    page = p;
+    record("page " + std::to_string(p));
+  }
   void set_status(const rt::Text& text) override { record("status " + text.str()); }
   void set_progress_timer(int ms) override { record("timer " + std::to_string(ms)); }
   void set_progress_bar(int position) override { record("bar " + std::to_string(position)); }
@@ -60,7 +69,9 @@ class FakeView final : public installer::ControllerView {
     record("ask " + text.str() + " mode " + mode.str());
     return answer;
   }
+  int current_page() override { return page; }
   void destroy_window() override { record("destroyed"); }
+  void post_close() override { record("close posted"); }
 
  private:
   std::mutex mutex_;
@@ -277,8 +288,186 @@ TEST_F(ControllerTest, ProgressTickShowsThePercentage) {
 }
 
 TEST_F(ControllerTest, FinishStartsTheMainFileAndDestroysTheWindow) {
+  installer::installer_state().install_type = "disk";
+  install();
+  EXPECT_EQ(installer::setup_exit_code(), 0);
+  view_.clear_log();
   installer::on_finish();
   EXPECT_THAT(view_.log(), ElementsAre("launch " + dir_ + "\\target\\Foo.exe mode 0", "destroyed"));
+}
+
+// A step of the worker held until the test lets it go.
+class Gate {
+ public:
+  Gate() : event_(CreateEventW(nullptr, TRUE, FALSE, nullptr)), reached_(CreateEventW(nullptr, TRUE, FALSE, nullptr)) {}
+  ~Gate() {
+    CloseHandle(event_);
+    CloseHandle(reached_);
+  }
+  void pass() {
+    SetEvent(reached_);
+    WaitForSingleObject(event_, 20000);
+  }
+  bool reached() { return WaitForSingleObject(reached_, 20000) == WAIT_OBJECT_0; }
+  void open() { SetEvent(event_); }
+
+ private:
+  HANDLE event_, reached_;
+};
+
+// The finish button pressed while the worker still makes the shortcuts and
+// the entry: nothing starts until it has ended, and it takes the folder and
+// the box as they were when the installation started, not as the window
+// shows them later.
+TEST_F(ControllerTest, FinishWaitsForTheWorkerWhichUsesTheChoicesTakenAtTheStart) {
+  installer::installer_state().install_type = "disk";
+  Gate gate;
+  installer::InstallSteps s;
+  s.ensure_dotnet = [](const rt::Text&, installer::InstallView&) { return PrerequisiteOutcome::kContinue; };
+  s.package_resource = [] { return std::make_unique<rt::MemoryZipInput>(kEmptyZip); };
+  s.unpack_package = [this](std::unique_ptr<rt::ZipInput>, const rt::Text&, installer::PackageStepHost& host) {
+    host.set_progress(50);
+    view_.directory = "C:\\Elsewhere";  // the window gone or changed
+    view_.desktop = false;
+    return outcome_;
+  };
+  s.make_shortcuts = [this, &gate](bool desktop) {
+    gate.pass();
+    view_.record(desktop ? "shortcuts with desktop" : "shortcuts");
+  };
+  s.register_uninstall = [this] { view_.record("uninstall entry"); };
+  s.launch_file = [this](const rt::Text& path, const rt::Text&, int) {
+    view_.record("launch " + path.str());
+    return true;
+  };
+  installer::set_install_steps(s);
+  installer::on_install_now();
+  ASSERT_TRUE(gate.reached());
+  installer::on_finish();
+  installer::on_finish();
+  EXPECT_THAT(view_.log(), testing::Not(testing::Contains(testing::StartsWith("launch"))));
+  // A close meanwhile is not asked: the window ends with the worker.
+  EXPECT_FALSE(installer::on_close_requested());
+  gate.open();
+  ASSERT_TRUE(wait_for_worker());
+  EXPECT_TRUE(installer::installer_state().completed);
+  auto log = view_.log();
+  // The package step's progress shows in the bar and in the status text.
+  EXPECT_THAT(log, testing::IsSupersetOf({"bar 50", "status 正在安装中 50%，请稍侯..."}));
+  EXPECT_THAT(log, testing::Not(testing::Contains(testing::StartsWith("ask"))));
+  ASSERT_GE(log.size(), 3u);
+  EXPECT_THAT(std::vector<std::string>(log.end() - 3, log.end()),
+              ElementsAre("shortcuts with desktop", "uninstall entry", "close posted"));
+  view_.clear_log();
+  // The posted close finishes: the main file in the folder of the start.
+  EXPECT_FALSE(installer::on_close_requested());
+  EXPECT_THAT(view_.log(), ElementsAre("launch " + dir_ + "\\target\\Foo.exe", "destroyed"));
+  EXPECT_EQ(installer::setup_exit_code(), 0);
+}
+
+TEST_F(ControllerTest, CloseQuestionFitsThePageAndOnlyOkCloses) {
+  const struct {
+    int page;
+    bool running;
+    const char* question;
+  } rows[] = {
+      {0, false, "安装尚未开始，点击确定后取消安装，点击取消后继续安装。"},
+      {1, false, "安装尚未开始，点击确定后取消安装，点击取消后继续安装。"},
+      {2, true, "正在安装中，点击确定后将取消安装，点击取消后继续安装。"},
+      {4, true, "正在安装中，点击确定后将取消安装，点击取消后继续安装。"},
+      {2, false, "安装未完成，点击确定后退出安装程序，点击取消后返回。"},
+      {4, false, "安装未完成，点击确定后退出安装程序，点击取消后返回。"},
+      {3, true, "安装已完成，点击确定后退出安装程序，点击取消后返回。"},
+      {3, false, "安装已完成，点击确定后退出安装程序，点击取消后返回。"},
+  };
+  for (const auto& row : rows) {
+    SCOPED_TRACE(row.page);
+    EXPECT_EQ(installer::close_question(row.page, row.running).str(), row.question);
+  }
+  // With no worker: "ok" closes; "cancel" and a dismissed prompt (no answer) do not.
+  view_.page = 0;
+  for (const char* answer : {"cancel", "", "ok"}) {
+    view_.answer = answer;
+    EXPECT_EQ(installer::on_close_requested(), std::string(answer) == "ok") << answer;
+  }
+  EXPECT_THAT(view_.log(), testing::Each(testing::StartsWith("ask 安装尚未开始")));
+  EXPECT_EQ(installer::setup_exit_code(), 1);
+}
+
+// Closing on the installing page asks the worker to stop; the window stays
+// until it has ended, and a second close meanwhile asks nothing.
+TEST_F(ControllerTest, OkWhileInstallingCancelsTheWorkerAndClosesOnceItHasEnded) {
+  installer::installer_state().install_type = "disk";
+  Gate gate;
+  auto s = installer::default_install_steps();
+  s.ensure_dotnet = [](const rt::Text&, installer::InstallView&) { return PrerequisiteOutcome::kContinue; };
+  s.package_resource = [] { return std::make_unique<rt::MemoryZipInput>(kEmptyZip); };
+  s.unpack_package = [this, &gate](std::unique_ptr<rt::ZipInput>, const rt::Text&, installer::PackageStepHost&) {
+    gate.pass();
+    view_.record(installer::cancel_requested() ? "unpack saw cancel" : "unpack ran on");
+    PackageOutcome stopped;
+    return stopped;
+  };
+  s.make_shortcuts = [this](bool) { view_.record("shortcuts"); };
+  s.register_uninstall = [this] { view_.record("uninstall entry"); };
+  installer::set_install_steps(s);
+  installer::on_install_now();
+  ASSERT_TRUE(gate.reached());
+  view_.answer = "cancel";
+  EXPECT_FALSE(installer::on_close_requested());
+  EXPECT_FALSE(installer::cancel_requested());
+  view_.answer = "ok";
+  EXPECT_FALSE(installer::on_close_requested());
+  EXPECT_TRUE(installer::cancel_requested());
+  EXPECT_FALSE(installer::on_close_requested());  // a second close: nothing asked
+  gate.open();
+  ASSERT_TRUE(wait_for_worker());
+  auto log = view_.log();
+  EXPECT_THAT(log, testing::Contains("unpack saw cancel"));
+  EXPECT_THAT(log, testing::Contains("status 正在取消安装，请稍侯..."));
+  EXPECT_EQ(std::count_if(log.begin(), log.end(), [](const std::string& l) { return l.rfind("ask", 0) == 0; }), 2);
+  EXPECT_THAT(log, testing::Contains("ask 正在安装中，点击确定后将取消安装，点击取消后继续安装。 mode 0"));
+  EXPECT_THAT(log, testing::Not(testing::Contains("shortcuts")));
+  EXPECT_EQ(log.back(), "close posted");
+  EXPECT_TRUE(installer::on_close_requested());
+  EXPECT_EQ(installer::setup_exit_code(), 1);
+}
+
+// Wine gives the folder dialog and the shell what they need without it;
+// Windows needs the window thread to be an OLE apartment (a single-threaded
+// one) before the folder dialog's new style or a shell call is used.
+TEST(StartupTest, WindowThreadBecomesASingleThreadedApartment) {
+  std::thread([] {
+    installer::WindowThreadOle ole;
+    ASSERT_TRUE(ole.ok());
+    EXPECT_EQ(CoInitializeEx(nullptr, COINIT_MULTITHREADED), RPC_E_CHANGED_MODE);
+    HRESULT again = CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED);
+    EXPECT_EQ(again, S_FALSE);
+    if (SUCCEEDED(again)) CoUninitialize();
+  }).join();
+}
+
+TEST(InstallerWindowTest, FolderChosenWithBrowseGetsTheSoftwaresOwnFolder) {
+  const struct {
+    const char* chosen;
+    const char* name;
+    const char* folder;
+  } rows[] = {
+      {"C:\\Users\\me\\Documents", "Foo", "C:\\Users\\me\\Documents\\Foo"},
+      {"D:\\", "Foo", "D:\\Foo"},
+      {"D:\\Apps\\Foo", "Foo", "D:\\Apps\\Foo"},
+      {"D:\\Apps\\foo\\", "Foo", "D:\\Apps\\foo"},
+      {"D:\\Apps\\FooBar", "Foo", "D:\\Apps\\FooBar\\Foo"},
+      {"D:\\程序\\测试软件", "测试软件", "D:\\程序\\测试软件"},
+      // "乗" ends in the byte 0x5C: not a separator.
+      {"D:\\乗", "软件", "D:\\乗\\软件"},
+      {"D:\\软件乗", "乗", "D:\\软件乗\\乗"},
+      {"D:\\Apps", "", "D:\\Apps"},
+  };
+  for (const auto& row : rows) {
+    SCOPED_TRACE(row.chosen);
+    EXPECT_EQ(installer::install_folder_in(row.chosen, row.name).str(), row.folder);
+  }
 }
 
 }  // namespace

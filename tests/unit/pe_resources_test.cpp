@@ -4,6 +4,7 @@
 
 #include <cstring>
 #include <filesystem>
+#include <memory>
 #include <optional>
 #include <string>
 #include <vector>
@@ -115,6 +116,61 @@ TEST(PeResources, AddedResourcesGoBeforeTheRelocationsWhichMoveUp) {
   EXPECT_EQ(*back.find(id("SYSTEM"), id("101"), 0), "logo");
   EXPECT_EQ(back.find(id("SYSTEM"), id("101"), 1033), nullptr);
   EXPECT_EQ(save_ok(back), out) << "a file we wrote round-trips byte for byte";
+}
+
+// A large resource (a package) read from its source only while the file is
+// written, through a sink: the same bytes and checksum as held in memory.
+class Source : public rt::ResourceSource {
+ public:
+  Source(std::string bytes, bool fails) : bytes_(std::move(bytes)), fails_(fails) {}
+  std::uint64_t size() const override { return bytes_.size(); }
+  bool read_at(std::uint64_t offset, void* buffer, std::size_t n) override {
+    if (fails_ || offset + n > bytes_.size()) return false;
+    std::memcpy(buffer, bytes_.data() + offset, n);
+    return true;
+  }
+
+ private:
+  std::string bytes_;
+  bool fails_;
+};
+struct Sink : rt::ByteSink {
+  std::string bytes;
+  bool write(const char* data, std::size_t n) override {
+    bytes.append(data, n);
+    return true;
+  }
+  bool write_at(std::uint64_t offset, const char* data, std::size_t n) override {
+    bytes.replace(offset, n, data, n);
+    return true;
+  }
+};
+
+TEST(PeResources, AResourceFromASourceIsStreamedIntoTheSameBytes) {
+  std::string image = make_image({kText, kReloc}, /*with_checksum=*/true);
+  std::string big(3 * (1 << 20) + 5, '\0');  // more than one piece of the writer's buffer, odd-sized
+  for (std::size_t i = 0; i < big.size(); ++i) big[i] = static_cast<char>(i * 7 + i / 4096);
+  PeResources held = load_ok(image), streamed = load_ok(image);
+  held.set(id("SYSTEM"), id("103"), 0, big);
+  held.set(id("SYSTEM"), id("104"), 0, "after");
+  streamed.set_source(id("SYSTEM"), id("103"), 0, std::make_shared<Source>(big, false));
+  streamed.set(id("SYSTEM"), id("104"), 0, "after");
+  EXPECT_EQ(streamed.find(id("SYSTEM"), id("103")), nullptr) << "its bytes are not held";
+  EXPECT_EQ(streamed.list()[0].size, big.size());
+  Sink sink;
+  std::string error;
+  ASSERT_TRUE(streamed.save(sink, &error)) << error;
+  std::string out = save_ok(held);
+  EXPECT_TRUE(sink.bytes == out) << "the same file";
+  EXPECT_EQ(get32(out, kOpt + 64), rt::pe_checksum(out, kOpt + 64));
+  std::string again;
+  ASSERT_TRUE(streamed.save(&again, &error)) << error;
+  EXPECT_TRUE(again == out);
+
+  PeResources broken = load_ok(image);
+  broken.set_source(id("SYSTEM"), id("103"), 0, std::make_shared<Source>(big, true));
+  EXPECT_FALSE(broken.save(&again, &error));
+  EXPECT_EQ(error, "cannot read the data of a resource");
 }
 
 TEST(PeResources, ResourceSectionGrowsAndShrinksInPlace) {

@@ -127,7 +127,10 @@ TEST_F(ShortcutsTest, InstallStepMakesBothShortcutsToTheMainFile) {
   Link s = read_link(in_programs("Foo"));
   ASSERT_TRUE(s.loaded);
   EXPECT_EQ(s.target, "C:\\Apps\\Foo\\Foo.exe");
-  EXPECT_EQ(s.working_directory, "");
+  // The Start-menu shortcut starts it the same way: same folder, same icon.
+  EXPECT_EQ(s.working_directory, "C:\\Apps\\Foo\\");
+  EXPECT_EQ(s.icon, "C:\\Apps\\Foo\\Foo.exe");
+  EXPECT_EQ(s.icon_index, 0);
   EXPECT_EQ(s.show, SW_SHOW);
 }
 
@@ -148,6 +151,8 @@ TEST_F(ShortcutsTest, ChineseNamesAndPathsSurviveUnderAnotherCodePage) {
   Link s = read_link(in_programs("测试软件"));
   ASSERT_TRUE(s.loaded);
   EXPECT_EQ(s.target, "C:\\程序\\测试软件\\启动.exe");
+  EXPECT_EQ(s.working_directory, "C:\\程序\\测试软件\\");
+  EXPECT_EQ(s.icon, "C:\\程序\\测试软件\\启动.exe");
 }
 
 TEST_F(ShortcutsTest, MainFileWithoutExtensionGetsTheShellIcon) {
@@ -157,6 +162,13 @@ TEST_F(ShortcutsTest, MainFileWithoutExtensionGetsTheShellIcon) {
   ASSERT_TRUE(d.loaded);
   EXPECT_EQ(d.icon, "SHELL32.dll");
   EXPECT_EQ(d.icon_index, 4);
+  // The install step gives both of its shortcuts that icon.
+  installer::make_shortcuts({"Run" + suffix, "C:\\Apps\\Run", "run", true});
+  for (const std::string& path : {on_desktop("Run"), in_programs("Run")}) {
+    Link l = read_link(path);
+    EXPECT_EQ(l.icon, "SHELL32.dll") << path;
+    EXPECT_EQ(l.icon_index, 4) << path;
+  }
 }
 
 TEST_F(ShortcutsTest, EarlierDesktopShortcutIsReplaced) {

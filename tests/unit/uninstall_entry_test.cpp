@@ -1,7 +1,8 @@
 // The uninstall entry's key and values, as they are written.
 #include <gtest/gtest.h>
 
-#include <cstring>
+#include <iterator>
+#include <string_view>
 
 #include "installer/steps/uninstall_entry.h"
 
@@ -16,31 +17,70 @@ TEST(UninstallEntryTest, KeyLiesUnderTheUninstallListOfTheRightRegistryView) {
             "SOFTWARE\\WOW6432Node\\Microsoft\\Windows\\CurrentVersion\\Uninstall\\TarnelFoo\\");
 }
 
-TEST(UninstallEntryTest, NineValuesInOrderWithTheirTypes) {
-  auto values = uninstall_values({"Foo", "1.2.3", "C:\\Apps\\Foo", "Foo Ltd", "http://foo.example"});
-  ASSERT_EQ(values.size(), 9u);
-  const char* names[] = {"DisplayIcon", "DisplayName",     "DisplayVersion", "InstallLocation", "NoModify",
-                         "NoRepair",    "Publisher",       "UninstallString", "URLInfoAbout"};
-  const char* data[] = {"C:\\Apps\\Foo\\Foo.exe", "Foo", "1.2.3", "C:\\Apps\\Foo", "\x01\x00\x00\x00",
-                        "\x01\x00\x00\x00", "Foo Ltd", "C:\\Apps\\Foo\\uninst.exe", "http://foo.example"};
-  for (std::size_t i = 0; i < 9; ++i) {
-    SCOPED_TRACE(names[i]);
-    EXPECT_EQ(values[i].name, rt::Text(names[i]));
-    bool binary = i == 4 || i == 5;
-    EXPECT_EQ(values[i].type, binary ? 3 : 1);
-    EXPECT_EQ(values[i].data.view(), std::string_view(data[i], binary ? 4 : std::strlen(data[i])));
+// Texts carry their terminating NUL; program paths are quoted.
+TEST(UninstallEntryTest, TwelveValuesInOrderWithTheirTypes) {
+  installer::UninstallInfo info{"Foo", "1.2.3", "C:\\Program Files\\Foo Bar", "Foo Ltd", "http://foo.example",
+                                "bin\\Run.exe", 0x01020304, "20260102"};
+  auto values = uninstall_values(info);
+  struct Row {
+    const char* name;
+    int type;
+    std::string_view data;
+  };
+  using namespace std::string_view_literals;
+  const Row rows[] = {
+      {"DisplayIcon", 1, "\"C:\\Program Files\\Foo Bar\\bin\\Run.exe\"\0"sv},
+      {"DisplayName", 1, "Foo\0"sv},
+      {"DisplayVersion", 1, "1.2.3\0"sv},
+      {"EstimatedSize", 4, "\x04\x03\x02\x01"sv},
+      {"InstallDate", 1, "20260102\0"sv},
+      {"InstallLocation", 1, "C:\\Program Files\\Foo Bar\0"sv},
+      {"NoModify", 3, "\x01\0\0\0"sv},
+      {"NoRepair", 3, "\x01\0\0\0"sv},
+      {"Publisher", 1, "Foo Ltd\0"sv},
+      {"QuietUninstallString", 1, "\"C:\\Program Files\\Foo Bar\\uninst.exe\" /S\0"sv},
+      {"UninstallString", 1, "\"C:\\Program Files\\Foo Bar\\uninst.exe\"\0"sv},
+      {"URLInfoAbout", 1, "http://foo.example\0"sv},
+  };
+  ASSERT_EQ(values.size(), std::size(rows));
+  for (std::size_t i = 0; i < values.size(); ++i) {
+    SCOPED_TRACE(rows[i].name);
+    EXPECT_EQ(values[i].name, rt::Text(rows[i].name));
+    EXPECT_EQ(values[i].type, rows[i].type);
+    EXPECT_EQ(values[i].data.view(), rows[i].data);
   }
 }
 
 TEST(UninstallEntryTest, EmptyTextsAreWrittenAndTheDirectoryIsUsedUnchanged) {
-  auto values = uninstall_values({"软件", "", "D:\\程序\\", "", ""});
-  ASSERT_EQ(values.size(), 9u);
-  EXPECT_EQ(values[0].data.view(), "D:\\程序\\\\软件.exe");  // the folder dialog's trailing backslash stays
-  EXPECT_EQ(values[3].data.view(), "D:\\程序\\");
-  EXPECT_EQ(values[7].data.view(), "D:\\程序\\\\uninst.exe");
-  for (std::size_t i : {2u, 6u, 8u}) {
-    EXPECT_TRUE(values[i].data.empty());
+  auto values = uninstall_values({"软件", "", "D:\\程序\\", "", "", "软件.exe", 0, ""});
+  ASSERT_EQ(values.size(), 12u);
+  auto z = [](std::string s) { return s + '\0'; };
+  EXPECT_EQ(values[0].data.view(), z("\"D:\\程序\\\\软件.exe\""));  // the trailing backslash stays
+  EXPECT_EQ(values[5].data.view(), z("D:\\程序\\"));
+  EXPECT_EQ(values[10].data.view(), z("\"D:\\程序\\\\uninst.exe\""));
+  for (std::size_t i : {2u, 4u, 8u, 11u}) {
+    EXPECT_EQ(values[i].data.view(), z(""));
     EXPECT_EQ(values[i].type, 1);
+  }
+}
+
+// A reinstall or an upgrade keeps every file either installation wrote.
+TEST(UninstallEntryTest, MergedListKeepsEveryPathOnce) {
+  const struct {
+    const char* current;
+    const char* earlier;
+    const char* merged;
+  } cases[] = {
+      {"C:\\A\\new.exe\r\nC:\\A\\both.dll\r\n", "C:\\A\\old.exe\r\nc:/a/BOTH.dll\r\nC:\\A\\old.exe\n",
+       "C:\\A\\new.exe\r\nC:\\A\\both.dll\r\nC:\\A\\old.exe\r\n"},
+      {"", "C:\\A\\old\\\r\n\r\n", "C:\\A\\old\\\r\n"},
+      {"C:\\A\\x\r\n", "", "C:\\A\\x\r\n"},
+      // Case is folded for ASCII letters only, never inside a Chinese name.
+      {"C:\\数据\r\n", "c:\\数据\r\nC:\\数据A\r\n", "C:\\数据\r\nC:\\数据A\r\n"},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.earlier);
+    EXPECT_EQ(installer::merge_installed_lists(c.current, c.earlier).str(), c.merged);
   }
 }
 

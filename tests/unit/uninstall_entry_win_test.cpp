@@ -9,8 +9,12 @@
 #include <string>
 #include <vector>
 
+#include "installer/format/cipher.h"
+#include "installer/format/format.h"
+#include "installer/platform/resources.h"
 #include "installer/steps/uninstall_entry.h"
 #include "runtime/value/codepage.h"
+#include "tests/support/paths.h"
 
 namespace {
 
@@ -89,24 +93,47 @@ class UninstallEntryTest : public testing::Test {
 
 TEST_F(UninstallEntryTest, DetectsTheWindowsOfThePrefix) { EXPECT_EQ(installer::is_64bit_windows(), win64); }
 
-TEST_F(UninstallEntryTest, WritesTheNineValuesUnderTheViewsUninstallList) {
+TEST_F(UninstallEntryTest, WritesTheValuesUnderTheViewsUninstallListTextsWithTheirTerminatingZero) {
   std::string name = "Foo" + std::to_string(GetCurrentProcessId());
-  ASSERT_TRUE(installer::register_uninstall({name, "1.0", "C:\\Apps\\Foo", "Foo Ltd", ""}));
+  ASSERT_TRUE(installer::register_uninstall(
+      {name, "1.0", "C:\\Program Files\\Foo", "Foo Ltd", "", "Foo.exe", 1234, installer::today_yyyymmdd()}));
   HKEY key = open_native(key_of(name));
   ASSERT_NE(key, nullptr);
   EXPECT_EQ(value_names(key),
-            (std::vector<std::wstring>{L"DisplayIcon", L"DisplayName", L"DisplayVersion", L"InstallLocation",
-                                       L"NoModify", L"NoRepair", L"Publisher", L"UninstallString", L"URLInfoAbout"}));
-  EXPECT_EQ(read_value(key, L"DisplayIcon").text, L"C:\\Apps\\Foo\\" + wide(name) + L".exe");
-  EXPECT_EQ(read_value(key, L"UninstallString").text, L"C:\\Apps\\Foo\\uninst.exe");
-  EXPECT_EQ(read_value(key, L"InstallLocation").type, static_cast<DWORD>(REG_SZ));
+            (std::vector<std::wstring>{L"DisplayIcon", L"DisplayName", L"DisplayVersion", L"EstimatedSize",
+                                       L"InstallDate", L"InstallLocation", L"NoModify", L"NoRepair", L"Publisher",
+                                       L"QuietUninstallString", L"UninstallString", L"URLInfoAbout"}));
+  // Read back as stored: every text's stored length counts its terminating zero.
+  const struct {
+    const wchar_t* name;
+    std::wstring text;
+  } texts[] = {
+      {L"DisplayIcon", L"\"C:\\Program Files\\Foo\\Foo.exe\""},
+      {L"DisplayName", wide(name)},
+      {L"DisplayVersion", L"1.0"},
+      {L"InstallLocation", L"C:\\Program Files\\Foo"},
+      {L"Publisher", L"Foo Ltd"},
+      {L"QuietUninstallString", L"\"C:\\Program Files\\Foo\\uninst.exe\" /S"},
+      {L"UninstallString", L"\"C:\\Program Files\\Foo\\uninst.exe\""},
+      {L"URLInfoAbout", L""},
+  };
+  for (const auto& t : texts) {
+    SCOPED_TRACE(rt::cp936_from_wchar(t.name));
+    Value v = read_value(key, t.name);
+    EXPECT_EQ(v.type, static_cast<DWORD>(REG_SZ));
+    EXPECT_EQ(v.raw, std::string(reinterpret_cast<const char*>(t.text.c_str()), (t.text.size() + 1) * 2));
+  }
+  Value date = read_value(key, L"InstallDate");
+  EXPECT_EQ(date.text.size(), 8u);
+  EXPECT_EQ(date.text.find_first_not_of(L"0123456789"), std::wstring::npos);
+  EXPECT_EQ(date.text.substr(0, 2), L"20");
+  Value size = read_value(key, L"EstimatedSize");
+  EXPECT_EQ(size.type, static_cast<DWORD>(REG_DWORD));
+  EXPECT_EQ(size.raw, std::string("\xD2\x04\x00\x00", 4));
   Value no_modify = read_value(key, L"NoModify");
   EXPECT_EQ(no_modify.type, static_cast<DWORD>(REG_BINARY));
   EXPECT_EQ(no_modify.raw, std::string("\x01\x00\x00\x00", 4));
   EXPECT_EQ(read_value(key, L"NoRepair").raw, std::string("\x01\x00\x00\x00", 4));
-  Value url = read_value(key, L"URLInfoAbout");
-  EXPECT_EQ(url.type, static_cast<DWORD>(REG_SZ));
-  EXPECT_TRUE(url.raw.empty());
   RegCloseKey(key);
 
   // On 64-bit Windows the entry is in the 32-bit view, WOW6432Node, and only there.
@@ -118,7 +145,8 @@ TEST_F(UninstallEntryTest, WritesTheNineValuesUnderTheViewsUninstallList) {
 
 TEST_F(UninstallEntryTest, InstallingTwiceLeavesOneEntryWithTheSecondRunsValues) {
   std::string name = "Twice" + std::to_string(GetCurrentProcessId());
-  ASSERT_TRUE(installer::register_uninstall({name, "1.0", "C:\\Old", "Old Ltd", "http://old.example"}));
+  ASSERT_TRUE(installer::register_uninstall(
+      {name, "1.0", "C:\\Old", "Old Ltd", "http://old.example", "Old.exe", 1, "20250101"}));
   // A value an older version wrote, and a subkey of its own.
   std::wstring k = key_of(name);
   HKEY key = nullptr;
@@ -129,16 +157,17 @@ TEST_F(UninstallEntryTest, InstallingTwiceLeavesOneEntryWithTheSecondRunsValues)
   RegCloseKey(sub);
   RegCloseKey(key);
 
-  ASSERT_TRUE(installer::register_uninstall({name, "2.0", "D:\\New", "New Ltd", ""}));
+  ASSERT_TRUE(
+      installer::register_uninstall({name, "2.0", "D:\\New", "New Ltd", "", "New.exe", 2, "20260101"}));
   key = open_native(k);
   ASSERT_NE(key, nullptr);
-  EXPECT_EQ(value_names(key).size(), 9u);
+  EXPECT_EQ(value_names(key).size(), 12u);
   EXPECT_EQ(read_value(key, L"Stale").type, 0u);
   EXPECT_EQ(RegOpenKeyExW(key, L"Extra", 0, KEY_READ | KEY_WOW64_64KEY, &sub), ERROR_FILE_NOT_FOUND);
   EXPECT_EQ(read_value(key, L"DisplayVersion").text, L"2.0");
   EXPECT_EQ(read_value(key, L"InstallLocation").text, L"D:\\New");
   EXPECT_EQ(read_value(key, L"Publisher").text, L"New Ltd");
-  EXPECT_TRUE(read_value(key, L"URLInfoAbout").raw.empty());
+  EXPECT_EQ(read_value(key, L"URLInfoAbout").raw, std::string(2, '\0'));
   RegCloseKey(key);
 
   // One entry of that name in the list.
@@ -157,16 +186,40 @@ TEST_F(UninstallEntryTest, InstallingTwiceLeavesOneEntryWithTheSecondRunsValues)
 
 TEST_F(UninstallEntryTest, ChineseTextsAreStoredAsUnicodeThatWindowsShows) {
   std::string name = "测试软件" + std::to_string(GetCurrentProcessId());
-  ASSERT_TRUE(installer::register_uninstall({name, "版本 1", "C:\\程序\\测试", "公司", "http://例子.example"}));
+  ASSERT_TRUE(
+      installer::register_uninstall({name, "版本 1", "C:\\程序\\测试", "公司", "http://例子.example", "测试.exe", 0, ""}));
   HKEY key = open_native(key_of(name));
   ASSERT_NE(key, nullptr);
   EXPECT_EQ(read_value(key, L"DisplayName").text, wide(name));
   EXPECT_EQ(read_value(key, L"DisplayVersion").text, wide("版本 1"));
   EXPECT_EQ(read_value(key, L"Publisher").text, wide("公司"));
-  EXPECT_EQ(read_value(key, L"DisplayIcon").text, wide("C:\\程序\\测试\\" + name + ".exe"));
-  // Stored as the ANSI call of a Chinese system stores it: UTF-16, no terminating NUL.
-  EXPECT_EQ(read_value(key, L"Publisher").raw.size(), 4u);
+  EXPECT_EQ(read_value(key, L"DisplayIcon").text, wide("\"C:\\程序\\测试\\测试.exe\""));
+  // UTF-16 with its terminating zero: two characters and the zero.
+  EXPECT_EQ(read_value(key, L"Publisher").raw, std::string("\x6c\x51\xf8\x53\0\0", 6));
   RegCloseKey(key);
+}
+
+// What a reinstall reads from the earlier uninstaller, and what the entry's
+// size counts: each listed file rounded up to whole KiB, folders and missing
+// files nothing.
+TEST(InstalledFilesTest, EarlierListIsReadBackAndSizesAreCountedInKiB) {
+  std::string dir = testsupport::scratch_dir("installed-files");
+  ASSERT_TRUE(testsupport::write_file(dir + "\\one.txt", "x"));
+  ASSERT_TRUE(testsupport::write_file(dir + "\\more.bin", std::string(1025, 'y')));
+  std::string list = dir + "\\one.txt\r\n" + dir + "\\more.bin\r\n" + dir + "\\\r\n" + dir + "\\gone.txt\r\n";
+  EXPECT_EQ(installer::installed_size_kib(rt::Text(list)), 3u);
+
+  std::string uninstaller = dir + "\\uninst.exe";
+  wchar_t self[MAX_PATH];
+  GetModuleFileNameW(nullptr, self, MAX_PATH);
+  ASSERT_TRUE(CopyFileW(self, wide(uninstaller).c_str(), FALSE));
+  EXPECT_EQ(installer::installed_list_of(rt::Text(uninstaller)), rt::Text());  // none recorded yet
+  ASSERT_TRUE(installer::write_resource(uninstaller, installer::format::kListResourceType,
+                                        installer::format::kListResourceName, 0,
+                                        installer::encrypt_text(rt::Text(list), installer::format::kRecordPassPhrase,
+                                                                true)));
+  EXPECT_EQ(installer::installed_list_of(rt::Text(uninstaller)).str(), list);
+  EXPECT_EQ(installer::installed_list_of(rt::Text(dir + "\\missing.exe")), rt::Text());
 }
 
 }  // namespace

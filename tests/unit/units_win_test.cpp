@@ -201,6 +201,36 @@ TEST_F(UnitsTest, numbered_properties_read_back_what_was_written) {
   EXPECT_EQ(rt::client_height(kWindow, "动画"), 10);
 }
 
+// Dragged to a monitor of twice the DPI, the window is laid out again at the
+// rectangle the system suggests; its callers still see 96-DPI units.
+TEST_F(UnitsTest, a_dpi_change_lays_the_window_out_again_and_properties_stay_in_design_units) {
+  HWND form = rt::form_handle(kWindow);
+  const int dpi = rt::window_dpi(form);
+  auto px = [&](int v, int at) { return MulDiv(v, at, 96); };
+  rt::move_unit(kWindow, "状态", 30, 171);  // a place of its own before the change
+  RECT suggested{10, 20, 10 + px(400, 2 * dpi), 20 + px(300, 2 * dpi)};
+  SendMessageW(form, WM_DPICHANGED, MAKEWPARAM(2 * dpi, 2 * dpi), reinterpret_cast<LPARAM>(&suggested));
+  EXPECT_EQ(rt::window_dpi(unit("按钮")), 2 * dpi);
+  RECT w;
+  GetWindowRect(form, &w);
+  EXPECT_EQ(w.left, 10);
+  EXPECT_EQ(w.right - w.left, px(400, 2 * dpi));
+  RECT r = in_container(unit("按钮"));
+  EXPECT_EQ(r.left, px(100, 2 * dpi));
+  EXPECT_EQ(r.bottom - r.top, px(50, 2 * dpi));
+  r = in_container(unit("状态"));
+  EXPECT_EQ(r.left, px(30, 2 * dpi)) << "a moved unit keeps its new place";
+  EXPECT_EQ(rt::unit_get(kWindow, "状态", rt::kPropTop).as_int(), 171);
+  EXPECT_EQ(rt::unit_get(kWindow, "按钮", rt::kPropWidth).as_int(), 200);
+  EXPECT_EQ(rt::client_width(kWindow, "按钮"), 200);
+  EXPECT_EQ(rt::unit_get(kWindow, "按钮", rt::kPropFontHeight).as_int(), 14);
+  LOGFONTW font{};
+  GetObjectW(reinterpret_cast<HFONT>(SendMessageW(unit("目录"), WM_GETFONT, 0, 0)), sizeof font, &font);
+  EXPECT_EQ(-font.lfHeight, px(14, 2 * dpi)) << "fonts follow the DPI";
+  rt::unit_set(kWindow, "按钮", rt::kPropLeft, 50);
+  EXPECT_EQ(in_container(unit("按钮")).left, px(50, 2 * dpi)) << "writes are scaled too";
+}
+
 TEST_F(UnitsTest, clicks_toggle_check_boxes_and_raise_the_table_handlers) {
   auto click = [](HWND hwnd, int x, int y) {
     SendMessageW(hwnd, WM_LBUTTONDOWN, MK_LBUTTON, MAKELPARAM(x, y));
