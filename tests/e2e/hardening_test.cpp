@@ -26,10 +26,10 @@ std::wstring wide(const std::string& s) { return rt::wide_path(s); }
 // folder (that is what WINEDLLOVERRIDES=name=n,b stands in for), and the
 // Script Host's type library. version.dll is left out: Wine's own user32
 // imports it at start-up, before any of our code runs, which Windows'
-// user32 does not. propsys.dll is left out too: under Wine a planted copy
-// was loaded in this run (Wine's own shell libraries pull it in), which this
-// test could not yet pin to our code or to Wine.
-const char* const kPlanted[] = {"wininet.dll",  "uxtheme.dll", "dwmapi.dll",       "cryptbase.dll",
+// user32 does not. propsys.dll is in: Wine's GDI+ loads windowscodecs (which
+// imports it) by bare name through the search path the process started with,
+// so both programs load the pair from the system folder first.
+const char* const kPlanted[] = {"wininet.dll",  "uxtheme.dll", "dwmapi.dll",       "cryptbase.dll", "propsys.dll",
                                 "windowscodecs.dll", "winmm.dll", "mpr.dll",      "ws2_32.dll",    "iphlpapi.dll",
                                 "secur32.dll",  "userenv.dll", "netapi32.dll",     "winhttp.dll",   "urlmon.dll",
                                 "msimg32.dll",  "oleacc.dll",  "gdiplus.dll",      "comctl32.dll",  "wshom.ocx"};
@@ -135,6 +135,37 @@ TEST_F(HardeningTest, PlantedLibrariesAreNeverLoaded) {
   SetEnvironmentVariableW(L"WINEDLLOVERRIDES", wide("mscoree,mshtml=;winemenubuilder.exe=d").c_str());
   remove_planted(own_);
   remove_planted(target);
+}
+
+// An installation folder that is a link, or whose parent is one (a Unix
+// symbolic link, which Wine shows as a reparse point, stands in for a
+// junction), is refused with the folder message before anything is written:
+// the link's target stays empty.
+TEST_F(HardeningTest, AnInstallationFolderReachedThroughALinkIsRefused) {
+  std::string elsewhere = dir_ + "\\elsewhere";
+  std::string link = dir_ + "\\link";
+  ASSERT_TRUE(CreateDirectoryW(wide(elsewhere).c_str(), nullptr));
+  ASSERT_TRUE(e2e::make_link(link, elsewhere));
+  DWORD attributes = GetFileAttributesW(wide(link).c_str());
+  ASSERT_NE(attributes, INVALID_FILE_ATTRIBUTES);
+  ASSERT_NE(attributes & FILE_ATTRIBUTE_REPARSE_POINT, 0u);
+  for (const std::string& folder : {link, link + "\\app"}) {
+    Installer setup(exe_);
+    std::string message;
+    EXPECT_EQ(install(setup, folder, &message), 4) << folder;
+    EXPECT_EQ(message, std::string(installer::kFolderMessageStart) + folder + installer::kFolderMessageEnd);
+    WIN32_FIND_DATAW found;
+    HANDLE search = FindFirstFileW(wide(elsewhere + "\\*").c_str(), &found);
+    std::vector<std::wstring> written;
+    if (search != INVALID_HANDLE_VALUE) {
+      do
+        if (std::wstring(found.cFileName) != L"." && std::wstring(found.cFileName) != L"..") written.push_back(found.cFileName);
+      while (FindNextFileW(search, &found));
+      FindClose(search);
+    }
+    EXPECT_TRUE(written.empty()) << folder << ": " << written.size() << " entries written through the link";
+    setup.process().kill();
+  }
 }
 
 // The package is read where it lies in the installer: a user's own app.zip

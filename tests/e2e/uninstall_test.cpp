@@ -309,31 +309,6 @@ TEST_F(UninstallTest, FilesInUseKeepEverythingUntilTheProgramIsClosed) {
   EXPECT_TRUE(e2e::wait_until([&] { return !exists(inst.dir); }, kWait)) << "installation folder still there";
 }
 
-// A Unix symbolic link, which Wine shows as a reparse point (a junction on
-// Windows): made by running ln, as Wine's CreateSymbolicLinkW does nothing.
-bool make_link(const std::string& link, const std::string& target) {
-  using UnixName = char*(__cdecl*)(const wchar_t*);
-  auto unix_name = reinterpret_cast<UnixName>(
-      reinterpret_cast<void*>(GetProcAddress(GetModuleHandleW(L"kernel32.dll"), "wine_get_unix_file_name")));
-  if (!unix_name) return false;
-  auto name = [&](const std::string& path) {
-    char* n = unix_name(wide(path).c_str());
-    std::string out = n ? n : "";
-    HeapFree(GetProcessHeap(), 0, n);
-    return out;
-  };
-  std::string line = "/bin/ln -s \"" + name(target) + "\" \"" + name(link) + "\"";
-  STARTUPINFOA startup = {};
-  startup.cb = sizeof startup;
-  PROCESS_INFORMATION process = {};
-  if (!CreateProcessA("/bin/ln", line.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr, &startup, &process))
-    return false;
-  CloseHandle(process.hProcess);
-  CloseHandle(process.hThread);
-  // Wine does not wait for a Unix process: wait for its work.
-  return e2e::wait_until([&] { return exists(link); }, 10000);
-}
-
 // Attacks on the elevated uninstaller through what the person can write: a
 // forged list naming files outside the installation, a folder of the
 // installation replaced by a link to another folder, a listed file replaced
@@ -354,8 +329,8 @@ TEST_F(UninstallTest, DeletesOnlyInsideTheInstallationNeverThroughALink) {
   inst.name = "Forged";
   inst.files = {"Forged.exe"};
   ASSERT_NO_FATAL_FAILURE(inst.lay_out());
-  ASSERT_TRUE(make_link(inst.path("sub"), outside + "\\linked"));
-  ASSERT_TRUE(make_link(inst.path("file.txt"), outside + "\\target.txt"));
+  ASSERT_TRUE(e2e::make_link(inst.path("sub"), outside + "\\linked"));
+  ASSERT_TRUE(e2e::make_link(inst.path("file.txt"), outside + "\\target.txt"));
   std::string list;
   for (const std::string& line :
        {inst.path("Forged.exe"), inst.uninstaller(), outside + "\\forged.txt", inst.path("sub\\victim.txt"),

@@ -75,5 +75,9 @@ std::string screenshot_dir();
 bool path_exists(const std::string& path);
 std::string read_all(const std::string& path);
 bool write_all(const std::string& path, const std::string& bytes);
+// A Unix symbolic link `link` -> `target`, which Wine shows as a reparse
+// point (a junction on Windows): made by running ln, as Wine's
+// CreateSymbolicLinkW does nothing and reports success.
+bool make_link(const std::string& link, const std::string& target);
 
 }  // namespace e2e
