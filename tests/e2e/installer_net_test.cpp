@@ -1,11 +1,14 @@
 // Installers that download: the package from the test servers on 127.0.0.1
-// (a slow one, failing ones) and the .NET Framework offline installer.
+// (a slow one, failing ones) and the .NET Framework offline installer; and
+// an installation cancelled mid-download and mid-unpacking.
 #include <windows.h>
+#include <shlobj.h>
 
 #include <gtest/gtest.h>
 
 #include <set>
 #include <string>
+#include <vector>
 
 #include "installer/format/sha256.h"
 #include "runtime/value/codepage.h"
@@ -102,6 +105,127 @@ TEST_F(InstallerNetTest, SlowDownloadMovesTheProgressThenInstalls) {
   DWORD code = 99;
   EXPECT_TRUE(setup.wait_exit(30000, &code));
   EXPECT_EQ(code, 0u) << "the installation completed";
+}
+
+std::string special(int csidl) {
+  wchar_t buf[MAX_PATH] = {};
+  SHGetSpecialFolderPathW(nullptr, buf, csidl, FALSE);
+  return rt::cp936_from_wchar(buf);
+}
+
+// The run folders (setup-*) in a temporary folder.
+int run_folders(const std::string& temp) {
+  WIN32_FIND_DATAW found;
+  HANDLE find = FindFirstFileW(rt::wide_path(temp + "\\setup-*").c_str(), &found);
+  if (find == INVALID_HANDLE_VALUE) return 0;
+  int count = 0;
+  do ++count;
+  while (FindNextFileW(find, &found));
+  FindClose(find);
+  return count;
+}
+
+// Points TMP and TEMP at a folder while it lives.
+class TempFolder {
+ public:
+  explicit TempFolder(const std::string& folder) {
+    for (int i = 0; i < 2; ++i) {
+      wchar_t buf[MAX_PATH] = {};
+      GetEnvironmentVariableW(kNames[i], buf, MAX_PATH);
+      saved_[i] = buf;
+      SetEnvironmentVariableW(kNames[i], rt::wide_path(folder).c_str());
+    }
+  }
+  ~TempFolder() {
+    for (int i = 0; i < 2; ++i) SetEnvironmentVariableW(kNames[i], saved_[i].empty() ? nullptr : saved_[i].c_str());
+  }
+
+ private:
+  static constexpr const wchar_t* kNames[2] = {L"TMP", L"TEMP"};
+  std::wstring saved_[2];
+};
+
+// Closing on the installing page and answering 确定, once while the package
+// downloads slowly and once while a "disk" package of thousands of files
+// unpacks: setup.exe ends with 1 and the machine is as it was. The new
+// folders (two levels below a folder of the person's) are gone with all the
+// run wrote; the person's folder and file stay; no run folder in the
+// temporary folder, no shortcut, no uninstall entry.
+TEST_F(InstallerNetTest, CancellingMidDownloadOrMidUnpackingLeavesTheMachineAsItWas) {
+  // 2 MB at the slow location's 64 KB/s: half a minute, stopped in its first seconds.
+  std::string slow_url =
+      servers_.nginx_url("/slow" + publish("cancel-" + std::to_string(GetCurrentProcessId()) + ".zip",
+                                           package_of(2 * 1024 * 1024)));
+  std::vector<ZipEntrySpec> many;
+  many.push_back({.name = "{app}/App.exe", .data = "MZ not really a program"});
+  for (int i = 0; i < 4000; ++i)
+    many.push_back({.name = "{app}/d" + std::to_string(i / 400) + "/f" + std::to_string(i) + ".txt",
+                    .data = testsupport::pattern_bytes(i, 200), .deflate = true});
+  const std::string big_package = testsupport::make_zip(many);
+  struct Road {
+    const char* name;  // the software's name
+    bool net;
+  };
+  for (const Road road : {Road{"取消下载", true}, Road{"取消解压", false}}) {
+    SCOPED_TRACE(road.name);
+    const std::string name = road.name;
+    const std::string base = dir_ + "\\" + name;
+    const std::string mine = base + "\\我的文件夹", temp = base + "\\temp";
+    const std::string target = mine + "\\新建\\" + name;
+    ASSERT_TRUE(CreateDirectoryW(rt::wide_path(base).c_str(), nullptr) || GetLastError() == ERROR_ALREADY_EXISTS);
+    CreateDirectoryW(rt::wide_path(mine).c_str(), nullptr);
+    CreateDirectoryW(rt::wide_path(temp).c_str(), nullptr);
+    ASSERT_TRUE(e2e::write_all(mine + "\\keep.txt", "the person's own"));
+    ASSERT_FALSE(e2e::path_exists(mine + "\\新建"));
+    // Nothing of an earlier run of this test in the prefix.
+    const std::string links[] = {special(CSIDL_DESKTOPDIRECTORY) + "\\" + name + ".lnk",
+                                 special(CSIDL_PROGRAMS) + "\\" + name + ".lnk"};
+    for (const std::string& link : links) DeleteFileW(rt::wide_path(link).c_str());
+    const std::wstring entry =
+        rt::wide_path("Software\\Microsoft\\Windows\\CurrentVersion\\Uninstall\\Tarnel" + name);
+    RegDeleteTreeW(HKEY_LOCAL_MACHINE, entry.c_str());
+
+    e2e::Config config = net_config(name, road.net ? slow_url : "");
+    if (!road.net) config[6].second = "disk";
+    std::string exe = e2e::make_installer(base, e2e::config_json(config), road.net ? nullptr : &big_package);
+    ASSERT_FALSE(exe.empty());
+    // A temporary folder of this road alone, inherited by setup.exe.
+    TempFolder own_temp(temp);
+    Installer setup(exe);
+    ASSERT_TRUE(setup.ok());
+    setup.press("自定义安装");
+    ASSERT_TRUE(setup.wait_page(1, 10000));
+    setup.release("自定义安装");
+    setup.set_text("安装目录", target);
+    ASSERT_TRUE(setup.checked("快捷方式"));  // the desktop shortcut would be made
+    setup.click("立即安装2");
+    ASSERT_TRUE(setup.wait_page(2, 10000));
+    // Under way: bytes arriving into the run's folder, or files unpacked.
+    bool under_way = e2e::wait_until(
+        [&] {
+          return road.net ? setup.progress("进度条") > 0 && run_folders(temp) == 1
+                          : e2e::path_exists(target + "\\d0\\f10.txt");
+        },
+        30000);
+    ASSERT_TRUE(under_way);
+    ASSERT_TRUE(e2e::path_exists(target));
+    PostMessageW(setup.window(), WM_CLOSE, 0, 0);
+    EXPECT_EQ(e2e::answer_prompt(setup.process(), true, "", 10000),
+              "正在安装中，点击确定后将取消安装，点击取消后继续安装。");
+    DWORD code = 99;
+    EXPECT_TRUE(setup.wait_exit(60000, &code));
+    EXPECT_EQ(code, 1u) << "a cancelled installation did not complete";
+
+    if (!road.net) {
+      EXPECT_FALSE(e2e::path_exists(target + "\\d9\\f3999.txt")) << "unpacking was not cut short";
+    }
+    EXPECT_FALSE(e2e::path_exists(mine + "\\新建")) << "the run's folders were left";
+    EXPECT_EQ(e2e::read_all(mine + "\\keep.txt"), "the person's own");
+    EXPECT_EQ(run_folders(temp), 0);
+    for (const std::string& link : links) EXPECT_FALSE(e2e::path_exists(link)) << link;
+    HKEY key;
+    EXPECT_NE(RegOpenKeyExW(HKEY_LOCAL_MACHINE, entry.c_str(), 0, KEY_READ, &key), ERROR_SUCCESS);
+  }
 }
 
 TEST_F(InstallerNetTest, EveryKindOfFailedDownloadShowsTheMessageAndTheFailurePage) {
