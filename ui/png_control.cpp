@@ -368,8 +368,16 @@ void PngControl::SetBackType(int type) { set_prop(hwnd_, kBackType, static_cast<
 
 void PngControl::SetToolTip(const rt::Text& text, bool atCursor) {
   if (!g_tooltip) {
+    // The common controls by name at run time: the programs have restricted
+    // the library search to the system folder (and the manifest's side-by-side
+    // copy) before this; the toolchain's delay-import thunk for this function
+    // jumped to address 0.
     INITCOMMONCONTROLSEX icc{sizeof icc, ICC_WIN95_CLASSES};
-    InitCommonControlsEx(&icc);
+    using InitFunction = BOOL(WINAPI*)(const INITCOMMONCONTROLSEX*);
+    if (HMODULE comctl = LoadLibraryW(L"comctl32.dll"))
+      if (auto init = reinterpret_cast<InitFunction>(
+              reinterpret_cast<void*>(GetProcAddress(comctl, "InitCommonControlsEx"))))
+        init(&icc);
     g_tooltip = CreateWindowExW(WS_EX_TOPMOST, TOOLTIPS_CLASSW, L"", 0, 0, 0, 0, 0, nullptr, nullptr, nullptr, nullptr);
     SendMessageW(g_tooltip, TTM_SETMAXTIPWIDTH, 0, 1024);
   }

@@ -230,7 +230,8 @@ TEST_F(InstallerTest, PackageThatIsNoZipArchiveEndsOnTheFailurePageAndReinstallS
   std::string exe = e2e::make_installer(dir_, e2e::config_json(disk_config("坏包测试")), &not_zip);
   Installer setup(exe);
   ASSERT_TRUE(setup.ok());
-  std::string target = setup.text("安装目录");
+  std::string target = dir_ + "\\坏包目标";  // fresh: the prefix outlives test runs
+  setup.set_text("安装目录", target);
   setup.click("立即安装");
   EXPECT_EQ(setup.answer_message_box(60000), installer::kDamagedPackageMessage);
   ASSERT_TRUE(setup.wait_page(4, 20000));

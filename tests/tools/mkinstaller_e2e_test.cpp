@@ -15,6 +15,7 @@
 #include "installer/format/sha256.h"
 #include "runtime/value/codepage.h"
 #include "mkinstaller/pe_resources.h"
+#include "installer/steps/host.h"
 #include "tests/e2e/support/installer_fixture.h"
 #include "tests/support/http_servers.h"
 #include "tests/support/paths.h"
@@ -112,7 +113,8 @@ TEST(MkinstallerEndToEnd, ADownloadedPackageThatIsNotThePublishedOneIsRefused) {
   std::string target = dir + "\\安装";  // fresh: the prefix outlives test runs
   setup.set_text("安装目录", target);
   setup.click("立即安装");
-  EXPECT_EQ(setup.answer_message_box(60000), e2e::kNetworkMessage);
+  // Not the network: the download arrived and is not the published package.
+  EXPECT_EQ(setup.answer_message_box(60000), installer::kDamagedPackageMessage);
   EXPECT_TRUE(setup.wait_page(4, 20000)) << "page " << setup.page();
   EXPECT_FALSE(e2e::path_exists(target + "\\Tool.exe")) << "the refused package was unpacked";
   // Deleted, where a download that broke off would have left it.
