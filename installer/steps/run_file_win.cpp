@@ -6,38 +6,13 @@
 #include "installer/steps/host.h"
 #include "installer/steps/run_file.h"
 #include "runtime/value/codepage.h"
+#include "runtime/zip/zip_fs.h"
 
 namespace installer {
 
 namespace {
 
 const wchar_t* w(const std::u16string& s) { return reinterpret_cast<const wchar_t*>(s.c_str()); }
-
-// Reads through its own duplicate of the run file's handle, at offsets.
-class HandleInput : public rt::ZipInput {
- public:
-  HandleInput(HANDLE h, std::uint64_t size) : handle_(h), size_(size) {}
-  ~HandleInput() override { CloseHandle(handle_); }
-  std::uint64_t size() const override { return size_; }
-  bool read_at(std::uint64_t offset, void* buffer, std::size_t n) override {
-    auto* p = static_cast<char*>(buffer);
-    while (n > 0) {
-      OVERLAPPED at = {};
-      at.Offset = DWORD(offset);
-      at.OffsetHigh = DWORD(offset >> 32);
-      DWORD want = n > 0x100000 ? 0x100000 : DWORD(n), got = 0;
-      if (!ReadFile(handle_, p, want, &got, &at) || got == 0) return false;
-      p += got;
-      n -= got;
-      offset += got;
-    }
-    return true;
-  }
-
- private:
-  HANDLE handle_;
-  std::uint64_t size_;
-};
 
 }  // namespace
 
@@ -94,7 +69,8 @@ std::unique_ptr<rt::ZipInput> RunFile::reader() const {
     CloseHandle(copy);
     return nullptr;
   }
-  return std::make_unique<HandleInput>(copy, std::uint64_t(size.QuadPart));
+  // Read through its own duplicate of the run file's handle, at offsets.
+  return rt::zip_fs::input_from_handle(copy, std::uint64_t(size.QuadPart));
 }
 
 void RunFile::remove() {

@@ -16,6 +16,11 @@ namespace rt::zip_fs {
 
 // Opens an existing file for reading, shared for reading; null on failure.
 std::unique_ptr<ZipInput> open_input(const Text& path);
+#ifdef _WIN32
+// Reads through an open file handle of `size` bytes, which it takes over and
+// closes (Windows only: a run's own file, read through the handle it checked).
+std::unique_ptr<ZipInput> input_from_handle(void* handle, std::uint64_t size);
+#endif
 
 // The process's current directory with a trailing separator.
 std::u16string current_directory();

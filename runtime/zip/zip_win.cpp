@@ -58,6 +58,10 @@ class FileOutput : public OutputFile {
 
 }  // namespace
 
+std::unique_ptr<ZipInput> input_from_handle(void* handle, std::uint64_t size) {
+  return std::make_unique<FileInput>(handle, size);
+}
+
 std::unique_ptr<ZipInput> open_input(const Text& path) {
   HANDLE h = CreateFileW(wide_path(path.view()).c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
                          FILE_ATTRIBUTE_NORMAL, nullptr);
