@@ -9,29 +9,26 @@ namespace rt {
 
 namespace {
 
-// Output is written in pieces of this size through one buffer per archive.
-constexpr std::size_t kPiece = 16384;
+// Output is written in pieces of this size through one buffer per archive:
+// each write is a system call (under Wine a trip through its server), so
+// fewer and larger ones.
+constexpr std::size_t kPiece = 256 * 1024;
+// Folders held open at once by exact extraction.
+constexpr std::size_t kHeldFolders = 256;
 
 bool is_separator(char16_t c) { return c == u'/' || c == u'\\'; }
 bool is_absolute(const std::u16string& p) { return (p.size() >= 2 && p[1] == u':') || (!p.empty() && is_separator(p[0])); }
 
 // Creates the missing folders of `path` level by level, from position `from`
-// on (below the base directory for relative destinations). False when a
-// level is refused (a link at or past notes->links_refused_from).
-bool create_levels(const std::u16string& path, std::size_t from, const ExtractNotes* notes = nullptr) {
+// on (below the base directory for relative destinations).
+void create_levels(const std::u16string& path, std::size_t from) {
   for (std::size_t i = from + 1; i <= path.size(); ++i) {
     if (i < path.size() && !is_separator(path[i])) continue;
     if (is_separator(path[i - 1])) continue;           // doubled separators
     if (i == 2 && path[1] == u':') continue;          // a drive
     std::u16string level = path.substr(0, i);
-    zip_fs::PathKind kind = zip_fs::path_kind(level);
-    if (kind == zip_fs::PathKind::Missing) {
-      if (zip_fs::create_directory(level) && notes && notes->created) notes->created(level, true);
-    } else if (notes && i > notes->links_refused_from && zip_fs::is_link(level)) {
-      return false;
-    }
+    if (zip_fs::path_kind(level) == zip_fs::PathKind::Missing) zip_fs::create_directory(level);
   }
-  return true;
 }
 
 }  // namespace
@@ -54,12 +51,63 @@ std::uint32_t ZipArchive::open(std::unique_ptr<ZipInput> input, const std::optio
 }
 
 void ZipArchive::close() {
+  folders_.clear();
   reader_.close();
   password_.reset();
   buffer_.reset();
+  described_ = ZipEntry();
 }
 
-std::uint32_t ZipArchive::describe(std::int64_t index, ZipEntry& out) { return reader_.describe(index, out); }
+std::uint32_t ZipArchive::describe(std::int64_t index, ZipEntry& out) {
+  std::uint32_t r = reader_.describe(index, out);
+  if (r == kZipOk) described_ = out;
+  else described_.index = -1;
+  return r;
+}
+
+std::uint32_t ZipArchive::entry_of(std::int64_t index, ZipEntry& out) {
+  if (!reader_.is_open()) return kZipNotOpen;
+  if (described_.index >= 0 && described_.index == index) {
+    out = described_;
+    return kZipOk;
+  }
+  return describe(index, out);
+}
+
+bool ZipArchive::make_levels(const std::u16string& path, std::size_t from, const ExtractNotes& notes) {
+  for (std::size_t i = from + 1; i <= path.size(); ++i) {
+    if (i < path.size() && !is_separator(path[i])) continue;
+    if (is_separator(path[i - 1])) continue;  // doubled separators
+    if (i == 2 && path[1] == u':') continue;  // a drive
+    std::u16string level = path.substr(0, i);
+    const bool checked = i > notes.links_refused_from;
+    auto known = folders_.find(level);
+    if (known != folders_.end()) {
+      // Held, so not replaced since; still no link (a folder emptied can be
+      // made one in place on Windows).
+      if (!checked || (known->second && known->second->plain())) continue;
+      return false;
+    }
+    std::unique_ptr<zip_fs::HeldFolder> held;
+    if (!checked) {
+      if (zip_fs::path_kind(level) == zip_fs::PathKind::Missing && zip_fs::create_directory(level) && notes.created)
+        notes.created(level, true);
+    } else {
+      held = zip_fs::hold_folder(level);
+      if (!held) {
+        // Missing: made, then held as any other. Anything else in the way
+        // (a file, a link) is refused.
+        if (zip_fs::path_info(level).kind != zip_fs::PathKind::Missing || !zip_fs::create_directory(level)) return false;
+        if (notes.created) notes.created(level, true);
+        held = zip_fs::hold_folder(level);
+        if (!held) return false;
+      }
+    }
+    if (folders_.size() >= kHeldFolders) folders_.clear();
+    folders_.emplace(std::move(level), std::move(held));
+  }
+  return true;
+}
 
 std::uint32_t ZipArchive::extract(std::int64_t index, const Text& destination) {
   if (!reader_.is_open()) return kZipNotOpen;
@@ -94,17 +142,17 @@ std::uint32_t ZipArchive::extract_exact(std::int64_t index, const std::u16string
                                         const ExtractNotes& notes) {
   if (!reader_.is_open()) return kZipNotOpen;
   ZipEntry entry;
-  if (std::uint32_t r = reader_.describe(index, entry)) return r;
+  if (std::uint32_t r = entry_of(index, entry)) return r;
   if (is_unsafe_entry_name(entry.wide_name)) return kZipBadArgument;
   if (!is_absolute(destination)) return kZipBadArgument;
   if (entry.is_directory()) {
     std::u16string full = destination;
-    if (!create_levels(full, 0, &notes)) return kZipCannotOpen;
+    if (!make_levels(full, 0, notes)) return kZipCannotOpen;
     while (full.size() > 1 && is_separator(full.back())) full.pop_back();
     return zip_fs::path_kind(full) == zip_fs::PathKind::Directory ? kZipOk : kZipCannotOpen;
   }
   std::size_t cut = destination.find_last_of(u"\\/");
-  if (!create_levels(destination.substr(0, cut + 1), 0, &notes)) return kZipCannotOpen;
+  if (!make_levels(destination.substr(0, cut + 1), 0, notes)) return kZipCannotOpen;
   return extract_file(index, entry, destination, &notes);
 }
 
@@ -134,18 +182,20 @@ std::uint32_t ZipArchive::extract_file(std::int64_t index, const ZipEntry& entry
 
   // What is in the way: a folder or a link is never replaced; a read-only
   // file only where the caller allows it.
-  zip_fs::PathKind existing = zip_fs::path_kind(path);
-  if (existing == zip_fs::PathKind::Directory) return kZipCannotOpen;
-  if (zip_fs::is_link(path) && path.size() > notes->links_refused_from) return kZipCannotOpen;
-  if (existing == zip_fs::PathKind::File && zip_fs::is_read_only(path)) {
+  const zip_fs::PathInfo existing = zip_fs::path_info(path);
+  if (existing.kind == zip_fs::PathKind::Directory) return kZipCannotOpen;
+  if (existing.link && path.size() > notes->links_refused_from) return kZipCannotOpen;
+  if (existing.kind == zip_fs::PathKind::File && existing.read_only) {
     if (!notes->may_replace_read_only || !notes->may_replace_read_only(path)) return kZipCannotOpen;
   }
-  // A temporary name beside the file, never one that exists.
+  // A temporary name beside the file, never one that exists. Its attributes
+  // come with its times at the end (a read-only file could not be renamed
+  // into place over an old one everywhere).
   std::u16string temporary;
   std::unique_ptr<zip_fs::OutputFile> out;
   for (int attempt = 0; attempt < 100 && !out; ++attempt) {
     temporary = path + u".~" + wide_from_cp936(std::to_string(attempt)) + u".part";
-    out = zip_fs::create_new_file(temporary, attributes);
+    out = zip_fs::create_new_file(temporary, 0);
   }
   if (!out) return kZipCannotOpen;
   std::uint32_t result = reader_.begin_entry(index, password_);
@@ -158,16 +208,18 @@ std::uint32_t ZipArchive::extract_file(std::int64_t index, const ZipEntry& entry
       result = kZipWriteFailed;
     }
   }
-  if (result == kZipOk) out->set_times(entry.creation_time, entry.access_time, entry.modification_time);
-  out.reset();
-  if (result == kZipOk && existing == zip_fs::PathKind::File && zip_fs::is_read_only(path))
+  if (result == kZipOk &&
+      !out->finish(attributes, entry.creation_time, entry.access_time, entry.modification_time))
+    result = kZipWriteFailed;
+  if (result == kZipOk && existing.kind == zip_fs::PathKind::File && existing.read_only)
     zip_fs::clear_read_only(path);  // allowed above
-  if (result == kZipOk && !zip_fs::replace_file(temporary, path)) result = kZipWriteFailed;
+  if (result == kZipOk && !out->rename_to(path)) result = kZipWriteFailed;
   if (result != kZipOk) {
-    zip_fs::remove_file(temporary);
+    out->discard();
     return result;
   }
-  if (existing == zip_fs::PathKind::Missing && notes->created) notes->created(path, false);
+  out.reset();
+  if (existing.kind == zip_fs::PathKind::Missing && notes->created) notes->created(path, false);
   return kZipOk;
 }
 

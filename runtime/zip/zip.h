@@ -5,11 +5,13 @@
 
 #include <cstdint>
 #include <functional>
+#include <map>
 #include <memory>
 #include <optional>
 #include <string>
 
 #include "runtime/value/value.h"
+#include "runtime/zip/zip_fs.h"
 #include "runtime/zip/zip_reader.h"
 
 namespace rt {
@@ -36,7 +38,9 @@ class ZipArchive {
   // Extracts entry `index` to the full path `destination` exactly as given:
   // no conversion, so the entry-name check runs on the very text the file
   // call receives. The file is written under a temporary name in its folder
-  // and takes its own name only once complete; a failure leaves nothing.
+  // and takes its own name only once complete, through the handle it was
+  // written with; a failure leaves nothing. The folders on the way past
+  // notes.links_refused_from are held open until close().
   std::uint32_t extract_exact(std::int64_t index, const std::u16string& destination, const ExtractNotes& notes);
   void close();
   bool is_open() const { return reader_.is_open(); }
@@ -47,8 +51,19 @@ class ZipArchive {
  private:
   std::uint32_t extract_file(std::int64_t index, const ZipEntry& entry, const std::u16string& path,
                              const ExtractNotes* notes);
+  // The entry as describe() gave it last (extracting right after describing
+  // it needs no second description).
+  std::uint32_t entry_of(std::int64_t index, ZipEntry& out);
+  // Makes the missing folders of `path` from position `from` on; false when
+  // a level past notes.links_refused_from is a link or cannot be held.
+  bool make_levels(const std::u16string& path, std::size_t from, const ExtractNotes& notes);
 
   ZipReader reader_;
+  ZipEntry described_;  // index -1 when none
+  // The folders exact extraction made or checked: those past the caller's
+  // line held open (so that they stay what was checked), the others null.
+  // Bounded: past the limit they are let go and checked again when next used.
+  std::map<std::u16string, std::unique_ptr<zip_fs::HeldFolder>> folders_;
   std::optional<std::string> password_;
   std::u16string base_;  // with a trailing separator
   std::unique_ptr<std::uint8_t[]> buffer_;  // output pieces, made on first extraction

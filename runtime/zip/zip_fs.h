@@ -34,17 +34,46 @@ enum class PathKind { Missing, File, Directory };
 PathKind path_kind(const std::u16string& path);
 bool create_directory(const std::u16string& path);
 
+// All that one look at a path tells.
+struct PathInfo {
+  PathKind kind = PathKind::Missing;
+  bool link = false;  // a junction, symbolic link or other reparse point
+  bool read_only = false;
+};
+PathInfo path_info(const std::u16string& path);
+
+// A folder held open while files are written into it. On Windows nobody can
+// rename, move or delete it while it is held (the handle refuses to share
+// deletion), so the folder that was checked stays the one written into.
+class HeldFolder {
+ public:
+  virtual ~HeldFolder() = default;
+  // Still a folder and no link, asked through the held handle.
+  virtual bool plain() = 0;
+};
+// Holds an existing folder that is no link; null for anything else.
+std::unique_ptr<HeldFolder> hold_folder(const std::u16string& path);
+
 class OutputFile {
  public:
   virtual ~OutputFile() = default;
   virtual bool write(const void* data, std::size_t n) = 0;
   // FILETIME values; 0 leaves that time alone.
   virtual void set_times(std::uint64_t creation, std::uint64_t access, std::uint64_t modification) = 0;
+  // Attributes (0 leaves them) and times in one call.
+  virtual bool finish(std::uint32_t attributes, std::uint64_t creation, std::uint64_t access,
+                      std::uint64_t modification) = 0;
+  // A file made by create_new_file takes the name `to` (replacing a file
+  // there) through its open handle, so the file renamed is the one written.
+  virtual bool rename_to(const std::u16string& to) = 0;
+  // A file made by create_new_file is deleted through its open handle.
+  virtual void discard() = 0;
 };
 // Creates or replaces a file with the given attributes; null on failure
 // (a read-only file in the way is a failure).
 std::unique_ptr<OutputFile> create_file(const std::u16string& path, std::uint32_t attributes);
-// Creates a file that must not exist yet; null when it does or on failure.
+// Creates a file that must not exist yet, open for writing, renaming and
+// deletion; null when it does or on failure.
 std::unique_ptr<OutputFile> create_new_file(const std::u16string& path, std::uint32_t attributes);
 // Puts `from` in the place of `to` in one step (replacing a file there).
 bool replace_file(const std::u16string& from, const std::u16string& to);

@@ -10,6 +10,7 @@
 #include <cerrno>
 #include <cstdio>
 #include <ctime>
+#include <utility>
 
 #include "runtime/value/codepage.h"
 #include "runtime/zip/zip_fs.h"
@@ -51,10 +52,25 @@ class FileInput : public ZipInput {
   std::uint64_t size_;
 };
 
+void to_timespecs(std::uint64_t access, std::uint64_t modification, timespec t[2]) {
+  for (int i = 0; i < 2; ++i) {
+    std::uint64_t ft = i == 0 ? access : modification;
+    if (ft == 0) {
+      t[i].tv_sec = 0;
+      t[i].tv_nsec = UTIME_OMIT;
+    } else {
+      t[i].tv_sec = time_t(std::int64_t(ft / 10000000) - kEpochDifference);
+      t[i].tv_nsec = long(ft % 10000000) * 100;
+    }
+  }
+}
+
 class FileOutput : public OutputFile {
  public:
-  explicit FileOutput(int fd) : fd_(fd) {}
-  ~FileOutput() override { ::close(fd_); }
+  FileOutput(int fd, std::string path) : fd_(fd), path_(std::move(path)) {}
+  ~FileOutput() override {
+    if (fd_ >= 0) ::close(fd_);
+  }
   bool write(const void* data, std::size_t n) override {
     const char* p = static_cast<const char*>(data);
     while (n > 0) {
@@ -68,17 +84,33 @@ class FileOutput : public OutputFile {
   }
   void set_times(std::uint64_t, std::uint64_t access, std::uint64_t modification) override {
     timespec t[2];
-    for (int i = 0; i < 2; ++i) {
-      std::uint64_t ft = i == 0 ? access : modification;
-      if (ft == 0) {
-        t[i].tv_sec = 0;
-        t[i].tv_nsec = UTIME_OMIT;
-      } else {
-        t[i].tv_sec = time_t(std::int64_t(ft / 10000000) - kEpochDifference);
-        t[i].tv_nsec = long(ft % 10000000) * 100;
-      }
-    }
+    to_timespecs(access, modification, t);
     ::futimens(fd_, t);
+  }
+  bool finish(std::uint32_t attributes, std::uint64_t creation, std::uint64_t access,
+              std::uint64_t modification) override {
+    set_times(creation, access, modification);
+    return attributes == 0 || ::fchmod(fd_, (attributes & kAttrReadOnly) ? 0444 : 0644) == 0;
+  }
+  bool rename_to(const std::u16string& to) override { return ::rename(path_.c_str(), native(to).c_str()) == 0; }
+  void discard() override {
+    ::unlink(path_.c_str());
+    ::close(fd_);
+    fd_ = -1;
+  }
+
+ private:
+  int fd_;
+  std::string path_;
+};
+
+class Folder : public HeldFolder {
+ public:
+  explicit Folder(int fd) : fd_(fd) {}
+  ~Folder() override { ::close(fd_); }
+  bool plain() override {
+    struct stat st;
+    return ::fstat(fd_, &st) == 0 && S_ISDIR(st.st_mode);
   }
 
  private:
@@ -149,6 +181,24 @@ PathKind path_kind(const std::u16string& path) {
 
 bool create_directory(const std::u16string& path) { return ::mkdir(native(path).c_str(), 0777) == 0; }
 
+PathInfo path_info(const std::u16string& path) {
+  PathInfo info;
+  struct stat st;
+  std::string p = native(path);
+  if (::lstat(p.c_str(), &st) != 0) return info;
+  info.link = S_ISLNK(st.st_mode);
+  if (info.link && ::stat(p.c_str(), &st) != 0) return info;
+  info.kind = S_ISDIR(st.st_mode) ? PathKind::Directory : PathKind::File;
+  info.read_only = !(st.st_mode & 0200);
+  return info;
+}
+
+std::unique_ptr<HeldFolder> hold_folder(const std::u16string& path) {
+  int fd = ::open(native(path).c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
+  if (fd < 0) return nullptr;
+  return std::make_unique<Folder>(fd);
+}
+
 std::unique_ptr<OutputFile> create_file(const std::u16string& path, std::uint32_t attributes) {
   std::string p = native(path);
   // As on Windows, a read-only file in the way is not replaced.
@@ -158,14 +208,15 @@ std::unique_ptr<OutputFile> create_file(const std::u16string& path, std::uint32_
   int fd = ::open(p.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, mode);
   if (fd < 0) return nullptr;
   ::fchmod(fd, mode);
-  return std::make_unique<FileOutput>(fd);
+  return std::make_unique<FileOutput>(fd, p);
 }
 
 std::unique_ptr<OutputFile> create_new_file(const std::u16string& path, std::uint32_t attributes) {
   mode_t mode = (attributes & kAttrReadOnly) ? 0444 : 0644;
-  int fd = ::open(native(path).c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, mode);
+  std::string p = native(path);
+  int fd = ::open(p.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, mode);
   if (fd < 0) return nullptr;
-  return std::make_unique<FileOutput>(fd);
+  return std::make_unique<FileOutput>(fd, p);
 }
 
 bool replace_file(const std::u16string& from, const std::u16string& to) {

@@ -19,7 +19,7 @@ constexpr std::uint32_t kEnd64Signature = 0x06064b50;
 constexpr std::uint32_t kLocator64Signature = 0x07064b50;
 constexpr std::size_t kEndSize = 22, kLocator64Size = 20, kEnd64Size = 56, kCentralSize = 46, kLocalSize = 30;
 constexpr std::size_t kMaxComment = 0xFFFF;
-constexpr std::size_t kInputChunk = 1 << 16;
+constexpr std::size_t kInputChunk = 1 << 18;  // reads of the archive: fewer, larger system calls
 constexpr std::size_t kMaxName = 259;
 
 constexpr std::uint16_t kFlagEncrypted = 0x1;

@@ -3,6 +3,10 @@
 #include <windows.h>
 #include <oleauto.h>
 
+#include <cstddef>
+#include <cstring>
+#include <utility>
+
 #include "runtime/value/codepage.h"
 #include "runtime/win/handles.h"
 #include "runtime/zip/zip_fs.h"
@@ -20,16 +24,19 @@ class FileInput : public ZipInput {
   FileInput(HANDLE h, std::uint64_t size) : file_(h), size_(size) {}
   std::uint64_t size() const override { return size_; }
   bool read_at(std::uint64_t offset, void* buffer, std::size_t n) override {
+    // Positioned by a seek, not an OVERLAPPED offset: Wine queues a
+    // completion through its server for every read given an OVERLAPPED,
+    // while a seek and a plain read stay in the process. The position is
+    // set for every read, as a duplicate of the handle shares it.
+    LARGE_INTEGER at;
+    at.QuadPart = LONGLONG(offset);
+    if (!SetFilePointerEx(file_.get(), at, nullptr, FILE_BEGIN)) return false;
     auto* p = static_cast<char*>(buffer);
     while (n > 0) {
-      OVERLAPPED at = {};
-      at.Offset = DWORD(offset);
-      at.OffsetHigh = DWORD(offset >> 32);
       DWORD want = n > 0x40000000 ? 0x40000000 : DWORD(n), got = 0;
-      if (!ReadFile(file_.get(), p, want, &got, &at) || got == 0) return false;
+      if (!ReadFile(file_.get(), p, want, &got, nullptr) || got == 0) return false;
       p += got;
       n -= got;
-      offset += got;
     }
     return true;
   }
@@ -50,10 +57,56 @@ class FileOutput : public OutputFile {
     FILETIME c = filetime(creation), a = filetime(access), m = filetime(modification);
     SetFileTime(file_.get(), creation ? &c : nullptr, access ? &a : nullptr, modification ? &m : nullptr);
   }
+  bool finish(std::uint32_t attributes, std::uint64_t creation, std::uint64_t access,
+              std::uint64_t modification) override {
+    FILE_BASIC_INFO info = {};
+    info.CreationTime.QuadPart = LONGLONG(creation);
+    info.LastAccessTime.QuadPart = LONGLONG(access);
+    info.LastWriteTime.QuadPart = LONGLONG(modification);
+    info.FileAttributes = attributes;
+    return SetFileInformationByHandle(file_.get(), FileBasicInfo, &info, sizeof info) != 0;
+  }
+  bool rename_to(const std::u16string& to) override {
+    // The record ends in the name; the name is also zero-terminated, as
+    // Wine reads it.
+    std::size_t bytes = offsetof(FILE_RENAME_INFO, FileName) + (to.size() + 1) * sizeof(wchar_t);
+    std::unique_ptr<unsigned char[]> record(new unsigned char[bytes]());
+    auto* info = reinterpret_cast<FILE_RENAME_INFO*>(record.get());
+    info->ReplaceIfExists = TRUE;
+    info->RootDirectory = nullptr;
+    info->FileNameLength = DWORD(to.size() * sizeof(wchar_t));
+    std::memcpy(info->FileName, to.c_str(), (to.size() + 1) * sizeof(wchar_t));
+    return SetFileInformationByHandle(file_.get(), FileRenameInfo, info, DWORD(bytes)) != 0;
+  }
+  void discard() override {
+    // A read-only file refuses deletion: the attributes go first.
+    FILE_BASIC_INFO basic = {};
+    basic.FileAttributes = FILE_ATTRIBUTE_NORMAL;
+    SetFileInformationByHandle(file_.get(), FileBasicInfo, &basic, sizeof basic);
+    FILE_DISPOSITION_INFO gone = {TRUE};
+    SetFileInformationByHandle(file_.get(), FileDispositionInfo, &gone, sizeof gone);
+    file_.reset();
+  }
 
  private:
   static FILETIME filetime(std::uint64_t v) { return FILETIME{DWORD(v), DWORD(v >> 32)}; }
   win::File file_;
+};
+
+class Folder : public HeldFolder {
+ public:
+  Folder(HANDLE h, std::u16string path) : folder_(h), path_(std::move(path)) {}
+  bool plain() override {
+    // By name: the held folder cannot have been renamed or replaced, so the
+    // name still means it (and under Wine a look by name stays in the
+    // process, while one through the handle asks its server several times).
+    DWORD a = GetFileAttributesW(w(path_));
+    return a != INVALID_FILE_ATTRIBUTES && (a & FILE_ATTRIBUTE_DIRECTORY) && !(a & FILE_ATTRIBUTE_REPARSE_POINT);
+  }
+
+ private:
+  win::File folder_;
+  std::u16string path_;
 };
 
 }  // namespace
@@ -113,6 +166,32 @@ PathKind path_kind(const std::u16string& path) {
 
 bool create_directory(const std::u16string& path) { return CreateDirectoryW(w(path), nullptr) != 0; }
 
+PathInfo path_info(const std::u16string& path) {
+  PathInfo info;
+  DWORD a = GetFileAttributesW(w(path));
+  if (a == INVALID_FILE_ATTRIBUTES) return info;
+  info.kind = (a & FILE_ATTRIBUTE_DIRECTORY) ? PathKind::Directory : PathKind::File;
+  info.link = (a & FILE_ATTRIBUTE_REPARSE_POINT) != 0;
+  info.read_only = (a & FILE_ATTRIBUTE_READONLY) != 0;
+  return info;
+}
+
+std::unique_ptr<HeldFolder> hold_folder(const std::u16string& path) {
+  // The folder itself, never what a link points to. Listing access makes the
+  // handle count in sharing checks: others may read and add files, but not
+  // rename or delete it. Files are renamed inside it, so writers are shared.
+  HANDLE h = CreateFileW(w(path), FILE_LIST_DIRECTORY | FILE_READ_ATTRIBUTES | SYNCHRONIZE,
+                         FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING,
+                         FILE_FLAG_BACKUP_SEMANTICS | FILE_FLAG_OPEN_REPARSE_POINT, nullptr);
+  if (h == INVALID_HANDLE_VALUE) return nullptr;
+  // Looked at once held, when the name can no longer be given to something
+  // else: a link opened as itself shows as one (and Wine, which may open
+  // what a Unix link points to, still shows the name as a link).
+  auto folder = std::make_unique<Folder>(h, path);
+  if (!folder->plain()) return nullptr;
+  return folder;
+}
+
 std::unique_ptr<OutputFile> create_file(const std::u16string& path, std::uint32_t attributes) {
   // Windows refuses to replace a read-only file; said here too, because an
   // administrator under Wine would otherwise overwrite it.
@@ -128,7 +207,7 @@ std::unique_ptr<OutputFile> create_file(const std::u16string& path, std::uint32_
 }
 
 std::unique_ptr<OutputFile> create_new_file(const std::u16string& path, std::uint32_t attributes) {
-  HANDLE h = CreateFileW(w(path), GENERIC_WRITE, 0, nullptr, CREATE_NEW,
+  HANDLE h = CreateFileW(w(path), GENERIC_WRITE | DELETE, 0, nullptr, CREATE_NEW,
                          attributes ? attributes : FILE_ATTRIBUTE_NORMAL, nullptr);
   if (h == INVALID_HANDLE_VALUE) return nullptr;
   return std::make_unique<FileOutput>(h);
