@@ -4,6 +4,7 @@
 #include <windows.h>
 
 #include <mutex>
+#include <string>
 #include <utility>
 
 #include "installer/format/cipher.h"
@@ -37,6 +38,11 @@ rt::Lock g_worker_lock;
 // button's start of the main file and close.
 enum class PendingEnd { kNone, kClose, kFinish };
 PendingEnd g_pending_end = PendingEnd::kNone;
+
+// The digest of the package as the shipped download step wrote it into the
+// run's file, which nobody else can write: checking it then needs no second
+// pass over the file. Empty after any other download step. Worker only.
+std::string g_downloaded_digest;
 
 // The package step's view: the folder taken when the installation started,
 // and its progress shown on the bar and in the status text.
@@ -135,6 +141,7 @@ void run_sequence(ControllerView& view) {
   if (st.install_type == "net") {
     view.set_progress_timer(1000);
     reset_download_progress();
+    g_downloaded_digest.clear();
     if (!download.create("app.zip")) return fail_with(view, folder_message(rt::Text(temp_directory())));
     std::uint64_t received = 0;
     std::int32_t result = steps().download_package(st.package_url, download.handle(), &received);
@@ -152,11 +159,16 @@ void run_sequence(ControllerView& view) {
   }
   if (!package) return fail_with(view, kDamagedPackageMessage);
 
-  // The publisher's digest, when the record has one, read through the very
-  // input that is unpacked next: a package that is not the one published is
+  // The publisher's digest, when the record has one, of the very bytes that
+  // are unpacked next (taken as they were written into the run's file, or
+  // read through the input): a package that is not the one published is
   // never unpacked.
-  if (!st.package_sha256.empty() && !sha256_matches(st.package_sha256.view(), sha256_hex_of(*package)))
-    return fail_with(view, kDamagedPackageMessage);
+  if (!st.package_sha256.empty()) {
+    bool fold = st.install_type == "net" && !g_downloaded_digest.empty();
+    std::string digest = fold ? g_downloaded_digest : sha256_hex_of(*package);
+    g_downloaded_digest.clear();
+    if (!sha256_matches(st.package_sha256.view(), digest)) return fail_with(view, kDamagedPackageMessage);
+  }
 
   // 4. Where the uninstaller lands, and the package step.
   st.uninstaller_path = rt::text_concat({directory.view(), "\\uninst.exe"});
@@ -299,7 +311,10 @@ InstallSteps default_install_steps() {
   InstallSteps s;
   s.ensure_dotnet = [](const rt::Text& framework, InstallView& view) { return ensure_dotnet(framework, view); };
   s.download_package = [](const rt::Text& url, void* file, std::uint64_t* received) {
-    return download_to(url, file, on_download_progress, received);
+    Sha256 digest;
+    std::int32_t result = download_to(url, file, on_download_progress, received, &digest);
+    if (result == kDownloadOk) g_downloaded_digest = digest.hex_digest();
+    return result;
   };
   s.package_resource = [] { return package_resource_input(); };
   s.unpack_package = [](std::unique_ptr<rt::ZipInput> package, const rt::Text& directory, PackageStepHost& host) {

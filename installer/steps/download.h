@@ -8,6 +8,8 @@
 
 namespace installer {
 
+class Sha256;
+
 // Called after every chunk written: the announced body length (0 when the
 // server sent none), the bytes received so far in this call (low 32 bits),
 // and the milliseconds since the first read (never 0).
@@ -41,9 +43,10 @@ constexpr std::int32_t kDownloadCancelled = -2;  // stopped between two reads at
 // count in 64 bits. Only a 200 answer is taken; a redirect is followed
 // only where redirect_allowed says; a gzip or deflate body is decoded here
 // and cut off past kMaxExpansion times its compressed size. Between two
-// reads it looks at install_cancel_requested().
+// reads it looks at install_cancel_requested(). With `digest`, every byte
+// written to the file goes through it too (no second pass to check it).
 std::int32_t download_to(const rt::Text& url, void* file_handle, DownloadProgressHandler on_progress,
-                         std::uint64_t* received = nullptr);
+                         std::uint64_t* received = nullptr, Sha256* digest = nullptr);
 
 // 0 when the whole body arrived and the file is closed; -1 on any failure:
 // no connection, an HTTP status other than 200 (206 when resuming; no file

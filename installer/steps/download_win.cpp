@@ -3,10 +3,12 @@
 #include <zlib.h>
 
 #include <cstdlib>
+#include <cstring>
 #include <functional>
 #include <memory>
 #include <string>
 
+#include "installer/format/sha256.h"
 #include "installer/steps/download.h"
 #include "installer/steps/host.h"
 #include "runtime/services/system_services.h"
@@ -139,11 +141,47 @@ rt::win::Internet open_following_redirects(HINTERNET root, rt::Text url, const s
   return rt::win::Internet();
 }
 
+// What reaches the file, gathered into large writes: each write is a system
+// call (under Wine a trip through its server), and reads come in 10,240 bytes.
+class FileWriter {
+ public:
+  FileWriter(HANDLE file, Sha256* digest) : file_(file), digest_(digest), buffer_(new unsigned char[kSize]) {}
+  bool put(const unsigned char* data, std::size_t n) {
+    if (digest_) digest_->update(data, n);
+    while (n > 0) {
+      std::size_t take = n < kSize - used_ ? n : kSize - used_;
+      std::memcpy(buffer_.get() + used_, data, take);
+      used_ += take;
+      data += take;
+      n -= take;
+      if (used_ == kSize && !flush()) return false;
+    }
+    return true;
+  }
+  // Writes what is gathered; every way out of a download calls it, so the
+  // bytes received stay in the file as before.
+  bool flush() {
+    if (used_ == 0) return ok_;
+    DWORD written = 0;
+    if (!WriteFile(file_, buffer_.get(), static_cast<DWORD>(used_), &written, nullptr) || written != used_) ok_ = false;
+    used_ = 0;
+    return ok_;
+  }
+
+ private:
+  static constexpr std::size_t kSize = 256 * 1024;
+  HANDLE file_;
+  Sha256* digest_;
+  std::unique_ptr<unsigned char[]> buffer_;
+  std::size_t used_ = 0;
+  bool ok_ = true;
+};
+
 // The download itself; `open_file` gives the file to write once the answer
 // is known to be wanted (true: a 206 range answer), or null.
 std::int32_t fetch(const rt::Text& url, bool resume, std::int32_t start_offset,
                    const std::function<HANDLE(bool partial)>& open_file, DownloadProgressHandler on_progress,
-                   std::uint64_t* received_out) {
+                   std::uint64_t* received_out, Sha256* digest = nullptr) {
   if (received_out) *received_out = 0;
   if (GetInputState()) rt::process_events();
 
@@ -190,17 +228,24 @@ std::int32_t fetch(const rt::Text& url, bool resume, std::int32_t start_offset,
   auto buffer = std::make_unique<unsigned char[]>(kDownloadChunk);
   std::uint64_t wire = 0, stored = 0;
   DWORD start = GetTickCount();
+  FileWriter writer(file, digest);
   auto write = [&](const unsigned char* data, std::size_t n) {
-    DWORD written = 0;
-    if (!WriteFile(file, data, static_cast<DWORD>(n), &written, nullptr) || written != n) return false;
+    if (!writer.put(data, n)) return false;
     stored += n;
     return true;
   };
+  std::int32_t result = kDownloadOk;
   for (;;) {
     // A safe point: nothing is half-way between the wire and the file.
-    if (install_cancel_requested()) return kDownloadCancelled;
+    if (install_cancel_requested()) {
+      result = kDownloadCancelled;
+      break;
+    }
     DWORD got = 0;
-    if (!InternetReadFile(request.get(), buffer.get(), kDownloadChunk, &got)) return kDownloadFailed;
+    if (!InternetReadFile(request.get(), buffer.get(), kDownloadChunk, &got)) {
+      result = kDownloadFailed;
+      break;
+    }
     // Bytes past the announced length belong to no body: a server that sends
     // more and closes must not lengthen the file (a ZIP's end record must
     // stay last for the package to open).
@@ -208,7 +253,10 @@ std::int32_t fetch(const rt::Text& url, bool resume, std::int32_t start_offset,
     if (got == 0) break;
     wire += got;
     std::uint64_t limit = kMaxExpansion * (has_length ? length : wire) + 65536;
-    if (!decoder.feed(buffer.get(), got, limit, write)) return kDownloadFailed;
+    if (!decoder.feed(buffer.get(), got, limit, write)) {
+      result = kDownloadFailed;
+      break;
+    }
     if (received_out) *received_out = stored;
     std::int32_t elapsed_ms = static_cast<std::int32_t>(GetTickCount() - start);
     if (elapsed_ms == 0) elapsed_ms = 30;
@@ -216,6 +264,8 @@ std::int32_t fetch(const rt::Text& url, bool resume, std::int32_t start_offset,
     std::uint64_t shown = decoder.encoded() ? wire : stored;
     if (on_progress) on_progress(total, static_cast<std::int32_t>(static_cast<std::uint32_t>(shown)), elapsed_ms);
   }
+  if (!writer.flush() && result == kDownloadOk) result = kDownloadFailed;
+  if (result != kDownloadOk) return result;
   // A connection closed before the announced length, or a compressed stream
   // that did not reach its end, is a broken download, not a short file.
   if (has_length && wire < length) return kDownloadFailed;
@@ -226,9 +276,9 @@ std::int32_t fetch(const rt::Text& url, bool resume, std::int32_t start_offset,
 }  // namespace
 
 std::int32_t download_to(const rt::Text& url, void* file_handle, DownloadProgressHandler on_progress,
-                         std::uint64_t* received) {
+                         std::uint64_t* received, Sha256* digest) {
   return fetch(url, false, 0, [file_handle](bool) { return static_cast<HANDLE>(file_handle); }, on_progress,
-               received);
+               received, digest);
 }
 
 std::int32_t download_file(const rt::Text& url, const rt::Text& save_path, DownloadProgressHandler on_progress,

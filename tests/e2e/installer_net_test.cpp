@@ -11,6 +11,7 @@
 #include <vector>
 
 #include "installer/format/sha256.h"
+#include "installer/steps/host.h"
 #include "runtime/value/codepage.h"
 #include "tests/e2e/support/installer_fixture.h"
 #include "tests/support/dotnet_url.h"
@@ -252,6 +253,38 @@ TEST_F(InstallerNetTest, EveryKindOfFailedDownloadShowsTheMessageAndTheFailurePa
       EXPECT_EQ(setup.answer_message_box(60000), kNetworkMessage);
       EXPECT_TRUE(setup.wait_page(4, 20000));
     }
+    setup.process().kill();
+  }
+}
+
+// The publisher's digest of a "net" package is taken of the bytes as they
+// are written into the run's file: the published package installs, any
+// other is refused before anything is unpacked.
+TEST_F(InstallerNetTest, OnlyThePublishedPackageIsUnpacked) {
+  const std::string package = package_of(300 * 1024);
+  const std::string url =
+      servers_.nginx_url(publish("digest-" + std::to_string(GetCurrentProcessId()) + ".zip", package));
+  const struct {
+    std::string digest;
+    int page;
+  } cases[] = {{installer::sha256_hex(package), 3}, {installer::sha256_hex(package + "x"), 4}};
+  int index = 0;
+  for (const auto& c : cases) {
+    std::string number = std::to_string(index++);
+    SCOPED_TRACE(number);
+    e2e::Config config = net_config("摘要" + number, url);
+    config.push_back({"sha256", c.digest});
+    std::string exe = e2e::make_installer(dir_, e2e::config_json(config), nullptr, "digest" + number + ".exe");
+    Installer setup(exe);
+    ASSERT_TRUE(setup.ok());
+    std::string target = dir_ + "\\摘要目标" + number;
+    setup.set_text("安装目录", target);
+    setup.click("立即安装");
+    if (c.page == 4) {
+      EXPECT_EQ(setup.answer_message_box(60000), installer::kDamagedPackageMessage);
+    }
+    EXPECT_TRUE(setup.wait_page(c.page, 60000));
+    EXPECT_EQ(e2e::path_exists(target + "\\payload.bin"), c.page == 3);
     setup.process().kill();
   }
 }
