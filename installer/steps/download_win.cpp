@@ -2,11 +2,13 @@
 #include <wininet.h>
 #include <zlib.h>
 
+#include <atomic>
 #include <cstdlib>
 #include <cstring>
 #include <functional>
 #include <memory>
 #include <string>
+#include <utility>
 
 #include "installer/format/sha256.h"
 #include "installer/steps/download.h"
@@ -142,39 +144,93 @@ rt::win::Internet open_following_redirects(HINTERNET root, rt::Text url, const s
 }
 
 // What reaches the file, gathered into large writes: each write is a system
-// call (under Wine a trip through its server), and reads come in 10,240 bytes.
+// call (under Wine a trip through its server), and reads come in 10,240
+// bytes. A full buffer is digested and written by a thread of its own while
+// the next one fills, so the digest costs the download no time while a
+// second processor is free.
 class FileWriter {
  public:
-  FileWriter(HANDLE file, Sha256* digest) : file_(file), digest_(digest), buffer_(new unsigned char[kSize]) {}
+  FileWriter(HANDLE file, Sha256* digest)
+      : file_(file), digest_(digest), filling_(new unsigned char[kSize]), writing_(new unsigned char[kSize]) {}
+  ~FileWriter() { finish(); }
   bool put(const unsigned char* data, std::size_t n) {
-    if (digest_) digest_->update(data, n);
     while (n > 0) {
       std::size_t take = n < kSize - used_ ? n : kSize - used_;
-      std::memcpy(buffer_.get() + used_, data, take);
+      std::memcpy(filling_.get() + used_, data, take);
       used_ += take;
       data += take;
       n -= take;
-      if (used_ == kSize && !flush()) return false;
+      if (used_ == kSize) hand_over();
     }
-    return true;
+    return ok_;
   }
-  // Writes what is gathered; every way out of a download calls it, so the
-  // bytes received stay in the file as before.
+  // Writes what is gathered and waits until it is in the file; every way out
+  // of a download calls it, so the bytes received stay in the file.
   bool flush() {
-    if (used_ == 0) return ok_;
-    DWORD written = 0;
-    if (!WriteFile(file_, buffer_.get(), static_cast<DWORD>(used_), &written, nullptr) || written != used_) ok_ = false;
-    used_ = 0;
+    if (used_ > 0) hand_over();
+    if (thread_) WaitForSingleObject(idle_.get(), INFINITE);
     return ok_;
   }
 
  private:
   static constexpr std::size_t kSize = 256 * 1024;
+
+  // The filled buffer goes to the writing thread once it has finished the
+  // one before (one buffer in flight, so the file and the digest see the
+  // bytes in order); without a thread it is written here.
+  void hand_over() {
+    if (!thread_ && !start()) {
+      write_out(filling_.get(), used_);
+      used_ = 0;
+      return;
+    }
+    WaitForSingleObject(idle_.get(), INFINITE);
+    ResetEvent(idle_.get());
+    std::swap(filling_, writing_);
+    pending_ = used_;
+    used_ = 0;
+    SetEvent(work_.get());
+  }
+  void write_out(const unsigned char* data, std::size_t n) {
+    if (!ok_) return;
+    if (digest_) digest_->update(data, n);
+    DWORD written = 0;
+    if (!WriteFile(file_, data, static_cast<DWORD>(n), &written, nullptr) || written != n) ok_ = false;
+  }
+  bool start() {
+    if (tried_) return false;
+    tried_ = true;
+    work_ = rt::win::Kernel(CreateEventW(nullptr, FALSE, FALSE, nullptr));
+    idle_ = rt::win::Kernel(CreateEventW(nullptr, TRUE, TRUE, nullptr));
+    if (!work_ || !idle_) return false;
+    thread_ = rt::win::Kernel(CreateThread(nullptr, 0, &FileWriter::run, this, 0, nullptr));
+    return bool(thread_);
+  }
+  static DWORD WINAPI run(void* self) {
+    auto* w = static_cast<FileWriter*>(self);
+    for (;;) {
+      WaitForSingleObject(w->work_.get(), INFINITE);
+      if (w->stop_) return 0;
+      w->write_out(w->writing_.get(), w->pending_);
+      SetEvent(w->idle_.get());
+    }
+  }
+  void finish() {
+    if (!thread_) return;
+    WaitForSingleObject(idle_.get(), INFINITE);
+    stop_ = true;
+    SetEvent(work_.get());
+    WaitForSingleObject(thread_.get(), INFINITE);
+  }
+
   HANDLE file_;
   Sha256* digest_;
-  std::unique_ptr<unsigned char[]> buffer_;
-  std::size_t used_ = 0;
-  bool ok_ = true;
+  std::unique_ptr<unsigned char[]> filling_, writing_;
+  std::size_t used_ = 0, pending_ = 0;
+  // Set by the writing thread, looked at here between two buffers.
+  std::atomic<bool> ok_{true};
+  bool stop_ = false, tried_ = false;
+  rt::win::Kernel work_, idle_, thread_;
 };
 
 // The download itself; `open_file` gives the file to write once the answer
