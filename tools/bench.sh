@@ -175,7 +175,8 @@ inst=$work/installers
 mkdir -p "$inst"
 
 ms_since() { echo $(( ($(date +%s%N) - $1) / 1000000 )); }
-# An installer of the package (disk) or of its address (net).
+# An installer that carries the package (disk), or of its address with the
+# package's digest (net).
 make_installer() {  # type url package out
   local cfg=$inst/config.json
   printf '{"softname":"Bench","softversion":"1.0","urlremote":"%s","urlfull":"%s","framework":"",
@@ -211,7 +212,7 @@ if [[ -n $port ]] && want install; then
   cp "$pkg" "$www/pkg-200.zip"
   pkg_url=http://127.0.0.1:$port/pkg-200.zip
   make_installer disk "" "$pkg" "$inst/disk-setup.exe"
-  make_installer net "$pkg_url" "" "$inst/net-setup.exe"
+  make_installer net "$pkg_url" "$pkg" "$inst/net-setup.exe"  # the package gives the digest
   : > "$work/install-rounds.txt"
   for ((r = 0; r < install_rounds; r++)); do
     rm -rf "$work/unzip-out"; t0=$(date +%s%N)
