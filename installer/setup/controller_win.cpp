@@ -316,7 +316,7 @@ InstallSteps default_install_steps() {
     if (result == kDownloadOk) g_downloaded_digest = digest.hex_digest();
     return result;
   };
-  s.package_resource = [] { return package_resource_input(); };
+  s.package_resource = [] { return package_resource_input(!installer_state().package_sha256.empty()); };
   s.unpack_package = [](std::unique_ptr<rt::ZipInput> package, const rt::Text& directory, PackageStepHost& host) {
     InstallerState& st = installer_state();
     return unpack_package(std::move(package), directory, st.uninstaller_path, st.installed_files, host);
