@@ -82,10 +82,11 @@ bool ZipArchive::make_levels(const std::u16string& path, std::size_t from, const
     std::u16string level = path.substr(0, i);
     const bool checked = i > notes.links_refused_from;
     auto known = folders_.find(level);
-    if (known != folders_.end()) {
+    if (known != folders_.end() && (!checked || known->second)) {
       // Held, so not replaced since; still no link (a folder emptied can be
-      // made one in place on Windows).
-      if (!checked || (known->second && known->second->plain())) continue;
+      // made one in place on Windows). One known but not held (it lay
+      // before an earlier entry's line) is held below.
+      if (!checked || known->second->plain()) continue;
       return false;
     }
     std::unique_ptr<zip_fs::HeldFolder> held;
@@ -104,7 +105,7 @@ bool ZipArchive::make_levels(const std::u16string& path, std::size_t from, const
       }
     }
     if (folders_.size() >= kHeldFolders) folders_.clear();
-    folders_.emplace(std::move(level), std::move(held));
+    folders_[std::move(level)] = std::move(held);
   }
   return true;
 }

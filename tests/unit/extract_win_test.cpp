@@ -331,6 +331,22 @@ TEST_F(PackageStepTest, FoldersOnTheWayAreHeldAndNeverALink) {
   DeleteFileW(rt::wide_path(app + "\\link").c_str());
 }
 
+// A folder first reached above an entry's own folder (the installer run from
+// inside the installation) and then below another's is checked then, not
+// refused for having been passed unchecked.
+TEST_F(PackageStepTest, AFolderPassedAboveOneEntryIsCheckedBelowTheNext) {
+  CreateDirectoryW(rt::wide_path(app).c_str(), nullptr);
+  CreateDirectoryW(rt::wide_path(app + "\\bin").c_str(), nullptr);
+  SetCurrentDirectoryW(rt::wide_path(app + "\\bin").c_str());
+  write_package({{"readme.txt", "r"}, {"{app}/bin/x.txt", "x"}});
+  FakeController host;
+  host.directories = {app};
+  rt::Text files;
+  EXPECT_TRUE(installer::unpack_package(rt::Text(package), rt::Text(uninstaller), files, host).succeeded());
+  EXPECT_TRUE(exists(app + "\\bin\\readme.txt"));
+  EXPECT_TRUE(exists(app + "\\bin\\x.txt"));
+}
+
 TEST_F(PackageStepTest, TheEmptyTwentyTwoByteArchiveInstallsNothingAndSucceeds) {
   write_package({});
   FakeController host;
