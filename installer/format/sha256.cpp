@@ -4,6 +4,11 @@
 #include <cstring>
 #include <vector>
 
+#if (defined(__i386__) || defined(__x86_64__)) && defined(__GNUC__)
+#include <cpuid.h>
+#include <immintrin.h>
+#endif
+
 #ifdef _WIN32
 #include <windows.h>
 
@@ -24,7 +29,74 @@ constexpr std::uint32_t kRound[64] = {
     0x748f82ee, 0x78a5636f, 0x84c87814, 0x8cc70208, 0x90befffa, 0xa4506ceb, 0xbef9a3f7, 0xc67178f2};
 
 inline std::uint32_t rotr(std::uint32_t x, int n) { return (x >> n) | (x << (32 - n)); }
+
+#if (defined(__i386__) || defined(__x86_64__)) && defined(__GNUC__)
+#define SHA256_WITH_PROCESSOR 1
+// The processor's SHA extensions (most x86 processors since 2017): a package
+// of 200 MB is checked in a fraction of the time the portable rounds take.
+bool processor_has_sha() {
+  unsigned a = 0, b = 0, c = 0, d = 0;
+  if (!__get_cpuid(1, &a, &b, &c, &d) || !(c & bit_SSSE3) || !(c & bit_SSE4_1)) return false;
+  if (__get_cpuid_max(0, nullptr) < 7) return false;
+  __cpuid_count(7, 0, a, b, c, d);
+  return (b & bit_SHA) != 0;
+}
+
+// Whole blocks with the extensions. The state is kept as ABEF and CDGH, as
+// the round instruction wants it. The stack is realigned: 32-bit Windows
+// code only promises 4 bytes, and spilled vectors want 16.
+__attribute__((target("sha,sse4.1,ssse3"), force_align_arg_pointer)) void blocks_with_processor(
+    std::uint32_t state[8], const std::uint8_t* p, std::size_t blocks) {
+  const __m128i order = _mm_set_epi64x(0x0c0d0e0f08090a0bULL, 0x0405060700010203ULL);  // big-endian words
+  __m128i t = _mm_shuffle_epi32(_mm_loadu_si128(reinterpret_cast<const __m128i*>(&state[0])), 0xB1);  // CDAB
+  __m128i s1 = _mm_shuffle_epi32(_mm_loadu_si128(reinterpret_cast<const __m128i*>(&state[4])), 0x1B);  // EFGH
+  __m128i s0 = _mm_alignr_epi8(t, s1, 8);     // ABEF
+  s1 = _mm_blend_epi16(s1, t, 0xF0);          // CDGH
+  for (; blocks > 0; --blocks, p += 64) {
+    const __m128i abef = s0, cdgh = s1;
+    __m128i m[4];
+#pragma GCC unroll 16
+    for (int g = 0; g < 16; ++g) {
+      // Rounds 4g to 4g+3 with message words m[g % 4].
+      if (g < 4) m[g] = _mm_shuffle_epi8(_mm_loadu_si128(reinterpret_cast<const __m128i*>(p + 16 * g)), order);
+      __m128i& cur = m[g % 4];
+      __m128i k = _mm_add_epi32(cur, _mm_loadu_si128(reinterpret_cast<const __m128i*>(&kRound[4 * g])));
+      s1 = _mm_sha256rnds2_epu32(s1, s0, k);
+      if (g >= 3 && g <= 14) {  // the next group's words
+        __m128i& next = m[(g + 1) % 4];
+        next = _mm_sha256msg2_epu32(_mm_add_epi32(next, _mm_alignr_epi8(cur, m[(g + 3) % 4], 4)), cur);
+      }
+      s0 = _mm_sha256rnds2_epu32(s0, s1, _mm_shuffle_epi32(k, 0x0E));
+      if (g >= 1 && g <= 12) m[(g + 3) % 4] = _mm_sha256msg1_epu32(m[(g + 3) % 4], cur);
+    }
+    s0 = _mm_add_epi32(s0, abef);
+    s1 = _mm_add_epi32(s1, cdgh);
+  }
+  t = _mm_shuffle_epi32(s0, 0x1B);             // FEBA
+  s1 = _mm_shuffle_epi32(s1, 0xB1);            // DCHG
+  s0 = _mm_blend_epi16(t, s1, 0xF0);           // DCBA
+  s1 = _mm_alignr_epi8(s1, t, 8);              // HGFE
+  _mm_storeu_si128(reinterpret_cast<__m128i*>(&state[0]), s0);
+  _mm_storeu_si128(reinterpret_cast<__m128i*>(&state[4]), s1);
+}
+#endif
+
+bool& processor_allowed() {
+  static bool allowed = true;
+  return allowed;
+}
+
+bool use_processor() {
+#ifdef SHA256_WITH_PROCESSOR
+  static const bool available = processor_has_sha();
+  return available && processor_allowed();
+#else
+  return false;
+#endif
+}
 }  // namespace
+
+void sha256_allow_processor(bool allowed) { processor_allowed() = allowed; }
 
 Sha256::Sha256()
     : h_{0x6a09e667, 0xbb67ae85, 0x3c6ef372, 0xa54ff53a, 0x510e527f, 0x9b05688c, 0x1f83d9ab, 0x5be0cd19} {}
@@ -65,6 +137,15 @@ void Sha256::block(const std::uint8_t* p) {
 void Sha256::update(const void* data, std::size_t n) {
   const auto* p = static_cast<const std::uint8_t*>(data);
   length_ += n;
+#ifdef SHA256_WITH_PROCESSOR
+  if (used_ == 0 && n >= 64 && use_processor()) {
+    // Whole blocks straight from the caller's bytes.
+    std::size_t blocks = n / 64;
+    blocks_with_processor(h_, p, blocks);
+    p += blocks * 64;
+    n -= blocks * 64;
+  }
+#endif
   while (n > 0) {
     std::size_t take = 64 - used_ < n ? 64 - used_ : n;
     std::memcpy(buf_ + used_, p, take);
@@ -72,7 +153,11 @@ void Sha256::update(const void* data, std::size_t n) {
     p += take;
     n -= take;
     if (used_ == 64) {
-      block(buf_);
+#ifdef SHA256_WITH_PROCESSOR
+      if (use_processor()) blocks_with_processor(h_, buf_, 1);
+      else
+#endif
+        block(buf_);
       used_ = 0;
     }
   }

@@ -24,6 +24,9 @@ class Sha256 {
 };
 
 std::string sha256_hex(std::string_view bytes);
+// Whether the processor's SHA extensions may do the work where it has them
+// (the default); tests compare both ways.
+void sha256_allow_processor(bool allowed);
 // The file's digest in hexadecimal, or "" when it cannot be read (code page
 // 936 path; read piece by piece, so any size).
 std::string sha256_file_hex(std::string_view path);
