@@ -134,6 +134,7 @@ SharedImage::~SharedImage() {
 }
 
 void SharedImage::decode() {
+  // Under the table's lock: an image is never decoded twice, nor by two threads at once.
   std::lock_guard<Lock> lock(g_images_lock);
   if (decoded_) return;
   decoded_ = true;
