@@ -11,6 +11,8 @@ namespace rt {
 namespace {
 
 constexpr std::size_t kNone = std::numeric_limits<std::size_t>::max();
+// Resource trees at least this large start on a 4 KiB boundary of the file.
+constexpr std::uint64_t kPageAlignedFrom = 64 * 1024;
 // Entries may share sub-directories, names and data, so a hostile tree can
 // describe far more resources than its size suggests, and writing it out
 // again would multiply it. These bounds keep reading finite and what is
@@ -701,6 +703,16 @@ bool PeResources::Impl::assemble(Output* out, std::string* error) const {
                  static_cast<std::int64_t>(align_up(std::uint64_t{r.va} + r.span(), sa));
     file_at = r.raw_ptr;
     old_raw = r.raw_size;
+    // Zeros between the section and the data before it (a page alignment of
+    // an earlier save) are replaced too, so that a smaller tree gives them back.
+    std::size_t before = align_up(header_size, fa);
+    for (const Section& s : sections)
+      if (s.raw_size && s.raw_ptr < r.raw_ptr) before = std::max<std::size_t>(before, align_up(std::uint64_t{s.raw_ptr} + s.raw_size, fa));
+    if (before < file_at && file.find_first_not_of('\0', before) >= file_at) {
+      old_raw += file_at - before;
+      file_at = before;
+      r.raw_ptr = static_cast<std::uint32_t>(file_at);
+    }
     r.vsize = static_cast<std::uint32_t>(size);
     r.raw_size = new_raw;
   } else {
@@ -733,13 +745,25 @@ bool PeResources::Impl::assemble(Output* out, std::string* error) const {
     secs.insert(secs.begin() + index, r);
     ++tail;
   }
+  // Large resources (a carried package) start on a page of the file: a
+  // loader can then map them and bring in only the pages read, where
+  // otherwise it may read the whole section into memory when the program
+  // starts (Wine does).
+  std::uint32_t lead = 0;
+  if (size >= kPageAlignedFrom) {
+    const std::uint64_t page = std::max<std::uint32_t>(fa, 0x1000);
+    lead = static_cast<std::uint32_t>(align_up(file_at, page) - file_at);
+    secs[index].raw_ptr = static_cast<std::uint32_t>(file_at + lead);
+  }
   const std::uint32_t rva = secs[index].va;
   // Images stay below 2 GB, as the layout check above expects of them.
   std::uint64_t image_end = 0;
   for (std::size_t i = 0; i < secs.size(); ++i)
     image_end = std::max<std::uint64_t>(image_end, std::uint64_t{secs[i].va} + (i >= tail ? va_shift : 0) + secs[i].span());
   if (align_up(image_end, sa) > 0x80000000u) return failed("resources too large");
-  const std::int64_t raw_shift = static_cast<std::int64_t>(new_raw) - static_cast<std::int64_t>(old_raw);
+  const std::int64_t raw_shift = static_cast<std::int64_t>(new_raw) + lead - static_cast<std::int64_t>(old_raw);
+  const std::int64_t raw_growth =
+      static_cast<std::int64_t>(new_raw) - (reuse != kNone ? static_cast<std::int64_t>(sections[reuse].raw_size) : 0);
   // File offsets at or after the replaced region move with it.
   const std::size_t shift_from = file_at + old_raw;
   auto moved_offset = [&](std::uint64_t off) {
@@ -763,6 +787,7 @@ bool PeResources::Impl::assemble(Output* out, std::string* error) const {
   Output& result = *out;
   result.append(src.substr(0, std::min(file_at, src.size())));
   if (file_at > src.size()) result.zeros(file_at - src.size());
+  result.zeros(lead);
   serialize_into(result, root, rva);
   result.zeros(new_raw - size);
   if (shift_from < src.size()) result.append(src.substr(shift_from));
@@ -843,7 +868,7 @@ bool PeResources::Impl::assemble(Output* out, std::string* error) const {
   if (symbols) set32(pe_off + 12, static_cast<std::uint32_t>(moved_offset(symbols)));
 
   set32(opt_off + 56, static_cast<std::uint32_t>(align_up(image_end, sa)));
-  set32(opt_off + 8, static_cast<std::uint32_t>(get32(file, opt_off + 8) + raw_shift));
+  set32(opt_off + 8, static_cast<std::uint32_t>(get32(file, opt_off + 8) + raw_growth));
   if (!held) return failed("unusual section layout");
   return true;
 }

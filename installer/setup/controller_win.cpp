@@ -301,7 +301,7 @@ InstallSteps default_install_steps() {
   s.download_package = [](const rt::Text& url, void* file, std::uint64_t* received) {
     return download_to(url, file, on_download_progress, received);
   };
-  s.package_resource = [] { return package_resource_input(); };
+  s.package_resource = [] { return package_resource_input(!installer_state().package_sha256.empty()); };
   s.unpack_package = [](std::unique_ptr<rt::ZipInput> package, const rt::Text& directory, PackageStepHost& host) {
     InstallerState& st = installer_state();
     return unpack_package(std::move(package), directory, st.uninstaller_path, st.installed_files, host);

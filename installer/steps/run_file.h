@@ -44,8 +44,10 @@ class RunFile {
 // SHA-256 of everything `input` reads, in lower-case hexadecimal.
 std::string sha256_hex_of(rt::ZipInput& input);
 
-// The package resource of the loaded image, read where it lies; null when
-// the program carries none.
-std::unique_ptr<rt::ZipInput> package_resource_input();
+// The package resource; null when the program carries none. When the caller
+// checks the publisher's digest through the returned input before using it,
+// it is read from the program's file (a handle that keeps the file as it
+// is), else in place in the loaded image.
+std::unique_ptr<rt::ZipInput> package_resource_input(bool digest_checked);
 
 }  // namespace installer

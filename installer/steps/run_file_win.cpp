@@ -6,6 +6,7 @@
 #include "installer/steps/host.h"
 #include "installer/steps/run_file.h"
 #include "runtime/value/codepage.h"
+#include "runtime/win/handles.h"
 #include "runtime/zip/zip_fs.h"
 
 namespace installer {
@@ -94,7 +95,60 @@ std::string sha256_hex_of(rt::ZipInput& input) {
   return digest.hex_digest();
 }
 
-std::unique_ptr<rt::ZipInput> package_resource_input() {
+namespace {
+
+// A part of a larger input: the package inside the installer's own file.
+class WindowInput : public rt::ZipInput {
+ public:
+  WindowInput(std::unique_ptr<rt::ZipInput> whole, std::uint64_t base, std::uint64_t size)
+      : whole_(std::move(whole)), base_(base), size_(size) {}
+  std::uint64_t size() const override { return size_; }
+  bool read_at(std::uint64_t offset, void* buffer, std::size_t n) override {
+    return offset <= size_ && n <= size_ - offset && whole_->read_at(base_ + offset, buffer, n);
+  }
+
+ private:
+  std::unique_ptr<rt::ZipInput> whole_;
+  std::uint64_t base_, size_;
+};
+
+// Where the bytes at `data` (inside the loaded image) lie in the image's
+// file; false when no section holds all `size` of them.
+bool file_offset_of(const void* data, std::uint64_t size, std::uint64_t* offset) {
+  auto base = reinterpret_cast<const unsigned char*>(GetModuleHandleW(nullptr));
+  auto dos = reinterpret_cast<const IMAGE_DOS_HEADER*>(base);
+  auto nt = reinterpret_cast<const IMAGE_NT_HEADERS*>(base + dos->e_lfanew);
+  const IMAGE_SECTION_HEADER* section = IMAGE_FIRST_SECTION(nt);
+  std::uint64_t rva = std::uint64_t(static_cast<const unsigned char*>(data) - base);
+  for (unsigned i = 0; i < nt->FileHeader.NumberOfSections; ++i, ++section) {
+    std::uint64_t start = section->VirtualAddress, raw = section->SizeOfRawData;
+    if (rva < start || rva - start > raw || size > raw - (rva - start)) continue;
+    *offset = section->PointerToRawData + (rva - start);
+    return true;
+  }
+  return false;
+}
+
+// The installer's own file, opened so that nobody can change, replace or
+// delete it while it is open; the `size` bytes at `offset` of it.
+std::unique_ptr<rt::ZipInput> own_file_input(std::uint64_t offset, std::uint64_t size) {
+  std::wstring path(32768, L'\0');
+  DWORD n = GetModuleFileNameW(nullptr, path.data(), DWORD(path.size()));
+  if (n == 0 || n >= path.size()) return nullptr;
+  path.resize(n);
+  rt::win::File file(CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
+                                 FILE_ATTRIBUTE_NORMAL, nullptr));
+  LARGE_INTEGER length;
+  if (!file || !GetFileSizeEx(file.get(), &length) || offset > std::uint64_t(length.QuadPart) ||
+      size > std::uint64_t(length.QuadPart) - offset)
+    return nullptr;
+  auto whole = rt::zip_fs::input_from_handle(file.release(), std::uint64_t(length.QuadPart));
+  return whole ? std::make_unique<WindowInput>(std::move(whole), offset, size) : nullptr;
+}
+
+}  // namespace
+
+std::unique_ptr<rt::ZipInput> package_resource_input(bool digest_checked) {
   std::wstring type = rt::wide_path(format::kResourceType), name = rt::wide_path(format::kPackageResource);
   HRSRC found = FindResourceW(nullptr, name.c_str(), type.c_str());
   if (!found) return nullptr;
@@ -102,7 +156,16 @@ std::unique_ptr<rt::ZipInput> package_resource_input() {
   const void* data = loaded ? LockResource(loaded) : nullptr;
   DWORD size = SizeofResource(nullptr, found);
   if (!data || size == 0) return nullptr;
-  // The image stays mapped for the life of the process: read in place.
+  // Read from the file rather than through the image, so that the pages of
+  // the package never become part of the process's memory. The file at the
+  // program's path may no longer be the one that was started: the
+  // publisher's digest, checked through this same locked handle before
+  // anything is unpacked, proves its bytes. Without a digest, or when the
+  // file cannot hold the package, the image (which nobody can change) is read
+  // in place.
+  std::uint64_t offset = 0;
+  if (digest_checked && file_offset_of(data, size, &offset))
+    if (auto input = own_file_input(offset, size)) return input;
   return std::make_unique<rt::ViewZipInput>(data, size);
 }
 

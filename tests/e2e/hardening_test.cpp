@@ -1,6 +1,7 @@
 // The elevated programs against files and folders an attacker prepared:
 // libraries planted beside setup.exe and uninst.exe, an installation folder
-// reached through a link, and a user's own app.zip beside the installer.
+// reached through a link, a user's own app.zip beside the installer, and the
+// installer's own file replaced while it runs.
 // One installer and one installation serve every check.
 #include <windows.h>
 
@@ -9,6 +10,7 @@
 #include <string>
 #include <vector>
 
+#include "installer/format/sha256.h"
 #include "installer/steps/host.h"
 #include "runtime/value/codepage.h"
 #include "tests/e2e/support/installer_fixture.h"
@@ -56,7 +58,7 @@ class HardeningTest : public testing::Test {
     dir_ = testsupport::scratch_dir("e2e-hardening");
     own_ = dir_ + "\\Downloads";
     CreateDirectoryW(wide(own_).c_str(), nullptr);
-    std::vector<ZipEntrySpec> entries;
+    std::vector<ZipEntrySpec>& entries = entries_;
     entries.push_back({.name = "{app}/Demo.exe", .data = e2e::read_all(testsupport::native_path(MARKER_EXE_PATH))});
     entries.push_back({.name = "{app}/uninst.exe", .data = e2e::read_all(testsupport::native_path(UNINST_EXE_PATH))});
     entries.push_back({.name = "{app}/data/readme.txt", .data = "hello", .deflate = true});
@@ -64,8 +66,9 @@ class HardeningTest : public testing::Test {
     e2e::Config config = {{"softname", "加固测试"},   {"softversion", "1.0"},     {"urlremote", ""},
                           {"urlfull", ""},           {"framework", ""},          {"mainfile", "Demo.exe"},
                           {"installtype", "disk"},   {"companyname", "示例公司"}, {"companyurl", "http://127.0.0.1/"},
-                          {"protocol", "http://127.0.0.1/agreement"}};
-    exe_ = e2e::make_installer(own_, e2e::config_json(config), &package_);
+                          {"protocol", "http://127.0.0.1/agreement"}, {"sha256", installer::sha256_hex(package_)}};
+    config_ = e2e::config_json(config);
+    exe_ = e2e::make_installer(own_, config_, &package_);
   }
 
   // Installs into `folder` from the custom page; the page it ends on and the
@@ -90,7 +93,8 @@ class HardeningTest : public testing::Test {
     return page;
   }
 
-  static inline std::string dir_, own_, exe_, package_;
+  static inline std::string dir_, own_, exe_, package_, config_;
+  static inline std::vector<ZipEntrySpec> entries_;
 };
 
 // A whole install and a whole uninstall with marker libraries planted beside
@@ -180,6 +184,35 @@ TEST_F(HardeningTest, AnAppZipBesideTheInstallerIsLeftAlone) {
   EXPECT_EQ(install(setup, target, &message), 3) << message;
   EXPECT_EQ(e2e::read_all(own_ + "\\app.zip"), mine);
   EXPECT_TRUE(e2e::path_exists(target + "\\data\\readme.txt"));
+  setup.process().kill();
+}
+
+// The package is read from the installer's file, through a handle that keeps
+// the file as it is, not from the started image: a file of the same length
+// put in the installer's place after it started, carrying a valid package
+// that is not the published one, fails the publisher's digest and nothing
+// of it is unpacked.
+TEST_F(HardeningTest, AnInstallerFileReplacedWhileItRunsIsNeverUnpacked) {
+  std::string folder = dir_ + "\\swap", target = dir_ + "\\inst3";
+  CreateDirectoryW(wide(folder).c_str(), nullptr);
+  std::string exe = e2e::make_installer(folder, config_, &package_);
+  ASSERT_FALSE(exe.empty());
+  std::vector<ZipEntrySpec> entries = entries_;
+  entries[0].data.back() ^= 1;  // another main program of the same size
+  std::string other = testsupport::make_zip(entries), impostor = e2e::read_all(exe);
+  std::size_t at = impostor.find(package_);
+  ASSERT_NE(at, std::string::npos);
+  ASSERT_EQ(other.size(), package_.size());
+  impostor.replace(at, other.size(), other);
+
+  Installer setup(exe);
+  ASSERT_TRUE(setup.ok());
+  ASSERT_TRUE(MoveFileW(wide(exe).c_str(), wide(exe + ".started").c_str()));
+  ASSERT_TRUE(e2e::write_all(exe, impostor));
+  std::string message;
+  EXPECT_EQ(install(setup, target, &message), 4);
+  EXPECT_EQ(message, installer::kDamagedPackageMessage);
+  EXPECT_FALSE(e2e::path_exists(target + "\\Demo.exe"));
   setup.process().kill();
 }
 

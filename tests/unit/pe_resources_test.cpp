@@ -163,6 +163,9 @@ TEST(PeResources, AResourceFromASourceIsStreamedIntoTheSameBytes) {
   std::string out = save_ok(held);
   EXPECT_TRUE(sink.bytes == out) << "the same file";
   EXPECT_EQ(get32(out, kOpt + 64), rt::pe_checksum(out, kOpt + 64));
+  expect_consistent_layout(out);
+  EXPECT_EQ(sections_of(out)[1].raw_ptr % 0x1000, 0u) << "a large tree starts on a page of the file";
+  EXPECT_EQ(*load_ok(out).find(id("SYSTEM"), id("104")), "after");
   std::string again;
   ASSERT_TRUE(streamed.save(&again, &error)) << error;
   EXPECT_TRUE(again == out);
@@ -178,16 +181,18 @@ TEST(PeResources, ResourceSectionGrowsAndShrinksInPlace) {
   pe.set(id("SYSTEM"), id("102"), 0, "record");
   std::string first = save_ok(pe);
   PeResources again = load_ok(first);
-  again.set(id("SYSTEM"), id("103"), 0, std::string(0x5000, 'z'));
+  again.set(id("SYSTEM"), id("103"), 0, std::string(0x11000, 'z'));
   std::string grown = save_ok(again);
   EXPECT_EQ(sections_of(grown).size(), 3u) << "the resource section is reused, not duplicated";
+  EXPECT_EQ(sections_of(grown)[1].raw_ptr % 0x1000, 0u) << "a large tree starts on a page of the file";
+  EXPECT_EQ(*load_ok(grown).find(id("SYSTEM"), id("103")), std::string(0x11000, 'z'));
   expect_consistent_layout(grown);
   EXPECT_EQ(get32(grown, kOpt + 64), 0u) << "a zero checksum stays zero";
 
   PeResources shrink = load_ok(grown);
   EXPECT_EQ(shrink.remove(id("SYSTEM"), id("103")), 1);
   std::string shrunk = save_ok(shrink);
-  EXPECT_EQ(shrunk, first) << "removing what was added gives the earlier file back";
+  EXPECT_EQ(shrunk, first) << "removing what was added gives the earlier file back, alignment included";
 }
 
 TEST(PeResources, ResourceSectionAtTheEndIsReplaced) {
