@@ -1,7 +1,8 @@
 // Start-up time of Windows programs: for each program given, starts it,
 // waits for its first visible top-level window, ends it; several rounds,
 // interleaved so that both programs see the same machine. Prints one line
-// per program: name, median, min, max in milliseconds.
+// per program: name, median, min, max in milliseconds, of the rounds in which
+// a window showed (-1 when none did; the count of the others goes to stderr).
 //   startup_win_bench.exe ROUNDS program.exe [program.exe ...]
 #include <windows.h>
 
@@ -76,6 +77,10 @@ int main(int argc, char** argv) {
   for (int p = 2; p < argc; ++p) {
     std::vector<double>& t = times[p - 2];
     std::sort(t.begin(), t.end());
+    auto shown = std::find_if(t.begin(), t.end(), [](double ms) { return ms >= 0; });
+    if (shown != t.begin()) std::fprintf(stderr, "%s: no window in %d of %d rounds\n", argv[p], int(shown - t.begin()), rounds);
+    t.erase(t.begin(), shown);
+    if (t.empty()) t.push_back(-1);
     std::printf("%s %.1f %.1f %.1f\n", argv[p], t[t.size() / 2], t.front(), t.back());
   }
   return 0;

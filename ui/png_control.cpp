@@ -22,6 +22,7 @@ namespace {
 constexpr char kType[] = "PngControl_Type";
 constexpr char kWndProc[] = "PngControl_WndProc";
 constexpr char kBackImage[] = "PngControl_BackImage";
+constexpr char kBackHolder[] = "PngControl_BackHolder";  // the shared image kBackImage belongs to
 constexpr char kBackType[] = "PngControl_BackType";
 constexpr char kNormalImage[] = "PngControl_NormalImage";
 constexpr char kOverImage[] = "PngControl_OverlImage";
@@ -270,6 +271,10 @@ LRESULT CALLBACK PngControlProc(HWND control, UINT message, WPARAM wParam, LPARA
     }
     case WM_ERASEBKGND:
       return 1;
+    case WM_NCDESTROY:
+      delete prop_as<rt::ImageHold*>(control, kBackHolder);
+      RemovePropA(control, kBackHolder);
+      return pass_on(control, message, wParam, lParam);
     default:
       return pass_on(control, message, wParam, lParam);
   }
@@ -359,7 +364,14 @@ bool PngControl::Attach(HWND window) {
 }
 
 void PngControl::SetBackImage(const rt::Bytes& bytes) {
-  set_prop(hwnd_, kBackImage, reinterpret_cast<UINT_PTR>(LoadImageFromBytes(bytes)));
+  // Shared with the other holders of the same bytes (the logo's picture box).
+  // A control of this module lets go of it when its window goes; an attached
+  // window keeps it for the process's life.
+  auto holder = std::make_unique<rt::ImageHold>(bytes.data(), bytes.size());
+  void* image = *holder ? (*holder)->image() : nullptr;
+  delete prop_as<rt::ImageHold*>(hwnd_, kBackHolder);
+  set_prop(hwnd_, kBackHolder, image ? reinterpret_cast<UINT_PTR>(holder.release()) : 0);
+  set_prop(hwnd_, kBackImage, reinterpret_cast<UINT_PTR>(image));
   RECT r = rect_in_parent(hwnd_);
   if (HWND parent = GetParent(hwnd_)) InvalidateRect(parent, &r, TRUE);
 }

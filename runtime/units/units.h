@@ -279,4 +279,53 @@ void start_gdiplus();
 // pixels, and disposes the original; null (original kept) when it cannot.
 void* own_image_copy(void* gp_image);
 
+// Encoded image bytes and their decoded form, shared by everyone who asks for
+// the same bytes: a design image used by several units (and a logo given to a
+// picture box and to a PNG control) is decoded once, when it is first drawn
+// or measured, and freed with its last holder. Reached through ImageHold.
+class SharedImage {
+ public:
+  SharedImage(const SharedImage&) = delete;
+  SharedImage& operator=(const SharedImage&) = delete;
+  const Bytes& bytes() const { return bytes_; }
+  bool decoded() const { return decoded_; }
+  // A GDI+ bitmap that owns its pixels (the first frame); null when the bytes
+  // do not decode to a bitmap.
+  void* bitmap();
+  // The bitmap, else the decoder's own image (a metafile, reading its stream).
+  void* image();
+  int width();
+  int height();
+
+ private:
+  friend class ImageHold;
+  explicit SharedImage(Bytes bytes) : bytes_(std::move(bytes)) {}
+  ~SharedImage();
+  void decode();
+  Bytes bytes_;
+  long holders_ = 0;  // under the image table's lock
+  bool decoded_ = false;
+  bool own_pixels_ = false;
+  void* image_ = nullptr;   // GpImage*
+  void* stream_ = nullptr;  // IStream* a decoder's own image still reads
+  int width_ = 0, height_ = 0;
+};
+
+// One holder of a shared image; copies hold it too.
+class ImageHold {
+ public:
+  ImageHold() = default;
+  // The shared image of these bytes (not decoded yet); none for no bytes.
+  ImageHold(const void* data, std::size_t n);
+  ImageHold(const ImageHold& other);
+  ImageHold& operator=(ImageHold other) noexcept;
+  ~ImageHold() { reset(); }
+  void reset();
+  explicit operator bool() const { return image_ != nullptr; }
+  SharedImage* operator->() const { return image_; }
+
+ private:
+  SharedImage* image_ = nullptr;
+};
+
 }  // namespace rt

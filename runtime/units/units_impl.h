@@ -20,24 +20,20 @@ constexpr wchar_t kNameProp[] = L"Unit_Name";
 constexpr wchar_t kStateProp[] = L"Unit_State";
 constexpr wchar_t kDpiProp[] = L"Unit_Dpi";  // on a window: the DPI it is laid out at
 
-// A decoded image (GDI+), owning its memory.
+// A unit's image: its bytes, decoded (GDI+) on first use and shared with
+// every other picture of the same bytes.
 class Picture {
  public:
-  Picture() = default;
-  Picture(const Picture&) = delete;
-  Picture& operator=(const Picture&) = delete;
-  ~Picture() { reset(); }
-  void load(const void* data, std::size_t n);  // empty or undecodable: no image
-  void reset();
-  void* image() const { return image_; }
-  const Bytes& bytes() const { return bytes_; }
-  int width() const { return width_; }
-  int height() const { return height_; }
+  void load(const void* data, std::size_t n) { shared_ = ImageHold(data, n); }  // empty: no image
+  void reset() { shared_.reset(); }
+  // GpImage*, decoded now if it was not yet; null when empty or undecodable.
+  void* image() const { return shared_ ? shared_->bitmap() : nullptr; }
+  const Bytes& bytes() const;
+  int width() const { return shared_ ? shared_->width() : 0; }
+  int height() const { return shared_ ? shared_->height() : 0; }
 
  private:
-  void* image_ = nullptr;  // GpImage*
-  Bytes bytes_;
-  int width_ = 0, height_ = 0;
+  ImageHold shared_;
 };
 
 struct Form;

@@ -132,6 +132,9 @@ void apply_visibility(Unit& u) {
   if (!u.hwnd) return;
   bool show = u.visible && u.design->kind != UnitKind::Timer;
   if (u.container && u.container->design->kind == UnitKind::TabBox) show = show && u.design->page == u.container->page;
+  // Its image is decoded as the unit first shows, before the window paints
+  // it; units on pages never shown cost no decoding.
+  if (show) u.images[kImageNormal].image();
   if (show != (IsWindowVisible(u.hwnd) != FALSE) || !show) ShowWindow(u.hwnd, show ? SW_SHOWNA : SW_HIDE);
 }
 

@@ -283,6 +283,9 @@ TEST_F(PngTest, empty_or_undecodable_bytes_leave_no_image) {
   EXPECT_EQ(control.GetProperty("PngControl_BackImage"), 0);
   control.SetBackImage(ui::assets::bytes(ui::assets::logo));
   EXPECT_NE(control.GetProperty("PngControl_BackImage"), 0);
+  // Decoded once for every holder of the same bytes (the logo's picture box too).
+  rt::ImageHold logo(ui::assets::logo.begin, ui::assets::logo.size());
+  EXPECT_EQ(control.GetProperty("PngControl_BackImage"), static_cast<int>(reinterpret_cast<INT_PTR>(logo->image())));
   EXPECT_EQ(ui::LoadImageFromBytes(rt::Bytes()), nullptr);
 }
 

@@ -58,6 +58,8 @@ const UnitDesign kUnits[] = {
      .caption = "看不见", .visible = false},
     {.name = "目录", .kind = UnitKind::EditBox, .parent = "选择夹", .page = 1, .rect = {20, 80, 300, 38},
      .caption = "C:\\程序\\"},
+    {.name = "浏览", .kind = UnitKind::PicBtn, .parent = "选择夹", .page = 1, .rect = {330, 80, 60, 38},
+     .image = {&ui::assets::browse}},
     {.name = "进度", .kind = UnitKind::ProcessBar, .parent = "选择夹", .page = 1, .rect = {20, 140, 300, 16}},
     {.name = "状态", .kind = UnitKind::Label, .parent = "选择夹", .page = 1, .rect = {20, 170, 300, 24},
      .caption = "正在安装中 0%", .align = rt::Align::Center},
@@ -158,6 +160,21 @@ TEST_F(UnitsTest, units_show_only_on_their_page_and_keep_their_own_visibility) {
   EXPECT_TRUE(IsWindowVisible(unit("隐藏")));
   rt::unit_set(kWindow, "面板", rt::kPropVisible, false);
   EXPECT_FALSE(IsWindowVisible(unit("标题"))) << "a hidden container hides its units";
+}
+
+TEST_F(UnitsTest, an_image_is_decoded_once_for_all_its_units_and_when_a_unit_of_it_first_shows) {
+  auto hold = [](const rt::ImageRef& image) { return rt::ImageHold(image.begin, image.size()); };
+  rt::ImageHold button = hold(ui::assets::button_normal), hover = hold(ui::assets::button_hover),
+                browse = hold(ui::assets::browse);
+  EXPECT_TRUE(button->decoded()) << "its unit shows";
+  EXPECT_FALSE(hover->decoded()) << "nothing has hovered";
+  EXPECT_FALSE(browse->decoded()) << "its page has not shown";
+  // The same bytes from elsewhere (a property read back) are the same image.
+  rt::Bytes bytes = rt::unit_get(kWindow, "按钮", rt::kPropImage).bytes();
+  EXPECT_EQ(rt::ImageHold(bytes.data(), bytes.size())->bitmap(), button->bitmap());
+  rt::unit_set(kWindow, "选择夹", rt::kPropPage, 1);
+  EXPECT_TRUE(browse->decoded());
+  EXPECT_GT(browse->width(), 0);
 }
 
 TEST_F(UnitsTest, numbered_properties_read_back_what_was_written) {
