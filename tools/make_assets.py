@@ -8,9 +8,10 @@ twice their design size (in pixels at 96 DPI): the window toolkit draws them
 scaled to the screen's DPI, so they stay sharp up to 200 % display scaling.
 Run it after changing a shape; the PNG files it writes are kept in the
 repository.
-Needs Debian's python3-pil and fonts-wqy-microhei.
+Needs Debian's python3-pil, fonts-wqy-microhei, optipng, advancecomp and zopfli.
 """
 import os
+import subprocess
 import sys
 
 from PIL import Image, ImageDraw, ImageFont
@@ -32,7 +33,16 @@ def canvas(w, h):
 
 def finish(img, w, h, name, stored=STORED):
     img = img.resize((w * stored, h * stored), Image.LANCZOS)
-    img.save(os.path.join(OUT, name), optimize=True)
+    path = os.path.join(OUT, name)
+    img.save(path, optimize=True)
+    # The window images are linked into setup.exe: stored smaller, without
+    # loss, and still 8-bit RGBA as drawn (no palette, no other colour type).
+    if name == "logo.png":
+        # Found smaller by zopflipng's filter search; it stays RGBA.
+        subprocess.run(["zopflipng", "-y", "-m", path, path], check=True, stdout=subprocess.DEVNULL)
+        return
+    subprocess.run(["optipng", "-quiet", "-o5", "-nc", "-nb", "-np", "-nx", path], check=True)
+    subprocess.run(["advpng", "-q", "-z", "-4", path], check=True)
 
 
 def rounded_button(w, h, radius, fill, name):
