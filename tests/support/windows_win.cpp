@@ -1,5 +1,7 @@
 #include "tests/support/windows_win.h"
 
+#include "runtime/value/codepage.h"
+
 namespace testsupport {
 
 void pump() {
@@ -28,6 +30,32 @@ long run_program(std::wstring command_line, DWORD timeout_ms) {
   CloseHandle(pi.hThread);
   CloseHandle(pi.hProcess);
   return static_cast<long>(code);
+}
+
+bool make_link(const std::string& link, const std::string& target) {
+  using UnixName = char*(__cdecl*)(const wchar_t*);
+  auto unix_name = reinterpret_cast<UnixName>(
+      reinterpret_cast<void*>(GetProcAddress(GetModuleHandleW(L"kernel32.dll"), "wine_get_unix_file_name")));
+  if (!unix_name) return false;
+  auto name = [&](const std::string& path) {
+    char* n = unix_name(rt::wide_path(path).c_str());
+    std::string out = n ? n : "";
+    HeapFree(GetProcessHeap(), 0, n);
+    return out;
+  };
+  std::string line = "/bin/ln -s \"" + name(target) + "\" \"" + name(link) + "\"";
+  STARTUPINFOA startup = {};
+  startup.cb = sizeof startup;
+  PROCESS_INFORMATION process = {};
+  if (!CreateProcessA("/bin/ln", line.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr, &startup, &process))
+    return false;
+  CloseHandle(process.hProcess);
+  CloseHandle(process.hThread);
+  // Wine does not wait for a Unix process: wait for its work.
+  std::wstring wide_link = rt::wide_path(link);
+  for (int i = 0; i < 1000; ++i, Sleep(10))
+    if (GetFileAttributesW(wide_link.c_str()) != INVALID_FILE_ATTRIBUTES) return true;
+  return false;
 }
 
 }  // namespace testsupport

@@ -1,5 +1,5 @@
 // What Windows tests share: running the window thread's message loop for a
-// while, and running a program to its end.
+// while, running a program to its end, and making a link under Wine.
 #pragma once
 
 #include <windows.h>
@@ -27,5 +27,10 @@ bool pump_until(F&& done, DWORD timeout_ms = 20000) {
 // Starts a command line and waits for it (up to two minutes); its exit code,
 // or -1 when it did not start or did not end.
 long run_program(std::wstring command_line, DWORD timeout_ms = 120000);
+
+// A Unix symbolic link `link` -> `target` (code page 936 paths), which Wine
+// shows as a reparse point (a junction on Windows): made by running ln, as
+// Wine's CreateSymbolicLinkW does nothing and reports success.
+bool make_link(const std::string& link, const std::string& target);
 
 }  // namespace testsupport

@@ -271,33 +271,6 @@ TEST_F(PackageStepTest, ACancelStopsBetweenTwoEntries) {
   EXPECT_TRUE(files.empty());
 }
 
-// A Unix symbolic link, which Wine shows as a reparse point (its
-// CreateSymbolicLinkW makes nothing).
-bool make_link(const std::string& link, const std::string& target) {
-  using UnixName = char*(__cdecl*)(const wchar_t*);
-  auto unix_name = reinterpret_cast<UnixName>(
-      reinterpret_cast<void*>(GetProcAddress(GetModuleHandleW(L"kernel32.dll"), "wine_get_unix_file_name")));
-  if (!unix_name) return false;
-  auto name = [&](const std::string& path) {
-    char* n = unix_name(rt::wide_path(path).c_str());
-    std::string out = n ? n : "";
-    HeapFree(GetProcessHeap(), 0, n);
-    return out;
-  };
-  std::string line = "/bin/ln -s \"" + name(target) + "\" \"" + name(link) + "\"";
-  STARTUPINFOA startup = {};
-  startup.cb = sizeof startup;
-  PROCESS_INFORMATION process = {};
-  if (!CreateProcessA("/bin/ln", line.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr, &startup, &process))
-    return false;
-  CloseHandle(process.hProcess);
-  CloseHandle(process.hThread);
-  // Wine does not wait for a Unix process: wait for its work.
-  for (int i = 0; i < 1000; ++i, Sleep(10))
-    if (GetFileAttributesW(rt::wide_path(link).c_str()) != INVALID_FILE_ATTRIBUTES) return true;
-  return false;
-}
-
 // Nothing is written through a link below the installation folder, and a
 // folder the step has written into cannot be moved away (to put a link in
 // its place) while the step runs.
@@ -306,7 +279,7 @@ TEST_F(PackageStepTest, FoldersOnTheWayAreHeldAndNeverALink) {
   const std::string app = dir + "\\plain";  // ln is given ASCII names only
   CreateDirectoryW(rt::wide_path(app).c_str(), nullptr);
   CreateDirectoryW(rt::wide_path(outside).c_str(), nullptr);
-  ASSERT_TRUE(make_link(app + "\\link", outside));
+  ASSERT_TRUE(testsupport::make_link(app + "\\link", outside));
   ASSERT_NE(GetFileAttributesW(rt::wide_path(app + "\\link").c_str()) & FILE_ATTRIBUTE_REPARSE_POINT, 0u);
   write_package({{"{app}/data/a.txt", "a"}, {"{app}/data/b.txt", "b"}, {"{app}/link/c.txt", "c"}});
   FakeController host;

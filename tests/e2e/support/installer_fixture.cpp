@@ -1,5 +1,7 @@
 #include "tests/e2e/support/installer_fixture.h"
 
+#include "tests/support/windows_win.h"
+
 #include <commctrl.h>
 
 #include "installer/format/cipher.h"
@@ -204,28 +206,7 @@ bool path_exists(const std::string& path) {
   return GetFileAttributesW(w.c_str()) != INVALID_FILE_ATTRIBUTES;
 }
 
-bool make_link(const std::string& link, const std::string& target) {
-  using UnixName = char*(__cdecl*)(const wchar_t*);
-  auto unix_name = reinterpret_cast<UnixName>(
-      reinterpret_cast<void*>(GetProcAddress(GetModuleHandleW(L"kernel32.dll"), "wine_get_unix_file_name")));
-  if (!unix_name) return false;
-  auto name = [&](const std::string& path) {
-    char* n = unix_name(rt::wide_path(path).c_str());
-    std::string out = n ? n : "";
-    HeapFree(GetProcessHeap(), 0, n);
-    return out;
-  };
-  std::string line = "/bin/ln -s \"" + name(target) + "\" \"" + name(link) + "\"";
-  STARTUPINFOA startup = {};
-  startup.cb = sizeof startup;
-  PROCESS_INFORMATION process = {};
-  if (!CreateProcessA("/bin/ln", line.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr, &startup, &process))
-    return false;
-  CloseHandle(process.hProcess);
-  CloseHandle(process.hThread);
-  // Wine does not wait for a Unix process: wait for its work.
-  return wait_until([&] { return path_exists(link); }, 10000);
-}
+bool make_link(const std::string& link, const std::string& target) { return testsupport::make_link(link, target); }
 
 std::string read_all(const std::string& path) {
   std::wstring w = rt::wide_path(path);
