@@ -39,7 +39,7 @@ struct InstallSteps {
   // Downloads into the run's open file (a HANDLE); kDownloadOk, kDownloadFailed
   // or kDownloadCancelled, with the 64-bit byte count in `received`.
   std::function<std::int32_t(const rt::Text& url, void* file, std::uint64_t* received)> download_package;
-  // The "disk" package where it lies in the loaded image; null when absent.
+  // The "disk" package where it lies in the installer; null when absent.
   std::function<std::unique_ptr<rt::ZipInput>()> package_resource;
   std::function<PackageOutcome(std::unique_ptr<rt::ZipInput> package, const rt::Text& install_directory,
                                PackageStepHost& host)>

@@ -135,7 +135,7 @@ void run_sequence(ControllerView& view) {
   if (prepare_install_folder(directory) != FolderCheck::kReady) return fail_with(view, folder_message(directory));
 
   // 3. The package: downloaded into a file of this run that nobody else can
-  //    write, or read where it lies in the loaded image.
+  //    write, or read where it lies in the installer's own file.
   RunFile download;
   std::unique_ptr<rt::ZipInput> package;
   if (st.install_type == "net") {
