@@ -65,7 +65,9 @@ if [[ -f $linkdir/CMakeFiles/setup.dir/link.txt ]]; then
   # The archive of setup's objects is made afresh before each link, as
   # CMake does (appending to the old one would hold every object twice).
   prepare=$(grep -v -- '-o setup.exe' "$linkdir/CMakeFiles/setup.dir/link.txt")
-  if (cd "$linkdir" && eval "$prepare" && eval "$cmd -Wl,-Map,$work/setup.map") 2>"$work/map.log"; then
+  # Without link-time optimisation (the objects carry ordinary code too):
+  # with it, the whole product is one object in the map.
+  if (cd "$linkdir" && eval "$prepare" && eval "$cmd -fno-lto -Wl,-Map,$work/setup.map") 2>"$work/map.log"; then
     contributors=$(python3 - "$work/setup.map" <<'EOF'
 import re, sys, collections
 by_member, by_library = collections.Counter(), collections.Counter()
@@ -321,7 +323,7 @@ mkdir -p "$root/docs"
   echo
   echo "## Stub size: biggest contributors"
   echo
-  echo "From a second link of setup.exe with a map file (sizes of the code and data sections before alignment)."
+  echo "From a second link of setup.exe with a map file, without link-time optimisation, so each object shows (sizes of the code and data sections before alignment; the shipped file, optimised at link time, is smaller)."
   echo
   echo "$contributors"
   echo
