@@ -71,28 +71,6 @@ class HardeningTest : public testing::Test {
     exe_ = e2e::make_installer(own_, config_, &package_);
   }
 
-  // Installs into `folder` from the custom page; the page it ends on and the
-  // message shown on the way.
-  static int install(Installer& setup, const std::string& folder, std::string* message) {
-    if (!setup.ok()) return -1;
-    setup.press("自定义安装");
-    if (!setup.wait_page(1, 10000)) return -1;
-    setup.release("自定义安装");
-    setup.set_text("安装目录", folder);
-    setup.click("快捷方式");
-    setup.click("立即安装2");
-    int page = -1;
-    e2e::wait_until(
-        [&] {
-          std::string text = setup.answer_message_box(300);
-          if (!text.empty()) *message = text;
-          page = setup.page();
-          return page == 3 || page == 4;
-        },
-        90000);
-    return page;
-  }
-
   static inline std::string dir_, own_, exe_, package_, config_;
   static inline std::vector<ZipEntrySpec> entries_;
 };
@@ -118,7 +96,7 @@ TEST_F(HardeningTest, PlantedLibrariesAreNeverLoaded) {
   {
     Installer setup(exe_);
     std::string message;
-    EXPECT_EQ(install(setup, target, &message), 3) << message;
+    EXPECT_EQ(e2e::install_from_custom_page(setup, target, &message), 3) << message;
     EXPECT_TRUE(e2e::wait_until([&] { return e2e::path_exists(target + "\\data\\readme.txt"); }, 20000));
     setup.click("安装完成");
     EXPECT_TRUE(setup.wait_exit(30000));
@@ -156,7 +134,7 @@ TEST_F(HardeningTest, AnInstallationFolderReachedThroughALinkIsRefused) {
   for (const std::string& folder : {link, link + "\\app"}) {
     Installer setup(exe_);
     std::string message;
-    EXPECT_EQ(install(setup, folder, &message), 4) << folder;
+    EXPECT_EQ(e2e::install_from_custom_page(setup, folder, &message), 4) << folder;
     EXPECT_EQ(message, std::string(installer::kFolderMessageStart) + folder + installer::kFolderMessageEnd);
     WIN32_FIND_DATAW found;
     HANDLE search = FindFirstFileW(wide(elsewhere + "\\*").c_str(), &found);
@@ -181,7 +159,7 @@ TEST_F(HardeningTest, AnAppZipBesideTheInstallerIsLeftAlone) {
   std::string target = dir_ + "\\inst2";
   Installer setup(exe_);
   std::string message;
-  EXPECT_EQ(install(setup, target, &message), 3) << message;
+  EXPECT_EQ(e2e::install_from_custom_page(setup, target, &message), 3) << message;
   EXPECT_EQ(e2e::read_all(own_ + "\\app.zip"), mine);
   EXPECT_TRUE(e2e::path_exists(target + "\\data\\readme.txt"));
   setup.process().kill();
@@ -210,7 +188,7 @@ TEST_F(HardeningTest, AnInstallerFileReplacedWhileItRunsIsNeverUnpacked) {
   ASSERT_TRUE(MoveFileW(wide(exe).c_str(), wide(exe + ".started").c_str()));
   ASSERT_TRUE(e2e::write_all(exe, impostor));
   std::string message;
-  EXPECT_EQ(install(setup, target, &message), 4);
+  EXPECT_EQ(e2e::install_from_custom_page(setup, target, &message), 4);
   EXPECT_EQ(message, installer::kDamagedPackageMessage);
   EXPECT_FALSE(e2e::path_exists(target + "\\Demo.exe"));
   setup.process().kill();

@@ -104,30 +104,6 @@ class HostileTest : public testing::Test {
     return e2e::make_installer(own_, record, package);
   }
 
-  // Starts the installer, installs into `folder` from the custom page and
-  // waits for the finish or the failure page (answering the network message
-  // on the way). Returns the page, -1 when neither showed; *message gets the
-  // message box's text.
-  int install(Installer& setup, const std::string& folder, std::string* message, int timeout_ms = 90000) {
-    if (!setup.ok()) return -1;
-    setup.press("自定义安装");
-    if (!setup.wait_page(1, 10000)) return -1;
-    setup.release("自定义安装");
-    setup.set_text("安装目录", folder);
-    setup.click("快捷方式");  // no desktop shortcut to clean up
-    setup.click("立即安装2");
-    int page = -1;
-    e2e::wait_until(
-        [&] {
-          std::string text = setup.answer_message_box(300);
-          if (!text.empty()) *message = text;
-          page = setup.page();
-          return page == 3 || page == 4;
-        },
-        timeout_ms);
-    return page;
-  }
-
   // The installer still runs (it did not crash) and everything outside its
   // three places is as it was.
   void expect_contained(Installer& setup, const Tree& before, const std::string& stem) {
@@ -317,7 +293,7 @@ TEST_P(HostilePackageTest, InstallerLivesOnEndsOnItsPageAndKeepsWhatExisted) {
   Tree before = outside();
   Installer setup(exe);
   std::string message;
-  EXPECT_EQ(install(setup, inst_, &message), c.page) << message;
+  EXPECT_EQ(e2e::install_from_custom_page(setup, inst_, &message), c.page) << message;
   if (c.page == 4) {
     EXPECT_EQ(message.rfind(c.message, 0), 0u) << message;
   }
@@ -347,7 +323,7 @@ TEST_F(HostileTest, HundredThousandEntriesAllInstall) {
   Tree before = outside();
   Installer setup(exe);
   std::string message;
-  EXPECT_EQ(install(setup, inst_, &message, 600000), 3) << message;
+  EXPECT_EQ(e2e::install_from_custom_page(setup, inst_, &message, 600000), 3) << message;
   int found = 0;
   for (int d = 0; d < kFolders; ++d) {
     WIN32_FIND_DATAW data;
@@ -379,7 +355,7 @@ TEST_F(HostileTest, InstallPathOf250Characters) {
   Tree before = outside();
   Installer setup(exe);
   std::string message;
-  int page = install(setup, folder, &message);
+  int page = e2e::install_from_custom_page(setup, folder, &message);
   EXPECT_EQ(setup.text("安装目录"), folder);
   EXPECT_EQ(e2e::read_all(folder + "\\fits.txt"), "fits");
   if (e2e::path_exists(folder + "\\" + std::string(20, 'n') + ".txt")) {
@@ -525,7 +501,7 @@ TEST_F(HostileTest, ServerSendingMoreThanItsContentLengthGivesThePackageItAnnoun
   Tree before = outside();
   Installer setup(exe);
   std::string message;
-  EXPECT_EQ(install(setup, inst_, &message), 3) << message;
+  EXPECT_EQ(e2e::install_from_custom_page(setup, inst_, &message), 3) << message;
   EXPECT_EQ(e2e::read_all(inst_ + "\\good.txt"), std::string(4000, 'g'));
   EXPECT_FALSE(e2e::path_exists(own_ + "\\app.zip"));
   expect_contained(setup, before, "hostile-" + pid_text());

@@ -208,6 +208,26 @@ bool path_exists(const std::string& path) {
 
 bool make_link(const std::string& link, const std::string& target) { return testsupport::make_link(link, target); }
 
+int install_from_custom_page(Installer& setup, const std::string& folder, std::string* message, int timeout_ms) {
+  if (!setup.ok()) return -1;
+  setup.press("自定义安装");
+  if (!setup.wait_page(1, 10000)) return -1;
+  setup.release("自定义安装");
+  setup.set_text("安装目录", folder);
+  setup.click("快捷方式");  // no desktop shortcut to clean up
+  setup.click("立即安装2");
+  int page = -1;
+  wait_until(
+      [&] {
+        std::string text = setup.answer_message_box(300);
+        if (!text.empty()) *message = text;
+        page = setup.page();
+        return page == 3 || page == 4;
+      },
+      timeout_ms);
+  return page;
+}
+
 std::string read_all(const std::string& path) {
   std::wstring w = rt::wide_path(path);
   HANDLE f = CreateFileW(w.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING, 0, nullptr);

@@ -63,6 +63,13 @@ class Installer {
   HWND window_ = nullptr;
 };
 
+// Installs into `folder` from the custom page, without a desktop shortcut,
+// and waits for the finish or the failure page, answering message boxes on
+// the way. Returns the page, -1 when neither showed; *message gets the last
+// message box's text.
+int install_from_custom_page(Installer& setup, const std::string& folder, std::string* message,
+                             int timeout_ms = 90000);
+
 // Answers the next prompt window of a process (the installer's or the
 // uninstaller's) with 确定 or 取消, clicked as a person would, once its
 // message is filled; returns the message, "(...)" when none showed. With a
