@@ -97,21 +97,6 @@ std::string sha256_hex_of(rt::ZipInput& input) {
 
 namespace {
 
-// A part of a larger input: the package inside the installer's own file.
-class WindowInput : public rt::ZipInput {
- public:
-  WindowInput(std::unique_ptr<rt::ZipInput> whole, std::uint64_t base, std::uint64_t size)
-      : whole_(std::move(whole)), base_(base), size_(size) {}
-  std::uint64_t size() const override { return size_; }
-  bool read_at(std::uint64_t offset, void* buffer, std::size_t n) override {
-    return offset <= size_ && n <= size_ - offset && whole_->read_at(base_ + offset, buffer, n);
-  }
-
- private:
-  std::unique_ptr<rt::ZipInput> whole_;
-  std::uint64_t base_, size_;
-};
-
 // Where the bytes at `data` (inside the loaded image) lie in the image's
 // file; false when no section holds all `size` of them.
 bool file_offset_of(const void* data, std::uint64_t size, std::uint64_t* offset) {
@@ -142,8 +127,7 @@ std::unique_ptr<rt::ZipInput> own_file_input(std::uint64_t offset, std::uint64_t
   if (!file || !GetFileSizeEx(file.get(), &length) || offset > std::uint64_t(length.QuadPart) ||
       size > std::uint64_t(length.QuadPart) - offset)
     return nullptr;
-  auto whole = rt::zip_fs::input_from_handle(file.release(), std::uint64_t(length.QuadPart));
-  return whole ? std::make_unique<WindowInput>(std::move(whole), offset, size) : nullptr;
+  return rt::zip_fs::input_from_handle(file.release(), size, offset);
 }
 
 }  // namespace

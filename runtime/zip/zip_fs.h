@@ -17,9 +17,10 @@ namespace rt::zip_fs {
 // Opens an existing file for reading, shared for reading; null on failure.
 std::unique_ptr<ZipInput> open_input(const Text& path);
 #ifdef _WIN32
-// Reads through an open file handle of `size` bytes, which it takes over and
-// closes (Windows only: a run's own file, read through the handle it checked).
-std::unique_ptr<ZipInput> input_from_handle(void* handle, std::uint64_t size);
+// Reads the `size` bytes from `base` on through an open file handle, which it
+// takes over and closes (Windows only: a run's own file, or the package inside
+// the installer's file, read through the handle it checked).
+std::unique_ptr<ZipInput> input_from_handle(void* handle, std::uint64_t size, std::uint64_t base = 0);
 #endif
 
 // The process's current directory with a trailing separator.

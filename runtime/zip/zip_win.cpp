@@ -21,15 +21,16 @@ const wchar_t* w(const std::u16string& s) { return reinterpret_cast<const wchar_
 
 class FileInput : public ZipInput {
  public:
-  FileInput(HANDLE h, std::uint64_t size) : file_(h), size_(size) {}
+  FileInput(HANDLE h, std::uint64_t size, std::uint64_t base) : file_(h), size_(size), base_(base) {}
   std::uint64_t size() const override { return size_; }
   bool read_at(std::uint64_t offset, void* buffer, std::size_t n) override {
+    if (offset > size_ || n > size_ - offset) return false;
     // Positioned by a seek, not an OVERLAPPED offset: Wine queues a
     // completion through its server for every read given an OVERLAPPED,
     // while a seek and a plain read stay in the process. The position is
     // set for every read, as a duplicate of the handle shares it.
     LARGE_INTEGER at;
-    at.QuadPart = LONGLONG(offset);
+    at.QuadPart = LONGLONG(base_ + offset);
     if (!SetFilePointerEx(file_.get(), at, nullptr, FILE_BEGIN)) return false;
     auto* p = static_cast<char*>(buffer);
     while (n > 0) {
@@ -43,7 +44,7 @@ class FileInput : public ZipInput {
 
  private:
   win::File file_;
-  std::uint64_t size_;
+  std::uint64_t size_, base_;
 };
 
 class FileOutput : public OutputFile {
@@ -111,8 +112,8 @@ class Folder : public HeldFolder {
 
 }  // namespace
 
-std::unique_ptr<ZipInput> input_from_handle(void* handle, std::uint64_t size) {
-  return std::make_unique<FileInput>(handle, size);
+std::unique_ptr<ZipInput> input_from_handle(void* handle, std::uint64_t size, std::uint64_t base) {
+  return std::make_unique<FileInput>(handle, size, base);
 }
 
 std::unique_ptr<ZipInput> open_input(const Text& path) {
@@ -121,7 +122,7 @@ std::unique_ptr<ZipInput> open_input(const Text& path) {
   win::File file(h);
   LARGE_INTEGER size;
   if (!file || !GetFileSizeEx(h, &size)) return nullptr;
-  return std::make_unique<FileInput>(file.release(), std::uint64_t(size.QuadPart));
+  return std::make_unique<FileInput>(file.release(), std::uint64_t(size.QuadPart), 0);
 }
 
 std::u16string current_directory() {
