@@ -20,12 +20,16 @@ RULES = {
     "runtime/units": ("only", ["runtime/value", "runtime/win", "runtime/units"]),
     "json": ("only", ["runtime/value", "json"]),
     "ui": ("only", ["runtime", "ui"]),
-    "installer/format": ("only", ["runtime/value", "installer/format"]),
+    # The record is parsed with the project's own JSON document.
+    "installer/format": ("only", ["runtime/value", "json", "installer/format"]),
     "installer/platform": ("only", ["runtime", "installer/format", "installer/platform"]),
     "installer/steps": ("never", ["installer/setup", "installer/uninstaller", "runtime/units", "ui", "mkinstaller"]),
     "installer/setup": ("never", ["installer/uninstaller", "mkinstaller"]),
     "installer/uninstaller": ("never", ["installer/setup", "installer/steps", "mkinstaller"]),
     "app": ("never", ["mkinstaller"]),
+    # The builder reads and writes what the format defines, with the portable
+    # layers; it never reaches into a program's flow, its steps or Windows helpers.
+    "mkinstaller": ("only", ["runtime/value", "runtime/zip", "installer/format", "mkinstaller"]),
 }
 SOURCE = re.compile(r"\.(h|hpp|c|cpp)$")
 INCLUDE = re.compile(r'^\s*#\s*include\s+"([^"]+)"', re.M)

@@ -37,6 +37,8 @@ inline constexpr char kInstallTypeDisk[] = "disk";
 // with "\" before it; encrypted like the record.
 inline constexpr char kListResourceType[] = "install";
 inline constexpr char kListResourceName[] = "list";
+// The uninstaller's file name in the installation folder ({app}/uninst.exe).
+inline constexpr char kUninstallerFile[] = "uninst.exe";
 
 // Pass phrase of the configuration record and of the installed-file list.
 inline constexpr char kRecordPassPhrase[] = "Tarnel";

@@ -64,24 +64,4 @@ TEST(UninstallEntryTest, EmptyTextsAreWrittenAndTheDirectoryIsUsedUnchanged) {
   }
 }
 
-// A reinstall or an upgrade keeps every file either installation wrote.
-TEST(UninstallEntryTest, MergedListKeepsEveryPathOnce) {
-  const struct {
-    const char* current;
-    const char* earlier;
-    const char* merged;
-  } cases[] = {
-      {"C:\\A\\new.exe\r\nC:\\A\\both.dll\r\n", "C:\\A\\old.exe\r\nc:/a/BOTH.dll\r\nC:\\A\\old.exe\n",
-       "C:\\A\\new.exe\r\nC:\\A\\both.dll\r\nC:\\A\\old.exe\r\n"},
-      {"", "C:\\A\\old\\\r\n\r\n", "C:\\A\\old\\\r\n"},
-      {"C:\\A\\x\r\n", "", "C:\\A\\x\r\n"},
-      // Case is folded for ASCII letters only, never inside a Chinese name.
-      {"C:\\数据\r\n", "c:\\数据\r\nC:\\数据A\r\n", "C:\\数据\r\nC:\\数据A\r\n"},
-  };
-  for (const auto& c : cases) {
-    SCOPED_TRACE(c.earlier);
-    EXPECT_EQ(installer::merge_installed_lists(c.current, c.earlier).str(), c.merged);
-  }
-}
-
 }  // namespace
