@@ -82,21 +82,16 @@ int install(const std::string& exe, const std::string& target) {
 
 class Host final : public installer::PackageStepHost {
  public:
-  explicit Host(std::string target) : target_(std::move(target)) {}
-  rt::Text install_directory() override { return rt::Text(target_); }
   void set_progress(int) override {}
-  void package_step_ended(const installer::PackageOutcome&) override {}
-
- private:
-  std::string target_;
 };
 
 int extract(const std::string& archive, const std::string& target) {
   CreateDirectoryA(target.c_str(), nullptr);
-  Host host(target);
+  Host host;
   rt::Text list;
   double start = now_ms();
-  installer::PackageOutcome outcome = installer::unpack_package(archive, target + "\\uninst.exe", list, host);
+  installer::PackageOutcome outcome =
+      installer::unpack_package(rt::Text(archive), rt::Text(target), rt::Text(target + "\\uninst.exe"), list, host);
   std::printf("%.0f %d %d\n", now_ms() - start, outcome.entries, outcome.succeeded() ? 1 : 0);
   return outcome.succeeded() ? 0 : 1;
 }

@@ -184,32 +184,6 @@ std::string sha256_hex(std::string_view bytes) {
   return h.hex_digest();
 }
 
-std::string sha256_file_hex(std::string_view path) {
-  Sha256 h;
-  std::vector<std::uint8_t> buffer(64 * 1024);
-#ifdef _WIN32
-  std::wstring wide = rt::wide_path(path);
-  HANDLE file = CreateFileW(wide.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
-                            FILE_FLAG_SEQUENTIAL_SCAN, nullptr);
-  if (file == INVALID_HANDLE_VALUE) return "";
-  DWORD got = 0;
-  bool ok = true;
-  while ((ok = ReadFile(file, buffer.data(), static_cast<DWORD>(buffer.size()), &got, nullptr)) && got > 0)
-    h.update(buffer.data(), got);
-  CloseHandle(file);
-  if (!ok) return "";
-#else
-  std::FILE* file = std::fopen(std::string(path).c_str(), "rb");
-  if (!file) return "";
-  std::size_t got;
-  while ((got = std::fread(buffer.data(), 1, buffer.size(), file)) > 0) h.update(buffer.data(), got);
-  bool ok = !std::ferror(file);
-  std::fclose(file);
-  if (!ok) return "";
-#endif
-  return h.hex_digest();
-}
-
 bool sha256_matches(std::string_view configured, std::string_view computed) {
   while (!configured.empty() && (configured.front() == ' ' || configured.front() == '\t')) configured.remove_prefix(1);
   while (!configured.empty() && (configured.back() == ' ' || configured.back() == '\t')) configured.remove_suffix(1);

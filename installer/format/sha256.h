@@ -27,9 +27,6 @@ std::string sha256_hex(std::string_view bytes);
 // Whether the processor's SHA extensions may do the work where it has them
 // (the default); tests compare both ways.
 void sha256_allow_processor(bool allowed);
-// The file's digest in hexadecimal, or "" when it cannot be read (code page
-// 936 path; read piece by piece, so any size).
-std::string sha256_file_hex(std::string_view path);
 // Compares a configured digest with a computed one: hexadecimal digits in
 // either case, surrounding blanks ignored.
 bool sha256_matches(std::string_view configured, std::string_view computed);

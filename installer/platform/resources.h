@@ -19,4 +19,10 @@ rt::Bytes read_resource_of(const rt::Text& executable, const rt::Text& type, con
 bool write_resource(const rt::Text& executable, const rt::Text& type, const rt::Text& name, int language,
                     const rt::Bytes& data);
 
+// The installed-file list an uninstaller on disk carries (an earlier
+// installation's), opened; empty when there is none.
+rt::Text read_installed_list(const rt::Text& uninstaller_path);
+// Seals `list` into the uninstaller on disk; false when it could not be written.
+bool write_installed_list(const rt::Text& uninstaller_path, const rt::Text& list);
+
 }  // namespace installer

@@ -3,6 +3,8 @@
 #include <string>
 #include <vector>
 
+#include "installer/format/format.h"
+#include "installer/format/installed_list.h"
 #include "installer/platform/resources.h"
 #include "runtime/value/codepage.h"
 #include "runtime/win/handles.h"
@@ -116,6 +118,16 @@ bool write_resource(const rt::Text& executable, const rt::Text& type, const rt::
     return false;
   if (!update.commit()) return false;
   return bytes || delete_resource(rt::wide_path(executable.view()), wide_type, wide_name, WORD(language));
+}
+
+rt::Text read_installed_list(const rt::Text& uninstaller_path) {
+  return format::open_installed_list(
+      read_resource_of(uninstaller_path, format::kListResourceType, format::kListResourceName));
+}
+
+bool write_installed_list(const rt::Text& uninstaller_path, const rt::Text& list) {
+  return write_resource(uninstaller_path, format::kListResourceType, format::kListResourceName, 0,
+                        format::seal_installed_list(list));
 }
 
 }  // namespace installer

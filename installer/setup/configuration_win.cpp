@@ -3,7 +3,10 @@
 // state and window from them.
 #include <windows.h>
 
-#include "installer/format/cipher.h"
+#include <optional>
+
+#include "installer/format/format.h"
+#include "installer/format/record.h"
 #include "installer/platform/resources.h"
 #include "installer/setup/installer_window.h"
 #include "installer/platform/launch.h"
@@ -11,7 +14,6 @@
 #include "installer/steps/path_macros.h"
 #include "installer/setup/state.h"
 #include "installer/platform/windows_version.h"
-#include "json/document.h"
 #include "runtime/services/system_services.h"
 #include "ui/png_control.h"
 #include "ui/window_frame.h"
@@ -26,7 +28,6 @@ constexpr int kOpenHeight = 400;
 void load_configuration() {
   InstallerState& st = installer_state();
   ui::PngControl logo_control;
-  json::JsonDocument document;
 
   ui::WindowFrameOptions options{};  // all zero for the whole run
   ui::EnableWindowFrame(kInstallerWindow, options);
@@ -47,40 +48,28 @@ void load_configuration() {
 
   // The record. One that cannot be read, or that names no known install
   // type, is a damaged installer: the window says so and nothing installs
-  // (the sequence refuses any other install type).
-  rt::Text record = decrypt_record(load_resource_bytes(format::kResourceType, format::kRecordResource), format::kRecordPassPhrase, true);
-  bool parsed = document.parse(record.view());
-  rt::Text type = document.get_text(format::kKeyInstallType);
-  if (!parsed || (type != "net" && type != "disk")) {
-    st.install_type = rt::Text();
+  // (the sequence refuses an unknown install type).
+  std::optional<format::Record> record =
+      format::open_record(load_resource_bytes(format::kResourceType, format::kRecordResource));
+  if (!record || record->install_type == format::InstallType::kUnknown) {
+    st.record = format::Record();
     rt::unit_set(kInstallerWindow, "", rt::kPropCaption, "安装程序已损坏");
     rt::unit_set(kInstallerWindow, "标签_软件名称", rt::kPropCaption, kDamagedInstallerMessage);
     rt::unit_set(kInstallerWindow, "安装目录", rt::kPropCaption, "");
     rt::unit_set(kInstallerWindow, "", rt::kPropHeight, kOpenHeight);
     return;
   }
-
-  st.software_name = document.get_text(format::kKeySoftName);
-  st.software_version = document.get_text(format::kKeySoftVersion);
-  st.package_url = document.get_text(format::kKeyPackageUrl);
-  rt::Text offline_url = document.get_text(format::kKeyOfflineUrl);
-  st.required_framework = document.get_text(format::kKeyFramework);
-  st.main_file = document.get_text(format::kKeyMainFile);
-  st.install_type = document.get_text(format::kKeyInstallType);
-  st.company_name = document.get_text(format::kKeyCompanyName);
-  st.company_url = document.get_text(format::kKeyCompanyUrl);
-  st.agreement_url = document.get_text(format::kKeyAgreementUrl);
-  st.package_sha256 = document.get_text(format::kKeySha256);
-  rt::unit_set(kInstallerWindow, "离线网址", rt::kPropTarget, offline_url);
-  rt::unit_set(kInstallerWindow, "超级链接框1", rt::kPropTarget, st.agreement_url);
+  st.record = *record;
+  rt::unit_set(kInstallerWindow, "离线网址", rt::kPropTarget, st.record.offline_url);
+  rt::unit_set(kInstallerWindow, "超级链接框1", rt::kPropTarget, st.record.agreement_url);
 
   // Windows 8 and later: the roaming application data; before: Program Files.
   rt::Text folder = named_folder(windows_version_code() > 9 ? kNamedFolderAppData : kNamedFolderProgramFiles);
-  rt::unit_set(kInstallerWindow, "安装目录", rt::kPropCaption,
-               rt::text_concat({folder.view(), "\\", st.software_name.view()}));
+  const rt::Text& name = st.record.software_name;
+  rt::unit_set(kInstallerWindow, "安装目录", rt::kPropCaption, rt::text_concat({folder.view(), "\\", name.view()}));
 
-  rt::unit_set(kInstallerWindow, "", rt::kPropCaption, st.software_name);
-  rt::unit_set(kInstallerWindow, "标签_软件名称", rt::kPropCaption, st.software_name);
+  rt::unit_set(kInstallerWindow, "", rt::kPropCaption, name);
+  rt::unit_set(kInstallerWindow, "标签_软件名称", rt::kPropCaption, name);
   rt::unit_set(kInstallerWindow, "", rt::kPropHeight, kOpenHeight);
 }
 

@@ -4,26 +4,21 @@
 // talk to it through the views they declare.
 #pragma once
 
-#include <cstdint>
-#include <functional>
-#include <memory>
-
-#include "installer/steps/dotnet.h"
-#include "installer/steps/extract.h"
+#include "installer/steps/host.h"
+#include "installer/steps/sequence.h"
 #include "runtime/value/value.h"
-#include "runtime/zip/zip_input.h"
 
 namespace installer {
 
 // Everything the controller and the steps need of the installer window.
 // Calls may come from the worker thread; an implementation carries each to
 // the window thread, in the order made.
-class ControllerView : public InstallView, public PackageStepHost {
+class ControllerView : public InstallView {
  public:
   virtual bool agreement_ticked() = 0;         // 许可协议
   virtual bool desktop_shortcut_ticked() = 0;  // 快捷方式
+  virtual rt::Text install_directory() = 0;    // 安装目录, as it shows now
   virtual void show_header(bool visible) = 0;  // 图片框1
-  virtual void set_status(const rt::Text& text) = 0;  // 更新状态
   // Shows the prompt window modally (window thread only) and gives its
   // answer: "ok" only when 确定 was pressed.
   virtual rt::Text ask_user(const rt::Text& text, const rt::Text& mode) = 0;
@@ -33,24 +28,8 @@ class ControllerView : public InstallView, public PackageStepHost {
   virtual void post_close() = 0;
 };
 
-// The steps of the sequence, replaceable by tests.
-struct InstallSteps {
-  std::function<PrerequisiteOutcome(const rt::Text& framework, InstallView& view)> ensure_dotnet;
-  // Downloads into the run's open file (a HANDLE); kDownloadOk, kDownloadFailed
-  // or kDownloadCancelled, with the 64-bit byte count in `received`.
-  std::function<std::int32_t(const rt::Text& url, void* file, std::uint64_t* received)> download_package;
-  // The "disk" package where it lies in the installer; null when absent.
-  std::function<std::unique_ptr<rt::ZipInput>()> package_resource;
-  std::function<PackageOutcome(std::unique_ptr<rt::ZipInput> package, const rt::Text& install_directory,
-                               PackageStepHost& host)>
-      unpack_package;
-  std::function<void(bool desktop)> make_shortcuts;
-  std::function<void()> register_uninstall;
-  std::function<bool(const rt::Text& path, const rt::Text& parameters, int show_mode)> launch_file;
-};
-InstallSteps default_install_steps();
-
-// Connects the controller to its window (null disconnects) and its steps.
+// Connects the controller to its window (null disconnects) and its steps
+// (default_install_steps() until a test replaces them).
 void set_controller_view(ControllerView* view);
 void set_install_steps(InstallSteps steps);
 
@@ -68,10 +47,7 @@ bool on_close_requested();
 rt::Text close_question(int page, bool worker_running);
 // setup.exe's exit code: 0 only when an installation completed.
 int setup_exit_code();
-// The body of the worker thread.
+// The body of the worker thread: the sequence of the plan start_install made.
 unsigned long __stdcall install_sequence(void* unused);
-
-// The status label's text for a percentage: "正在安装中 N%，请稍侯...".
-rt::Text progress_status_text(int percent);
 
 }  // namespace installer

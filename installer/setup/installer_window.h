@@ -12,9 +12,6 @@ extern const rt::WindowDesign kInstallerWindow;  // "InstallerWindow"
 // controller to it. False when the window could not be made.
 bool load_installer_window();
 
-// The prompt slots: 0 the text, 1 the answer ("ok"/"cancel", cleared before
-// each prompt), 2 the mode ("1": OK only).
-rt::Text& prompt_slot(int index);
 // Shows the prompt window modally and returns its answer: "ok" only for
 // 确定, "cancel" for 取消, empty when it was closed any other way. While a
 // prompt is open a second call waits for it: the same question shares its
@@ -23,7 +20,6 @@ rt::Text ask_user(const rt::Text& text, const rt::Text& mode);
 
 // Handlers.
 void load_configuration();  // installer window created
-bool confirm_close();       // installer window close requested
 void on_close_button();     // 关闭
 void browse_for_folder();   // 浏览
 void drag_window();         // 选择夹1, left button pressed

@@ -201,12 +201,10 @@ const rt::WindowDesign kInstallerWindow{
     .units = kInstallerUnits,
     .main_window = true,
     .on_created = load_configuration,
-    .on_close = confirm_close,
+    .on_close = on_close_requested,
 };
 
 namespace {
-
-rt::Text g_prompt_slots[3];
 
 // The question the prompt shows or showed last (window thread only).
 struct Question {
@@ -248,9 +246,6 @@ class WindowView final : public ControllerView {
   void set_status(const rt::Text& text) override { set("更新状态", rt::kPropCaption, text); }
   void set_progress_timer(int period_ms) override { set("时钟1", rt::kPropPeriod, period_ms); }
   void set_progress_bar(int position) override { set("进度条", rt::kPropPosition, position); }
-  void set_progress(int percent) override { set_progress_bar(percent); }
-  // The controller chooses the page after the package step from its outcome.
-  void package_step_ended(const PackageOutcome&) override {}
   void show_network_message() override {
     // Shown by the worker itself, with no owner: task-modal.
     rt::message_box(kNetworkMessage, kNetworkMessageStyle, kNetworkCaption);
@@ -279,8 +274,6 @@ int CALLBACK browse_callback(HWND dialog, UINT message, LPARAM, LPARAM data) {
 }  // namespace
 
 
-rt::Text& prompt_slot(int index) { return g_prompt_slots[index < 0 || index > 2 ? 0 : index]; }
-
 bool load_installer_window() {
   set_controller_view(&g_window_view);
   return rt::load_window(kInstallerWindow);
@@ -299,16 +292,9 @@ rt::Text ask_user(const rt::Text& text, const rt::Text& mode) {
     if (same) return answer_text(ui::last_answer());
   }
   g_question = {text, mode};
-  prompt_slot(0) = text;
-  prompt_slot(1) = rt::Text();
-  prompt_slot(2) = mode;
-  // Closed any other way (Alt+F4, the window menu), the answer stays empty.
-  prompt_slot(1) = answer_text(
-      ui::ask({.message = text, .with_cancel = mode != "1", .over = rt::form_handle(kInstallerWindow)}));
-  return prompt_slot(1);
+  // Closed any other way (Alt+F4, the window menu), the answer is empty.
+  return answer_text(ui::ask({.message = text, .with_cancel = mode != "1", .over = rt::form_handle(kInstallerWindow)}));
 }
-
-bool confirm_close() { return on_close_requested(); }
 
 void on_close_button() { PostMessageW(rt::form_handle(kInstallerWindow), WM_CLOSE, 0, 0); }
 
@@ -366,7 +352,7 @@ void browse_for_folder() {
   // As the proposed folder has: the software's own folder inside the one chosen.
   if (!chosen.empty())
     rt::unit_set(kInstallerWindow, "安装目录", rt::kPropCaption,
-                 install_folder_in(chosen, installer_state().software_name));
+                 install_folder_in(chosen, installer_state().record.software_name));
 }
 
 void drag_window() {

@@ -23,7 +23,6 @@ void free_process_state() {
   // for an end the window did not choose.)
   if (installer_state().worker_thread) return;
   reset_installer_state();
-  for (int i = 0; i < 3; ++i) prompt_slot(i) = rt::Text();
 }
 
 }  // namespace

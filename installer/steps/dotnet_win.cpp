@@ -8,6 +8,7 @@
 #include "installer/steps/download.h"
 #include "installer/steps/install_folder.h"
 #include "installer/steps/progress.h"
+#include "installer/steps/package_digest.h"
 #include "installer/steps/run_file.h"
 #include "runtime/value/codepage.h"
 

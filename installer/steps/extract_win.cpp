@@ -3,8 +3,7 @@
 #include <set>
 #include <string>
 
-#include "installer/format/cipher.h"
-#include "installer/format/format.h"
+#include "installer/format/installed_list.h"
 #include "installer/platform/launch.h"
 #include "installer/platform/resources.h"
 #include "installer/steps/extract.h"
@@ -17,27 +16,13 @@ namespace installer {
 
 namespace {
 
-std::u16string upper(std::u16string s) {
-  for (char16_t& c : s)
-    if (c >= u'a' && c <= u'z') c = char16_t(c - 32);
-  return s;
-}
-
-// The files the earlier installation listed in the uninstaller that is
-// already in place, upper-cased for comparison.
-std::set<std::u16string> earlier_files(const rt::Text& uninstaller_path) {
-  std::set<std::u16string> files;
-  rt::Bytes encrypted = read_resource_of(uninstaller_path, format::kListResourceType, format::kListResourceName);
-  if (encrypted.empty()) return files;
-  std::u16string list = rt::wide_from_cp936(decrypt_record(encrypted, format::kRecordPassPhrase, true).view());
-  std::size_t start = 0;
-  while (start < list.size()) {
-    std::size_t end = list.find(u"\r\n", start);
-    if (end == std::u16string::npos) end = list.size();
-    if (end > start) files.insert(upper(list.substr(start, end - start)));
-    start = end + 2;
-  }
-  return files;
+// The comparison keys of what the earlier installation listed in the
+// uninstaller that is already in place.
+std::set<std::string> earlier_keys(const rt::Text& earlier_files) {
+  std::set<std::string> keys;
+  for (const format::ListedPath& line : format::ListLines(earlier_files.view()))
+    keys.insert(format::listed_path_key(line.path));
+  return keys;
 }
 
 bool damaging(std::uint32_t result) {
@@ -56,14 +41,12 @@ std::u16string current_directory() {
 }  // namespace
 
 PackageOutcome unpack_package(std::unique_ptr<rt::ZipInput> package, const rt::Text& install_directory,
-                              const rt::Text& uninstaller_path, rt::Text& installed_files, PackageStepHost& host) {
+                              const rt::Text& uninstaller_path, const rt::Text& earlier_files,
+                              rt::Text& installed_files, PackageStepHost& host) {
   PackageOutcome outcome;
   host.set_progress(0);
   rt::ZipArchive archive;
-  if (archive.open(std::move(package)) != rt::kZipOk) {
-    host.package_step_ended(outcome);
-    return outcome;
-  }
+  if (archive.open(std::move(package)) != rt::kZipOk) return outcome;
   outcome.opened = true;
   int n = int(archive.count());
   outcome.entries = n;
@@ -71,14 +54,16 @@ PackageOutcome unpack_package(std::unique_ptr<rt::ZipInput> package, const rt::T
   const std::u16string app = rt::wide_from_cp936(install_directory.view()) + u"\\";
   const std::u16string tmp = rt::wide_from_cp936(temp_directory().view());
   const std::u16string own = current_directory();
-  const std::set<std::u16string> earlier = earlier_files(uninstaller_path);
+  const std::set<std::string> earlier = earlier_keys(earlier_files);
   std::string list;
   rt::ExtractNotes notes;
   notes.created = [](const std::u16string& path, bool folder) {
     if (folder) this_run().created_folder(path);
     else this_run().created_file(path);
   };
-  notes.may_replace_read_only = [&earlier](const std::u16string& path) { return earlier.count(upper(path)) > 0; };
+  notes.may_replace_read_only = [&earlier](const std::u16string& path) {
+    return earlier.count(format::listed_path_key(rt::cp936_from_wide(path))) > 0;
+  };
 
   int shown = 0;
   for (int i = 0; i < n; ++i) {
@@ -114,29 +99,24 @@ PackageOutcome unpack_package(std::unique_ptr<rt::ZipInput> package, const rt::T
     // The bar lives on the window's thread: only a change is worth the trip.
     int percent = int(double(i + 1) / double(n) * 100.0);
     if (percent != shown) host.set_progress(shown = percent);
-    list += rt::cp936_from_wide(listed);
-    list += "\r\n";
+    format::append_listed(list, rt::cp936_from_wide(listed));
   }
   archive.close();
   outcome.all_extracted = outcome.failed == 0 && !outcome.cancelled;
 
   if (outcome.all_extracted) {
-    list = installed_files.str() + list;
-    for (char& c : list)
-      if (c == '/') c = '\\';  // '/' is never the second byte of a character
-    installed_files = rt::Text(list);
+    installed_files = rt::Text(installed_files.str() + list);
     // Without an uninstaller the list is not kept; the outcome says so.
-    outcome.list_recorded = write_resource(uninstaller_path, format::kListResourceType, format::kListResourceName, 0,
-                                           encrypt_text(installed_files, format::kRecordPassPhrase, true));
+    outcome.list_recorded = write_installed_list(uninstaller_path, installed_files);
   }
-  host.package_step_ended(outcome);
   return outcome;
 }
 
-PackageOutcome unpack_package(const rt::Text& package_path, const rt::Text& uninstaller_path,
-                              rt::Text& installed_files, PackageStepHost& host) {
-  PackageOutcome outcome = unpack_package(rt::zip_fs::open_input(package_path), host.install_directory(),
-                                          uninstaller_path, installed_files, host);
+PackageOutcome unpack_package(const rt::Text& package_path, const rt::Text& install_directory,
+                              const rt::Text& uninstaller_path, rt::Text& installed_files, PackageStepHost& host) {
+  PackageOutcome outcome =
+      unpack_package(rt::zip_fs::open_input(package_path), install_directory, uninstaller_path,
+                     read_installed_list(uninstaller_path), installed_files, host);
   DeleteFileW(rt::wide_path(package_path.view()).c_str());
   return outcome;
 }

@@ -47,6 +47,8 @@ class InstallView {
   // The progress timer: 1000 shows the download figures once a second, 0 stops it.
   virtual void set_progress_timer(int period_ms) = 0;
   virtual void set_progress_bar(int position) = 0;
+  // The status label under the bar ("正在安装中 N%，请稍侯...").
+  virtual void set_status(const rt::Text& text) = 0;
   // kNetworkMessage with kNetworkCaption and kNetworkMessageStyle, task-modal;
   // returns when the person has closed it.
   virtual void show_network_message() = 0;
@@ -114,16 +116,13 @@ struct PackageOutcome {
   bool succeeded() const { return opened && all_extracted; }
 };
 
-// Implemented by the controller, which marshals to the window thread.
+// What the package step reports while it works: the sequence shows it on
+// the bar and in the status label.
 class PackageStepHost {
  public:
   virtual ~PackageStepHost() = default;
-  // The installation directory as the install-path box shows it now.
-  virtual rt::Text install_directory() = 0;
   // The progress bar's position, 0-100.
   virtual void set_progress(int percent) = 0;
-  // The step is over (the switch to the finish page).
-  virtual void package_step_ended(const PackageOutcome& outcome) = 0;
 };
 
 }  // namespace installer

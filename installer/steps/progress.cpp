@@ -1,6 +1,7 @@
 #include "installer/steps/progress.h"
 
 #include <cmath>
+#include <string>
 
 namespace installer {
 namespace {
@@ -39,6 +40,10 @@ ProgressFigures DownloadProgress::snapshot() const {
 DownloadProgress& download_progress() {
   static DownloadProgress progress;
   return progress;
+}
+
+rt::Text progress_status_text(int percent) {
+  return rt::text_concat({"正在安装中 ", std::to_string(percent), "%，请稍侯..."});
 }
 
 void reset_download_progress() { on_download_progress(0, 0, 30); }

@@ -5,6 +5,8 @@
 #include <atomic>
 #include <cstdint>
 
+#include "runtime/value/value.h"
+
 namespace installer {
 
 // What a progress report means to a person.
@@ -37,6 +39,9 @@ DownloadProgress& download_progress();
 // Zeroes the figures. Call before each download: a download that makes no
 // report (an empty body) must not be judged by the figures of the one before.
 void reset_download_progress();
+
+// The status label's text for a percentage: "正在安装中 N%，请稍侯...".
+rt::Text progress_status_text(int percent);
 
 // The installer's DownloadProgressHandler.
 void on_download_progress(std::int32_t total, std::int32_t received, std::int32_t elapsed_ms);

@@ -9,6 +9,7 @@
 #include <string>
 
 #include "runtime/value/value.h"
+#include "runtime/win/handles.h"
 #include "runtime/zip/zip_input.h"
 
 namespace installer {
@@ -23,8 +24,8 @@ class RunFile {
   // Makes the folder and creates `file_name` in it for reading and writing.
   // Both are noted in this_run(). False when either cannot be made.
   bool create(const rt::Text& file_name);
-  // The open file (a HANDLE).
-  void* handle() const { return handle_; }
+  // The open file.
+  HANDLE handle() const { return file_.get(); }
   const std::u16string& path() const { return path_; }
   rt::Text path_text() const;
   // Gives up write access for a reading handle that still refuses writers
@@ -37,12 +38,9 @@ class RunFile {
   void remove();
 
  private:
-  void* handle_ = nullptr;
+  rt::win::File file_;
   std::u16string folder_, path_;
 };
-
-// SHA-256 of everything `input` reads, in lower-case hexadecimal.
-std::string sha256_hex_of(rt::ZipInput& input);
 
 // The package resource; null when the program carries none. When the caller
 // checks the publisher's digest through the returned input before using it,

@@ -40,29 +40,25 @@ bool RunFile::create(const rt::Text& file_name) {
   this_run().created_folder(folder_);
   path_ = folder_ + u"\\" + rt::wide_from_cp936(file_name.view());
   // Read and write for us; others may only read, never write or delete.
-  HANDLE h = CreateFileW(w(path_), GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ, nullptr, CREATE_NEW,
-                         FILE_ATTRIBUTE_NORMAL, nullptr);
-  if (h == INVALID_HANDLE_VALUE) return false;
-  handle_ = h;
+  file_.reset(CreateFileW(w(path_), GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ, nullptr, CREATE_NEW,
+                          FILE_ATTRIBUTE_NORMAL, nullptr));
+  if (!file_) return false;
   this_run().created_file(path_);
   return true;
 }
 
 bool RunFile::keep_for_reading() {
-  if (!handle_) return false;
-  CloseHandle(static_cast<HANDLE>(handle_));
-  handle_ = nullptr;
-  HANDLE h = CreateFileW(w(path_), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL,
-                         nullptr);
-  if (h == INVALID_HANDLE_VALUE) return false;
-  handle_ = h;
-  return true;
+  if (!file_) return false;
+  file_.reset();
+  file_.reset(CreateFileW(w(path_), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL,
+                          nullptr));
+  return bool(file_);
 }
 
 std::unique_ptr<rt::ZipInput> RunFile::reader() const {
-  if (!handle_) return nullptr;
+  if (!file_) return nullptr;
   HANDLE copy = nullptr;
-  if (!DuplicateHandle(GetCurrentProcess(), static_cast<HANDLE>(handle_), GetCurrentProcess(), &copy, 0, FALSE,
+  if (!DuplicateHandle(GetCurrentProcess(), file_.get(), GetCurrentProcess(), &copy, 0, FALSE,
                        DUPLICATE_SAME_ACCESS))
     return nullptr;
   LARGE_INTEGER size;
@@ -75,24 +71,11 @@ std::unique_ptr<rt::ZipInput> RunFile::reader() const {
 }
 
 void RunFile::remove() {
-  if (handle_) CloseHandle(static_cast<HANDLE>(handle_));
-  handle_ = nullptr;
+  file_.reset();
   if (!path_.empty()) DeleteFileW(w(path_));
   if (!folder_.empty()) RemoveDirectoryW(w(folder_));
   path_.clear();
   folder_.clear();
-}
-
-std::string sha256_hex_of(rt::ZipInput& input) {
-  Sha256 digest;
-  std::string piece(1 << 16, '\0');
-  for (std::uint64_t at = 0, size = input.size(); at < size;) {
-    std::size_t n = std::size_t(size - at < piece.size() ? size - at : piece.size());
-    if (!input.read_at(at, piece.data(), n)) return {};
-    digest.update(piece.data(), n);
-    at += n;
-  }
-  return digest.hex_digest();
 }
 
 namespace {

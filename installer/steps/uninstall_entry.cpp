@@ -1,42 +1,10 @@
 #include "installer/steps/uninstall_entry.h"
 
-#include <set>
 #include <string>
 
 #include "installer/format/format.h"
-#include "runtime/value/codepage.h"
 
 namespace installer {
-
-namespace {
-
-// A list line's identity: "/" as "\", ASCII letters lowered outside
-// double-byte characters.
-std::string line_key(std::string_view line) {
-  std::string key;
-  for (std::size_t i = 0; i < line.size(); ++i) {
-    unsigned char c = static_cast<unsigned char>(line[i]);
-    if (rt::is_lead_byte(c) && i + 1 < line.size()) {
-      key += line.substr(i++, 2);
-    } else {
-      key += c == '/' ? '\\' : (c >= 'A' && c <= 'Z') ? static_cast<char>(c + 32) : static_cast<char>(c);
-    }
-  }
-  return key;
-}
-
-template <typename F>
-void for_each_line(std::string_view list, F&& f) {
-  while (!list.empty()) {
-    std::size_t end = list.find('\n');
-    std::string_view line = list.substr(0, end);
-    list = end == std::string_view::npos ? std::string_view() : list.substr(end + 1);
-    if (!line.empty() && line.back() == '\r') line.remove_suffix(1);
-    if (!line.empty()) f(line);
-  }
-}
-
-}  // namespace
 
 rt::Text uninstall_key_path(bool windows_64bit, const rt::Text& software_name) {
   const char* base = windows_64bit ? format::kUninstallKey32On64 : format::kUninstallKey;
@@ -72,19 +40,6 @@ std::vector<UninstallValue> uninstall_values(const UninstallInfo& info) {
       text("UninstallString", uninstaller),
       text("URLInfoAbout", info.company_url.view()),
   };
-}
-
-rt::Text merge_installed_lists(const rt::Text& current, const rt::Text& earlier) {
-  std::set<std::string> seen;
-  std::string out;
-  auto add = [&](std::string_view line) {
-    if (!seen.insert(line_key(line)).second) return;
-    out += line;
-    out += "\r\n";
-  };
-  for_each_line(current.view(), add);
-  for_each_line(earlier.view(), add);
-  return rt::Text(out);
 }
 
 }  // namespace installer

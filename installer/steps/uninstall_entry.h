@@ -37,21 +37,11 @@ rt::Text uninstall_key_path(bool windows_64bit, const rt::Text& software_name);
 // folder with blanks ("C:\Program Files\...") never runs C:\Program.exe.
 std::vector<UninstallValue> uninstall_values(const UninstallInfo& info);
 
-// The list of what an earlier installation recorded merged into this run's:
-// this run's lines first, then the earlier lines it lacks; each path once
-// (ASCII letters and "/" against "\" compared loosely, as Windows does).
-// Lines end with CR LF.
-rt::Text merge_installed_lists(const rt::Text& current, const rt::Text& earlier);
-
 // True on 64-bit Windows (the 32-bit installer runs under WOW64 there).
 bool is_64bit_windows();
 // Replaces any earlier entry of the same name with a fresh one. False only
 // when the key could not be made; single values are not checked.
 bool register_uninstall(const UninstallInfo& info);
-// The installed-file list an uninstaller on disk carries (an earlier
-// installation's), decrypted; empty when there is none. The file is mapped as
-// data only: nothing of it runs.
-rt::Text installed_list_of(const rt::Text& uninstaller_path);
 // The KiB the listed files take (each rounded up; folders and missing files
 // count nothing), and today's local date as yyyymmdd.
 std::uint32_t installed_size_kib(const rt::Text& installed_files);

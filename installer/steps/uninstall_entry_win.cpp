@@ -1,7 +1,6 @@
 #include <windows.h>
 
-#include "installer/format/cipher.h"
-#include "installer/format/format.h"
+#include "installer/format/installed_list.h"
 #include "installer/platform/registry.h"
 #include "installer/steps/uninstall_entry.h"
 #include "runtime/value/codepage.h"
@@ -32,32 +31,11 @@ bool register_uninstall(const UninstallInfo& info) {
   return true;
 }
 
-rt::Text installed_list_of(const rt::Text& uninstaller_path) {
-  HMODULE module = LoadLibraryExW(rt::wide_path(uninstaller_path.view()).c_str(), nullptr,
-                                  LOAD_LIBRARY_AS_DATAFILE | LOAD_LIBRARY_AS_IMAGE_RESOURCE);
-  if (!module) return {};
-  rt::Text list;
-  std::wstring type = rt::wide_path(format::kListResourceType);
-  std::wstring name = rt::wide_path(format::kListResourceName);
-  if (HRSRC found = FindResourceW(module, name.c_str(), type.c_str())) {
-    HGLOBAL loaded = LoadResource(module, found);
-    const void* data = loaded ? LockResource(loaded) : nullptr;
-    if (data) list = decrypt_record(rt::Bytes(data, SizeofResource(module, found)), format::kRecordPassPhrase, true);
-  }
-  FreeLibrary(module);
-  return list;
-}
-
 std::uint32_t installed_size_kib(const rt::Text& installed_files) {
   unsigned long long kib = 0;
-  std::string_view list = installed_files.view();
-  while (!list.empty()) {
-    std::size_t end = list.find('\n');
-    std::string_view line = list.substr(0, end);
-    list = end == std::string_view::npos ? std::string_view() : list.substr(end + 1);
-    if (!line.empty() && line.back() == '\r') line.remove_suffix(1);
+  for (const format::ListedPath& line : format::ListLines(installed_files.view())) {
     WIN32_FILE_ATTRIBUTE_DATA data;
-    if (line.empty() || !GetFileAttributesExW(rt::wide_path(line).c_str(), GetFileExInfoStandard, &data) ||
+    if (line.folder || !GetFileAttributesExW(rt::wide_path(line.path).c_str(), GetFileExInfoStandard, &data) ||
         (data.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY))
       continue;
     unsigned long long size = (static_cast<unsigned long long>(data.nFileSizeHigh) << 32) | data.nFileSizeLow;

@@ -5,6 +5,7 @@
 #include <string>
 #include <vector>
 
+#include "installer/format/installed_list.h"
 #include "runtime/value/codepage.h"
 
 namespace installer {
@@ -27,20 +28,8 @@ std::vector<std::size_t> separator_offsets(std::string_view s) {
   return offsets;
 }
 
-// The key two paths are compared by: normalized, ASCII letters lowered
-// outside double-byte characters.
-std::string fold_key(const rt::Text& path) {
-  std::string s = normalize_path(path).str();
-  for (std::size_t i = 0; i < s.size(); ++i) {
-    unsigned char c = static_cast<unsigned char>(s[i]);
-    if (rt::is_lead_byte(c)) {
-      ++i;
-    } else if (c >= 'A' && c <= 'Z') {
-      s[i] = static_cast<char>(c - 'A' + 'a');
-    }
-  }
-  return s;
-}
+// The key two paths are compared by: the list's one comparison key.
+std::string fold_key(const rt::Text& path) { return format::listed_path_key(path.view()); }
 
 bool is_absolute(std::string_view s) {
   bool drive = s.size() >= 3 && s[1] == ':' && s[2] == '\\' &&
@@ -132,24 +121,12 @@ rt::Text command_program(const rt::Text& uninstall_string) {
 
 InstalledFiles parse_installed_files(const rt::Text& list) {
   InstalledFiles result;
-  std::string_view rest = list.view();
-  while (!rest.empty()) {
-    std::size_t end = rest.find('\n');
-    std::string_view line = rest.substr(0, end);
-    rest = end == std::string_view::npos ? std::string_view() : rest.substr(end + 1);
-    if (!line.empty() && line.back() == '\r') line.remove_suffix(1);
-    if (line.empty()) continue;
-    rt::Text entry(line);
+  for (const format::ListedPath& line : format::ListLines(list.view())) {
+    rt::Text entry(line.path);
     rt::Text normal = normalize_path(entry);
-    // A folder entry keeps its trailing separator in the list; normalize_path
-    // drops it, so look at the raw line.
-    std::string slashed(line);
-    std::replace(slashed.begin(), slashed.end(), '/', '\\');
-    std::vector<std::size_t> raw_seps = separator_offsets(slashed);
-    bool folder = !raw_seps.empty() && raw_seps.back() + 1 == slashed.size();
     if (!is_absolute(normal.view()) || climbs(normal.view())) {
       result.unusable.push_back(entry);
-    } else if (folder) {
+    } else if (line.folder) {
       result.folders.push_back(normal);
     } else {
       result.files.push_back(normal);

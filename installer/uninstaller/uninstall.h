@@ -24,8 +24,8 @@ enum UninstallExit : int {
   kUninstallInUse = 4,       // a running program holds installed files: the entry and uninst.exe stay
 };
 
-// The installed-file list, split. Lines end with CR LF (a lone LF is taken
-// too); a line ending in "\" names a folder. Paths that are not absolute
+// The installed-file list (installed_list.h), split into files and folders.
+// Paths that are not absolute
 // (written relative to wherever the installer ran, which is not known now) or
 // that climb with ".." cannot be removed safely and are kept in `unusable`.
 struct InstalledFiles {
@@ -38,8 +38,7 @@ InstalledFiles parse_installed_files(const rt::Text& list);
 // "/" becomes "\", runs of "\" become one (a UNC path keeps its leading
 // pair), a trailing "\" is dropped except after a drive ("C:\").
 rt::Text normalize_path(const rt::Text& path);
-// Same path after normalizing, ASCII letters compared without case (the
-// second byte of a double-byte character is never folded).
+// Same path by the list's one comparison key (format::listed_path_key).
 bool same_path(const rt::Text& a, const rt::Text& b);
 // True when `path` lies below `folder` (not the folder itself).
 bool path_is_inside(const rt::Text& path, const rt::Text& folder);

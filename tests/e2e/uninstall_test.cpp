@@ -60,13 +60,7 @@ std::string programs_link(const std::string& name) { return installer::special_f
 // The installer's window, as far as the package step asks it.
 class PackageHost : public installer::PackageStepHost {
  public:
-  explicit PackageHost(std::string dir) : dir_(std::move(dir)) {}
-  rt::Text install_directory() override { return rt::Text(dir_); }
   void set_progress(int) override {}
-  void package_step_ended(const installer::PackageOutcome&) override {}
-
- private:
-  std::string dir_;
 };
 
 // An installation as the installer leaves it, in a fresh folder.
@@ -98,9 +92,10 @@ struct Installation {
     std::string package = testsupport::scratch_dir("package") + "\\package.zip";
     ASSERT_TRUE(testsupport::write_file(package, testsupport::make_zip(entries)));
 
-    PackageHost host(dir);
+    PackageHost host;
     rt::Text list;
-    installer::PackageOutcome outcome = installer::unpack_package(package, uninstaller(), list, host);
+    installer::PackageOutcome outcome =
+        installer::unpack_package(rt::Text(package), rt::Text(dir), rt::Text(uninstaller()), list, host);
     ASSERT_TRUE(outcome.succeeded());
     ASSERT_TRUE(outcome.list_recorded);
     if (!extra_list_lines.empty()) {

@@ -26,6 +26,7 @@
 namespace {
 
 using installer::PackageOutcome;
+using installer::format::InstallType;
 using installer::PrerequisiteOutcome;
 using testing::ElementsAre;
 
@@ -61,8 +62,6 @@ class FakeView final : public installer::ControllerView {
   void set_status(const rt::Text& text) override { record("status " + text.str()); }
   void set_progress_timer(int ms) override { record("timer " + std::to_string(ms)); }
   void set_progress_bar(int position) override { record("bar " + std::to_string(position)); }
-  void set_progress(int percent) override { set_progress_bar(percent); }
-  void package_step_ended(const PackageOutcome&) override {}
   void show_network_message() override { record("network message"); }
   void show_failure_message(const rt::Text& text) override { record("message " + text.str()); }
   rt::Text ask_user(const rt::Text& text, const rt::Text& mode) override {
@@ -84,38 +83,41 @@ class ControllerTest : public testing::Test {
     installer::reset_installer_state();
     dir_ = testsupport::scratch_dir("controller");
     view_.directory = rt::Text(dir_ + "\\target");
-    auto& st = installer::installer_state();
-    st.package_path = rt::Text(dir_ + "\\app.zip");
-    st.software_name = "Foo";
-    st.main_file = "Foo.exe";
+    auto& record = installer::installer_state().record;
+    record.software_name = "Foo";
+    record.main_file = "Foo.exe";
     installer::set_controller_view(&view_);
     installer::InstallSteps s;
     s.ensure_dotnet = [this](const rt::Text& framework, installer::InstallView&) {
       view_.record("dotnet " + framework.str());
       return dotnet_;
     };
-    s.download_package = [this](const rt::Text& url, void* file, std::uint64_t* received) {
+    s.download_package = [this](const rt::Text& url, void* file) {
       view_.record("download " + url.str());
       std::string body(download_bytes_, 'z');
       DWORD written = 0;
       WriteFile(file, body.data(), DWORD(body.size()), &written, nullptr);
-      *received = written;
       if (cancel_in_download_) installer::request_install_cancel();
-      return download_result_;
+      // As the shipped step does: the digest of what it wrote, when complete.
+      installer::DownloadOutcome outcome{download_result_, written, ""};
+      if (download_result_ == installer::kDownloadOk) outcome.sha256 = installer::sha256_hex(body);
+      return outcome;
     };
-    s.package_resource = [] { return std::make_unique<rt::MemoryZipInput>(kEmptyZip); };
-    s.unpack_package = [this](std::unique_ptr<rt::ZipInput> package, const rt::Text& dir,
-                              installer::PackageStepHost&) {
-      view_.record("unpack into " + dir.str() + " uninstaller " +
-                   installer::installer_state().uninstaller_path.str());
+    s.package_resource = [](bool) { return std::make_unique<rt::MemoryZipInput>(kEmptyZip); };
+    s.unpack_package = [this](std::unique_ptr<rt::ZipInput> package, const installer::InstallPlan& plan,
+                              installer::PackageStepHost&, rt::Text&) {
+      std::string dir = plan.install_directory.str();
+      view_.record("unpack into " + dir + " uninstaller " + plan.uninstaller_path.str());
       // A file the step made, which a failed run must take back.
-      std::string made = dir.str() + "\\made.txt";
+      std::string made = dir + "\\made.txt";
       testsupport::write_file(made, "x");
       installer::this_run().created_file(std::u16string(made.begin(), made.end()));
       return outcome_;
     };
-    s.make_shortcuts = [this](bool desktop) { view_.record(desktop ? "shortcuts with desktop" : "shortcuts"); };
-    s.register_uninstall = [this] { view_.record("uninstall entry"); };
+    s.make_shortcuts = [this](const installer::InstallPlan& plan) {
+      view_.record(plan.desktop_shortcut ? "shortcuts with desktop" : "shortcuts");
+    };
+    s.register_uninstall = [this](const installer::InstallPlan&, const rt::Text&) { view_.record("uninstall entry"); };
     s.launch_file = [this](const rt::Text& path, const rt::Text& params, int mode) {
       view_.record("launch " + path.str() + " mode " + std::to_string(mode));
       return true;
@@ -157,8 +159,8 @@ TEST_F(ControllerTest, RefusedAgreementAsksThenShowsTheHomePageAndStartsNothing)
 }
 
 TEST_F(ControllerTest, DiskInstallUnpacksFromTheImageAndEndsOnTheFinishPage) {
-  installer::installer_state().install_type = "disk";
-  installer::installer_state().required_framework = "4.8";
+  installer::installer_state().record.install_type = InstallType::kDisk;
+  installer::installer_state().record.framework = "4.8";
   install();
   std::string dir = dir_ + "\\target";
   EXPECT_THAT(view_.log(), ElementsAre("header shown", "page 2", "dotnet 4.8",
@@ -171,8 +173,8 @@ TEST_F(ControllerTest, DiskInstallUnpacksFromTheImageAndEndsOnTheFinishPage) {
 }
 
 TEST_F(ControllerTest, NetInstallRunsTheTimerDuringTheDownloadOnly) {
-  auto& st = installer::installer_state();
-  st.install_type = "net";
+  auto& st = installer::installer_state().record;
+  st.install_type = InstallType::kNet;
   st.package_url = "http://127.0.0.1:1/app.zip";
   view_.desktop = false;
   install();
@@ -184,7 +186,7 @@ TEST_F(ControllerTest, NetInstallRunsTheTimerDuringTheDownloadOnly) {
 // Each failure says what went wrong, takes back what the run made (here the
 // installation folder and a file in it) and ends on the failure page.
 TEST_F(ControllerTest, EachFailureHasItsOwnMessageAndLeavesNothingOfTheRun) {
-  auto& st = installer::installer_state();
+  auto& st = installer::installer_state().record;
   std::string dir = dir_ + "\\target";
   struct Case {
     const char* type;
@@ -203,11 +205,14 @@ TEST_F(ControllerTest, EachFailureHasItsOwnMessageAndLeavesNothingOfTheRun) {
        "message 无法写入文件“C:\\x\\held.dll”，请关闭正在使用它的程序，或取消它的只读属性后点击重新安装。"},
       {"disk", 0, 0, true, false, "", "0000000000000000000000000000000000000000000000000000000000000000",
        std::string("message ") + installer::kDamagedPackageMessage},
+      // The digest the download step took of what it wrote is the one checked.
+      {"net", 0, 4096, true, false, "", "0000000000000000000000000000000000000000000000000000000000000000",
+       std::string("message ") + installer::kDamagedPackageMessage},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.message + " " + c.type);
     view_.clear_log();
-    st.install_type = c.type;
+    st.install_type = installer::format::install_type_of(c.type);
     st.package_sha256 = c.digest;
     download_result_ = c.download_result;
     download_bytes_ = c.download_bytes;
@@ -226,8 +231,8 @@ TEST_F(ControllerTest, EachFailureHasItsOwnMessageAndLeavesNothingOfTheRun) {
 }
 
 TEST_F(ControllerTest, CancelledDownloadTakesBackTheRunButNotWhatWasThereBefore) {
-  auto& st = installer::installer_state();
-  st.install_type = "net";
+  auto& st = installer::installer_state().record;
+  st.install_type = InstallType::kNet;
   std::string dir = dir_ + "\\target";
   CreateDirectoryA(dir.c_str(), nullptr);
   testsupport::write_file(dir + "\\mine.txt", "earlier");
@@ -251,7 +256,7 @@ TEST_F(ControllerTest, CancelledDownloadTakesBackTheRunButNotWhatWasThereBefore)
 }
 
 TEST_F(ControllerTest, PrerequisiteStopEndsTheSequence) {
-  installer::installer_state().install_type = "disk";
+  installer::installer_state().record.install_type = InstallType::kDisk;
   dotnet_ = PrerequisiteOutcome::kStopSilently;
   install();
   EXPECT_THAT(view_.log(), ElementsAre("header shown", "page 2", "dotnet "));
@@ -262,7 +267,7 @@ TEST_F(ControllerTest, PrerequisiteStopEndsTheSequence) {
 TEST_F(ControllerTest, UnknownInstallTypeInstallsNothing) {
   for (const char* type : {"NET", "", "Disk"}) {
     view_.clear_log();
-    installer::installer_state().install_type = type;
+    installer::installer_state().record.install_type = installer::format::install_type_of(type);
     install();
     EXPECT_THAT(view_.log(), ElementsAre("header shown", "page 2",
                                          std::string("message ") + installer::kDamagedInstallerMessage, "page 4"));
@@ -271,8 +276,8 @@ TEST_F(ControllerTest, UnknownInstallTypeInstallsNothing) {
 }
 
 TEST_F(ControllerTest, TheRightDigestInCapitalsPasses) {
-  auto& st = installer::installer_state();
-  st.install_type = "disk";
+  auto& st = installer::installer_state().record;
+  st.install_type = InstallType::kDisk;
   std::string digest = installer::sha256_hex(kEmptyZip);
   for (char& c : digest) c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
   st.package_sha256 = rt::Text(digest);
@@ -288,7 +293,7 @@ TEST_F(ControllerTest, ProgressTickShowsThePercentage) {
 }
 
 TEST_F(ControllerTest, FinishStartsTheMainFileAndDestroysTheWindow) {
-  installer::installer_state().install_type = "disk";
+  installer::installer_state().record.install_type = InstallType::kDisk;
   install();
   EXPECT_EQ(installer::setup_exit_code(), 0);
   view_.clear_log();
@@ -320,22 +325,23 @@ class Gate {
 // the box as they were when the installation started, not as the window
 // shows them later.
 TEST_F(ControllerTest, FinishWaitsForTheWorkerWhichUsesTheChoicesTakenAtTheStart) {
-  installer::installer_state().install_type = "disk";
+  installer::installer_state().record.install_type = InstallType::kDisk;
   Gate gate;
   installer::InstallSteps s;
   s.ensure_dotnet = [](const rt::Text&, installer::InstallView&) { return PrerequisiteOutcome::kContinue; };
-  s.package_resource = [] { return std::make_unique<rt::MemoryZipInput>(kEmptyZip); };
-  s.unpack_package = [this](std::unique_ptr<rt::ZipInput>, const rt::Text&, installer::PackageStepHost& host) {
+  s.package_resource = [](bool) { return std::make_unique<rt::MemoryZipInput>(kEmptyZip); };
+  s.unpack_package = [this](std::unique_ptr<rt::ZipInput>, const installer::InstallPlan&,
+                            installer::PackageStepHost& host, rt::Text&) {
     host.set_progress(50);
     view_.directory = "C:\\Elsewhere";  // the window gone or changed
     view_.desktop = false;
     return outcome_;
   };
-  s.make_shortcuts = [this, &gate](bool desktop) {
+  s.make_shortcuts = [this, &gate](const installer::InstallPlan& plan) {
     gate.pass();
-    view_.record(desktop ? "shortcuts with desktop" : "shortcuts");
+    view_.record(plan.desktop_shortcut ? "shortcuts with desktop" : "shortcuts");
   };
-  s.register_uninstall = [this] { view_.record("uninstall entry"); };
+  s.register_uninstall = [this](const installer::InstallPlan&, const rt::Text&) { view_.record("uninstall entry"); };
   s.launch_file = [this](const rt::Text& path, const rt::Text&, int) {
     view_.record("launch " + path.str());
     return true;
@@ -397,19 +403,20 @@ TEST_F(ControllerTest, CloseQuestionFitsThePageAndOnlyOkCloses) {
 // Closing on the installing page asks the worker to stop; the window stays
 // until it has ended, and a second close meanwhile asks nothing.
 TEST_F(ControllerTest, OkWhileInstallingCancelsTheWorkerAndClosesOnceItHasEnded) {
-  installer::installer_state().install_type = "disk";
+  installer::installer_state().record.install_type = InstallType::kDisk;
   Gate gate;
   auto s = installer::default_install_steps();
   s.ensure_dotnet = [](const rt::Text&, installer::InstallView&) { return PrerequisiteOutcome::kContinue; };
-  s.package_resource = [] { return std::make_unique<rt::MemoryZipInput>(kEmptyZip); };
-  s.unpack_package = [this, &gate](std::unique_ptr<rt::ZipInput>, const rt::Text&, installer::PackageStepHost&) {
+  s.package_resource = [](bool) { return std::make_unique<rt::MemoryZipInput>(kEmptyZip); };
+  s.unpack_package = [this, &gate](std::unique_ptr<rt::ZipInput>, const installer::InstallPlan&,
+                                   installer::PackageStepHost&, rt::Text&) {
     gate.pass();
     view_.record(installer::cancel_requested() ? "unpack saw cancel" : "unpack ran on");
     PackageOutcome stopped;
     return stopped;
   };
-  s.make_shortcuts = [this](bool) { view_.record("shortcuts"); };
-  s.register_uninstall = [this] { view_.record("uninstall entry"); };
+  s.make_shortcuts = [this](const installer::InstallPlan&) { view_.record("shortcuts"); };
+  s.register_uninstall = [this](const installer::InstallPlan&, const rt::Text&) { view_.record("uninstall entry"); };
   installer::set_install_steps(s);
   installer::on_install_now();
   ASSERT_TRUE(gate.reached());

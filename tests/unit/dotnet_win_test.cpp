@@ -31,6 +31,7 @@ class FakeView : public installer::InstallView {
  public:
   void set_progress_timer(int period_ms) override { calls.push_back("timer " + std::to_string(period_ms)); }
   void set_progress_bar(int position) override { calls.push_back("bar " + std::to_string(position)); }
+  void set_status(const rt::Text&) override {}
   void show_network_message() override { calls.push_back("message"); }
   void show_failure_message(const rt::Text& text) override { calls.push_back("message " + text.str()); }
   void show_page(int page) override { calls.push_back("page " + std::to_string(page)); }

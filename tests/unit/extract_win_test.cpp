@@ -25,14 +25,16 @@ namespace fs = std::filesystem;
 
 namespace {
 
-// Records what the step tells the window; the directory can change between
-// entries, as a user could change the box.
+// Plays the sequence around the step: records the progress it reports and
+// the outcome it ends with, and gives the installation directory as the
+// window's box shows it when asked (a person could change the box between
+// entries: the step must take it once).
 struct FakeController : installer::PackageStepHost {
   std::vector<std::string> directories;
   std::size_t asked = 0;
   std::vector<int> progress;
   std::vector<installer::PackageOutcome> ended;
-  rt::Text install_directory() override {
+  rt::Text install_directory() {
     std::string d = directories[std::min(asked, directories.size() - 1)];
     ++asked;
     return rt::Text(d);
@@ -42,8 +44,17 @@ struct FakeController : installer::PackageStepHost {
     progress.push_back(percent);
     if (between_entries) between_entries();
   }
-  void package_step_ended(const installer::PackageOutcome& outcome) override { ended.push_back(outcome); }
 };
+
+// The package step as the sequence runs it: the directory taken once, the
+// earlier list from the uninstaller in place.
+installer::PackageOutcome unpack(const std::string& package, const std::string& uninstaller, rt::Text& files,
+                                 FakeController& host) {
+  installer::PackageOutcome outcome = installer::unpack_package(rt::Text(package), host.install_directory(),
+                                                                rt::Text(uninstaller), files, host);
+  host.ended.push_back(outcome);
+  return outcome;
+}
 
 std::string this_program() {
   wchar_t exe[MAX_PATH];
@@ -106,7 +117,7 @@ TEST_F(PackageStepTest, UnpacksListsAndRecordsTheListInTheUninstaller) {
   FakeController host;
   host.directories = {app};
   rt::Text files;
-  installer::PackageOutcome out = installer::unpack_package(rt::Text(package), rt::Text(uninstaller), files, host);
+  installer::PackageOutcome out = unpack(package, uninstaller, files, host);
   EXPECT_TRUE(out.opened);
   EXPECT_TRUE(out.all_extracted);
   EXPECT_TRUE(out.list_recorded);
@@ -126,7 +137,7 @@ TEST_F(PackageStepTest, UnpacksListsAndRecordsTheListInTheUninstaller) {
 
   // A second run (the reinstall button) appends to the same list.
   write_package({{"{app}/more.txt", "m"}});
-  out = installer::unpack_package(rt::Text(package), rt::Text(uninstaller), files, host);
+  out = unpack(package, uninstaller, files, host);
   EXPECT_TRUE(out.succeeded());
   expected += app + "\\more.txt\r\n";
   EXPECT_EQ(files.str(), expected);
@@ -142,7 +153,7 @@ TEST_F(PackageStepTest, TheBarMovesOncePerPercentOfAManyEntryPackage) {
   FakeController host;
   host.directories = {app};
   rt::Text files;
-  EXPECT_TRUE(installer::unpack_package(rt::Text(package), rt::Text(uninstaller), files, host).succeeded());
+  EXPECT_TRUE(unpack(package, uninstaller, files, host).succeeded());
   ASSERT_FALSE(host.progress.empty());
   EXPECT_EQ(host.progress.back(), 100);
   EXPECT_LE(host.progress.size(), 101u);
@@ -155,7 +166,7 @@ TEST_F(PackageStepTest, TheDirectoryIsTakenOnceForTheWholePackage) {
   FakeController host;
   host.directories = {dir + "\\one", dir + "\\two"};
   rt::Text files;
-  installer::unpack_package(rt::Text(package), rt::Text(uninstaller), files, host);
+  unpack(package, uninstaller, files, host);
   EXPECT_EQ(host.progress, (std::vector<int>{0, 33, 66, 100}));
   for (const char* name : {"a.txt", "b.txt", "c.txt"}) EXPECT_TRUE(exists(dir + "\\one\\" + name)) << name;
   EXPECT_FALSE(exists(dir + "\\two"));
@@ -168,7 +179,7 @@ TEST_F(PackageStepTest, AMissingPackageEndsTheStepAsAFailureAndLeavesTheEarlierL
   FakeController host;
   host.directories = {app};
   rt::Text files;
-  installer::PackageOutcome out = installer::unpack_package(rt::Text(package), rt::Text(uninstaller), files, host);
+  installer::PackageOutcome out = unpack(package, uninstaller, files, host);
   EXPECT_FALSE(out.opened);
   EXPECT_FALSE(out.succeeded());
   ASSERT_EQ(host.ended.size(), 1u);
@@ -201,7 +212,7 @@ TEST_F(PackageStepTest, TheFirstFailedEntryEndsTheStepNamingTheFileOrTheDamage) 
     FakeController host;
     host.directories = {app};
     rt::Text files;
-    installer::PackageOutcome out = installer::unpack_package(rt::Text(package), rt::Text(uninstaller), files, host);
+    installer::PackageOutcome out = unpack(package, uninstaller, files, host);
     EXPECT_TRUE(out.opened);
     EXPECT_FALSE(out.succeeded());
     EXPECT_EQ(out.failed, 1);
@@ -231,12 +242,12 @@ TEST_F(PackageStepTest, ReinstallReplacesReadOnlyFilesTheEarlierInstallationWrot
   FakeController host;
   host.directories = {app};
   rt::Text files;
-  ASSERT_TRUE(installer::unpack_package(rt::Text(package), rt::Text(uninstaller), files, host).succeeded());
+  ASSERT_TRUE(unpack(package, uninstaller, files, host).succeeded());
   EXPECT_NE(GetFileAttributesW(rt::wide_path(app + "\\ro.txt").c_str()) & FILE_ATTRIBUTE_READONLY, 0u);
   ro.data = "two";
   write_package({{"{app}/uninst.exe", this_program()}, ro});
   files = rt::Text();
-  EXPECT_TRUE(installer::unpack_package(rt::Text(package), rt::Text(uninstaller), files, host).succeeded());
+  EXPECT_TRUE(unpack(package, uninstaller, files, host).succeeded());
   EXPECT_EQ(read(app + "\\ro.txt"), "two");
   EXPECT_NE(GetFileAttributesW(rt::wide_path(app + "\\ro.txt").c_str()) & FILE_ATTRIBUTE_READONLY, 0u);
   SetFileAttributesW(rt::wide_path(app + "\\ro.txt").c_str(), FILE_ATTRIBUTE_NORMAL);
@@ -249,7 +260,7 @@ TEST_F(PackageStepTest, NamesReachTheFileCallInUtf16) {
   FakeController host;
   host.directories = {app};
   rt::Text files;
-  EXPECT_TRUE(installer::unpack_package(rt::Text(package), rt::Text(uninstaller), files, host).succeeded());
+  EXPECT_TRUE(unpack(package, uninstaller, files, host).succeeded());
   std::wstring folder = rt::wide_path(app);
   EXPECT_NE(GetFileAttributesW((folder + L"\\c\u00BAn.txt").c_str()), INVALID_FILE_ATTRIBUTES);
   EXPECT_NE(GetFileAttributesW((folder + L"\\\u20AC\U0001F600.txt").c_str()), INVALID_FILE_ATTRIBUTES);
@@ -263,7 +274,7 @@ TEST_F(PackageStepTest, ACancelStopsBetweenTwoEntries) {
   FakeController host;
   host.directories = {app};
   rt::Text files;
-  installer::PackageOutcome out = installer::unpack_package(rt::Text(package), rt::Text(uninstaller), files, host);
+  installer::PackageOutcome out = unpack(package, uninstaller, files, host);
   installer::begin_install_run();
   EXPECT_TRUE(out.cancelled);
   EXPECT_FALSE(out.succeeded());
@@ -291,7 +302,7 @@ TEST_F(PackageStepTest, FoldersOnTheWayAreHeldAndNeverALink) {
   };
   rt::Text files;
   installer::begin_install_run();
-  installer::PackageOutcome out = installer::unpack_package(rt::Text(package), rt::Text(uninstaller), files, host);
+  installer::PackageOutcome out = unpack(package, uninstaller, files, host);
   EXPECT_FALSE(out.succeeded());
   EXPECT_EQ(out.unwritable_file.str(), app + "\\link/c.txt");  // as the name gives it
   EXPECT_EQ(moved, (std::vector<bool>{false, false}));
@@ -315,7 +326,7 @@ TEST_F(PackageStepTest, AFolderPassedAboveOneEntryIsCheckedBelowTheNext) {
   FakeController host;
   host.directories = {app};
   rt::Text files;
-  EXPECT_TRUE(installer::unpack_package(rt::Text(package), rt::Text(uninstaller), files, host).succeeded());
+  EXPECT_TRUE(unpack(package, uninstaller, files, host).succeeded());
   EXPECT_TRUE(exists(app + "\\bin\\readme.txt"));
   EXPECT_TRUE(exists(app + "\\bin\\x.txt"));
 }
@@ -325,7 +336,7 @@ TEST_F(PackageStepTest, TheEmptyTwentyTwoByteArchiveInstallsNothingAndSucceeds) 
   FakeController host;
   host.directories = {app};
   rt::Text files;
-  installer::PackageOutcome out = installer::unpack_package(rt::Text(package), rt::Text(uninstaller), files, host);
+  installer::PackageOutcome out = unpack(package, uninstaller, files, host);
   EXPECT_TRUE(out.succeeded());
   EXPECT_EQ(out.entries, 0);
   EXPECT_TRUE(files.empty());

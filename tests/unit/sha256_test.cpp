@@ -5,11 +5,12 @@
 #include <algorithm>
 #include <string>
 
+#include "installer/steps/package_digest.h"
+#include "runtime/zip/zip_fs.h"
 #include "tests/support/paths.h"
 
 namespace {
 
-using installer::sha256_file_hex;
 using installer::sha256_hex;
 using installer::sha256_matches;
 
@@ -45,8 +46,11 @@ TEST(Sha256Test, FileDigestEqualsDigestOfItsBytes) {
   for (std::size_t i = 0; i < bytes.size(); ++i) bytes[i] = static_cast<char>(i * 7 + 3);
   std::string path = dir + "/pkg.zip";
   ASSERT_TRUE(testsupport::write_file(path, bytes));
-  EXPECT_EQ(sha256_file_hex(path), sha256_hex(bytes));
-  EXPECT_EQ(sha256_file_hex(dir + "/missing.zip"), "");
+  // Read piece by piece through the input the package is read with.
+  auto input = rt::zip_fs::open_input(rt::Text(path));
+  ASSERT_TRUE(input);
+  EXPECT_EQ(installer::sha256_hex_of(*input), sha256_hex(bytes));
+  EXPECT_EQ(rt::zip_fs::open_input(rt::Text(dir + "/missing.zip")), nullptr);
 }
 
 TEST(Sha256Test, ConfiguredDigestMatchesInEitherCaseButNotOtherwise) {

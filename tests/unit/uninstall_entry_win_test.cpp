@@ -9,7 +9,7 @@
 #include <string>
 #include <vector>
 
-#include "installer/format/cipher.h"
+#include "installer/format/installed_list.h"
 #include "installer/format/format.h"
 #include "installer/platform/resources.h"
 #include "installer/steps/uninstall_entry.h"
@@ -213,13 +213,16 @@ TEST(InstalledFilesTest, EarlierListIsReadBackAndSizesAreCountedInKiB) {
   wchar_t self[MAX_PATH];
   GetModuleFileNameW(nullptr, self, MAX_PATH);
   ASSERT_TRUE(CopyFileW(self, wide(uninstaller).c_str(), FALSE));
-  EXPECT_EQ(installer::installed_list_of(rt::Text(uninstaller)), rt::Text());  // none recorded yet
-  ASSERT_TRUE(installer::write_resource(uninstaller, installer::format::kListResourceType,
-                                        installer::format::kListResourceName, 0,
-                                        installer::encrypt_text(rt::Text(list), installer::format::kRecordPassPhrase,
-                                                                true)));
-  EXPECT_EQ(installer::installed_list_of(rt::Text(uninstaller)).str(), list);
-  EXPECT_EQ(installer::installed_list_of(rt::Text(dir + "\\missing.exe")), rt::Text());
+  EXPECT_EQ(installer::read_installed_list(rt::Text(uninstaller)), rt::Text());  // none recorded yet
+  ASSERT_TRUE(installer::write_installed_list(rt::Text(uninstaller), rt::Text(list)));
+  EXPECT_EQ(installer::read_installed_list(rt::Text(uninstaller)).str(), list);
+  // Sealed as the builder and the uninstaller read it.
+  EXPECT_EQ(installer::format::open_installed_list(installer::read_resource_of(
+                                                       rt::Text(uninstaller), installer::format::kListResourceType,
+                                                       installer::format::kListResourceName))
+                .str(),
+            list);
+  EXPECT_EQ(installer::read_installed_list(rt::Text(dir + "\\missing.exe")), rt::Text());
 }
 
 }  // namespace

@@ -1,0 +1,71 @@
+// The install sequence: the worker's steps in their order, driven by a plan
+// made once on the window thread, reporting to the window only through its
+// view. The controller starts it on the worker thread and acts on its end.
+#pragma once
+
+#include <cstdint>
+#include <functional>
+#include <memory>
+#include <string>
+
+#include "installer/format/record.h"
+#include "installer/steps/dotnet.h"
+#include "installer/steps/host.h"
+#include "runtime/value/value.h"
+#include "runtime/zip/zip_input.h"
+
+namespace installer {
+
+// What one run installs: the record and the person's choices, taken once
+// when the installation starts, so that the worker never reads a window.
+struct InstallPlan {
+  format::Record record;
+  rt::Text install_directory;  // as the install-path box showed it, unchanged
+  bool desktop_shortcut = false;
+  rt::Text uninstaller_path;   // install_directory + "\uninst.exe"
+  // The list an earlier installation in that folder recorded, merged into
+  // this run's so that uninstalling removes both.
+  rt::Text earlier_files;
+};
+// The plan for `install_directory`; reads the earlier installation's list.
+InstallPlan make_install_plan(const format::Record& record, const rt::Text& install_directory, bool desktop_shortcut);
+
+// A download into the run's file: its result code (kDownloadOk, ...), the
+// bytes written and their SHA-256 (lower-case hexadecimal, taken as they
+// were written; empty when the download did not complete).
+struct DownloadOutcome {
+  std::int32_t result = -1;
+  std::uint64_t received = 0;
+  std::string sha256;
+};
+
+// The steps of the sequence, replaceable by tests.
+struct InstallSteps {
+  std::function<PrerequisiteOutcome(const rt::Text& framework, InstallView& view)> ensure_dotnet;
+  // Downloads into the run's open file (a HANDLE).
+  std::function<DownloadOutcome(const rt::Text& url, void* file)> download_package;
+  // The "disk" package where it lies in the installer; null when absent.
+  // `digest_checked`: the caller reads it whole to check its digest first.
+  std::function<std::unique_ptr<rt::ZipInput>(bool digest_checked)> package_resource;
+  // The package step; appends what it installed to `installed_files`.
+  std::function<PackageOutcome(std::unique_ptr<rt::ZipInput> package, const InstallPlan& plan, PackageStepHost& host,
+                               rt::Text& installed_files)>
+      unpack_package;
+  std::function<void(const InstallPlan& plan)> make_shortcuts;
+  std::function<void(const InstallPlan& plan, const rt::Text& installed_files)> register_uninstall;
+  // The finish button's start of the main file (the controller's, not the sequence's).
+  std::function<bool(const rt::Text& path, const rt::Text& parameters, int show_mode)> launch_file;
+};
+InstallSteps default_install_steps();
+
+// How a run ended.
+enum class SequenceEnd {
+  kCompleted,  // files, shortcuts and entry in place
+  kFailed,     // its message and the failure page were shown; the run was taken back
+  kCancelled,  // stopped at the window's request and taken back; nothing shown
+};
+
+// Runs the sequence on the calling (worker) thread; returns on any road.
+SequenceEnd run_install_sequence(const InstallPlan& plan, const InstallSteps& steps, InstallView& view);
+
+}  // namespace installer

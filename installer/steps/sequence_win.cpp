@@ -1,0 +1,190 @@
+// The install sequence on the worker thread: prerequisite, folder, package,
+// digest, package step, shortcuts, uninstall entry.
+#include "installer/steps/sequence.h"
+
+#include <windows.h>
+
+#include <utility>
+
+#include "installer/format/format.h"
+#include "installer/format/installed_list.h"
+#include "installer/format/sha256.h"
+#include "installer/platform/launch.h"
+#include "installer/platform/resources.h"
+#include "installer/steps/download.h"
+#include "installer/steps/extract.h"
+#include "installer/steps/install_folder.h"
+#include "installer/steps/progress.h"
+#include "installer/steps/package_digest.h"
+#include "installer/steps/run_file.h"
+#include "installer/steps/shortcuts.h"
+#include "installer/steps/uninstall_entry.h"
+
+namespace installer {
+
+namespace {
+
+// The package step's progress on the bar and in the status text.
+class PackageProgress final : public PackageStepHost {
+ public:
+  explicit PackageProgress(InstallView& view) : view_(view) {}
+  void set_progress(int percent) override {
+    view_.set_progress_bar(percent);
+    view_.set_status(progress_status_text(percent));
+  }
+
+ private:
+  InstallView& view_;
+};
+
+// A failure: its message, what the run made taken back, the failure page
+// (whose "重新安装" tries again). An empty text is the network message.
+SequenceEnd fail_with(InstallView& view, const rt::Text& message) {
+  if (message.empty()) view.show_network_message();
+  else view.show_failure_message(message);
+  undo_this_run();
+  view.show_page(kFailurePage);
+  return SequenceEnd::kFailed;
+}
+
+SequenceEnd cancelled_run() {
+  undo_this_run();
+  return SequenceEnd::kCancelled;
+}
+
+}  // namespace
+
+InstallPlan make_install_plan(const format::Record& record, const rt::Text& install_directory, bool desktop_shortcut) {
+  InstallPlan plan;
+  plan.record = record;
+  plan.install_directory = install_directory;
+  plan.desktop_shortcut = desktop_shortcut;
+  plan.uninstaller_path = rt::text_concat({install_directory.view(), "\\", format::kUninstallerFile});
+  plan.earlier_files = read_installed_list(plan.uninstaller_path);
+  return plan;
+}
+
+SequenceEnd run_install_sequence(const InstallPlan& plan, const InstallSteps& steps, InstallView& view) {
+  const format::Record& record = plan.record;
+  const rt::Text& directory = plan.install_directory;
+
+  // A configuration that could not be read installs nothing at all.
+  if (record.install_type == format::InstallType::kUnknown) {
+    view.show_failure_message(kDamagedInstallerMessage);
+    view.show_page(kFailurePage);
+    return SequenceEnd::kFailed;
+  }
+
+  // 1. The .NET Framework prerequisite; it shows its own failures.
+  PrerequisiteOutcome prerequisite = steps.ensure_dotnet(record.framework, view);
+  if (prerequisite == PrerequisiteOutcome::kStopAfterMessage) {
+    undo_this_run();
+    return SequenceEnd::kFailed;
+  }
+  if (prerequisite != PrerequisiteOutcome::kContinue || install_cancel_requested()) return cancelled_run();
+
+  // 2. The installation folder, each level made noted; never one reached
+  //    through a link.
+  if (prepare_install_folder(directory) != FolderCheck::kReady) return fail_with(view, folder_message(directory));
+
+  // 3. The package: downloaded into a file of this run that nobody else can
+  //    write, or read where it lies in the installer's own file.
+  RunFile download;
+  std::unique_ptr<rt::ZipInput> package;
+  std::string digest;  // of the downloaded bytes, taken as they were written
+  const bool checked = !record.package_sha256.empty();
+  if (record.install_type == format::InstallType::kNet) {
+    view.set_progress_timer(1000);
+    reset_download_progress();
+    if (!download.create("app.zip")) return fail_with(view, folder_message(rt::Text(temp_directory())));
+    DownloadOutcome fetched = steps.download_package(record.package_url, download.handle());
+    if (fetched.result == kDownloadCancelled || install_cancel_requested()) return cancelled_run();
+    // The timer keeps running with its last figures behind the failure page.
+    if (fetched.result != kDownloadOk || fetched.received < std::uint64_t(kMinimumDownload))
+      return fail_with(view, rt::Text());
+    view.set_progress_timer(0);
+    digest = std::move(fetched.sha256);
+    package = download.reader();
+  } else {
+    package = steps.package_resource(checked);
+    if (package && checked) digest = sha256_hex_of(*package);
+  }
+  if (!package) return fail_with(view, kDamagedPackageMessage);
+
+  // The publisher's digest, when the record has one, of the very bytes that
+  // are unpacked next: a package that is not the one published is never
+  // unpacked.
+  if (checked && !sha256_matches(record.package_sha256.view(), digest))
+    return fail_with(view, kDamagedPackageMessage);
+
+  // 4. The package step.
+  PackageProgress progress(view);
+  rt::Text installed_files;
+  PackageOutcome unpacked = steps.unpack_package(std::move(package), plan, progress, installed_files);
+  download.remove();
+  if (unpacked.cancelled || install_cancel_requested()) return cancelled_run();
+  if (!unpacked.succeeded()) {
+    if (!unpacked.opened || unpacked.damaged) return fail_with(view, kDamagedPackageMessage);
+    if (!unpacked.unwritable_file.empty()) return fail_with(view, file_message(unpacked.unwritable_file));
+    return fail_with(view, folder_message(directory));
+  }
+  this_run().clear();  // installed: nothing of it is taken back any more
+  view.show_page(kFinishPage);
+
+  // 5. Shortcuts and 6. the uninstall entry: best effort, a missing shortcut
+  //    or entry does not undo an installation that is on disk.
+  steps.make_shortcuts(plan);
+  steps.register_uninstall(plan, installed_files);
+  return SequenceEnd::kCompleted;
+}
+
+InstallSteps default_install_steps() {
+  InstallSteps s;
+  s.ensure_dotnet = [](const rt::Text& framework, InstallView& view) { return ensure_dotnet(framework, view); };
+  s.download_package = [](const rt::Text& url, void* file) {
+    DownloadOutcome outcome;
+    Sha256 digest;
+    outcome.result = download_to(url, file, on_download_progress, &outcome.received, &digest);
+    if (outcome.result == kDownloadOk) outcome.sha256 = digest.hex_digest();
+    return outcome;
+  };
+  s.package_resource = [](bool digest_checked) { return package_resource_input(digest_checked); };
+  s.unpack_package = [](std::unique_ptr<rt::ZipInput> package, const InstallPlan& plan, PackageStepHost& host,
+                        rt::Text& installed_files) {
+    return unpack_package(std::move(package), plan.install_directory, plan.uninstaller_path, plan.earlier_files,
+                          installed_files, host);
+  };
+  s.make_shortcuts = [](const InstallPlan& plan) {
+    ShortcutRequest request;
+    request.software_name = plan.record.software_name;
+    request.main_file = plan.record.main_file;
+    request.desktop = plan.desktop_shortcut;
+    request.install_directory = plan.install_directory;
+    make_shortcuts(request);
+  };
+  s.register_uninstall = [](const InstallPlan& plan, const rt::Text& installed_files) {
+    // An earlier installation's files stay in the list: uninstalling removes
+    // both versions.
+    rt::Text list = installed_files;
+    if (!plan.earlier_files.empty()) {
+      list = format::merge_installed_lists(installed_files, plan.earlier_files);
+      write_installed_list(plan.uninstaller_path, list);
+    }
+    UninstallInfo info;
+    info.software_name = plan.record.software_name;
+    info.software_version = plan.record.software_version;
+    info.install_directory = plan.install_directory;
+    info.company_name = plan.record.company_name;
+    info.company_url = plan.record.company_url;
+    info.main_file = plan.record.main_file;
+    info.estimated_size_kib = installed_size_kib(list);
+    info.install_date = today_yyyymmdd();
+    register_uninstall(info);  // its result is not looked at: the files are in place
+  };
+  s.launch_file = [](const rt::Text& path, const rt::Text& parameters, int show_mode) {
+    return launch_file(path, parameters, show_mode);
+  };
+  return s;
+}
+
+}  // namespace installer

@@ -1,0 +1,54 @@
+// uninst.exe's removal engine: how a path is named, checked and removed
+// inside a folder it may delete in, never through a link; and its removal of
+// itself once it has ended. Windows only; paths are code page 936 texts.
+#pragma once
+
+#include <windows.h>
+
+#include "runtime/value/value.h"
+
+namespace installer {
+
+// The long form of an existing path (a program started through its 8.3 name
+// must still recognise its entry); other paths come back unchanged.
+rt::Text long_path(const rt::Text& path);
+// This program's own file, long form.
+rt::Text own_program_path();
+bool path_exists(const rt::Text& path);
+// Names in a folder other than "." and "..", up to `limit` of them.
+rt::Array<rt::Text> folder_contents(const rt::Text& folder, std::size_t limit);
+
+// The file a shortcut starts; empty when it cannot be read.
+rt::Text shortcut_target(const rt::Text& link_path);
+// Removes a shortcut (a read-only one too); a missing one is already removed.
+bool remove_link(const rt::Text& path);
+
+// A path as the system resolves it: ".", "..", trailing dots and blanks
+// gone, and (when it exists) short names made long.
+rt::Text canonical_path(const rt::Text& path);
+
+// A folder the uninstaller may delete in: the installation folder, or the
+// temporary folder for the installation's own "{tmp}" entries. `real` is
+// where the system says it is (it may itself lie behind a link the person
+// made, which is theirs to make).
+struct Root {
+  rt::Text path;
+  rt::Text real;
+};
+Root make_root(const rt::Text& folder);
+
+enum class Removal { kGone, kFailed, kInUse, kRefused };
+// Removes a file (a read-only one too) or an empty folder below the root
+// through one handle opened on the path itself: a link is removed, never
+// what it points to, and the handle's real place is checked before anything
+// goes. A missing path is already removed.
+Removal remove_inside(const rt::Text& path, const Root& root);
+// A file some program holds: it cannot be written (a running program's own
+// file cannot) or deleted. Nothing is changed.
+bool in_use(const rt::Text& path);
+
+// Removes this program and then its folder, when empty, once it has ended
+// (Windows keeps a running program's file). False when that could not be set going.
+bool schedule_self_removal(const rt::Text& program, const rt::Text& folder);
+
+}  // namespace installer
