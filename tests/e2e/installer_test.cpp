@@ -364,7 +364,9 @@ TEST_F(InstallerTest, FinishPressedTheInstantItShowsNeverLosesShortcutsOrEntry) 
 }
 
 // An upgrade records the earlier version's files too: uninstalling after
-// version 2 over version 1 leaves nothing of either.
+// version 2 over version 1 leaves nothing of either. Both carry a read-only
+// file in a subfolder, which the second run replaces because the first
+// run's list names it (written "data\ro.txt", named "data/ro.txt").
 TEST_F(InstallerTest, VersionTwoOverVersionOneThenUninstallLeavesNothing) {
   const std::string name = "升级测试";
   std::string marker = marker_program();
@@ -373,8 +375,10 @@ TEST_F(InstallerTest, VersionTwoOverVersionOneThenUninstallLeavesNothing) {
   const std::vector<std::vector<std::string>> versions = {{"old.dll", "v1\\a.txt", "both.txt"},
                                                           {"new.dll", "both.txt"}};
   for (const auto& files : versions) {
-    std::vector<ZipEntrySpec> entries = {{.name = "{app}/Demo.exe", .data = marker},
-                                         {.name = "{app}/uninst.exe", .data = uninst}};
+    std::vector<ZipEntrySpec> entries = {
+        {.name = "{app}/Demo.exe", .data = marker},
+        {.name = "{app}/uninst.exe", .data = uninst},
+        {.name = "{app}/data/ro.txt", .data = files[0], .external_attributes = FILE_ATTRIBUTE_READONLY}};
     for (std::string f : files) {
       for (char& c : f)
         if (c == '\\') c = '/';
@@ -392,6 +396,7 @@ TEST_F(InstallerTest, VersionTwoOverVersionOneThenUninstallLeavesNothing) {
     EXPECT_EQ(code, 0u);
   }
   for (const char* f : {"old.dll", "v1\\a.txt", "new.dll"}) EXPECT_TRUE(e2e::path_exists(target + "\\" + f)) << f;
+  EXPECT_EQ(e2e::read_all(target + "\\data\\ro.txt"), "new.dll");
   // What the started program wrote is its own, not the installation's.
   DeleteFileW(rt::wide_path(target + "\\Demo.exe.ran").c_str());
   e2e::Process uninstaller = e2e::Process::start(target + "\\uninst.exe", "/S");

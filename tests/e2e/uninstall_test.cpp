@@ -107,9 +107,7 @@ struct Installation {
 
   // As the package step records it.
   void write_list(const std::string& list) {
-    rt::Bytes data = installer::encrypt_text(rt::Text(list), installer::format::kRecordPassPhrase, true);
-    ASSERT_TRUE(installer::write_resource(uninstaller(), installer::format::kListResourceType, installer::format::kListResourceName, 0,
-                                          data));
+    ASSERT_TRUE(installer::write_installed_list(rt::Text(uninstaller()), rt::Text(list)));
   }
 
   // The installer's shortcut step, desktop box ticked.

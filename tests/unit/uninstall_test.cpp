@@ -6,7 +6,7 @@
 #include <string>
 #include <vector>
 
-#include "installer/format/cipher.h"
+#include "installer/format/installed_list.h"
 
 namespace {
 
@@ -33,8 +33,7 @@ TEST(UninstallListTest, SplitsFilesAndFoldersAsThePackageStepWritesThem) {
 
 TEST(UninstallListTest, ReadsTheListBackThroughTheRecordCipher) {
   rt::Text list = "C:\\应用\\表\\运行.exe\r\nC:\\应用\\表\\\r\n";
-  rt::Bytes encrypted = installer::encrypt_text(list, installer::format::kRecordPassPhrase, true);
-  auto parsed = parse_installed_files(installer::decrypt_record(encrypted, installer::format::kRecordPassPhrase, true));
+  auto parsed = parse_installed_files(installer::format::open_installed_list(installer::format::seal_installed_list(list)));
   EXPECT_EQ(strings(parsed.files), (List{"C:\\应用\\表\\运行.exe"}));
   EXPECT_EQ(strings(parsed.folders), (List{"C:\\应用\\表"}));
 }
