@@ -8,6 +8,7 @@
 #include "installer/format/format.h"
 #include "installer/format/record.h"
 #include "installer/platform/resources.h"
+#include "installer/platform/single_run.h"
 #include "installer/setup/installer_window.h"
 #include "installer/platform/launch.h"
 #include "installer/steps/host.h"
@@ -60,6 +61,16 @@ void load_configuration() {
     return;
   }
   st.record = *record;
+  // One installation of the software at a time: a second installer (or an
+  // uninstaller running) says so and closes without changing anything.
+  static SoftwareRunLock run_lock;
+  if (!run_lock.acquire(st.record.software_name)) {
+    st.refused = true;
+    rt::unit_set(kInstallerWindow, "", rt::kPropHeight, kOpenHeight);
+    rt::message_box(another_run_message(st.record.software_name), kFailureMessageStyle, kNetworkCaption);
+    PostMessageW(rt::form_handle(kInstallerWindow), WM_CLOSE, 0, 0);
+    return;
+  }
   rt::unit_set(kInstallerWindow, "离线网址", rt::kPropTarget, st.record.offline_url);
   rt::unit_set(kInstallerWindow, "超级链接框1", rt::kPropTarget, st.record.agreement_url);
 

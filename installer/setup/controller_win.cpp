@@ -2,6 +2,7 @@
 
 #include <windows.h>
 
+#include <atomic>
 #include <mutex>
 #include <utility>
 
@@ -29,6 +30,9 @@ PendingEnd g_pending_end = PendingEnd::kNone;
 // The plan of the run that starts next or runs now: made on the window
 // thread by start_install before the worker exists, only read by it.
 InstallPlan g_plan;
+// The last run could not use its folder: "重新安装" goes back to the custom
+// page, where another can be chosen. Written by the worker before it ends.
+std::atomic<bool> g_folder_failed{false};
 
 InstallSteps& steps() {
   if (!g_steps.unpack_package) g_steps = default_install_steps();
@@ -74,6 +78,12 @@ void set_install_steps(InstallSteps s) { g_steps = std::move(s); }
 
 void on_install_now() {
   if (!g_view) return;
+  if (g_folder_failed && g_view->current_page() == kFailurePage && !worker_running()) {
+    g_folder_failed = false;
+    g_view->show_header(false);
+    g_view->show_page(kCustomPage);
+    return;
+  }
   if (g_view->agreement_ticked()) {
     start_install();
     return;
@@ -103,8 +113,9 @@ void start_install() {
 }
 
 unsigned long __stdcall install_sequence(void*) {
-  if (g_view && run_install_sequence(g_plan, steps(), *g_view) == SequenceEnd::kCompleted)
-    installer_state().completed = true;
+  SequenceEnd end = g_view ? run_install_sequence(g_plan, steps(), *g_view) : SequenceEnd::kCancelled;
+  if (end == SequenceEnd::kCompleted) installer_state().completed = true;
+  g_folder_failed = end == SequenceEnd::kFolderFailed;
   close_worker_handle();
   return 0;
 }
@@ -139,7 +150,7 @@ rt::Text close_question(int page, bool running) {
 
 bool on_close_requested() {
   ControllerView* view = g_view;
-  if (!view) return true;
+  if (!view || installer_state().refused) return true;
   PendingEnd pending;
   {
     std::lock_guard<rt::Lock> lock(g_worker_lock);

@@ -246,9 +246,13 @@ class WindowView final : public ControllerView {
   void set_status(const rt::Text& text) override { set("更新状态", rt::kPropCaption, text); }
   void set_progress_timer(int period_ms) override { set("时钟1", rt::kPropPeriod, period_ms); }
   void set_progress_bar(int position) override { set("进度条", rt::kPropPosition, position); }
+  // Owned by the installer window, which it disables while it shows: the
+  // window can neither cover it nor take a click meant for it.
   void show_network_message() override {
-    // Shown by the worker itself, with no owner: task-modal.
-    rt::message_box(kNetworkMessage, kNetworkMessageStyle, kNetworkCaption);
+    rt::message_box(kNetworkMessage, kNetworkMessageStyle, kNetworkCaption, rt::form_handle(kInstallerWindow));
+  }
+  void show_failure_message(const rt::Text& text) override {
+    rt::message_box(text, kFailureMessageStyle, kNetworkCaption, rt::form_handle(kInstallerWindow));
   }
   rt::Text ask_user(const rt::Text& text, const rt::Text& mode) override { return installer::ask_user(text, mode); }
   int current_page() override { return get("选择夹1", rt::kPropPage).as_int(); }

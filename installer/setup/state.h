@@ -12,6 +12,8 @@ struct InstallerState {
   format::Record record;
   // Set when an installation completed (files, shortcuts, entry).
   bool completed = false;
+  // Another installation of the same software runs: this one only closes.
+  bool refused = false;
   // The running worker's handle; closed by the worker itself.
   void* worker_thread = nullptr;
 };

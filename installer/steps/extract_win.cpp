@@ -1,14 +1,18 @@
 #include <windows.h>
 
+#include <algorithm>
 #include <set>
 #include <string>
+#include <vector>
 
 #include "installer/format/installed_list.h"
 #include "installer/platform/launch.h"
+#include "installer/platform/files_in_use.h"
 #include "installer/platform/resources.h"
 #include "installer/steps/extract.h"
 #include "installer/steps/path_macros.h"
 #include "runtime/value/codepage.h"
+#include "runtime/win/handles.h"
 #include "runtime/zip/zip.h"
 #include "runtime/zip/zip_fs.h"
 
@@ -38,6 +42,79 @@ std::u16string current_directory() {
   return d;
 }
 
+// Where an entry goes: the archive's name in UTF-16 with its macros
+// expanded (this exact text is what the file call receives), and the text
+// the list records for it.
+struct Target {
+  std::u16string path;
+  std::u16string listed;
+  std::size_t base = 0;  // where the folder the name starts in ends
+};
+
+struct Targets {
+  std::u16string app, tmp, own;
+
+  // False for a name the list's code page cannot spell (the list would name
+  // another file, which an uninstallation would then remove) and for one
+  // inside the run's own folder.
+  bool of(const rt::ZipEntry& entry, Target& t) const {
+    t.base = 0;
+    t.path = expand_path_macros(entry.wide_name, app, tmp, &t.base);
+    t.listed = t.path;
+    if (!(t.path.size() >= 2 && t.path[1] == u':') && !(!t.path.empty() && (t.path[0] == u'\\' || t.path[0] == u'/'))) {
+      t.path = own + t.path;
+      t.base += own.size();
+    }
+    if (rt::wide_from_cp936(rt::cp936_from_wide(t.path)) != t.path) return false;
+    std::u16string run = app + kRunFolderName;
+    if (format::same_listed_path(rt::cp936_from_wide(t.path.substr(0, std::min(t.path.size(), run.size()))),
+                                 rt::cp936_from_wide(run)) &&
+        (t.path.size() == run.size() || t.path[run.size()] == u'\\' || t.path[run.size()] == u'/'))
+      return false;
+    return true;
+  }
+};
+
+const wchar_t* w(const std::u16string& s) { return reinterpret_cast<const wchar_t*>(s.c_str()); }
+
+// A copy of the uninstaller, made through a handle on the file itself (never
+// what a link in its place points to), into a new file the run notes.
+bool copy_plain_file(const std::u16string& from, const std::u16string& to) {
+  rt::win::File source(CreateFileW(w(from), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
+                                   FILE_FLAG_OPEN_REPARSE_POINT | FILE_FLAG_SEQUENTIAL_SCAN, nullptr));
+  BY_HANDLE_FILE_INFORMATION info;
+  if (!source || !GetFileInformationByHandle(source.get(), &info) ||
+      (info.dwFileAttributes & (FILE_ATTRIBUTE_REPARSE_POINT | FILE_ATTRIBUTE_DIRECTORY)))
+    return false;
+  if (!this_run().creating(to, false)) return false;
+  rt::win::File target(CreateFileW(w(to), GENERIC_WRITE, 0, nullptr, CREATE_NEW, FILE_ATTRIBUTE_NORMAL, nullptr));
+  if (!target) return false;
+  std::vector<char> buffer(1 << 16);
+  for (;;) {
+    DWORD got = 0, put = 0;
+    if (!ReadFile(source.get(), buffer.data(), DWORD(buffer.size()), &got, nullptr)) return false;
+    if (got == 0) return true;
+    if (!WriteFile(target.get(), buffer.data(), got, &put, nullptr) || put != got) return false;
+  }
+}
+
+// The list goes into a copy of the uninstaller, which then takes its place
+// (the one there kept aside like any replaced file): a run killed while the
+// list is written never leaves a damaged uninstaller, and one taken back
+// restores the earlier uninstaller with its own list.
+bool record_list(const rt::Text& uninstaller_path, const rt::Text& list) {
+  std::u16string uninstaller = rt::wide_from_cp936(uninstaller_path.view());
+  std::u16string copy = uninstaller + u".~list.part";
+  if (rt::zip_fs::path_kind(uninstaller) != rt::zip_fs::PathKind::File) return false;
+  DeleteFileW(w(copy));  // a part file of this name is never anyone's but ours
+  bool ok = copy_plain_file(uninstaller, copy) && write_installed_list(rt::Text(rt::cp936_from_wide(copy)), list);
+  RunJournal& journal = this_run().journal();
+  ok = ok && (!journal.covers(uninstaller) || journal.set_aside(uninstaller)) &&
+       MoveFileExW(w(copy), w(uninstaller), MOVEFILE_REPLACE_EXISTING);
+  if (!ok) DeleteFileW(w(copy));
+  return ok;
+}
+
 }  // namespace
 
 PackageOutcome unpack_package(std::unique_ptr<rt::ZipInput> package, const rt::Text& install_directory,
@@ -51,15 +128,39 @@ PackageOutcome unpack_package(std::unique_ptr<rt::ZipInput> package, const rt::T
   int n = int(archive.count());
   outcome.entries = n;
 
-  const std::u16string app = rt::wide_from_cp936(install_directory.view()) + u"\\";
-  const std::u16string tmp = rt::wide_from_cp936(temp_directory().view());
-  const std::u16string own = current_directory();
+  const Targets targets{rt::wide_from_cp936(install_directory.view()) + u"\\",
+                        rt::wide_from_cp936(temp_directory().view()), current_directory()};
+
+  // Before anything is written: every target the list can spell, none in
+  // the run's own folder, and no earlier file held by a running program.
+  std::vector<std::u16string> replaced;
+  for (int i = 0; i < n; ++i) {
+    rt::ZipEntry entry;
+    Target t;
+    if (archive.describe(i, entry) != rt::kZipOk || !targets.of(entry, t)) {
+      outcome.damaged = true;
+      outcome.failed = 1;
+      return outcome;
+    }
+    if (!entry.is_directory() && rt::zip_fs::path_kind(t.path) == rt::zip_fs::PathKind::File) replaced.push_back(t.path);
+  }
+  std::vector<rt::Text> holders = programs_holding(replaced);
+  replaced = std::vector<std::u16string>();
+  if (!holders.empty()) {
+    outcome.held_by = close_programs_message(holders);
+    outcome.failed = 1;
+    return outcome;
+  }
+
   const std::set<std::string> earlier = earlier_keys(earlier_files);
   std::string list;
   rt::ExtractNotes notes;
-  notes.created = [](const std::u16string& path, bool folder) {
-    if (folder) this_run().created_folder(path);
-    else this_run().created_file(path);
+  notes.creating = [](const std::u16string& path, bool folder) { return this_run().creating(path, folder); };
+  // An earlier file in the installation folder is kept aside until the run
+  // ends: a failed run puts it back. Elsewhere it is replaced in one step.
+  notes.set_aside = [](const std::u16string& path) {
+    RunJournal& journal = this_run().journal();
+    return journal.covers(path) ? journal.set_aside(path) : true;
   };
   notes.may_replace_read_only = [&earlier](const std::u16string& path) {
     return earlier.count(format::listed_path_key(rt::cp936_from_wide(path))) > 0;
@@ -73,41 +174,36 @@ PackageOutcome unpack_package(std::unique_ptr<rt::ZipInput> package, const rt::T
       break;
     }
     rt::ZipEntry entry;
-    if (archive.describe(i, entry) != rt::kZipOk) {
+    Target t;
+    if (archive.describe(i, entry) != rt::kZipOk || !targets.of(entry, t)) {
       outcome.damaged = true;
       ++outcome.failed;
       break;
     }
-    // The name as the archive gives it, in UTF-16, with its macros expanded;
-    // this exact text is what the file call receives.
-    std::size_t base = 0;
-    std::u16string target = expand_path_macros(entry.wide_name, app, tmp, &base);
-    std::u16string listed = target;
-    if (!(target.size() >= 2 && target[1] == u':') && !(target.size() >= 1 && (target[0] == u'\\' || target[0] == u'/'))) {
-      target = own + target;
-      base += own.size();
-    }
     // Nothing below the folder the name starts in is written through a link.
-    notes.links_refused_from = base;
-    std::uint32_t result = archive.extract_exact(i, target, notes);
+    notes.links_refused_from = t.base;
+    std::uint32_t result = archive.extract_exact(i, t.path, notes);
     if (result != rt::kZipOk) {
       ++outcome.failed;
       if (damaging(result)) outcome.damaged = true;
-      else outcome.unwritable_file = rt::Text(rt::cp936_from_wide(target));
+      else outcome.unwritable_file = rt::Text(rt::cp936_from_wide(t.path));
       break;
     }
     // The bar lives on the window's thread: only a change is worth the trip.
     int percent = int(double(i + 1) / double(n) * 100.0);
     if (percent != shown) host.set_progress(shown = percent);
-    format::append_listed(list, rt::cp936_from_wide(listed));
+    format::append_listed(list, rt::cp936_from_wide(t.listed));
   }
   archive.close();
   outcome.all_extracted = outcome.failed == 0 && !outcome.cancelled;
 
   if (outcome.all_extracted) {
     installed_files = rt::Text(installed_files.str() + list);
-    // Without an uninstaller the list is not kept; the outcome says so.
-    outcome.list_recorded = write_installed_list(uninstaller_path, installed_files);
+    // One list for both installations: uninstalling removes every file
+    // either wrote. Without an uninstaller it is not kept; the outcome says so.
+    rt::Text merged =
+        earlier_files.empty() ? installed_files : format::merge_installed_lists(installed_files, earlier_files);
+    outcome.list_recorded = record_list(uninstaller_path, merged);
   }
   return outcome;
 }

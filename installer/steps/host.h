@@ -7,6 +7,7 @@
 #include <string>
 #include <vector>
 
+#include "installer/platform/run_journal.h"
 #include "runtime/value/value.h"
 
 namespace installer {
@@ -24,6 +25,8 @@ enum Page : int {
 inline constexpr const char* kNetworkMessage = "检测到网络异常，必要组件无法加载，请检查网络后重试。";
 inline constexpr const char* kNetworkCaption = "信息";
 inline constexpr int kNetworkMessageStyle = 0x40;  // MB_ICONINFORMATION
+// Every other failure's message shows the error icon.
+inline constexpr int kFailureMessageStyle = 0x10;  // MB_ICONERROR
 
 // The other failures each say what went wrong, with the same caption and
 // style; then the failure page, whose "重新安装" tries again.
@@ -52,9 +55,9 @@ class InstallView {
   // kNetworkMessage with kNetworkCaption and kNetworkMessageStyle, task-modal;
   // returns when the person has closed it.
   virtual void show_network_message() = 0;
-  // Any other failure's text, with kNetworkCaption and kNetworkMessageStyle,
-  // task-modal; returns when the person has closed it. The default shows it
-  // with no owner, as the network message is shown.
+  // Any other failure's text, with kNetworkCaption and kFailureMessageStyle;
+  // returns when the person has closed it. The installer window owns it; the
+  // default (no window) shows it task-modal with no owner.
   virtual void show_failure_message(const rt::Text& text);
   virtual void show_page(int page) = 0;
 };
@@ -76,9 +79,12 @@ inline bool install_cancel_requested() { return cancel_requested().load(); }
 // A new run (the first, or "重新安装") starts with the flag down and an empty record.
 void begin_install_run();
 
-// What this run created, in order: folders it made and files it wrote (the
-// package file among them), as the full UTF-16 paths given to the file calls.
-// Nothing that existed before the run is ever noted.
+// What this run changed, so that a failed or cancelled run can be taken
+// back. Inside the installation folder that is the run's journal (written
+// before each change, kept on disk, so that a killed run is taken back by the
+// next); elsewhere (the run's own working files under the temporary folder)
+// a list in memory of what it created, as the full UTF-16 paths given to the
+// file calls. Nothing that existed before the run is ever removed.
 class RunRecord {
  public:
   struct Item {
@@ -87,17 +93,25 @@ class RunRecord {
   };
   void created_folder(const std::u16string& path) { items_.push_back({path, true}); }
   void created_file(const std::u16string& path) { items_.push_back({path, false}); }
+  // Notes a folder or file before it is made: in the journal when it lies in
+  // the installation folder, else in memory. False when it could not be noted.
+  bool creating(const std::u16string& path, bool folder);
   const std::vector<Item>& items() const { return items_; }
+  RunJournal& journal() { return journal_; }
+  // The run is over and stays: nothing of it is taken back any more.
   void clear() { items_.clear(); }
 
  private:
   std::vector<Item> items_;
+  RunJournal journal_;
 };
 // The record of the current run; written by the worker only.
 RunRecord& this_run();
-// Removes what the record holds, newest first: each file, then each folder
-// once it is empty (a file a person put there keeps its folder). Clears the
-// record, so a second call does nothing. True when everything went.
+// Takes the run back: its journal (restoring every file it replaced and
+// removing what it made, newest first), then what the list in memory holds,
+// newest first: each file, then each folder once it is empty (a file a
+// person put there keeps its folder). Clears the record, so a second call does
+// nothing. True when everything went.
 bool undo_this_run();
 
 // How the step went. The step itself always ends on the finish page; the
@@ -113,6 +127,9 @@ struct PackageOutcome {
   bool damaged = false;        // an entry's data was damaged (CRC, size, method)
   // The first target that could not be written (full path, as shown to the person).
   rt::Text unwritable_file;
+  // Programs holding files the step would replace: the message that asks to
+  // close them ("请先关闭“App.exe”后点击重新安装。"). Nothing was changed.
+  rt::Text held_by;
   bool succeeded() const { return opened && all_extracted; }
 };
 

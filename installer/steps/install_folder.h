@@ -1,7 +1,8 @@
 // The installation folder: made level by level, each level made noted in
 // this_run(), and refused when it or any folder on its path below the drive
 // is a reparse point (a junction or symbolic link would send every file of
-// the package somewhere else).
+// the package somewhere else). When it is ready the run's journal has begun
+// in it: the folder and every level on its way are held until the run ends.
 #pragma once
 
 #include "runtime/value/value.h"

@@ -1,6 +1,7 @@
 #include <windows.h>
 
 #include <string>
+#include <vector>
 
 #include "installer/steps/host.h"
 #include "installer/steps/install_folder.h"
@@ -26,6 +27,7 @@ FolderCheck prepare_install_folder(const rt::Text& directory) {
   // A drive path ("X:\..."); network and device paths are not installation folders.
   if (full.size() < 3 || full[1] != L':' || full[2] != L'\\') return FolderCheck::kUnusable;
   if (GetFileAttributesW(full.substr(0, 3).c_str()) == INVALID_FILE_ATTRIBUTES) return FolderCheck::kUnusable;
+  std::vector<std::u16string> made;
   for (std::size_t i = 3; i <= full.size(); ++i) {
     if (i < full.size() && full[i] != L'\\') continue;
     if (full[i - 1] == L'\\') continue;
@@ -33,12 +35,16 @@ FolderCheck prepare_install_folder(const rt::Text& directory) {
     DWORD a = GetFileAttributesW(level.c_str());
     if (a == INVALID_FILE_ATTRIBUTES) {
       if (!CreateDirectoryW(level.c_str(), nullptr)) return FolderCheck::kUnusable;
-      this_run().created_folder(std::u16string(level.begin(), level.end()));
+      made.emplace_back(level.begin(), level.end());
+      this_run().created_folder(made.back());
       continue;
     }
     if (a & FILE_ATTRIBUTE_REPARSE_POINT) return FolderCheck::kLink;
     if (!(a & FILE_ATTRIBUTE_DIRECTORY)) return FolderCheck::kUnusable;
   }
+  // From here on the folder and every level on its way are held, and each
+  // change below it is journaled before it is made.
+  if (!this_run().journal().begin(std::u16string(full.begin(), full.end()), made)) return FolderCheck::kUnusable;
   return FolderCheck::kReady;
 }
 

@@ -9,7 +9,7 @@
 namespace installer {
 
 void InstallView::show_failure_message(const rt::Text& text) {
-  rt::message_box(text, kNetworkMessageStyle, kNetworkCaption);
+  rt::message_box(text, kFailureMessageStyle, kNetworkCaption);
 }
 
 void begin_install_run() {
@@ -22,9 +22,17 @@ RunRecord& this_run() {
   return record;
 }
 
+bool RunRecord::creating(const std::u16string& path, bool folder) {
+  if (journal_.covers(path)) return journal_.creating(path, folder);
+  items_.push_back({path, folder});
+  return true;
+}
+
 bool undo_this_run() {
   RunRecord& record = this_run();
-  bool all = true;
+  // The journal first: it lets go of the installation folder, which the
+  // list in memory may then remove with the levels above it it made.
+  bool all = record.journal().roll_back() != Recovery::kFailed;
   const auto& items = record.items();
   for (auto it = items.rbegin(); it != items.rend(); ++it) {
     const wchar_t* path = reinterpret_cast<const wchar_t*>(it->path.c_str());

@@ -42,6 +42,12 @@ class RunFile {
   std::u16string folder_, path_;
 };
 
+// Removes the run folders under the temporary folder that runs killed
+// before their end left (named as this product names them, holding its
+// marker; never through a link). A folder a running installer still uses
+// keeps the file it holds, and so itself.
+void remove_stale_run_folders();
+
 // The package resource; null when the program carries none. When the caller
 // checks the publisher's digest through the returned input before using it,
 // it is read from the program's file (a handle that keeps the file as it

@@ -1,5 +1,8 @@
 #include <windows.h>
 
+#include <string>
+#include <vector>
+
 #include "installer/format/format.h"
 #include "installer/format/sha256.h"
 #include "installer/platform/launch.h"
@@ -15,7 +18,78 @@ namespace {
 
 const wchar_t* w(const std::u16string& s) { return reinterpret_cast<const wchar_t*>(s.c_str()); }
 
+// Every run folder holds this file from its first moment: the mark of a
+// folder this product made, which a later run may remove.
+constexpr char16_t kRunMarker[] = u"~tarnel-setup.run";
+constexpr char16_t kRunFolderPrefix[] = u"setup-";
+
+bool is_run_folder_name(const std::u16string& name) {
+  const std::size_t prefix = std::char_traits<char16_t>::length(kRunFolderPrefix);
+  if (name.size() != prefix + 16 || name.compare(0, prefix, kRunFolderPrefix) != 0) return false;
+  for (std::size_t i = prefix; i < name.size(); ++i) {
+    char16_t c = name[i];
+    if (!((c >= u'0' && c <= u'9') || (c >= u'a' && c <= u'f'))) return false;
+  }
+  return true;
+}
+
+// Deletes a plain file through a handle on itself (a link goes, never what
+// it points to); false when it is held.
+bool delete_plain(const std::u16string& path) {
+  rt::win::File file(CreateFileW(w(path), DELETE | FILE_READ_ATTRIBUTES | FILE_WRITE_ATTRIBUTES,
+                                 FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr, OPEN_EXISTING,
+                                 FILE_FLAG_OPEN_REPARSE_POINT | FILE_FLAG_BACKUP_SEMANTICS, nullptr));
+  if (!file) return GetLastError() == ERROR_FILE_NOT_FOUND;
+  FILE_BASIC_INFO basic = {};
+  if (GetFileInformationByHandleEx(file.get(), FileBasicInfo, &basic, sizeof basic) &&
+      (basic.FileAttributes & FILE_ATTRIBUTE_READONLY)) {
+    basic.FileAttributes = FILE_ATTRIBUTE_NORMAL;
+    SetFileInformationByHandle(file.get(), FileBasicInfo, &basic, sizeof basic);
+  }
+  FILE_DISPOSITION_INFO disposition = {TRUE};
+  return SetFileInformationByHandle(file.get(), FileDispositionInfo, &disposition, sizeof disposition) != FALSE;
+}
+
 }  // namespace
+
+void remove_stale_run_folders() {
+  std::u16string temp = rt::wide_from_cp936(temp_directory().view());
+  if (temp.empty()) return;
+  WIN32_FIND_DATAW found;
+  HANDLE search = FindFirstFileW(w(temp + kRunFolderPrefix + u"*"), &found);
+  if (search == INVALID_HANDLE_VALUE) return;
+  do {
+    std::u16string name(reinterpret_cast<const char16_t*>(found.cFileName));
+    if (!(found.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) || (found.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT) ||
+        !is_run_folder_name(name))
+      continue;
+    std::u16string folder = temp + name;
+    // An empty one is a run's that ended before its marker: nothing to check.
+    if (RemoveDirectoryW(w(folder))) continue;
+    if (GetFileAttributesW(w(folder + u"\\" + kRunMarker)) == INVALID_FILE_ATTRIBUTES) continue;
+    // Its files (a run makes no folders in it), the marker last.
+    std::vector<std::u16string> files;
+    WIN32_FIND_DATAW inner;
+    HANDLE contents = FindFirstFileW(w(folder + u"\\*"), &inner);
+    if (contents == INVALID_HANDLE_VALUE) continue;
+    bool only_files = true;
+    do {
+      std::u16string n(reinterpret_cast<const char16_t*>(inner.cFileName));
+      if (n == u"." || n == u"..") continue;
+      if ((inner.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) && !(inner.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT))
+        only_files = false;
+      else if (n != kRunMarker)
+        files.push_back(folder + u"\\" + n);
+    } while (FindNextFileW(contents, &inner));
+    FindClose(contents);
+    if (!only_files) continue;
+    bool all = true;
+    for (const std::u16string& f : files) all = delete_plain(f) && all;
+    // A file a running installer holds keeps the folder, marker and all.
+    if (all && delete_plain(folder + u"\\" + kRunMarker)) RemoveDirectoryW(w(folder));
+  } while (FindNextFileW(search, &found));
+  FindClose(search);
+}
 
 rt::Text RunFile::path_text() const { return rt::Text(rt::cp936_from_wide(path_)); }
 
@@ -38,6 +112,11 @@ bool RunFile::create(const rt::Text& file_name) {
   }
   if (folder_.empty()) return false;
   this_run().created_folder(folder_);
+  // The mark that lets a later run remove this folder if this one is killed.
+  std::u16string marker = folder_ + u"\\" + kRunMarker;
+  rt::win::File mark(CreateFileW(w(marker), GENERIC_WRITE, 0, nullptr, CREATE_NEW, FILE_ATTRIBUTE_NORMAL, nullptr));
+  if (!mark) return false;
+  this_run().created_file(marker);
   path_ = folder_ + u"\\" + rt::wide_from_cp936(file_name.view());
   // Read and write for us; others may only read, never write or delete.
   file_.reset(CreateFileW(w(path_), GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ, nullptr, CREATE_NEW,
@@ -73,7 +152,10 @@ std::unique_ptr<rt::ZipInput> RunFile::reader() const {
 void RunFile::remove() {
   file_.reset();
   if (!path_.empty()) DeleteFileW(w(path_));
-  if (!folder_.empty()) RemoveDirectoryW(w(folder_));
+  if (!folder_.empty()) {
+    DeleteFileW(w(folder_ + u"\\" + kRunMarker));
+    RemoveDirectoryW(w(folder_));
+  }
   path_.clear();
   folder_.clear();
 }

@@ -23,11 +23,7 @@ struct InstallPlan {
   rt::Text install_directory;  // as the install-path box showed it, unchanged
   bool desktop_shortcut = false;
   rt::Text uninstaller_path;   // install_directory + "\uninst.exe"
-  // The list an earlier installation in that folder recorded, merged into
-  // this run's so that uninstalling removes both.
-  rt::Text earlier_files;
 };
-// The plan for `install_directory`; reads the earlier installation's list.
 InstallPlan make_install_plan(const format::Record& record, const rt::Text& install_directory, bool desktop_shortcut);
 
 // A download into the run's file: its result code (kDownloadOk, ...), the
@@ -48,8 +44,10 @@ struct InstallSteps {
   // `digest_checked`: the caller reads it whole to check its digest first.
   std::function<std::unique_ptr<rt::ZipInput>(bool digest_checked)> package_resource;
   // The package step; appends what it installed to `installed_files`.
-  std::function<PackageOutcome(std::unique_ptr<rt::ZipInput> package, const InstallPlan& plan, PackageStepHost& host,
-                               rt::Text& installed_files)>
+  // `earlier_files`: the list an earlier installation in that folder
+  // recorded, merged into this run's so that uninstalling removes both.
+  std::function<PackageOutcome(std::unique_ptr<rt::ZipInput> package, const InstallPlan& plan,
+                               const rt::Text& earlier_files, PackageStepHost& host, rt::Text& installed_files)>
       unpack_package;
   std::function<void(const InstallPlan& plan)> make_shortcuts;
   std::function<void(const InstallPlan& plan, const rt::Text& installed_files)> register_uninstall;
@@ -60,9 +58,10 @@ InstallSteps default_install_steps();
 
 // How a run ended.
 enum class SequenceEnd {
-  kCompleted,  // files, shortcuts and entry in place
-  kFailed,     // its message and the failure page were shown; the run was taken back
-  kCancelled,  // stopped at the window's request and taken back; nothing shown
+  kCompleted,     // files, shortcuts and entry in place
+  kFailed,        // its message and the failure page were shown; the run was taken back
+  kFolderFailed,  // the same, for a folder that cannot be used: another must be chosen
+  kCancelled,     // stopped at the window's request and taken back; nothing shown
 };
 
 // Runs the sequence on the calling (worker) thread; returns on any road.

@@ -10,7 +10,9 @@
 #include "installer/format/installed_list.h"
 #include "installer/format/sha256.h"
 #include "installer/platform/launch.h"
+#include "installer/platform/paths.h"
 #include "installer/platform/resources.h"
+#include "installer/platform/run_journal.h"
 #include "installer/steps/download.h"
 #include "installer/steps/extract.h"
 #include "installer/steps/install_folder.h"
@@ -47,6 +49,23 @@ SequenceEnd fail_with(InstallView& view, const rt::Text& message) {
   return SequenceEnd::kFailed;
 }
 
+SequenceEnd folder_failure(InstallView& view, const rt::Text& directory) {
+  fail_with(view, folder_message(directory));
+  return SequenceEnd::kFolderFailed;
+}
+
+// A run of this software that was killed (power cut, Task Manager) is put
+// right before anything else: in the folder chosen now and in the one the
+// installed software's entry names. Its leftovers in the temporary folder go.
+bool recover_interrupted_runs(const InstallPlan& plan) {
+  remove_stale_run_folders();
+  bool ok = recover_interrupted_run(plan.install_directory) != Recovery::kFailed;
+  rt::Text installed = installed_location(plan.record.software_name);
+  if (!installed.empty() && !same_path(installed, plan.install_directory))
+    ok = recover_interrupted_run(installed) != Recovery::kFailed && ok;
+  return ok;
+}
+
 SequenceEnd cancelled_run() {
   undo_this_run();
   return SequenceEnd::kCancelled;
@@ -60,7 +79,6 @@ InstallPlan make_install_plan(const format::Record& record, const rt::Text& inst
   plan.install_directory = install_directory;
   plan.desktop_shortcut = desktop_shortcut;
   plan.uninstaller_path = rt::text_concat({install_directory.view(), "\\", format::kUninstallerFile});
-  plan.earlier_files = read_installed_list(plan.uninstaller_path);
   return plan;
 }
 
@@ -75,6 +93,8 @@ SequenceEnd run_install_sequence(const InstallPlan& plan, const InstallSteps& st
     return SequenceEnd::kFailed;
   }
 
+  if (!recover_interrupted_runs(plan)) return folder_failure(view, directory);
+
   // 1. The .NET Framework prerequisite; it shows its own failures.
   PrerequisiteOutcome prerequisite = steps.ensure_dotnet(record.framework, view);
   if (prerequisite == PrerequisiteOutcome::kStopAfterMessage) {
@@ -85,7 +105,7 @@ SequenceEnd run_install_sequence(const InstallPlan& plan, const InstallSteps& st
 
   // 2. The installation folder, each level made noted; never one reached
   //    through a link.
-  if (prepare_install_folder(directory) != FolderCheck::kReady) return fail_with(view, folder_message(directory));
+  if (prepare_install_folder(directory) != FolderCheck::kReady) return folder_failure(view, directory);
 
   // 3. The package: downloaded into a file of this run that nobody else can
   //    write, or read where it lies in the installer's own file.
@@ -117,24 +137,30 @@ SequenceEnd run_install_sequence(const InstallPlan& plan, const InstallSteps& st
   if (checked && !sha256_matches(record.package_sha256.view(), digest))
     return fail_with(view, kDamagedPackageMessage);
 
-  // 4. The package step.
+  // 4. The package step, merging the list the installation there recorded.
   PackageProgress progress(view);
   rt::Text installed_files;
-  PackageOutcome unpacked = steps.unpack_package(std::move(package), plan, progress, installed_files);
+  const rt::Text earlier_files = read_installed_list(plan.uninstaller_path);
+  PackageOutcome unpacked = steps.unpack_package(std::move(package), plan, earlier_files, progress, installed_files);
   download.remove();
   if (unpacked.cancelled || install_cancel_requested()) return cancelled_run();
   if (!unpacked.succeeded()) {
     if (!unpacked.opened || unpacked.damaged) return fail_with(view, kDamagedPackageMessage);
+    if (!unpacked.held_by.empty()) return fail_with(view, unpacked.held_by);
     if (!unpacked.unwritable_file.empty()) return fail_with(view, file_message(unpacked.unwritable_file));
-    return fail_with(view, folder_message(directory));
+    return folder_failure(view, directory);
   }
-  this_run().clear();  // installed: nothing of it is taken back any more
+  // The new installation is whole: its backups go, nothing of it is taken
+  // back any more.
+  this_run().journal().commit();
+  this_run().clear();
   view.show_page(kFinishPage);
 
   // 5. Shortcuts and 6. the uninstall entry: best effort, a missing shortcut
   //    or entry does not undo an installation that is on disk.
   steps.make_shortcuts(plan);
-  steps.register_uninstall(plan, installed_files);
+  steps.register_uninstall(plan, earlier_files.empty() ? installed_files
+                                                      : format::merge_installed_lists(installed_files, earlier_files));
   return SequenceEnd::kCompleted;
 }
 
@@ -149,9 +175,9 @@ InstallSteps default_install_steps() {
     return outcome;
   };
   s.package_resource = [](bool digest_checked) { return package_resource_input(digest_checked); };
-  s.unpack_package = [](std::unique_ptr<rt::ZipInput> package, const InstallPlan& plan, PackageStepHost& host,
-                        rt::Text& installed_files) {
-    return unpack_package(std::move(package), plan.install_directory, plan.uninstaller_path, plan.earlier_files,
+  s.unpack_package = [](std::unique_ptr<rt::ZipInput> package, const InstallPlan& plan,
+                        const rt::Text& earlier_files, PackageStepHost& host, rt::Text& installed_files) {
+    return unpack_package(std::move(package), plan.install_directory, plan.uninstaller_path, earlier_files,
                           installed_files, host);
   };
   s.make_shortcuts = [](const InstallPlan& plan) {
@@ -163,13 +189,6 @@ InstallSteps default_install_steps() {
     make_shortcuts(request);
   };
   s.register_uninstall = [](const InstallPlan& plan, const rt::Text& installed_files) {
-    // An earlier installation's files stay in the list: uninstalling removes
-    // both versions.
-    rt::Text list = installed_files;
-    if (!plan.earlier_files.empty()) {
-      list = format::merge_installed_lists(installed_files, plan.earlier_files);
-      write_installed_list(plan.uninstaller_path, list);
-    }
     UninstallInfo info;
     info.software_name = plan.record.software_name;
     info.software_version = plan.record.software_version;
@@ -177,7 +196,7 @@ InstallSteps default_install_steps() {
     info.company_name = plan.record.company_name;
     info.company_url = plan.record.company_url;
     info.main_file = plan.record.main_file;
-    info.estimated_size_kib = installed_size_kib(list);
+    info.estimated_size_kib = installed_size_kib(installed_files);
     info.install_date = today_yyyymmdd();
     register_uninstall(info);  // its result is not looked at: the files are in place
   };

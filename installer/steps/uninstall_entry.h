@@ -42,6 +42,9 @@ bool is_64bit_windows();
 // Replaces any earlier entry of the same name with a fresh one. False only
 // when the key could not be made; single values are not checked.
 bool register_uninstall(const UninstallInfo& info);
+// The folder the entry of `software_name` names ("InstallLocation"); empty
+// when there is none.
+rt::Text installed_location(const rt::Text& software_name);
 // The KiB the listed files take (each rounded up; folders and missing files
 // count nothing), and today's local date as yyyymmdd.
 std::uint32_t installed_size_kib(const rt::Text& installed_files);

@@ -31,6 +31,15 @@ bool register_uninstall(const UninstallInfo& info) {
   return true;
 }
 
+rt::Text installed_location(const rt::Text& software_name) {
+  if (software_name.empty()) return {};
+  RegistryValue value =
+      registry_read_value(kLocalMachine, uninstall_key_path(is_64bit_windows(), software_name), "InstallLocation");
+  if (value.type != REG_SZ && value.type != REG_EXPAND_SZ) return {};
+  std::string_view data = value.data.view();
+  return rt::Text(data.substr(0, data.find('\0')));
+}
+
 std::uint32_t installed_size_kib(const rt::Text& installed_files) {
   unsigned long long kib = 0;
   for (const format::ListedPath& line : format::ListLines(installed_files.view())) {

@@ -3,7 +3,7 @@
 
 #include <string>
 
-#include "installer/uninstaller/removal.h"
+#include "installer/uninstaller/uninstall.h"
 #include "runtime/value/codepage.h"
 #include "runtime/win/handles.h"
 
@@ -24,16 +24,20 @@ namespace {
 constexpr wchar_t kCleanupCommands[] =
     L"set /p TARNEL_UNINST_WAIT= & for /l %i in (1,1,30) do "
     L"del /f /q \"%TARNEL_UNINST_FILE%\" >nul 2>&1 & rd \"%TARNEL_UNINST_DIR%\" >nul 2>&1 & "
+    L"rd \"%TARNEL_UNINST_DIR2%\" >nul 2>&1 & "
     L"if exist \"%TARNEL_UNINST_FILE%\" ping -n 2 127.0.0.1 >nul 2>&1";
 
 }  // namespace
 
-bool schedule_self_removal(const rt::Text& program, const rt::Text& folder) {
+bool schedule_self_removal(const rt::Text& program, const std::vector<rt::Text>& folders) {
+  if (folders.empty() || folders.size() > 2) return false;
   wchar_t system[MAX_PATH + 1] = {};
   UINT n = GetSystemDirectoryW(system, MAX_PATH);
   if (n == 0 || n >= MAX_PATH) return false;
   SetEnvironmentVariableW(L"TARNEL_UNINST_FILE", rt::wide_path(program.view()).c_str());
-  SetEnvironmentVariableW(L"TARNEL_UNINST_DIR", rt::wide_path(folder.view()).c_str());
+  // The second folder, when there is one, holds the first.
+  SetEnvironmentVariableW(L"TARNEL_UNINST_DIR", rt::wide_path(folders[0].view()).c_str());
+  SetEnvironmentVariableW(L"TARNEL_UNINST_DIR2", rt::wide_path(folders.back().view()).c_str());
 
   SECURITY_ATTRIBUTES inheritable = {sizeof inheritable, nullptr, TRUE};
   HANDLE read_end = nullptr;

@@ -11,6 +11,9 @@
 // Without an entry no shortcut is touched and messages name the folder.
 #pragma once
 
+#include <vector>
+
+#include "installer/platform/paths.h"
 #include "runtime/value/value.h"
 
 namespace installer {
@@ -22,6 +25,8 @@ enum UninstallExit : int {
   kUninstallCancelled = 2,   // the person said no
   kUninstallNothing = 3,     // no installed-file list and no uninstall entry: nothing to do
   kUninstallInUse = 4,       // a running program holds installed files: the entry and uninst.exe stay
+  kUninstallNoList = 5,      // an entry but no usable installed-file list: the entry and uninst.exe stay
+  kUninstallBusy = 6,        // an installation or uninstallation of the software runs now
 };
 
 // The installed-file list (installed_list.h), split into files and folders.
@@ -34,19 +39,6 @@ struct InstalledFiles {
   rt::Array<rt::Text> unusable;
 };
 InstalledFiles parse_installed_files(const rt::Text& list);
-
-// "/" becomes "\", runs of "\" become one (a UNC path keeps its leading
-// pair), a trailing "\" is dropped except after a drive ("C:\").
-rt::Text normalize_path(const rt::Text& path);
-// Same path by the list's one comparison key (format::listed_path_key).
-bool same_path(const rt::Text& a, const rt::Text& b);
-// True when `path` lies below `folder` (not the folder itself).
-bool path_is_inside(const rt::Text& path, const rt::Text& folder);
-// The folder of a path, without trailing backslash; empty for a root.
-rt::Text parent_folder(const rt::Text& path);
-// The program path of an "UninstallString": quotes around it are removed,
-// and after a closing quote anything (arguments) is dropped.
-rt::Text command_program(const rt::Text& uninstall_string);
 
 // The folders to try to remove, deepest first and each once: the listed
 // folders, and every folder between a listed entry and the installation
@@ -61,6 +53,11 @@ rt::Text remaining_summary(const rt::Array<rt::Text>& remaining, std::size_t max
 // The prompt window (Windows): the title, the message, 确定 and, when asked
 // for, 取消. True when 确定 was pressed.
 bool uninstall_prompt(const rt::Text& title, const rt::Text& message, bool with_cancel);
+
+// Removes this program and then the folders, in order, each when empty,
+// once it has ended (Windows keeps a running program's file). False when that
+// could not be set going.
+bool schedule_self_removal(const rt::Text& program, const std::vector<rt::Text>& folders);
 
 // The whole program (Windows): `silent` asks nothing and shows nothing.
 // Returns the exit code.

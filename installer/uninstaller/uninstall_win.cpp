@@ -14,7 +14,10 @@
 #include "installer/platform/launch.h"
 #include "installer/platform/registry.h"
 #include "installer/platform/resources.h"
-#include "installer/uninstaller/removal.h"
+#include "installer/platform/run_journal.h"
+#include "installer/platform/single_run.h"
+#include "installer/platform/paths.h"
+#include "installer/platform/removal.h"
 #include "installer/uninstaller/uninstall.h"
 #include "runtime/value/codepage.h"
 #include "runtime/win/com.h"
@@ -72,9 +75,12 @@ OwnEntry find_own_entry(const rt::Text& own_path) {
 struct Installation {
   rt::Text program;  // this uninstaller
   rt::Text folder;   // its folder: the installation folder
+  rt::Text running_copy;  // where the running program's file is now
+  Recovery recovery = Recovery::kNone;
   Root install_root;
   Root temp_root;
   bool has_list = false;
+  bool damaged_list = false;
   InstalledFiles installed;       // only what lies inside the two roots
   rt::Array<rt::Text> outside;    // listed, existing, and outside: refused
   OwnEntry entry;
@@ -182,26 +188,38 @@ void remove_entry(const Installation& inst, Outcome& out) {
     out.remaining.push_back(rt::text_concat({"HKEY_LOCAL_MACHINE\\", inst.entry.key.view()}));
 }
 
-Installation read_installation() {
-  Installation inst;
-  inst.program = own_program_path();
-  inst.folder = parent_folder(inst.program);
-  inst.install_root = make_root(inst.folder);
-  if (inst.install_root.path.empty()) inst.install_root.path = inst.folder;
-  rt::Text temp = temp_directory();
-  if (!temp.empty()) inst.temp_root = make_root(temp);
-  rt::Bytes sealed = load_resource_bytes(format::kListResourceType, format::kListResourceName);
-  inst.has_list = !sealed.empty();
-  if (inst.has_list) inst.installed = parse_installed_files(format::open_installed_list(sealed));
-  confine(inst);
-  inst.entry = find_own_entry(inst.program);
-  return inst;
-}
-
 bool lists_program(const Installation& inst) {
   for (const rt::Text& file : inst.installed.files)
     if (same_path(file, inst.program)) return true;
   return false;
+}
+
+// The list as the installation recorded it. An install run killed before
+// its end is taken back first (its journal in this folder): the earlier
+// uninstaller is then back in this program's place, with its list, and this
+// program, still running, was moved aside (`running_copy`).
+Installation read_installation() {
+  Installation inst;
+  inst.program = own_program_path();
+  inst.folder = parent_folder(inst.program);
+  std::vector<rt::Text> displaced;
+  inst.recovery = recover_interrupted_run(inst.folder, &displaced);
+  inst.running_copy = displaced.empty() ? inst.program : displaced.front();
+  inst.install_root = make_root(inst.folder);
+  if (inst.install_root.path.empty()) inst.install_root.path = inst.folder;
+  rt::Text temp = temp_directory();
+  if (!temp.empty()) inst.temp_root = make_root(temp);
+  rt::Text list = displaced.empty()
+                      ? format::open_installed_list(load_resource_bytes(format::kListResourceType, format::kListResourceName))
+                      : read_installed_list(inst.program);
+  inst.has_list = !list.empty();
+  if (inst.has_list) inst.installed = parse_installed_files(list);
+  // A list that names no file, or not the uninstaller that carries it, is
+  // not the one the package step recorded.
+  inst.damaged_list = inst.has_list && !lists_program(inst);
+  confine(inst);
+  inst.entry = find_own_entry(inst.program);
+  return inst;
 }
 
 // Which program to close: the listed programs among the files in use, else
@@ -255,17 +273,42 @@ rt::Text result_message(const rt::Text& name, const Outcome& out, const rt::Arra
 
 int run_uninstaller(bool silent) {
   rt::ComApartment com;
+  rt::Text program = own_program_path();
+  OwnEntry own = find_own_entry(program);
+  rt::Text name = own.software_name;
+  if (name.empty()) name = file_name_of(parent_folder(program), true);
+  rt::Text caption = rt::text_concat({name.view(), " 卸载"});
+  // One installation or uninstallation of the software at a time, from
+  // before an interrupted run is taken back.
+  SoftwareRunLock lock;
+  if (!lock.acquire(name)) {
+    if (!silent) uninstall_prompt(caption, another_run_message(name), false);
+    return kUninstallBusy;
+  }
   Installation inst = read_installation();
   // Our own folder must be free to go, whatever folder we were started in.
   rt::Text temp = temp_directory();
   if (!temp.empty()) SetCurrentDirectoryW(rt::wide_path(temp.view()).c_str());
 
-  rt::Text name = inst.entry.software_name;
-  if (name.empty()) name = file_name_of(inst.folder, true);
-  rt::Text caption = rt::text_concat({name.view(), " 卸载"});
+  if (inst.recovery == Recovery::kFailed) {
+    if (!silent)
+      uninstall_prompt(caption, "上次安装被中断，且无法恢复到安装前的状态，请关闭正在使用安装文件夹的程序后重试。卸载信息已保留。",
+                       false);
+    return kUninstallIncomplete;
+  }
   if (!inst.has_list && inst.entry.key.empty()) {
     if (!silent) uninstall_prompt(caption, "找不到安装信息，无法卸载。", false);
     return kUninstallNothing;
+  }
+  // Without its list the uninstaller cannot know what to remove: it says so
+  // and keeps its entry and itself, so that reinstalling can mend it.
+  if (!inst.has_list || inst.damaged_list) {
+    if (!silent)
+      uninstall_prompt(caption,
+                       rt::text_concat({"“", name.view(),
+                                        "”的安装文件列表丢失或已损坏，无法卸载。卸载信息已保留，请重新运行安装程序后再卸载。"}),
+                       false);
+    return kUninstallNoList;
   }
   if (!silent && !uninstall_prompt(caption, rt::text_concat({"确定要卸载“", name.view(), "”及其所有组件吗？"}), true))
     return kUninstallCancelled;
@@ -289,9 +332,20 @@ int run_uninstaller(bool silent) {
     // This program and its folder only when they belong to the installation.
     if (lists_program(inst) || !inst.entry.key.empty()) {
       rt::Array<rt::Text> left = folder_contents(inst.folder, 2);
-      bool only_program = left.count() == 1 && same_path(left[1], file_name_of(inst.program, true));
+      bool only_program = left.count() == 1 && (same_path(left[1], file_name_of(inst.program, true)) ||
+                                                same_path(rt::text_concat({inst.folder.view(), "\\", left[1].view()}),
+                                                          parent_folder(inst.running_copy)));
       if (!left.empty() && !only_program) out.kept.push_back(inst.folder);
-      if (!schedule_self_removal(inst.program, inst.folder)) out.remaining.push_back(inst.program);
+      // The program running now: this file, or the copy the taking back of an
+      // interrupted run moved into the run folder (which then goes too).
+      rt::Text run_folder = parent_folder(inst.running_copy);
+      std::vector<rt::Text> folders;
+      if (!same_path(run_folder, inst.folder)) {
+        folders.push_back(run_folder);
+        if (remove_inside(inst.program, inst.install_root) != Removal::kGone) out.remaining.push_back(inst.program);
+      }
+      folders.push_back(inst.folder);
+      if (!schedule_self_removal(inst.running_copy, folders)) out.remaining.push_back(inst.running_copy);
     }
   }
 

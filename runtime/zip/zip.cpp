@@ -91,15 +91,18 @@ bool ZipArchive::make_levels(const std::u16string& path, std::size_t from, const
     }
     std::unique_ptr<zip_fs::HeldFolder> held;
     if (!checked) {
-      if (zip_fs::path_kind(level) == zip_fs::PathKind::Missing && zip_fs::create_directory(level) && notes.created)
-        notes.created(level, true);
+      if (zip_fs::path_kind(level) == zip_fs::PathKind::Missing) {
+        if (notes.creating && !notes.creating(level, true)) return false;
+        zip_fs::create_directory(level);
+      }
     } else {
       held = zip_fs::hold_folder(level);
       if (!held) {
         // Missing: made, then held as any other. Anything else in the way
         // (a file, a link) is refused.
-        if (zip_fs::path_info(level).kind != zip_fs::PathKind::Missing || !zip_fs::create_directory(level)) return false;
-        if (notes.created) notes.created(level, true);
+        if (zip_fs::path_info(level).kind != zip_fs::PathKind::Missing) return false;
+        if (notes.creating && !notes.creating(level, true)) return false;
+        if (!zip_fs::create_directory(level)) return false;
         held = zip_fs::hold_folder(level);
         if (!held) return false;
       }
@@ -196,6 +199,8 @@ std::uint32_t ZipArchive::extract_file(std::int64_t index, const ZipEntry& entry
   std::unique_ptr<zip_fs::OutputFile> out;
   for (int attempt = 0; attempt < 100 && !out; ++attempt) {
     temporary = path + u".~" + wide_from_cp936(std::to_string(attempt)) + u".part";
+    if (zip_fs::path_kind(temporary) != zip_fs::PathKind::Missing) continue;
+    if (notes->creating && !notes->creating(temporary, false)) return kZipCannotOpen;
     out = zip_fs::create_new_file(temporary, 0);
   }
   if (!out) return kZipCannotOpen;
@@ -212,15 +217,23 @@ std::uint32_t ZipArchive::extract_file(std::int64_t index, const ZipEntry& entry
   if (result == kZipOk &&
       !out->finish(attributes, entry.creation_time, entry.access_time, entry.modification_time))
     result = kZipWriteFailed;
-  if (result == kZipOk && existing.kind == zip_fs::PathKind::File && existing.read_only)
-    zip_fs::clear_read_only(path);  // allowed above
+  if (result == kZipOk && existing.kind == zip_fs::PathKind::File) {
+    // The earlier file is kept aside where the caller wants it; else it is
+    // replaced in one step (its read-only bit cleared where allowed above).
+    if (notes->set_aside && !notes->set_aside(path)) {
+      result = kZipWriteFailed;
+    } else if (existing.read_only && zip_fs::path_kind(path) == zip_fs::PathKind::File) {
+      zip_fs::clear_read_only(path);
+    }
+  }
+  if (result == kZipOk && existing.kind == zip_fs::PathKind::Missing && notes->creating &&
+      !notes->creating(path, false))
+    result = kZipWriteFailed;
   if (result == kZipOk && !out->rename_to(path)) result = kZipWriteFailed;
   if (result != kZipOk) {
     out->discard();
     return result;
   }
-  out.reset();
-  if (existing.kind == zip_fs::PathKind::Missing && notes->created) notes->created(path, false);
   return kZipOk;
 }
 

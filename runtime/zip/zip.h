@@ -18,9 +18,15 @@ namespace rt {
 
 // What the caller of an exact extraction wants to know and decide.
 struct ExtractNotes {
-  // Each folder and file the extraction created (the file once it holds all
-  // its bytes under its own name).
-  std::function<void(const std::u16string& path, bool folder)> created;
+  // Each folder and file the extraction is about to create, told before it
+  // is made (a journal written then can take back an extraction killed at any
+  // point): a folder, the temporary file a file is written under, and a new
+  // file's own name before the complete file takes it. False stops the entry.
+  std::function<bool(const std::u16string& path, bool folder)> creating;
+  // An existing file about to be replaced: the callee may move it aside (and
+  // keep it until the caller's run ends). False refuses the replacement. A
+  // file still in place is replaced by the complete one in one step.
+  std::function<bool(const std::u16string& path)> set_aside;
   // Whether an existing read-only file may lose that bit to be replaced.
   std::function<bool(const std::u16string& path)> may_replace_read_only;
   // Folders on the path from this many code units on (and the file itself)

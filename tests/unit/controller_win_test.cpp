@@ -104,7 +104,7 @@ class ControllerTest : public testing::Test {
       return outcome;
     };
     s.package_resource = [](bool) { return std::make_unique<rt::MemoryZipInput>(kEmptyZip); };
-    s.unpack_package = [this](std::unique_ptr<rt::ZipInput> package, const installer::InstallPlan& plan,
+    s.unpack_package = [this](std::unique_ptr<rt::ZipInput> package, const installer::InstallPlan& plan, const rt::Text&,
                               installer::PackageStepHost&, rt::Text&) {
       std::string dir = plan.install_directory.str();
       view_.record("unpack into " + dir + " uninstaller " + plan.uninstaller_path.str());
@@ -330,7 +330,7 @@ TEST_F(ControllerTest, FinishWaitsForTheWorkerWhichUsesTheChoicesTakenAtTheStart
   installer::InstallSteps s;
   s.ensure_dotnet = [](const rt::Text&, installer::InstallView&) { return PrerequisiteOutcome::kContinue; };
   s.package_resource = [](bool) { return std::make_unique<rt::MemoryZipInput>(kEmptyZip); };
-  s.unpack_package = [this](std::unique_ptr<rt::ZipInput>, const installer::InstallPlan&,
+  s.unpack_package = [this](std::unique_ptr<rt::ZipInput>, const installer::InstallPlan&, const rt::Text&,
                             installer::PackageStepHost& host, rt::Text&) {
     host.set_progress(50);
     view_.directory = "C:\\Elsewhere";  // the window gone or changed
@@ -408,7 +408,7 @@ TEST_F(ControllerTest, OkWhileInstallingCancelsTheWorkerAndClosesOnceItHasEnded)
   auto s = installer::default_install_steps();
   s.ensure_dotnet = [](const rt::Text&, installer::InstallView&) { return PrerequisiteOutcome::kContinue; };
   s.package_resource = [](bool) { return std::make_unique<rt::MemoryZipInput>(kEmptyZip); };
-  s.unpack_package = [this, &gate](std::unique_ptr<rt::ZipInput>, const installer::InstallPlan&,
+  s.unpack_package = [this, &gate](std::unique_ptr<rt::ZipInput>, const installer::InstallPlan&, const rt::Text&,
                                    installer::PackageStepHost&, rt::Text&) {
     gate.pass();
     view_.record(installer::cancel_requested() ? "unpack saw cancel" : "unpack ran on");

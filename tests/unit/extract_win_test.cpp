@@ -200,13 +200,16 @@ TEST_F(PackageStepTest, TheFirstFailedEntryEndsTheStepNamingTheFileOrTheDamage) 
     std::vector<ZipMakerEntry> entries;
     bool damaged;
     std::string unwritable;
+    std::size_t made;  // what the run made before it stopped
   };
   const Case cases[] = {
-      {{{"{app}/ok.txt", "ok"}, {"{app}/ro.txt", "new"}, {"{app}/later.txt", "l"}}, false, app + "\\ro.txt"},
-      {{{"{app}/ok.txt", "ok"}, {"../above.txt", "x"}, {"{app}/later.txt", "l"}}, true, ""},
-      {{{"{app}/ok.txt", "ok"}, utf8_entry("{app}/COM\xC2\xB9.txt")}, true, ""},  // "COM¹" is a port
+      {{{"{app}/ok.txt", "ok"}, {"{app}/ro.txt", "new"}, {"{app}/later.txt", "l"}}, false, app + "\\ro.txt", 1},
+      {{{"{app}/ok.txt", "ok"}, {"../above.txt", "x"}, {"{app}/later.txt", "l"}}, true, "", 1},
+      // "COM¹" is a port once best-fitted: refused before anything is written.
+      {{{"{app}/ok.txt", "ok"}, utf8_entry("{app}/COM\xC2\xB9.txt")}, true, "", 0},
   };
   for (const Case& c : cases) {
+    SCOPED_TRACE(c.entries[1].name);
     installer::begin_install_run();
     write_package(c.entries);
     FakeController host;
@@ -222,8 +225,12 @@ TEST_F(PackageStepTest, TheFirstFailedEntryEndsTheStepNamingTheFileOrTheDamage) 
     EXPECT_FALSE(out.list_recorded);
     EXPECT_FALSE(exists(app + "\\later.txt"));
     EXPECT_EQ(read(app + "\\ro.txt"), "old");
-    // ok.txt was made by this run, and only it.
-    ASSERT_EQ(installer::this_run().items().size(), 1u);
+    // ok.txt was made by this run, and only it (its temporary name is noted
+    // too, before it is made, and no longer exists).
+    std::size_t made = 0;
+    for (const auto& item : installer::this_run().items())
+      made += GetFileAttributesW(reinterpret_cast<const wchar_t*>(item.path.c_str())) != INVALID_FILE_ATTRIBUTES;
+    ASSERT_EQ(made, c.made);
     EXPECT_TRUE(installer::undo_this_run());
     EXPECT_FALSE(exists(app + "\\ok.txt"));
     for (const auto& entry : fs::directory_iterator(fs::path(rt::wide_path(app))))
@@ -253,18 +260,32 @@ TEST_F(PackageStepTest, ReinstallReplacesReadOnlyFilesTheEarlierInstallationWrot
   SetFileAttributesW(rt::wide_path(app + "\\ro.txt").c_str(), FILE_ATTRIBUTE_NORMAL);
 }
 
-// A name is written exactly as it was checked: no best-fit conversion turns
-// "cºn.txt" into the device "con.txt" on its way to the file call.
-TEST_F(PackageStepTest, NamesReachTheFileCallInUtf16) {
-  write_package({utf8_entry("{app}/c\xC2\xBAn.txt"), utf8_entry("{app}/\xE2\x82\xAC\xF0\x9F\x98\x80.txt")});
+// A name is written exactly as it was checked, in UTF-16. One the list's
+// code page cannot spell would be listed under another name ("cºn.txt" as
+// the device "con.txt", "a¹bº.txt" as a person's own "a1bo.txt"), which an
+// uninstallation would then remove: such a package is damaged and nothing of
+// it is written.
+TEST_F(PackageStepTest, NamesReachTheFileCallInUtf16AndUnspellableOnesAreRefused) {
+  write_package({utf8_entry("{app}/\xE2\x82\xAC\xE6\x95\xB0.txt")});  // "€数.txt"
   FakeController host;
   host.directories = {app};
   rt::Text files;
   EXPECT_TRUE(unpack(package, uninstaller, files, host).succeeded());
   std::wstring folder = rt::wide_path(app);
-  EXPECT_NE(GetFileAttributesW((folder + L"\\c\u00BAn.txt").c_str()), INVALID_FILE_ATTRIBUTES);
-  EXPECT_NE(GetFileAttributesW((folder + L"\\\u20AC\U0001F600.txt").c_str()), INVALID_FILE_ATTRIBUTES);
-  EXPECT_EQ(GetFileAttributesW((folder + L"\\con.txt").c_str()) & FILE_ATTRIBUTE_DIRECTORY, 0u);
+  EXPECT_NE(GetFileAttributesW((folder + L"\\\u20AC\u6570.txt").c_str()), INVALID_FILE_ATTRIBUTES);
+
+  for (const char* name : {"{app}/c\xC2\xBAn.txt", "{app}/a\xC2\xB9\x62\xC2\xBA.txt", "{app}/\xF0\x9F\x98\x80.txt"}) {
+    SCOPED_TRACE(name);
+    installer::begin_install_run();
+    write_package({{"{app}/first.txt", "f"}, utf8_entry(name)});
+    installer::PackageOutcome out = unpack(package, uninstaller, files, host);
+    EXPECT_TRUE(out.damaged);
+    EXPECT_FALSE(out.succeeded());
+    EXPECT_TRUE(installer::this_run().items().empty());
+    EXPECT_FALSE(exists(app + "\\first.txt"));
+    EXPECT_EQ(GetFileAttributesW((folder + L"\\con.txt").c_str()) & FILE_ATTRIBUTE_DIRECTORY, 0u);
+    EXPECT_EQ(GetFileAttributesW((folder + L"\\a1bo.txt").c_str()), INVALID_FILE_ATTRIBUTES);
+  }
 }
 
 TEST_F(PackageStepTest, ACancelStopsBetweenTwoEntries) {

@@ -1,6 +1,7 @@
-// uninst.exe's removal engine: how a path is named, checked and removed
-// inside a folder it may delete in, never through a link; and its removal of
-// itself once it has ended. Windows only; paths are code page 936 texts.
+// The removal engine of both programs: how a path is named, checked and
+// removed inside a folder they may delete in, never through a link (uninst.exe
+// removing an installation, setup.exe taking back an interrupted run).
+// Windows only; paths are code page 936 texts.
 #pragma once
 
 #include <windows.h>
@@ -37,18 +38,22 @@ struct Root {
 };
 Root make_root(const rt::Text& folder);
 
+// No folder between the root and the path is a link (junction, symbolic
+// link, mount point): a deletion below one would land elsewhere.
+bool no_link_between(const rt::Text& path, const Root& root);
+
 enum class Removal { kGone, kFailed, kInUse, kRefused };
 // Removes a file (a read-only one too) or an empty folder below the root
 // through one handle opened on the path itself: a link is removed, never
 // what it points to, and the handle's real place is checked before anything
 // goes. A missing path is already removed.
 Removal remove_inside(const rt::Text& path, const Root& root);
+// Renames `from` (a file or folder below the root, never what a link points
+// to) to `to` below the root, where nothing may be yet. kGone: moved (or
+// `from` was missing).
+Removal move_inside(const rt::Text& from, const rt::Text& to, const Root& root);
 // A file some program holds: it cannot be written (a running program's own
 // file cannot) or deleted. Nothing is changed.
 bool in_use(const rt::Text& path);
-
-// Removes this program and then its folder, when empty, once it has ended
-// (Windows keeps a running program's file). False when that could not be set going.
-bool schedule_self_removal(const rt::Text& program, const rt::Text& folder);
 
 }  // namespace installer

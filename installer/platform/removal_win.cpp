@@ -5,9 +5,10 @@
 #include <shobjidl.h>
 
 #include <string>
+#include <vector>
 
-#include "installer/uninstaller/removal.h"
-#include "installer/uninstaller/uninstall.h"
+#include "installer/platform/paths.h"
+#include "installer/platform/removal.h"
 #include "runtime/value/codepage.h"
 #include "runtime/win/com.h"
 #include "runtime/win/handles.h"
@@ -142,10 +143,6 @@ Root make_root(const rt::Text& folder) {
   return root;
 }
 
-namespace {
-
-// No folder between the root and the path is a link (junction, symbolic
-// link, mount point): a deletion below one would land elsewhere.
 bool no_link_between(const rt::Text& path, const Root& root) {
   for (rt::Text up = parent_folder(path); path_is_inside(up, root.path); up = parent_folder(up)) {
     DWORD attributes = GetFileAttributesW(rt::wide_path(up.view()).c_str());
@@ -153,8 +150,6 @@ bool no_link_between(const rt::Text& path, const Root& root) {
   }
   return true;
 }
-
-}  // namespace
 
 // Removes a file (a read-only one too) or an empty folder below the root
 // through one handle opened on the path itself: a link is removed, never
@@ -191,6 +186,38 @@ Removal remove_inside(const rt::Text& path, const Root& root) {
   }
   handle.reset();
   return path_exists(path) ? Removal::kFailed : Removal::kGone;
+}
+
+Removal move_inside(const rt::Text& from, const rt::Text& to, const Root& root) {
+  if (!path_is_inside(from, root.path) || !path_is_inside(to, root.path) || !no_link_between(from, root) ||
+      !no_link_between(to, root))
+    return Removal::kRefused;
+  HANDLE raw = CreateFileW(rt::wide_path(from.view()).c_str(), DELETE | FILE_READ_ATTRIBUTES,
+                           FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr, OPEN_EXISTING,
+                           FILE_FLAG_OPEN_REPARSE_POINT | FILE_FLAG_BACKUP_SEMANTICS, nullptr);
+  if (raw == INVALID_HANDLE_VALUE) {
+    DWORD error = GetLastError();
+    if (error == ERROR_FILE_NOT_FOUND || error == ERROR_PATH_NOT_FOUND) return Removal::kGone;
+    return error == ERROR_SHARING_VIOLATION || error == ERROR_LOCK_VIOLATION ? Removal::kInUse : Removal::kFailed;
+  }
+  rt::win::File handle(raw);
+  if (!root.real.empty()) {
+    rt::Text real = handle_path(raw);
+    if (!real.empty() && !path_is_inside(real, root.real)) return Removal::kRefused;
+  }
+  // The file opened is the one renamed, whatever the name meanwhile means.
+  std::wstring target = rt::wide_path(to.view());
+  std::vector<unsigned char> buffer(sizeof(FILE_RENAME_INFO) + target.size() * sizeof(wchar_t));
+  auto* rename = reinterpret_cast<FILE_RENAME_INFO*>(buffer.data());
+  rename->ReplaceIfExists = FALSE;
+  rename->RootDirectory = nullptr;
+  rename->FileNameLength = DWORD(target.size() * sizeof(wchar_t));
+  std::copy(target.begin(), target.end(), rename->FileName);
+  if (!SetFileInformationByHandle(raw, FileRenameInfo, rename, DWORD(buffer.size()))) {
+    DWORD error = GetLastError();
+    return error == ERROR_SHARING_VIOLATION || error == ERROR_ACCESS_DENIED ? Removal::kInUse : Removal::kFailed;
+  }
+  return Removal::kGone;
 }
 
 // A file some program holds: it cannot be written (a running program's own
