@@ -245,29 +245,41 @@ const PackageCase kPackageCases[] = {
      },
      .page = 4,
      .absent = {"bomb.bia", "bomb.bin"}},
-    {.what = "read-only and held files are kept and the install reports failure",
+    {.what = "a read-only file is kept and the install reports failure",
      .softname = "只读文件",
      .package = [](const std::string&) {
-       return zip_of({entry("{app}/good.txt", "good"), entry("{app}/readonly.txt", "new"), entry("{app}/held.txt", "new")});
+       return zip_of({entry("{app}/good.txt", "good"), entry("{app}/readonly.txt", "new")});
      },
      .page = 4,
-     .files = {{"readonly.txt", "old read-only"}, {"held.txt", "old held"}},
+     .files = {{"readonly.txt", "old read-only"}},
      .absent = {"good.txt"},
      .contained = false,
      .prepare = [](const std::string& inst) -> std::function<void()> {
        CreateDirectoryW(rt::wide_path(inst).c_str(), nullptr);
        e2e::write_all(inst + "\\readonly.txt", "old read-only");
        SetFileAttributesW(rt::wide_path(inst + "\\readonly.txt").c_str(), FILE_ATTRIBUTE_READONLY);
+       return [inst] { SetFileAttributesW(rt::wide_path(inst + "\\readonly.txt").c_str(), FILE_ATTRIBUTE_NORMAL); };
+     },
+     .message = "无法写入文件“"},
+    // Found before anything is written: the person is asked to close it.
+    {.what = "a held file is named before anything is written",
+     .softname = "占用文件",
+     .package = [](const std::string&) {
+       return zip_of({entry("{app}/good.txt", "good"), entry("{app}/held.txt", "new")});
+     },
+     .page = 4,
+     .files = {{"held.txt", "old held"}},
+     .absent = {"good.txt"},
+     .contained = false,
+     .prepare = [](const std::string& inst) -> std::function<void()> {
+       CreateDirectoryW(rt::wide_path(inst).c_str(), nullptr);
        e2e::write_all(inst + "\\held.txt", "old held");
        HANDLE held = CreateFileW(rt::wide_path(inst + "\\held.txt").c_str(), GENERIC_READ, 0, nullptr, OPEN_EXISTING, 0,
                                  nullptr);
        EXPECT_NE(held, INVALID_HANDLE_VALUE);
-       return [held, inst] {
-         CloseHandle(held);
-         SetFileAttributesW(rt::wide_path(inst + "\\readonly.txt").c_str(), FILE_ATTRIBUTE_NORMAL);
-       };
+       return [held] { CloseHandle(held); };
      },
-     .message = "无法写入文件“"},
+     .message = "请先关闭“held.txt”后点击重新安装。"},
     {.what = "an installation path that is a file is kept",
      .softname = "路径是文件",
      .package = [](const std::string&) { return zip_of({entry("{app}/good.txt", "good")}); },

@@ -349,7 +349,14 @@ TEST_F(InstallerTest, FinishPressedTheInstantItShowsNeverLosesShortcutsOrEntry) 
     Installer setup(exe);
     ASSERT_TRUE(setup.ok());
     setup.click("立即安装");
-    ASSERT_TRUE(e2e::wait_until([&] { return setup.visible("安装完成"); }, 60000));
+    std::string message;
+    ASSERT_TRUE(e2e::wait_until(
+        [&] {
+          if (message.empty()) message = setup.answer_message_box(100);
+          return setup.visible("安装完成");
+        },
+        60000))
+        << rt::utf8_from_cp936(message);
     setup.click("安装完成");
     DWORD code = 99;
     ASSERT_TRUE(setup.wait_exit(30000, &code));
@@ -389,7 +396,14 @@ TEST_F(InstallerTest, VersionTwoOverVersionOneThenUninstallLeavesNothing) {
     Installer setup(exe);
     ASSERT_TRUE(setup.ok());
     setup.click("立即安装");
-    ASSERT_TRUE(e2e::wait_until([&] { return setup.visible("安装完成"); }, 60000));
+    std::string message;
+    ASSERT_TRUE(e2e::wait_until(
+        [&] {
+          if (message.empty()) message = setup.answer_message_box(100);
+          return setup.visible("安装完成");
+        },
+        60000))
+        << rt::utf8_from_cp936(message);
     setup.click("安装完成");
     DWORD code = 99;
     ASSERT_TRUE(setup.wait_exit(30000, &code));

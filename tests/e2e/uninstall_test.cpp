@@ -246,6 +246,33 @@ TEST_F(UninstallTest, WithoutListOrEntryItTouchesNothingNotEvenItself) {
   EXPECT_TRUE(exists(dir + "\\other.txt"));
 }
 
+// An entry names it but its list is missing or damaged (an earlier version's
+// uninstaller replaced by a run that never finished): it cannot know what to
+// remove, so it says so, removes nothing and keeps its entry and itself.
+TEST_F(UninstallTest, WithAnEntryButNoUsableListItClaimsNothingAndKeepsEverything) {
+  for (const char* list : {"", "C:\\elsewhere\\other.dll\r\n"}) {
+    SCOPED_TRACE(list);
+    Installation inst;
+    inst.name = "无清单";
+    inst.files = {"无清单.exe"};
+    inst.lay_out();
+    write_entry(inst.name, inst.dir);
+    if (*list) inst.write_list(list);
+    else ASSERT_TRUE(installer::write_resource(rt::Text(inst.uninstaller()), "install", "list", 0, rt::Bytes()));
+    e2e::Process uninstaller = e2e::Process::start(inst.uninstaller(), "");
+    std::string message = e2e::answer_prompt(uninstaller, true);
+    EXPECT_NE(message.find("安装文件列表丢失或已损坏"), std::string::npos) << message;
+    DWORD code = 99;
+    ASSERT_TRUE(uninstaller.wait(kWait, &code));
+    EXPECT_EQ(code, 5u);
+    Sleep(1000);
+    EXPECT_TRUE(exists(inst.uninstaller()));
+    EXPECT_TRUE(exists(inst.path("无清单.exe")));
+    EXPECT_TRUE(entry_exists(inst.name));
+    installer::registry_delete_tree(installer::kLocalMachine, entry_key(inst.name));
+  }
+}
+
 // The running application holds its files: the uninstaller removes nothing,
 // keeps its entry and itself, names the program to close and exits non-zero;
 // once the program is closed it removes everything. A file merely held open
