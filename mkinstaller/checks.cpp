@@ -165,7 +165,8 @@ class ConfigReader : public nlohmann::json_sax<nlohmann::json> {
   }
   bool top_not_object() {
     return fail_with(&problem, 0,
-                     "the configuration must be a JSON object: { " + in_quotes(format::kKeySoftName) + ": \"...\", ... }");
+                     "the configuration must be a JSON object: { " + in_quotes(format::kKeySoftName) +
+                         ": \"...\", ... }");
   }
   // Where the n-th (from 1) key of this name is written (as a key: a colon
   // follows), or npos.
@@ -215,7 +216,8 @@ bool check_values(const Config& c, const std::string& text, Problem* p) {
   if (type == format::kInstallTypeNet && !is_http_address(url))
     return fail_with(p, line_of(url.empty() ? format::kKeyInstallType : format::kKeyPackageUrl),
                      "install type " + net + " needs an http:// or https:// address of the package in " +
-                         in_quotes(format::kKeyPackageUrl) + (url.empty() ? std::string() : ", not " + in_quotes(url)));
+                         in_quotes(format::kKeyPackageUrl) +
+                         (url.empty() ? std::string() : ", not " + in_quotes(url)));
   // The name becomes a folder name and shortcut names.
   const std::string name_key = in_quotes(format::kKeySoftName);
   std::string name = c.value(format::kKeySoftName);
@@ -231,7 +233,8 @@ bool check_values(const Config& c, const std::string& text, Problem* p) {
        {format::kKeyPackageUrl, format::kKeyOfflineUrl, format::kKeyCompanyUrl, format::kKeyAgreementUrl}) {
     std::string v = c.value(key);
     if (!v.empty() && !is_http_address(v))
-      return fail_with(p, line_of(key), in_quotes(key) + " must be an http:// or https:// address, not " + in_quotes(v));
+      return fail_with(p, line_of(key),
+                       in_quotes(key) + " must be an http:// or https:// address, not " + in_quotes(v));
   }
   std::string framework = c.value(format::kKeyFramework);
   if (!framework.empty() &&
@@ -239,8 +242,8 @@ bool check_values(const Config& c, const std::string& text, Problem* p) {
     std::string known;
     for (const char* f : kFrameworks) known += (known.empty() ? "" : ", ") + std::string(f);
     return fail_with(p, line_of(format::kKeyFramework),
-                     in_quotes(format::kKeyFramework) + " must be a .NET Framework version the installer knows (" + known +
-                         "; 4.7.2 is written 4.72), or empty, not " + in_quotes(framework));
+                     in_quotes(format::kKeyFramework) + " must be a .NET Framework version the installer knows (" +
+                         known + "; 4.7.2 is written 4.72), or empty, not " + in_quotes(framework));
   }
   VersionNumber version;
   std::string written_version = c.value(format::kKeySoftVersion);
@@ -257,8 +260,8 @@ bool check_values(const Config& c, const std::string& text, Problem* p) {
   std::string sha = c.value(format::kKeySha256);
   if (c.values.count(format::kKeySha256) && !is_sha256(sha))
     return fail_with(p, line_of(format::kKeySha256),
-                     in_quotes(format::kKeySha256) + " must be 64 hexadecimal digits (the SHA-256 of the package), not " +
-                         in_quotes(sha));
+                     in_quotes(format::kKeySha256) +
+                         " must be 64 hexadecimal digits (the SHA-256 of the package), not " + in_quotes(sha));
   return true;
 }
 
@@ -399,7 +402,8 @@ std::optional<Config> add_sha256(const std::string& utf8_text, const std::string
   text.insert(last + 1, lines ? ",\n  " + member : ", " + member);
   auto config = check_config(text, problem);
   if (config && config->value(format::kKeySha256) != digest) {
-    fail_with(problem, 0, "cannot add " + in_quotes(format::kKeySha256) + " to this configuration text; add it by hand");
+    fail_with(problem, 0,
+              "cannot add " + in_quotes(format::kKeySha256) + " to this configuration text; add it by hand");
     return std::nullopt;
   }
   return config;

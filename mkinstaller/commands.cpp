@@ -568,7 +568,8 @@ int read_logo(BuildJob& job) {
     job.logo_image = fit_square(job.logo_image, 256);
     job.logo = encode_png(job.logo_image);
     job.logo_note = "the logo (" + std::to_string(w) + " x " + std::to_string(h) + ") " + reason +
-                    ": the installer carries it scaled to 256 x 256 (" + plural(job.logo->size(), "byte", "bytes") + ")";
+                    ": the installer carries it scaled to 256 x 256 (" + plural(job.logo->size(), "byte", "bytes") +
+                    ")";
   }
   return 0;
 }
@@ -717,7 +718,8 @@ void make_icon(BuildJob& job) {
 void warn_about(const BuildJob& job) {
   const rt::PeResources& pe = job.pe;
   if (!pe.find(kSystem, kRecord) || !pe.find(kSystem, kPackage))
-    warn(job.stub_path, "not the setup.exe of mkinstaller (it lacks the installer's resources); the result may not install");
+    warn(job.stub_path,
+         "not the setup.exe of mkinstaller (it lacks the installer's resources); the result may not install");
   else if (!pe.find(kSystem, kRecord)->empty())
     warn(job.stub_path, "already a configured installer; its configuration, logo and package are replaced");
   if (!job.logo_note.empty()) warn(job.logo_path, job.logo_note);
@@ -909,11 +911,12 @@ int run_pack(const Args& args) {
   if (!pack_folder(p->operands[0], out_path, uninstaller, &packed, &file, &why)) return fail(file, why);
   if (!uninstaller)
     warn(p->operands[0], std::string("no ") + format::kUninstallerFile +
-                             " in the folder, and none next to mkinstaller or in $MKINSTALLER_HOME to add: the installed "
-                             "files cannot be uninstalled");
+                             " in the folder, and none next to mkinstaller or in $MKINSTALLER_HOME to add: the "
+                             "installed files cannot be uninstalled");
   out("wrote " + out_path + ": " + plural(packed.files, "file", "files") + ", " +
       plural(packed.folders, "folder", "folders") +
-      (packed.added_uninstaller ? std::string(", with the uninstaller added as {app}/") + format::kUninstallerFile : "") +
+      (packed.added_uninstaller ? std::string(", with the uninstaller added as {app}/") + format::kUninstallerFile
+                                : "") +
       "\n");
   return 0;
 #else
@@ -967,7 +970,8 @@ int run_inspect(const Args& args) {
       std::vector<std::string> names;
       std::string why;
       bool ok = check_package(*package, &names, &why);
-      text += "package (" + system_resource_name(format::kPackageResource) + "): " + (ok ? describe_package(package->size(), names) : why) + ", sha256 " +
+      text += "package (" + system_resource_name(format::kPackageResource) +
+              "): " + (ok ? describe_package(package->size(), names) : why) + ", sha256 " +
               installer::sha256_hex(*package) + "\n";
       for (const std::string& n : names) text += "  " + n + "\n";
     }

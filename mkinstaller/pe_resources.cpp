@@ -936,8 +936,9 @@ bool PeResources::Impl::assemble(Output* out, std::string* error) const {
   HeaderPatch patch(*out);
   patch_section_table(p, patch);
   patch_directories(p, patch);
-  patch.set32(opt_off + 56, static_cast<std::uint32_t>(align_up(p.image_end, section_alignment)));  // SizeOfImage
-  patch.set32(opt_off + 8, static_cast<std::uint32_t>(get32(file, opt_off + 8) + p.raw_growth));   // SizeOfInitializedData
+  // SizeOfImage and SizeOfInitializedData.
+  patch.set32(opt_off + 56, static_cast<std::uint32_t>(align_up(p.image_end, section_alignment)));
+  patch.set32(opt_off + 8, static_cast<std::uint32_t>(get32(file, opt_off + 8) + p.raw_growth));
   if (!patch.held) return fail(error, "unusual section layout");
   return true;
 }
