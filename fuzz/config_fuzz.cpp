@@ -1,26 +1,29 @@
-// The configuration path as the installer window runs it: the record
-// resource decrypted with the record cipher, parsed into an empty document,
-// and the ten keys (and the package digest) read with get_text. The first
-// byte says whether the rest is the plain record (encrypted here first, so
-// that mutations stay meaningful JSON) or the encrypted resource as stored.
+// The configuration path as setup.exe runs it: the record resource opened
+// (decrypted with the record cipher, parsed with our JSON document) and
+// every key of format.h read. The first byte says whether the rest is the
+// plain record (sealed here first, so that mutations stay meaningful JSON)
+// or the sealed resource as stored.
 #include <cstddef>
 #include <cstdint>
 #include <cstdlib>
 #include <cstring>
+#include <optional>
 #include <string>
+#include <string_view>
 
 #include "installer/format/cipher.h"
+#include "installer/format/format.h"
+#include "installer/format/record.h"
 #include "json/document.h"
 #include "runtime/value/value.h"
 
 namespace {
 
+namespace format = installer::format;
+
 void check(bool ok) {
   if (!ok) std::abort();
 }
-
-const char* const kKeys[] = {"softname",    "softversion", "urlremote",  "urlfull",    "framework", "mainfile",
-                             "installtype", "companyname", "companyurl", "protocol",   "sha256"};
 
 }  // namespace
 
@@ -28,13 +31,13 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   if (size < 1 || size > 256 * 1024) return 0;
   bool plain = (data[0] & 1) == 0;
   std::string bytes(reinterpret_cast<const char*>(data + 1), size - 1);
-  const rt::Text phrase(installer::format::kRecordPassPhrase);
+  const rt::Text phrase(format::kRecordPassPhrase);
 
   rt::Bytes resource;
   if (plain) {
-    // The builder encrypts the record's text; a zero byte ends that text.
+    // The builder seals the record's text; a zero byte ends that text.
     rt::Text text(bytes.substr(0, bytes.find('\0')));
-    resource = installer::encrypt_text(text, phrase, true);
+    resource = format::seal_record(text);
     check(resource.size() == text.size());
   } else {
     resource = rt::Bytes(bytes);
@@ -44,18 +47,23 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   check(record.size() <= resource.size());
   check(std::memchr(record.c_str(), 0, record.size()) == nullptr);
   if (plain) check(record.str() == bytes.substr(0, bytes.find('\0')));
-  // Encrypting what came out gives back the stored bytes it came from.
-  rt::Bytes again = installer::encrypt_text(record, phrase, true);
+  // Sealing what came out gives back the stored bytes it came from.
+  rt::Bytes again = format::seal_record(record);
   check(again.size() == record.size());
   check(again.size() == 0 || std::memcmp(again.data(), resource.data(), again.size()) == 0);
 
+  std::optional<format::Record> opened = format::open_record(resource);
+  std::optional<format::Record> parsed = format::parse_record(record.view());
   json::JsonDocument document;
-  bool parsed = document.parse(record.view());
-  for (const char* key : kKeys) {
-    rt::Text value = document.get_text(key);
-    // Whatever the record held, a failed parse leaves every key empty.
-    if (!parsed) check(value.empty());
+  // Whatever the record held, a failed parse gives no record; a record
+  // holds what the document read.
+  check(document.parse(record.view()) == parsed.has_value());
+  check(opened.has_value() == parsed.has_value());
+  for (const char* key : format::kConfigKeys) {
+    rt::Text value = parsed ? format::record_value(*parsed, key) : rt::Text();
+    check(!opened || format::record_value(*opened, key) == value);
     check(std::memchr(value.c_str(), 0, value.size()) == nullptr);
+    if (parsed && std::string_view(key) != format::kKeyInstallType) check(value == document.get_text(key));
   }
   document.destroy();
   return 0;

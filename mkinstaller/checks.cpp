@@ -6,6 +6,7 @@
 #include <memory>
 
 #include "installer/format/format.h"
+#include "installer/format/record.h"
 #include "installer/format/sha256.h"
 #include "mkinstaller/files.h"
 #include <nlohmann/json.hpp>
@@ -15,8 +16,7 @@
 
 namespace mkinstaller {
 
-const std::vector<std::string> kConfigKeys(std::begin(installer::format::kConfigKeys),
-                                           std::end(installer::format::kConfigKeys));
+namespace format = installer::format;
 
 std::string Config::value(const std::string& key) const {
   auto it = values.find(key);
@@ -54,6 +54,12 @@ std::string hex(unsigned v, int digits) {
   char buf[16];
   std::snprintf(buf, sizeof buf, "%0*X", digits, v);
   return buf;
+}
+
+// The line where a key is first written ("key" in the text), 0 when it is not.
+int line_of_key(const std::string& text, const std::string& key) {
+  std::size_t at = text.find(in_quotes(key));
+  return at == std::string::npos ? 0 : line_at(text, at);
 }
 
 bool fail_with(Problem* p, int line, std::string message) {
@@ -99,9 +105,10 @@ class ConfigReader : public nlohmann::json_sax<nlohmann::json> {
     ++seen_[key];
     std::size_t at = key_at(key, seen_[key]);
     int line = at == std::string::npos ? 0 : line_at(text_, at);
-    if (std::find(kConfigKeys.begin(), kConfigKeys.end(), key) == kConfigKeys.end()) {
+    if (std::find(std::begin(format::kConfigKeys), std::end(format::kConfigKeys), key) ==
+        std::end(format::kConfigKeys)) {
       std::string known;
-      for (const std::string& k : kConfigKeys) known += (known.empty() ? "" : ", ") + k;
+      for (const char* k : format::kConfigKeys) known += (known.empty() ? "" : ", ") + std::string(k);
       return fail_with(&problem, line, "unknown key \"" + key + "\" (known keys: " + known + ")");
     }
     if (seen_[key] > 1) return fail_with(&problem, line, "the key \"" + key + "\" appears twice");
@@ -154,10 +161,12 @@ class ConfigReader : public nlohmann::json_sax<nlohmann::json> {
     if (depth_ == 0) return top_not_object();
     std::size_t at = key_at(key_, seen_[key_]);
     return fail_with(&problem, at == std::string::npos ? 0 : line_at(text_, at),
-                     "\"" + key_ + "\" must be a text in double quotes, not " + kind);
+                     in_quotes(key_) + " must be a text in double quotes, not " + kind);
   }
   bool top_not_object() {
-    return fail_with(&problem, 0, "the configuration must be a JSON object: { \"softname\": \"...\", ... }");
+    return fail_with(&problem, 0,
+                     "the configuration must be a JSON object: { " + in_quotes(format::kKeySoftName) +
+                         ": \"...\", ... }");
   }
   // Where the n-th (from 1) key of this name is written (as a key: a colon
   // follows), or npos.
@@ -194,60 +203,65 @@ bool is_http_address(const std::string& url) {
 }
 
 bool check_values(const Config& c, const std::string& text, Problem* p) {
-  auto line_of = [&](const std::string& key) {
-    std::size_t at = text.find("\"" + key + "\"");
-    return at == std::string::npos ? 0 : line_at(text, at);
-  };
-  std::string type = c.value("installtype");
-  if (type != installer::format::kInstallTypeNet && type != installer::format::kInstallTypeDisk)
-    return fail_with(p, line_of("installtype"),
-                     type.empty() && !c.values.count("installtype")
-                         ? "\"installtype\" is missing; it must be \"net\" or \"disk\""
-                         : "\"installtype\" must be \"net\" or \"disk\", not \"" + type + "\"");
-  std::string url = c.value("urlremote");
-  if (type == installer::format::kInstallTypeNet && !is_http_address(url))
-    return fail_with(p, line_of(url.empty() ? "installtype" : "urlremote"),
-                     "install type \"net\" needs an http:// or https:// address of the package in \"urlremote\"" +
-                         (url.empty() ? std::string() : ", not \"" + url + "\""));
+  auto line_of = [&](const std::string& key) { return line_of_key(text, key); };
+  const std::string net = in_quotes(format::kInstallTypeNet), disk = in_quotes(format::kInstallTypeDisk);
+  const std::string type_key = in_quotes(format::kKeyInstallType);
+  std::string type = c.value(format::kKeyInstallType);
+  if (type != format::kInstallTypeNet && type != format::kInstallTypeDisk)
+    return fail_with(p, line_of(format::kKeyInstallType),
+                     type.empty() && !c.values.count(format::kKeyInstallType)
+                         ? type_key + " is missing; it must be " + net + " or " + disk
+                         : type_key + " must be " + net + " or " + disk + ", not " + in_quotes(type));
+  std::string url = c.value(format::kKeyPackageUrl);
+  if (type == format::kInstallTypeNet && !is_http_address(url))
+    return fail_with(p, line_of(url.empty() ? format::kKeyInstallType : format::kKeyPackageUrl),
+                     "install type " + net + " needs an http:// or https:// address of the package in " +
+                         in_quotes(format::kKeyPackageUrl) +
+                         (url.empty() ? std::string() : ", not " + in_quotes(url)));
   // The name becomes a folder name and shortcut names.
-  std::string name = c.value("softname");
+  const std::string name_key = in_quotes(format::kKeySoftName);
+  std::string name = c.value(format::kKeySoftName);
   if (name.empty())
-    return fail_with(p, line_of("softname"),
-                     "\"softname\" is missing or empty; the installer names its folder after it");
+    return fail_with(p, line_of(format::kKeySoftName),
+                     name_key + " is missing or empty; the installer names its folder after it");
   if (name.find_first_of("\\/:*?\"<>|") != std::string::npos || name.back() == '.' || name.back() == ' ')
-    return fail_with(
-        p, line_of("softname"),
-        "\"softname\" \"" + name + "\" cannot be a folder name (no \\ / : * ? \" < > |, no final dot or space)");
+    return fail_with(p, line_of(format::kKeySoftName),
+                     name_key + " " + in_quotes(name) +
+                         " cannot be a folder name (no \\ / : * ? \" < > |, no final dot or space)");
   // Addresses the installer downloads from or opens in the browser.
-  for (const char* key : {"urlremote", "urlfull", "companyurl", "protocol"}) {
+  for (const char* key :
+       {format::kKeyPackageUrl, format::kKeyOfflineUrl, format::kKeyCompanyUrl, format::kKeyAgreementUrl}) {
     std::string v = c.value(key);
     if (!v.empty() && !is_http_address(v))
       return fail_with(p, line_of(key),
-                       std::string("\"") + key + "\" must be an http:// or https:// address, not \"" + v + "\"");
+                       in_quotes(key) + " must be an http:// or https:// address, not " + in_quotes(v));
   }
-  std::string framework = c.value("framework");
+  std::string framework = c.value(format::kKeyFramework);
   if (!framework.empty() &&
       std::find(std::begin(kFrameworks), std::end(kFrameworks), framework) == std::end(kFrameworks)) {
     std::string known;
     for (const char* f : kFrameworks) known += (known.empty() ? "" : ", ") + std::string(f);
-    return fail_with(p, line_of("framework"),
-                     "\"framework\" must be a .NET Framework version the installer knows (" + known +
-                         "; 4.7.2 is written 4.72), or empty, not \"" + framework + "\"");
+    return fail_with(p, line_of(format::kKeyFramework),
+                     in_quotes(format::kKeyFramework) + " must be a .NET Framework version the installer knows (" +
+                         known + "; 4.7.2 is written 4.72), or empty, not " + in_quotes(framework));
   }
   VersionNumber version;
-  if (!parse_version(c.value("softversion"), &version))
-    return fail_with(p, line_of("softversion"),
-                     "\"softversion\" must begin with a version of the form 1, 1.2, 1.2.3 or 1.2.3.4 (numbers up to "
-                     "65535; a text such as \" beta\" may follow), not \"" + c.value("softversion") + "\"");
+  std::string written_version = c.value(format::kKeySoftVersion);
+  if (!parse_version(written_version, &version))
+    return fail_with(p, line_of(format::kKeySoftVersion),
+                     in_quotes(format::kKeySoftVersion) +
+                         " must begin with a version of the form 1, 1.2, 1.2.3 or 1.2.3.4 (numbers up to "
+                         "65535; a text such as \" beta\" may follow), not " + in_quotes(written_version));
   for (const auto& [key, value] : c.values)
     if (!rt::cp936_can_hold(rt::wide_from_utf8(value)))
       return fail_with(p, line_of(key),
-                       "\"" + key + "\" holds a character that code page 936, the installer's text encoding, cannot "
+                       in_quotes(key) + " holds a character that code page 936, the installer's text encoding, cannot "
                        "hold; use another character");
-  std::string sha = c.value("sha256");
-  if (c.values.count("sha256") && !is_sha256(sha))
-    return fail_with(p, line_of("sha256"),
-                     "\"sha256\" must be 64 hexadecimal digits (the SHA-256 of the package), not \"" + sha + "\"");
+  std::string sha = c.value(format::kKeySha256);
+  if (c.values.count(format::kKeySha256) && !is_sha256(sha))
+    return fail_with(p, line_of(format::kKeySha256),
+                     in_quotes(format::kKeySha256) +
+                         " must be 64 hexadecimal digits (the SHA-256 of the package), not " + in_quotes(sha));
   return true;
 }
 
@@ -290,6 +304,58 @@ std::optional<Config> check_config(const std::string& utf8_text, Problem* p) {
   return config;
 }
 
+std::string json_quoted(const std::string& utf8) {
+  std::string out = "\"";
+  for (char c : utf8) {
+    switch (c) {
+      case '"': out += "\\\""; break;
+      case '\\': out += "\\\\"; break;
+      case '\n': out += "\\n"; break;
+      case '\r': out += "\\r"; break;
+      case '\t': out += "\\t"; break;
+      default:
+        if (static_cast<unsigned char>(c) < 0x20)
+          out += "\\u00" + hex(static_cast<unsigned char>(c), 2);
+        else
+          out += c;
+    }
+  }
+  return out + "\"";
+}
+
+bool same_reading(const Config& config, const std::optional<format::Record>& record, Problem* p) {
+  if (!record) return fail_with(p, 0, "the installer cannot read this configuration (its JSON reader refuses it)");
+  for (const char* key : format::kConfigKeys) {
+    const std::string read = format::record_value(*record, key).str();
+    const std::string written = config.value(key);
+    if (read == rt::cp936_from_utf8(written)) continue;
+    // The ways the installer's reader is known to differ: it leaves \u
+    // escapes as written (in keys too) and reads \n as CR LF.
+    const int line = line_of_key(config.record_text, key);
+    std::string hint;
+    if (read.find("\\u") != std::string::npos)
+      hint = ": write the characters themselves, not \\u escapes, which the installer does not decode";
+    else if (read.find("\r\n") != std::string::npos)
+      hint = ": the installer reads \\n as \\r\\n; write \\r\\n where a line break is meant";
+    else if (read.empty() && line == 0)
+      hint = ": write the key itself, not with \\u escapes, which the installer does not decode";
+    return fail_with(p, line,
+                     "the installer would read " + in_quotes(key) + " as " + json_quoted(rt::utf8_from_cp936(read)) +
+                         ", not as " + json_quoted(written) + hint);
+  }
+  return true;
+}
+
+std::optional<rt::Bytes> seal_checked_record(const Config& config, Problem* problem) {
+  rt::Bytes sealed = format::seal_record(rt::Text(config.record_text));
+  if (sealed.empty()) {
+    fail_with(problem, 0, "the configuration is empty");
+    return std::nullopt;
+  }
+  if (!same_reading(config, format::open_record(sealed), problem)) return std::nullopt;
+  return sealed;
+}
+
 bool parse_version(const std::string& text, VersionNumber* v) {
   *v = VersionNumber{};
   if (text.empty()) return true;
@@ -327,16 +393,17 @@ std::optional<Config> add_sha256(const std::string& utf8_text, const std::string
   std::size_t last =
       close == std::string::npos || close == 0 ? std::string::npos : text.find_last_not_of(" \t\r\n", close - 1);
   if (last == std::string::npos) {
-    fail_with(problem, 0, "cannot add \"sha256\": the configuration is not a JSON object");
+    fail_with(problem, 0, "cannot add " + in_quotes(format::kKeySha256) + ": the configuration is not a JSON object");
     return std::nullopt;
   }
   // Laid out as the publisher laid out the object: one key a line, or all on one.
   bool lines = text.find('\n', last) < close;
-  std::string member = "\"sha256\": \"" + digest + "\"";
+  std::string member = in_quotes(format::kKeySha256) + ": " + in_quotes(digest);
   text.insert(last + 1, lines ? ",\n  " + member : ", " + member);
   auto config = check_config(text, problem);
-  if (config && config->value("sha256") != digest) {
-    fail_with(problem, 0, "cannot add \"sha256\" to this configuration text; add it by hand");
+  if (config && config->value(format::kKeySha256) != digest) {
+    fail_with(problem, 0,
+              "cannot add " + in_quotes(format::kKeySha256) + " to this configuration text; add it by hand");
     return std::nullopt;
   }
   return config;
@@ -451,13 +518,15 @@ std::vector<std::string> package_warnings(const std::vector<std::string>& names,
       warnings.push_back("the entry \"" + n +
                          "\" is not below \"{app}/\": the installer writes it outside the installation folder");
   }
-  if (!has("{app}/uninst.exe"))
-    warnings.push_back("the package has no \"{app}/uninst.exe\": the installed files cannot be uninstalled");
-  std::string main = config.value("mainfile");
+  const std::string uninstaller = std::string("{app}/") + format::kUninstallerFile;
+  if (!has(uninstaller))
+    warnings.push_back("the package has no " + in_quotes(uninstaller) + ": the installed files cannot be uninstalled");
+  const std::string main_key = in_quotes(format::kKeyMainFile);
+  std::string main = config.value(format::kKeyMainFile);
   if (main.empty())
-    warnings.push_back("the configuration has no \"mainfile\": the finish button starts nothing");
+    warnings.push_back("the configuration has no " + main_key + ": the finish button starts nothing");
   else if (!has(main[0] == '{' ? main : "{app}/" + main))
-    warnings.push_back("the package has no \"{app}/" + main + "\", the configuration's \"mainfile\"");
+    warnings.push_back("the package has no " + in_quotes("{app}/" + main) + ", the configuration's " + main_key);
   return warnings;
 }
 

@@ -8,13 +8,19 @@
 #include <string>
 #include <vector>
 
+#include "installer/format/record.h"
 #include "mkinstaller/pe_resources.h"
 
 namespace mkinstaller {
 
-// The configuration keys the installer reads, and the package checksum.
-extern const std::vector<std::string> kConfigKeys;
+// A key or value as messages show it: in double quotes.
+inline std::string in_quotes(const std::string& text) { return "\"" + text + "\""; }
+// A UTF-8 text as a JSON string: quoted, with quotes, backslashes and
+// control characters escaped.
+std::string json_quoted(const std::string& utf8);
 
+// The configuration as the strict parser read it (the keys are those of
+// installer/format/format.h).
 struct Config {
   std::string record_text;                    // the file's text in code page 936: the record's plain text
   std::map<std::string, std::string> values;  // key -> value (UTF-8)
@@ -30,6 +36,16 @@ struct Problem {
 // Reads a UTF-8 configuration file's text. On failure returns nothing and
 // says why in *problem.
 std::optional<Config> check_config(const std::string& utf8_text, Problem* problem);
+
+// Whether setup.exe reads the record as the strict parser read the file:
+// every key of the record (the installer's reading, from the sealed bytes
+// or nothing when its parser refused them) against the configuration's value
+// in code page 936. False, naming the first key read otherwise, when they
+// disagree: the installer would show or use something the publisher did not
+// write (a \u escape it leaves as it is, a \n it reads as CR LF).
+bool same_reading(const Config& config, const std::optional<installer::format::Record>& record, Problem* problem);
+// The record sealed as the installer carries it, after the same comparison.
+std::optional<rt::Bytes> seal_checked_record(const Config& config, Problem* problem);
 
 // The numeric part of "softversion": up to four numbers 0-65535 with dots,
 // then optionally a suffix that starts with neither a digit nor a dot. An

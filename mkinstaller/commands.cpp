@@ -6,10 +6,11 @@
 #include <map>
 #include <optional>
 
-#include "installer/format/cipher.h"
+#include "installer/format/format.h"
+#include "installer/format/installed_list.h"
+#include "installer/format/record.h"
 #include "installer/format/sha256.h"
 #include "runtime/value/codepage.h"
-#include "mkinstaller/pe_resources.h"
 #include "mkinstaller/checks.h"
 #include "mkinstaller/files.h"
 #include "mkinstaller/identity.h"
@@ -20,6 +21,8 @@
 #endif
 
 namespace mkinstaller {
+
+namespace format = installer::format;
 
 namespace {
 
@@ -106,7 +109,9 @@ const char kBuildHelp[] =
     "installer). \"urlremote\", \"urlfull\", \"companyurl\" and \"protocol\" are\n"
     "http:// or https:// addresses when not empty; \"softversion\" begins with a\n"
     "version such as 1.2.3; \"framework\" is empty or a .NET Framework version\n"
-    "such as 4.8 or 4.72. Texts must fit code page 936.\n"
+    "such as 4.8 or 4.72. Texts must fit code page 936, and are written as\n"
+    "they are: the installer leaves \\u escapes undecoded and reads \\n as CR LF,\n"
+    "so build refuses a text it would read otherwise.\n"
     "\n"
     "The version resource (the file's properties, the elevation prompt):\n"
     "ProductName \"softname\", FileDescription \"softname\" + \" \xE5\xAE\x89\xE8\xA3\x85\xE7\xA8\x8B\xE5\xBA\x8F\",\n"
@@ -176,10 +181,13 @@ const char kListHelp[] =
     "Options:\n"
     "  -h, --help   show this help\n";
 
-const rt::ResourceId kSystem = rt::ResourceId::of_text(installer::format::kResourceType);
-const rt::ResourceId kLogo = rt::ResourceId::of_text(installer::format::kLogoResource);
-const rt::ResourceId kRecord = rt::ResourceId::of_text(installer::format::kRecordResource);
-const rt::ResourceId kPackage = rt::ResourceId::of_text(installer::format::kPackageResource);
+const rt::ResourceId kSystem = rt::ResourceId::of_text(format::kResourceType);
+const rt::ResourceId kLogo = rt::ResourceId::of_text(format::kLogoResource);
+const rt::ResourceId kRecord = rt::ResourceId::of_text(format::kRecordResource);
+const rt::ResourceId kPackage = rt::ResourceId::of_text(format::kPackageResource);
+
+// "SYSTEM/102": a resource of setup.exe as inspect names it.
+std::string system_resource_name(const char* name) { return std::string(format::kResourceType) + "/" + name; }
 
 // Options of one command: long name -> value; "-h" and "--help" give help.
 struct Parsed {
@@ -285,58 +293,25 @@ std::string describe_package(std::uint64_t size, const std::vector<std::string>&
          std::to_string(size) + " bytes";
 }
 
-// The digest the installer will check its package against: the package's
-// own when the builder has it ("disk" always has one, at worst the empty
-// archive), else --sha256, else the configuration's. A digest the publisher
-// wrote that disagrees is an error; a missing "sha256" is added to *config.
-// Prints the error and returns false.
-bool settle_digest(const std::string& config_text, const std::string& config_path, const std::string& type,
-                   const std::string& package_digest, const std::string& package_name, const std::string& given,
-                   std::optional<Config>* config, std::string* digest) {
-  const bool has_configured = (*config)->values.count("sha256") > 0;
-  const std::string configured = lower_ascii((*config)->value("sha256"));
-  if (!given.empty() && has_configured && given != configured) {
-    fail(config_path, "\"sha256\" is " + configured + " but --sha256 gives " + given + "; they must agree");
-    return false;
-  }
-  std::string wanted = given.empty() ? configured : given;
-  if (!package_name.empty() || type == installer::format::kInstallTypeDisk) {
-    *digest = package_digest;
-    if (!wanted.empty() && wanted != *digest) {
-      std::string source = given.empty() ? config_path + " has \"sha256\" " : "--sha256 gives ";
-      fail(package_name.empty() ? config_path : package_name,
-           (package_name.empty() ? "the empty package carried without --package has SHA-256 "
-                                 : "the package's SHA-256 is ") +
-               *digest + ", but " + source + wanted);
-      return false;
-    }
-  } else {
-    *digest = wanted;
-  }
-  // A downloaded package is always checked: without its digest anyone on
-  // the way could hand the installer another one.
-  if (digest->empty()) {
-    fail(config_path,
-         "install type \"net\" needs the SHA-256 of the package it downloads, so that the installer can check it: "
-         "give the package you upload with --package PKG.zip (build computes its digest), or its digest with "
-         "--sha256 HEX or as \"sha256\" in the configuration (sha256sum PKG.zip prints it)");
-    return false;
-  }
-  if (has_configured) return true;
-  Problem problem;
-  *config = add_sha256(config_text, *digest, &problem);
-  if (!*config) fail(config_path, problem.message);
-  return config->has_value();
+// The record as setup.exe reads it: every key, as JSON writes it.
+std::string describe_record(const format::Record& record) {
+  std::string text = "{";
+  for (const char* key : format::kConfigKeys)
+    text += std::string(text.size() > 1 ? ",\n  " : "\n  ") + in_quotes(key) + ": " +
+            json_quoted(rt::utf8_from_cp936(format::record_value(record, key).view()));
+  return text + "\n}\n";
 }
 
 // What the installer will do with the record's "sha256".
-std::string package_check(const Config& config, const std::string* package) {
-  std::string digest = lower_ascii(config.value("sha256"));
-  if (digest.empty()) return "sha256: none, the package is not checked\n";
-  if (config.value(installer::format::kKeyInstallType) != installer::format::kInstallTypeDisk) return "sha256: " + digest + ", the downloaded package must have it\n";
+std::string package_check(const format::Record& record, const std::string* package) {
+  const std::string label = std::string(format::kKeySha256) + ": ";
+  std::string digest = lower_ascii(record.package_sha256.str());
+  if (digest.empty()) return label + "none, the package is not checked\n";
+  if (record.install_type != format::InstallType::kDisk)
+    return label + digest + ", the downloaded package must have it\n";
   std::string carried = package ? installer::sha256_hex(*package) : installer::sha256_hex("");
-  return carried == digest ? "sha256: " + digest + ", the carried package has it\n"
-                           : "sha256: " + digest + ", but the carried package has " + carried +
+  return carried == digest ? label + digest + ", the carried package has it\n"
+                           : label + digest + ", but the carried package has " + carried +
                                  ": this installer will refuse its package\n";
 }
 
@@ -502,230 +477,388 @@ bool copy_into(rt::ResourceSource& from, TempFile& to, std::string* why) {
   return true;
 }
 
-// build, and check (build --dry-run): every check, then the installer
-// written (unless a dry run), signed last.
-int build(const std::string& command, const Parsed& p, bool dry_run) {
-  if (!p.operands.empty()) return usage_error(command, "unexpected operand '" + p.operands[0] + "'");
-  std::string config_path = option(p, "config"), out_path = option(p, "out");
-  std::string logo_path = option(p, "logo"), package_path = option(p, "package");
-  std::string package_dir = option(p, "package-dir"), icon_path = option(p, "icon");
-  if (config_path.empty()) return usage_error(command, "missing --config CONFIG.json");
-  if (out_path.empty() && !dry_run) return usage_error(command, "missing --out OUT.exe");
-  if (!package_path.empty() && !package_dir.empty())
-    return usage_error(command, "give either --package or --package-dir, not both");
-  const bool has_given_digest = p.options.count("sha256") > 0;
-  std::string given_digest = lower_ascii(option(p, "sha256"));
-  if (has_given_digest && !is_sha256(given_digest))
-    return usage_error(command, "--sha256 needs 64 hexadecimal digits, not '" + option(p, "sha256") + "' (" +
-                                    std::to_string(given_digest.size()) + " characters)");
-  SignOptions sign{option(p, "sign-pkcs12"), option(p, "sign-password-file"), option(p, "sign-password-env"),
-                   option(p, "sign-timestamp"), option(p, "sign-command")};
-  std::string why;
-  if (!check_sign_options(sign, &why)) return usage_error(command, why);
+// What one run of build (or check) works on, filled in step by step: the
+// options, then each input read and checked, then the installer made.
+struct BuildJob {
+  std::string command;
+  bool dry_run = false;
+  std::string config_path, out_path, logo_path, icon_path, package_path, package_dir, stub_path, copyright;
+  std::string given_digest;  // --sha256, lower case
+  SignOptions sign;
 
-  auto config_text = read_input(config_path);
-  if (!config_text) return 1;
-  Problem problem;
-  auto config = check_config(*config_text, &problem);
-  if (!config) return fail(config_path + (problem.line ? ":" + std::to_string(problem.line) : ""), problem.message);
-  const std::string type = config->value("installtype");
-
-  // The logo as the installer will draw it: 256 x 256 at most, square.
+  std::optional<std::string> config_text;
+  std::optional<Config> config;
+  std::string type;  // "net" or "disk"
   std::optional<std::string> logo;
   Image logo_image;
-  std::string logo_note;
-  if (!logo_path.empty()) {
-    logo = read_input(logo_path);
-    if (!logo) return 1;
-    unsigned w = 0, h = 0;
-    if (!check_png(*logo, &w, &h, &why) || !decode_png_image(*logo, &logo_image, &why)) return fail(logo_path, why);
-    std::size_t end = png_end(*logo);
-    std::string reason = w != h                        ? "is not square"
-                         : (w > 1024 || h > 1024)      ? "is larger than 1024 x 1024"
-                         : end < logo->size()          ? "carries " + plural(logo->size() - end, "byte", "bytes") +
-                                                    " after its image"
-                                                       : "";
-    if (!reason.empty()) {
-      logo_image = fit_square(logo_image, 256);
-      logo = encode_png(logo_image);
-      logo_note = "the logo (" + std::to_string(w) + " x " + std::to_string(h) + ") " + reason +
-                  ": the installer carries it scaled to 256 x 256 (" + plural(logo->size(), "byte", "bytes") + ")";
-    }
-  }
+  std::string logo_note;  // why the logo is carried scaled
   std::vector<IconImage> icon;
-  if (!icon_path.empty()) {
-    auto bytes = read_input(icon_path);
-    if (!bytes) return 1;
-    if (!parse_ico(*bytes, &icon, &why)) return fail(icon_path, why);
-  }
-
-  // The package: carried by "disk"; for "net" only its digest is taken. It
-  // is read where it lies, piece by piece (it may be large): checked, hashed,
-  // and copied into the installer through the same open file.
+  PrivateFolder scratch;  // where --package-dir is packed
   std::shared_ptr<rt::ResourceSource> package = std::make_shared<StringSource>(empty_zip());
-  std::string package_name = package_path;
-  PrivateFolder scratch;
-  std::string package_file = package_path;
-  if (!package_dir.empty()) {
-    if (type == installer::format::kInstallTypeNet)
-      return usage_error(command, "install type \"net\" downloads its package: pack the folder with 'mkinstaller pack', "
-                                  "upload the archive, and give it with --package for its digest");
-#ifdef MKINSTALLER_HAS_PACK
-    if (!scratch.ok()) return fail("", "cannot make a temporary folder to pack in");
-    std::string file;
-    package_file = scratch.path() + "/package.zip";
-    PackResult packed;
-    if (!pack_folder(package_dir, package_file, find_companion("uninst.exe"), &packed, &file, &why))
-      return fail(file, why);
-    package_name = package_dir;
-#else
-    return usage_error(command, "--package-dir is not available in this Windows build; pack with the Linux build");
-#endif
+  std::string package_name;  // the package as messages name it
+  std::vector<std::string> entries;
+  std::uint64_t package_size = 0;
+  std::string package_digest;  // of the package given (or the empty archive)
+  std::string digest;          // the record's "sha256"
+  rt::PeResources pe;          // the stub, then the installer
+  rt::Bytes record;
+
+  std::shared_ptr<HashingSource> carried;  // the package as it is written
+  std::string file_name;                   // the installer's file name
+  std::string summary;                     // what the last line reports
+};
+
+// A configuration problem, at its line when it has one.
+int fail_at(const std::string& path, const Problem& problem) {
+  return fail(path + (problem.line ? ":" + std::to_string(problem.line) : ""), problem.message);
+}
+
+// The options, each named once; the errors a command line alone shows.
+int settle_options(BuildJob& job, const Parsed& p) {
+  if (!p.operands.empty()) return usage_error(job.command, "unexpected operand '" + p.operands[0] + "'");
+  job.config_path = option(p, "config");
+  job.out_path = option(p, "out");
+  job.logo_path = option(p, "logo");
+  job.package_path = option(p, "package");
+  job.package_dir = option(p, "package-dir");
+  job.icon_path = option(p, "icon");
+  job.stub_path = option(p, "stub");
+  job.copyright = option(p, "copyright");
+  if (job.config_path.empty()) return usage_error(job.command, "missing --config CONFIG.json");
+  if (job.out_path.empty() && !job.dry_run) return usage_error(job.command, "missing --out OUT.exe");
+  if (!job.package_path.empty() && !job.package_dir.empty())
+    return usage_error(job.command, "give either --package or --package-dir, not both");
+  job.given_digest = lower_ascii(option(p, "sha256"));
+  if (p.options.count("sha256") && !is_sha256(job.given_digest))
+    return usage_error(job.command, "--sha256 needs 64 hexadecimal digits, not '" + option(p, "sha256") + "' (" +
+                                        std::to_string(job.given_digest.size()) + " characters)");
+  job.sign = SignOptions{option(p, "sign-pkcs12"), option(p, "sign-password-file"), option(p, "sign-password-env"),
+                         option(p, "sign-timestamp"), option(p, "sign-command")};
+  std::string why;
+  if (!check_sign_options(job.sign, &why)) return usage_error(job.command, why);
+  return 0;
+}
+
+int read_configuration(BuildJob& job) {
+  job.config_text = read_input(job.config_path);
+  if (!job.config_text) return 1;
+  Problem problem;
+  job.config = check_config(*job.config_text, &problem);
+  if (!job.config) return fail_at(job.config_path, problem);
+  job.type = job.config->value(format::kKeyInstallType);
+  return 0;
+}
+
+// The logo as the installer will draw it: 256 x 256 at most, square.
+int read_logo(BuildJob& job) {
+  if (job.logo_path.empty()) return 0;
+  job.logo = read_input(job.logo_path);
+  if (!job.logo) return 1;
+  std::string why;
+  unsigned w = 0, h = 0;
+  if (!check_png(*job.logo, &w, &h, &why) || !decode_png_image(*job.logo, &job.logo_image, &why))
+    return fail(job.logo_path, why);
+  std::size_t end = png_end(*job.logo);
+  std::string reason = w != h                   ? "is not square"
+                       : (w > 1024 || h > 1024) ? "is larger than 1024 x 1024"
+                       : end < job.logo->size() ? "carries " + plural(job.logo->size() - end, "byte", "bytes") +
+                                                      " after its image"
+                                                : "";
+  if (!reason.empty()) {
+    job.logo_image = fit_square(job.logo_image, 256);
+    job.logo = encode_png(job.logo_image);
+    job.logo_note = "the logo (" + std::to_string(w) + " x " + std::to_string(h) + ") " + reason +
+                    ": the installer carries it scaled to 256 x 256 (" + plural(job.logo->size(), "byte", "bytes") +
+                    ")";
   }
+  return 0;
+}
+
+int read_icon(BuildJob& job) {
+  if (job.icon_path.empty()) return 0;
+  auto bytes = read_input(job.icon_path);
+  if (!bytes) return 1;
+  std::string why;
+  if (!parse_ico(*bytes, &job.icon, &why)) return fail(job.icon_path, why);
+  return 0;
+}
+
+// --package-dir packed into this run's own folder; *package_file names the archive.
+int pack_package_dir(BuildJob& job, std::string* package_file) {
+  if (job.type == format::kInstallTypeNet)
+    return usage_error(job.command, "install type " + in_quotes(format::kInstallTypeNet) +
+                                        " downloads its package: pack the folder with 'mkinstaller pack', "
+                                        "upload the archive, and give it with --package for its digest");
+#ifdef MKINSTALLER_HAS_PACK
+  if (!job.scratch.ok()) return fail("", "cannot make a temporary folder to pack in");
+  std::string file, why;
+  *package_file = job.scratch.path() + "/package.zip";
+  PackResult packed;
+  if (!pack_folder(job.package_dir, *package_file, find_companion(format::kUninstallerFile), &packed, &file, &why))
+    return fail(file, why);
+  job.package_name = job.package_dir;
+  return 0;
+#else
+  return usage_error(job.command, "--package-dir is not available in this Windows build; pack with the Linux build");
+#endif
+}
+
+// The package: carried by "disk"; for "net" only its digest is taken. It is
+// read where it lies, piece by piece (it may be large): checked, hashed, and
+// copied into the installer through the same open file.
+int open_package(BuildJob& job) {
+  job.package_name = job.package_path;
+  std::string package_file = job.package_path, why;
+  if (!job.package_dir.empty())
+    if (int rc = pack_package_dir(job, &package_file)) return rc;
   if (!package_file.empty()) {
     auto file = std::make_shared<InputFile>();
-    if (!file->open(package_file, &why)) return fail(package_name, why);
-    package = std::move(file);
+    if (!file->open(package_file, &why)) return fail(job.package_name, why);
+    job.package = std::move(file);
   }
-  if (type == installer::format::kInstallTypeDisk && package->size() > kDiskPackageLimit)
-    return fail(package_name,
-                "the package is " + megabytes(package->size()) + "; a \"disk\" installer carries at most " +
-                    megabytes(kDiskPackageLimit) +
+  if (job.type == format::kInstallTypeDisk && job.package->size() > kDiskPackageLimit)
+    return fail(job.package_name,
+                "the package is " + megabytes(job.package->size()) + "; a " + in_quotes(format::kInstallTypeDisk) +
+                    " installer carries at most " + megabytes(kDiskPackageLimit) +
                     " (setup.exe is a 32-bit program, which Windows maps whole into its 2 GB of address space). "
-                    "Use install type \"net\": upload the package and give its address in \"urlremote\"");
-  std::vector<std::string> entries;
-  if (!check_package(*package, &entries, &why)) return fail(package_name, why);
-  const std::string package_digest = package_sha256(*package);
-  if (package_digest.empty()) return fail(package_name, "cannot read the file");
+                    "Use install type " + in_quotes(format::kInstallTypeNet) +
+                    ": upload the package and give its address in " + in_quotes(format::kKeyPackageUrl));
+  if (!check_package(*job.package, &job.entries, &why)) return fail(job.package_name, why);
+  job.package_digest = package_sha256(*job.package);
+  if (job.package_digest.empty()) return fail(job.package_name, "cannot read the file");
+  job.package_size = job.package->size();
+  // "net" carries the empty archive: its package is downloaded.
+  if (job.type == format::kInstallTypeNet) job.package = std::make_shared<StringSource>(empty_zip());
+  return 0;
+}
 
-  std::string digest;
-  if (!settle_digest(*config_text, config_path, type, package_digest, package_name, given_digest, &config, &digest))
-    return 1;
-  const std::uint64_t package_size = package->size();
-  if (type == installer::format::kInstallTypeNet) package = std::make_shared<StringSource>(empty_zip());
+// The digest the installer will check its package against: the package's
+// own when the builder has it ("disk" always has one, at worst the empty
+// archive), else --sha256, else the configuration's. A digest the publisher
+// wrote that disagrees is an error; a missing "sha256" is added to the
+// configuration.
+int settle_digest(BuildJob& job) {
+  const std::string sha256 = in_quotes(format::kKeySha256);
+  const std::string& given = job.given_digest;
+  const bool has_configured = job.config->values.count(format::kKeySha256) > 0;
+  const std::string configured = lower_ascii(job.config->value(format::kKeySha256));
+  if (!given.empty() && has_configured && given != configured)
+    return fail(job.config_path, sha256 + " is " + configured + " but --sha256 gives " + given + "; they must agree");
+  const std::string wanted = given.empty() ? configured : given;
+  if (!job.package_name.empty() || job.type == format::kInstallTypeDisk) {
+    job.digest = job.package_digest;
+    if (!wanted.empty() && wanted != job.digest) {
+      std::string source = given.empty() ? job.config_path + " has " + sha256 + " " : "--sha256 gives ";
+      return fail(job.package_name.empty() ? job.config_path : job.package_name,
+                  (job.package_name.empty() ? "the empty package carried without --package has SHA-256 "
+                                            : "the package's SHA-256 is ") +
+                      job.digest + ", but " + source + wanted);
+    }
+  } else {
+    job.digest = wanted;
+  }
+  // A downloaded package is always checked: without its digest anyone on
+  // the way could hand the installer another one.
+  if (job.digest.empty())
+    return fail(job.config_path,
+                "install type " + in_quotes(format::kInstallTypeNet) +
+                    " needs the SHA-256 of the package it downloads, so that the installer can check it: "
+                    "give the package you upload with --package PKG.zip (build computes its digest), or its digest "
+                    "with --sha256 HEX or as " + sha256 + " in the configuration (sha256sum PKG.zip prints it)");
+  if (has_configured) return 0;
+  Problem problem;
+  job.config = add_sha256(*job.config_text, job.digest, &problem);
+  return job.config ? 0 : fail(job.config_path, problem.message);
+}
 
-  std::string stub_path = option(p, "stub");
-  if (stub_path.empty()) {
+int load_stub(BuildJob& job) {
+  if (job.stub_path.empty()) {
     auto found = find_companion("setup.exe");
     if (!found) return fail("", "no setup.exe next to mkinstaller or in $MKINSTALLER_HOME; name one with --stub");
-    stub_path = *found;
+    job.stub_path = *found;
   }
-  auto stub = read_input(stub_path);
+  auto stub = read_input(job.stub_path);
   if (!stub) return 1;
-  rt::PeResources pe;
-  if (!check_stub(*stub, &pe, &why)) return fail(stub_path, why);
-  stub.reset();
+  std::string why;
+  if (!check_stub(*stub, &job.pe, &why)) return fail(job.stub_path, why);
+  return 0;
+}
 
-  if (!out_path.empty() &&
-      !check_output(out_path,
-                    {config_path, logo_path, icon_path, package_path, stub_path, sign.pkcs12, sign.password_file},
+int check_out_name(BuildJob& job) {
+  std::string why;
+  if (!job.out_path.empty() &&
+      !check_output(job.out_path,
+                    {job.config_path, job.logo_path, job.icon_path, job.package_path, job.stub_path, job.sign.pkcs12,
+                     job.sign.password_file},
                     &why))
-    return fail(out_path, why);
+    return fail(job.out_path, why);
+  return 0;
+}
 
-  rt::Bytes record = installer::encrypt_text(rt::Text(config->record_text), installer::format::kRecordPassPhrase, true);
-  if (record.empty()) return fail(config_path, "the configuration is empty");
-  if (icon.empty()) {
-    // Made from the logo; without one, from the logo the stub shows.
-    Image source = logo_image;
-    const std::string* standard = pe.find(kSystem, kLogo);
-    if (!logo && standard && !decode_png_image(*standard, &source, &why)) source = Image{};
-    if (source.width) icon = icon_from_image(fit_square(source, 256));
-  }
+// The record sealed, and read back as setup.exe reads it.
+int make_record(BuildJob& job) {
+  Problem problem;
+  std::optional<rt::Bytes> sealed = seal_checked_record(*job.config, &problem);
+  if (!sealed) return fail_at(job.config_path, problem);
+  job.record = std::move(*sealed);
+  return 0;
+}
 
-  // Warnings only once every check has passed.
+// Made from the logo; without one, from the logo the stub shows.
+void make_icon(BuildJob& job) {
+  if (!job.icon.empty()) return;
+  Image source = job.logo_image;
+  const std::string* standard = job.pe.find(kSystem, kLogo);
+  std::string why;
+  if (!job.logo && standard && !decode_png_image(*standard, &source, &why)) source = Image{};
+  if (source.width) job.icon = icon_from_image(fit_square(source, 256));
+}
+
+// Warnings only once every check has passed.
+void warn_about(const BuildJob& job) {
+  const rt::PeResources& pe = job.pe;
   if (!pe.find(kSystem, kRecord) || !pe.find(kSystem, kPackage))
-    warn(stub_path, "not the setup.exe of mkinstaller (it lacks the installer's resources); the result may not install");
+    warn(job.stub_path,
+         "not the setup.exe of mkinstaller (it lacks the installer's resources); the result may not install");
   else if (!pe.find(kSystem, kRecord)->empty())
-    warn(stub_path, "already a configured installer; its configuration, logo and package are replaced");
-  if (!logo_note.empty()) warn(logo_path, logo_note);
-  if (type == "disk" && package_name.empty())
-    warn(config_path, "install type \"disk\" without --package: the installer carries an empty package");
-  if (!package_name.empty())
-    for (const std::string& w : package_warnings(entries, *config)) warn(package_name, w);
-  if (!logo && !pe.find(kSystem, kLogo)) warn("", "no --logo: the installer shows no logo");
+    warn(job.stub_path, "already a configured installer; its configuration, logo and package are replaced");
+  if (!job.logo_note.empty()) warn(job.logo_path, job.logo_note);
+  if (job.type == format::kInstallTypeDisk && job.package_name.empty())
+    warn(job.config_path, "install type " + in_quotes(format::kInstallTypeDisk) +
+                              " without --package: the installer carries an empty package");
+  if (!job.package_name.empty())
+    for (const std::string& w : package_warnings(job.entries, *job.config)) warn(job.package_name, w);
+  if (!job.logo && !pe.find(kSystem, kLogo)) warn("", "no --logo: the installer shows no logo");
+}
 
+// The stub's resources replaced by the installer's: logo, record, package
+// (streamed when written), version and icon.
+void put_resources(BuildJob& job) {
+  rt::PeResources& pe = job.pe;
   // Any language the stub had for these names would shadow ours.
-  if (logo) {
+  if (job.logo) {
     pe.remove(kSystem, kLogo);
-    pe.set(kSystem, kLogo, 0, *logo);
+    pe.set(kSystem, kLogo, 0, *job.logo);
   }
   pe.remove(kSystem, kRecord);
-  pe.set(kSystem, kRecord, 0, std::string(record.view()));
+  pe.set(kSystem, kRecord, 0, std::string(job.record.view()));
   pe.remove(kSystem, kPackage);
-  const std::string package_text = describe_package(package_size, entries);
   // The bytes copied are hashed again on the way: a package changed since
   // it was checked is caught, not carried.
-  auto carried = std::make_shared<HashingSource>(package);
-  pe.set_source(kSystem, kPackage, 0, carried);
-  std::string file_name = out_path.empty() ? "setup.exe" : ustr(upath(out_path).filename());
-  set_version(pe, version_info_for(*config, option(p, "copyright"), file_name));
-  if (!icon.empty()) set_icon(pe, icon);
+  job.carried = std::make_shared<HashingSource>(job.package);
+  pe.set_source(kSystem, kPackage, 0, job.carried);
+  job.file_name = job.out_path.empty() ? "setup.exe" : ustr(upath(job.out_path).filename());
+  set_version(pe, version_info_for(*job.config, job.copyright, job.file_name));
+  if (!job.icon.empty()) set_icon(pe, job.icon);
+}
 
-  std::string version = config->value("softversion");
-  std::string summary = "): \"" + config->value("softname") + "\"" + (version.empty() ? "" : " " + version) +
-                        ", install type " + type;
-  if (type == "net")
-    summary += ", package downloaded from " + config->value("urlremote");
+// What the installer holds, for the last line.
+void describe(BuildJob& job) {
+  const Config& config = *job.config;
+  std::string version = config.value(format::kKeySoftVersion);
+  job.summary = "): " + in_quotes(config.value(format::kKeySoftName)) + (version.empty() ? "" : " " + version) +
+                ", install type " + job.type;
+  if (job.type == format::kInstallTypeNet)
+    job.summary += ", package downloaded from " + config.value(format::kKeyPackageUrl);
   else
-    summary += ", package " + package_text;
-  if (logo) summary += ", logo " + std::to_string(logo_image.width) + " x " + std::to_string(logo_image.height);
-  summary += ", \"sha256\" " + digest;
-  const std::string carried_digest = type == "net" ? installer::sha256_hex(empty_zip()) : package_digest;
-  auto written = [&](const FileSink& sink) {
-    if (!sink.why.empty()) return fail(out_path, sink.why);
-    if (carried->digest() != carried_digest)
-      return fail(package_name, "the package changed while the installer was being written; nothing was written");
-    return 0;
-  };
+    job.summary += ", package " + describe_package(job.package_size, job.entries);
+  if (job.logo)
+    job.summary += ", logo " + std::to_string(job.logo_image.width) + " x " + std::to_string(job.logo_image.height);
+  job.summary += ", " + in_quotes(format::kKeySha256) + " " + job.digest;
+}
 
-  if (dry_run) {
-    // Written nowhere, but every byte made and counted.
-    FileSink sink(nullptr, {});
-    if (!pe.save(sink, &why)) return fail(stub_path, "cannot take the resources: " + why);
-    if (int rc = written(sink)) return rc;
-    out("checked: " + (out_path.empty() ? std::string("the installer") : out_path) + " would be written (" +
-        plural(sink.size, "byte", "bytes") + summary + (sign.any() ? ", then signed" : "") +
-        "; nothing was written\n");
-    return 0;
-  }
+// Whether the installer was made whole, with the package that was checked.
+int check_written(BuildJob& job, const FileSink& sink) {
+  if (!sink.why.empty()) return fail(job.out_path, sink.why);
+  const std::string carried_digest =
+      job.type == format::kInstallTypeNet ? installer::sha256_hex(empty_zip()) : job.package_digest;
+  if (job.carried->digest() != carried_digest)
+    return fail(job.package_name, "the package changed while the installer was being written; nothing was written");
+  return 0;
+}
 
+int report_dry_run(BuildJob& job) {
+  // Written nowhere, but every byte made and counted.
+  FileSink sink(nullptr, {});
+  std::string why;
+  if (!job.pe.save(sink, &why)) return fail(job.stub_path, "cannot take the resources: " + why);
+  if (int rc = check_written(job, sink)) return rc;
+  out("checked: " + (job.out_path.empty() ? std::string("the installer") : job.out_path) + " would be written (" +
+      plural(sink.size, "byte", "bytes") + job.summary + (job.sign.any() ? ", then signed" : "") +
+      "; nothing was written\n");
+  return 0;
+}
+
+// Signs the installer built at built_path and puts it under its name, once
+// the signed file is shown to carry what was built; *size becomes the
+// signed file's.
+int sign_built(BuildJob& job, const std::string& built_path, FileSink& sink, std::uint64_t* size) {
+  std::string why;
+  if (!sign_file(built_path, job.sign, &why)) return fail(job.out_path, why);
+  // The signature may change the checksum and its directory entry and
+  // append itself; anything else means the signing changed the installer.
+  InputFile signed_file;
+  if (!signed_file.open(built_path, &why)) return fail(job.out_path, why);
+  if (signed_file.size() < *size || unsigned_digest(signed_file, *size, sink.fields()) != sink.digest())
+    return fail(job.out_path, "the signed file is not the installer that was built (the signing changed it)");
+  TempFile copy;
+  if (!copy.create(job.out_path, &why) || !copy_into(signed_file, copy, &why) || !copy.commit(&why))
+    return fail(job.out_path, why);
+  *size = signed_file.size();
+  job.summary.insert(0, ", signed");
+  return 0;
+}
+
+int write_installer(BuildJob& job) {
   // Signing, the last change, covers every resource written here; it
   // happens in a folder of this run's own, under the installer's name.
-  PrivateFolder signing;
-  const std::string built_path = sign.any() ? signing.path() + "/" + file_name : out_path;
-  if (sign.any() && !signing.ok()) return fail("", "cannot make a temporary file to sign: no temporary folder");
+  const bool signing = job.sign.any();
+  PrivateFolder sign_folder;
+  const std::string built_path = signing ? sign_folder.path() + "/" + job.file_name : job.out_path;
+  if (signing && !sign_folder.ok()) return fail("", "cannot make a temporary file to sign: no temporary folder");
+  std::string why;
   TempFile built;
-  if (!built.create(built_path, &why)) return fail(sign.any() ? "" : out_path, why);
-  const rt::PeHeaderInfo& header = pe.header();
-  FileSink sink(&built, sign.any() ? std::vector<Field>{{header.checksum_field, 4}, {header.certificate_entry, 8}}
-                                   : std::vector<Field>{});
-  if (!pe.save(sink, &why))
-    return sink.why.empty() ? fail(stub_path, "cannot take the resources: " + why) : fail(out_path, sink.why);
-  if (int rc = written(sink)) return rc;
-  pe = rt::PeResources();
+  if (!built.create(built_path, &why)) return fail(signing ? "" : job.out_path, why);
+  const rt::PeHeaderInfo& header = job.pe.header();
+  FileSink sink(&built, signing ? std::vector<Field>{{header.checksum_field, 4}, {header.certificate_entry, 8}}
+                                : std::vector<Field>{});
+  if (!job.pe.save(sink, &why))
+    return sink.why.empty() ? fail(job.stub_path, "cannot take the resources: " + why) : fail(job.out_path, sink.why);
+  if (int rc = check_written(job, sink)) return rc;
+  job.pe = rt::PeResources();
   std::uint64_t size = sink.size;
-  if (!sign.any()) {
-    if (!built.commit(&why)) return fail(out_path, why);
+  if (!signing) {
+    if (!built.commit(&why)) return fail(job.out_path, why);
   } else {
     if (!built.commit(&why)) return fail("", "cannot make a temporary file to sign: " + why);
-    if (!sign_file(built_path, sign, &why)) return fail(out_path, why);
-    // The signature may change the checksum and its directory entry and
-    // append itself; anything else means the signing changed the installer.
-    InputFile signed_file;
-    if (!signed_file.open(built_path, &why)) return fail(out_path, why);
-    if (signed_file.size() < size || unsigned_digest(signed_file, size, sink.fields()) != sink.digest())
-      return fail(out_path, "the signed file is not the installer that was built (the signing changed it)");
-    TempFile copy;
-    if (!copy.create(out_path, &why) || !copy_into(signed_file, copy, &why) || !copy.commit(&why))
-      return fail(out_path, why);
-    size = signed_file.size();
-    summary.insert(0, ", signed");
+    if (int rc = sign_built(job, built_path, sink, &size)) return rc;
   }
   // Runnable where the stub was (Wine runs programs with the execute bit).
   std::error_code ec;
-  std::filesystem::permissions(upath(out_path), std::filesystem::status(upath(stub_path), ec).permissions(), ec);
-  out("wrote " + out_path + " (" + plural(size, "byte", "bytes") + summary + "\n");
+  std::filesystem::permissions(upath(job.out_path), std::filesystem::status(upath(job.stub_path), ec).permissions(),
+                               ec);
+  out("wrote " + job.out_path + " (" + plural(size, "byte", "bytes") + job.summary + "\n");
   return 0;
+}
+
+// build, and check (build --dry-run): every check, then the installer
+// written (unless a dry run), signed last.
+int build(const std::string& command, const Parsed& p, bool dry_run) {
+  BuildJob job;
+  job.command = command;
+  job.dry_run = dry_run;
+  if (int rc = settle_options(job, p)) return rc;
+  // Every check before anything is written, in this order.
+  using Step = int (*)(BuildJob&);
+  const Step checks[] = {read_configuration, read_logo, read_icon,      open_package,
+                         settle_digest,      load_stub, check_out_name, make_record};
+  for (Step step : checks)
+    if (int rc = step(job)) return rc;
+  make_icon(job);
+  warn_about(job);
+  put_resources(job);
+  describe(job);
+  return dry_run ? report_dry_run(job) : write_installer(job);
 }
 
 }  // namespace
@@ -771,17 +904,20 @@ int run_pack(const Args& args) {
   std::string out_path = option(*p, "out");
   if (out_path.empty()) return usage_error("pack", "missing --out PKG.zip");
 #ifdef MKINSTALLER_HAS_PACK
-  auto uninstaller = find_companion("uninst.exe");
+  auto uninstaller = find_companion(format::kUninstallerFile);
   std::string file, why;
   if (!check_output(out_path, {}, &why)) return fail(out_path, why);
   PackResult packed;
   if (!pack_folder(p->operands[0], out_path, uninstaller, &packed, &file, &why)) return fail(file, why);
   if (!uninstaller)
-    warn(p->operands[0],
-         "no uninst.exe in the folder, and none next to mkinstaller or in $MKINSTALLER_HOME to add: the installed files cannot be "
-         "uninstalled");
+    warn(p->operands[0], std::string("no ") + format::kUninstallerFile +
+                             " in the folder, and none next to mkinstaller or in $MKINSTALLER_HOME to add: the "
+                             "installed files cannot be uninstalled");
   out("wrote " + out_path + ": " + plural(packed.files, "file", "files") + ", " +
-      plural(packed.folders, "folder", "folders") + (packed.added_uninstaller ? ", with the uninstaller added as {app}/uninst.exe" : "") + "\n");
+      plural(packed.folders, "folder", "folders") +
+      (packed.added_uninstaller ? std::string(", with the uninstaller added as {app}/") + format::kUninstallerFile
+                                : "") +
+      "\n");
   return 0;
 #else
   return fail("",
@@ -825,7 +961,7 @@ int run_inspect(const Args& args) {
     if (const std::string* logo = pe.find(kSystem, kLogo)) {
       unsigned w = 0, h = 0;
       std::string why;
-      text += "logo (SYSTEM/101): " +
+      text += "logo (" + system_resource_name(format::kLogoResource) + "): " +
               (check_png(*logo, &w, &h, &why) ? "PNG image " + std::to_string(w) + " x " + std::to_string(h) : why) +
               ", " + std::to_string(logo->size()) + " bytes\n";
     }
@@ -834,18 +970,22 @@ int run_inspect(const Args& args) {
       std::vector<std::string> names;
       std::string why;
       bool ok = check_package(*package, &names, &why);
-      text += "package (SYSTEM/103): " + (ok ? describe_package(package->size(), names) : why) + ", sha256 " +
+      text += "package (" + system_resource_name(format::kPackageResource) +
+              "): " + (ok ? describe_package(package->size(), names) : why) + ", sha256 " +
               installer::sha256_hex(*package) + "\n";
       for (const std::string& n : names) text += "  " + n + "\n";
     }
-    if (const std::string* record = pe.find(kSystem, kRecord)) {
-      rt::Text plain = installer::decrypt_record(rt::Bytes(*record), installer::format::kRecordPassPhrase, true);
-      std::string utf8 = rt::utf8_from_cp936(plain.view());
-      text += "configuration (SYSTEM/102, " + std::to_string(record->size()) + " bytes encrypted):\n" + utf8 + "\n";
-      Problem problem;
-      if (auto config = check_config(utf8, &problem)) text += package_check(*config, package);
+    const std::string record_name = system_resource_name(format::kRecordResource);
+    if (const std::string* sealed = pe.find(kSystem, kRecord)) {
+      std::optional<format::Record> record = format::open_record(rt::Bytes(*sealed));
+      text += "configuration (" + record_name + ", " + std::to_string(sealed->size()) + " bytes encrypted)";
+      if (record)
+        text += ", as the installer reads it:\n" + describe_record(*record) + package_check(*record, package);
+      else
+        text += sealed->empty() ? ": empty, the installer is not configured\n"
+                                : ": the installer cannot read it (not a JSON object)\n";
     } else {
-      text += "no configuration (SYSTEM/102): this is not a configured installer\n";
+      text += "no configuration (" + record_name + "): this is not a configured installer\n";
     }
     out(text);
     return 0;
@@ -854,16 +994,15 @@ int run_inspect(const Args& args) {
 
 int run_list(const Args& args) {
   return on_program("list", args, kListHelp, [](const std::string& path, const rt::PeResources& pe) {
-    const std::string* list = pe.find(rt::ResourceId::of_text(installer::format::kListResourceType),
-                                          rt::ResourceId::of_text(installer::format::kListResourceName));
+    const std::string* list = pe.find(rt::ResourceId::of_text(format::kListResourceType),
+                                      rt::ResourceId::of_text(format::kListResourceName));
     if (!list)
-      return fail(path,
-                  "no installed-file list (resource \"install\"/\"list\"); the installer records it when it installs");
-    rt::Text plain = installer::decrypt_record(rt::Bytes(*list), installer::format::kRecordPassPhrase, true);
-    std::string text = rt::utf8_from_cp936(plain.view());
+      return fail(path, "no installed-file list (resource " + in_quotes(format::kListResourceType) + "/" +
+                            in_quotes(format::kListResourceName) + "); the installer records it when it installs");
+    const rt::Text installed = format::open_installed_list(rt::Bytes(*list));
     std::string lines;
-    for (char c : text)
-      if (c != '\r') lines += c;
+    for (const format::ListedPath& line : format::ListLines(installed.view()))
+      lines += rt::utf8_from_cp936(line.path) + "\n";
     if (lines.empty()) warn(path, "the installed-file list is empty");
     out(lines);
     return 0;

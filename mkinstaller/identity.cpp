@@ -1,8 +1,11 @@
 #include "mkinstaller/identity.h"
 
+#include "installer/format/format.h"
 #include "runtime/value/codepage.h"
 
 namespace mkinstaller {
+
+namespace format = installer::format;
 
 namespace {
 
@@ -92,13 +95,14 @@ bool read_node(const std::string& d, std::size_t at, std::size_t end, Node* n) {
 
 VersionInfo version_info_for(const Config& config, const std::string& copyright, const std::string& file_name) {
   VersionInfo info;
-  std::string version = config.value("softversion");
+  std::string version = config.value(format::kKeySoftVersion);
   parse_version(version, &info.file_version);
   info.product_version = info.file_version;
-  std::string name = config.value("softname");
+  std::string name = config.value(format::kKeySoftName);
   info.strings["ProductName"] = name;
   info.strings["FileDescription"] = name + " " + rt::utf8_from_wide(u"安装程序");
-  if (!config.value("companyname").empty()) info.strings["CompanyName"] = config.value("companyname");
+  std::string company = config.value(format::kKeyCompanyName);
+  if (!company.empty()) info.strings["CompanyName"] = company;
   info.strings["FileVersion"] = numeric(info.file_version);
   info.strings["ProductVersion"] = version.empty() ? numeric(info.product_version) : version;
   if (!copyright.empty()) info.strings["LegalCopyright"] = copyright;

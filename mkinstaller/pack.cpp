@@ -11,6 +11,7 @@
 #include <filesystem>
 #include <vector>
 
+#include "installer/format/format.h"
 #include "runtime/value/codepage.h"
 #include "mkinstaller/files.h"
 
@@ -182,7 +183,7 @@ bool pack_folder(const std::string& dir, const std::string& zip_path, const std:
     if (!folder && rel.find('/') == std::string::npos) {
       std::string lower = rel;
       std::transform(lower.begin(), lower.end(), lower.begin(), [](unsigned char c) { return std::tolower(c); });
-      has_uninstaller |= lower == "uninst.exe";
+      has_uninstaller |= lower == installer::format::kUninstallerFile;
     }
     items.push_back(Item{folder ? rel + "/" : rel, e.path()});
   }
@@ -193,7 +194,7 @@ bool pack_folder(const std::string& dir, const std::string& zip_path, const std:
   }
   std::sort(items.begin(), items.end(), [](const Item& a, const Item& b) { return a.name < b.name; });
   if (!has_uninstaller && uninstaller) {
-    items.push_back(Item{"uninst.exe", upath(*uninstaller)});
+    items.push_back(Item{installer::format::kUninstallerFile, upath(*uninstaller)});
     result->added_uninstaller = true;
   }
 

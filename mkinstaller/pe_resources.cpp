@@ -285,6 +285,66 @@ void serialize_into(Output& out, const Dir& root, std::uint32_t base_rva) {
   }
 }
 
+// Where the new tree goes and what moves to make room for it.
+struct Placement {
+  std::uint64_t size = 0;       // of the tree
+  std::vector<Section> secs;    // the new section table
+  std::size_t index = 0;        // of the resource section in it
+  std::size_t tail = 0;         // the first section that moves
+  bool reused = false;          // the section that held the tree holds it again
+  std::int64_t va_shift = 0;    // how far the moving sections' addresses move
+  std::size_t file_at = 0;      // where raw data is replaced by the tree
+  std::size_t old_raw = 0;      // how much of it
+  std::uint32_t new_raw = 0;    // the tree's raw size
+  std::uint32_t lead = 0;       // zeros before it (page alignment)
+  std::uint32_t rva = 0;        // the tree's address
+  std::uint64_t image_end = 0;  // the end of the last section in memory
+  std::size_t shift_from = 0;   // file offsets from here move ...
+  std::int64_t raw_shift = 0;   // ... by this much
+  std::int64_t raw_growth = 0;  // how much the initialised data grows
+
+  std::uint64_t moved_offset(std::uint64_t off) const {
+    return off >= shift_from && off != 0 ? static_cast<std::uint64_t>(off + raw_shift) : off;
+  }
+};
+
+// Bytes of the output's headers and tables, changed where they are held; a
+// layout that puts them elsewhere is not one this writer handles (`held`
+// says whether every change found its bytes).
+class HeaderPatch {
+ public:
+  explicit HeaderPatch(Output& out) : out_(out) {}
+  bool held = true;
+
+  void put(std::uint64_t at, const char* bytes, std::size_t n) {
+    char* p = out_.held_at(at, n);
+    if (p)
+      std::memcpy(p, bytes, n);
+    else
+      held = false;
+  }
+  void set32(std::uint64_t at, std::uint32_t v) {
+    char b[4] = {static_cast<char>(v & 0xFF), static_cast<char>(v >> 8 & 0xFF), static_cast<char>(v >> 16 & 0xFF),
+                 static_cast<char>(v >> 24)};
+    put(at, b, 4);
+  }
+  void set16(std::uint64_t at, std::uint16_t v) {
+    char b[2] = {static_cast<char>(v & 0xFF), static_cast<char>(v >> 8)};
+    put(at, b, 2);
+  }
+  std::uint32_t get32(std::uint64_t at) {
+    const char* p = out_.held_at(at, 4);
+    if (!p) {
+      held = false;
+      return 0;
+    }
+    return rt::get32(std::string_view(p, 4), 0);
+  }
+
+ private:
+  Output& out_;
+};
+
 }  // namespace
 
 // ---- ResourceId ------------------------------------------------------------
@@ -348,10 +408,25 @@ struct PeResources::Impl {
     return false;
   }
 
+  std::uint32_t headers_size() const { return get32(file, opt_off + 60); }
+
   bool parse_headers(std::string* error);
   bool parse_dir(std::uint32_t off, int level, Dir& into, std::string* error);
   // The output as pieces, every header and table fixed except the checksum.
   bool assemble(Output* out, std::string* error) const;
+  // Its steps: the layout checked, the tree placed, the pieces laid out, the
+  // headers patched.
+  bool check_layout(std::string* why) const;
+  bool directory_inside(const Section& s, int which) const;
+  bool movable(const Section& s) const;
+  std::size_t reusable_section(std::uint64_t size, bool* move_tail) const;
+  void place_in_section(std::size_t reuse, bool move_tail, Placement* p) const;
+  bool place_in_new_section(Placement* p, std::string* why) const;
+  bool place(Placement* p, std::string* why) const;
+  bool in_tail(const Placement& p, std::uint32_t rva) const;
+  void lay_out(const Placement& p, Output* out) const;
+  void patch_section_table(const Placement& p, HeaderPatch& patch) const;
+  void patch_directories(const Placement& p, HeaderPatch& patch) const;
   bool write(Output& out, ByteSink& sink, std::string* error) const;
 };
 
@@ -612,68 +687,59 @@ bool PeResources::Impl::write(Output& out, ByteSink& sink, std::string* error) c
   return true;
 }
 
-bool PeResources::Impl::assemble(Output* out, std::string* error) const {
-  auto failed = [&](std::string why) {
-    if (error) *error = std::move(why);
-    return false;
-  };
-  if (!had_resources && root.entries.empty()) {
-    out->append(file);
-    return true;
-  }
-  if (dir_count <= kDirResource) return failed("no resource directory in the header");
+bool PeResources::Impl::check_layout(std::string* why) const {
+  if (dir_count <= kDirResource) return fail(why, "no resource directory in the header");
   const std::uint32_t sa = section_alignment, fa = file_alignment;
   if (!power_of_two(sa) || !power_of_two(fa) || fa > sa || fa > 0x10000 || sa > 0x1000000)
-    return failed("unusual section or file alignment");
+    return fail(why, "unusual section or file alignment");
   // The writer handles the layouts linkers make: sections after the headers,
   // in ascending order without overlap.
-  const std::uint32_t header_size = get32(file, opt_off + 60);
+  const std::uint32_t header_size = headers_size();
   const std::size_t table_end = sec_table_off + 40 * sections.size();
   // Headers larger than the file would make the writer pad the output to them.
-  if (header_size > file.size()) return failed("headers extend beyond the end of the file");
+  if (header_size > file.size()) return fail(why, "headers extend beyond the end of the file");
   for (std::size_t i = 0; i < sections.size(); ++i) {
     const Section& s = sections[i];
     bool ordered = i == 0 ? s.va >= header_size
                           : s.va >= std::uint64_t{sections[i - 1].va} + sections[i - 1].span();
     if (!ordered || header_size < table_end || (s.raw_size && s.raw_ptr < header_size) ||
         align_up(std::uint64_t{s.va} + s.span(), sa) > 0x80000000u)
-      return failed("unusual section layout");
+      return fail(why, "unusual section layout");
   }
   std::vector<std::pair<std::uint32_t, std::uint32_t>> raw;
   for (const Section& s : sections)
     if (s.raw_size) raw.emplace_back(s.raw_ptr, s.raw_size);
   std::sort(raw.begin(), raw.end());
   for (std::size_t i = 1; i < raw.size(); ++i)
-    if (std::uint64_t{raw[i - 1].first} + raw[i - 1].second > raw[i].first) return failed("unusual section layout");
+    if (std::uint64_t{raw[i - 1].first} + raw[i - 1].second > raw[i].first) return fail(why, "unusual section layout");
   // Every directory must lie somewhere, or a moved section could land on it.
   for (int d = 0; d < static_cast<int>(dir_count); ++d) {
     std::uint32_t r = dir_rva(d);
     if (d == kDirSecurity || !r || !dir_size(d) || std::uint64_t{r} + dir_size(d) <= header_size) continue;
     if (std::none_of(sections.begin(), sections.end(), [&](const Section& s) { return s.contains_rva(r); }))
-      return failed("unusual section layout");
+      return fail(why, "unusual section layout");
   }
-  const std::uint64_t size = serialized_size(root);
-  if (size > 0x7FFF0000u) return failed("resources too large");
-  const std::size_t nsec = sections.size();
-  const std::uint32_t entry_point = get32(file, opt_off + 16);
+  return true;
+}
 
-  // A section may move to a higher address when nothing but a data
-  // directory refers into it: the relocations, or discardable debug data.
-  auto directory_inside = [&](const Section& s, int which) {
-    return dir_rva(which) && dir_size(which) && s.contains_rva(dir_rva(which));
-  };
-  auto movable = [&](const Section& s) {
-    if (s.contains_rva(entry_point)) return false;
-    int others = 0;
-    for (int d = 0; d < static_cast<int>(dir_count); ++d)
-      if (d != kDirSecurity && d != kDirBaseReloc && directory_inside(s, d)) ++others;
-    if (others) return false;
-    return directory_inside(s, kDirBaseReloc) || (s.characteristics & kScnDiscardable);
-  };
+bool PeResources::Impl::directory_inside(const Section& s, int which) const {
+  return dir_rva(which) && dir_size(which) && s.contains_rva(dir_rva(which));
+}
 
-  // The section that holds the tree now, when it can be rewritten in place.
+// A section may move to a higher address when nothing but a data directory
+// refers into it: the relocations, or discardable debug data.
+bool PeResources::Impl::movable(const Section& s) const {
+  if (s.contains_rva(get32(file, opt_off + 16))) return false;  // the entry point
+  for (int d = 0; d < static_cast<int>(dir_count); ++d)
+    if (d != kDirSecurity && d != kDirBaseReloc && directory_inside(s, d)) return false;
+  return directory_inside(s, kDirBaseReloc) || (s.characteristics & kScnDiscardable);
+}
+
+// The section that holds the tree now, when it can be rewritten in place
+// (kNone when not); *move_tail when the sections after it move up.
+std::size_t PeResources::Impl::reusable_section(std::uint64_t size, bool* move_tail) const {
   std::size_t reuse = kNone;
-  for (std::size_t i = 0; i < nsec && had_resources; ++i) {
+  for (std::size_t i = 0; i < sections.size() && had_resources; ++i) {
     const Section& s = sections[i];
     if (s.va != rsrc_rva || s.raw_size == 0) continue;
     bool alone = true;
@@ -681,195 +747,199 @@ bool PeResources::Impl::assemble(Output* out, std::string* error) const {
       if (d != kDirResource && d != kDirSecurity && directory_inside(s, d)) alone = false;
     if (alone) reuse = i;
   }
-  bool move_tail = false;
-  if (reuse != kNone) {
-    move_tail = std::all_of(sections.begin() + reuse + 1, sections.end(), movable);
-    if (!move_tail && align_up(size, sa) > std::uint64_t{sections[reuse + 1].va} - sections[reuse].va) reuse = kNone;
-  }
+  *move_tail = false;
+  if (reuse == kNone) return kNone;
+  *move_tail = std::all_of(sections.begin() + reuse + 1, sections.end(), [&](const Section& s) { return movable(s); });
+  if (!*move_tail && align_up(size, section_alignment) > std::uint64_t{sections[reuse + 1].va} - sections[reuse].va)
+    return kNone;
+  return reuse;
+}
 
-  std::vector<Section> secs = sections;
-  std::size_t index;  // of the resource section in the new table
-  std::size_t tail;   // first section that moves
-  std::int64_t va_shift = 0;
-  std::size_t file_at, old_raw;  // where the raw data is replaced, and how much of it
-  // (the replaced data and what precedes it lie in the file read, in memory)
-  std::uint32_t new_raw = static_cast<std::uint32_t>(align_up(size, fa));
-  if (reuse != kNone) {
-    index = reuse;
-    tail = reuse + 1;
-    Section& r = secs[index];
-    if (move_tail)
-      va_shift = static_cast<std::int64_t>(align_up(std::uint64_t{r.va} + size, sa)) -
-                 static_cast<std::int64_t>(align_up(std::uint64_t{r.va} + r.span(), sa));
-    file_at = r.raw_ptr;
-    old_raw = r.raw_size;
-    // Zeros between the section and the data before it (a page alignment of
-    // an earlier save) are replaced too, so that a smaller tree gives them back.
-    std::size_t before = align_up(header_size, fa);
-    for (const Section& s : sections)
-      if (s.raw_size && s.raw_ptr < r.raw_ptr) before = std::max<std::size_t>(before, align_up(std::uint64_t{s.raw_ptr} + s.raw_size, fa));
-    if (before < file_at && file.find_first_not_of('\0', before) >= file_at) {
-      old_raw += file_at - before;
-      file_at = before;
-      r.raw_ptr = static_cast<std::uint32_t>(file_at);
-    }
-    r.vsize = static_cast<std::uint32_t>(size);
-    r.raw_size = new_raw;
-  } else {
-    // A new section, before the trailing sections that may move.
-    tail = nsec;
-    while (tail > 1 && movable(sections[tail - 1])) --tail;
-    if (table_end + 40 > header_size || file.find_first_not_of('\0', table_end) < table_end + 40)
-      return failed("no room for another section header");
-    const Section& prev = sections[tail - 1];
-    Section r{};
-    std::memcpy(r.name, ".rsrc\0\0\0", 8);
-    r.va = static_cast<std::uint32_t>(align_up(std::uint64_t{prev.va} + prev.span(), sa));
-    r.vsize = static_cast<std::uint32_t>(size);
-    r.raw_size = new_raw;
-    r.characteristics = kScnInitializedData | kScnRead;
-    if (tail < nsec)
-      va_shift = static_cast<std::int64_t>(align_up(std::uint64_t{r.va} + size, sa)) - sections[tail].va;
-    file_at = kNone;
-    for (std::size_t i = tail; i < nsec; ++i)
-      if (sections[i].raw_size) file_at = std::min<std::size_t>(file_at, sections[i].raw_ptr);
-    if (file_at == kNone) {
-      std::size_t end = header_size;
-      for (const Section& s : sections)
-        if (s.raw_size) end = std::max<std::size_t>(end, std::size_t{s.raw_ptr} + s.raw_size);
-      file_at = align_up(end, fa);
-    }
-    r.raw_ptr = static_cast<std::uint32_t>(file_at);
-    old_raw = 0;
-    index = tail;
-    secs.insert(secs.begin() + index, r);
-    ++tail;
+// The tree rewritten where it is, the sections after it moved up when they may.
+void PeResources::Impl::place_in_section(std::size_t reuse, bool move_tail, Placement* p) const {
+  p->reused = true;
+  p->index = reuse;
+  p->tail = reuse + 1;
+  Section& r = p->secs[p->index];
+  if (move_tail)
+    p->va_shift = static_cast<std::int64_t>(align_up(std::uint64_t{r.va} + p->size, section_alignment)) -
+                  static_cast<std::int64_t>(align_up(std::uint64_t{r.va} + r.span(), section_alignment));
+  p->file_at = r.raw_ptr;
+  p->old_raw = r.raw_size;
+  // Zeros between the section and the data before it (a page alignment of
+  // an earlier save) are replaced too, so that a smaller tree gives them back.
+  std::size_t before = align_up(headers_size(), file_alignment);
+  for (const Section& s : sections)
+    if (s.raw_size && s.raw_ptr < r.raw_ptr)
+      before = std::max<std::size_t>(before, align_up(std::uint64_t{s.raw_ptr} + s.raw_size, file_alignment));
+  if (before < p->file_at && file.find_first_not_of('\0', before) >= p->file_at) {
+    p->old_raw += p->file_at - before;
+    p->file_at = before;
+    r.raw_ptr = static_cast<std::uint32_t>(p->file_at);
   }
+  r.vsize = static_cast<std::uint32_t>(p->size);
+  r.raw_size = p->new_raw;
+}
+
+// A new section, before the trailing sections that may move.
+bool PeResources::Impl::place_in_new_section(Placement* p, std::string* why) const {
+  const std::size_t nsec = sections.size();
+  const std::size_t table_end = sec_table_off + 40 * nsec;
+  p->tail = nsec;
+  while (p->tail > 1 && movable(sections[p->tail - 1])) --p->tail;
+  if (table_end + 40 > headers_size() || file.find_first_not_of('\0', table_end) < table_end + 40)
+    return fail(why, "no room for another section header");
+  const Section& prev = sections[p->tail - 1];
+  Section r{};
+  std::memcpy(r.name, ".rsrc\0\0\0", 8);
+  r.va = static_cast<std::uint32_t>(align_up(std::uint64_t{prev.va} + prev.span(), section_alignment));
+  r.vsize = static_cast<std::uint32_t>(p->size);
+  r.raw_size = p->new_raw;
+  r.characteristics = kScnInitializedData | kScnRead;
+  if (p->tail < nsec)
+    p->va_shift = static_cast<std::int64_t>(align_up(std::uint64_t{r.va} + p->size, section_alignment)) -
+                  sections[p->tail].va;
+  p->file_at = kNone;
+  for (std::size_t i = p->tail; i < nsec; ++i)
+    if (sections[i].raw_size) p->file_at = std::min<std::size_t>(p->file_at, sections[i].raw_ptr);
+  if (p->file_at == kNone) {
+    std::size_t end = headers_size();
+    for (const Section& s : sections)
+      if (s.raw_size) end = std::max<std::size_t>(end, std::size_t{s.raw_ptr} + s.raw_size);
+    p->file_at = align_up(end, file_alignment);
+  }
+  r.raw_ptr = static_cast<std::uint32_t>(p->file_at);
+  p->old_raw = 0;
+  p->index = p->tail;
+  p->secs.insert(p->secs.begin() + p->index, r);
+  ++p->tail;
+  return true;
+}
+
+bool PeResources::Impl::place(Placement* p, std::string* why) const {
+  p->size = serialized_size(root);
+  if (p->size > 0x7FFF0000u) return fail(why, "resources too large");
+  p->secs = sections;
+  p->new_raw = static_cast<std::uint32_t>(align_up(p->size, file_alignment));
+  bool move_tail = false;
+  std::size_t reuse = reusable_section(p->size, &move_tail);
+  if (reuse != kNone)
+    place_in_section(reuse, move_tail, p);
+  else if (!place_in_new_section(p, why))
+    return false;
   // Large resources (a carried package) start on a page of the file: a
   // loader can then map them and bring in only the pages read, where
   // otherwise it may read the whole section into memory when the program
   // starts (Wine does).
-  std::uint32_t lead = 0;
-  if (size >= kPageAlignedFrom) {
-    const std::uint64_t page = std::max<std::uint32_t>(fa, 0x1000);
-    lead = static_cast<std::uint32_t>(align_up(file_at, page) - file_at);
-    secs[index].raw_ptr = static_cast<std::uint32_t>(file_at + lead);
+  if (p->size >= kPageAlignedFrom) {
+    const std::uint64_t page = std::max<std::uint32_t>(file_alignment, 0x1000);
+    p->lead = static_cast<std::uint32_t>(align_up(p->file_at, page) - p->file_at);
+    p->secs[p->index].raw_ptr = static_cast<std::uint32_t>(p->file_at + p->lead);
   }
-  const std::uint32_t rva = secs[index].va;
-  // Images stay below 2 GB, as the layout check above expects of them.
-  std::uint64_t image_end = 0;
-  for (std::size_t i = 0; i < secs.size(); ++i)
-    image_end = std::max<std::uint64_t>(image_end, std::uint64_t{secs[i].va} + (i >= tail ? va_shift : 0) + secs[i].span());
-  if (align_up(image_end, sa) > 0x80000000u) return failed("resources too large");
-  const std::int64_t raw_shift = static_cast<std::int64_t>(new_raw) + lead - static_cast<std::int64_t>(old_raw);
-  const std::int64_t raw_growth =
-      static_cast<std::int64_t>(new_raw) - (reuse != kNone ? static_cast<std::int64_t>(sections[reuse].raw_size) : 0);
-  // File offsets at or after the replaced region move with it.
-  const std::size_t shift_from = file_at + old_raw;
-  auto moved_offset = [&](std::uint64_t off) {
-    return off >= shift_from && off != 0 ? static_cast<std::uint64_t>(off + raw_shift) : off;
-  };
-  auto in_tail = [&](std::uint32_t r) {
-    for (std::size_t i = tail; i < secs.size(); ++i)
-      if (sections[i - (secs.size() - nsec)].contains_rva(r)) return true;
-    return false;
-  };
+  p->rva = p->secs[p->index].va;
+  // Images stay below 2 GB, as the layout check expects of them.
+  for (std::size_t i = 0; i < p->secs.size(); ++i)
+    p->image_end = std::max<std::uint64_t>(
+        p->image_end, std::uint64_t{p->secs[i].va} + (i >= p->tail ? p->va_shift : 0) + p->secs[i].span());
+  if (align_up(p->image_end, section_alignment) > 0x80000000u) return fail(why, "resources too large");
+  p->raw_shift = static_cast<std::int64_t>(p->new_raw) + p->lead - static_cast<std::int64_t>(p->old_raw);
+  p->raw_growth = static_cast<std::int64_t>(p->new_raw) -
+                  (p->reused ? static_cast<std::int64_t>(sections[p->index].raw_size) : 0);
+  p->shift_from = p->file_at + p->old_raw;
+  return true;
+}
 
+// Whether an address lies in a section that moves.
+bool PeResources::Impl::in_tail(const Placement& p, std::uint32_t rva) const {
+  for (std::size_t i = p.tail; i < p.secs.size(); ++i)
+    if (sections[i - (p.secs.size() - sections.size())].contains_rva(rva)) return true;
+  return false;
+}
+
+// The file as pieces: the resources between what precedes and what follows
+// them; a resource from a source is read only when the file is written.
+void PeResources::Impl::lay_out(const Placement& p, Output* out) const {
   // A signature cannot survive the change: drop it.
   std::string_view src = file;
   std::uint32_t cert_off = dir_rva(kDirSecurity), cert_size = dir_size(kDirSecurity);
-  if (cert_off && cert_size && fits(src.size(), cert_off, cert_size) && cert_off >= shift_from &&
+  if (cert_off && cert_size && fits(src.size(), cert_off, cert_size) && cert_off >= p.shift_from &&
       cert_off + cert_size == src.size())
     src = src.substr(0, cert_off);
+  out->append(src.substr(0, std::min(p.file_at, src.size())));
+  if (p.file_at > src.size()) out->zeros(p.file_at - src.size());
+  out->zeros(p.lead);
+  serialize_into(*out, root, p.rva);
+  out->zeros(p.new_raw - p.size);
+  if (p.shift_from < src.size()) out->append(src.substr(p.shift_from));
+}
 
-  // The resources go between what precedes and what follows them; a
-  // resource from a source is read only when the file is written.
-  Output& result = *out;
-  result.append(src.substr(0, std::min(file_at, src.size())));
-  if (file_at > src.size()) result.zeros(file_at - src.size());
-  result.zeros(lead);
-  serialize_into(result, root, rva);
-  result.zeros(new_raw - size);
-  if (shift_from < src.size()) result.append(src.substr(shift_from));
-  // Headers and tables lie in the pieces held here; a layout that puts them
-  // elsewhere is not one this writer handles.
-  bool held = true;
-  auto put = [&](std::uint64_t at, const char* bytes, std::size_t n) {
-    char* p = result.held_at(at, n);
-    if (p)
-      std::memcpy(p, bytes, n);
-    else
-      held = false;
-  };
-  auto set32 = [&](std::uint64_t at, std::uint32_t v) {
-    char b[4] = {static_cast<char>(v & 0xFF), static_cast<char>(v >> 8 & 0xFF), static_cast<char>(v >> 16 & 0xFF),
-                 static_cast<char>(v >> 24)};
-    put(at, b, 4);
-  };
-  auto set16 = [&](std::uint64_t at, std::uint16_t v) {
-    char b[2] = {static_cast<char>(v & 0xFF), static_cast<char>(v >> 8)};
-    put(at, b, 2);
-  };
-  auto held32 = [&](std::uint64_t at) {
-    const char* p = result.held_at(at, 4);
-    if (!p) {
-      held = false;
-      return std::uint32_t{0};
-    }
-    return get32(std::string_view(p, 4), 0);
-  };
-
-  // Section table.
-  for (std::size_t i = 0; i < secs.size(); ++i) {
-    Section& s = secs[i];
-    if (i >= tail) s.va = static_cast<std::uint32_t>(s.va + va_shift);
-    if (i != index && s.raw_size) s.raw_ptr = static_cast<std::uint32_t>(moved_offset(s.raw_ptr));
+void PeResources::Impl::patch_section_table(const Placement& p, HeaderPatch& patch) const {
+  for (std::size_t i = 0; i < p.secs.size(); ++i) {
+    Section s = p.secs[i];
+    if (i >= p.tail) s.va = static_cast<std::uint32_t>(s.va + p.va_shift);
+    if (i != p.index && s.raw_size) s.raw_ptr = static_cast<std::uint32_t>(p.moved_offset(s.raw_ptr));
     std::size_t h = sec_table_off + 40 * i;
-    if (i == index && reuse == kNone) {
+    if (i == p.index && !p.reused) {
       char fresh[40] = {};
       std::memcpy(fresh, s.name, 8);
-      put(h, fresh, 40);
-    } else if (i > index && reuse == kNone) {
-      put(h, file.data() + h - 40, 40);
+      patch.put(h, fresh, 40);
+    } else if (i > p.index && !p.reused) {
+      patch.put(h, file.data() + h - 40, 40);
     }
-    set32(h + 8, s.vsize);
-    set32(h + 12, s.va);
-    set32(h + 16, s.raw_size);
-    set32(h + 20, s.raw_ptr);
-    set32(h + 36, s.characteristics);
+    patch.set32(h + 8, s.vsize);
+    patch.set32(h + 12, s.va);
+    patch.set32(h + 16, s.raw_size);
+    patch.set32(h + 20, s.raw_ptr);
+    patch.set32(h + 36, s.characteristics);
   }
-  set16(pe_off + 6, static_cast<std::uint16_t>(secs.size()));
+  patch.set16(pe_off + 6, static_cast<std::uint16_t>(p.secs.size()));
+}
 
-  // Data directories that point into moved sections, then the resource one.
+// Data directories that point into moved sections, then the resource one;
+// debug entries, which hold file offsets of their data and may hold
+// addresses; the symbol table's offset.
+void PeResources::Impl::patch_directories(const Placement& p, HeaderPatch& patch) const {
   for (int d = 0; d < static_cast<int>(dir_count); ++d) {
     std::uint32_t r = dir_rva(d);
     if (d == kDirSecurity) {
-      set32(dirs_off + 8 * d, 0);
-      set32(dirs_off + 8 * d + 4, 0);
-    } else if (r && in_tail(r)) {
-      set32(dirs_off + 8 * d, static_cast<std::uint32_t>(r + va_shift));
+      patch.set32(dirs_off + 8 * d, 0);
+      patch.set32(dirs_off + 8 * d + 4, 0);
+    } else if (r && in_tail(p, r)) {
+      patch.set32(dirs_off + 8 * d, static_cast<std::uint32_t>(r + p.va_shift));
     }
   }
-  set32(dirs_off + 8 * kDirResource, rva);
-  set32(dirs_off + 8 * kDirResource + 4, static_cast<std::uint32_t>(size));
+  patch.set32(dirs_off + 8 * kDirResource, p.rva);
+  patch.set32(dirs_off + 8 * kDirResource + 4, static_cast<std::uint32_t>(p.size));
 
-  // Debug entries hold file offsets of their data, and may hold addresses.
   std::uint32_t dbg = dir_rva(kDirDebug), dbg_size = dir_size(kDirDebug);
   std::size_t dbg_in = dbg ? file_offset(dbg, dbg_size) : kNone;
   if (dbg_in != kNone) {
-    std::uint64_t dbg_at = moved_offset(dbg_in);
+    std::uint64_t dbg_at = p.moved_offset(dbg_in);
     for (std::size_t e = 0; e + 28 <= dbg_size; e += 28) {
-      std::uint32_t addr = held32(dbg_at + e + 20), ptr = held32(dbg_at + e + 24);
-      if (addr && in_tail(addr)) set32(dbg_at + e + 20, static_cast<std::uint32_t>(addr + va_shift));
-      set32(dbg_at + e + 24, static_cast<std::uint32_t>(moved_offset(ptr)));
+      std::uint32_t addr = patch.get32(dbg_at + e + 20), ptr = patch.get32(dbg_at + e + 24);
+      if (addr && in_tail(p, addr)) patch.set32(dbg_at + e + 20, static_cast<std::uint32_t>(addr + p.va_shift));
+      patch.set32(dbg_at + e + 24, static_cast<std::uint32_t>(p.moved_offset(ptr)));
     }
   }
   std::uint32_t symbols = get32(file, pe_off + 12);
-  if (symbols) set32(pe_off + 12, static_cast<std::uint32_t>(moved_offset(symbols)));
+  if (symbols) patch.set32(pe_off + 12, static_cast<std::uint32_t>(p.moved_offset(symbols)));
+}
 
-  set32(opt_off + 56, static_cast<std::uint32_t>(align_up(image_end, sa)));
-  set32(opt_off + 8, static_cast<std::uint32_t>(get32(file, opt_off + 8) + raw_growth));
-  if (!held) return failed("unusual section layout");
+bool PeResources::Impl::assemble(Output* out, std::string* error) const {
+  if (!had_resources && root.entries.empty()) {
+    out->append(file);
+    return true;
+  }
+  Placement p;
+  if (!check_layout(error) || !place(&p, error)) return false;
+  lay_out(p, out);
+  HeaderPatch patch(*out);
+  patch_section_table(p, patch);
+  patch_directories(p, patch);
+  // SizeOfImage and SizeOfInitializedData.
+  patch.set32(opt_off + 56, static_cast<std::uint32_t>(align_up(p.image_end, section_alignment)));
+  patch.set32(opt_off + 8, static_cast<std::uint32_t>(get32(file, opt_off + 8) + p.raw_growth));
+  if (!patch.held) return fail(error, "unusual section layout");
   return true;
 }
 

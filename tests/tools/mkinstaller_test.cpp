@@ -20,8 +20,10 @@
 #endif
 
 #include "installer/format/cipher.h"
+#include "installer/format/record.h"
 #include "installer/format/sha256.h"
 #include "runtime/value/codepage.h"
+#include "mkinstaller/checks.h"
 #include "mkinstaller/pe_resources.h"
 #include "tests/support/fake_pe.h"
 #include "tests/support/paths.h"
@@ -405,6 +407,14 @@ TEST_F(MkinstallerTest, BadInputIsRefusedByNameAndNothingIsWritten) {
   write("version.json", u8(u8"{\"softname\": \"A\", \"installtype\": \"disk\", \"softversion\": \"v2\"}"));
   write("protocol.json", config("disk", ",\n  \"protocol\": \"javascript:alert(1)\""));
   write("escape.json", config("disk", ",\n  \"companyname\": \"\\ud83d\\ude00\""));
+  // Texts the strict parser and the installer's own would read apart: setup.exe
+  // leaves \u escapes as written and reads \n as CR LF. A lone surrogate is
+  // not JSON to the strict parser, nor is a number a text.
+  write("uescape.json", config("disk", ",\n  \"companyname\": \"\\u793a\\u4f8b\""));
+  write("zero.json", config("disk", ",\n  \"companyname\": \"A\\u0000B\""));
+  write("newline.json", config("disk", ",\n  \"companyname\": \"A\\nB\""));
+  write("ukey.json", "{\"soft\\u006eame\": \"A\", \"installtype\": \"disk\"}");
+  write("surrogate.json", config("disk", ",\n  \"companyname\": \"\\ud800\""));
   write("unsafe.zip", testsupport::make_zip({{"{app}/ok.txt", "ok"}, {"{app}/sub/COM1.txt", "device"}}));
   write("stream.zip", testsupport::make_zip({{"{app}/a.txt:hidden", "stream"}}));
   write("not.ico", "not an icon");
@@ -454,6 +464,17 @@ TEST_F(MkinstallerTest, BadInputIsRefusedByNameAndNothingIsWritten) {
       {"build --config protocol.json" + tail,
        "protocol.json:7: \"protocol\" must be an http:// or https:// address, not \"javascript:alert(1)\""},
       {"build --config escape.json" + tail, "escape.json:7: \"companyname\" holds a character that code page 936"},
+      {"build --config uescape.json" + tail,
+       u8(u8"uescape.json:7: the installer would read \"companyname\" as \"\\\\u793a\\\\u4f8b\", not as \"示例\": "
+          u8"write the characters themselves, not \\u escapes")},
+      {"build --config zero.json" + tail,
+       "zero.json:7: the installer would read \"companyname\" as \"A\\\\u0000B\", not as \"A\\u0000B\""},
+      {"build --config newline.json" + tail,
+       "newline.json:7: the installer would read \"companyname\" as \"A\\r\\nB\", not as \"A\\nB\": the installer "
+       "reads \\n as \\r\\n"},
+      {"build --config ukey.json" + tail,
+       "ukey.json: the installer would read \"softname\" as \"\", not as \"A\": write the key itself"},
+      {"build --config surrogate.json" + tail, "surrogate.json:7: not valid JSON: "},
       {"build --config ok.json --package unsafe.zip" + tail,
        "unsafe.zip: the entry \"{app}/sub/COM1.txt\" has a name the installer refuses to write"},
       {"build --config ok.json --package stream.zip" + tail, "stream.zip: the entry \"{app}/a.txt:hidden\" has a name"},
@@ -535,6 +556,48 @@ TEST_F(MkinstallerTest, BadInputIsRefusedByNameAndNothingIsWritten) {
   // No temporary files left behind either.
   for (const auto& e : fs::directory_iterator(dir_))
     EXPECT_EQ(e.path().filename().string().find("tmp"), std::string::npos) << e.path();
+}
+
+// The comparison build makes after sealing the record: the installer's
+// reading of each key against the strict parser's. A record read otherwise
+// in any one key is refused by that key (at its line when the file has it).
+TEST(MkinstallerChecks, ARecordReadOtherwiseInOneKeyIsRefusedByThatKey) {
+  using installer::format::InstallType;
+  using installer::format::Record;
+  mkinstaller::Problem problem;
+  auto config = mkinstaller::check_config(
+      u8(u8"{\"softname\": \"测试\",\n\"installtype\": \"net\",\n\"urlremote\": \"http://127.0.0.1/a.zip\"}"),
+      &problem);
+  ASSERT_TRUE(config) << problem.message;
+  const auto record = installer::format::parse_record(config->record_text);
+  ASSERT_TRUE(record);
+  EXPECT_TRUE(mkinstaller::same_reading(*config, record, &problem)) << problem.message;
+  auto sealed = mkinstaller::seal_checked_record(*config, &problem);
+  ASSERT_TRUE(sealed) << problem.message;
+  EXPECT_EQ(installer::format::open_record(*sealed)->package_url, "http://127.0.0.1/a.zip");
+
+  struct Case {
+    const char* key;
+    int line;
+    void (*change)(Record&);
+  };
+  const Case cases[] = {
+      {"softname", 1, [](Record& r) { r.software_name = "测试 "; }},
+      {"installtype", 2, [](Record& r) { r.install_type = InstallType::kDisk; }},
+      {"urlremote", 3, [](Record& r) { r.package_url = "http://127.0.0.1/b.zip"; }},
+      {"companyname", 0, [](Record& r) { r.company_name = "x"; }},
+      {"sha256", 0, [](Record& r) { r.package_sha256 = std::string(64, 'a'); }},
+  };
+  for (const Case& c : cases) {
+    Record changed = *record;
+    c.change(changed);
+    problem = {};
+    EXPECT_FALSE(mkinstaller::same_reading(*config, changed, &problem)) << c.key;
+    EXPECT_EQ(problem.line, c.line) << c.key;
+    EXPECT_THAT(problem.message, HasSubstr("would read \"" + std::string(c.key) + "\" as ")) << c.key;
+  }
+  EXPECT_FALSE(mkinstaller::same_reading(*config, std::nullopt, &problem));
+  EXPECT_THAT(problem.message, HasSubstr("the installer cannot read this configuration"));
 }
 
 // PNG images of 8-bit RGBA pixels, written and read here (filters of every
