@@ -124,7 +124,7 @@ void run_sequence(ControllerView& view) {
 
   // 1. The .NET Framework prerequisite.
   PrerequisiteOutcome prerequisite = steps().ensure_dotnet(st.required_framework, view);
-  if (prerequisite != PrerequisiteOutcome::kContinue) {
+  if (prerequisite != PrerequisiteOutcome::kContinue && prerequisite != PrerequisiteOutcome::kContinueRestartNeeded) {
     undo_this_run();
     return;
   }
@@ -186,6 +186,9 @@ void run_sequence(ControllerView& view) {
   }
   this_run().clear();  // installed: nothing of it is taken back any more
   view.show_page(kFinishPage);
+  // The framework installed by this run loads only after Windows restarts.
+  if (prerequisite == PrerequisiteOutcome::kContinueRestartNeeded)
+    view.show_finish_note(dotnet_restart_note(st.software_name));
 
   // 5. Shortcuts and 6. the uninstall entry: best effort, a missing shortcut
   //    or entry does not undo an installation that is on disk.

@@ -55,6 +55,9 @@ class InstallView {
   // with no owner, as the network message is shown.
   virtual void show_failure_message(const rt::Text& text);
   virtual void show_page(int page) = 0;
+  // A note on the finish page under its button (the restart the .NET
+  // Framework needs). The default shows nothing.
+  virtual void show_finish_note(const rt::Text& text) {}
 };
 
 // ---- Stopping a run and taking it back --------------------------------------
