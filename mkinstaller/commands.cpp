@@ -11,6 +11,7 @@
 #include "runtime/value/codepage.h"
 #include "mkinstaller/pe_resources.h"
 #include "mkinstaller/checks.h"
+#include "mkinstaller/dotnet_info.h"
 #include "mkinstaller/files.h"
 #include "mkinstaller/identity.h"
 #include "mkinstaller/image.h"
@@ -614,6 +615,8 @@ int build(const std::string& command, const Parsed& p, bool dry_run) {
   if (!stub) return 1;
   rt::PeResources pe;
   if (!check_stub(*stub, &pe, &why)) return fail(stub_path, why);
+  const DotnetPlan dotnet = dotnet_plan(*stub, config->value("framework"), false);
+  if (!dotnet.problem.empty()) return fail(stub_path, dotnet.problem);
   stub.reset();
 
   if (!out_path.empty() &&
@@ -643,6 +646,7 @@ int build(const std::string& command, const Parsed& p, bool dry_run) {
   if (!package_name.empty())
     for (const std::string& w : package_warnings(entries, *config)) warn(package_name, w);
   if (!logo && !pe.find(kSystem, kLogo)) warn("", "no --logo: the installer shows no logo");
+  if (!dotnet.note.empty()) warn(stub_path, dotnet.note);
 
   // Any language the stub had for these names would shadow ours.
   if (logo) {
@@ -670,6 +674,7 @@ int build(const std::string& command, const Parsed& p, bool dry_run) {
     summary += ", package " + package_text;
   if (logo) summary += ", logo " + std::to_string(logo_image.width) + " x " + std::to_string(logo_image.height);
   summary += ", \"sha256\" " + digest;
+  if (!dotnet.line.empty()) summary += "; " + dotnet.line;
   const std::string carried_digest = type == "net" ? installer::sha256_hex(empty_zip()) : package_digest;
   auto written = [&](const FileSink& sink) {
     if (!sink.why.empty()) return fail(out_path, sink.why);
@@ -843,7 +848,8 @@ int run_inspect(const Args& args) {
       std::string utf8 = rt::utf8_from_cp936(plain.view());
       text += "configuration (SYSTEM/102, " + std::to_string(record->size()) + " bytes encrypted):\n" + utf8 + "\n";
       Problem problem;
-      if (auto config = check_config(utf8, &problem)) text += package_check(*config, package);
+      if (auto config = check_config(utf8, &problem))
+        text += package_check(*config, package) + dotnet_inspect_text(path, config->value("framework"));
     } else {
       text += "no configuration (SYSTEM/102): this is not a configured installer\n";
     }
