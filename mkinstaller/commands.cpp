@@ -12,6 +12,7 @@
 #include "installer/format/sha256.h"
 #include "runtime/value/codepage.h"
 #include "mkinstaller/checks.h"
+#include "mkinstaller/dotnet_info.h"
 #include "mkinstaller/files.h"
 #include "mkinstaller/identity.h"
 #include "mkinstaller/image.h"
@@ -506,6 +507,7 @@ struct BuildJob {
   std::shared_ptr<HashingSource> carried;  // the package as it is written
   std::string file_name;                   // the installer's file name
   std::string summary;                     // what the last line reports
+  DotnetPlan dotnet;                       // the prerequisite it fetches and how it checks it
 };
 
 // A configuration problem, at its line when it has one.
@@ -681,6 +683,9 @@ int load_stub(BuildJob& job) {
   if (!stub) return 1;
   std::string why;
   if (!check_stub(*stub, &job.pe, &why)) return fail(job.stub_path, why);
+  // Which .NET Framework installer it fetches for "framework", and how it proves it.
+  job.dotnet = dotnet_plan(*stub, job.config->value(format::kKeyFramework), false);
+  if (!job.dotnet.problem.empty()) return fail(job.stub_path, job.dotnet.problem);
   return 0;
 }
 
@@ -728,6 +733,7 @@ void warn_about(const BuildJob& job) {
                               " without --package: the installer carries an empty package");
   if (!job.package_name.empty())
     for (const std::string& w : package_warnings(job.entries, *job.config)) warn(job.package_name, w);
+  if (!job.dotnet.note.empty()) warn(job.stub_path, job.dotnet.note);
   if (!job.logo && !pe.find(kSystem, kLogo)) warn("", "no --logo: the installer shows no logo");
 }
 
@@ -765,6 +771,7 @@ void describe(BuildJob& job) {
   if (job.logo)
     job.summary += ", logo " + std::to_string(job.logo_image.width) + " x " + std::to_string(job.logo_image.height);
   job.summary += ", " + in_quotes(format::kKeySha256) + " " + job.digest;
+  if (!job.dotnet.line.empty()) job.summary += "; " + job.dotnet.line;
 }
 
 // Whether the installer was made whole, with the package that was checked.
@@ -980,7 +987,8 @@ int run_inspect(const Args& args) {
       std::optional<format::Record> record = format::open_record(rt::Bytes(*sealed));
       text += "configuration (" + record_name + ", " + std::to_string(sealed->size()) + " bytes encrypted)";
       if (record)
-        text += ", as the installer reads it:\n" + describe_record(*record) + package_check(*record, package);
+        text += ", as the installer reads it:\n" + describe_record(*record) + package_check(*record, package) +
+                dotnet_inspect_text(path, rt::utf8_from_cp936(record->framework.view()));
       else
         text += sealed->empty() ? ": empty, the installer is not configured\n"
                                 : ": the installer cannot read it (not a JSON object)\n";

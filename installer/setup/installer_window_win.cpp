@@ -179,6 +179,15 @@ const UnitDesign kInstallerUnits[] = {
      .maximum = 100},
     // Page 3, "安装完成".
     action_button("安装完成", 3, "安装完成", on_finish),
+    {.name = "完成提示",
+     .kind = UnitKind::Label,
+     .parent = "选择夹1",
+     .page = 3,
+     .rect = {40, 316, 520, 44},
+     .caption = "",
+     .font = {14},
+     .text = {rgb(208, 72, 48)},
+     .align = rt::Align::Center},
     // Page 4, "网络错误".
     action_button("重新安装", 4, "重新安装", on_install_now),
     {.name = "离线网址",
@@ -244,6 +253,7 @@ class WindowView final : public ControllerView {
   void show_header(bool visible) override { set("图片框1", rt::kPropVisible, visible); }
   void show_page(int page) override { set("选择夹1", rt::kPropPage, page); }
   void set_status(const rt::Text& text) override { set("更新状态", rt::kPropCaption, text); }
+  void show_finish_note(const rt::Text& text) override { set("完成提示", rt::kPropCaption, text); }
   void set_progress_timer(int period_ms) override { set("时钟1", rt::kPropPeriod, period_ms); }
   void set_progress_bar(int position) override { set("进度条", rt::kPropPosition, position); }
   // Owned by the installer window, which it disables while it shows: the

@@ -1,7 +1,7 @@
 #include <windows.h>
 #include <shellapi.h>
 
-#include "installer/format/sha256.h"
+#include "installer/platform/authenticode.h"
 #include "installer/platform/launch.h"
 #include "installer/platform/registry.h"
 #include "installer/steps/dotnet.h"
@@ -11,6 +11,7 @@
 #include "installer/steps/package_digest.h"
 #include "installer/steps/run_file.h"
 #include "runtime/value/codepage.h"
+#include "runtime/win/handles.h"
 
 namespace installer {
 
@@ -24,7 +25,38 @@ PrerequisiteOutcome fail(InstallView& view, const rt::Text& message) {
   view.show_page(kFailurePage);
   return PrerequisiteOutcome::kStopAfterMessage;
 }
+
+// The address's file name, without its query; a name Windows cannot take
+// becomes a plain one.
+rt::Text local_name_of(const rt::Text& url) {
+  std::string name = file_name_of(url, true).str();
+  name = name.substr(0, name.find_first_of("?#"));
+  if (name.empty() || name.find_first_of("\\/:*\"<>|") != std::string::npos) name = "dotnet-setup.exe";
+  return rt::Text(name);
+}
+
+// Whether the file is the genuine installer, through the reading handle that
+// keeps writers out: Microsoft's signature under a pinned root first (it
+// survives Microsoft re-signing its files), else a pinned digest.
+bool proven(const RunFile& file, const format::DotnetPins& pins) {
+  if (signature_proves(pins, verify_file_signature(file.handle(), file.path()))) return true;
+  if (pins.digests.empty()) return false;
+  auto reader = file.reader();
+  return reader && digest_proves(pins, sha256_hex_of(*reader));
+}
 }  // namespace
+
+WindowsRelease running_windows() {
+  // RtlGetVersion gives the numbers as they are, whatever the manifest
+  // declares; ntdll is in every process.
+  RTL_OSVERSIONINFOEXW info = {};
+  info.dwOSVersionInfoSize = sizeof info;
+  using Get = LONG(WINAPI*)(RTL_OSVERSIONINFOEXW*);
+  HMODULE ntdll = GetModuleHandleW(L"ntdll.dll");
+  auto get = ntdll ? reinterpret_cast<Get>(reinterpret_cast<void*>(GetProcAddress(ntdll, "RtlGetVersion"))) : nullptr;
+  if (!get || get(&info) != 0) return WindowsRelease();
+  return {info.dwMajorVersion, info.dwMinorVersion, info.dwBuildNumber, info.wServicePackMajor};
+}
 
 float detect_dotnet_version() {
   // A 32-bit process reads the 32-bit view, where the framework's setup keys
@@ -35,51 +67,66 @@ float detect_dotnet_version() {
   return dotnet_version_for(v4, release, v35);
 }
 
-PrerequisiteOutcome ensure_dotnet(const rt::Text& framework, InstallView& view, const rt::Text& url,
-                                  const rt::Text& sha256) {
+PrerequisiteOutcome ensure_dotnet(const rt::Text& framework, InstallView& view, const format::DotnetPins& pins,
+                                  const WindowsRelease& windows) {
   float required = required_framework_version(framework);
   if (detect_dotnet_version() >= required) return PrerequisiteOutcome::kContinue;
+  // Said before 120 MB are fetched for nothing.
+  if (!windows_runs_dotnet(required, windows)) return fail(view, dotnet_windows_message(required));
+  rt::Text url = dotnet_url_for(required, pins);
 
   view.set_progress_timer(1000);
   view.set_progress_bar(0);
   RunFile file;
   // Judged by this download's own figures, not by an earlier one's.
   reset_download_progress();
-  // The address's file name, without its query; a name Windows cannot take becomes a plain one.
-  std::string name = file_name_of(url, true).str();
-  name = name.substr(0, name.find_first_of("?#"));
-  if (name.empty() || name.find_first_of("\\/:*\"<>|") != std::string::npos) name = "dotnet-setup.exe";
-  if (!file.create(rt::Text(name))) return fail(view, folder_message(temp_directory()));
+  if (!file.create(local_name_of(url))) return fail(view, folder_message(temp_directory()));
   std::uint64_t received = 0;
-  std::int32_t result = download_to(url, file.handle(), on_download_progress, &received);
+  std::int32_t result = url.empty() ? kDownloadFailed : download_to(url, file.handle(), on_download_progress, &received);
   if (result == kDownloadCancelled) return PrerequisiteOutcome::kStopSilently;
   // The timer keeps showing the last figures behind the failure page.
   if (result != kDownloadOk || received < std::uint64_t(kMinimumDownload)) return fail(view, rt::Text());
   view.set_progress_timer(0);
 
-  // Only a reading handle may be open when the system loads the program;
-  // what it reads is checked through that handle, and it refuses writers
-  // until the installer has ended.
+  // Only a reading handle may be open when the system loads the program; it
+  // refuses writers and deletion until the installer has ended, so what is
+  // proven through it is what runs.
   if (!file.keep_for_reading()) return fail(view, kDotnetStartMessage);
-  auto reader = file.reader();
-  if (!reader || !sha256_matches(sha256.view(), sha256_hex_of(*reader))) return fail(view, kDamagedPackageMessage);
-  reader.reset();
+  if (!proven(file, pins)) {
+    file.remove();
+    return fail(view, kDotnetUnverifiedMessage);
+  }
 
   std::wstring program = rt::wide_path(file.path_text().view());
   std::wstring folder = program.substr(0, program.rfind(L'\\'));
   SHELLEXECUTEINFOW run = {};
   run.cbSize = sizeof run;
+  // The shell, not CreateProcess: it asks for elevation where setup.exe
+  // itself is not elevated, and the framework's installer demands it.
   run.fMask = SEE_MASK_NOCLOSEPROCESS | SEE_MASK_FLAG_NO_UI | SEE_MASK_NOASYNC;
   run.lpVerb = L"open";
   run.lpFile = program.c_str();
   run.lpDirectory = folder.c_str();
   run.nShow = SW_SHOWNORMAL;
   if (!ShellExecuteExW(&run) || !run.hProcess) return fail(view, kDotnetStartMessage);
-  WaitForSingleObject(run.hProcess, INFINITE);
-  CloseHandle(run.hProcess);
+  rt::win::Kernel process(run.hProcess);
+  WaitForSingleObject(process.get(), INFINITE);
+  DWORD code = 0;
+  if (!GetExitCodeProcess(process.get(), &code)) code = DWORD(-1);
   file.remove();
-  if (detect_dotnet_version() < required) return fail(view, kDotnetMissingMessage);
-  return PrerequisiteOutcome::kContinue;
+  switch (dotnet_end_of(code)) {
+    case DotnetEnd::kRestartNeeded:
+      // The framework is in place but loads only after the restart, and its
+      // Release may not show before it: nothing more to look at.
+      return PrerequisiteOutcome::kContinueRestartNeeded;
+    case DotnetEnd::kInstalled:
+      // An installer that ended well yet left an older framework has not installed it.
+      if (detect_dotnet_version() < required) return fail(view, kDotnetMissingMessage);
+      return PrerequisiteOutcome::kContinue;
+    case DotnetEnd::kFailed:
+      break;
+  }
+  return fail(view, dotnet_exit_message(code));
 }
 
 }  // namespace installer

@@ -60,6 +60,9 @@ class InstallView {
   // default (no window) shows it task-modal with no owner.
   virtual void show_failure_message(const rt::Text& text);
   virtual void show_page(int page) = 0;
+  // A note on the finish page under its button (the restart the .NET
+  // Framework needs). The default shows nothing.
+  virtual void show_finish_note(const rt::Text& text) {}
 };
 
 // ---- Stopping a run and taking it back --------------------------------------

@@ -101,7 +101,9 @@ SequenceEnd run_install_sequence(const InstallPlan& plan, const InstallSteps& st
     undo_this_run();
     return SequenceEnd::kFailed;
   }
-  if (prerequisite != PrerequisiteOutcome::kContinue || install_cancel_requested()) return cancelled_run();
+  const bool restart_needed = prerequisite == PrerequisiteOutcome::kContinueRestartNeeded;
+  if ((prerequisite != PrerequisiteOutcome::kContinue && !restart_needed) || install_cancel_requested())
+    return cancelled_run();
 
   // 2. The installation folder, each level made noted; never one reached
   //    through a link.
@@ -155,6 +157,9 @@ SequenceEnd run_install_sequence(const InstallPlan& plan, const InstallSteps& st
   this_run().journal().commit();
   this_run().clear();
   view.show_page(kFinishPage);
+  // The framework installed but waits for a restart: the person is told
+  // before starting the program.
+  if (restart_needed) view.show_finish_note(dotnet_restart_note(record.software_name));
 
   // 5. Shortcuts and 6. the uninstall entry: best effort, a missing shortcut
   //    or entry does not undo an installation that is on disk.

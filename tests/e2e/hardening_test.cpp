@@ -14,6 +14,9 @@
 #include "installer/steps/host.h"
 #include "runtime/value/codepage.h"
 #include "tests/e2e/support/installer_fixture.h"
+#include "installer/format/dotnet_pins.h"
+#include "tests/support/dotnet_url.h"
+#include "tests/support/http_servers.h"
 #include "tests/support/paths.h"
 #include "tests/support/zip_writer.h"
 
@@ -117,6 +120,66 @@ TEST_F(HardeningTest, PlantedLibrariesAreNeverLoaded) {
   SetEnvironmentVariableW(L"WINEDLLOVERRIDES", wide("mscoree,mshtml=;winemenubuilder.exe=d").c_str());
   remove_planted(own_);
   remove_planted(target);
+}
+
+// The .NET Framework installer's proof loads wintrust and crypt32 (and,
+// inside them, cryptnet, imagehlp, dbghelp, rsaenh, bcrypt) on first use:
+// planted beside setup.exe, Wine told to prefer them, none is loaded while a
+// genuine stand-in is downloaded, proven by its signature and started.
+TEST_F(HardeningTest, TrustLibrariesPlantedBesideTheInstallerAreNeverLoaded) {
+  const char* const kTrust[] = {"wintrust.dll", "crypt32.dll", "cryptnet.dll", "imagehlp.dll",
+                                "dbghelp.dll",  "rsaenh.dll",  "bcrypt.dll"};
+  auto servers = testsupport::http_servers();
+  ASSERT_TRUE(servers);
+  ASSERT_TRUE(testsupport::trust_certificate("root.pem", true));
+  const wchar_t kV4Full[] = L"SOFTWARE\\Microsoft\\NET Framework Setup\\NDP\\v4\\Full";
+  RegDeleteTreeW(HKEY_LOCAL_MACHINE, kV4Full);
+  std::string name = "hardening-ndp-" + std::to_string(GetCurrentProcessId()) + ".exe";
+  ASSERT_TRUE(e2e::write_all(servers->nginx_root + "\\" + "NDP48-" + name,
+                             e2e::read_all(testsupport::stand_in("genuine.exe"))));
+  installer::format::DotnetPins pins;
+  pins.url48 = servers->nginx_url("/NDP48-" + name);
+  pins.roots = {testsupport::stand_in_thumbprint("root")};
+  pins.signer = "Microsoft Corporation";
+  std::string program = e2e::read_all(e2e::setup_exe());
+  ASSERT_TRUE(testsupport::point_dotnet_pins_at(program, pins));
+  std::string own = dir_ + "\\TrustDownloads";
+  CreateDirectoryW(wide(own).c_str(), nullptr);
+  ASSERT_TRUE(e2e::write_all(own + "\\base.exe", program));
+  std::string config = config_;
+  const std::string no_framework = "\"framework\":\"\"";
+  ASSERT_NE(config.find(no_framework), std::string::npos);
+  config.replace(config.find(no_framework), no_framework.size(), "\"framework\":\"4.8\"");
+  std::string exe = e2e::make_installer(own, config, &package_, "setup.exe", nullptr, "Tarnel", own + "\\base.exe");
+  ASSERT_FALSE(exe.empty());
+
+  std::string marker = e2e::read_all(testsupport::native_path(MARKER_DLL_PATH));
+  std::string names;
+  for (const char* dll : kTrust) {
+    ASSERT_TRUE(e2e::write_all(own + "\\" + dll, marker)) << dll;
+    std::string stem = dll;
+    names += (names.empty() ? "" : ",") + stem.substr(0, stem.rfind('.'));
+  }
+  SetEnvironmentVariableW(L"WINEDLLOVERRIDES", wide("mscoree,mshtml=;winemenubuilder.exe=d;" + names + "=n,b").c_str());
+  wchar_t temp[MAX_PATH] = {};
+  GetTempPathW(MAX_PATH, temp);
+  std::string mark = rt::cp936_from_wchar(temp) + "NDP48-" + name + ".ran";
+  DeleteFileW(wide(mark).c_str());
+  {
+    Installer setup(exe);
+    std::string message;
+    EXPECT_EQ(e2e::install_from_custom_page(setup, dir_ + "\\trust-inst", &message), 3) << message;
+    setup.process().kill();
+  }
+  SetEnvironmentVariableW(L"WINEDLLOVERRIDES", wide("mscoree,mshtml=;winemenubuilder.exe=d").c_str());
+  // The proof ran: the stand-in was started.
+  EXPECT_TRUE(e2e::path_exists(mark));
+  std::vector<std::string> found;
+  for (const char* dll : kTrust)
+    if (e2e::path_exists(own + "\\" + dll + ".loaded")) found.push_back(dll);
+  EXPECT_EQ(found, std::vector<std::string>());
+  RegDeleteTreeW(HKEY_LOCAL_MACHINE, kV4Full);
+  testsupport::trust_certificate("root.pem", false);
 }
 
 // An installation folder that is a link, or whose parent is one (a Unix

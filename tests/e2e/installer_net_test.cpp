@@ -11,6 +11,7 @@
 #include <vector>
 
 #include "installer/format/sha256.h"
+#include "installer/steps/dotnet.h"
 #include "installer/steps/host.h"
 #include "runtime/value/codepage.h"
 #include "tests/e2e/support/installer_fixture.h"
@@ -289,39 +290,66 @@ TEST_F(InstallerNetTest, OnlyThePublishedPackageIsUnpacked) {
   }
 }
 
-TEST_F(InstallerNetTest, MissingFrameworkIsDownloadedFromTheTestServerAndStarted) {
-  // No .NET Framework 4 in the prefix: the v4 "Full" key and the v3.5 key removed.
+// A copy of setup.exe pointed at the test servers and the test root
+// (tests/support/dotnet_url.h): a genuine stand-in is started, waited for,
+// and its "restart needed" told on the finish page; a stand-in with a byte
+// changed after signing is never started, the person is told, page 4.
+TEST_F(InstallerNetTest, MissingFrameworkIsDownloadedProvenAndStartedOrRefused) {
+  ASSERT_TRUE(testsupport::trust_certificate("root.pem", true));
+  struct Row {
+    const char* stand_in;
+    const char* exit_code;
+    int page;
+  } rows[] = {{"genuine.exe", "3010", 3}, {"tampered.exe", "0", 4}};
+  for (const Row& r : rows) {
+    SCOPED_TRACE(r.stand_in);
+    // No .NET Framework 4 in the prefix: the v4 "Full" key and the v3.5 key removed.
+    RegDeleteTreeW(HKEY_LOCAL_MACHINE, L"SOFTWARE\\Microsoft\\NET Framework Setup\\NDP\\v4\\Full");
+    RegDeleteTreeW(HKEY_LOCAL_MACHINE, L"Software\\Microsoft\\NET Framework Setup\\NDP\\v3.5");
+
+    std::string folder = "ndp-" + std::string(r.stand_in) + "-" + std::to_string(GetCurrentProcessId());
+    CreateDirectoryW(rt::wide_path(servers_.nginx_root + "\\" + folder).c_str(), nullptr);
+    installer::format::DotnetPins pins;
+    pins.url48 = servers_.nginx_url(publish(folder + "/NDP48-x86-x64-AllOS-ENU.exe",
+                                            e2e::read_all(testsupport::stand_in(r.stand_in))));
+    pins.roots = {testsupport::stand_in_thumbprint("root")};
+    pins.signer = "Microsoft Corporation";
+    std::string program = e2e::read_all(e2e::setup_exe());
+    ASSERT_TRUE(testsupport::point_dotnet_pins_at(program, pins));
+    std::string base = dir_ + "\\base.exe";
+    ASSERT_TRUE(e2e::write_all(base, program));
+
+    std::string package_url = servers_.nginx_url(publish("pkg-ndp.zip", package_of(1000)));
+    std::string exe = e2e::make_installer(dir_, e2e::config_json(net_config("框架测试", package_url, "4.8")), nullptr,
+                                          "setup.exe", nullptr, "Tarnel", base);
+    wchar_t temp[MAX_PATH] = {};
+    GetTempPathW(MAX_PATH, temp);
+    std::string downloaded = rt::cp936_from_wchar(temp) + "NDP48-x86-x64-AllOS-ENU.exe";
+    DeleteFileA((downloaded + ".ran").c_str());
+    SetEnvironmentVariableW(L"TARNEL_NDP_EXIT", rt::wide_path(r.exit_code).c_str());
+
+    Installer setup(exe);
+    ASSERT_TRUE(setup.ok());
+    setup.click("立即安装");
+    if (r.page == 4) {
+      EXPECT_EQ(setup.answer_message_box(60000), installer::kDotnetUnverifiedMessage);
+      EXPECT_TRUE(setup.wait_page(4, 60000));
+      EXPECT_FALSE(e2e::path_exists(downloaded + ".ran")) << "an unproven framework installer was started";
+    } else {
+      EXPECT_TRUE(setup.wait_page(3, 60000));
+      // Proven, started from a folder of the run and waited for (its mark
+      // lies in the temporary folder); the downloaded file went with its folder.
+      EXPECT_TRUE(e2e::path_exists(downloaded + ".ran")) << "the downloaded framework installer was not started";
+      std::string note = installer::dotnet_restart_note("框架测试").str();
+      EXPECT_TRUE(e2e::wait_until([&] { return setup.text("完成提示") == note; }, 10000)) << setup.text("完成提示");
+      setup.shot("page3-restart.png");
+    }
+    EXPECT_FALSE(e2e::path_exists(downloaded));
+    setup.process().kill();
+  }
+  SetEnvironmentVariableW(L"TARNEL_NDP_EXIT", nullptr);
   RegDeleteTreeW(HKEY_LOCAL_MACHINE, L"SOFTWARE\\Microsoft\\NET Framework Setup\\NDP\\v4\\Full");
-  RegDeleteTreeW(HKEY_LOCAL_MACHINE, L"Software\\Microsoft\\NET Framework Setup\\NDP\\v3.5");
-
-  std::string stub = e2e::read_all(testsupport::native_path(MARKER_EXE_PATH));
-  ASSERT_FALSE(stub.empty());
-  std::string ndp_url = servers_.nginx_url(publish("NDP48-x86-x64-AllOS-ENU.exe", stub));
-  std::string program = e2e::read_all(e2e::setup_exe());
-  ASSERT_TRUE(testsupport::point_dotnet_url_at(program, ndp_url));
-  // The digest built in beside the address: the stand-in's.
-  ASSERT_TRUE(testsupport::point_dotnet_sha256_at(program, installer::sha256_hex(stub)));
-  std::string base = dir_ + "\\base.exe";
-  ASSERT_TRUE(e2e::write_all(base, program));
-
-  std::string package = package_of(1000);
-  std::string package_url = servers_.nginx_url(publish("pkg-ndp.zip", package));
-  std::string exe = e2e::make_installer(dir_, e2e::config_json(net_config("框架测试", package_url, "4.8")), nullptr,
-                                        "setup.exe", nullptr, "Tarnel", base);
-  wchar_t temp[MAX_PATH] = {};
-  GetTempPathW(MAX_PATH, temp);
-  std::string downloaded = rt::cp936_from_wchar(temp) + "NDP48-x86-x64-AllOS-ENU.exe";
-  DeleteFileA((downloaded + ".ran").c_str());
-
-  Installer setup(exe);
-  ASSERT_TRUE(setup.ok());
-  setup.click("立即安装");
-  EXPECT_TRUE(setup.wait_page(3, 60000));
-  // Checked, started from a folder of the run and waited for (its mark lies
-  // in the temporary folder); the downloaded file went with its folder.
-  EXPECT_TRUE(e2e::path_exists(downloaded + ".ran")) << "the downloaded framework installer was not started";
-  EXPECT_FALSE(e2e::path_exists(downloaded));
-  setup.process().kill();
+  testsupport::trust_certificate("root.pem", false);
 }
 
 }  // namespace

@@ -1,10 +1,20 @@
 // Stands in for programs the installer starts. Started, it writes its command
-// line and its working folder to "<its path>.ran" and ends. Named as the .NET
-// Framework offline installer ("NDP..."), it writes that mark to
-// "<temp>\<its file name>.ran" instead (its own folder is the installer's
-// run folder, which goes afterwards) and records .NET Framework 4.8 in the
-// registry as the real one would.
+// line and its working folder to "<its path>.ran" and ends. Named as a .NET
+// Framework offline installer ("NDP48-…", "ndp481-…"), it writes that mark to
+// "<temp>\<its file name>.ran" instead (its own folder is the installer's run
+// folder, which goes afterwards), ends with the exit code the environment
+// variable TARNEL_NDP_EXIT names (0 when unset), and, when that code says it
+// installed (0, 3010, 1641), records the framework in the registry as the
+// real one would: 4.8.1's Release for "ndp481…", else 4.8's.
 #include <windows.h>
+
+namespace {
+bool starts_with(const wchar_t* s, const wchar_t* prefix) {
+  for (; *prefix; ++s, ++prefix)
+    if ((*s | 0x20) != (*prefix | 0x20)) return false;
+  return true;
+}
+}  // namespace
 
 int WINAPI WinMain(HINSTANCE, HINSTANCE, LPSTR, int) {
   wchar_t self[MAX_PATH] = {}, mark[MAX_PATH + 8] = {}, folder[MAX_PATH] = {};
@@ -13,7 +23,7 @@ int WINAPI WinMain(HINSTANCE, HINSTANCE, LPSTR, int) {
   const wchar_t* name = self;
   for (const wchar_t* p = self; *p; ++p)
     if (*p == L'\\') name = p + 1;
-  bool framework = name[0] == L'N' && name[1] == L'D' && name[2] == L'P';
+  bool framework = starts_with(name, L"ndp");
   if (framework) {
     GetTempPathW(MAX_PATH, mark);
     lstrcatW(mark, name);
@@ -23,10 +33,17 @@ int WINAPI WinMain(HINSTANCE, HINSTANCE, LPSTR, int) {
   lstrcatW(mark, L".ran");
   GetCurrentDirectoryW(MAX_PATH, folder);
 
+  DWORD code = 0;
+  wchar_t wanted[16] = {};
+  if (framework && GetEnvironmentVariableW(L"TARNEL_NDP_EXIT", wanted, 16) > 0)
+    for (const wchar_t* p = wanted; *p >= L'0' && *p <= L'9'; ++p) code = code * 10 + DWORD(*p - L'0');
+
   HKEY key;
-  if (framework && RegCreateKeyExW(HKEY_LOCAL_MACHINE, L"SOFTWARE\\Microsoft\\NET Framework Setup\\NDP\\v4\\Full", 0, nullptr, 0,
+  bool installed = code == 0 || code == 3010 || code == 1641;
+  if (framework && installed &&
+      RegCreateKeyExW(HKEY_LOCAL_MACHINE, L"SOFTWARE\\Microsoft\\NET Framework Setup\\NDP\\v4\\Full", 0, nullptr, 0,
                       KEY_ALL_ACCESS, nullptr, &key, nullptr) == ERROR_SUCCESS) {
-    DWORD release = 528040;
+    DWORD release = starts_with(name, L"ndp481") ? 533320 : 528040;
     RegSetValueExW(key, L"Release", 0, REG_DWORD, reinterpret_cast<const BYTE*>(&release), sizeof release);
     RegCloseKey(key);
   }
@@ -39,5 +56,5 @@ int WINAPI WinMain(HINSTANCE, HINSTANCE, LPSTR, int) {
   WriteFile(f, L"\n", sizeof(wchar_t), &written, nullptr);
   WriteFile(f, folder, lstrlenW(folder) * sizeof(wchar_t), &written, nullptr);
   CloseHandle(f);
-  return 0;
+  return int(code);
 }

@@ -23,8 +23,17 @@ if(WIN32)
   # "<its own path>.ran" when started, so a test sees that it was launched.
   add_executable(ndp_stub WIN32 ${CMAKE_CURRENT_LIST_DIR}/ndp_stub_win.cpp)
   set_target_properties(ndp_stub PROPERTIES RUNTIME_OUTPUT_DIRECTORY ${HTTP_SERVERS_STATE}-bin)
-  if(TARGET dotnet_win_test)
-    add_dependencies(dotnet_win_test ndp_stub)
-    target_compile_definitions(dotnet_win_test PRIVATE NDP_STUB_PATH="$<TARGET_FILE:ndp_stub>")
-  endif()
+  # Signed copies of it standing in for Microsoft's installer, genuine and not
+  # (sign_stand_ins.sh): made when it changes, under a test root kept in the tree.
+  set(STAND_INS ${CMAKE_BINARY_DIR}/stand-ins)
+  add_custom_command(OUTPUT ${STAND_INS}/genuine.exe ${STAND_INS}/stranger.exe
+                     COMMAND bash ${CMAKE_CURRENT_LIST_DIR}/sign_stand_ins.sh $<TARGET_FILE:ndp_stub> ${STAND_INS}
+                     DEPENDS ndp_stub ${CMAKE_CURRENT_LIST_DIR}/sign_stand_ins.sh VERBATIM)
+  add_custom_target(stand_ins DEPENDS ${STAND_INS}/genuine.exe)
+  foreach(t dotnet_win_test e2e_installer_net_test e2e_hardening_test)
+    if(TARGET ${t})
+      add_dependencies(${t} ndp_stub stand_ins)
+      target_compile_definitions(${t} PRIVATE NDP_STUB_PATH="$<TARGET_FILE:ndp_stub>" STAND_INS_DIR="${STAND_INS}")
+    endif()
+  endforeach()
 endif()

@@ -20,6 +20,7 @@
 #endif
 
 #include "installer/format/cipher.h"
+#include "installer/format/dotnet_pins.h"
 #include "installer/format/record.h"
 #include "installer/format/sha256.h"
 #include "runtime/value/codepage.h"
@@ -264,6 +265,82 @@ TEST_F(MkinstallerTest, PackIsNotAvailableInTheWindowsBuild) {
   EXPECT_FALSE(fs::exists(path("pkg.zip")));
 }
 #endif
+
+// The stub's .NET pins decide what an installer downloads for "framework":
+// build refuses a stub that could never start the framework's installer,
+// warns for one that does not say, and build and inspect name the
+// installer and its proof.
+TEST_F(MkinstallerTest, BuildAndInspectSayWhichDotnetInstallerIsDownloadedAndHowItIsProven) {
+  auto stub_with = [&](const std::string& name, const installer::format::DotnetPins* pins) {
+    rt::PeResources pe = load(our_stub());
+    // Anywhere in the program's bytes, as the compiler leaves it in setup.exe.
+    if (pins) pe.set(rt::ResourceId::of_number(10), rt::ResourceId::of_text("PINS"), 0,
+                     installer::format::dotnet_pins_text(*pins) + std::string(1, '\0'));
+    std::string bytes, error;
+    ASSERT_TRUE(pe.save(&bytes, &error)) << error;
+    write(name, bytes);
+  };
+  installer::format::DotnetPins pins;
+  pins.url48 = "https://example.invalid/NDP48-x86-x64-AllOS-ENU.exe";
+  pins.url481 = "https://example.invalid/ndp481-x86-x64-allos-enu.exe";
+  pins.roots = {"8F43288AD272F3103B6FB1428485EA3014C0BCFE"};
+  pins.signer = "Microsoft Corporation";
+  stub_with("pinned.exe", &pins);
+  installer::format::DotnetPins no_481 = pins;
+  no_481.url481.clear();
+  stub_with("no481.exe", &no_481);
+  installer::format::DotnetPins no_proof = pins;
+  no_proof.roots.clear();
+  stub_with("noproof.exe", &no_proof);
+
+  struct Row {
+    const char* framework;
+    const char* stub;
+    int status;
+    std::string out, err;  // expected within the output
+  } rows[] = {
+      {"4.81", "pinned.exe", 0, "downloads the .NET Framework 4.8.1 offline installer from " + pins.url481 +
+                                    ", started only when its Authenticode signature verifies, by \"Microsoft Corporation\"",
+       ""},
+      {"4.72", "pinned.exe", 0, "downloads the .NET Framework 4.8 offline installer from " + pins.url48, ""},
+      {"4.81", "no481.exe", 1, "", "no481.exe: this setup.exe has no address for the .NET Framework 4.8.1 offline installer"},
+      {"4.8", "no481.exe", 0, "4.8 offline installer from " + pins.url48, ""},
+      {"4.8", "noproof.exe", 1, "", "noproof.exe: this setup.exe pins no signature and no digest"},
+      {"4.8", "stub.exe", 0, ".NET Framework 4.8: not known",
+       "stub.exe: the program carries no .NET Framework download settings"},
+  };
+  write("pkg.zip", package(/*complete=*/true));
+  for (const Row& r : rows) {
+    SCOPED_TRACE(std::string(r.framework) + " " + r.stub);
+    write("app.json", config("disk", ",\n  \"framework\": \"" + std::string(r.framework) + "\""));
+    ToolRun built = run("build --config app.json --package pkg.zip --stub " + std::string(r.stub) + " --out dn.exe");
+    EXPECT_EQ(built.status, r.status) << built.err;
+    if (!r.out.empty()) {
+      EXPECT_THAT(built.out, HasSubstr(r.out));
+    }
+    if (!r.err.empty()) {
+      EXPECT_THAT(built.err, HasSubstr(r.err));
+    }
+    if (r.status != 0) {
+      EXPECT_FALSE(fs::exists(path("dn.exe")));
+    }
+    fs::remove(path("dn.exe"));
+  }
+  // inspect names the pinned roots themselves.
+  write("app.json", config("disk", ",\n  \"framework\": \"4.8\""));
+  ASSERT_EQ(run("build --config app.json --package pkg.zip --stub pinned.exe --out dn.exe").status, 0);
+  EXPECT_THAT(run("inspect dn.exe").out,
+              HasSubstr("dotnet: .NET Framework 4.8: when the machine has less, downloads the .NET Framework 4.8 "
+                        "offline installer from " + pins.url48 + ", started only when its Authenticode signature "
+                        "verifies, by \"Microsoft Corporation\", with a chain ending in root "
+                        "8F43288AD272F3103B6FB1428485EA3014C0BCFE\n"));
+  // Without a requirement nothing is downloaded, and build says nothing of it.
+  write("app.json", config());
+  ToolRun none = run("build --config app.json --package pkg.zip --stub pinned.exe --out none.exe");
+  ASSERT_EQ(none.status, 0) << none.err;
+  EXPECT_THAT(none.out, Not(HasSubstr(".NET")));
+  EXPECT_THAT(run("inspect none.exe").out, HasSubstr("dotnet: none required"));
+}
 
 TEST_F(MkinstallerTest, BuildWritesRecordLogoAndPackageThatReadBack) {
   write("pkg.zip", package(/*complete=*/true));
