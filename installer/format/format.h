@@ -26,12 +26,21 @@ inline constexpr char kKeyCompanyName[] = "companyname";
 inline constexpr char kKeyCompanyUrl[] = "companyurl";
 inline constexpr char kKeyAgreementUrl[] = "protocol";
 inline constexpr char kKeySha256[] = "sha256";  // optional: the package's digest
+inline constexpr char kKeyScope[] = "scope";    // optional: who the installation is for
 inline constexpr const char* kConfigKeys[] = {
     kKeySoftName,   kKeySoftVersion, kKeyPackageUrl,  kKeyOfflineUrl,   kKeyFramework, kKeyMainFile,
-    kKeyInstallType, kKeyCompanyName, kKeyCompanyUrl, kKeyAgreementUrl, kKeySha256};
+    kKeyInstallType, kKeyCompanyName, kKeyCompanyUrl, kKeyAgreementUrl, kKeySha256,    kKeyScope};
 // The two values of "installtype".
 inline constexpr char kInstallTypeNet[] = "net";
 inline constexpr char kInstallTypeDisk[] = "disk";
+// The two values of "scope". Without the key: the design's layout (the
+// person's folder, the machine's entry, elevated), kept for old records.
+inline constexpr char kScopeUser[] = "user";        // one person, no elevation
+inline constexpr char kScopeMachine[] = "machine";  // every user, elevated
+
+// uninst.exe's installed-file list when the uninstaller is signed: a file
+// beside it, so that writing the list leaves its signature whole.
+inline constexpr char kListFileName[] = "uninst.dat";
 
 // uninst.exe's installed-file list: paths, each ending with CR LF, a folder's
 // with "\" before it; encrypted like the record.

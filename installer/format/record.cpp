@@ -20,7 +20,7 @@ constexpr TextField kTextFields[] = {
     {kKeyCompanyName, &Record::company_name},   {kKeyCompanyUrl, &Record::company_url},
     {kKeyAgreementUrl, &Record::agreement_url}, {kKeySha256, &Record::package_sha256},
 };
-static_assert(std::size(kTextFields) + 1 == std::size(kConfigKeys), "every key of format.h has its field");
+static_assert(std::size(kTextFields) + 2 == std::size(kConfigKeys), "every key of format.h has its field");
 
 }  // namespace
 
@@ -39,12 +39,29 @@ InstallType install_type_of(std::string_view text) {
   return InstallType::kUnknown;
 }
 
+const char* scope_text(Scope scope) {
+  switch (scope) {
+    case Scope::kUser: return kScopeUser;
+    case Scope::kMachine: return kScopeMachine;
+    case Scope::kDefault: return "";
+    default: return "?";
+  }
+}
+
+Scope scope_of(std::string_view text) {
+  if (text.empty()) return Scope::kDefault;
+  if (text == kScopeUser) return Scope::kUser;
+  if (text == kScopeMachine) return Scope::kMachine;
+  return Scope::kUnknown;
+}
+
 std::optional<Record> parse_record(std::string_view plain) {
   json::JsonDocument document;
   if (!document.parse(plain)) return std::nullopt;
   Record record;
   for (const TextField& f : kTextFields) record.*f.field = document.get_text(f.key);
   record.install_type = install_type_of(document.get_text(kKeyInstallType).view());
+  record.scope = scope_of(document.get_text(kKeyScope).view());
   return record;
 }
 
@@ -56,6 +73,7 @@ rt::Bytes seal_record(const rt::Text& plain) { return encrypt_text(plain, kRecor
 
 rt::Text record_value(const Record& record, std::string_view key) {
   if (key == kKeyInstallType) return install_type_text(record.install_type);
+  if (key == kKeyScope) return scope_text(record.scope);
   for (const TextField& f : kTextFields)
     if (key == f.key) return record.*f.field;
   return {};

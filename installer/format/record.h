@@ -13,6 +13,9 @@ namespace installer::format {
 
 // "installtype": anything but the two known texts installs nothing.
 enum class InstallType { kUnknown, kNet, kDisk };
+// "scope": missing is the design's layout; any other text than the two
+// known ones is a damaged record.
+enum class Scope { kDefault, kUser, kMachine, kUnknown };
 
 // Every field is a code page 936 text; a key that is missing, or whose value
 // is not a text, number or boolean, reads as an empty text.
@@ -28,6 +31,7 @@ struct Record {
   rt::Text company_url;       // "companyurl"
   rt::Text agreement_url;     // "protocol"
   rt::Text package_sha256;    // "sha256": the package's digest, hexadecimal; empty: none
+  Scope scope = Scope::kDefault;  // "scope"
 };
 
 // The record sealed in the resource: decrypted, then parsed as JSON. Nothing
@@ -40,11 +44,14 @@ std::optional<Record> parse_record(std::string_view plain);
 // publisher's own text, so this takes text, not a Record.
 rt::Bytes seal_record(const rt::Text& plain);
 
-// A field by its key, as text ("installtype" gives "net", "disk" or ""); an
-// unknown key gives an empty text.
+// A field by its key, as text ("installtype" gives "net", "disk" or "";
+// "scope" "user", "machine" or ""); an unknown key gives an empty text.
 rt::Text record_value(const Record& record, std::string_view key);
 // "net" / "disk" / "" and back.
 const char* install_type_text(InstallType type);
 InstallType install_type_of(std::string_view text);
+// "user" / "machine" / "" and back ("" is the default; kUnknown gives "?").
+const char* scope_text(Scope scope);
+Scope scope_of(std::string_view text);
 
 }  // namespace installer::format

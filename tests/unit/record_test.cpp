@@ -13,7 +13,7 @@ TEST(RecordTest, SealedRecordOpensToItsFields) {
   rt::Text plain =
       "{\"softname\":\"软件\",\"softversion\":\"1.2\",\"urlremote\":\"http://a/p.zip\",\"urlfull\":\"http://a/f\","
       "\"framework\":4.8,\"mainfile\":\"bin\\\\Run.exe\",\"installtype\":\"net\",\"companyname\":\"公司\","
-      "\"companyurl\":\"http://c\",\"protocol\":\"http://p\",\"sha256\":\"ab\"}";
+      "\"companyurl\":\"http://c\",\"protocol\":\"http://p\",\"sha256\":\"ab\",\"scope\":\"user\"}";
   auto record = installer::format::open_record(installer::format::seal_record(plain));
   ASSERT_TRUE(record);
   EXPECT_EQ(record->software_name, "软件");
@@ -27,6 +27,7 @@ TEST(RecordTest, SealedRecordOpensToItsFields) {
   EXPECT_EQ(record->company_url, "http://c");
   EXPECT_EQ(record->agreement_url, "http://p");
   EXPECT_EQ(record->package_sha256, "ab");
+  EXPECT_EQ(record->scope, installer::format::Scope::kUser);
   // Every key of format.h reads back through the one table.
   for (const char* key : installer::format::kConfigKeys) EXPECT_FALSE(record_value(*record, key).empty()) << key;
   EXPECT_EQ(record_value(*record, installer::format::kKeyInstallType), "net");
@@ -44,6 +45,10 @@ TEST(RecordTest, DamagedRecordsAndUnknownTypes) {
     ASSERT_TRUE(record);
     EXPECT_EQ(record->install_type, InstallType::kUnknown) << type;
   }
+  // No "scope" is the design's layout; one of neither known text is damaged.
+  EXPECT_EQ(installer::format::parse_record("{}")->scope, installer::format::Scope::kDefault);
+  EXPECT_EQ(installer::format::parse_record("{\"scope\":\"machine\"}")->scope, installer::format::Scope::kMachine);
+  EXPECT_EQ(installer::format::parse_record("{\"scope\":\"User\"}")->scope, installer::format::Scope::kUnknown);
   // A key whose value is no text, number or boolean reads as empty.
   EXPECT_TRUE(installer::format::parse_record("{\"softname\":[1],\"mainfile\":{}}")->software_name.empty());
 }
