@@ -14,7 +14,7 @@ export WINEDLLOVERRIDES := mscoree,mshtml=;winemenubuilder.exe=d
 # Wine maps the desktop and documents onto HOME: keep them in the build tree.
 export HOME := $(B)/home
 
-.PHONY: all bootstrap build windows native asan test test-native test-asan test-windows test-fuzz fuzz bench demo clean install dist
+.PHONY: all bootstrap bootstrap-builder builder build windows native asan test test-native test-asan test-windows test-fuzz fuzz bench demo clean install dist
 
 all: build
 
@@ -47,16 +47,38 @@ build: windows $(B)/native/CMakeCache.txt
 	cp $(B)/windows/mkinstaller/mkinstaller.exe dist/mkinstaller.exe
 	@echo "dist/: $$(ls dist | tr '\n' ' ')"
 
-# The builder installed: PREFIX/lib/mkinstaller/{mkinstaller,setup.exe,uninst.exe},
-# PREFIX/bin/mkinstaller a link; stripped.
-PREFIX ?= /usr/local
-install: build
-	cmake --install $(B)/native --prefix $(PREFIX) --strip --component mkinstaller
+# The builder alone, for make install and make dist: the native tool and the
+# two programs it starts from, in trees of their own without tests, with
+# only the compilers and libraries they need (tools/bootstrap.sh builder):
+# no Wine, Xvfb, nginx or test programs.
+BUILDER_TREES := $(B)/builder
 
-# A Debian package of the builder in dist/ (not part of build: it takes a while).
-dist: build
-	cd $(B)/native && cpack -G DEB -B $(B)/deb >/dev/null
-	cp $(B)/deb/mkinstaller_*.deb dist/
+bootstrap-builder:
+	@bash tools/bootstrap.sh builder
+
+$(BUILDER_TREES)/windows/CMakeCache.txt:
+	cmake -S . -B $(BUILDER_TREES)/windows -DCMAKE_TOOLCHAIN_FILE=$(ROOT)/cmake/mingw-i686.cmake \
+	  -DCMAKE_BUILD_TYPE=MinSizeRel -DBUILD_TESTS=OFF >/dev/null
+
+$(BUILDER_TREES)/native/CMakeCache.txt:
+	cmake -S . -B $(BUILDER_TREES)/native -DCMAKE_BUILD_TYPE=Release -DBUILD_TESTS=OFF \
+	  -DMKINSTALLER_STUB_DIR=$(BUILDER_TREES)/windows/app >/dev/null
+
+builder: bootstrap-builder $(BUILDER_TREES)/windows/CMakeCache.txt $(BUILDER_TREES)/native/CMakeCache.txt
+	cmake --build $(BUILDER_TREES)/windows --target setup uninst -j$(JOBS)
+	cmake --build $(BUILDER_TREES)/native --target mkinstaller -j$(JOBS)
+
+# The builder installed: PREFIX/lib/mkinstaller/{mkinstaller,setup.exe,uninst.exe},
+# PREFIX/bin/mkinstaller a link, its manual page and copyright file; stripped.
+PREFIX ?= /usr/local
+install: builder
+	cmake --install $(BUILDER_TREES)/native --prefix $(PREFIX) --strip --component mkinstaller
+
+# A Debian package of the builder in dist/: the same tree under /usr.
+dist: builder
+	cd $(BUILDER_TREES)/native && cpack -G DEB -B $(BUILDER_TREES)/deb >/dev/null
+	@mkdir -p dist
+	cp $(BUILDER_TREES)/deb/mkinstaller_*.deb dist/
 	@echo "dist/: $$(ls dist/*.deb)"
 
 test-native: native

@@ -45,16 +45,40 @@ std::size_t first_bad_utf8(const std::string& s) {
   return std::string::npos;
 }
 
-int line_at(const std::string& s, std::size_t offset) {
-  return 1 + static_cast<int>(
-                 std::count(s.begin(), s.begin() + static_cast<std::ptrdiff_t>(std::min(offset, s.size())), '\n'));
-}
-
 std::string hex(unsigned v, int digits) {
   char buf[16];
   std::snprintf(buf, sizeof buf, "%0*X", digits, v);
   return buf;
 }
+
+int line_at(const std::string& s, std::size_t offset) {
+  return 1 + static_cast<int>(
+                 std::count(s.begin(), s.begin() + static_cast<std::ptrdiff_t>(std::min(offset, s.size())), '\n'));
+}
+
+}  // namespace
+
+std::size_t first_unspellable(std::u16string_view wide, std::size_t* length) {
+  for (std::size_t i = 0; i < wide.size(); ++i) {
+    std::size_t n = (wide[i] >= 0xD800 && wide[i] < 0xDC00 && i + 1 < wide.size()) ? 2 : 1;
+    std::u16string_view ch = wide.substr(i, n);
+    // Exactly: Windows' conversion maps what it lacks to a look-alike ("¹"
+    // becomes "1") without saying so.
+    if (!rt::cp936_can_hold(ch) || rt::wide_from_cp936(rt::cp936_from_wide(ch)) != ch) {
+      *length = n;
+      return i;
+    }
+    i += n - 1;
+  }
+  return std::u16string_view::npos;
+}
+
+std::string unspellable_text(std::u16string_view ch) {
+  unsigned code = ch.size() == 2 ? 0x10000 + ((ch[0] - 0xD800u) << 10) + (ch[1] - 0xDC00u) : ch[0];
+  return "\"" + rt::utf8_from_wide(ch) + "\" (U+" + hex(code, 4) + ")";
+}
+
+namespace {
 
 // The line where a key is first written ("key" in the text), 0 when it is not.
 int line_of_key(const std::string& text, const std::string& key) {
@@ -247,13 +271,31 @@ bool check_values(const Config& c, const std::string& text, Problem* p) {
   }
   VersionNumber version;
   std::string written_version = c.value(format::kKeySoftVersion);
+  const std::string version_form =
+      " a version of the form 1, 1.2, 1.2.3 or 1.2.3.4 (numbers up to 65535; a text such as \" beta\" may follow)";
+  // Windows would show an empty version in the list of programs and 0.0.0.0
+  // in the file's properties.
+  if (written_version.empty())
+    return fail_with(p, line_of(format::kKeySoftVersion),
+                     in_quotes(format::kKeySoftVersion) + " is missing or empty; it must begin with" + version_form +
+                         ", such as \"1.0.0\"");
   if (!parse_version(written_version, &version))
     return fail_with(p, line_of(format::kKeySoftVersion),
-                     in_quotes(format::kKeySoftVersion) +
-                         " must begin with a version of the form 1, 1.2, 1.2.3 or 1.2.3.4 (numbers up to "
-                         "65535; a text such as \" beta\" may follow), not " + in_quotes(written_version));
+                     in_quotes(format::kKeySoftVersion) + " must begin with" + version_form + ", not " +
+                         in_quotes(written_version) +
+                         (written_version[0] == 'v' || written_version[0] == 'V'
+                              ? " (leave out the leading \"" + written_version.substr(0, 1) + "\")"
+                              : ""));
+  if (c.values.count(format::kKeyScope)) {
+    std::string scope = c.value(format::kKeyScope);
+    if (scope != format::kScopeUser && scope != format::kScopeMachine)
+      return fail_with(p, line_of(format::kKeyScope),
+                       in_quotes(format::kKeyScope) + " must be " + in_quotes(format::kScopeUser) + " or " +
+                           in_quotes(format::kScopeMachine) + ", not " + in_quotes(scope));
+  }
+  std::size_t unused = 0;
   for (const auto& [key, value] : c.values)
-    if (!rt::cp936_can_hold(rt::wide_from_utf8(value)))
+    if (first_unspellable(rt::wide_from_utf8(value), &unused) != std::u16string::npos)
       return fail_with(p, line_of(key),
                        in_quotes(key) + " holds a character that code page 936, the installer's text encoding, cannot "
                        "hold; use another character");
@@ -277,19 +319,13 @@ std::optional<Config> check_config(const std::string& utf8_text, Problem* p) {
     return std::nullopt;
   }
   std::u16string wide = rt::wide_from_utf8(text);
-  int line = 1;
-  for (std::size_t i = 0; i < wide.size(); ++i) {
-    if (wide[i] == u'\n') ++line;
-    std::size_t n = (wide[i] >= 0xD800 && wide[i] < 0xDC00 && i + 1 < wide.size()) ? 2 : 1;
-    std::u16string_view ch(wide.data() + i, n);
-    if (!rt::cp936_can_hold(ch)) {
-      unsigned code = n == 2 ? 0x10000 + ((ch[0] - 0xD800u) << 10) + (ch[1] - 0xDC00u) : ch[0];
-      fail_with(p, line,
-                "the character \"" + rt::utf8_from_wide(ch) + "\" (U+" + hex(code, 4) +
-                    ") cannot be written in code page 936, the installer's text encoding; use another character");
-      return std::nullopt;
-    }
-    i += n - 1;
+  std::size_t n = 0, bad_at = first_unspellable(wide, &n);
+  if (bad_at != std::u16string::npos) {
+    int line = 1 + static_cast<int>(std::count(wide.begin(), wide.begin() + static_cast<std::ptrdiff_t>(bad_at), u'\n'));
+    fail_with(p, line,
+              "the character " + unspellable_text(std::u16string_view(wide).substr(bad_at, n)) +
+                  " cannot be written in code page 936, the installer's text encoding; use another character");
+    return std::nullopt;
   }
   ConfigReader reader(text);
   if (!nlohmann::json::sax_parse(text, &reader) || !reader.problem.message.empty()) {
@@ -386,24 +422,24 @@ bool is_sha256(const std::string& text) {
   return text.size() == 64 && text.find_first_not_of("0123456789abcdefABCDEF") == std::string::npos;
 }
 
-std::optional<Config> add_sha256(const std::string& utf8_text, const std::string& digest, Problem* problem) {
+std::optional<Config> add_key(const std::string& utf8_text, const std::string& key, const std::string& value,
+                              Problem* problem) {
   std::string text = utf8_text;
   if (text.compare(0, 3, "\xEF\xBB\xBF") == 0) text.erase(0, 3);
   std::size_t close = text.rfind('}');
   std::size_t last =
       close == std::string::npos || close == 0 ? std::string::npos : text.find_last_not_of(" \t\r\n", close - 1);
   if (last == std::string::npos) {
-    fail_with(problem, 0, "cannot add " + in_quotes(format::kKeySha256) + ": the configuration is not a JSON object");
+    fail_with(problem, 0, "cannot add " + in_quotes(key) + ": the configuration is not a JSON object");
     return std::nullopt;
   }
   // Laid out as the publisher laid out the object: one key a line, or all on one.
   bool lines = text.find('\n', last) < close;
-  std::string member = in_quotes(format::kKeySha256) + ": " + in_quotes(digest);
+  std::string member = in_quotes(key) + ": " + json_quoted(value);
   text.insert(last + 1, lines ? ",\n  " + member : ", " + member);
   auto config = check_config(text, problem);
-  if (config && config->value(format::kKeySha256) != digest) {
-    fail_with(problem, 0,
-              "cannot add " + in_quotes(format::kKeySha256) + " to this configuration text; add it by hand");
+  if (config && config->value(key) != value) {
+    fail_with(problem, 0, "cannot add " + in_quotes(key) + " to this configuration text; add it by hand");
     return std::nullopt;
   }
   return config;
@@ -480,6 +516,15 @@ bool check_package(rt::ResourceSource& package, std::vector<std::string>* names,
              "\" has a name the installer refuses to write (\"..\", a \":\" or a device name such as CON or COM1)";
       return false;
     }
+    std::size_t n = 0, bad_at = result == rt::kZipOk ? first_unspellable(e.wide_name, &n) : std::u16string::npos;
+    if (bad_at != std::u16string::npos) {
+      if (shown) std::fputs("\n", stderr);
+      *why = "the entry \"" + name + "\" has a name code page 936 cannot spell exactly (the character " +
+             unspellable_text(std::u16string_view(e.wide_name).substr(bad_at, n)) +
+             "): the installer writes its list of installed files in code page 936 and refuses such a package "
+             "as damaged; rename the file";
+      return false;
+    }
     if (result == rt::kZipOk) result = zip.begin_entry(static_cast<std::int64_t>(i), std::nullopt);
     if (result == rt::kZipWrongPassword) {
       if (shown) std::fputs("\n", stderr);
@@ -544,6 +589,14 @@ bool check_stub(const std::string& bytes, rt::PeResources* pe, std::string* why)
   else
     return true;
   return false;
+}
+
+std::string describe_package(std::uint64_t size, const std::vector<std::string>& names) {
+  return "ZIP archive, " + plural(names.size(), "entry", "entries") + ", " + std::to_string(size) + " bytes";
+}
+
+std::string plural(std::uint64_t n, const char* one, const char* many) {
+  return std::to_string(n) + " " + (n == 1 ? one : many);
 }
 
 std::string empty_zip() { return std::string("PK\x05\x06", 4) + std::string(18, '\0'); }

@@ -6,6 +6,7 @@
 #include <map>
 #include <optional>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "installer/format/record.h"
@@ -49,7 +50,7 @@ std::optional<rt::Bytes> seal_checked_record(const Config& config, Problem* prob
 
 // The numeric part of "softversion": up to four numbers 0-65535 with dots,
 // then optionally a suffix that starts with neither a digit nor a dot. An
-// empty text is 0.0.0.0.
+// empty text is 0.0.0.0 (the configuration check refuses it).
 struct VersionNumber {
   std::uint16_t parts[4] = {};
 };
@@ -58,9 +59,18 @@ bool parse_version(const std::string& text, VersionNumber* version);
 std::string lower_ascii(std::string s);
 // Whether a text is a SHA-256 digest: 64 hexadecimal digits, either case.
 bool is_sha256(const std::string& text);
-// The configuration text with "sha256" added as the object's last key, the
-// publisher's own text otherwise unchanged; checked again as a whole.
-std::optional<Config> add_sha256(const std::string& utf8_text, const std::string& digest, Problem* problem);
+// The configuration text with `key` added as the object's last key (a text
+// value), the publisher's own text otherwise unchanged; checked again as a
+// whole.
+std::optional<Config> add_key(const std::string& utf8_text, const std::string& key, const std::string& value,
+                              Problem* problem);
+
+// Where the first character lies (and *length its UTF-16 units) that code
+// page 936 cannot spell exactly, as the installer converts texts and names;
+// npos when every one can. And such a character as messages show it:
+// "¹" (U+00B9).
+std::size_t first_unspellable(std::u16string_view wide, std::size_t* length);
+std::string unspellable_text(std::u16string_view character);
 
 // Decodes a PNG image completely; its size, or why it is not one.
 bool check_png(const std::string& bytes, unsigned* width, unsigned* height, std::string* why);
@@ -81,6 +91,11 @@ std::vector<std::string> package_warnings(const std::vector<std::string>& names,
 // Loads an installer program; false with the reason when it is not a PE32
 // program.
 bool check_stub(const std::string& bytes, rt::PeResources* pe, std::string* why);
+
+// "ZIP archive, 5 entries, 1234 bytes".
+std::string describe_package(std::uint64_t size, const std::vector<std::string>& names);
+// "3 files", "1 file".
+std::string plural(std::uint64_t n, const char* one, const char* many);
 
 // The 22-byte ZIP archive without entries that a "net" installer carries.
 std::string empty_zip();

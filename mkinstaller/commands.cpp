@@ -3,7 +3,7 @@
 #include <algorithm>
 #include <cstdio>
 #include <filesystem>
-#include <map>
+#include <memory>
 #include <optional>
 
 #include "installer/format/format.h"
@@ -16,10 +16,9 @@
 #include "mkinstaller/files.h"
 #include "mkinstaller/identity.h"
 #include "mkinstaller/image.h"
-#include "mkinstaller/sign.h"
-#ifdef MKINSTALLER_HAS_PACK
+#include "mkinstaller/options.h"
 #include "mkinstaller/pack.h"
-#endif
+#include "mkinstaller/sign.h"
 
 namespace mkinstaller {
 
@@ -38,7 +37,7 @@ const char kMainHelp[] =
     "  check     run every check of build, write nothing\n"
     "  pack      make a package (a ZIP archive) from an application folder\n"
     "  inspect   show the configuration and resources of an installer\n"
-    "  list      show the installed-file list recorded in an uninstaller\n"
+    "  list      show the installed-file list an installation recorded\n"
     "  help      show the help of a command\n"
     "\n"
     "Options:\n"
@@ -48,22 +47,25 @@ const char kMainHelp[] =
     "Run 'mkinstaller <command> --help' for the options of a command.\n"
     "\n"
     "Environment:\n"
-    "  MKINSTALLER_HOME  the folder holding setup.exe and uninst.exe (default:\n"
-    "                    the folder of mkinstaller itself)\n"
+    "  MKINSTALLER_HOME   the folder holding setup.exe and uninst.exe (default:\n"
+    "                     the folder of mkinstaller itself)\n"
+    "  SOURCE_DATE_EPOCH  the time (seconds since 1970) pack gives every entry,\n"
+    "                     for packages that are the same bytes from the same files\n"
     "\n"
-    "Exit status: 0 when the command succeeded, 1 on any error.\n";
+    "Exit status: 0 when the command succeeded, 1 on any error; inspect adds\n"
+    "codes for what it finds wrong (see 'mkinstaller inspect --help').\n";
 
 const char kBuildHelp[] =
     "Usage: mkinstaller build --config CONFIG.json [--logo LOGO.png] [--icon APP.ico]\n"
     "                         [--package PKG.zip | --package-dir DIR] [--sha256 HEX]\n"
-    "                         [--copyright TEXT] [--stub setup.exe] [signing options]\n"
-    "                         [--dry-run] --out OUT.exe\n"
+    "                         [--scope user|machine] [--copyright TEXT] [--stub setup.exe]\n"
+    "                         [signing options] [--dry-run] --out OUT.exe\n"
     "\n"
     "Writes a configured installer: a copy of the stub program with the\n"
     "encrypted configuration, the logo and the package as its resources, a\n"
     "version resource and an icon; signed last when asked. Everything is\n"
     "checked first; on any error nothing is written. The installer appears\n"
-    "under its name only when complete.\n"
+    "under its name only when complete (and signed, and its signature proven).\n"
     "\n"
     "Options:\n"
     "  -c, --config FILE       the configuration: a UTF-8 JSON object of texts\n"
@@ -81,9 +83,20 @@ const char kBuildHelp[] =
     "                          \"net\", the archive you upload: only its SHA-256 is\n"
     "                          recorded\n"
     "      --package-dir DIR   pack this folder as the package (see 'pack'; \"disk\")\n"
+    "      --allow-empty       a \"disk\" installer without a package (it installs\n"
+    "                          nothing) is meant; without it, that is an error\n"
+    "      --no-uninstaller    with --package-dir: a package without uninst.exe is\n"
+    "                          meant (see 'pack')\n"
     "      --sha256 HEX        the SHA-256 of a \"net\" package that is not at hand\n"
     "                          (64 hexadecimal digits); a package that is given\n"
     "                          must have it\n"
+    "      --scope SCOPE       who the installation is for, recorded as \"scope\":\n"
+    "                          \"user\": this person only, in their own folders,\n"
+    "                          without administrator rights (the installer asks\n"
+    "                          for none: asInvoker); \"machine\": every user of the\n"
+    "                          computer, in Program Files (requireAdministrator).\n"
+    "                          Without it the installer keeps the older layout (a\n"
+    "                          warning says what it does)\n"
     "      --copyright TEXT    the LegalCopyright of the version resource\n"
     "  -s, --stub FILE         the installer program to start from (default:\n"
     "                          setup.exe next to mkinstaller or in $MKINSTALLER_HOME)\n"
@@ -95,24 +108,37 @@ const char kBuildHelp[] =
     "Signing (Authenticode, SHA-256, the last step):\n"
     "      --sign-pkcs12 FILE         sign with this certificate and key (.p12/.pfx)\n"
     "                                 through osslsigncode\n"
-    "      --sign-password-file FILE  the .p12 file's password, in this file\n"
-    "      --sign-password-env NAME   ... or in this environment variable\n"
-    "                                 (never on the command line)\n"
-    "      --sign-timestamp URL       an RFC 3161 time-stamping server\n"
+    "      --sign-password-file FILE  the .p12 file's password, in this file (an\n"
+    "                                 empty file: it has none)\n"
+    "      --sign-password-env NAME   ... or in this environment variable (empty:\n"
+    "                                 none); never on the command line\n"
+    "      --sign-no-password         ... or the .p12 file has no password\n"
+    "      --sign-timestamp URL       an RFC 3161 time-stamping server; give it\n"
+    "                                 again for a second server, tried when the\n"
+    "                                 first does not answer\n"
     "      --sign-command 'CMD {file}'  sign with your own command instead (a\n"
     "                                 hardware token, a signing service); {file}\n"
     "                                 is the installer's path; it signs in place\n"
+    "      --sign-ca-file PEM         the certificate authorities the signature\n"
+    "                                 must lead to (a private root; default: the\n"
+    "                                 system's)\n"
+    "Every signature is proven with osslsigncode before the installer is put\n"
+    "under its name: it must be there, verify, and leave the installer as built\n"
+    "but for the signature; otherwise nothing is written. build, check and\n"
+    "--dry-run open the .p12 file with its password first and check that its\n"
+    "certificate is valid now and allowed for code signing.\n"
     "\n"
     "Configuration keys (all texts): softname, softversion, urlremote, urlfull,\n"
     "framework, mainfile, installtype, companyname, companyurl, protocol, and the\n"
-    "optional sha256 of the package. \"installtype\" is \"net\" (download the\n"
-    "package from \"urlremote\") or \"disk\" (the package is inside the\n"
-    "installer). \"urlremote\", \"urlfull\", \"companyurl\" and \"protocol\" are\n"
-    "http:// or https:// addresses when not empty; \"softversion\" begins with a\n"
-    "version such as 1.2.3; \"framework\" is empty or a .NET Framework version\n"
-    "such as 4.8 or 4.72. Texts must fit code page 936, and are written as\n"
-    "they are: the installer leaves \\u escapes undecoded and reads \\n as CR LF,\n"
-    "so build refuses a text it would read otherwise.\n"
+    "optional sha256 of the package and scope. \"installtype\" is \"net\"\n"
+    "(download the package from \"urlremote\") or \"disk\" (the package is inside\n"
+    "the installer). \"urlremote\", \"urlfull\", \"companyurl\" and \"protocol\" are\n"
+    "http:// or https:// addresses when not empty; \"softversion\" is required\n"
+    "and begins with a version such as 1.2.3 (not v1.2.3); \"framework\" is empty\n"
+    "or a .NET Framework version such as 4.8 or 4.72; \"scope\" is \"user\" or\n"
+    "\"machine\". Texts must fit code page 936, and are written as they are: the\n"
+    "installer leaves \\u escapes undecoded and reads \\n as CR LF, so build\n"
+    "refuses a text it would read otherwise.\n"
     "\n"
     "The version resource (the file's properties, the elevation prompt):\n"
     "ProductName \"softname\", FileDescription \"softname\" + \" \xE5\xAE\x89\xE8\xA3\x85\xE7\xA8\x8B\xE5\xBA\x8F\",\n"
@@ -121,36 +147,54 @@ const char kBuildHelp[] =
     "\n"
     "The installer checks its package against \"sha256\" before unpacking it and\n"
     "refuses one that differs. build fills \"sha256\" in from the package it is\n"
-    "given (for \"disk\" without a package, the empty archive it carries), or\n"
-    "from --sha256; a digest in the configuration that disagrees with either is\n"
-    "an error. A \"net\" installer needs one of them (--package, --sha256 or\n"
-    "\"sha256\"): build refuses to make one that would not check its download.\n"
+    "given, or from --sha256; a digest in the configuration that disagrees with\n"
+    "either is an error. A \"net\" installer needs one of them (--package,\n"
+    "--sha256 or \"sha256\"): build refuses to make one that would not check its\n"
+    "download.\n"
     "\n"
     "Example:\n"
     "  mkinstaller build --config app.json --logo logo.png --package app.zip \\\n"
-    "      --sign-pkcs12 cert.p12 --sign-password-env CERT_PASSWORD --out app-setup.exe\n";
+    "      --scope machine --sign-pkcs12 cert.p12 --sign-password-env CERT_PASSWORD \\\n"
+    "      --sign-timestamp http://timestamp.example.com --out app-setup.exe\n";
 
 const char kCheckHelp[] =
     "Usage: mkinstaller check --config CONFIG.json [build's options]\n"
     "\n"
     "Runs every check of 'build' (configuration, logo, icon, package, stub,\n"
-    "output name, signing options) and writes nothing: 'build --dry-run'.\n"
-    "--out is optional here. Exit status 0 when build would succeed.\n"
+    "output name, signing options, and the .p12 file opened with its password)\n"
+    "and writes nothing: 'build --dry-run'. --out is optional here. Exit status\n"
+    "0 when build would succeed.\n"
     "\n"
     "Options: those of 'mkinstaller build --help'.\n";
 
 const char kPackHelp[] =
-    "Usage: mkinstaller pack DIR --out PKG.zip\n"
+    "Usage: mkinstaller pack DIR --out PKG.zip [--no-uninstaller] [signing options]\n"
     "\n"
     "Makes a package from an application folder: every file and folder below\n"
     "DIR becomes an entry \"{app}/\" + its path, with \"/\" separators and UTF-8\n"
     "names, which the installer unpacks into the installation folder. When DIR\n"
     "has no uninst.exe, the uninstaller shipped with mkinstaller is added as\n"
-    "\"{app}/uninst.exe\" (a warning says so when none is found).\n"
+    "\"{app}/uninst.exe\"; when there is none to add, pack fails unless\n"
+    "--no-uninstaller says that a package without an uninstaller is meant.\n"
+    "\n"
+    "Every file is opened once, from its folder, never through a link that\n"
+    "leads out of DIR: links to files inside DIR are packed as those files,\n"
+    "others are left out with a warning, and a file changed into a link while\n"
+    "packing fails the run. A name code page 936 cannot spell exactly is an\n"
+    "error (the installer lists installed files in that code page). Entries\n"
+    "come in one fixed order, with the files' times, or with SOURCE_DATE_EPOCH\n"
+    "when it is set: the same files then give the same bytes.\n"
     "\n"
     "Options:\n"
-    "  -o, --out FILE   the ZIP archive to write (required)\n"
-    "  -h, --help       show this help\n"
+    "  -o, --out FILE      the ZIP archive to write (required)\n"
+    "      --no-uninstaller  add no uninstaller\n"
+    "  -h, --help          show this help\n"
+    "  --sign-pkcs12 FILE, --sign-password-file FILE, --sign-password-env NAME,\n"
+    "  --sign-no-password, --sign-timestamp URL, --sign-command 'CMD {file}',\n"
+    "  --sign-ca-file PEM  sign the uninstaller pack adds, as 'build' signs (see\n"
+    "                      'mkinstaller build --help'); the installer then keeps\n"
+    "                      its list of installed files in uninst.dat beside it,\n"
+    "                      so that the installed uninst.exe stays signed\n"
 #ifndef MKINSTALLER_HAS_PACK
     "\n"
     "This Windows build of mkinstaller cannot pack: use the Linux build or any\n"
@@ -159,25 +203,39 @@ const char kPackHelp[] =
     ;
 
 const char kInspectHelp[] =
-    "Usage: mkinstaller inspect [--ca-file CA.pem] INSTALLER.exe\n"
+    "Usage: mkinstaller inspect [--ca-file CA.pem] [--json] INSTALLER.exe\n"
     "\n"
     "Shows the resources of an installer, whether it is signed, by whom and\n"
     "whether the signature verifies (with osslsigncode), its version resource\n"
-    "and icon sizes, its decrypted configuration, its logo, the entries and\n"
-    "SHA-256 of its package, and whether the package has the configuration's\n"
-    "\"sha256\".\n"
+    "and icon sizes, the administrator rights its manifest asks for, its\n"
+    "decrypted configuration and scope, its logo, the entries and SHA-256 of its\n"
+    "package, and whether the installer will accept that package. The file is\n"
+    "read piece by piece: memory stays small whatever its size.\n"
     "\n"
     "Options:\n"
     "      --ca-file FILE   trust these certificate authorities (PEM) when\n"
     "                       verifying the signature (default: the system's)\n"
-    "  -h, --help           show this help\n";
+    "      --json           print the same as one JSON object, for scripts\n"
+    "  -h, --help           show this help\n"
+    "\n"
+    "Exit status:\n"
+    "  0  nothing wrong found (an unsigned installer included)\n"
+    "  1  the file cannot be read or is not a program, or a usage error\n"
+    "  otherwise the sum of the problems found:\n"
+    "  2  the signature does not verify, or cannot be verified here\n"
+    "  4  the installer will refuse its package: it is not the configuration's\n"
+    "     \"sha256\", is damaged, or has an entry the installer refuses to write\n"
+    "  8  the installer cannot install: it carries no configuration or one it\n"
+    "     cannot read, or a .NET Framework download it could never start\n";
 
 const char kListHelp[] =
-    "Usage: mkinstaller list UNINST.exe\n"
+    "Usage: mkinstaller list UNINST.exe | uninst.dat\n"
     "\n"
-    "Shows the installed-file list that the installer recorded, encrypted, in\n"
-    "the uninstaller of an installed application (its \"install\"/\"list\"\n"
-    "resource), one path a line.\n"
+    "Shows the installed-file list that the installer recorded for an\n"
+    "installed application, one path a line: from uninst.dat beside the\n"
+    "uninstaller when there is one (a signed uninstaller keeps its list there,\n"
+    "so that it stays signed), else from the uninstaller's own \"install\"/\"list\"\n"
+    "resource, where installations without a signed uninstaller keep it.\n"
     "\n"
     "Options:\n"
     "  -h, --help   show this help\n";
@@ -186,149 +244,6 @@ const rt::ResourceId kSystem = rt::ResourceId::of_text(format::kResourceType);
 const rt::ResourceId kLogo = rt::ResourceId::of_text(format::kLogoResource);
 const rt::ResourceId kRecord = rt::ResourceId::of_text(format::kRecordResource);
 const rt::ResourceId kPackage = rt::ResourceId::of_text(format::kPackageResource);
-
-// "SYSTEM/102": a resource of setup.exe as inspect names it.
-std::string system_resource_name(const char* name) { return std::string(format::kResourceType) + "/" + name; }
-
-// Options of one command: long name -> value; "-h" and "--help" give help.
-struct Parsed {
-  std::map<std::string, std::string> options;
-  std::vector<std::string> operands;
-  bool help = false;
-};
-
-struct OptionSpec {
-  const char* name;
-  char short_name;
-};
-
-std::optional<Parsed> parse(const std::string& command, const Args& args, std::vector<OptionSpec> specs) {
-  Parsed p;
-  bool options_end = false;
-  for (std::size_t i = 0; i < args.size(); ++i) {
-    const std::string& a = args[i];
-    if (options_end || a.size() < 2 || a[0] != '-') {
-      p.operands.push_back(a);
-      continue;
-    }
-    if (a == "--") {
-      options_end = true;
-      continue;
-    }
-    if (a == "-h" || a == "--help") {
-      p.help = true;
-      continue;
-    }
-    std::string name = a, value;
-    bool has_value = false;
-    if (a.compare(0, 2, "--") == 0) {
-      name = a.substr(2);
-      std::size_t eq = name.find('=');
-      if (eq != std::string::npos) {
-        value = name.substr(eq + 1);
-        name.resize(eq);
-        has_value = true;
-      }
-    }
-    auto spec = std::find_if(specs.begin(), specs.end(), [&](const OptionSpec& s) {
-      return name == s.name || (a.size() == 2 && a[1] == s.short_name);
-    });
-    if (spec == specs.end()) {
-      usage_error(command, "unknown option '" + a + "'");
-      return std::nullopt;
-    }
-    if (!has_value) {
-      if (i + 1 >= args.size()) {
-        usage_error(command, "option '" + a + "' needs a value");
-        return std::nullopt;
-      }
-      value = args[++i];
-    }
-    if (p.options.count(spec->name)) {
-      usage_error(command, "option '--" + std::string(spec->name) + "' given twice");
-      return std::nullopt;
-    }
-    p.options[spec->name] = value;
-  }
-  return p;
-}
-
-std::string option(const Parsed& p, const std::string& name) {
-  auto it = p.options.find(name);
-  return it == p.options.end() ? std::string() : it->second;
-}
-
-// Reads a file named on the command line; prints the error when it cannot.
-std::optional<std::string> read_input(const std::string& path) {
-  std::string why;
-  auto bytes = read_file(path, &why);
-  if (!bytes) fail(path, why);
-  return bytes;
-}
-
-// A command that reads one program named by its only operand: parses the
-// arguments, shows the help or reads the program, then runs `body` on it.
-template <typename Body>
-int on_program(const std::string& command, const Args& args, const char* help, Body body,
-               std::vector<OptionSpec> specs = {}, Parsed* parsed = nullptr) {
-  auto p = parse(command, args, specs);
-  if (!p) return 1;
-  if (p->help) {
-    out(help);
-    return 0;
-  }
-  if (p->operands.size() != 1)
-    return usage_error(command, p->operands.empty() ? "missing file operand" : "too many operands");
-  const std::string& path = p->operands[0];
-  auto bytes = read_input(path);
-  if (!bytes) return 1;
-  rt::PeResources pe;
-  std::string error;
-  if (!pe.load(*bytes, &error)) return fail(path, error);
-  if (parsed) *parsed = *p;
-  return body(path, pe);
-}
-
-std::string describe_package(std::uint64_t size, const std::vector<std::string>& names) {
-  return "ZIP archive, " + std::to_string(names.size()) + (names.size() == 1 ? " entry, " : " entries, ") +
-         std::to_string(size) + " bytes";
-}
-
-// The record as setup.exe reads it: every key, as JSON writes it.
-std::string describe_record(const format::Record& record) {
-  std::string text = "{";
-  for (const char* key : format::kConfigKeys)
-    text += std::string(text.size() > 1 ? ",\n  " : "\n  ") + in_quotes(key) + ": " +
-            json_quoted(rt::utf8_from_cp936(format::record_value(record, key).view()));
-  return text + "\n}\n";
-}
-
-// What the installer will do with the record's "sha256".
-std::string package_check(const format::Record& record, const std::string* package) {
-  const std::string label = std::string(format::kKeySha256) + ": ";
-  std::string digest = lower_ascii(record.package_sha256.str());
-  if (digest.empty()) return label + "none, the package is not checked\n";
-  if (record.install_type != format::InstallType::kDisk)
-    return label + digest + ", the downloaded package must have it\n";
-  std::string carried = package ? installer::sha256_hex(*package) : installer::sha256_hex("");
-  return carried == digest ? label + digest + ", the carried package has it\n"
-                           : label + digest + ", but the carried package has " + carried +
-                                 ": this installer will refuse its package\n";
-}
-
-}  // namespace
-
-const char* help_text(const std::string& command) {
-  if (command.empty()) return kMainHelp;
-  if (command == "build") return kBuildHelp;
-  if (command == "check") return kCheckHelp;
-  if (command == "pack") return kPackHelp;
-  if (command == "inspect") return kInspectHelp;
-  if (command == "list") return kListHelp;
-  return "";
-}
-
-namespace {
 
 // Where a PNG image's last chunk (IEND) ends: data after it is not part of
 // the image.
@@ -347,16 +262,37 @@ std::size_t png_end(const std::string& png) {
   return png.size();
 }
 
-std::string plural(std::uint64_t n, const char* one, const char* many) {
-  return std::to_string(n) + " " + (n == 1 ? one : many);
+// The signing options, shared by build, check and pack.
+const std::vector<OptionSpec> kSignOptions = {
+    {"sign-pkcs12"},      {"sign-password-file"}, {"sign-password-env"}, {"sign-no-password", 0, OptionSpec::kFlag},
+    {"sign-timestamp", 0, OptionSpec::kRepeated}, {"sign-command"}, {"sign-ca-file"}};
+
+std::vector<OptionSpec> with_signing(std::vector<OptionSpec> specs) {
+  specs.insert(specs.end(), kSignOptions.begin(), kSignOptions.end());
+  return specs;
 }
 
-const std::vector<OptionSpec> kBuildOptions = {
-    {"config", 'c'},        {"logo", 'l'},          {"icon", 0},
-    {"package", 'p'},       {"package-dir", 0},     {"sha256", 0},
-    {"stub", 's'},          {"out", 'o'},           {"copyright", 0},
-    {"sign-pkcs12", 0},     {"sign-password-file", 0}, {"sign-password-env", 0},
-    {"sign-timestamp", 0},  {"sign-command", 0}};
+const std::vector<OptionSpec> kBuildOptions = with_signing({{"config", 'c'},
+                                                            {"logo", 'l'},
+                                                            {"icon"},
+                                                            {"package", 'p'},
+                                                            {"package-dir"},
+                                                            {"sha256"},
+                                                            {"scope"},
+                                                            {"stub", 's'},
+                                                            {"out", 'o'},
+                                                            {"copyright"},
+                                                            {"allow-empty", 0, OptionSpec::kFlag},
+                                                            {"no-uninstaller", 0, OptionSpec::kFlag},
+                                                            {"dry-run", 0, OptionSpec::kFlag}});
+
+const std::vector<OptionSpec> kPackOptions = with_signing({{"out", 'o'}, {"no-uninstaller", 0, OptionSpec::kFlag}});
+
+SignOptions sign_options(const Parsed& p) {
+  return SignOptions{p.value("sign-pkcs12"),    p.value("sign-password-file"), p.value("sign-password-env"),
+                     p.has("sign-no-password"), p.values("sign-timestamp"),    p.value("sign-command"),
+                     p.value("sign-ca-file")};
+}
 
 // The largest package a "disk" installer carries. setup.exe is a 32-bit
 // program: Windows maps the whole file, package included, into one range of
@@ -374,6 +310,14 @@ std::string megabytes(std::uint64_t bytes) {
     std::snprintf(text, sizeof text, "%.1f MB (%llu bytes)", static_cast<double>(bytes) / (1 << 20),
                   static_cast<unsigned long long>(bytes));
   return text;
+}
+
+// Reads a file named on the command line; prints the error when it cannot.
+std::optional<std::string> read_input(const std::string& path) {
+  std::string why;
+  auto bytes = read_file(path, &why);
+  if (!bytes) fail(path, why);
+  return bytes;
 }
 
 // The package as the writer copies it, hashed on the way; the writer reads
@@ -407,25 +351,6 @@ class HashingSource : public rt::ResourceSource {
   std::string digest_;
 };
 
-// Bytes a signature may change: their file offset and length.
-struct Field {
-  std::uint64_t at = 0;
-  std::size_t size = 0;
-};
-
-// Hashes bytes at `at` onwards with the fields' bytes taken as zeros.
-void hash_without(installer::Sha256& hash, std::uint64_t at, const char* data, std::size_t n,
-                  const std::vector<Field>& fields) {
-  std::string copy;
-  for (const Field& f : fields) {
-    if (!f.at || f.at + f.size <= at || f.at >= at + n) continue;
-    if (copy.empty()) copy.assign(data, n);
-    for (std::uint64_t i = std::max(f.at, at); i < std::min<std::uint64_t>(f.at + f.size, at + n); ++i)
-      copy[static_cast<std::size_t>(i - at)] = '\0';
-  }
-  hash.update(copy.empty() ? data : copy.data(), n);
-}
-
 // Where the installer goes (nowhere for a dry run): counted, and hashed for
 // the comparison with its signed form.
 class FileSink : public rt::ByteSink {
@@ -451,32 +376,27 @@ class FileSink : public rt::ByteSink {
   installer::Sha256 hash_;
 };
 
-// The digest FileSink gives, of the first `n` bytes of a file.
-std::string unsigned_digest(rt::ResourceSource& file, std::uint64_t n, const std::vector<Field>& fields) {
-  installer::Sha256 hash;
-  std::string buffer(1 << 20, '\0');
-  for (std::uint64_t done = 0; done < n;) {
-    std::size_t piece = static_cast<std::size_t>(std::min<std::uint64_t>(buffer.size(), n - done));
-    if (!file.read_at(done, buffer.data(), piece)) return "";
-    hash_without(hash, done, buffer.data(), piece, fields);
-    done += piece;
-  }
-  return hash.hex_digest();
-}
-
-bool copy_into(rt::ResourceSource& from, TempFile& to, std::string* why) {
-  std::string buffer(1 << 20, '\0');
-  for (std::uint64_t done = 0; done < from.size();) {
-    std::size_t piece = static_cast<std::size_t>(std::min<std::uint64_t>(buffer.size(), from.size() - done));
-    if (!from.read_at(done, buffer.data(), piece)) {
-      *why = "cannot read the signed file";
-      return false;
+#ifdef MKINSTALLER_HAS_PACK
+// The uninstaller a package gets when its folder has none: ours, signed
+// (in `folder`) when signing is asked for; or the reason it gets none.
+PackOptions uninstaller_for(bool no_uninstaller, Signer* signer, const std::string& folder) {
+  PackOptions options;
+  if (no_uninstaller) return options;
+  options.uninstaller = [signer, folder](std::string* why) -> std::string {
+    auto found = find_companion(format::kUninstallerFile);
+    if (!found) {
+      *why = std::string("the folder has no ") + format::kUninstallerFile +
+             ", and there is none next to mkinstaller or in $MKINSTALLER_HOME to add: the installed files could not "
+             "be uninstalled; add one, or give --no-uninstaller when a package without an uninstaller is meant";
+      return "";
     }
-    if (!to.write(buffer.data(), piece, why)) return false;
-    done += piece;
-  }
-  return true;
+    if (!signer || !signer->options().any()) return *found;
+    std::string signed_copy;
+    return sign_copy(*signer, *found, folder, &signed_copy, why) ? signed_copy : "";
+  };
+  return options;
 }
+#endif
 
 // What one run of build (or check) works on, filled in step by step: the
 // options, then each input read and checked, then the installer made.
@@ -485,16 +405,19 @@ struct BuildJob {
   bool dry_run = false;
   std::string config_path, out_path, logo_path, icon_path, package_path, package_dir, stub_path, copyright;
   std::string given_digest;  // --sha256, lower case
-  SignOptions sign;
+  std::string given_scope;   // --scope
+  bool allow_empty = false, no_uninstaller = false;
+  Signer signer{SignOptions{}};
 
   std::optional<std::string> config_text;
   std::optional<Config> config;
   std::string type;  // "net" or "disk"
+  std::string scope;  // the record's "scope": "user", "machine" or "" (the older layout)
   std::optional<std::string> logo;
   Image logo_image;
   std::string logo_note;  // why the logo is carried scaled
   std::vector<IconImage> icon;
-  PrivateFolder scratch;  // where --package-dir is packed
+  PrivateFolder scratch;  // where --package-dir is packed and its uninstaller signed
   std::shared_ptr<rt::ResourceSource> package = std::make_shared<StringSource>(empty_zip());
   std::string package_name;  // the package as messages name it
   std::vector<std::string> entries;
@@ -518,26 +441,33 @@ int fail_at(const std::string& path, const Problem& problem) {
 // The options, each named once; the errors a command line alone shows.
 int settle_options(BuildJob& job, const Parsed& p) {
   if (!p.operands.empty()) return usage_error(job.command, "unexpected operand '" + p.operands[0] + "'");
-  job.config_path = option(p, "config");
-  job.out_path = option(p, "out");
-  job.logo_path = option(p, "logo");
-  job.package_path = option(p, "package");
-  job.package_dir = option(p, "package-dir");
-  job.icon_path = option(p, "icon");
-  job.stub_path = option(p, "stub");
-  job.copyright = option(p, "copyright");
+  job.config_path = p.value("config");
+  job.out_path = p.value("out");
+  job.logo_path = p.value("logo");
+  job.package_path = p.value("package");
+  job.package_dir = p.value("package-dir");
+  job.icon_path = p.value("icon");
+  job.stub_path = p.value("stub");
+  job.copyright = p.value("copyright");
+  job.allow_empty = p.has("allow-empty");
+  job.no_uninstaller = p.has("no-uninstaller");
   if (job.config_path.empty()) return usage_error(job.command, "missing --config CONFIG.json");
   if (job.out_path.empty() && !job.dry_run) return usage_error(job.command, "missing --out OUT.exe");
   if (!job.package_path.empty() && !job.package_dir.empty())
     return usage_error(job.command, "give either --package or --package-dir, not both");
-  job.given_digest = lower_ascii(option(p, "sha256"));
-  if (p.options.count("sha256") && !is_sha256(job.given_digest))
-    return usage_error(job.command, "--sha256 needs 64 hexadecimal digits, not '" + option(p, "sha256") + "' (" +
+  if (job.no_uninstaller && job.package_dir.empty())
+    return usage_error(job.command, "--no-uninstaller goes with --package-dir");
+  job.given_digest = lower_ascii(p.value("sha256"));
+  if (p.has("sha256") && !is_sha256(job.given_digest))
+    return usage_error(job.command, "--sha256 needs 64 hexadecimal digits, not '" + p.value("sha256") + "' (" +
                                         std::to_string(job.given_digest.size()) + " characters)");
-  job.sign = SignOptions{option(p, "sign-pkcs12"), option(p, "sign-password-file"), option(p, "sign-password-env"),
-                         option(p, "sign-timestamp"), option(p, "sign-command")};
+  job.given_scope = p.value("scope");
+  if (p.has("scope") && job.given_scope != format::kScopeUser && job.given_scope != format::kScopeMachine)
+    return usage_error(job.command, "--scope is " + std::string(format::kScopeUser) + " or " + format::kScopeMachine +
+                                        ", not '" + job.given_scope + "'");
+  job.signer = Signer(sign_options(p));
   std::string why;
-  if (!check_sign_options(job.sign, &why)) return usage_error(job.command, why);
+  if (!check_sign_options(job.signer.options(), &why)) return usage_error(job.command, why);
   return 0;
 }
 
@@ -585,7 +515,9 @@ int read_icon(BuildJob& job) {
   return 0;
 }
 
-// --package-dir packed into this run's own folder; *package_file names the archive.
+// --package-dir packed into this run's own folder; *package_file names the
+// archive. The uninstaller it adds is signed like the installer (not for a
+// dry run, which writes nothing anywhere).
 int pack_package_dir(BuildJob& job, std::string* package_file) {
   if (job.type == format::kInstallTypeNet)
     return usage_error(job.command, "install type " + in_quotes(format::kInstallTypeNet) +
@@ -596,8 +528,8 @@ int pack_package_dir(BuildJob& job, std::string* package_file) {
   std::string file, why;
   *package_file = job.scratch.path() + "/package.zip";
   PackResult packed;
-  if (!pack_folder(job.package_dir, *package_file, find_companion(format::kUninstallerFile), &packed, &file, &why))
-    return fail(file, why);
+  PackOptions options = uninstaller_for(job.no_uninstaller, job.dry_run ? nullptr : &job.signer, job.scratch.path());
+  if (!pack_folder(job.package_dir, *package_file, options, &packed, &file, &why)) return fail(file, why);
   job.package_name = job.package_dir;
   return 0;
 #else
@@ -611,6 +543,10 @@ int pack_package_dir(BuildJob& job, std::string* package_file) {
 int open_package(BuildJob& job) {
   job.package_name = job.package_path;
   std::string package_file = job.package_path, why;
+  if (job.type == format::kInstallTypeDisk && package_file.empty() && job.package_dir.empty() && !job.allow_empty)
+    return fail(job.config_path, "install type " + in_quotes(format::kInstallTypeDisk) +
+                                     " without a package: the installer would install nothing; give --package "
+                                     "PKG.zip or --package-dir DIR, or --allow-empty when that is meant");
   if (!job.package_dir.empty())
     if (int rc = pack_package_dir(job, &package_file)) return rc;
   if (!package_file.empty()) {
@@ -669,7 +605,22 @@ int settle_digest(BuildJob& job) {
                     "with --sha256 HEX or as " + sha256 + " in the configuration (sha256sum PKG.zip prints it)");
   if (has_configured) return 0;
   Problem problem;
-  job.config = add_sha256(*job.config_text, job.digest, &problem);
+  job.config = add_key(*job.config_text, format::kKeySha256, job.digest, &problem);
+  if (job.config) job.config_text = rt::utf8_from_cp936(job.config->record_text);
+  return job.config ? 0 : fail(job.config_path, problem.message);
+}
+
+// Who the installation is for: --scope, or the configuration's "scope"
+// (they must agree); recorded in the configuration when only --scope says it.
+int settle_scope(BuildJob& job) {
+  const std::string configured = job.config->value(format::kKeyScope);
+  if (!job.given_scope.empty() && !configured.empty() && job.given_scope != configured)
+    return fail(job.config_path, in_quotes(format::kKeyScope) + " is " + in_quotes(configured) + " but --scope gives " +
+                                     job.given_scope + "; they must agree");
+  job.scope = configured.empty() ? job.given_scope : configured;
+  if (job.given_scope.empty() || !configured.empty()) return 0;
+  Problem problem;
+  job.config = add_key(*job.config_text, format::kKeyScope, job.scope, &problem);
   return job.config ? 0 : fail(job.config_path, problem.message);
 }
 
@@ -686,18 +637,32 @@ int load_stub(BuildJob& job) {
   // Which .NET Framework installer it fetches for "framework", and how it proves it.
   job.dotnet = dotnet_plan(*stub, job.config->value(format::kKeyFramework), false);
   if (!job.dotnet.problem.empty()) return fail(job.stub_path, job.dotnet.problem);
+  // A "user" installer must not ask for administrator rights: its manifest
+  // says asInvoker (without a level, Windows would elevate a program named
+  // setup on its own).
+  if (job.scope == format::kScopeUser && execution_level(job.pe).empty())
+    return fail(job.stub_path, "its manifest names no requestedExecutionLevel, so a " + in_quotes(format::kScopeUser) +
+                                   " installer made from it could still ask for administrator rights");
   return 0;
 }
 
 int check_out_name(BuildJob& job) {
   std::string why;
+  const SignOptions& sign = job.signer.options();
   if (!job.out_path.empty() &&
       !check_output(job.out_path,
-                    {job.config_path, job.logo_path, job.icon_path, job.package_path, job.stub_path, job.sign.pkcs12,
-                     job.sign.password_file},
+                    {job.config_path, job.logo_path, job.icon_path, job.package_path, job.stub_path, sign.pkcs12,
+                     sign.password_file, sign.ca_file},
                     &why))
     return fail(job.out_path, why);
   return 0;
+}
+
+// The .p12 file opened with its password, its certificate fit to sign now:
+// a mistake there is found before anything is written, and by check.
+int check_signing(BuildJob& job) {
+  std::string why;
+  return job.signer.check_certificate(job.stub_path, &why) ? 0 : fail(job.signer.options().pkcs12, why);
 }
 
 // The record sealed, and read back as setup.exe reads it.
@@ -728,17 +693,20 @@ void warn_about(const BuildJob& job) {
   else if (!pe.find(kSystem, kRecord)->empty())
     warn(job.stub_path, "already a configured installer; its configuration, logo and package are replaced");
   if (!job.logo_note.empty()) warn(job.logo_path, job.logo_note);
-  if (job.type == format::kInstallTypeDisk && job.package_name.empty())
-    warn(job.config_path, "install type " + in_quotes(format::kInstallTypeDisk) +
-                              " without --package: the installer carries an empty package");
   if (!job.package_name.empty())
     for (const std::string& w : package_warnings(job.entries, *job.config)) warn(job.package_name, w);
   if (!job.dotnet.note.empty()) warn(job.stub_path, job.dotnet.note);
   if (!job.logo && !pe.find(kSystem, kLogo)) warn("", "no --logo: the installer shows no logo");
+  if (job.scope.empty())
+    warn(job.config_path, "no --scope: the installer keeps the older layout: on Windows 8 and later it installs into "
+                          "the person's roaming profile (%APPDATA%\\" + job.config->value(format::kKeySoftName) +
+                          "), registers the program for the whole machine and asks for administrator rights; give "
+                          "--scope user (this person only, no administrator rights) or --scope machine (every "
+                          "user, in Program Files)");
 }
 
 // The stub's resources replaced by the installer's: logo, record, package
-// (streamed when written), version and icon.
+// (streamed when written), version, icon and the rights the manifest asks for.
 void put_resources(BuildJob& job) {
   rt::PeResources& pe = job.pe;
   // Any language the stub had for these names would shadow ours.
@@ -756,6 +724,8 @@ void put_resources(BuildJob& job) {
   job.file_name = job.out_path.empty() ? "setup.exe" : ustr(upath(job.out_path).filename());
   set_version(pe, version_info_for(*job.config, job.copyright, job.file_name));
   if (!job.icon.empty()) set_icon(pe, job.icon);
+  // Only the level changes; the rest of the stub's manifest stays as it is.
+  set_execution_level(pe, job.scope == format::kScopeUser ? "asInvoker" : "requireAdministrator");
 }
 
 // What the installer holds, for the last line.
@@ -771,6 +741,7 @@ void describe(BuildJob& job) {
   if (job.logo)
     job.summary += ", logo " + std::to_string(job.logo_image.width) + " x " + std::to_string(job.logo_image.height);
   job.summary += ", " + in_quotes(format::kKeySha256) + " " + job.digest;
+  if (!job.scope.empty()) job.summary += ", scope " + job.scope;
   if (!job.dotnet.line.empty()) job.summary += "; " + job.dotnet.line;
 }
 
@@ -791,44 +762,38 @@ int report_dry_run(BuildJob& job) {
   if (!job.pe.save(sink, &why)) return fail(job.stub_path, "cannot take the resources: " + why);
   if (int rc = check_written(job, sink)) return rc;
   out("checked: " + (job.out_path.empty() ? std::string("the installer") : job.out_path) + " would be written (" +
-      plural(sink.size, "byte", "bytes") + job.summary + (job.sign.any() ? ", then signed" : "") +
+      plural(sink.size, "byte", "bytes") + job.summary + (job.signer.options().any() ? ", then signed" : "") +
       "; nothing was written\n");
   return 0;
 }
 
-// Signs the installer built at built_path and puts it under its name, once
-// the signed file is shown to carry what was built; *size becomes the
-// signed file's.
+// Signs the installer built at built_path and puts it under its name once
+// the signature is proven; *size becomes the signed file's.
 int sign_built(BuildJob& job, const std::string& built_path, FileSink& sink, std::uint64_t* size) {
   std::string why;
-  if (!sign_file(built_path, job.sign, &why)) return fail(job.out_path, why);
-  // The signature may change the checksum and its directory entry and
-  // append itself; anything else means the signing changed the installer.
+  if (!job.signer.sign(built_path, BuiltProgram{*size, sink.fields(), sink.digest()}, &why))
+    return fail(job.out_path, why + "; nothing was written");
   InputFile signed_file;
-  if (!signed_file.open(built_path, &why)) return fail(job.out_path, why);
-  if (signed_file.size() < *size || unsigned_digest(signed_file, *size, sink.fields()) != sink.digest())
-    return fail(job.out_path, "the signed file is not the installer that was built (the signing changed it)");
   TempFile copy;
-  if (!copy.create(job.out_path, &why) || !copy_into(signed_file, copy, &why) || !copy.commit(&why))
+  if (!signed_file.open(built_path, &why) || !copy.create(job.out_path, &why) ||
+      !copy_into(signed_file, copy, &why) || !copy.commit(&why))
     return fail(job.out_path, why);
   *size = signed_file.size();
-  job.summary.insert(0, ", signed");
+  job.summary.insert(0, ", signed" + job.signer.note());
   return 0;
 }
 
 int write_installer(BuildJob& job) {
   // Signing, the last change, covers every resource written here; it
   // happens in a folder of this run's own, under the installer's name.
-  const bool signing = job.sign.any();
+  const bool signing = job.signer.options().any();
   PrivateFolder sign_folder;
   const std::string built_path = signing ? sign_folder.path() + "/" + job.file_name : job.out_path;
   if (signing && !sign_folder.ok()) return fail("", "cannot make a temporary file to sign: no temporary folder");
   std::string why;
   TempFile built;
   if (!built.create(built_path, &why)) return fail(signing ? "" : job.out_path, why);
-  const rt::PeHeaderInfo& header = job.pe.header();
-  FileSink sink(&built, signing ? std::vector<Field>{{header.checksum_field, 4}, {header.certificate_entry, 8}}
-                                : std::vector<Field>{});
+  FileSink sink(&built, signing ? signature_fields(job.pe.header()) : std::vector<Field>{});
   if (!job.pe.save(sink, &why))
     return sink.why.empty() ? fail(job.stub_path, "cannot take the resources: " + why) : fail(job.out_path, sink.why);
   if (int rc = check_written(job, sink)) return rc;
@@ -857,8 +822,8 @@ int build(const std::string& command, const Parsed& p, bool dry_run) {
   if (int rc = settle_options(job, p)) return rc;
   // Every check before anything is written, in this order.
   using Step = int (*)(BuildJob&);
-  const Step checks[] = {read_configuration, read_logo, read_icon,      open_package,
-                         settle_digest,      load_stub, check_out_name, make_record};
+  const Step checks[] = {read_configuration, read_logo,      read_icon,     open_package, settle_digest,
+                         settle_scope,       load_stub,      check_out_name, check_signing, make_record};
   for (Step step : checks)
     if (int rc = step(job)) return rc;
   make_icon(job);
@@ -868,25 +833,56 @@ int build(const std::string& command, const Parsed& p, bool dry_run) {
   return dry_run ? report_dry_run(job) : write_installer(job);
 }
 
+// Where `list` finds the installed-file list: uninst.dat beside the program
+// (or named itself), else the program's own resource.
+int read_installed_list(const std::string& path, rt::Text* list) {
+  const std::filesystem::path named = upath(path);
+  const bool is_list_file = lower_ascii(ustr(named.filename())) == format::kListFileName;
+  const std::filesystem::path beside = named.parent_path() / format::kListFileName;
+  std::error_code ec;
+  if (is_list_file || std::filesystem::is_regular_file(beside, ec)) {
+    const std::string file = is_list_file ? path : ustr(beside);
+    auto sealed = read_input(file);
+    if (!sealed) return 1;
+    *list = format::open_installed_list(rt::Bytes(*sealed));
+    if (list->empty() && !sealed->empty()) return fail(file, "not an installed-file list (it does not decrypt)");
+    return 0;
+  }
+  auto bytes = read_input(path);
+  if (!bytes) return 1;
+  rt::PeResources pe;
+  std::string error;
+  if (!pe.load(std::move(*bytes), &error)) return fail(path, error);
+  const std::string* resource = pe.find(rt::ResourceId::of_text(format::kListResourceType),
+                                        rt::ResourceId::of_text(format::kListResourceName));
+  if (!resource)
+    return fail(path, "no installed-file list (resource " + in_quotes(format::kListResourceType) + "/" +
+                          in_quotes(format::kListResourceName) + ", nor " + format::kListFileName +
+                          " beside it); the installer records it when it installs");
+  *list = format::open_installed_list(rt::Bytes(*resource));
+  return 0;
+}
+
 }  // namespace
 
+const char* help_text(const std::string& command) {
+  if (command.empty()) return kMainHelp;
+  if (command == "build") return kBuildHelp;
+  if (command == "check") return kCheckHelp;
+  if (command == "pack") return kPackHelp;
+  if (command == "inspect") return kInspectHelp;
+  if (command == "list") return kListHelp;
+  return "";
+}
+
 int run_build(const Args& args) {
-  // --dry-run takes no value.
-  Args rest;
-  bool dry_run = false;
-  for (const std::string& a : args) {
-    if (a == "--dry-run")
-      dry_run = true;
-    else
-      rest.push_back(a);
-  }
-  auto p = parse("build", rest, kBuildOptions);
+  auto p = parse("build", args, kBuildOptions);
   if (!p) return 1;
   if (p->help) {
     out(kBuildHelp);
     return 0;
   }
-  return build("build", *p, dry_run);
+  return build("build", *p, p->has("dry-run"));
 }
 
 int run_check(const Args& args) {
@@ -900,7 +896,7 @@ int run_check(const Args& args) {
 }
 
 int run_pack(const Args& args) {
-  auto p = parse("pack", args, {{"out", 'o'}});
+  auto p = parse("pack", args, kPackOptions);
   if (!p) return 1;
   if (p->help) {
     out(kPackHelp);
@@ -908,21 +904,24 @@ int run_pack(const Args& args) {
   }
   if (p->operands.size() != 1)
     return usage_error("pack", p->operands.empty() ? "missing folder operand" : "too many operands");
-  std::string out_path = option(*p, "out");
+  std::string out_path = p->value("out");
   if (out_path.empty()) return usage_error("pack", "missing --out PKG.zip");
 #ifdef MKINSTALLER_HAS_PACK
-  auto uninstaller = find_companion(format::kUninstallerFile);
+  Signer signer(sign_options(*p));
   std::string file, why;
-  if (!check_output(out_path, {}, &why)) return fail(out_path, why);
+  if (!check_sign_options(signer.options(), &why)) return usage_error("pack", why);
+  const SignOptions& sign = signer.options();
+  if (!check_output(out_path, {sign.pkcs12, sign.password_file, sign.ca_file}, &why)) return fail(out_path, why);
+  PrivateFolder folder;
+  if (!folder.ok()) return fail("", "cannot make a temporary folder to sign the uninstaller in");
   PackResult packed;
-  if (!pack_folder(p->operands[0], out_path, uninstaller, &packed, &file, &why)) return fail(file, why);
-  if (!uninstaller)
-    warn(p->operands[0], std::string("no ") + format::kUninstallerFile +
-                             " in the folder, and none next to mkinstaller or in $MKINSTALLER_HOME to add: the "
-                             "installed files cannot be uninstalled");
+  if (!pack_folder(p->operands[0], out_path, uninstaller_for(p->has("no-uninstaller"), &signer, folder.path()),
+                   &packed, &file, &why))
+    return fail(file, why);
   out("wrote " + out_path + ": " + plural(packed.files, "file", "files") + ", " +
       plural(packed.folders, "folder", "folders") +
-      (packed.added_uninstaller ? std::string(", with the uninstaller added as {app}/") + format::kUninstallerFile
+      (packed.added_uninstaller ? std::string(", with the uninstaller added as {app}/") + format::kUninstallerFile +
+                                      (sign.any() ? ", signed" + signer.note() : "")
                                 : "") +
       "\n");
   return 0;
@@ -932,89 +931,23 @@ int run_pack(const Args& args) {
 #endif
 }
 
-int run_inspect(const Args& args) {
-  Parsed parsed;
-  return on_program("inspect", args, kInspectHelp, [&](const std::string& path, const rt::PeResources& pe) {
-    std::string text = path + ": " + (pe.header().pe32_plus ? "PE32+" : "PE32") +
-                       (pe.header().is_dll() ? " library" : " program") + ", " + std::to_string(pe.list().size()) +
-                       " resources\n";
-    char line[200];
-    std::snprintf(line, sizeof line, "  %-16s %-16s %8s %10s\n", "type", "name", "language", "bytes");
-    text += line;
-    for (const rt::ResourceInfo& r : pe.list()) {
-      std::snprintf(line, sizeof line, "  %-16s %-16s %8u %10zu\n", r.type.display().c_str(), r.name.display().c_str(),
-                    static_cast<unsigned>(r.language), r.size);
-      text += line;
-    }
-    const rt::PeHeaderInfo& h = pe.header();
-    text += "signature: " +
-            (h.certificate_size ? describe_signature(path, option(parsed, "ca-file")) : std::string("not signed")) + "\n";
-    for (const rt::ResourceInfo& r : pe.list()) {
-      VersionInfo info;
-      if (!(r.type == rt::ResourceId::of_number(16)) || !read_version_resource(*pe.find(r.type, r.name), &info))
-        continue;
-      text += "version (#16/" + r.name.display() + "):\n";
-      for (const auto& [key, value] : info.strings) text += "  " + key + ": " + value + "\n";
-      break;
-    }
-    std::vector<IconImage> icon = program_icon(pe);
-    if (!icon.empty()) {
-      text += "icon:";
-      for (const IconImage& i : icon)
-        text += " " + std::to_string(i.width) + "x" + std::to_string(i.height) +
-                (i.data.compare(0, 4, "\x89PNG") == 0 ? " (PNG)" : "");
-      text += "\n";
-    }
-    if (const std::string* logo = pe.find(kSystem, kLogo)) {
-      unsigned w = 0, h = 0;
-      std::string why;
-      text += "logo (" + system_resource_name(format::kLogoResource) + "): " +
-              (check_png(*logo, &w, &h, &why) ? "PNG image " + std::to_string(w) + " x " + std::to_string(h) : why) +
-              ", " + std::to_string(logo->size()) + " bytes\n";
-    }
-    const std::string* package = pe.find(kSystem, kPackage);
-    if (package) {
-      std::vector<std::string> names;
-      std::string why;
-      bool ok = check_package(*package, &names, &why);
-      text += "package (" + system_resource_name(format::kPackageResource) +
-              "): " + (ok ? describe_package(package->size(), names) : why) + ", sha256 " +
-              installer::sha256_hex(*package) + "\n";
-      for (const std::string& n : names) text += "  " + n + "\n";
-    }
-    const std::string record_name = system_resource_name(format::kRecordResource);
-    if (const std::string* sealed = pe.find(kSystem, kRecord)) {
-      std::optional<format::Record> record = format::open_record(rt::Bytes(*sealed));
-      text += "configuration (" + record_name + ", " + std::to_string(sealed->size()) + " bytes encrypted)";
-      if (record)
-        text += ", as the installer reads it:\n" + describe_record(*record) + package_check(*record, package) +
-                dotnet_inspect_text(path, rt::utf8_from_cp936(record->framework.view()));
-      else
-        text += sealed->empty() ? ": empty, the installer is not configured\n"
-                                : ": the installer cannot read it (not a JSON object)\n";
-    } else {
-      text += "no configuration (" + record_name + "): this is not a configured installer\n";
-    }
-    out(text);
-    return 0;
-  }, {{"ca-file", 0}}, &parsed);
-}
-
 int run_list(const Args& args) {
-  return on_program("list", args, kListHelp, [](const std::string& path, const rt::PeResources& pe) {
-    const std::string* list = pe.find(rt::ResourceId::of_text(format::kListResourceType),
-                                      rt::ResourceId::of_text(format::kListResourceName));
-    if (!list)
-      return fail(path, "no installed-file list (resource " + in_quotes(format::kListResourceType) + "/" +
-                            in_quotes(format::kListResourceName) + "); the installer records it when it installs");
-    const rt::Text installed = format::open_installed_list(rt::Bytes(*list));
-    std::string lines;
-    for (const format::ListedPath& line : format::ListLines(installed.view()))
-      lines += rt::utf8_from_cp936(line.path) + "\n";
-    if (lines.empty()) warn(path, "the installed-file list is empty");
-    out(lines);
+  auto p = parse("list", args, {});
+  if (!p) return 1;
+  if (p->help) {
+    out(kListHelp);
     return 0;
-  });
+  }
+  if (p->operands.size() != 1)
+    return usage_error("list", p->operands.empty() ? "missing file operand" : "too many operands");
+  rt::Text installed;
+  if (int rc = read_installed_list(p->operands[0], &installed)) return rc;
+  std::string lines;
+  for (const format::ListedPath& line : format::ListLines(installed.view()))
+    lines += rt::utf8_from_cp936(line.path) + "\n";
+  if (lines.empty()) warn(p->operands[0], "the installed-file list is empty");
+  out(lines);
+  return 0;
 }
 
 }  // namespace mkinstaller

@@ -1,7 +1,6 @@
 #include "mkinstaller/dotnet_info.h"
 
 #include "installer/format/dotnet_pins.h"
-#include "mkinstaller/files.h"
 
 namespace mkinstaller {
 
@@ -55,15 +54,6 @@ DotnetPlan dotnet_plan(std::string_view program, const std::string& framework, b
               " offline installer from " + (url.empty() ? std::string("(no address)") : url) + ", " +
               proof_of(*pins, detailed) + (v481 ? "; needs Windows 10 21H2, Windows 11 or later" : "");
   return plan;
-}
-
-std::string dotnet_inspect_text(const std::string& path, const std::string& framework) {
-  if (framework.empty()) return "dotnet: none required (\"framework\" is empty), nothing is downloaded\n";
-  std::string why;
-  auto program = read_file(path, &why);
-  if (!program) return "dotnet: cannot read the program again: " + why + "\n";
-  DotnetPlan plan = dotnet_plan(*program, framework, true);
-  return "dotnet: " + plan.line + "\n" + (plan.problem.empty() ? "" : "  this installer cannot install it: " + plan.problem + "\n");
 }
 
 }  // namespace mkinstaller

@@ -20,7 +20,4 @@ struct DotnetPlan {
 // the pinned roots and digests themselves (inspect).
 DotnetPlan dotnet_plan(std::string_view program, const std::string& framework, bool detailed);
 
-// inspect's lines for the installer at `path` whose "framework" is given.
-std::string dotnet_inspect_text(const std::string& path, const std::string& framework);
-
 }  // namespace mkinstaller

@@ -216,6 +216,20 @@ bool InputFile::read_at(std::uint64_t offset, void* buffer, std::size_t n) {
   return true;
 }
 
+bool copy_into(rt::ResourceSource& from, TempFile& to, std::string* why) {
+  std::string buffer(1 << 20, '\0');
+  for (std::uint64_t done = 0; done < from.size();) {
+    std::size_t piece = static_cast<std::size_t>(std::min<std::uint64_t>(buffer.size(), from.size() - done));
+    if (!from.read_at(done, buffer.data(), piece)) {
+      *why = "cannot read the file";
+      return false;
+    }
+    if (!to.write(buffer.data(), piece, why)) return false;
+    done += piece;
+  }
+  return true;
+}
+
 bool StringSource::read_at(std::uint64_t offset, void* buffer, std::size_t n) {
   if (offset > bytes_.size() || n > bytes_.size() - offset) return false;
   std::memcpy(buffer, bytes_.data() + offset, n);

@@ -67,6 +67,9 @@ class InputFile : public rt::ResourceSource {
   void* handle_ = nullptr;
 };
 
+// Copies a whole source into a file being written; false with the reason.
+bool copy_into(rt::ResourceSource& from, TempFile& to, std::string* why);
+
 // Bytes in memory as a resource source (the empty package).
 class StringSource : public rt::ResourceSource {
  public:
@@ -89,6 +92,8 @@ class PrivateFolder {
  public:
   PrivateFolder();
   ~PrivateFolder();
+  PrivateFolder(const PrivateFolder&) = delete;
+  PrivateFolder& operator=(const PrivateFolder&) = delete;
   bool ok() const { return !path_.empty(); }
   const std::string& path() const { return path_; }
 

@@ -9,7 +9,7 @@ namespace format = installer::format;
 
 namespace {
 
-constexpr std::uint16_t kRtIcon = 3, kRtGroupIcon = 14, kRtVersion = 16;
+constexpr std::uint16_t kRtIcon = 3, kRtGroupIcon = 14, kRtVersion = 16, kRtManifest = 24;
 constexpr std::uint16_t kLanguage = 0x0804;  // Chinese (PRC), the installer's language
 constexpr char kTable[] = "080404b0";        // that language, UTF-16 strings
 
@@ -228,6 +228,60 @@ std::vector<IconImage> program_icon(const rt::PeResources& pe) {
     break;
   }
   return images;
+}
+
+namespace {
+
+// Where the value of the level attribute of the manifest's
+// requestedExecutionLevel element lies (comments skipped); false when the
+// manifest has none.
+bool level_at(const std::string& manifest, std::size_t* at, std::size_t* length) {
+  const std::string element = "<requestedExecutionLevel";
+  std::size_t from = 0;
+  while (true) {
+    std::size_t found = manifest.find(element, from);
+    std::size_t comment = manifest.find("<!--", from);
+    if (found == std::string::npos) return false;
+    if (comment != std::string::npos && comment < found) {
+      std::size_t end = manifest.find("-->", comment + 4);
+      if (end == std::string::npos) return false;
+      from = end + 3;
+      continue;
+    }
+    std::size_t close = manifest.find('>', found);
+    std::size_t attribute = manifest.find(" level=", found);
+    if (attribute == std::string::npos || attribute > close) attribute = manifest.find("\tlevel=", found);
+    if (attribute == std::string::npos || attribute > close || attribute + 8 >= manifest.size()) return false;
+    char quote = manifest[attribute + 7];
+    if (quote != '"' && quote != '\'') return false;
+    std::size_t end = manifest.find(quote, attribute + 8);
+    if (end == std::string::npos || end > close) return false;
+    *at = attribute + 8;
+    *length = end - *at;
+    return true;
+  }
+}
+
+}  // namespace
+
+std::string execution_level(const rt::PeResources& pe) {
+  const std::string* manifest = pe.find(rt::ResourceId::of_number(kRtManifest), rt::ResourceId::of_number(1));
+  std::size_t at = 0, length = 0;
+  return manifest && level_at(*manifest, &at, &length) ? manifest->substr(at, length) : std::string();
+}
+
+bool set_execution_level(rt::PeResources& pe, const std::string& level) {
+  const rt::ResourceId type = rt::ResourceId::of_number(kRtManifest), name = rt::ResourceId::of_number(1);
+  for (const rt::ResourceInfo& r : pe.list()) {
+    if (!(r.type == type) || !(r.name == name)) continue;
+    std::string manifest = *pe.find(type, name, r.language);
+    std::size_t at = 0, length = 0;
+    if (!level_at(manifest, &at, &length)) return false;
+    manifest.replace(at, length, level);
+    pe.set(type, name, r.language, manifest, r.codepage);
+    return true;
+  }
+  return false;
 }
 
 }  // namespace mkinstaller

@@ -32,4 +32,11 @@ void set_icon(rt::PeResources& pe, const std::vector<IconImage>& images);
 // The images of the program's first icon (sizes only, for `inspect`).
 std::vector<IconImage> program_icon(const rt::PeResources& pe);
 
+// The requestedExecutionLevel of the program's manifest (RT_MANIFEST 1):
+// "asInvoker", "requireAdministrator", ...; "" when it names none.
+std::string execution_level(const rt::PeResources& pe);
+// Sets that level, the rest of the manifest kept byte for byte; false when
+// the program has no manifest naming a level.
+bool set_execution_level(rt::PeResources& pe, const std::string& level);
+
 }  // namespace mkinstaller

@@ -1,18 +1,24 @@
 #include "mkinstaller/pack.h"
 
+#include <fcntl.h>
 #include <minizip/zip.h>
 #include <sys/stat.h>
 #include <unistd.h>
 #include <zlib.h>
 
 #include <algorithm>
+#include <cerrno>
+#include <climits>
 #include <cstdio>
+#include <cstdlib>
 #include <ctime>
 #include <filesystem>
+#include <optional>
 #include <vector>
 
 #include "installer/format/format.h"
 #include "runtime/value/codepage.h"
+#include "mkinstaller/checks.h"
 #include "mkinstaller/files.h"
 
 namespace fs = std::filesystem;
@@ -21,9 +27,13 @@ namespace mkinstaller {
 
 namespace {
 
+// What the listing saw of one entry.
 struct Item {
-  std::string name;  // below "{app}/", with "/" separators; folders end in "/"
-  fs::path source;
+  std::string name;   // below "{app}/", with "/" separators; folders end in "/"
+  bool link = false;  // a link to a file inside the folder
+  dev_t device = 0;
+  ino_t inode = 0;
+  std::uint64_t size = 0;
   bool folder() const { return name.back() == '/'; }
 };
 
@@ -33,14 +43,12 @@ bool utf8_name_ok(const std::string& name, std::string* why) {
     *why = "the file name is not UTF-8";
     return false;
   }
-  for (std::size_t i = 0; i < wide.size(); ++i) {
-    std::size_t n = (wide[i] >= 0xD800 && wide[i] < 0xDC00 && i + 1 < wide.size()) ? 2 : 1;
-    if (!rt::cp936_can_hold(std::u16string_view(wide.data() + i, n))) {
-      *why = "the character \"" + rt::utf8_from_wide(wide.substr(i, n)) +
-             "\" of the file name cannot be written in code page 936, the installer's text encoding";
-      return false;
-    }
-    i += n - 1;
+  std::size_t n = 0, bad = first_unspellable(wide, &n);
+  if (bad != std::u16string::npos) {
+    *why = "the character " + unspellable_text(std::u16string_view(wide).substr(bad, n)) +
+           " of the file name cannot be written exactly in code page 936, in which the installer lists what it "
+           "installs; rename the file";
+    return false;
   }
   // The installer keeps entry names to 259 bytes of code page 936.
   if (rt::cp936_from_wide(wide).size() + 6 > 259) {
@@ -50,21 +58,33 @@ bool utf8_name_ok(const std::string& name, std::string* why) {
   return true;
 }
 
-tm_zip zip_time(const fs::path& p) {
-  struct stat st {};
-  tm_zip t{};
-  t.tm_year = 1980;
-  t.tm_mday = 1;
-  if (stat(p.c_str(), &st) == 0) {
-    std::tm local{};
-    localtime_r(&st.st_mtime, &local);
-    if (local.tm_year + 1900 >= 1980) {
-      t = tm_zip{static_cast<uInt>(local.tm_sec),  static_cast<uInt>(local.tm_min),
-                 static_cast<uInt>(local.tm_hour), static_cast<uInt>(local.tm_mday),
-                 static_cast<uInt>(local.tm_mon),  static_cast<uInt>(local.tm_year + 1900)};
-    }
+// SOURCE_DATE_EPOCH, when set: the one time of every entry, so that the same
+// files give the same bytes whenever they were checked out.
+bool source_date_epoch(std::optional<std::time_t>* epoch, std::string* why) {
+  const char* text = std::getenv("SOURCE_DATE_EPOCH");
+  if (!text || !*text) return true;
+  errno = 0;
+  char* end = nullptr;
+  long long value = std::strtoll(text, &end, 10);
+  if (*end || errno || value < 0) {
+    *why = "SOURCE_DATE_EPOCH must be a number of seconds since 1970, not '" + std::string(text) + "'";
+    return false;
   }
-  return t;
+  *epoch = static_cast<std::time_t>(value);
+  return true;
+}
+
+// An entry's time as ZIP stores it (MS-DOS fields, 1980 at the earliest):
+// SOURCE_DATE_EPOCH's in UTC, else the file's local time as ZIP tools take it.
+tm_zip zip_time(const std::optional<std::time_t>& epoch, std::time_t mtime) {
+  std::tm t{};
+  if (epoch)
+    gmtime_r(&*epoch, &t);
+  else
+    localtime_r(&mtime, &t);
+  if (t.tm_year + 1900 < 1980) return tm_zip{0, 0, 0, 1, 0, 1980};
+  return tm_zip{static_cast<uInt>(t.tm_sec),  static_cast<uInt>(t.tm_min), static_cast<uInt>(t.tm_hour),
+                static_cast<uInt>(t.tm_mday), static_cast<uInt>(t.tm_mon), static_cast<uInt>(t.tm_year + 1900)};
 }
 
 // Shows how far packing has come, on a terminal only, at most every 1%.
@@ -92,45 +112,173 @@ struct Progress {
   }
 };
 
-bool add_entry(zipFile zf, const Item& item, Progress& progress, std::string* why) {
-  zip_fileinfo info{};
-  bool folder = item.folder();
-  info.tmz_date = zip_time(item.source);
-  info.external_fa = folder ? 0x10 : 0x20;  // MS-DOS attributes: folder, archive
-  std::FILE* in = nullptr;
-  std::uint64_t size = 0;
-  if (!folder) {
-    // Read in pieces: a large file is never held whole.
-    in = std::fopen(item.source.c_str(), "rb");
-    struct stat st {};
-    if (!in || fstat(fileno(in), &st) != 0) {
-      if (in) std::fclose(in);
-      *why = "cannot read the file";
+// A descriptor closed when dropped.
+struct Descriptor {
+  int fd = -1;
+  explicit Descriptor(int f = -1) : fd(f) {}
+  Descriptor(Descriptor&& o) noexcept : fd(o.fd) { o.fd = -1; }
+  Descriptor& operator=(Descriptor&& o) noexcept {
+    std::swap(fd, o.fd);
+    return *this;
+  }
+  Descriptor(const Descriptor&) = delete;
+  ~Descriptor() {
+    if (fd >= 0) ::close(fd);
+  }
+};
+
+// Where an open file lies, as the system names it.
+std::string path_of(int fd) {
+  char link[64], target[PATH_MAX + 1];
+  std::snprintf(link, sizeof link, "/proc/self/fd/%d", fd);
+  ssize_t n = ::readlink(link, target, PATH_MAX);
+  return n > 0 ? std::string(target, static_cast<std::size_t>(n)) : std::string();
+}
+
+// The listing: every entry below the folder with what it names, links to
+// folders and links leading out of it left out (with a warning), names
+// checked. Nothing is opened but folders to read them.
+bool list_folder(const fs::path& root, const std::string& root_inside, const std::string& shown_root, const fs::path& out,
+                 std::vector<Item>* items, bool* has_uninstaller, std::string* problem_file, std::string* why) {
+  std::error_code ec;
+  fs::recursive_directory_iterator it(root, ec), end;
+  for (; !ec && it != end; it.increment(ec)) {
+    const fs::directory_entry& e = *it;
+    const std::string rel = ustr(e.path().lexically_relative(root).generic_string());
+    const std::string shown = ustr(upath(shown_root) / upath(rel));
+    struct stat seen {};
+    if (::lstat(e.path().c_str(), &seen) != 0) continue;  // gone since it was listed
+    Item item{rel, S_ISLNK(seen.st_mode)};
+    if (item.link) {
+      // A link may lead anywhere on the build machine: only what lies inside
+      // the packed folder goes into a package.
+      fs::path target = fs::weakly_canonical(e.path(), ec);
+      if (::stat(e.path().c_str(), &seen) != 0) {
+        warn(shown, "a link that leads nowhere; left out");
+        continue;
+      }
+      if (S_ISDIR(seen.st_mode)) {
+        warn(shown, "a link to a folder; left out");
+        continue;
+      }
+      if (ustr(target).rfind(root_inside, 0) != 0) {
+        warn(shown, "a link that leads out of the folder (to " + ustr(target) + "); left out");
+        continue;
+      }
+    }
+    fs::path canonical = fs::weakly_canonical(e.path(), ec);
+    if (canonical == out || ustr(canonical).rfind(ustr(out) + ".tmp-", 0) == 0) continue;
+    if (!S_ISDIR(seen.st_mode) && !S_ISREG(seen.st_mode)) {
+      warn(shown, "not a regular file; left out");
+      continue;
+    }
+    if (!utf8_name_ok(rel, why)) {
+      *problem_file = shown;
       return false;
     }
-    size = static_cast<std::uint64_t>(st.st_size);
+    if (S_ISDIR(seen.st_mode)) item.name += "/";
+    if (!item.folder() && rel.find('/') == std::string::npos) {
+      std::string lower = rel;
+      std::transform(lower.begin(), lower.end(), lower.begin(), [](unsigned char c) { return std::tolower(c); });
+      *has_uninstaller |= lower == installer::format::kUninstallerFile;
+    }
+    item.device = seen.st_dev;
+    item.inode = seen.st_ino;
+    item.size = item.folder() ? 0 : static_cast<std::uint64_t>(seen.st_size);
+    items->push_back(std::move(item));
   }
-  std::string name = "{app}/" + item.name;
-  int rc = zipOpenNewFileInZip4_64(zf, name.c_str(), &info, nullptr, 0, nullptr, 0, nullptr, folder ? 0 : Z_DEFLATED,
+  if (ec) {
+    *why = "cannot read the folder (" + ec.message() + ")";
+    return false;
+  }
+  // One fixed order, whatever order the system lists in.
+  std::sort(items->begin(), items->end(), [](const Item& a, const Item& b) { return a.name < b.name; });
+  return true;
+}
+
+// The folders open on the way to the current entry: each opened from the one
+// above it without following a link, so nothing below them can lead out.
+class FolderPath {
+ public:
+  explicit FolderPath(Descriptor root) { open_.emplace_back("", std::move(root)); }
+  // The folder "a/b/" (or "" for the root), opened; -1 when it cannot be.
+  int folder(const std::string& path) {
+    while (path.compare(0, open_.back().first.size(), open_.back().first) != 0) open_.pop_back();
+    while (open_.back().first.size() < path.size()) {
+      const std::string& at = open_.back().first;
+      std::size_t slash = path.find('/', at.size());
+      std::string name = path.substr(at.size(), slash - at.size());
+      Descriptor next(::openat(open_.back().second.fd, name.c_str(),
+                               O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC));
+      if (next.fd < 0) return -1;
+      open_.emplace_back(path.substr(0, slash + 1), std::move(next));
+    }
+    return open_.back().second.fd;
+  }
+
+ private:
+  std::vector<std::pair<std::string, Descriptor>> open_;
+};
+
+bool add_entry(zipFile zf, const std::string& name, int fd, const tm_zip& time, Progress& progress,
+               std::string* why) {
+  zip_fileinfo info{};
+  const bool folder = fd < 0;
+  info.tmz_date = time;
+  info.external_fa = folder ? 0x10 : 0x20;  // MS-DOS attributes: folder, archive
+  std::uint64_t size = 0;
+  struct stat st {};
+  if (!folder && ::fstat(fd, &st) == 0) size = static_cast<std::uint64_t>(st.st_size);
+  const std::string entry = "{app}/" + name;
+  int rc = zipOpenNewFileInZip4_64(zf, entry.c_str(), &info, nullptr, 0, nullptr, 0, nullptr, folder ? 0 : Z_DEFLATED,
                                    Z_DEFAULT_COMPRESSION, 0, -MAX_WBITS, DEF_MEM_LEVEL, Z_DEFAULT_STRATEGY, nullptr, 0,
                                    0, 1 << 11 /* names are UTF-8 */, size >= 0xFFFFFFFFull);
-  std::vector<char> buffer(in ? 1 << 20 : 0);
+  // Read in pieces: a large file is never held whole.
+  std::vector<char> buffer(folder ? 0 : 1 << 20);
   bool read_failed = false;
-  while (rc == ZIP_OK && in) {
-    std::size_t n = std::fread(buffer.data(), 1, buffer.size(), in);
-    if (n == 0) {
-      read_failed = std::ferror(in) != 0;
+  while (rc == ZIP_OK && !folder) {
+    ssize_t n = ::read(fd, buffer.data(), buffer.size());
+    if (n < 0 && errno == EINTR) continue;
+    if (n <= 0) {
+      read_failed = n < 0;
       break;
     }
     rc = zipWriteInFileInZip(zf, buffer.data(), static_cast<unsigned>(n));
-    progress.step(n, false);
+    progress.step(static_cast<std::uint64_t>(n), false);
   }
-  if (in) std::fclose(in);
   if (rc == ZIP_OK) rc = zipCloseFileInZip(zf);
   progress.step(0, true);
-  if (read_failed) *why = "cannot read the file";
-  else if (rc != ZIP_OK) *why = "cannot write it into the package";
+  if (read_failed)
+    *why = "cannot read the file";
+  else if (rc != ZIP_OK)
+    *why = "cannot write it into the package";
   return rc == ZIP_OK && !read_failed;
+}
+
+// Opens what the listing saw as `item`, from its folder: a file never
+// through a link (a listed link to a file inside the folder is followed, and
+// where it leads is checked), a folder never through one either. The same
+// file the listing saw, inside the folder, or nothing with the reason.
+Descriptor open_listed(FolderPath& folders, const Item& item, const std::string& root_inside, std::string* why) {
+  const std::string name = item.folder() ? item.name.substr(0, item.name.size() - 1) : item.name;
+  const std::size_t slash = name.rfind('/');
+  const int parent = folders.folder(slash == std::string::npos ? "" : name.substr(0, slash + 1));
+  const std::string leaf = slash == std::string::npos ? name : name.substr(slash + 1);
+  const int flags = O_RDONLY | O_CLOEXEC | O_NONBLOCK | (item.link ? 0 : O_NOFOLLOW) | (item.folder() ? O_DIRECTORY : 0);
+  Descriptor fd(parent < 0 ? -1 : ::openat(parent, leaf.c_str(), flags));
+  struct stat st {};
+  const bool same = fd.fd >= 0 && ::fstat(fd.fd, &st) == 0 && st.st_dev == item.device && st.st_ino == item.inode &&
+                    (item.folder() ? S_ISDIR(st.st_mode) : S_ISREG(st.st_mode));
+  const std::string where = fd.fd >= 0 ? path_of(fd.fd) : std::string();
+  if (!same)
+    *why = "changed while it was packed (replaced, or made a link); nothing was written: pack again";
+  else if (where.empty())
+    *why = "cannot tell where the file opened lies (is /proc mounted?)";
+  else if (where.rfind(root_inside, 0) != 0)
+    *why = "leads out of the folder (to " + where + "); nothing was written";
+  else
+    return fd;
+  return Descriptor();
 }
 
 // minizip writes through the descriptor of the file this run created.
@@ -139,76 +287,52 @@ voidpf open_created(voidpf, const void*, int) { return fdopen(g_package_fd, "wb"
 
 }  // namespace
 
-bool pack_folder(const std::string& dir, const std::string& zip_path, const std::optional<std::string>& uninstaller,
-                 PackResult* result, std::string* problem_file, std::string* why) {
+bool pack_folder(const std::string& dir, const std::string& zip_path, const PackOptions& options, PackResult* result,
+                 std::string* problem_file, std::string* why) {
   std::error_code ec;
-  fs::path root = upath(dir);
-  if (!fs::is_directory(root, ec)) {
-    *problem_file = dir;
-    *why = fs::exists(root, ec) ? "not a folder" : "no such folder";
+  *problem_file = dir;
+  std::optional<std::time_t> epoch;
+  if (!source_date_epoch(&epoch, why)) {
+    problem_file->clear();
     return false;
   }
-  fs::path out = fs::weakly_canonical(upath(zip_path), ec);
-  fs::path root_canonical = fs::canonical(root, ec);
+  const fs::path root = upath(dir);
+  Descriptor root_fd(::open(root.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+  if (root_fd.fd < 0) {
+    *why = fs::is_directory(root, ec) ? "cannot read the folder" : fs::exists(root, ec) ? "not a folder" : "no such folder";
+    return false;
+  }
+  const std::string root_inside = path_of(root_fd.fd) + "/";
+  if (root_inside == "/") {
+    *why = "cannot tell where the folder lies (is /proc mounted?)";
+    return false;
+  }
+  // Listed from the folder just opened.
+  const fs::path listed = upath(root_inside.substr(0, root_inside.size() - 1));
   std::vector<Item> items;
   bool has_uninstaller = false;
-  fs::recursive_directory_iterator it(root, ec), end;
-  for (; !ec && it != end; it.increment(ec)) {
-    const fs::directory_entry& e = *it;
-    std::string rel = ustr(e.path().lexically_relative(root).generic_string());
-    if (e.is_symlink(ec) && e.is_directory(ec)) {
-      warn(ustr(e.path()), "a link to a folder; left out");
-      continue;
-    }
-    fs::path canonical = fs::weakly_canonical(e.path(), ec);
-    if (e.is_symlink(ec)) {
-      // A link may lead anywhere on the build machine: only what lies inside
-      // the packed folder goes into a package.
-      auto [end, at] = std::mismatch(root_canonical.begin(), root_canonical.end(), canonical.begin(), canonical.end());
-      if (end != root_canonical.end()) {
-        warn(ustr(e.path()), "a link that leads out of the folder (to " + ustr(canonical) + "); left out");
-        continue;
-      }
-    }
-    if (canonical == out || ustr(canonical).rfind(ustr(out) + ".tmp-", 0) == 0) continue;
-    bool folder = e.is_directory(ec);
-    if (!folder && !e.is_regular_file(ec)) {
-      warn(ustr(e.path()), "not a regular file; left out");
-      continue;
-    }
-    if (!utf8_name_ok(rel, why)) {
-      *problem_file = ustr(e.path());
+  if (!list_folder(listed, root_inside, dir, fs::weakly_canonical(upath(zip_path), ec), &items, &has_uninstaller,
+                   problem_file, why))
+    return false;
+  Descriptor uninstaller_fd;
+  if (!has_uninstaller && options.uninstaller) {
+    std::string path = options.uninstaller(why);
+    if (path.empty()) return false;
+    uninstaller_fd = Descriptor(::open(path.c_str(), O_RDONLY | O_CLOEXEC));
+    if (uninstaller_fd.fd < 0) {
+      *problem_file = path;
+      *why = "cannot read the file";
       return false;
     }
-    if (!folder && rel.find('/') == std::string::npos) {
-      std::string lower = rel;
-      std::transform(lower.begin(), lower.end(), lower.begin(), [](unsigned char c) { return std::tolower(c); });
-      has_uninstaller |= lower == installer::format::kUninstallerFile;
-    }
-    items.push_back(Item{folder ? rel + "/" : rel, e.path()});
-  }
-  if (ec) {
-    *problem_file = dir;
-    *why = "cannot read the folder (" + ec.message() + ")";
-    return false;
-  }
-  std::sort(items.begin(), items.end(), [](const Item& a, const Item& b) { return a.name < b.name; });
-  if (!has_uninstaller && uninstaller) {
-    items.push_back(Item{installer::format::kUninstallerFile, upath(*uninstaller)});
     result->added_uninstaller = true;
   }
 
   Progress progress;
-  for (const Item& item : items) {
-    std::error_code size_ec;
-    if (!item.folder()) progress.total_bytes += fs::file_size(item.source, size_ec);
-    ++progress.total_files;
-  }
+  for (const Item& item : items) progress.total_bytes += item.size;
+  progress.total_files = items.size() + result->added_uninstaller;
   TempFile temp;
-  if (!temp.create(zip_path, why)) {
-    *problem_file = zip_path;
-    return false;
-  }
+  *problem_file = zip_path;
+  if (!temp.create(zip_path, why)) return false;
   zlib_filefunc64_def functions;
   fill_fopen64_filefunc(&functions);
   functions.zopen64_file = open_created;
@@ -216,26 +340,36 @@ bool pack_folder(const std::string& dir, const std::string& zip_path, const std:
   zipFile zf = zipOpen2_64(temp.path().c_str(), APPEND_STATUS_CREATE, nullptr, &functions);
   if (!zf) {
     if (g_package_fd >= 0) ::close(g_package_fd);
-    *problem_file = zip_path;
     *why = "cannot create the file";
     return false;
   }
+  FolderPath folders(std::move(root_fd));
+  bool ok = true;
   for (const Item& item : items) {
-    if (!add_entry(zf, item, progress, why)) {
-      progress.end();
-      zipClose(zf, nullptr);
-      *problem_file = ustr(item.source);
-      return false;
+    Descriptor fd = open_listed(folders, item, root_inside, why);
+    struct stat st {};
+    ok = fd.fd >= 0 && ::fstat(fd.fd, &st) == 0;
+    if (ok) ok = add_entry(zf, item.name, item.folder() ? -1 : fd.fd, zip_time(epoch, st.st_mtime), progress, why);
+    if (!ok) {
+      *problem_file = ustr(upath(dir) / upath(item.name));
+      break;
     }
     (item.folder() ? result->folders : result->files)++;
   }
+  if (ok && result->added_uninstaller) {
+    struct stat st {};
+    ::fstat(uninstaller_fd.fd, &st);
+    ok = add_entry(zf, installer::format::kUninstallerFile, uninstaller_fd.fd, zip_time(epoch, st.st_mtime), progress,
+                   why);
+    if (!ok) *problem_file = zip_path;
+  }
   progress.end();
-  if (zipClose(zf, nullptr) != ZIP_OK || !temp.commit(why)) {
-    *problem_file = zip_path;
-    *why = "cannot write the file";
+  if (zipClose(zf, nullptr) != ZIP_OK || !ok) {
+    if (ok) *why = "cannot write the file";
     return false;
   }
-  return true;
+  *problem_file = zip_path;
+  return temp.commit(why);
 }
 
 }  // namespace mkinstaller

@@ -19,7 +19,9 @@ constexpr std::uint64_t kPageAlignedFrom = 64 * 1024;
 // written back (every table, name and datum the tree takes once it is
 // unshared) within a small multiple of the file read.
 constexpr std::size_t kMaxEntriesVisited = 1 << 16;
-std::size_t max_tree_bytes(std::size_t file_size) { return 4 * file_size + (1 << 20); }
+std::uint64_t max_tree_bytes(std::uint64_t file_size) { return 4 * file_size + (1 << 20); }
+// A file opened where it lies keeps resources this large there.
+constexpr std::uint32_t kLeftInFileFrom = 1 << 20;
 constexpr std::uint32_t kScnInitializedData = 0x00000040;
 constexpr std::uint32_t kScnDiscardable = 0x02000000;
 constexpr std::uint32_t kScnRead = 0x40000000;
@@ -42,7 +44,7 @@ void put32(std::string& b, std::size_t o, std::uint32_t v) {
   put16(b, o, static_cast<std::uint16_t>(v & 0xFFFF));
   put16(b, o + 2, static_cast<std::uint16_t>(v >> 16));
 }
-bool fits(std::size_t total, std::size_t off, std::size_t n) { return off <= total && n <= total - off; }
+bool fits(std::uint64_t total, std::uint64_t off, std::uint64_t n) { return off <= total && n <= total - off; }
 std::uint64_t align_up(std::uint64_t v, std::uint64_t a) { return (v + a - 1) / a * a; }
 bool power_of_two(std::uint32_t v) { return v != 0 && (v & (v - 1)) == 0; }
 
@@ -78,6 +80,7 @@ struct Entry {
   std::shared_ptr<ResourceSource> source;
   std::uint32_t codepage = 0;
   std::uint32_t reserved = 0;
+  std::uint64_t file_offset = 0;  // where the data lay in the file read; 0 once set anew
   std::uint64_t data_size() const { return source ? source->size() : data.size(); }
 };
 struct Dir {
@@ -376,8 +379,43 @@ bool operator==(const ResourceId& a, const ResourceId& b) { return compare_ids(a
 
 // ---- loading ---------------------------------------------------------------
 
+// A range of a file opened where it lies.
+class FileRange : public ResourceSource {
+ public:
+  FileRange(std::shared_ptr<ResourceSource> file, std::uint64_t at, std::uint64_t size)
+      : file_(std::move(file)), at_(at), size_(size) {}
+  std::uint64_t size() const override { return size_; }
+  bool read_at(std::uint64_t offset, void* buffer, std::size_t n) override {
+    return offset <= size_ && n <= size_ - offset && file_->read_at(at_ + offset, buffer, n);
+  }
+
+ private:
+  std::shared_ptr<ResourceSource> file_;
+  std::uint64_t at_, size_;
+};
+
+// Bytes held in memory as a source.
+class HeldBytes : public ResourceSource {
+ public:
+  explicit HeldBytes(std::string bytes) : bytes_(std::move(bytes)) {}
+  std::uint64_t size() const override { return bytes_.size(); }
+  bool read_at(std::uint64_t offset, void* buffer, std::size_t n) override {
+    if (offset > bytes_.size() || n > bytes_.size() - offset) return false;
+    std::memcpy(buffer, bytes_.data() + offset, n);
+    return true;
+  }
+
+ private:
+  std::string bytes_;
+};
+
 struct PeResources::Impl {
+  // The file: held whole (load), or read where it lies (open), then `file`
+  // stays empty and the object cannot be saved.
   std::string file;
+  std::shared_ptr<ResourceSource> opened;
+  std::uint64_t file_size = 0;
+  mutable std::string scratch;
   PeHeaderInfo info;
   std::size_t pe_off = 0, opt_off = 0, sec_table_off = 0, dirs_off = 0;
   std::uint32_t dir_count = 0;
@@ -390,8 +428,25 @@ struct PeResources::Impl {
   std::size_t tree_bytes = 0;  // of the tree written out again, unshared
 
   std::size_t checksum_off() const { return opt_off + 64; }
-  std::uint32_t dir_rva(int i) const { return i < static_cast<int>(dir_count) ? get32(file, dirs_off + 8 * i) : 0; }
-  std::uint32_t dir_size(int i) const { return i < static_cast<int>(dir_count) ? get32(file, dirs_off + 8 * i + 4) : 0; }
+  std::uint32_t dir_rva(int i) const { return i < static_cast<int>(dir_count) ? u32(dirs_off + 8 * i) : 0; }
+  std::uint32_t dir_size(int i) const { return i < static_cast<int>(dir_count) ? u32(dirs_off + 8 * i + 4) : 0; }
+
+  // n bytes of the file at `at`, valid until the next call; empty when they
+  // are not all there.
+  std::string_view bytes_at(std::uint64_t at, std::size_t n) const {
+    if (!fits(file_size, at, n)) return {};
+    if (!opened) return std::string_view(file).substr(static_cast<std::size_t>(at), n);
+    scratch.resize(n);
+    return n == 0 || opened->read_at(at, scratch.data(), n) ? std::string_view(scratch) : std::string_view();
+  }
+  std::uint16_t u16(std::uint64_t at) const {
+    std::string_view b = bytes_at(at, 2);
+    return b.size() == 2 ? get16(b, 0) : 0;
+  }
+  std::uint32_t u32(std::uint64_t at) const {
+    std::string_view b = bytes_at(at, 4);
+    return b.size() == 4 ? get32(b, 0) : 0;
+  }
 
   // File offset of n bytes at an RVA, when they lie in a section's file data.
   std::size_t file_offset(std::uint64_t rva, std::size_t n) const {
@@ -410,6 +465,7 @@ struct PeResources::Impl {
 
   std::uint32_t headers_size() const { return get32(file, opt_off + 60); }
 
+  bool parse(std::string* error);
   bool parse_headers(std::string* error);
   bool parse_dir(std::uint32_t off, int level, Dir& into, std::string* error);
   // The output as pieces, every header and table fixed except the checksum.
@@ -431,40 +487,39 @@ struct PeResources::Impl {
 };
 
 bool PeResources::Impl::parse_headers(std::string* error) {
-  std::string_view f = file;
-  if (f.size() < 64 || f[0] != 'M' || f[1] != 'Z') return fail(error, "not a PE file: no MZ signature");
-  pe_off = get32(f, 0x3C);
-  if (!fits(f.size(), pe_off, 24) || f.substr(pe_off, 4) != std::string_view("PE\0\0", 4))
+  if (file_size < 64 || bytes_at(0, 2) != "MZ") return fail(error, "not a PE file: no MZ signature");
+  pe_off = u32(0x3C);
+  if (!fits(file_size, pe_off, 24) || bytes_at(pe_off, 4) != std::string_view("PE\0\0", 4))
     return fail(error, "not a PE file: no PE signature");
-  info.machine = get16(f, pe_off + 4);
-  std::size_t nsec = get16(f, pe_off + 6);
-  std::size_t opt_size = get16(f, pe_off + 20);
-  info.characteristics = get16(f, pe_off + 22);
+  info.machine = u16(pe_off + 4);
+  std::size_t nsec = u16(pe_off + 6);
+  std::size_t opt_size = u16(pe_off + 20);
+  info.characteristics = u16(pe_off + 22);
   opt_off = pe_off + 24;
-  if (opt_size < 2 || !fits(f.size(), opt_off, opt_size)) return fail(error, "truncated optional header");
-  std::uint16_t magic = get16(f, opt_off);
+  if (opt_size < 2 || !fits(file_size, opt_off, opt_size)) return fail(error, "truncated optional header");
+  std::uint16_t magic = u16(opt_off);
   if (magic != 0x10B && magic != 0x20B) return fail(error, "unknown optional header kind");
   info.pe32_plus = magic == 0x20B;
   std::size_t fixed = info.pe32_plus ? 112 : 96;
   if (opt_size < fixed) return fail(error, "truncated optional header");
-  section_alignment = get32(f, opt_off + 32);
-  file_alignment = get32(f, opt_off + 36);
-  info.subsystem = get16(f, opt_off + 68);
-  dir_count = std::min<std::uint32_t>(get32(f, opt_off + fixed - 4), 16);
+  section_alignment = u32(opt_off + 32);
+  file_alignment = u32(opt_off + 36);
+  info.subsystem = u16(opt_off + 68);
+  dir_count = std::min<std::uint32_t>(u32(opt_off + fixed - 4), 16);
   dirs_off = opt_off + fixed;
   if (fixed + 8 * dir_count > opt_size) return fail(error, "truncated data directories");
   sec_table_off = opt_off + opt_size;
-  if (nsec == 0 || nsec > 96 || !fits(f.size(), sec_table_off, 40 * nsec)) return fail(error, "bad section table");
+  if (nsec == 0 || nsec > 96 || !fits(file_size, sec_table_off, 40 * nsec)) return fail(error, "bad section table");
   for (std::size_t i = 0; i < nsec; ++i) {
     std::size_t h = sec_table_off + 40 * i;
     Section s;
-    std::memcpy(s.name, f.data() + h, 8);
-    s.vsize = get32(f, h + 8);
-    s.va = get32(f, h + 12);
-    s.raw_size = get32(f, h + 16);
-    s.raw_ptr = get32(f, h + 20);
-    s.characteristics = get32(f, h + 36);
-    if (s.raw_size && !fits(f.size(), s.raw_ptr, s.raw_size))
+    std::memcpy(s.name, bytes_at(h, 8).data(), 8);
+    s.vsize = u32(h + 8);
+    s.va = u32(h + 12);
+    s.raw_size = u32(h + 16);
+    s.raw_ptr = u32(h + 20);
+    s.characteristics = u32(h + 36);
+    if (s.raw_size && !fits(file_size, s.raw_ptr, s.raw_size))
       return fail(error, "section " + std::string(s.name, strnlen(s.name, 8)) + " extends beyond the end of the file");
     sections.push_back(s);
   }
@@ -480,34 +535,35 @@ bool PeResources::Impl::parse_headers(std::string* error) {
 bool PeResources::Impl::parse_dir(std::uint32_t off, int level, Dir& into, std::string* error) {
   std::size_t at = file_offset(std::uint64_t{rsrc_rva} + off, 16);
   if (at == kNone) return fail(error, "resource directory outside the file");
-  std::string_view f = file;
-  into.characteristics = get32(f, at);
-  into.timestamp = get32(f, at + 4);
-  into.major = get16(f, at + 8);
-  into.minor = get16(f, at + 10);
-  std::size_t count = std::size_t{get16(f, at + 12)} + get16(f, at + 14);
+  into.characteristics = u32(at);
+  into.timestamp = u32(at + 4);
+  into.major = u16(at + 8);
+  into.minor = u16(at + 10);
+  std::size_t count = std::size_t{u16(at + 12)} + u16(at + 14);
   tree_bytes += 16 + 8 * count;
   std::size_t entries = file_offset(std::uint64_t{rsrc_rva} + off + 16, 8 * count);
   if (entries == kNone) return fail(error, "resource directory outside the file");
   for (std::size_t i = 0; i < count; ++i) {
     if (++visited > kMaxEntriesVisited) return fail(error, "too many resources");
-    std::uint32_t name = get32(f, entries + 8 * i);
-    std::uint32_t value = get32(f, entries + 8 * i + 4);
+    std::uint32_t name = u32(entries + 8 * i);
+    std::uint32_t value = u32(entries + 8 * i + 4);
     Entry e;
     if (name & 0x80000000u) {
       std::uint64_t rva = std::uint64_t{rsrc_rva} + (name & 0x7FFFFFFFu);
       std::size_t len_at = file_offset(rva, 2);
       if (len_at == kNone) return fail(error, "resource name outside the file");
-      std::size_t len = get16(f, len_at);
+      std::size_t len = u16(len_at);
       std::size_t chars = file_offset(rva + 2, 2 * len);
       if (chars == kNone || len == 0) return fail(error, "bad resource name");
       tree_bytes += 2 + 2 * len;
-      for (std::size_t k = 0; k < len; ++k) e.id.name.push_back(static_cast<char16_t>(get16(f, chars + 2 * k)));
+      std::string_view units = bytes_at(chars, 2 * len);
+      if (units.size() != 2 * len) return fail(error, "resource name outside the file");
+      for (std::size_t k = 0; k < len; ++k) e.id.name.push_back(static_cast<char16_t>(get16(units, 2 * k)));
     } else {
       if (name > 0xFFFF) return fail(error, "bad resource identifier");
       e.id.number = static_cast<std::uint16_t>(name);
     }
-    if (tree_bytes > max_tree_bytes(f.size())) return fail(error, "resource data too large");
+    if (tree_bytes > max_tree_bytes(file_size)) return fail(error, "resource data too large");
     bool is_dir = (value & 0x80000000u) != 0;
     if (is_dir != (level < 3)) return fail(error, "malformed resource tree");
     if (is_dir) {
@@ -516,14 +572,21 @@ bool PeResources::Impl::parse_dir(std::uint32_t off, int level, Dir& into, std::
     } else {
       std::size_t leaf = file_offset(std::uint64_t{rsrc_rva} + value, 16);
       if (leaf == kNone) return fail(error, "resource data entry outside the file");
-      std::uint32_t data_rva = get32(f, leaf), size = get32(f, leaf + 4);
-      e.codepage = get32(f, leaf + 8);
-      e.reserved = get32(f, leaf + 12);
+      std::uint32_t data_rva = u32(leaf), size = u32(leaf + 4);
+      e.codepage = u32(leaf + 8);
+      e.reserved = u32(leaf + 12);
       std::size_t data = file_offset(data_rva, size);
       if (data == kNone) return fail(error, "resource data outside the file");
       tree_bytes += 16 + std::size_t{size};
-      if (tree_bytes > max_tree_bytes(f.size())) return fail(error, "resource data too large");
-      e.data.assign(f.substr(data, size));
+      if (tree_bytes > max_tree_bytes(file_size)) return fail(error, "resource data too large");
+      e.file_offset = data;
+      if (opened && size >= kLeftInFileFrom) {
+        e.source = std::make_shared<FileRange>(opened, data, size);
+      } else {
+        std::string_view bytes = bytes_at(data, size);
+        if (bytes.size() != size) return fail(error, "cannot read the data of a resource");
+        e.data.assign(bytes);
+      }
     }
     into.entries.push_back(std::move(e));
   }
@@ -538,10 +601,22 @@ PeResources& PeResources::operator=(PeResources&&) noexcept = default;
 bool PeResources::load(std::string bytes, std::string* error) {
   impl_ = std::make_unique<Impl>();
   impl_->file = std::move(bytes);
-  if (!impl_->parse_headers(error)) return false;
-  if (impl_->rsrc_rva != 0 && impl_->rsrc_size != 0) {
-    impl_->had_resources = true;
-    if (!impl_->parse_dir(0, 1, impl_->root, error)) return false;
+  impl_->file_size = impl_->file.size();
+  return impl_->parse(error);
+}
+
+bool PeResources::open(std::shared_ptr<ResourceSource> file, std::string* error) {
+  impl_ = std::make_unique<Impl>();
+  impl_->file_size = file->size();
+  impl_->opened = std::move(file);
+  return impl_->parse(error);
+}
+
+bool PeResources::Impl::parse(std::string* error) {
+  if (!parse_headers(error)) return false;
+  if (rsrc_rva != 0 && rsrc_size != 0) {
+    had_resources = true;
+    if (!parse_dir(0, 1, root, error)) return false;
   }
   return true;
 }
@@ -555,7 +630,8 @@ std::vector<ResourceInfo> PeResources::list() const {
     for (const Entry& n : t.dir->entries) {
       if (!n.dir) continue;
       for (const Entry& l : n.dir->entries)
-        out.push_back(ResourceInfo{t.id, n.id, l.id.number, l.codepage, static_cast<std::size_t>(l.data_size())});
+        out.push_back(ResourceInfo{t.id, n.id, l.id.number, l.codepage, static_cast<std::size_t>(l.data_size()),
+                                   l.file_offset});
     }
   }
   return out;
@@ -567,6 +643,17 @@ const std::string* PeResources::find(const ResourceId& type, const ResourceId& n
   if (!n || !n->dir) return nullptr;
   for (const Entry& l : n->dir->entries)
     if (language < 0 || (!l.id.is_name() && l.id.number == language)) return l.source ? nullptr : &l.data;
+  return nullptr;
+}
+
+std::shared_ptr<ResourceSource> PeResources::source(const ResourceId& type, const ResourceId& name,
+                                                   int language) const {
+  Entry* t = find_entry(impl_->root, type);
+  Entry* n = t && t->dir ? find_entry(*t->dir, name) : nullptr;
+  if (!n || !n->dir) return nullptr;
+  for (const Entry& l : n->dir->entries)
+    if (language < 0 || (!l.id.is_name() && l.id.number == language))
+      return l.source ? l.source : std::make_shared<HeldBytes>(l.data);
   return nullptr;
 }
 
@@ -593,6 +680,7 @@ void PeResources::set(const ResourceId& type, const ResourceId& name, std::uint1
   l.data = std::move(data);
   l.source.reset();
   l.codepage = codepage;
+  l.file_offset = 0;
 }
 
 void PeResources::set_source(const ResourceId& type, const ResourceId& name, std::uint16_t language,
@@ -601,6 +689,7 @@ void PeResources::set_source(const ResourceId& type, const ResourceId& name, std
   l.data.clear();
   l.source = std::move(source);
   l.codepage = codepage;
+  l.file_offset = 0;
 }
 
 int PeResources::remove(const ResourceId& type, const ResourceId& name, int language) {
@@ -926,6 +1015,7 @@ void PeResources::Impl::patch_directories(const Placement& p, HeaderPatch& patch
 }
 
 bool PeResources::Impl::assemble(Output* out, std::string* error) const {
+  if (opened) return fail(error, "the file was opened for reading only");
   if (!had_resources && root.entries.empty()) {
     out->append(file);
     return true;

@@ -39,6 +39,7 @@ struct ResourceInfo {
   std::uint16_t language = 0;
   std::uint32_t codepage = 0;
   std::size_t size = 0;
+  std::uint64_t file_offset = 0;  // where its data lies in the file read (0: set since)
 };
 
 // Facts about the image that callers check before trusting a file.
@@ -85,12 +86,19 @@ class PeResources {
   // Reads a whole PE file. On failure returns false and says why in *error
   // (a sentence without the file name, e.g. "not a PE file: no MZ signature").
   bool load(std::string bytes, std::string* error);
+  // Reads the headers and the resource tree of a file where it lies, piece
+  // by piece: a resource of 1 MB or more stays in the file (find() gives
+  // null for it, source() its bytes), so memory stays small whatever the
+  // file's size. Such an object is for reading: save() refuses it.
+  bool open(std::shared_ptr<ResourceSource> file, std::string* error);
 
   const PeHeaderInfo& header() const;
   std::vector<ResourceInfo> list() const;
   // The data of a resource; any language when language is negative (the
   // first one in the tree). Null when there is none.
   const std::string* find(const ResourceId& type, const ResourceId& name, int language = -1) const;
+  // Any resource's bytes as a source (a copy for those held in memory).
+  std::shared_ptr<ResourceSource> source(const ResourceId& type, const ResourceId& name, int language = -1) const;
   // Adds or replaces one resource.
   void set(const ResourceId& type, const ResourceId& name, std::uint16_t language, std::string data,
            std::uint32_t codepage = 0);

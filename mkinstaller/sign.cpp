@@ -1,10 +1,13 @@
 #include "mkinstaller/sign.h"
 
+#include <algorithm>
 #include <cstdio>
 #include <cstdlib>
+#include <ctime>
 #include <filesystem>
+#include <memory>
 
-#include "mkinstaller/files.h"
+#include "mkinstaller/certificate.h"
 
 #ifndef _WIN32
 #include <sys/wait.h>
@@ -16,6 +19,7 @@ namespace {
 
 #ifdef _WIN32
 const char kOsslsigncode[] = "osslsigncode.exe";
+const char kNull[] = "NUL";
 FILE* open_pipe(const std::string& command, const char* mode) {
   std::wstring wide = upath("\"" + command + "\"").wstring();
   return _wpopen(wide.c_str(), mode[0] == 'r' ? L"rb" : L"wb");
@@ -23,6 +27,7 @@ FILE* open_pipe(const std::string& command, const char* mode) {
 int close_pipe(FILE* f) { return _pclose(f); }
 #else
 const char kOsslsigncode[] = "osslsigncode";
+const char kNull[] = "/dev/null";
 FILE* open_pipe(const std::string& command, const char* mode) { return popen(command.c_str(), mode); }
 int close_pipe(FILE* f) {
   int rc = pclose(f);
@@ -31,12 +36,10 @@ int close_pipe(FILE* f) {
 #endif
 
 bool have_osslsigncode() {
-#ifdef _WIN32
-  return run_command(std::string(kOsslsigncode) + " --version >NUL 2>NUL") == 0;
-#else
-  return run_command(std::string(kOsslsigncode) + " --version >/dev/null 2>&1") == 0;
-#endif
+  return run_command(std::string(kOsslsigncode) + " --version >" + kNull + " 2>" + kNull) == 0;
 }
+
+const char kInstallOsslsigncode[] = "(Debian: apt-get install osslsigncode)";
 
 std::string trim(std::string s) {
   while (!s.empty() && (s.back() == '\n' || s.back() == '\r' || s.back() == ' ' || s.back() == '\t')) s.pop_back();
@@ -44,119 +47,244 @@ std::string trim(std::string s) {
   return start == std::string::npos ? "" : s.substr(start);
 }
 
-}  // namespace
+bool contains(const std::string& text, const char* what) { return text.find(what) != std::string::npos; }
 
-bool check_sign_options(const SignOptions& o, std::string* why) {
-  if (!o.pkcs12.empty() && !o.command.empty()) {
-    *why = "give either --sign-pkcs12 or --sign-command, not both";
-    return false;
-  }
-  if (!o.command.empty() && o.command.find("{file}") == std::string::npos) {
-    *why = "--sign-command needs {file} where the installer's path goes, e.g. 'signtool sign /a {file}'";
-    return false;
-  }
-  bool password = !o.password_file.empty() || !o.password_env.empty();
-  if (o.pkcs12.empty() && (password || !o.timestamp.empty())) {
-    *why = "--sign-password-file, --sign-password-env and --sign-timestamp go with --sign-pkcs12";
-    return false;
-  }
-  if (!o.password_file.empty() && !o.password_env.empty()) {
-    *why = "give either --sign-password-file or --sign-password-env, not both";
-    return false;
-  }
-  if (!o.password_env.empty() && !std::getenv(o.password_env.c_str())) {
-    *why = "--sign-password-env names " + o.password_env + ", which is not set";
-    return false;
-  }
-  if (!o.timestamp.empty() && o.timestamp.compare(0, 7, "http://") != 0 && o.timestamp.compare(0, 8, "https://") != 0) {
-    *why = "--sign-timestamp needs an http:// or https:// address of a time-stamping server";
-    return false;
-  }
-  if (!o.pkcs12.empty()) {
-    std::error_code ec;
-    if (!std::filesystem::is_regular_file(upath(o.pkcs12), ec)) {
-      *why = o.pkcs12 + ": no such file";
+// The first line of `text` that contains `what`, trimmed; "" when none does.
+std::string line_with(const std::string& text, const char* what) {
+  std::size_t at = text.find(what);
+  if (at == std::string::npos) return "";
+  std::size_t start = text.rfind('\n', at);
+  start = start == std::string::npos ? 0 : start + 1;
+  return trim(text.substr(start, text.find('\n', at) - start));
+}
+
+// The password the options name: `*none` when there is none (no password
+// option says so, or it names an empty file or variable).
+bool password_of(const SignOptions& o, std::string* password, bool* none, std::string* why) {
+  *none = true;
+  if (!o.password_file.empty()) {
+    auto text = read_file(o.password_file, why);
+    if (!text) {
+      *why = o.password_file + ": " + *why;
       return false;
     }
-    if (!have_osslsigncode()) {
-      *why = "--sign-pkcs12 signs with osslsigncode, which is not installed (Debian: apt-get install osslsigncode)";
-      return false;
-    }
+    *password = trim(*text);
+  } else if (!o.password_env.empty()) {
+    const char* value = std::getenv(o.password_env.c_str());
+    *password = value ? value : "";
+  }
+  *none = password->empty();
+  return true;
+}
+
+// Runs osslsigncode with `arguments`, the password (when there is one) on
+// its standard input, never on a command line others can read. Its exit
+// status; what it wrote to stderr in *errors.
+int run_osslsigncode(const std::string& arguments, const SignOptions& o, const std::string& folder,
+                     std::string* errors) {
+  std::string password, why;
+  bool none = true;
+  if (!password_of(o, &password, &none, &why)) {
+    *errors = why;
+    return -1;
+  }
+  const std::string error_file = folder + "/osslsigncode.err";
+  std::string command = std::string(kOsslsigncode) + " " + arguments + (none ? "" : " -readpass -") + " >" + kNull +
+                        " 2>" + shell_quote(error_file);
+  std::fflush(stdout);
+  std::fflush(stderr);
+  FILE* pipe = open_pipe(command, "w");
+  if (!pipe) {
+    *errors = "cannot start osslsigncode";
+    return -1;
+  }
+  if (!none) std::fputs(password.c_str(), pipe);
+  int rc = close_pipe(pipe);
+  std::string ignored;
+  *errors = read_file(error_file, &ignored).value_or("");
+  std::error_code ec;
+  std::filesystem::remove(upath(error_file), ec);
+  return rc;
+}
+
+// Why osslsigncode could not sign with the .p12, from what it said.
+std::string pkcs12_problem(const SignOptions& o, int rc, const std::string& errors) {
+  std::string password, why;
+  bool none = true;
+  password_of(o, &password, &none, &why);
+  if (contains(errors, "Wrong password") || contains(errors, "mac verify failure") ||
+      contains(errors, "invalid password"))
+    return none ? "it needs a password: give it with --sign-password-file or --sign-password-env"
+                : "the password does not open it (a wrong password?)";
+  if (contains(errors, "Failed to read key or certificates") || contains(errors, "Failed to parse PKCS#12"))
+    return "not a PKCS#12 file holding a key and its certificate";
+  std::string last = trim(errors);
+  last = last.substr(last.rfind('\n') == std::string::npos ? 0 : last.rfind('\n') + 1);
+  return "osslsigncode could not sign with it (exit status " + std::to_string(rc) +
+         (last.empty() ? "" : ": " + last) + ")";
+}
+
+bool timestamp_failed(const std::string& errors) {
+  return contains(errors, "timestamping failed") || contains(errors, "HTTP failure") ||
+         contains(errors, "Timestamp") || contains(errors, "timestamp");
+}
+
+std::string timestamp_problem(const std::string& errors) {
+  for (const char* what : {"HTTP failure", "CURL failure", "Connection refused", "timestamping failed"}) {
+    std::string line = line_with(errors, what);
+    if (!line.empty()) return line;
+  }
+  return "no usable answer";
+}
+
+// The certificate table of a signed program.
+bool certificate_table(const std::string& path, std::string* table, std::string* why) {
+  auto file = std::make_shared<InputFile>();
+  if (!file->open(path, why)) return false;
+  rt::PeResources pe;
+  if (!pe.open(file, why)) return false;
+  const rt::PeHeaderInfo& h = pe.header();
+  table->assign(h.certificate_size, '\0');
+  if (!h.certificate_size || !file->read_at(h.certificate_offset, table->data(), table->size())) {
+    *why = "the program carries no signature";
+    return false;
   }
   return true;
 }
 
-bool sign_file(const std::string& path, const SignOptions& o, std::string* why) {
-  if (!o.command.empty()) {
-    std::string command;
-    for (std::size_t i = 0; i < o.command.size();) {
-      if (o.command.compare(i, 6, "{file}") == 0) {
-        command += shell_quote(path);
-        i += 6;
-      } else {
-        command += o.command[i++];
-      }
-    }
-    int rc = run_command(command);
-    if (rc != 0) {
-      *why = "the signing command failed (exit status " + std::to_string(rc) + ")";
-      return false;
-    }
-    return true;
-  }
-  // osslsigncode writes a new file, beside the one it signs (in the caller's
-  // own folder), which then takes its place.
-  std::string signed_path = path + ".signed";
-  std::string command = std::string(kOsslsigncode) + " sign -pkcs12 " + shell_quote(o.pkcs12) + " -h sha256";
-  if (!o.timestamp.empty()) command += " -ts " + shell_quote(o.timestamp);
-  // The password never goes on a command line, where others can read it.
-  command += " -readpass " + (o.password_file.empty() ? std::string("-") : shell_quote(o.password_file));
-  command += " -in " + shell_quote(path) + " -out " + shell_quote(signed_path);
-#ifdef _WIN32
-  command += " >NUL";
-#else
-  command += " >/dev/null";
-#endif
-  int rc;
-  if (o.password_file.empty()) {
-    FILE* pipe = open_pipe(command, "w");
-    if (!pipe) {
-      *why = "cannot start osslsigncode";
-      return false;
-    }
-    const char* password = o.password_env.empty() ? "" : std::getenv(o.password_env.c_str());
-    if (password) std::fputs(password, pipe);
-    rc = close_pipe(pipe);
-  } else {
-    rc = run_command(command);
-  }
-  if (rc != 0) {
-    *why = "osslsigncode could not sign it (exit status " + std::to_string(rc) +
-           "; a wrong password, or a certificate without its key?)";
+// Whether the program at `path` is `built` with only a signature added: the
+// certificate table right after it (8-byte aligned, zeros between) and
+// nothing after the table; the checksum and the table's directory entry may
+// differ, nothing else.
+bool only_signature_added(const std::string& path, const BuiltProgram& built, std::string* why) {
+  auto file = std::make_shared<InputFile>();
+  if (!file->open(path, why)) return false;
+  rt::PeResources pe;
+  std::string error;
+  if (!pe.open(file, &error)) {
+    *why = "the signed file is no longer a program (" + error + ")";
     return false;
   }
-  std::error_code ec;
-  std::filesystem::rename(upath(signed_path), upath(path), ec);
-  if (ec) *why = "cannot replace the file with the signed one";
-  return !ec;
+  const rt::PeHeaderInfo& h = pe.header();
+  const std::uint64_t at = h.certificate_offset, end = at + std::uint64_t{h.certificate_size};
+  std::string padding(static_cast<std::size_t>(std::min<std::uint64_t>(at > built.size ? at - built.size : 0, 8)), '\0');
+  if (h.certificate_size == 0)
+    *why = "the signing left the file unsigned (it carries no signature)";
+  else if (at < built.size || at - built.size >= 8 || at % 8 != 0)
+    *why = "the signature does not follow the program as a signature must";
+  else if (end != file->size())
+    *why = "the signed file carries " + std::to_string(file->size() > end ? file->size() - end : 0) +
+           " bytes after its signature";
+  else if (!file->read_at(built.size, padding.data(), padding.size()) ||
+           padding.find_first_not_of('\0') != std::string::npos ||
+           unsigned_digest(*file, built.size, built.fields) != built.digest)
+    *why = "the signed file is not the program that was built (the signing changed it)";
+  else
+    return true;
+  return false;
 }
 
-std::string describe_signature(const std::string& path, const std::string& ca_file) {
-  if (!have_osslsigncode()) return "signed (install osslsigncode to verify the signature here)";
+}  // namespace
+
+bool check_sign_options(const SignOptions& o, std::string* why) {
+  auto fail_with = [&](std::string message) {
+    *why = std::move(message);
+    return false;
+  };
+  if (!o.pkcs12.empty() && !o.command.empty()) return fail_with("give either --sign-pkcs12 or --sign-command, not both");
+  if (!o.command.empty() && o.command.find("{file}") == std::string::npos)
+    return fail_with("--sign-command needs {file} where the installer's path goes, e.g. 'signtool sign /a {file}'");
+  const int passwords = !o.password_file.empty() + !o.password_env.empty() + o.no_password;
+  if (o.pkcs12.empty() && (passwords || !o.timestamps.empty()))
+    return fail_with(
+        "--sign-password-file, --sign-password-env, --sign-no-password and --sign-timestamp go with --sign-pkcs12");
+  if (!o.any() && !o.ca_file.empty()) return fail_with("--sign-ca-file goes with --sign-pkcs12 or --sign-command");
+  if (passwords > 1)
+    return fail_with("give one of --sign-password-file, --sign-password-env and --sign-no-password");
+  if (!o.pkcs12.empty() && passwords == 0)
+    return fail_with("--sign-pkcs12 needs its password: --sign-password-file FILE or --sign-password-env NAME, or "
+                     "--sign-no-password for a .p12 without one");
+  if (!o.password_env.empty() && !std::getenv(o.password_env.c_str()))
+    return fail_with("--sign-password-env names " + o.password_env + ", which is not set");
+  for (const std::string& t : o.timestamps)
+    if (t.compare(0, 7, "http://") != 0 && t.compare(0, 8, "https://") != 0)
+      return fail_with("--sign-timestamp needs an http:// or https:// address of a time-stamping server, not '" + t +
+                       "'");
+  std::error_code ec;
+  for (const std::string& file : {o.pkcs12, o.password_file, o.ca_file})
+    if (!file.empty() && !std::filesystem::is_regular_file(upath(file), ec)) return fail_with(file + ": no such file");
+  // Every signature is verified with osslsigncode, whoever made it.
+  if (o.any() && !have_osslsigncode())
+    return fail_with("signing needs osslsigncode, which signs with --sign-pkcs12 and verifies every signature, and it "
+                     "is not installed " + std::string(kInstallOsslsigncode));
+  return true;
+}
+
+std::vector<Field> signature_fields(const rt::PeHeaderInfo& h) {
+  return {{h.checksum_field, 4}, {h.certificate_entry, 8}};
+}
+
+void hash_without(installer::Sha256& hash, std::uint64_t at, const char* data, std::size_t n,
+                  const std::vector<Field>& fields) {
+  std::string copy;
+  for (const Field& f : fields) {
+    if (!f.at || f.at + f.size <= at || f.at >= at + n) continue;
+    if (copy.empty()) copy.assign(data, n);
+    for (std::uint64_t i = std::max(f.at, at); i < std::min<std::uint64_t>(f.at + f.size, at + n); ++i)
+      copy[static_cast<std::size_t>(i - at)] = '\0';
+  }
+  hash.update(copy.empty() ? data : copy.data(), n);
+}
+
+std::string unsigned_digest(rt::ResourceSource& file, std::uint64_t n, const std::vector<Field>& fields) {
+  installer::Sha256 hash;
+  std::string buffer(1 << 20, '\0');
+  for (std::uint64_t done = 0; done < n;) {
+    std::size_t piece = static_cast<std::size_t>(std::min<std::uint64_t>(buffer.size(), n - done));
+    if (!file.read_at(done, buffer.data(), piece)) return "";
+    hash_without(hash, done, buffer.data(), piece, fields);
+    done += piece;
+  }
+  return hash.hex_digest();
+}
+
+std::string SignatureCheck::text(const std::string& ca_file) const {
+  if (!present) return "not signed";
+  std::string text = "signed" + (signer.empty() ? std::string() : " by " + signer);
+  if (verified)
+    return text + "; the signature verifies" + (ca_file.empty() ? "" : " against " + ca_file) +
+           (timestamp.empty() ? ", not time-stamped" : ", time-stamped " + timestamp);
+  return text + "; THE SIGNATURE DOES NOT VERIFY: " + problem;
+}
+
+SignatureCheck verify_signature(const std::string& path, const std::string& ca_file) {
+  SignatureCheck check;
+  check.present = true;
+  if (!have_osslsigncode()) {
+    check.problem = "osslsigncode, which verifies it, is not installed here " + std::string(kInstallOsslsigncode);
+    return check;
+  }
   std::string command = std::string(kOsslsigncode) + " verify -in " + shell_quote(path);
   if (!ca_file.empty()) command += " -CAfile " + shell_quote(ca_file) + " -TSA-CAfile " + shell_quote(ca_file);
   command += " 2>&1";
+  std::fflush(stdout);
   FILE* pipe = open_pipe(command, "r");
-  if (!pipe) return "signed (osslsigncode could not be started to verify it)";
+  if (!pipe) {
+    check.problem = "osslsigncode could not be started to verify it";
+    return check;
+  }
   std::string output;
   char buffer[4096];
   while (std::size_t n = std::fread(buffer, 1, sizeof buffer, pipe)) output.append(buffer, n);
   int rc = close_pipe(pipe);
-  std::string signer;
+  if (contains(output, "No signature found")) {
+    check.present = false;
+    return check;
+  }
   std::size_t block = output.find("Signer's certificate:");
   std::size_t subject = block == std::string::npos ? block : output.find("Subject:", block);
-  if (subject != std::string::npos) signer = trim(output.substr(subject + 8, output.find('\n', subject) - subject - 8));
-  std::string text = "signed" + (signer.empty() ? std::string() : " by " + signer);
+  if (subject != std::string::npos)
+    check.signer = trim(output.substr(subject + 8, output.find('\n', subject) - subject - 8));
   // What osslsigncode prints after a label, up to the end of its line.
   auto field = [&](const char* label) {
     std::size_t at = output.find(label);
@@ -164,19 +292,157 @@ std::string describe_signature(const std::string& path, const std::string& ca_fi
     return colon == std::string::npos ? std::string()
                                       : trim(output.substr(colon + 1, output.find('\n', colon) - colon - 1));
   };
-  std::string stamp = field("Timestamp time");
-  if (rc == 0 && output.find("Signature verification: ok") != std::string::npos)
-    return text + "; the signature verifies" + (ca_file.empty() ? "" : " against " + ca_file) +
-           (stamp.empty() ? ", not time-stamped" : ", time-stamped " + stamp);
-  std::string reason = "it does not verify";
+  check.timestamp = field("Timestamp time");
+  if (rc == 0 && contains(output, "Signature verification: ok")) {
+    check.verified = true;
+    return check;
+  }
+  check.problem = "it does not verify";
   std::string current = field("Current message digest"), calculated = field("Calculated message digest");
   if (!current.empty() && current != calculated)
-    reason = "the file was changed after it was signed";
-  else if (output.find("certificate verify error") != std::string::npos ||
-           output.find("Signature verification: failed") != std::string::npos)
-    reason = "its certificate does not lead to a trusted authority" +
-             std::string(ca_file.empty() ? " (name one with --ca-file)" : "");
-  return text + "; THE SIGNATURE DOES NOT VERIFY: " + reason;
+    check.problem = "the file was changed after it was signed";
+  else if (contains(output, "certificate verify error") || contains(output, "Signature verification: failed")) {
+    check.problem = "its certificate does not lead to a trusted authority, or may not sign code";
+    check.untrusted = true;
+  }
+  return check;
+}
+
+const std::string& Signer::folder() {
+  if (!folder_) folder_ = std::make_unique<PrivateFolder>();
+  return folder_->path();
+}
+
+bool Signer::check_certificate(const std::string& sample, std::string* why) {
+  if (options_.pkcs12.empty()) return true;
+  if (folder().empty()) {
+    *why = "cannot make a temporary folder to try the certificate in";
+    return false;
+  }
+  const std::string trial = folder() + "/trial.exe", signed_trial = folder() + "/trial-signed.exe";
+  std::string errors;
+  {
+    InputFile in;
+    TempFile copy;
+    if (!in.open(sample, why) || !copy.create(trial, why) || !copy_into(in, copy, why) || !copy.commit(why)) {
+      *why = "cannot copy " + sample + " to try the certificate: " + *why;
+      return false;
+    }
+  }
+  int rc = run_osslsigncode("sign -pkcs12 " + shell_quote(options_.pkcs12) + " -h sha256 -in " + shell_quote(trial) +
+                                " -out " + shell_quote(signed_trial),
+                            options_, folder(), &errors);
+  if (rc != 0) {
+    *why = pkcs12_problem(options_, rc, errors);
+    return false;
+  }
+  std::string table;
+  SignerCertificate certificate;
+  if (!certificate_table(signed_trial, &table, why) || !signer_certificate(table, &certificate, why)) return false;
+  *why = code_signing_problem(certificate, static_cast<std::int64_t>(std::time(nullptr)));
+  if (!why->empty()) return false;
+  std::error_code ec;
+  std::filesystem::remove(upath(trial), ec);
+  std::filesystem::remove(upath(signed_trial), ec);
+  return true;
+}
+
+bool Signer::sign_with_pkcs12(const std::string& path, std::string* why) {
+  // osslsigncode writes a new file beside the one it signs (in the caller's
+  // own folder), which then takes its place.
+  const std::string signed_path = path + ".signed";
+  const std::string base = "sign -pkcs12 " + shell_quote(options_.pkcs12) + " -h sha256";
+  const std::string files = " -in " + shell_quote(path) + " -out " + shell_quote(signed_path);
+  std::vector<std::string> servers = options_.timestamps;
+  if (servers.empty()) servers.push_back("");
+  std::string unanswered;
+  for (const std::string& server : servers) {
+    std::string errors;
+    std::error_code ec;
+    std::filesystem::remove(upath(signed_path), ec);
+    int rc = run_osslsigncode(base + (server.empty() ? "" : " -ts " + shell_quote(server)) + files, options_,
+                              folder(), &errors);
+    if (rc == 0) {
+      std::filesystem::rename(upath(signed_path), upath(path), ec);
+      if (ec) *why = "cannot replace the file with the signed one";
+      if (!server.empty()) note_ = ", time-stamped by " + server;
+      return !ec;
+    }
+    if (server.empty() || !timestamp_failed(errors) || contains(errors, "Wrong password")) {
+      *why = options_.pkcs12 + ": " + pkcs12_problem(options_, rc, errors);
+      return false;
+    }
+    unanswered += (unanswered.empty() ? "" : "; ") + server + " (" + timestamp_problem(errors) + ")";
+  }
+  *why = "time-stamping failed: the time-stamp server" + std::string(servers.size() > 1 ? "s" : "") +
+         " did not answer: " + unanswered + "; nothing was signed" +
+         (servers.size() == 1 ? " (give a second server with another --sign-timestamp)" : "");
+  return false;
+}
+
+bool Signer::sign(const std::string& path, const BuiltProgram& built, std::string* why) {
+  note_.clear();
+  if (!options_.command.empty()) {
+    std::string command;
+    for (std::size_t i = 0; i < options_.command.size();) {
+      if (options_.command.compare(i, 6, "{file}") == 0) {
+        command += shell_quote(path);
+        i += 6;
+      } else {
+        command += options_.command[i++];
+      }
+    }
+    int rc = run_command(command);
+    if (rc != 0) {
+      *why = "the signing command failed (exit status " + std::to_string(rc) + ")";
+      return false;
+    }
+  } else if (!sign_with_pkcs12(path, why)) {
+    return false;
+  }
+  // Proven, not assumed: whatever signed it, the file must be the program
+  // built with a signature added, and that signature must verify.
+  if (!only_signature_added(path, built, why)) {
+    *why = "signing failed: " + *why;
+    return false;
+  }
+  SignatureCheck check = verify_signature(path, options_.ca_file);
+  if (!check.verified) {
+    *why = "signing failed: " +
+           (check.present ? "the signature does not verify: " + check.problem +
+                                (options_.ca_file.empty() && check.untrusted
+                                     ? " (for a private root, name it with --sign-ca-file)"
+                                     : "")
+                          : std::string("the signing left the file unsigned"));
+    return false;
+  }
+  note_ = " by " + check.signer + note_;
+  return true;
+}
+
+bool sign_copy(Signer& signer, const std::string& program, const std::string& folder, std::string* signed_copy,
+               std::string* why) {
+  *signed_copy = folder + "/" + ustr(upath(program).filename());
+  BuiltProgram built;
+  {
+    auto in = std::make_shared<InputFile>();
+    TempFile copy;
+    rt::PeResources pe;
+    if (!in->open(program, why) || !pe.open(in, why)) {
+      *why = program + ": " + *why;
+      return false;
+    }
+    if (!copy.create(*signed_copy, why) || !copy_into(*in, copy, why) || !copy.commit(why)) {
+      *why = "cannot copy " + program + " to sign it: " + *why;
+      return false;
+    }
+    built.size = in->size();
+    built.fields = signature_fields(pe.header());
+    built.digest = unsigned_digest(*in, built.size, built.fields);
+  }
+  if (signer.sign(*signed_copy, built, why)) return true;
+  *why = program + ": " + *why;
+  return false;
 }
 
 }  // namespace mkinstaller

@@ -242,8 +242,16 @@ TEST_F(MkinstallerTest, PackNamesEveryFileBelowAppWithUtf8Names) {
   EXPECT_THAT(r.out, Not(HasSubstr("uninstaller added")));
   fs::remove(path("app/uninst.exe"));
   r = run("pack app --out=pkg3.zip");
-  EXPECT_EQ(r.status, 0);
-  EXPECT_THAT(r.err, HasSubstr("warning: app: no uninst.exe"));
+  EXPECT_EQ(r.status, 1);
+  EXPECT_THAT(r.err, HasSubstr("error: app: the folder has no uninst.exe, and there is none next to mkinstaller or in "
+                               "$MKINSTALLER_HOME to add: the installed files could not be uninstalled; add one, or "
+                               "give --no-uninstaller when a package without an uninstaller is meant"));
+  EXPECT_FALSE(fs::exists(path("pkg3.zip")));
+  // Unless a package without an uninstaller is meant.
+  write("home/uninst.exe", "our uninstaller");
+  r = run("pack app --out=pkg3.zip --no-uninstaller");
+  ASSERT_EQ(r.status, 0) << r.err;
+  EXPECT_EQ(zip_names(read("pkg3.zip")).size(), 4u);
 }
 
 TEST_F(MkinstallerTest, BuildPacksAFolder) {
@@ -345,7 +353,8 @@ TEST_F(MkinstallerTest, BuildAndInspectSayWhichDotnetInstallerIsDownloadedAndHow
 TEST_F(MkinstallerTest, BuildWritesRecordLogoAndPackageThatReadBack) {
   write("pkg.zip", package(/*complete=*/true));
   write("app.json", config());
-  ToolRun r = run("build --config app.json --logo logo.png --package pkg.zip --stub stub.exe --out setup.exe");
+  ToolRun r =
+      run("build --config app.json --logo logo.png --package pkg.zip --scope machine --stub stub.exe --out setup.exe");
   ASSERT_EQ(r.status, 0) << r.err;
   EXPECT_EQ(r.err, "") << "no warnings for a complete package";
   EXPECT_THAT(r.out, HasSubstr(u8(u8"\"测试软件\" 1.2, install type disk, package ZIP archive, 5 entries")));
@@ -356,12 +365,15 @@ TEST_F(MkinstallerTest, BuildWritesRecordLogoAndPackageThatReadBack) {
   // Reproducible: the same inputs give the same bytes (the package streamed
   // in, the checksum summed on the way).
   fs::create_directories(path("again"));
-  ASSERT_EQ(run("build --config app.json --logo logo.png --package pkg.zip --stub stub.exe --out again/setup.exe").status,
+  ASSERT_EQ(run("build --config app.json --logo logo.png --package pkg.zip --scope machine --stub stub.exe "
+                "--out again/setup.exe")
+                .status,
             0);
   EXPECT_TRUE(read("again/setup.exe") == read("setup.exe"));
   std::string digest = installer::sha256_hex(read("pkg.zip"));
-  EXPECT_EQ(record(pe), rt::cp936_from_utf8(config("disk", ",\n  \"sha256\": \"" + digest + "\"")))
-      << "the record is the file's text in code page 936, the package's digest added";
+  EXPECT_EQ(record(pe),
+            rt::cp936_from_utf8(config("disk", ",\n  \"sha256\": \"" + digest + "\",\n  \"scope\": \"machine\"")))
+      << "the record is the file's text in code page 936, the package's digest and the scope added";
   EXPECT_EQ(count_type(pe, rt::ResourceId::of_text("SYSTEM")), 3);
 
   ToolRun inspect = run("inspect setup.exe");
@@ -400,11 +412,12 @@ TEST_F(MkinstallerTest, BuildRecordsTheDigestOfThePackageTheInstallerWillCheck) 
   EXPECT_THAT(inspect.out, HasSubstr("sha256: " + digest + ", the carried package has it"));
 
   // "disk" without a package carries, and so checks, the empty archive.
-  write("one-line.json", u8(u8"{\"softname\": \"空\", \"installtype\": \"disk\"}"));
-  ASSERT_EQ(run("build --config one-line.json" + tail).status, 0);
+  write("one-line.json", u8(u8"{\"softname\": \"空\", \"softversion\": \"1\", \"installtype\": \"disk\"}"));
+  ASSERT_EQ(run("build --config one-line.json --allow-empty" + tail).status, 0);
   const std::string empty = installer::sha256_hex(std::string("PK\x05\x06", 4) + std::string(18, '\0'));
   EXPECT_EQ(record(load(read("setup.exe"))),
-            rt::cp936_from_utf8(u8(u8"{\"softname\": \"空\", \"installtype\": \"disk\", \"sha256\": \"") + empty + "\"}"));
+            rt::cp936_from_utf8(u8(u8"{\"softname\": \"空\", \"softversion\": \"1\", \"installtype\": \"disk\", "
+                                   u8"\"sha256\": \"") + empty + "\"}"));
 
   // "net": the digest of a package the tool does not have, or of the one it
   // is shown (none at all is refused: see BadInputIsRefusedByName...).
@@ -454,10 +467,12 @@ TEST_F(MkinstallerTest, BuildWarnsAboutWhatThePackageLacks) {
   EXPECT_THAT(r.err, HasSubstr("warning: outside.zip: the entry \"{tmp}/x.dll\" is not below \"{app}/\""));
   EXPECT_THAT(r.err, HasSubstr("warning: outside.zip: the entry \"readme.txt\" is not below \"{app}/\""));
 
+  // An installer that installs nothing only when that is meant (refused
+  // otherwise: BadInputIsRefusedByName...).
   write("app.json", config("disk"));
-  r = run("build --config app.json --stub stub.exe --out empty.exe");
-  EXPECT_EQ(r.status, 0);
-  EXPECT_THAT(r.err, HasSubstr("install type \"disk\" without --package"));
+  r = run("build --config app.json --stub stub.exe --allow-empty --out empty.exe");
+  EXPECT_EQ(r.status, 0) << r.err;
+  EXPECT_THAT(r.err, Not(HasSubstr("without a package")));
 }
 
 TEST_F(MkinstallerTest, BadInputIsRefusedByNameAndNothingIsWritten) {
@@ -490,7 +505,21 @@ TEST_F(MkinstallerTest, BadInputIsRefusedByNameAndNothingIsWritten) {
   write("uescape.json", config("disk", ",\n  \"companyname\": \"\\u793a\\u4f8b\""));
   write("zero.json", config("disk", ",\n  \"companyname\": \"A\\u0000B\""));
   write("newline.json", config("disk", ",\n  \"companyname\": \"A\\nB\""));
-  write("ukey.json", "{\"soft\\u006eame\": \"A\", \"installtype\": \"disk\"}");
+  write("ukey.json", "{\"soft\\u006eame\": \"A\", \"softversion\": \"1.0\", \"installtype\": \"disk\"}");
+  // A version Windows could not show: none, empty, or a tag's "v1.2.3".
+  write("noversion.json", u8(u8"{\"softname\": \"A\", \"installtype\": \"disk\"}"));
+  write("emptyversion.json", u8(u8"{\"softname\": \"A\", \"softversion\": \"\", \"installtype\": \"disk\"}"));
+  write("vversion.json", u8(u8"{\"softname\": \"A\", \"softversion\": \"v1.2.3\", \"installtype\": \"disk\"}"));
+  write("scope.json", config("disk", ",\n  \"scope\": \"all\""));
+  write("userscope.json", config("disk", ",\n  \"scope\": \"user\""));
+  // Names the installed-file list (code page 936) cannot spell: Windows
+  // would write "¹" as "1" and "º" as "o", naming another file.
+  for (const auto& [zip, name] : std::vector<std::pair<std::string, std::string>>{
+           {"sup.zip", u8(u8"{app}/a¹bº.txt")}, {"ord.zip", u8(u8"{app}/cºn.txt")}, {"emoji.zip", u8(u8"{app}/😀.txt")}}) {
+    testsupport::ZipMakerEntry e(name, "x");
+    e.flags = 1 << 11;
+    write(zip, testsupport::make_zip({e}));
+  }
   write("surrogate.json", config("disk", ",\n  \"companyname\": \"\\ud800\""));
   write("unsafe.zip", testsupport::make_zip({{"{app}/ok.txt", "ok"}, {"{app}/sub/COM1.txt", "device"}}));
   write("stream.zip", testsupport::make_zip({{"{app}/a.txt:hidden", "stream"}}));
@@ -515,7 +544,7 @@ TEST_F(MkinstallerTest, BadInputIsRefusedByNameAndNothingIsWritten) {
   struct Case {
     std::string args, message;
   };
-  const std::string tail = " --stub stub.exe --out out.exe";
+  const std::string tail = " --allow-empty --stub stub.exe --out out.exe";
   std::vector<Case> cases = {
       {"build --config unknown.json" + tail, "unknown.json:7: unknown key \"softnam\" (known keys: softname,"},
       {"build --config number.json" + tail,
@@ -551,37 +580,81 @@ TEST_F(MkinstallerTest, BadInputIsRefusedByNameAndNothingIsWritten) {
        "reads \\n as \\r\\n"},
       {"build --config ukey.json" + tail,
        "ukey.json: the installer would read \"softname\" as \"\", not as \"A\": write the key itself"},
+      {"build --config noversion.json" + tail,
+       "noversion.json: \"softversion\" is missing or empty; it must begin with a version of the form 1, 1.2, 1.2.3 "
+       "or 1.2.3.4"},
+      {"build --config emptyversion.json" + tail, "emptyversion.json:1: \"softversion\" is missing or empty"},
+      {"build --config vversion.json" + tail,
+       "vversion.json:1: \"softversion\" must begin with a version of the form 1, 1.2, 1.2.3 or 1.2.3.4 (numbers up "
+       "to 65535; a text such as \" beta\" may follow), not \"v1.2.3\" (leave out the leading \"v\")"},
+      {"build --config ok.json --stub stub.exe --out out.exe",
+       "ok.json: install type \"disk\" without a package: the installer would install nothing; give --package "
+       "PKG.zip or --package-dir DIR, or --allow-empty when that is meant"},
+      {"build --config ok.json --scope everyone" + tail, "--scope is user or machine, not 'everyone'"},
+      {"build --config scope.json" + tail, "scope.json:7: \"scope\" must be \"user\" or \"machine\", not \"all\""},
+      {"build --config userscope.json --scope machine" + tail,
+       "userscope.json: \"scope\" is \"user\" but --scope gives machine; they must agree"},
+      {"build --config ok.json --scope user" + tail,
+       "stub.exe: its manifest names no requestedExecutionLevel, so a \"user\" installer made from it could still "
+       "ask for administrator rights"},
+      {"build --config ok.json --package sup.zip" + tail,
+       u8(u8"sup.zip: the entry \"{app}/a¹bº.txt\" has a name code page 936 cannot spell exactly (the character "
+          u8"\"¹\" (U+00B9)): the installer writes its list of installed files in code page 936 and refuses such a "
+          u8"package as damaged")},
+      {"build --config ok.json --package ord.zip" + tail,
+       u8(u8"ord.zip: the entry \"{app}/cºn.txt\" has a name code page 936 cannot spell exactly (the character "
+          u8"\"º\" (U+00BA))")},
+      {"check --config ok.json --package emoji.zip --stub stub.exe",
+       u8(u8"emoji.zip: the entry \"{app}/😀.txt\" has a name code page 936 cannot spell exactly (the character "
+          u8"\"😀\" (U+1F600))")},
+      {"build --config ok.json --no-uninstaller" + tail, "--no-uninstaller goes with --package-dir"},
+      {"build --config ok.json --sign-pkcs12 cs.p12" + tail,
+       "--sign-pkcs12 needs its password: --sign-password-file FILE or --sign-password-env NAME, or "
+       "--sign-no-password for a .p12 without one"},
+      {"build --config ok.json --sign-pkcs12 cs.p12 --sign-no-password --sign-password-file ok.json" + tail,
+       "give one of --sign-password-file, --sign-password-env and --sign-no-password"},
+      {"build --config ok.json --sign-ca-file ok.json" + tail, "--sign-ca-file goes with --sign-pkcs12 or --sign-command"},
+      {"build --dry-run=yes --config ok.json" + tail, "option '--dry-run' takes no value"},
       {"build --config surrogate.json" + tail, "surrogate.json:7: not valid JSON: "},
       {"build --config ok.json --package unsafe.zip" + tail,
        "unsafe.zip: the entry \"{app}/sub/COM1.txt\" has a name the installer refuses to write"},
       {"build --config ok.json --package stream.zip" + tail, "stream.zip: the entry \"{app}/a.txt:hidden\" has a name"},
       {"build --config ok.json --icon not.ico" + tail, "not.ico: not an icon file (.ico)"},
-      {"build --config ok.json --stub stub.exe --out ok.json", "ok.json: is also an input (ok.json)"},
-      {"build --config ok.json --stub stub.exe --out stub.exe", "stub.exe: is also an input (stub.exe)"},
-      {"build --config ok.json --stub stub.exe --out home", "home: is a folder"},
-      {"build --config ok.json --stub stub.exe --out nowhere/out.exe", "nowhere/out.exe: its folder does not exist"},
+      {"build --config ok.json --allow-empty --stub stub.exe --out ok.json", "ok.json: is also an input (ok.json)"},
+      {"build --config ok.json --allow-empty --stub stub.exe --out stub.exe", "stub.exe: is also an input (stub.exe)"},
+      {"build --config ok.json --allow-empty --stub stub.exe --out home", "home: is a folder"},
+      {"build --config ok.json --allow-empty --stub stub.exe --out nowhere/out.exe", "nowhere/out.exe: its folder does not exist"},
       {"build --config ok.json --sign-command signtool" + tail, "--sign-command needs {file}"},
       {"build --config ok.json --sign-password-env X" + tail, "--sign-password-file, --sign-password-env and"},
       {"build --config net.json --package-dir app" + tail, "install type \"net\" downloads its package: pack the"},
 #ifdef _WIN32
-      {"build --config ok.json --stub stub.exe --out NUL", "NUL: is a device or another special file"},
-      {"build --config ok.json --stub stub.exe --out com1.exe", "com1.exe: is a device or another special file"},
+      {"build --config ok.json --allow-empty --stub stub.exe --out NUL", "NUL: is a device or another special file"},
+      {"build --config ok.json --allow-empty --stub stub.exe --out com1.exe", "com1.exe: is a device or another special file"},
 #else
-      {"build --config ok.json --stub stub.exe --out /dev/null", "/dev/null: is a device or another special file"},
-      {"build --config ok.json --stub stub.exe --out link.exe", "link.exe: is a symbolic link"},
+      {"build --config ok.json --allow-empty --stub stub.exe --out /dev/null", "/dev/null: is a device or another special file"},
+      {"build --config ok.json --allow-empty --stub stub.exe --out link.exe", "link.exe: is a symbolic link"},
       {"pack app --out /dev/full", "/dev/full: is a device"},
 #endif
       {"build --config missing.json" + tail, "missing.json: no such file"},
       {"build --config ok.json --logo logo.jpg" + tail, "logo.jpg: not a PNG image; it looks like a JPEG image"},
       {"build --config ok.json --logo cut.png" + tail, "cut.png: a damaged PNG image"},
       {"build --config ok.json --package pkg.txt" + tail, "pkg.txt: not a ZIP archive"},
-      {"build --config ok.json --stub stub.txt --out out.exe",
+      {"build --config ok.json --allow-empty --stub stub.txt --out out.exe",
        "stub.txt: not a PE32 program (not a PE file: no MZ signature)"},
-      {"build --config ok.json --stub stub64.exe --out out.exe",
+      {"build --config ok.json --allow-empty --stub stub64.exe --out out.exe",
        "stub64.exe: not a PE32 program (it is built for another processor)"},
 #ifdef MKINSTALLER_HAS_PACK
       {"build --config ok.json --package-dir nowhere" + tail, "nowhere: no such folder"},
       {"pack nowhere --out p.zip", "nowhere: no such folder"},
+      {"pack sup --out p.zip",
+       u8(u8"sup/a¹bº.txt: the character \"¹\" (U+00B9) of the file name cannot be written exactly in code page "
+          u8"936, in which the installer lists what it installs")},
+      {"pack ord --out p.zip", u8(u8"ord/cºn.txt: the character \"º\" (U+00BA) of the file name")},
+      {"pack emoji --out p.zip", u8(u8"emoji/😀.txt: the character \"😀\" (U+1F600) of the file name")},
+      {"pack sup --out p.zip --sign-command signtool", "--sign-command needs {file}"},
+      {"pack sup --out p.zip --sign-timestamp http://127.0.0.1:1/", "--sign-password-file, --sign-password-env, "
+                                                                     "--sign-no-password and --sign-timestamp go "
+                                                                     "with --sign-pkcs12"},
 #endif
       {"build --config ok.json --sha256 abc" + tail,
        "--sha256 needs 64 hexadecimal digits, not 'abc' (3 characters)\nTry 'mkinstaller build --help'"},
@@ -620,6 +693,11 @@ TEST_F(MkinstallerTest, BadInputIsRefusedByNameAndNothingIsWritten) {
 #ifndef _WIN32
   fs::create_symlink("out.exe", path("link.exe"));
 #endif
+#ifdef MKINSTALLER_HAS_PACK
+  write(u8(u8"sup/a¹bº.txt"), "x");
+  write(u8(u8"ord/cºn.txt"), "x");
+  write(u8(u8"emoji/😀.txt"), "x");
+#endif
   write("out.exe", "old");
   for (const Case& c : cases) {
     ToolRun r = run(c.args);
@@ -643,7 +721,7 @@ TEST(MkinstallerChecks, ARecordReadOtherwiseInOneKeyIsRefusedByThatKey) {
   using installer::format::Record;
   mkinstaller::Problem problem;
   auto config = mkinstaller::check_config(
-      u8(u8"{\"softname\": \"测试\",\n\"installtype\": \"net\",\n\"urlremote\": \"http://127.0.0.1/a.zip\"}"),
+      u8(u8"{\"softname\": \"测试\", \"softversion\": \"1.0\",\n\"installtype\": \"net\",\n\"urlremote\": \"http://127.0.0.1/a.zip\"}"),
       &problem);
   ASSERT_TRUE(config) << problem.message;
   const auto record = installer::format::parse_record(config->record_text);
@@ -766,7 +844,7 @@ TEST_F(MkinstallerTest, TheInstallerCarriesItsVersionAndIcon) {
   std::string wide_png = png_rgba(2, 1, std::string("\xFF\0\0\xFF\0\0\xFF\xFF", 8));
   write("wide.png", wide_png + "trailing bytes");
   ToolRun r = run("build --config app.json --logo wide.png --copyright \"(c) 2026 Example\" --stub stub.exe "
-                  "--out my-setup.exe");
+                  "--allow-empty --out my-setup.exe");
   ASSERT_EQ(r.status, 0) << r.err;
   EXPECT_THAT(r.err, HasSubstr("warning: wide.png: the logo (2 x 1) is not square: the installer carries it scaled "
                                "to 256 x 256"));
@@ -832,10 +910,10 @@ TEST_F(MkinstallerTest, TheInstallerCarriesItsVersionAndIcon) {
   // The publisher's own icon replaces the made one; without a logo the
   // icon is made from the logo the stub shows.
   write("app.ico", ico(1, kPng));
-  r = run("build --config app.json --icon app.ico --stub stub.exe --out own-icon.exe");
+  r = run("build --config app.json --icon app.ico --stub stub.exe --allow-empty --out own-icon.exe");
   ASSERT_EQ(r.status, 0) << r.err;
   EXPECT_THAT(run("inspect own-icon.exe").out, HasSubstr("icon: 1x1 (PNG)\n"));
-  r = run("build --config app.json --stub stub.exe --out standard.exe");
+  r = run("build --config app.json --stub stub.exe --allow-empty --out standard.exe");
   ASSERT_EQ(r.status, 0) << r.err;
   EXPECT_THAT(run("inspect standard.exe").out, HasSubstr("icon: 16x16 24x24 32x32 48x48 256x256 (PNG)\n"));
 }
@@ -870,6 +948,64 @@ TEST_F(MkinstallerTest, CheckAndDryRunWriteNothingAndStubsAreRecognised) {
                                installer::sha256_hex(read("pkg.zip"))));
   EXPECT_THAT(r.out, Not(HasSubstr("22 bytes")));
   EXPECT_EQ(system_resource(load(read("net.exe")), "103").size(), 22u);
+}
+
+// Who an installation is for: recorded as "scope", and the manifest asks for
+// administrator rights only when the installation needs them (the rest of
+// the stub's manifest byte for byte). Without a scope the older layout
+// stays, with a warning that says what it does.
+TEST_F(MkinstallerTest, TheScopeIsRecordedAndTheManifestAsksOnlyForTheRightsItNeeds) {
+  const std::string manifest = testsupport::read_file(testsupport::source_dir() + "/app/setup.manifest");
+  ASSERT_NE(manifest.find("level=\"requireAdministrator\""), std::string::npos);
+  {
+    rt::PeResources pe = load(our_stub());
+    pe.set(rt::ResourceId::of_number(24), rt::ResourceId::of_number(1), 1033, manifest);
+    std::string bytes, error;
+    ASSERT_TRUE(pe.save(&bytes, &error)) << error;
+    write("manifest.exe", bytes);
+  }
+  write("pkg.zip", package(/*complete=*/true));
+  write("user.json", config("disk", ",\n  \"scope\": \"user\""));
+  write("app.json", config());
+  struct Row {
+    std::string config, option, scope, level, warning;
+  } rows[] = {
+      {"app.json", "--scope user", "user", "asInvoker", ""},
+      {"app.json", "--scope machine", "machine", "requireAdministrator", ""},
+      {"user.json", "", "user", "asInvoker", ""},
+      {"user.json", "--scope user", "user", "asInvoker", ""},
+      {"app.json", "", "", "requireAdministrator",
+       u8(u8"warning: app.json: no --scope: the installer keeps the older layout: on Windows 8 and later it installs "
+          u8"into the person's roaming profile (%APPDATA%\\测试软件), registers the program for the whole machine and "
+          u8"asks for administrator rights; give --scope user (this person only, no administrator rights) or --scope "
+          u8"machine (every user, in Program Files)")},
+  };
+  for (const Row& row : rows) {
+    SCOPED_TRACE(row.config + " " + row.option);
+    ToolRun r = run("build --config " + row.config + " --package pkg.zip " + row.option +
+                    " --stub manifest.exe --out scoped.exe");
+    ASSERT_EQ(r.status, 0) << r.err;
+    rt::PeResources pe = load(read("scoped.exe"));
+    const auto parsed = installer::format::parse_record(record(pe));
+    ASSERT_TRUE(parsed);
+    EXPECT_EQ(installer::format::scope_text(parsed->scope), row.scope);
+    std::string expected = manifest;
+    expected.replace(expected.find("requireAdministrator"), 20, row.level);
+    const std::string* carried = pe.find(rt::ResourceId::of_number(24), rt::ResourceId::of_number(1), 1033);
+    ASSERT_NE(carried, nullptr);
+    EXPECT_EQ(*carried, expected) << "only the level changes";
+    if (row.warning.empty()) {
+      EXPECT_THAT(r.err, Not(HasSubstr("--scope")));
+    } else {
+      EXPECT_THAT(r.err, HasSubstr(row.warning));
+    }
+    ToolRun inspect = run("inspect scoped.exe");
+    EXPECT_EQ(inspect.status, 0) << inspect.out;
+    EXPECT_THAT(inspect.out, HasSubstr("manifest: requestedExecutionLevel " + row.level + " (asks for "));
+    EXPECT_THAT(inspect.out, HasSubstr(row.scope == "user"      ? "scope: user: installs for this person only"
+                                       : row.scope == "machine" ? "scope: machine: installs for every user"
+                                                                : "scope: none: the older layout"));
+  }
 }
 
 #ifndef _WIN32
