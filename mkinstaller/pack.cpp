@@ -361,6 +361,7 @@ bool pack_folder(const std::string& dir, const std::string& zip_path, const Pack
     ::fstat(uninstaller_fd.fd, &st);
     ok = add_entry(zf, installer::format::kUninstallerFile, uninstaller_fd.fd, zip_time(epoch, st.st_mtime), progress,
                    why);
+    if (ok) ++result->files;
     if (!ok) *problem_file = zip_path;
   }
   progress.end();

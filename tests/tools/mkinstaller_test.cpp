@@ -16,11 +16,14 @@
 #ifdef _WIN32
 #include <windows.h>
 #else
+#include <sys/resource.h>
 #include <sys/wait.h>
+#include <unistd.h>
 #endif
 
 #include "installer/format/cipher.h"
 #include "installer/format/dotnet_pins.h"
+#include "installer/format/installed_list.h"
 #include "installer/format/record.h"
 #include "installer/format/sha256.h"
 #include "runtime/value/codepage.h"
@@ -29,6 +32,7 @@
 #include "tests/support/fake_pe.h"
 #include "tests/support/paths.h"
 #include "tests/support/zip_maker.h"
+#include <nlohmann/json.hpp>
 
 using testing::HasSubstr;
 using testing::Not;
@@ -95,11 +99,16 @@ class MkinstallerTest : public testing::Test {
   // Runs the tool in the scratch folder.
   ToolRun run(const std::string& args) {
 #ifdef _WIN32
+    // Files of this run's own: under Wine a run's inherited error file can
+    // stay open after it ends (the next run could not create it again and
+    // would read the last one's messages).
+    const std::string n = std::to_string(++runs_);
     SECURITY_ATTRIBUTES sa{sizeof sa, nullptr, TRUE};
-    HANDLE out = CreateFileW(rt::wide_path(path("out.txt")).c_str(), GENERIC_WRITE, FILE_SHARE_READ, &sa, CREATE_ALWAYS,
-                             0, nullptr);
-    HANDLE err = CreateFileW(rt::wide_path(path("err.txt")).c_str(), GENERIC_WRITE, FILE_SHARE_READ, &sa, CREATE_ALWAYS,
-                             0, nullptr);
+    HANDLE out = CreateFileW(rt::wide_path(path("out" + n + ".txt")).c_str(), GENERIC_WRITE, FILE_SHARE_READ, &sa,
+                             CREATE_NEW, 0, nullptr);
+    HANDLE err = CreateFileW(rt::wide_path(path("err" + n + ".txt")).c_str(), GENERIC_WRITE, FILE_SHARE_READ, &sa,
+                             CREATE_NEW, 0, nullptr);
+    if (out == INVALID_HANDLE_VALUE || err == INVALID_HANDLE_VALUE) return ToolRun{-1, "", "cannot make the output files"};
     STARTUPINFOW si{};
     si.cb = sizeof si;
     si.dwFlags = STARTF_USESTDHANDLES;
@@ -123,7 +132,7 @@ class MkinstallerTest : public testing::Test {
       t.erase(std::remove(t.begin(), t.end(), '\r'), t.end());
       return t;
     };
-    return ToolRun{static_cast<int>(code), lines(read("out.txt")), lines(read("err.txt"))};
+    return ToolRun{static_cast<int>(code), lines(read("out" + n + ".txt")), lines(read("err" + n + ".txt"))};
 #else
     std::string cmd = "cd '" + dir_ + "' && '" MKINSTALLER_PATH "' " + args + " >out.txt 2>err.txt";
     int raw = std::system(cmd.c_str());
@@ -157,6 +166,7 @@ class MkinstallerTest : public testing::Test {
   }
 
   std::string dir_, home_;
+  int runs_ = 0;
 };
 
 #ifdef MKINSTALLER_HAS_PACK
@@ -625,7 +635,7 @@ TEST_F(MkinstallerTest, BadInputIsRefusedByNameAndNothingIsWritten) {
       {"build --config ok.json --allow-empty --stub stub.exe --out home", "home: is a folder"},
       {"build --config ok.json --allow-empty --stub stub.exe --out nowhere/out.exe", "nowhere/out.exe: its folder does not exist"},
       {"build --config ok.json --sign-command signtool" + tail, "--sign-command needs {file}"},
-      {"build --config ok.json --sign-password-env X" + tail, "--sign-password-file, --sign-password-env and"},
+      {"build --config ok.json --sign-password-env X" + tail, "--sign-password-file, --sign-password-env, --sign-no-password and --sign-timestamp go with --sign-pkcs12"},
       {"build --config net.json --package-dir app" + tail, "install type \"net\" downloads its package: pack the"},
 #ifdef _WIN32
       {"build --config ok.json --allow-empty --stub stub.exe --out NUL", "NUL: is a device or another special file"},
@@ -682,7 +692,7 @@ TEST_F(MkinstallerTest, BadInputIsRefusedByNameAndNothingIsWritten) {
       {"build --config ok.json --config ok.json" + tail, "option '--config' given twice"},
       {"build --config", "option '--config' needs a value"},
       {"inspect stub.txt", "stub.txt: not a PE file: no MZ signature"},
-      {"list stub.exe", "stub.exe: no installed-file list (resource \"install\"/\"list\")"},
+      {"list stub.exe", "stub.exe: no installed-file list (resource \"install\"/\"list\", nor uninst.dat beside it)"},
       {"list", "missing file operand"},
   };
   write("net.json", config("net"));
@@ -950,6 +960,76 @@ TEST_F(MkinstallerTest, CheckAndDryRunWriteNothingAndStubsAreRecognised) {
   EXPECT_EQ(system_resource(load(read("net.exe")), "103").size(), 22u);
 }
 
+// inspect's exit status sums what it finds wrong (the signature: see
+// SignsLast...; the package the installer would refuse; a configuration it
+// cannot install), and --json prints what it shows as one object, for CI.
+TEST_F(MkinstallerTest, InspectSaysWhatIsWrongInItsExitStatusAndAsJson) {
+  write("pkg.zip", package(/*complete=*/true));
+  write("app.json", config());
+  ASSERT_EQ(run("build --config app.json --package pkg.zip --scope machine --stub stub.exe --out good.exe").status, 0);
+  const rt::ResourceId system = rt::ResourceId::of_text("SYSTEM");
+  auto changed = [&](const std::string& name, const std::string& from, const char* resource, const std::string& data) {
+    rt::PeResources pe = load(from);
+    pe.set(system, rt::ResourceId::of_text(resource), 0, data);
+    std::string bytes, error;
+    ASSERT_TRUE(pe.save(&bytes, &error)) << error;
+    write(name, bytes);
+  };
+  // Another package than the record's "sha256" names; a package that is no
+  // ZIP archive, with its own digest; no record, an empty one, a damaged one.
+  changed("refused.exe", read("good.exe"), "103", package(/*complete=*/false));
+  const std::string damaged = config("disk", ",\n  \"sha256\": \"" + installer::sha256_hex("not a zip") + "\"");
+  changed("damaged.exe", read("good.exe"), "102",
+          std::string(installer::encrypt_text(rt::Text(rt::cp936_from_utf8(damaged)), "Tarnel", true).view()));
+  changed("damaged.exe", read("damaged.exe"), "103", "not a zip");
+  write("bare.exe", testsupport::make_fake_program());
+  changed("unreadable.exe", read("good.exe"), "102",
+          std::string(installer::encrypt_text(rt::Text("not JSON"), "Tarnel", true).view()));
+  write("not.exe", "plain text");
+  struct Row {
+    const char* file;
+    int status;
+    std::string problem;
+  } rows[] = {
+      {"good.exe", 0, ""},
+      {"refused.exe", 4, "the carried package is not the one the configuration's \"sha256\" names"},
+      {"damaged.exe", 4, "the carried package cannot be installed: not a ZIP archive"},
+      {"stub.exe", 8, "configuration: empty, the installer is not configured"},
+      {"bare.exe", 8, "no configuration: this is not a configured installer"},
+      {"unreadable.exe", 8, "configuration: the installer cannot read it (not a JSON object)"},
+  };
+  for (const Row& row : rows) {
+    SCOPED_TRACE(row.file);
+    ToolRun text = run(std::string("inspect ") + row.file);
+    EXPECT_EQ(text.status, row.status) << text.err;
+    ToolRun json = run(std::string("inspect --json ") + row.file);
+    EXPECT_EQ(json.status, row.status) << json.err;
+    nlohmann::json parsed = nlohmann::json::parse(json.out, nullptr, /*allow_exceptions=*/false);
+    ASSERT_TRUE(parsed.is_object()) << json.out;
+    EXPECT_EQ(parsed["exit_status"], row.status);
+    if (row.problem.empty()) {
+      EXPECT_TRUE(parsed["problems"].empty()) << parsed["problems"].dump();
+      EXPECT_THAT(text.out, Not(HasSubstr("problems")));
+      continue;
+    }
+    ASSERT_EQ(parsed["problems"].size(), 1u) << parsed["problems"].dump();
+    EXPECT_EQ(parsed["problems"][0], row.problem);
+    EXPECT_THAT(text.out, HasSubstr("problems (exit status " + std::to_string(row.status) + "):\n  " + row.problem));
+  }
+  // The same facts as the text shows.
+  nlohmann::json good = nlohmann::json::parse(run("inspect --json good.exe").out);
+  EXPECT_EQ(good["signature"]["signed"], false);
+  EXPECT_EQ(good["configuration"]["softname"], u8(u8"测试软件"));
+  EXPECT_EQ(good["scope"], "machine");
+  EXPECT_EQ(good["package"]["entries"].size(), 5u);
+  EXPECT_EQ(good["package"]["sha256"], installer::sha256_hex(read("pkg.zip")));
+  EXPECT_EQ(good["version"]["ProductVersion"], "1.2");
+  // A file that is no program is an error, not a finding.
+  ToolRun error = run("inspect --json not.exe");
+  EXPECT_EQ(error.status, 1);
+  EXPECT_THAT(error.err, HasSubstr("not.exe: not a PE file"));
+}
+
 // Who an installation is for: recorded as "scope", and the manifest asks for
 // administrator rights only when the installation needs them (the rest of
 // the stub's manifest byte for byte). Without a scope the older layout
@@ -1014,13 +1094,139 @@ TEST_F(MkinstallerTest, PackLeavesOutLinksThatLeadOutOfTheFolder) {
   write("secret.txt", "outside");
   fs::create_symlink(path("secret.txt"), path("app/stolen.txt"));
   fs::create_symlink("app.exe", path("app/alias.exe"));
-  ToolRun r = run("pack app --out pkg.zip");
+  ToolRun r = run("pack app --out pkg.zip --no-uninstaller");
   ASSERT_EQ(r.status, 0) << r.err;
   EXPECT_THAT(r.err, HasSubstr("stolen.txt: a link that leads out of the folder"));
   std::vector<std::string> names;
   for (const auto& [name, utf8] : zip_names(read("pkg.zip"))) names.push_back(name);
   EXPECT_EQ(names, (std::vector<std::string>{"{app}/alias.exe", "{app}/app.exe"}));
   EXPECT_THAT(r.out, HasSubstr("2 files, 0 folders"));
+}
+
+// A file swapped for a link to something outside while pack runs is never
+// packed from outside: each file is opened once, from its folder opened
+// without following links, and must be the file the listing saw.
+TEST_F(MkinstallerTest, AFileSwappedForALinkWhilePackingIsNeverPackedFromOutside) {
+  write("home/uninst.exe", "our uninstaller");
+  write("secret.txt", "outside");
+  write("app/z.txt", "inside");
+  // A large first file keeps pack writing for a while after its listing
+  // (it does not compress), when the last file is swapped.
+  std::string noise(48 << 20, '\0');
+  std::uint32_t x = 2463534242u;
+  for (std::size_t i = 0; i + 4 <= noise.size(); i += 4) {
+    x ^= x << 13, x ^= x >> 17, x ^= x << 5;
+    std::memcpy(&noise[i], &x, 4);
+  }
+  write("app/a.bin", noise);
+  noise.clear();
+  const std::string command =
+      "cd '" + dir_ + "' && { '" MKINSTALLER_PATH "' pack app --out pkg.zip >out.txt 2>err.txt; echo $? >rc.txt; } & " +
+      "cd '" + dir_ + "' && for i in $(seq 1 1000); do ls pkg.zip.tmp-* >/dev/null 2>&1 && break; sleep 0.01; done; " +
+      "ln -s ../secret.txt app/z.new && mv -T app/z.new app/z.txt; wait";
+  ASSERT_EQ(std::system(command.c_str()), 0);
+  EXPECT_EQ(read("rc.txt"), "1\n") << read("err.txt");
+  EXPECT_THAT(read("err.txt"),
+              HasSubstr("error: app/z.txt: changed while it was packed (replaced, or made a link); nothing was written"));
+  EXPECT_FALSE(fs::exists(path("pkg.zip")));
+  for (const auto& e : fs::directory_iterator(dir_))
+    EXPECT_EQ(e.path().filename().string().find("tmp"), std::string::npos) << e.path();
+}
+
+// The same files give the same package and the same installer whenever they
+// were checked out: SOURCE_DATE_EPOCH is every entry's time, in one fixed
+// order. Without it the files' own times are kept.
+TEST_F(MkinstallerTest, TheSameInputsGiveByteIdenticalPackagesAndInstallers) {
+  write("home/uninst.exe", "our uninstaller");
+  make_app(/*with_uninstaller=*/false);
+  write("app.json", config());
+  fs::copy(path("app"), path("copy"), fs::copy_options::recursive);
+  ASSERT_EQ(std::system(("find '" + path("copy") + "' -exec touch -d @1000000000 {} +").c_str()), 0);
+  ::setenv("SOURCE_DATE_EPOCH", "1700000000", 1);
+  ASSERT_EQ(run("pack app --out a.zip").status, 0);
+  ASSERT_EQ(run("pack copy --out b.zip").status, 0);
+  EXPECT_TRUE(read("a.zip") == read("b.zip"));
+  fs::create_directories(path("one"));
+  fs::create_directories(path("two"));
+  for (const char* build : {"build --config app.json --package a.zip --scope machine --stub stub.exe --out one/setup.exe",
+                            "build --config app.json --package b.zip --scope machine --stub stub.exe --out two/setup.exe"})
+    ASSERT_EQ(run(build).status, 0) << build;
+  EXPECT_TRUE(read("one/setup.exe") == read("two/setup.exe"));
+  ::setenv("SOURCE_DATE_EPOCH", "the day", 1);
+  ToolRun r = run("pack app --out c.zip");
+  EXPECT_EQ(r.status, 1);
+  EXPECT_THAT(r.err, HasSubstr("SOURCE_DATE_EPOCH must be a number of seconds since 1970, not 'the day'"));
+  ::unsetenv("SOURCE_DATE_EPOCH");
+  ASSERT_EQ(run("pack app --out c.zip").status, 0);
+  ASSERT_EQ(run("pack copy --out d.zip").status, 0);
+  EXPECT_FALSE(read("c.zip") == read("d.zip")) << "the files' times, which differ";
+}
+
+// A ZIP archive of one stored entry of `size` zero bytes, written piece by
+// piece.
+void write_zeros_zip(const std::string& file, std::uint32_t size) {
+  const std::string name = "{app}/zeros.bin";
+  std::string zeros(1 << 20, '\0');
+  uLong crc = crc32(0, nullptr, 0);
+  for (std::uint32_t done = 0; done < size; done += zeros.size())
+    crc = crc32(crc, reinterpret_cast<const Bytef*>(zeros.data()), static_cast<uInt>(std::min<std::uint32_t>(zeros.size(), size - done)));
+  auto le = [](std::string& s, std::uint32_t v, int n) {
+    for (int i = 0; i < n; ++i) s += static_cast<char>((v >> (8 * i)) & 0xFF);
+  };
+  auto fields = [&](std::string& s) {
+    le(s, 10, 2), le(s, 0, 2), le(s, 0, 2), le(s, 0, 2), le(s, 0x5A21, 2);  // version, flags, stored, time, date
+    le(s, static_cast<std::uint32_t>(crc), 4), le(s, size, 4), le(s, size, 4), le(s, static_cast<std::uint32_t>(name.size()), 2), le(s, 0, 2);
+  };
+  std::string local("PK\x03\x04", 4);
+  fields(local);
+  local += name;
+  std::string central("PK\x01\x02", 4);
+  le(central, 20, 2);
+  fields(central);
+  le(central, 0, 2), le(central, 0, 2), le(central, 0, 2), le(central, 0, 4), le(central, 0, 4);
+  central += name;
+  std::string end("PK\x05\x06", 4);
+  le(end, 0, 4), le(end, 1, 2), le(end, 1, 2), le(end, static_cast<std::uint32_t>(central.size()), 4);
+  le(end, static_cast<std::uint32_t>(local.size() + size), 4), le(end, 0, 2);
+  std::FILE* f = std::fopen(file.c_str(), "wb");
+  ASSERT_NE(f, nullptr);
+  std::fwrite(local.data(), 1, local.size(), f);
+  for (std::uint32_t done = 0; done < size; done += zeros.size())
+    std::fwrite(zeros.data(), 1, std::min<std::uint32_t>(zeros.size(), size - done), f);
+  std::fwrite(central.data(), 1, central.size(), f);
+  std::fwrite(end.data(), 1, end.size(), f);
+  std::fclose(f);
+}
+
+// inspect reads an installer where it lies, the package piece by piece: its
+// memory stays far below the size of what it inspects.
+TEST_F(MkinstallerTest, InspectKeepsItsMemorySmallWhateverThePackageSize) {
+  const std::uint32_t size = 160u << 20;
+  write_zeros_zip(path("big.zip"), size);
+  write("app.json", config());
+  ToolRun r = run("build --config app.json --package big.zip --scope machine --stub stub.exe --out big.exe");
+  ASSERT_EQ(r.status, 0) << r.err;
+  const auto zip_size = fs::file_size(path("big.zip"));
+  fs::remove(path("big.zip"));
+  // In a process of its own, whose children's peak is inspect's alone.
+  pid_t child = fork();
+  ASSERT_GE(child, 0);
+  if (child == 0) {
+    int rc = std::system(("cd '" + dir_ + "' && '" MKINSTALLER_PATH "' inspect big.exe >out.txt 2>err.txt").c_str());
+    rusage usage{};
+    getrusage(RUSAGE_CHILDREN, &usage);
+    std::FILE* f = std::fopen(path("peak.txt").c_str(), "w");
+    if (f) std::fprintf(f, "%ld", usage.ru_maxrss), std::fclose(f);
+    _exit(rc == 0 ? 0 : 1);
+  }
+  int status = 0;
+  ASSERT_EQ(waitpid(child, &status, 0), child);
+  EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << read("err.txt");
+  EXPECT_THAT(read("out.txt"),
+              HasSubstr("package (SYSTEM/103): ZIP archive, 1 entry, " + std::to_string(zip_size) + " bytes"));
+  const long peak_kib = std::atol(read("peak.txt").c_str());
+  EXPECT_GT(peak_kib, 0);
+  EXPECT_LT(peak_kib, 48 * 1024) << "inspect of a " << (size >> 20) << " MB package took " << peak_kib / 1024 << " MB";
 }
 
 // The temporary file the tool writes before renaming it onto the output is
@@ -1046,59 +1252,142 @@ TEST_F(MkinstallerTest, PlantedLinksDoNotRedirectTemporaryFiles) {
   }
 }
 
-// Signing with a certificate authority and a code-signing certificate made
-// here, offline.
-TEST_F(MkinstallerTest, SignsLastAndInspectVerifies) {
+// Signing with a certificate authority and code-signing certificates made
+// here, offline. Every signing is proven: a signer that signs nothing,
+// appends or changes bytes, or signs under a root nobody trusts writes
+// nothing; the .p12 file is opened and its certificate checked before
+// anything is built (by check too); time-stamp servers are named when they
+// do not answer, and a second one is tried.
+TEST_F(MkinstallerTest, SignsLastProvesTheSignatureAndInspectVerifies) {
   auto sh = [&](const std::string& command) {
     return std::system(("cd '" + dir_ + "' && (" + command + ") >/dev/null 2>&1").c_str());
   };
   write("ca.cnf",
         "[req]\ndistinguished_name=dn\n[dn]\n[ca]\nbasicConstraints=critical,CA:true\n"
         "keyUsage=critical,keyCertSign\n[cs]\nbasicConstraints=critical,CA:false\n"
-        "keyUsage=critical,digitalSignature\nextendedKeyUsage=codeSigning\n");
+        "keyUsage=critical,digitalSignature\nextendedKeyUsage=codeSigning\n[tls]\nbasicConstraints=critical,CA:false\n"
+        "keyUsage=critical,digitalSignature\nextendedKeyUsage=serverAuth\n");
   write("pass.txt", "s3cret");
-  ASSERT_EQ(sh("openssl req -x509 -newkey rsa:2048 -nodes -keyout ca.key -out ca.pem -days 2 "
-               "-subj '/CN=Test Root' -config ca.cnf -extensions ca"),
-            0);
-  ASSERT_EQ(sh("openssl req -newkey rsa:2048 -nodes -keyout cs.key -out cs.csr -subj '/CN=Example Publisher' "
-               "-config ca.cnf && openssl x509 -req -in cs.csr -CA ca.pem -CAkey ca.key -CAcreateserial -out cs.pem "
-               "-days 2 -extfile ca.cnf -extensions cs && openssl pkcs12 -export -out cs.p12 -inkey cs.key -in cs.pem "
-               "-passout file:pass.txt"),
-            0);
+  write("empty.txt", "");
+  // A root and its code-signing certificate; one for web servers; one that
+  // expired yesterday; one without a password; one under a root of nobody's.
+  auto certificate = [&](const std::string& name, const std::string& ca, const std::string& extensions,
+                         const std::string& days, const std::string& password) {
+    return sh("openssl req -newkey rsa:2048 -nodes -keyout " + name + ".key -out " + name +
+              ".csr -subj '/CN=Example Publisher' -config ca.cnf && openssl x509 -req -in " + name + ".csr -CA " + ca +
+              ".pem -CAkey " + ca + ".key -CAcreateserial -out " + name + ".pem -days " + days +
+              " -extfile ca.cnf -extensions " + extensions + " && openssl pkcs12 -export -out " + name +
+              ".p12 -inkey " + name + ".key -in " + name + ".pem -passout " + password);
+  };
+  for (const std::string ca : {"ca", "other"})
+    ASSERT_EQ(sh("openssl req -x509 -newkey rsa:2048 -nodes -keyout " + ca + ".key -out " + ca +
+                 ".pem -days 2 -subj '/CN=Test Root' -config ca.cnf -extensions ca"),
+              0);
+  ASSERT_EQ(certificate("cs", "ca", "cs", "2", "file:pass.txt"), 0);
+  ASSERT_EQ(certificate("tls", "ca", "tls", "2", "file:pass.txt"), 0);
+  ASSERT_EQ(certificate("old", "ca", "cs", "-1", "file:pass.txt"), 0);
+  ASSERT_EQ(certificate("nopass", "ca", "cs", "2", "pass:"), 0);
+  ASSERT_EQ(certificate("stranger", "other", "cs", "2", "file:pass.txt"), 0);
   write("pkg.zip", package(/*complete=*/true));
   write("app.json", config());
-  const std::string inputs = "build --config app.json --package pkg.zip --stub stub.exe --sign-pkcs12 cs.p12 ";
+  const std::string package_inputs = "build --config app.json --package pkg.zip --scope machine --stub stub.exe ";
+  const std::string inputs = package_inputs + "--sign-ca-file ca.pem --sign-pkcs12 cs.p12 ";
 
   ToolRun r = run(inputs + "--sign-password-file pass.txt --out signed.exe");
   ASSERT_EQ(r.status, 0) << r.err;
-  EXPECT_THAT(r.out, HasSubstr("signed)"));
+  EXPECT_THAT(r.out, HasSubstr(", signed by /CN=Example Publisher): "));
   EXPECT_EQ(sh("osslsigncode verify -in signed.exe -CAfile ca.pem"), 0);
-  EXPECT_THAT(run("inspect --ca-file ca.pem signed.exe").out,
+  ToolRun inspect = run("inspect --ca-file ca.pem signed.exe");
+  EXPECT_EQ(inspect.status, 0);
+  EXPECT_THAT(inspect.out,
               HasSubstr("signature: signed by /CN=Example Publisher; the signature verifies against ca.pem"));
   // Signing came last: the signed file carries what was built.
   EXPECT_THAT(record(load(read("signed.exe"))), HasSubstr("\"sha256\""));
 
-  // A byte changed after signing is caught.
+  // A byte changed after signing is caught, and inspect's exit status says so.
   std::string bytes = read("signed.exe");
   bytes[0x1000] ^= 1;
   write("changed.exe", bytes);
   EXPECT_NE(sh("osslsigncode verify -in changed.exe -CAfile ca.pem"), 0);
-  EXPECT_THAT(run("inspect --ca-file ca.pem changed.exe").out,
-              HasSubstr("THE SIGNATURE DOES NOT VERIFY: the file was changed after it was signed"));
+  inspect = run("inspect --ca-file ca.pem changed.exe");
+  EXPECT_EQ(inspect.status, 2);
+  EXPECT_THAT(inspect.out, HasSubstr("THE SIGNATURE DOES NOT VERIFY: the file was changed after it was signed"));
+  // Without the private root, the signature leads nowhere trusted.
+  EXPECT_THAT(run("inspect signed.exe").out, HasSubstr("(name the authority with --ca-file)"));
 
-  // The password from the environment; a wrong one writes nothing.
+  // Signers that did not sign what was built, and a signature nobody's root
+  // vouches for: refused, nothing written under the name.
+  const std::string osslsigncode = "osslsigncode sign -pkcs12 cs.p12 -readpass pass.txt -h sha256 -in {file} -out {file}.s >/dev/null && mv {file}.s {file}";
+  struct Signer {
+    std::string command, message;
+  } signers[] = {
+      {"true {file}", "signing failed: the signing left the file unsigned (it carries no signature)"},
+      {osslsigncode + " && printf junk >>{file}", "signing failed: the signed file carries 4 bytes after its signature"},
+      {"printf X | dd of={file} bs=1 seek=4096 conv=notrunc && " + osslsigncode,
+       "signing failed: the signed file is not the program that was built (the signing changed it)"},
+      {"osslsigncode sign -pkcs12 stranger.p12 -readpass pass.txt -h sha256 -in {file} -out {file}.s && mv {file}.s {file}",
+       "signing failed: the signature does not verify: its certificate does not lead to a trusted authority"},
+  };
+  for (const Signer& signer : signers) {
+    r = run(package_inputs + "--sign-ca-file ca.pem --out refused.exe --sign-command '" + signer.command + "'");
+    EXPECT_EQ(r.status, 1) << signer.command;
+    EXPECT_THAT(r.err, HasSubstr("refused.exe: " + signer.message)) << signer.command;
+    EXPECT_FALSE(fs::exists(path("refused.exe"))) << signer.command;
+  }
+  r = run(package_inputs + "--out refused.exe --sign-command '" + signers[3].command + "'");
+  EXPECT_THAT(r.err, HasSubstr("(for a private root, name it with --sign-ca-file)"));
+  r = run("build --config app.json --stub stub.exe --allow-empty --out failed.exe --sign-command 'false {file}'");
+  EXPECT_EQ(r.status, 1);
+  EXPECT_THAT(r.err, HasSubstr("the signing command failed"));
+  EXPECT_FALSE(fs::exists(path("failed.exe")));
+
+  // The .p12 file opened and its certificate checked before anything is
+  // built: by build, check and --dry-run alike.
+  ::setenv("MKINSTALLER_TEST_PASSWORD", "wrong", 1);
+  struct Refused {
+    std::string args, message;
+  } refused[] = {
+      {"check --config app.json --package pkg.zip --stub stub.exe --sign-pkcs12 cs.p12 --sign-password-env "
+       "MKINSTALLER_TEST_PASSWORD",
+       "cs.p12: the password does not open it (a wrong password?)"},
+      {"build --dry-run --config app.json --package pkg.zip --stub stub.exe --sign-pkcs12 cs.p12 --sign-password-file "
+       "empty.txt",
+       "cs.p12: it needs a password: give it with --sign-password-file or --sign-password-env"},
+      {inputs + "--sign-password-env MKINSTALLER_TEST_PASSWORD --out refused.exe",
+       "cs.p12: the password does not open it (a wrong password?)"},
+      {"check --config app.json --package pkg.zip --stub stub.exe --sign-pkcs12 tls.p12 --sign-password-file pass.txt",
+       "tls.p12: the certificate of \"Example Publisher\" is not allowed for code signing (its extended key usage "
+       "lacks codeSigning)"},
+      {"check --config app.json --package pkg.zip --stub stub.exe --sign-pkcs12 old.p12 --sign-password-file pass.txt",
+       "old.p12: the certificate of \"Example Publisher\" expired on "},
+      {"check --config app.json --package pkg.zip --stub stub.exe --sign-pkcs12 pkg.zip --sign-no-password",
+       "pkg.zip: not a PKCS#12 file holding a key and its certificate"},
+  };
+  for (const Refused& c : refused) {
+    r = run(c.args);
+    EXPECT_EQ(r.status, 1) << c.args;
+    EXPECT_THAT(r.err, HasSubstr("mkinstaller: error: " + c.message)) << c.args;
+    EXPECT_EQ(r.out, "") << c.args;
+    EXPECT_FALSE(fs::exists(path("refused.exe"))) << c.args;
+  }
+
+  // Passwords: from the environment; none, said three ways.
   ::setenv("MKINSTALLER_TEST_PASSWORD", "s3cret", 1);
   r = run(inputs + "--sign-password-env MKINSTALLER_TEST_PASSWORD --out env.exe");
   EXPECT_EQ(r.status, 0) << r.err;
   EXPECT_EQ(sh("osslsigncode verify -in env.exe -CAfile ca.pem"), 0);
-  ::setenv("MKINSTALLER_TEST_PASSWORD", "wrong", 1);
-  r = run(inputs + "--sign-password-env MKINSTALLER_TEST_PASSWORD --out wrong.exe");
-  EXPECT_EQ(r.status, 1);
-  EXPECT_THAT(r.err, HasSubstr("osslsigncode could not sign it"));
-  EXPECT_FALSE(fs::exists(path("wrong.exe")));
+  ::setenv("MKINSTALLER_TEST_PASSWORD", "", 1);
+  for (const std::string none : {"--sign-no-password", "--sign-password-file empty.txt",
+                                 "--sign-password-env MKINSTALLER_TEST_PASSWORD"}) {
+    r = run(package_inputs + "--sign-ca-file ca.pem --sign-pkcs12 nopass.p12 " + none + " --out nopass.exe");
+    EXPECT_EQ(r.status, 0) << none << ": " << r.err;
+    EXPECT_EQ(sh("osslsigncode verify -in nopass.exe -CAfile ca.pem"), 0) << none;
+    fs::remove(path("nopass.exe"));
+  }
   ::unsetenv("MKINSTALLER_TEST_PASSWORD");
 
-  // Time-stamped by a server of the test's own (RFC 3161, on 127.0.0.1).
+  // Time-stamped by a server of the test's own (RFC 3161, on 127.0.0.1),
+  // after one that does not answer; that one alone is named.
   write("tsa.cnf", "[req]\ndistinguished_name=dn\n[dn]\n[ext]\nbasicConstraints=critical,CA:false\n"
                    "keyUsage=critical,digitalSignature\nextendedKeyUsage=critical,timeStamping\n[tsa]\n"
                    "default_tsa=t\n[t]\nserial=./tsaserial\nsigner_digest=sha256\ndefault_policy=1.2.3.4.1\n"
@@ -1110,23 +1399,38 @@ TEST_F(MkinstallerTest, SignsLastAndInspectVerifies) {
             0);
   ASSERT_EQ(sh("python3 '" SOURCE_DIR "/tests/tools/tsa_server.py' port.txt & echo $! >tsa.pid"), 0);
   for (int i = 0; i < 300 && !fs::exists(path("port.txt")); ++i) sh("sleep 0.1");
-  r = run(inputs + "--sign-password-file pass.txt --sign-timestamp http://127.0.0.1:" + read("port.txt") +
+  // A port nobody listens on: the one a server just gave up.
+  ASSERT_EQ(sh("python3 -c 'import socket; s = socket.socket(); s.bind((\"127.0.0.1\", 0)); "
+               "print(s.getsockname()[1], end=\"\")' >down.txt"),
+            0);
+  const std::string down = "http://127.0.0.1:" + read("down.txt"), up = "http://127.0.0.1:" + read("port.txt");
+  r = run(inputs + "--sign-password-file pass.txt --sign-timestamp " + down + " --out unstamped.exe");
+  EXPECT_EQ(r.status, 1);
+  EXPECT_THAT(r.err, HasSubstr("time-stamping failed: the time-stamp server did not answer: " + down + " ("));
+  EXPECT_THAT(r.err, HasSubstr("(give a second server with another --sign-timestamp)"));
+  EXPECT_FALSE(fs::exists(path("unstamped.exe")));
+  r = run(inputs + "--sign-password-file pass.txt --sign-timestamp " + down + " --sign-timestamp " + up +
           " --out stamped.exe");
-  sh("kill $(cat tsa.pid)");
   ASSERT_EQ(r.status, 0) << r.err;
+  EXPECT_THAT(r.out, HasSubstr(", time-stamped by " + up + ")"));
   EXPECT_THAT(run("inspect --ca-file ca.pem stamped.exe").out,
               HasSubstr("the signature verifies against ca.pem, time-stamped "));
+  sh("kill $(cat tsa.pid)");
 
-  // The publisher's own signing command, given the file to sign in place.
-  r = run("build --config app.json --package pkg.zip --stub stub.exe --out own.exe --sign-command "
-          "'osslsigncode sign -pkcs12 cs.p12 -readpass pass.txt -h sha256 -in {file} -out {file}.s && mv {file}.s "
-          "{file}'");
+  // The uninstaller pack adds is signed with the same options, so that it
+  // stays signed once installed.
+  write("home/uninst.exe", our_stub());
+  make_app(/*with_uninstaller=*/false);
+  r = run("pack app --out signed.zip --sign-pkcs12 cs.p12 --sign-password-file pass.txt --sign-ca-file ca.pem");
   ASSERT_EQ(r.status, 0) << r.err;
-  EXPECT_EQ(sh("osslsigncode verify -in own.exe -CAfile ca.pem"), 0);
-  r = run("build --config app.json --stub stub.exe --out failed.exe --sign-command 'false {file}'");
+  EXPECT_THAT(r.out, HasSubstr("with the uninstaller added as {app}/uninst.exe, signed by /CN=Example Publisher\n"));
+  ASSERT_EQ(sh("unzip -p signed.zip '{app}/uninst.exe' >packed-uninst.exe"), 0);
+  EXPECT_EQ(sh("osslsigncode verify -in packed-uninst.exe -CAfile ca.pem"), 0);
+  EXPECT_EQ(read("home/uninst.exe"), our_stub()) << "a copy is signed, never the tool's own";
+  r = run("pack app --out unsigned.zip --sign-command 'true {file}' --sign-ca-file ca.pem");
   EXPECT_EQ(r.status, 1);
-  EXPECT_THAT(r.err, HasSubstr("the signing command failed"));
-  EXPECT_FALSE(fs::exists(path("failed.exe")));
+  EXPECT_THAT(r.err, HasSubstr("uninst.exe: signing failed: the signing left the file unsigned"));
+  EXPECT_FALSE(fs::exists(path("unsigned.zip")));
 }
 #endif
 
@@ -1141,6 +1445,15 @@ TEST_F(MkinstallerTest, ListPrintsTheDecryptedInstalledFiles) {
   ToolRun r = run("list uninst.exe");
   EXPECT_EQ(r.status, 0) << r.err;
   EXPECT_EQ(r.out, u8(u8"C:\\Apps\\测试\\app.exe\nC:\\Apps\\测试\\sub\\\n"));
+  // A signed uninstaller keeps its list in uninst.dat beside it, which is
+  // read first, named through the uninstaller or by itself.
+  write("uninst.dat", std::string(installer::format::seal_installed_list(
+                          rt::Text(rt::cp936_from_utf8(u8(u8"C:\\Apps\\测试\\签名.exe\r\n")))).view()));
+  for (const char* named : {"list uninst.exe", "list uninst.dat"}) {
+    r = run(named);
+    EXPECT_EQ(r.status, 0) << named << ": " << r.err;
+    EXPECT_EQ(r.out, u8(u8"C:\\Apps\\测试\\签名.exe\n")) << named;
+  }
 }
 
 }  // namespace
