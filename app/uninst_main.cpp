@@ -1,6 +1,7 @@
 // uninst.exe: a thin program over the installer library's uninstaller.
 // "/S" (any case) removes without asking or showing anything; the exit code
-// tells the result.
+// tells the result. "/elevated" marks the copy it started with administrator
+// rights, "/cleanup" the copy that removes it after its end.
 #include <windows.h>
 #include <shellapi.h>
 
@@ -9,14 +10,14 @@
 
 namespace {
 
-bool silent_requested() {
+bool requested(const wchar_t* option) {
   int count = 0;
   LPWSTR* args = CommandLineToArgvW(GetCommandLineW(), &count);
   if (!args) return false;
-  bool silent = false;
-  for (int i = 1; i < count; ++i) silent = silent || lstrcmpiW(args[i], L"/S") == 0;
+  bool found = false;
+  for (int i = 1; i < count; ++i) found = found || lstrcmpiW(args[i], option) == 0;
   LocalFree(args);
-  return silent;
+  return found;
 }
 
 }  // namespace
@@ -24,5 +25,6 @@ bool silent_requested() {
 int WINAPI WinMain(HINSTANCE, HINSTANCE, LPSTR, int) {
   // Before anything can load a library: the system folder only.
   installer::restrict_library_search();
-  return installer::run_uninstaller(silent_requested());
+  if (requested(L"/cleanup")) return installer::run_self_removal();
+  return installer::run_uninstaller(requested(L"/S"), requested(L"/elevated"));
 }

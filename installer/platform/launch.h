@@ -3,6 +3,8 @@
 // directory test, the program's own resources, starting a file.
 #pragma once
 
+#include <string>
+
 #include "runtime/value/value.h"
 
 namespace installer {
@@ -30,6 +32,10 @@ enum FolderKind : int {
   kFolderInternetCache = 12,
   kFolderCommonAppData = 13,
 };
+// Folders asked for by CSIDL (special_folder(0, csidl, true)).
+inline constexpr int kCsidlCommonPrograms = 0x17;         // every user's Start-menu programs
+inline constexpr int kCsidlCommonDesktop = 0x19;          // every user's desktop
+inline constexpr int kCsidlLocalAppData = 0x1c;           // the person's local (not roaming) data
 // A folder ending with a backslash, or empty. With by_csidl set, `csidl` is
 // asked for directly; otherwise `kind` is mapped (unknown kinds as 3).
 rt::Text special_folder(int kind, int csidl = 0, bool by_csidl = false);
@@ -42,5 +48,14 @@ bool directory_exists(const rt::Text& path);
 // Show modes: 0 normal, 1 hidden, 2 minimised without activation, 3 maximised.
 // False only when the file was not found.
 bool launch_file(const rt::Text& path, const rt::Text& parameters, int show_mode);
+
+// Starts a program (or opens an address) as the person at the desktop: when
+// this process is elevated, the desktop shell is asked to start it, so that
+// it runs with the shell's un-elevated rights; without a shell (or not
+// elevated) it is started directly. `shell` stands in for the desktop
+// shell's start (tests); it is asked whether or not the process is elevated.
+enum class PersonStart { kThroughShell, kDirect, kFailed };
+using ShellStart = bool (*)(const std::wstring& file, const std::wstring& parameters, const std::wstring& folder);
+PersonStart start_as_person(const rt::Text& path, const rt::Text& parameters, ShellStart shell = nullptr);
 
 }  // namespace installer

@@ -19,10 +19,20 @@ rt::Bytes read_resource_of(const rt::Text& executable, const rt::Text& type, con
 bool write_resource(const rt::Text& executable, const rt::Text& type, const rt::Text& name, int language,
                     const rt::Bytes& data);
 
-// The installed-file list an uninstaller on disk carries (an earlier
-// installation's), opened; empty when there is none.
+// The installed-file list of an installation, opened: the list file beside
+// its uninstaller (uninst.dat, kept there when the uninstaller is signed),
+// else the uninstaller's own resource; empty when there is none.
 rt::Text read_installed_list(const rt::Text& uninstaller_path);
+// The same for the running uninstaller: the list file beside it, else its
+// own resource.
+rt::Text own_installed_list(const rt::Text& own_path);
 // Seals `list` into the uninstaller on disk; false when it could not be written.
 bool write_installed_list(const rt::Text& uninstaller_path, const rt::Text& list);
+// The list file beside an uninstaller ("<folder>\uninst.dat").
+rt::Text list_file_beside(const rt::Text& uninstaller_path);
+// Whether a program file carries an Authenticode signature (a security
+// directory); writing a resource would break it. Read through a handle on
+// the file itself.
+bool carries_signature(const rt::Text& program_path);
 
 }  // namespace installer

@@ -1,5 +1,6 @@
 #include <windows.h>
 
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -120,9 +121,67 @@ bool write_resource(const rt::Text& executable, const rt::Text& type, const rt::
   return bytes || delete_resource(rt::wide_path(executable.view()), wide_type, wide_name, WORD(language));
 }
 
+namespace {
+
+// A small file's bytes through a handle on the file itself (a link in its
+// place is not followed); nothing when it is missing or too large to be ours.
+std::optional<rt::Bytes> read_plain_file(const rt::Text& path, DWORD limit) {
+  rt::win::File file(CreateFileW(rt::wide_path(path.view()).c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr,
+                                 OPEN_EXISTING, FILE_FLAG_OPEN_REPARSE_POINT, nullptr));
+  BY_HANDLE_FILE_INFORMATION info;
+  if (!file || !GetFileInformationByHandle(file.get(), &info) ||
+      (info.dwFileAttributes & (FILE_ATTRIBUTE_REPARSE_POINT | FILE_ATTRIBUTE_DIRECTORY)) || info.nFileSizeHigh ||
+      info.nFileSizeLow > limit)
+    return std::nullopt;
+  std::string bytes(info.nFileSizeLow, '\0');
+  DWORD got = 0;
+  if (!bytes.empty() && (!ReadFile(file.get(), bytes.data(), DWORD(bytes.size()), &got, nullptr) || got != bytes.size()))
+    return std::nullopt;
+  return rt::Bytes(bytes);
+}
+
+constexpr DWORD kListFileLimit = 256u << 20;
+
+}  // namespace
+
+rt::Text list_file_beside(const rt::Text& uninstaller_path) {
+  std::string_view p = uninstaller_path.view();
+  std::size_t cut = p.find_last_of("\\/");  // neither is the second byte of a character here: the name is ours
+  return rt::text_concat({cut == std::string_view::npos ? std::string_view() : p.substr(0, cut + 1),
+                          format::kListFileName});
+}
+
 rt::Text read_installed_list(const rt::Text& uninstaller_path) {
+  if (auto file = read_plain_file(list_file_beside(uninstaller_path), kListFileLimit))
+    return format::open_installed_list(*file);
   return format::open_installed_list(
       read_resource_of(uninstaller_path, format::kListResourceType, format::kListResourceName));
+}
+
+rt::Text own_installed_list(const rt::Text& own_path) {
+  if (auto file = read_plain_file(list_file_beside(own_path), kListFileLimit)) return format::open_installed_list(*file);
+  return format::open_installed_list(load_resource_bytes(format::kListResourceType, format::kListResourceName));
+}
+
+bool carries_signature(const rt::Text& program_path) {
+  rt::win::File file(CreateFileW(rt::wide_path(program_path.view()).c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr,
+                                 OPEN_EXISTING, FILE_FLAG_OPEN_REPARSE_POINT, nullptr));
+  if (!file) return false;
+  auto read_at = [&](LONG offset, void* into, DWORD n) {
+    LARGE_INTEGER at;
+    at.QuadPart = offset;
+    DWORD got = 0;
+    return SetFilePointerEx(file.get(), at, nullptr, FILE_BEGIN) && ReadFile(file.get(), into, n, &got, nullptr) &&
+           got == n;
+  };
+  IMAGE_DOS_HEADER dos;
+  IMAGE_NT_HEADERS32 nt;
+  if (!read_at(0, &dos, sizeof dos) || dos.e_magic != IMAGE_DOS_SIGNATURE || dos.e_lfanew <= 0 ||
+      !read_at(dos.e_lfanew, &nt, sizeof nt) || nt.Signature != IMAGE_NT_SIGNATURE ||
+      nt.OptionalHeader.Magic != IMAGE_NT_OPTIONAL_HDR32_MAGIC ||
+      nt.OptionalHeader.NumberOfRvaAndSizes <= IMAGE_DIRECTORY_ENTRY_SECURITY)
+    return false;
+  return nt.OptionalHeader.DataDirectory[IMAGE_DIRECTORY_ENTRY_SECURITY].Size > 0;
 }
 
 bool write_installed_list(const rt::Text& uninstaller_path, const rt::Text& list) {

@@ -13,6 +13,7 @@
 #include "installer/platform/launch.h"
 #include "installer/steps/host.h"
 #include "installer/steps/path_macros.h"
+#include "installer/steps/sequence.h"
 #include "installer/setup/state.h"
 #include "installer/platform/windows_version.h"
 #include "runtime/services/system_services.h"
@@ -47,12 +48,13 @@ void load_configuration() {
     logo_control.SetBackType(ui::kBackStretch);
   }
 
-  // The record. One that cannot be read, or that names no known install
-  // type, is a damaged installer: the window says so and nothing installs
-  // (the sequence refuses an unknown install type).
+  // The record. One that cannot be read, names no known install type or
+  // scope, or would download a package without its digest, is a damaged
+  // installer: the window says so and nothing installs (the sequence
+  // refuses it too).
   std::optional<format::Record> record =
       format::open_record(load_resource_bytes(format::kResourceType, format::kRecordResource));
-  if (!record || record->install_type == format::InstallType::kUnknown) {
+  if (!record || !record_installable(*record)) {
     st.record = format::Record();
     rt::unit_set(kInstallerWindow, "", rt::kPropCaption, "安装程序已损坏");
     rt::unit_set(kInstallerWindow, "标签_软件名称", rt::kPropCaption, kDamagedInstallerMessage);
@@ -74,8 +76,18 @@ void load_configuration() {
   rt::unit_set(kInstallerWindow, "离线网址", rt::kPropTarget, st.record.offline_url);
   rt::unit_set(kInstallerWindow, "超级链接框1", rt::kPropTarget, st.record.agreement_url);
 
-  // Windows 8 and later: the roaming application data; before: Program Files.
-  rt::Text folder = named_folder(windows_version_code() > 9 ? kNamedFolderAppData : kNamedFolderProgramFiles);
+  // The default folder by scope: one person's programs live in their local
+  // (never roaming) data; every user's in Program Files (the 32-bit one on
+  // 64-bit Windows); the design's layout in the roaming data from Windows 8
+  // on, Program Files before.
+  rt::Text folder;
+  if (st.record.scope == format::Scope::kUser) {
+    folder = rt::text_concat({special_folder(0, kCsidlLocalAppData, true).view(), "Programs"});
+  } else if (st.record.scope == format::Scope::kMachine || windows_version_code() <= 9) {
+    folder = named_folder(kNamedFolderProgramFiles);
+  } else {
+    folder = named_folder(kNamedFolderAppData);
+  }
   const rt::Text& name = st.record.software_name;
   rt::unit_set(kInstallerWindow, "安装目录", rt::kPropCaption, rt::text_concat({folder.view(), "\\", name.view()}));
 

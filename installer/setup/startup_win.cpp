@@ -4,6 +4,8 @@
 
 #include <cstdlib>
 
+#include "installer/platform/launch.h"
+#include "installer/platform/protected_folder.h"
 #include "installer/setup/controller.h"
 #include "installer/setup/installer_window.h"
 #include "installer/setup/state.h"
@@ -25,6 +27,10 @@ void free_process_state() {
   reset_installer_state();
 }
 
+// Links open as the person at the desktop: an elevated installer would
+// otherwise start the browser with administrator rights.
+bool open_link_as_person(const rt::Text& target) { return start_as_person(target, "") != PersonStart::kFailed; }
+
 }  // namespace
 
 WindowThreadOle::WindowThreadOle() : result_(OleInitialize(nullptr)) {}
@@ -45,6 +51,7 @@ int run_setup() {
   //    The window thread is an OLE apartment before any window exists: the
   //    folder dialog's new style and the shell calls need one on Windows.
   WindowThreadOle ole;
+  if (running_elevated()) rt::set_link_opener(open_link_as_person);
 
   // 2. The installer window, non-modal and top-level; its creation handler
   //    reads the configuration.

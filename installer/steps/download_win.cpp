@@ -308,7 +308,8 @@ std::int32_t fetch(const rt::Text& url, bool resume, std::int32_t start_offset,
     if (has_length && wire + got > length) got = static_cast<DWORD>(length - wire);
     if (got == 0) break;
     wire += got;
-    std::uint64_t limit = kMaxExpansion * (has_length ? length : wire) + 65536;
+    // Against the bytes that arrived: an announced length is only a claim.
+    std::uint64_t limit = kMaxExpansion * wire + 65536;
     if (!decoder.feed(buffer.get(), got, limit, write)) {
       result = kDownloadFailed;
       break;

@@ -98,17 +98,52 @@ bool copy_plain_file(const std::u16string& from, const std::u16string& to) {
   }
 }
 
+// Writes `bytes` into a new file beside `path` and puts it in its place (the
+// one there kept aside like any replaced file).
+bool replace_with(const std::u16string& path, const rt::Bytes& bytes) {
+  std::u16string part = path + u".~part";
+  DeleteFileW(w(part));  // a part file of this name is never anyone's but ours
+  if (!this_run().creating(part, false)) return false;
+  bool ok = false;
+  {
+    rt::win::File file(CreateFileW(w(part), GENERIC_WRITE, 0, nullptr, CREATE_NEW, FILE_ATTRIBUTE_NORMAL, nullptr));
+    DWORD put = 0;
+    ok = file && WriteFile(file.get(), bytes.data(), DWORD(bytes.size()), &put, nullptr) && put == bytes.size();
+  }
+  RunJournal& journal = this_run().journal();
+  const bool there = rt::zip_fs::path_kind(path) == rt::zip_fs::PathKind::File;
+  ok = ok && (!there || !journal.covers(path) || journal.set_aside(path)) &&
+       MoveFileExW(w(part), w(path), MOVEFILE_REPLACE_EXISTING);
+  if (!ok) DeleteFileW(w(part));
+  return ok;
+}
+
 // The list goes into a copy of the uninstaller, which then takes its place
 // (the one there kept aside like any replaced file): a run killed while the
 // list is written never leaves a damaged uninstaller, and one taken back
-// restores the earlier uninstaller with its own list.
-bool record_list(const rt::Text& uninstaller_path, const rt::Text& list) {
+// restores the earlier uninstaller with its own list. A signed uninstaller
+// is left whole: the list goes into the file beside it, which the list names.
+bool record_list(const rt::Text& uninstaller_path, rt::Text list) {
   std::u16string uninstaller = rt::wide_from_cp936(uninstaller_path.view());
-  std::u16string copy = uninstaller + u".~list.part";
   if (rt::zip_fs::path_kind(uninstaller) != rt::zip_fs::PathKind::File) return false;
-  DeleteFileW(w(copy));  // a part file of this name is never anyone's but ours
-  bool ok = copy_plain_file(uninstaller, copy) && write_installed_list(rt::Text(rt::cp936_from_wide(copy)), list);
+  rt::Text list_file = list_file_beside(uninstaller_path);
+  std::u16string beside = rt::wide_from_cp936(list_file.view());
   RunJournal& journal = this_run().journal();
+  if (carries_signature(uninstaller_path)) {
+    std::string lines = list.str();
+    bool named = false;
+    for (const format::ListedPath& line : format::ListLines(list.view()))
+      named = named || format::same_listed_path(line.path, list_file.view());
+    if (!named) format::append_listed(lines, list_file.view());
+    return replace_with(beside, format::seal_installed_list(rt::Text(lines)));
+  }
+  // An earlier installation's list file would be read before this list.
+  if (rt::zip_fs::path_kind(beside) == rt::zip_fs::PathKind::File &&
+      !(journal.covers(beside) ? journal.set_aside(beside) : DeleteFileW(w(beside))))
+    return false;
+  std::u16string copy = uninstaller + u".~list.part";
+  DeleteFileW(w(copy));
+  bool ok = copy_plain_file(uninstaller, copy) && write_installed_list(rt::Text(rt::cp936_from_wide(copy)), list);
   ok = ok && (!journal.covers(uninstaller) || journal.set_aside(uninstaller)) &&
        MoveFileExW(w(copy), w(uninstaller), MOVEFILE_REPLACE_EXISTING);
   if (!ok) DeleteFileW(w(copy));

@@ -15,7 +15,10 @@ enum class FolderCheck {
   kUnusable,   // a file is in the way, the drive does not exist, or it cannot be made
 };
 
-FolderCheck prepare_install_folder(const rt::Text& directory);
+// `for_every_user` ("scope" "machine"): the first level it makes outside
+// Program Files gets an explicit, protected access list (administrators and
+// SYSTEM change it, users read and run it).
+FolderCheck prepare_install_folder(const rt::Text& directory, bool for_every_user = false);
 
 // "无法使用安装目录“<directory>”，请选择其他文件夹后点击重新安装。"
 rt::Text folder_message(const rt::Text& directory);

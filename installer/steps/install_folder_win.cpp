@@ -4,6 +4,8 @@
 #include <vector>
 
 #include "installer/steps/host.h"
+#include "installer/platform/paths.h"
+#include "installer/platform/protected_folder.h"
 #include "installer/steps/install_folder.h"
 #include "runtime/value/codepage.h"
 
@@ -15,7 +17,23 @@ rt::Text folder_message(const rt::Text& directory) {
 
 rt::Text file_message(const rt::Text& path) { return rt::text_concat({kFileMessageStart, path.view(), kFileMessageEnd}); }
 
-FolderCheck prepare_install_folder(const rt::Text& directory) {
+namespace {
+
+// Program Files as this process and a 64-bit one see it.
+bool inside_program_files(const std::wstring& folder) {
+  for (const wchar_t* name : {L"ProgramFiles", L"ProgramFiles(x86)", L"ProgramW6432"}) {
+    wchar_t value[MAX_PATH + 1] = {};
+    DWORD n = GetEnvironmentVariableW(name, value, MAX_PATH);
+    if (n == 0 || n > MAX_PATH) continue;
+    if (path_is_inside(rt::Text(rt::cp936_from_wchar(folder.c_str())), rt::Text(rt::cp936_from_wchar(value))))
+      return true;
+  }
+  return false;
+}
+
+}  // namespace
+
+FolderCheck prepare_install_folder(const rt::Text& directory, bool for_every_user) {
   std::wstring given = rt::wide_path(directory.view());
   if (given.empty()) return FolderCheck::kUnusable;
   DWORD n = GetFullPathNameW(given.c_str(), 0, nullptr, nullptr);
@@ -34,7 +52,12 @@ FolderCheck prepare_install_folder(const rt::Text& directory) {
     std::wstring level = full.substr(0, i);
     DWORD a = GetFileAttributesW(level.c_str());
     if (a == INVALID_FILE_ATTRIBUTES) {
-      if (!CreateDirectoryW(level.c_str(), nullptr)) return FolderCheck::kUnusable;
+      // Made for every user outside Program Files: nobody but administrators
+      // may change what is installed there (the levels below inherit it).
+      bool protect = for_every_user && made.empty() && !inside_program_files(level);
+      bool created = protect ? create_protected_folder(std::u16string(level.begin(), level.end()), FolderAccess::kInstalled)
+                             : CreateDirectoryW(level.c_str(), nullptr) != FALSE;
+      if (!created) return FolderCheck::kUnusable;
       made.emplace_back(level.begin(), level.end());
       this_run().created_folder(made.back());
       continue;

@@ -42,6 +42,10 @@ class RunFile {
   std::u16string folder_, path_;
 };
 
+// Whether run folders are made for administrators and SYSTEM alone (an
+// elevated run: the temporary folder may be one a person can write).
+void protect_run_folders(bool protect);
+
 // Removes the run folders under the temporary folder that runs killed
 // before their end left (named as this product names them, holding its
 // marker; never through a link). A folder a running installer still uses

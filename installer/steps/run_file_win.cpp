@@ -1,11 +1,13 @@
 #include <windows.h>
 
+#include <atomic>
 #include <string>
 #include <vector>
 
 #include "installer/format/format.h"
 #include "installer/format/sha256.h"
 #include "installer/platform/launch.h"
+#include "installer/platform/protected_folder.h"
 #include "installer/steps/host.h"
 #include "installer/steps/run_file.h"
 #include "runtime/value/codepage.h"
@@ -22,6 +24,8 @@ const wchar_t* w(const std::u16string& s) { return reinterpret_cast<const wchar_
 // folder this product made, which a later run may remove.
 constexpr char16_t kRunMarker[] = u"~tarnel-setup.run";
 constexpr char16_t kRunFolderPrefix[] = u"setup-";
+
+std::atomic<bool> g_protected{false};
 
 bool is_run_folder_name(const std::u16string& name) {
   const std::size_t prefix = std::char_traits<char16_t>::length(kRunFolderPrefix);
@@ -51,6 +55,8 @@ bool delete_plain(const std::u16string& path) {
 }
 
 }  // namespace
+
+void protect_run_folders(bool protect) { g_protected = protect; }
 
 void remove_stale_run_folders() {
   std::u16string temp = rt::wide_from_cp936(temp_directory().view());
@@ -107,7 +113,9 @@ bool RunFile::create(const rt::Text& file_name) {
     wchar_t name[32];
     wsprintfW(name, L"setup-%08lx%08lx", (unsigned long)(mix >> 32), (unsigned long)mix);
     std::u16string folder = temp + reinterpret_cast<const char16_t*>(name);
-    if (CreateDirectoryW(w(folder), nullptr)) folder_ = folder;
+    bool made = g_protected ? create_protected_folder(folder, FolderAccess::kPrivate)
+                            : CreateDirectoryW(w(folder), nullptr) != FALSE;
+    if (made) folder_ = folder;
     else if (GetLastError() != ERROR_ALREADY_EXISTS) return false;
   }
   if (folder_.empty()) return false;

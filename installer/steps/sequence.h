@@ -24,6 +24,11 @@ struct InstallPlan {
   bool desktop_shortcut = false;
   rt::Text uninstaller_path;   // install_directory + "\uninst.exe"
 };
+// Whether a record can be installed at all: a known install type and scope,
+// and for "net" the package's digest (a download nobody can check is never
+// unpacked). Any other record is a damaged installer.
+bool record_installable(const format::Record& record);
+
 InstallPlan make_install_plan(const format::Record& record, const rt::Text& install_directory, bool desktop_shortcut);
 
 // A download into the run's file: its result code (kDownloadOk, ...), the

@@ -58,6 +58,9 @@ SequenceEnd folder_failure(InstallView& view, const rt::Text& directory) {
 // right before anything else: in the folder chosen now and in the one the
 // installed software's entry names. Its leftovers in the temporary folder go.
 bool recover_interrupted_runs(const InstallPlan& plan) {
+  // An elevated run's working folders under the temporary folder are its
+  // own: only administrators and SYSTEM may write them.
+  protect_run_folders(plan.record.scope != format::Scope::kUser);
   remove_stale_run_folders();
   bool ok = recover_interrupted_run(plan.install_directory) != Recovery::kFailed;
   rt::Text installed = installed_location(plan.record.software_name);
@@ -73,6 +76,11 @@ SequenceEnd cancelled_run() {
 
 }  // namespace
 
+bool record_installable(const format::Record& record) {
+  if (record.install_type == format::InstallType::kUnknown || record.scope == format::Scope::kUnknown) return false;
+  return record.install_type != format::InstallType::kNet || !record.package_sha256.empty();
+}
+
 InstallPlan make_install_plan(const format::Record& record, const rt::Text& install_directory, bool desktop_shortcut) {
   InstallPlan plan;
   plan.record = record;
@@ -86,8 +94,9 @@ SequenceEnd run_install_sequence(const InstallPlan& plan, const InstallSteps& st
   const format::Record& record = plan.record;
   const rt::Text& directory = plan.install_directory;
 
-  // A configuration that could not be read installs nothing at all.
-  if (record.install_type == format::InstallType::kUnknown) {
+  // A configuration that could not be read installs nothing at all; nor
+  // does one that would download a package it cannot check.
+  if (!record_installable(record)) {
     view.show_failure_message(kDamagedInstallerMessage);
     view.show_page(kFailurePage);
     return SequenceEnd::kFailed;
@@ -107,7 +116,8 @@ SequenceEnd run_install_sequence(const InstallPlan& plan, const InstallSteps& st
 
   // 2. The installation folder, each level made noted; never one reached
   //    through a link.
-  if (prepare_install_folder(directory) != FolderCheck::kReady) return folder_failure(view, directory);
+  if (prepare_install_folder(directory, record.scope == format::Scope::kMachine) != FolderCheck::kReady)
+    return folder_failure(view, directory);
 
   // 3. The package: downloaded into a file of this run that nobody else can
   //    write, or read where it lies in the installer's own file.
@@ -191,6 +201,7 @@ InstallSteps default_install_steps() {
     request.main_file = plan.record.main_file;
     request.desktop = plan.desktop_shortcut;
     request.install_directory = plan.install_directory;
+    request.all_users = plan.record.scope == format::Scope::kMachine;
     make_shortcuts(request);
   };
   s.register_uninstall = [](const InstallPlan& plan, const rt::Text& installed_files) {
@@ -203,10 +214,13 @@ InstallSteps default_install_steps() {
     info.main_file = plan.record.main_file;
     info.estimated_size_kib = installed_size_kib(installed_files);
     info.install_date = today_yyyymmdd();
+    info.per_user = plan.record.scope == format::Scope::kUser;
     register_uninstall(info);  // its result is not looked at: the files are in place
   };
-  s.launch_file = [](const rt::Text& path, const rt::Text& parameters, int show_mode) {
-    return launch_file(path, parameters, show_mode);
+  // The finish button's start: as the person at the desktop, never with the
+  // installer's administrator rights.
+  s.launch_file = [](const rt::Text& path, const rt::Text& parameters, int) {
+    return start_as_person(path, parameters) != PersonStart::kFailed;
   };
   return s;
 }

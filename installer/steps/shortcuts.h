@@ -15,6 +15,7 @@ struct ShortcutRequest {
   rt::Text install_directory;  // the install-path box's text when the step runs
   rt::Text main_file;          // relative to the installation directory
   bool desktop = false;        // the "创建桌面快捷方式" box is ticked
+  bool all_users = false;      // "scope" "machine": every user's desktop and Start menu
 };
 
 // Makes the worker thread ready for COM for its whole length, then makes the
@@ -32,7 +33,8 @@ void make_shortcuts(const ShortcutRequest& request);
 // shortcut object could not be had; whether "Save" then worked is not known.
 bool create_desktop_shortcut(rt::Text& name, const rt::Text& target, const rt::Text& arguments = rt::Text(),
                              const std::optional<rt::Text>& icon_location = std::nullopt, int window_style = 0,
-                             const rt::Text& description = rt::Text(), const rt::Text& hotkey = rt::Text());
+                             const rt::Text& description = rt::Text(), const rt::Text& hotkey = rt::Text(),
+                             bool all_users = false);
 
 // A shortcut through the shell link object, shown with SW_SHOW; ".lnk" is
 // added when the file name has no extension. `icon_location` is "file,index"

@@ -27,12 +27,12 @@ bool contains_ignoring_case(std::wstring text, const wchar_t* sought) {
 
 bool create_desktop_shortcut(rt::Text& name, const rt::Text& target, const rt::Text& arguments,
                              const std::optional<rt::Text>& icon_location, int window_style,
-                             const rt::Text& description, const rt::Text& hotkey) {
+                             const rt::Text& description, const rt::Text& hotkey, bool all_users) {
   // A full path given as the name still lands on the desktop.
   if (rt::wide_path(name.view()).find(L'\\') != std::wstring::npos) name = file_name_of(name, false);
   // Without the desktop's path the name alone would put the shortcut into
   // whatever the current folder is.
-  rt::Text desktop = special_folder(kFolderDesktop);
+  rt::Text desktop = all_users ? special_folder(0, kCsidlCommonDesktop, true) : special_folder(kFolderDesktop);
   if (desktop.empty()) return false;
   rt::Text link = rt::text_concat({desktop.view(), name.view()});
   if (!contains_ignoring_case(rt::wide_path(name.view()), L".lnk")) link += ".lnk";
@@ -128,13 +128,14 @@ void make_shortcuts(const ShortcutRequest& request) {
   rt::Text icon = extension_of(target).empty() ? rt::Text("SHELL32.dll,4") : rt::text_concat({target.view(), ",0"});
   if (request.desktop) {
     rt::Text name = request.software_name;
-    create_desktop_shortcut(name, target, rt::Text(), icon);
+    create_desktop_shortcut(name, target, rt::Text(), icon, 0, rt::Text(), rt::Text(), request.all_users);
   }
   // The Start-menu shortcut starts the program as the desktop one does: in
   // its own folder (it may look for its files there) and with its icon.
   std::wstring wide_target = rt::wide_path(target.view());
   rt::Text working_directory(rt::cp936_from_wchar(wide_target.substr(0, wide_target.rfind(L'\\') + 1).c_str()));
-  rt::Text programs = special_folder(kFolderPrograms);
+  rt::Text programs =
+      request.all_users ? special_folder(0, kCsidlCommonPrograms, true) : special_folder(kFolderPrograms);
   if (!programs.empty())
     create_shell_link(rt::text_concat({programs.view(), request.software_name.view(), ".lnk"}), target, std::nullopt,
                       std::nullopt, working_directory, icon);

@@ -19,6 +19,7 @@ struct UninstallInfo {
   rt::Text main_file;          // "mainfile", relative to the installation directory
   std::uint32_t estimated_size_kib = 0;  // what the installation takes, in KiB
   rt::Text install_date;       // yyyymmdd
+  bool per_user = false;       // "scope" "user": the person's list of programs (HKEY_CURRENT_USER)
 };
 
 struct UninstallValue {
@@ -29,6 +30,13 @@ struct UninstallValue {
 
 // "SOFTWARE\[WOW6432Node\]Microsoft\Windows\CurrentVersion\Uninstall\Tarnel<name>\".
 rt::Text uninstall_key_path(bool windows_64bit, const rt::Text& software_name);
+// Where an entry lives: the root code and key path. The person's own list
+// (HKEY_CURRENT_USER) is never redirected, so it has no 32-bit view.
+struct EntryPlace {
+  int root;
+  rt::Text key;
+};
+EntryPlace uninstall_entry_place(bool per_user, const rt::Text& software_name);
 // The twelve values in the order they are written. Texts are code page 936
 // ending with their terminating NUL (REG_SZ's rule: readers that trust the
 // stored length show garbage without it); the registry access stores them as
@@ -42,8 +50,8 @@ bool is_64bit_windows();
 // Replaces any earlier entry of the same name with a fresh one. False only
 // when the key could not be made; single values are not checked.
 bool register_uninstall(const UninstallInfo& info);
-// The folder the entry of `software_name` names ("InstallLocation"); empty
-// when there is none.
+// The folder the entry of `software_name` names ("InstallLocation"), in the
+// person's list or the machine's; empty when there is none.
 rt::Text installed_location(const rt::Text& software_name);
 // The KiB the listed files take (each rounded up; folders and missing files
 // count nothing), and today's local date as yyyymmdd.

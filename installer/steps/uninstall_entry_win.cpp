@@ -21,23 +21,31 @@ bool is_64bit_windows() {
   return get_dir(buffer, sizeof buffer) > 0;
 }
 
+EntryPlace uninstall_entry_place(bool per_user, const rt::Text& software_name) {
+  if (per_user) return {kCurrentUser, uninstall_key_path(false, software_name)};
+  return {kLocalMachine, uninstall_key_path(is_64bit_windows(), software_name)};
+}
+
 bool register_uninstall(const UninstallInfo& info) {
-  rt::Text key = uninstall_key_path(is_64bit_windows(), info.software_name);
+  EntryPlace place = uninstall_entry_place(info.per_user, info.software_name);
   // A reinstall replaces the whole entry, values of an older version included.
-  registry_delete_tree(kLocalMachine, key);
-  if (!registry_key_exists(kLocalMachine, key) && !registry_create_key(kLocalMachine, key)) return false;
+  registry_delete_tree(place.root, place.key);
+  if (!registry_key_exists(place.root, place.key) && !registry_create_key(place.root, place.key)) return false;
   for (const UninstallValue& v : uninstall_values(info))
-    registry_write_value(kLocalMachine, key, v.name, v.type, v.data);
+    registry_write_value(place.root, place.key, v.name, v.type, v.data);
   return true;
 }
 
 rt::Text installed_location(const rt::Text& software_name) {
   if (software_name.empty()) return {};
-  RegistryValue value =
-      registry_read_value(kLocalMachine, uninstall_key_path(is_64bit_windows(), software_name), "InstallLocation");
-  if (value.type != REG_SZ && value.type != REG_EXPAND_SZ) return {};
-  std::string_view data = value.data.view();
-  return rt::Text(data.substr(0, data.find('\0')));
+  for (bool per_user : {true, false}) {
+    EntryPlace place = uninstall_entry_place(per_user, software_name);
+    RegistryValue value = registry_read_value(place.root, place.key, "InstallLocation");
+    if (value.type != REG_SZ && value.type != REG_EXPAND_SZ) continue;
+    std::string_view data = value.data.view();
+    return rt::Text(data.substr(0, data.find('\0')));
+  }
+  return {};
 }
 
 std::uint32_t installed_size_kib(const rt::Text& installed_files) {

@@ -59,8 +59,15 @@ bool uninstall_prompt(const rt::Text& title, const rt::Text& message, bool with_
 // could not be set going.
 bool schedule_self_removal(const rt::Text& program, const std::vector<rt::Text>& folders);
 
+// The copy's part (uninst.exe /cleanup): reads the paths from its input,
+// waits for the end of that input (the program has ended), removes the
+// program's file and then each folder that is empty.
+int run_self_removal();
+
 // The whole program (Windows): `silent` asks nothing and shows nothing.
 // Returns the exit code.
-int run_uninstaller(bool silent);
+// `elevated_child`: started by an unelevated uninst.exe with administrator
+// rights for an installation for the machine; it never asks for them again.
+int run_uninstaller(bool silent, bool elevated_child = false);
 
 }  // namespace installer

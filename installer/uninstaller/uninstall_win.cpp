@@ -3,6 +3,7 @@
 // Paths and names are code page 936 texts and reach Windows through the wide
 // functions.
 #include <windows.h>
+#include <shellapi.h>
 #include <shlobj.h>
 #include <shobjidl.h>
 
@@ -27,11 +28,6 @@ namespace installer {
 
 namespace {
 
-// The installer writes its entry under the explicit WOW6432Node path on
-// 64-bit Windows and under the plain path otherwise; both are searched (from
-// this 32-bit program on 64-bit Windows they are the same key).
-constexpr const char* kUninstallBases[] = {format::kUninstallKey32On64, format::kUninstallKey};
-
 // How long files that could not be removed are tried again.
 constexpr DWORD kBusyRetryMs = 3000;
 
@@ -40,36 +36,76 @@ constexpr std::size_t kMessageLines = 15;
 
 rt::Text from_wide(const std::wstring& w) { return rt::Text(rt::cp936_from_wchar(w.c_str())); }
 
-rt::Text registry_text(const rt::Text& key, const char* name) {
-  RegistryValue value = registry_read_value(kLocalMachine, key, name);
+rt::Text registry_text(int root, const rt::Text& key, const char* name) {
+  RegistryValue value = registry_read_value(root, key, name);
   if (value.type != REG_SZ && value.type != REG_EXPAND_SZ) return {};
   std::string_view data = value.data.view();
   return rt::Text(data.substr(0, data.find('\0')));
 }
 
 struct OwnEntry {
-  rt::Text key;  // empty when none names this program
+  int root = kLocalMachine;  // the person's list (an installation for one person) or the machine's
+  rt::Text key;              // empty when none names this program
   rt::Text software_name;
 };
 
 // The entry whose "UninstallString" names this very program: several
-// products of this installer may be installed side by side.
+// products of this installer may be installed side by side. The person's
+// own list first: an installation for one person is registered there.
 OwnEntry find_own_entry(const rt::Text& own_path) {
   const std::size_t prefix = sizeof format::kUninstallKeyPrefix - 1;
-  for (const char* base : kUninstallBases) {
+  const struct {
+    int root;
+    const char* base;
+  } places[] = {{kCurrentUser, format::kUninstallKey},
+                {kLocalMachine, format::kUninstallKey32On64},
+                {kLocalMachine, format::kUninstallKey}};
+  for (const auto& place : places) {
     rt::Array<rt::Text> names;
-    registry_list_subkeys(kLocalMachine, base, names);
+    registry_list_subkeys(place.root, place.base, names);
     for (const rt::Text& name : names) {
       if (name.size() < prefix || _strnicmp(name.c_str(), format::kUninstallKeyPrefix, prefix) != 0) continue;
-      rt::Text key = rt::text_concat({base, name.view()});
-      rt::Text program = command_program(registry_text(key, "UninstallString"));
+      rt::Text key = rt::text_concat({place.base, name.view()});
+      rt::Text program = command_program(registry_text(place.root, key, "UninstallString"));
       if (program.empty() || !same_path(long_path(program), own_path)) continue;
-      rt::Text software = registry_text(key, "DisplayName");
+      rt::Text software = registry_text(place.root, key, "DisplayName");
       if (software.empty()) software = rt::Text(name.view().substr(prefix));
-      return {key, software};
+      return {place.root, key, software};
     }
   }
   return {};
+}
+
+// Whether this process may remove its machine-wide entry (an administrator's
+// process may; a person's, on Windows with its access lists, may not).
+bool may_change_entry(const OwnEntry& own) {
+  HKEY key = nullptr;
+  if (RegOpenKeyExW(HKEY_LOCAL_MACHINE, rt::wide_path(own.key.view()).c_str(), 0, KEY_SET_VALUE | DELETE, &key) !=
+      ERROR_SUCCESS)
+    return false;
+  RegCloseKey(key);
+  return true;
+}
+
+// This program again, with administrator rights (Windows asks the person);
+// its exit code is this one's. The person saying no is a cancel.
+int run_elevated_copy(const rt::Text& program, bool silent) {
+  std::wstring file = rt::wide_path(program.view());
+  std::wstring parameters = silent ? L"/S /elevated" : L"/elevated";
+  SHELLEXECUTEINFOW info = {};
+  info.cbSize = sizeof info;
+  info.fMask = SEE_MASK_NOCLOSEPROCESS | SEE_MASK_NOASYNC;
+  info.lpVerb = L"runas";
+  info.lpFile = file.c_str();
+  info.lpParameters = parameters.c_str();
+  info.nShow = SW_SHOWNORMAL;
+  if (!ShellExecuteExW(&info) || !info.hProcess)
+    return GetLastError() == ERROR_CANCELLED ? kUninstallCancelled : kUninstallIncomplete;
+  rt::win::Kernel process(info.hProcess);
+  WaitForSingleObject(process.get(), INFINITE);
+  DWORD code = kUninstallIncomplete;
+  GetExitCodeProcess(process.get(), &code);
+  return int(code);
 }
 
 struct Installation {
@@ -124,8 +160,10 @@ void confine(Installation& inst) {
 // installation folder: a person's own shortcut of the same name stays.
 void remove_shortcuts(const Installation& inst, Outcome& out) {
   if (inst.entry.software_name.empty()) return;
-  for (int kind : {kFolderDesktop, kFolderPrograms}) {
-    rt::Text folder = special_folder(kind);
+  // The person's and every user's: an installation for the machine makes
+  // the latter. Each is removed only when it starts something of ours.
+  for (int csidl : {0x10 /* desktop */, 0x02 /* programs */, kCsidlCommonDesktop, kCsidlCommonPrograms}) {
+    rt::Text folder = special_folder(0, csidl, true);
     if (folder.empty()) continue;
     rt::Text link = rt::text_concat({folder.view(), inst.entry.software_name.view(), ".lnk"});
     if (!path_exists(link) || !path_is_inside(shortcut_target(link), inst.folder)) continue;
@@ -183,9 +221,10 @@ void remove_files(const Installation& inst, Outcome& out) {
 
 void remove_entry(const Installation& inst, Outcome& out) {
   if (inst.entry.key.empty()) return;
-  registry_delete_tree(kLocalMachine, inst.entry.key);
-  if (registry_key_exists(kLocalMachine, inst.entry.key))
-    out.remaining.push_back(rt::text_concat({"HKEY_LOCAL_MACHINE\\", inst.entry.key.view()}));
+  registry_delete_tree(inst.entry.root, inst.entry.key);
+  if (registry_key_exists(inst.entry.root, inst.entry.key))
+    out.remaining.push_back(rt::text_concat(
+        {inst.entry.root == kCurrentUser ? "HKEY_CURRENT_USER\\" : "HKEY_LOCAL_MACHINE\\", inst.entry.key.view()}));
 }
 
 bool lists_program(const Installation& inst) {
@@ -209,9 +248,7 @@ Installation read_installation() {
   if (inst.install_root.path.empty()) inst.install_root.path = inst.folder;
   rt::Text temp = temp_directory();
   if (!temp.empty()) inst.temp_root = make_root(temp);
-  rt::Text list = displaced.empty()
-                      ? format::open_installed_list(load_resource_bytes(format::kListResourceType, format::kListResourceName))
-                      : read_installed_list(inst.program);
+  rt::Text list = displaced.empty() ? own_installed_list(inst.program) : read_installed_list(inst.program);
   inst.has_list = !list.empty();
   if (inst.has_list) inst.installed = parse_installed_files(list);
   // A list that names no file, or not the uninstaller that carries it, is
@@ -271,10 +308,14 @@ rt::Text result_message(const rt::Text& name, const Outcome& out, const rt::Arra
 
 }  // namespace
 
-int run_uninstaller(bool silent) {
+int run_uninstaller(bool silent, bool elevated_child) {
   rt::ComApartment com;
   rt::Text program = own_program_path();
   OwnEntry own = find_own_entry(program);
+  // An installation for one person is removed with the person's rights; one
+  // for the machine needs an administrator's, asked for only when missing.
+  if (!elevated_child && !own.key.empty() && own.root == kLocalMachine && !may_change_entry(own))
+    return run_elevated_copy(program, silent);
   rt::Text name = own.software_name;
   if (name.empty()) name = file_name_of(parent_folder(program), true);
   rt::Text caption = rt::text_concat({name.view(), " 卸载"});

@@ -254,9 +254,16 @@ int run_message_loop();
 // Opens a link's target: ShellExecute "open", else the browser registered
 // for .htm. An e-mail link opens "mailto:" + target. True when started.
 bool open_link(const Text& target, bool email = false);
-// The browser command line for a target: the registered command cut where
-// "%1" (quoted, else bare) begins, a blank, the target.
+// The browser command line for a target: the registered command's program,
+// quoted, and what follows it up to where "%1" (quoted, else bare) begins,
+// a blank, the target quoted. Empty when the program is no full path (it
+// would be searched for, the program's own folder first) or the target holds
+// a quote.
 Text link_command_line(const Text& command, const Text& target);
+// Replaces how every link opens its target (an elevated program starts it as
+// the person instead); null restores open_link's own way.
+using LinkOpener = bool (*)(const Text& target);
+void set_link_opener(LinkOpener opener);
 
 // ---- display scaling ---------------------------------------------------------
 

@@ -26,32 +26,61 @@ Text class_default(const std::string& key) {
   return Text(cp936_from_wchar(buffer));
 }
 
-// Starts a command line as WinExec does (no handle kept), through the W call.
-bool start_command(const Text& command_line) {
+// The program a command line starts: its quoted or first word.
+std::string_view program_of(std::string_view c) {
+  while (!c.empty() && c.front() == ' ') c.remove_prefix(1);
+  if (!c.empty() && c.front() == '"') {
+    std::size_t close = c.find('"', 1);
+    return close == std::string_view::npos ? std::string_view() : c.substr(1, close - 1);
+  }
+  return c.substr(0, c.find(' '));
+}
+
+bool is_absolute(std::string_view p) {
+  return (p.size() > 3 && p[1] == ':' && (p[2] == '\\' || p[2] == '/')) || (p.size() > 2 && p[0] == '\\' && p[1] == '\\');
+}
+
+// Starts a command line as WinExec does (no handle kept), through the W
+// call, with the program named: never searched for (the installer's own
+// folder would come first).
+bool start_command(const Text& program, const Text& command_line) {
+  std::wstring application = wide_path(program.view());
   std::wstring cmd = wide_path(command_line.view());
   STARTUPINFOW si{};
   si.cb = sizeof si;
   si.dwFlags = STARTF_USESHOWWINDOW;
   si.wShowWindow = SW_SHOW;
   PROCESS_INFORMATION pi{};
-  if (!CreateProcessW(nullptr, cmd.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr, &si, &pi)) return false;
+  if (!CreateProcessW(application.c_str(), cmd.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr, &si, &pi))
+    return false;
   win::Process started(pi);
   return true;
 }
 
+LinkOpener g_opener = nullptr;
+
 }  // namespace
+
+void set_link_opener(LinkOpener opener) { g_opener = opener; }
 
 Text link_command_line(const Text& command, const Text& target) {
   std::string_view c = command.view();
+  std::string_view program = program_of(c);
+  // A bare name would be searched for; a quote in the target would end it early.
+  if (!is_absolute(program) || target.view().find('"') != std::string_view::npos) return {};
   std::size_t cut = c.find("\"%1\"");
   if (cut == std::string_view::npos) cut = c.find("%1");
   if (cut != std::string_view::npos) c = c.substr(0, cut);
-  return text_concat({c, " ", target.view()});
+  // The program quoted, whatever the registry wrote; the target quoted.
+  std::string_view rest = c.substr(c.find(program) + program.size());
+  if (!rest.empty() && rest.front() == '"') rest.remove_prefix(1);
+  return text_concat({"\"", program, "\"", rest, " \"", target.view(), "\""});
 }
 
 bool open_link(const Text& address, bool email) {
   Text target = email ? text_concat({"mailto:", address.view()}) : address;
   if (address.empty()) return false;
+  if (g_opener) return g_opener(target);
   std::wstring wide = wide_path(target.view());
   auto result = reinterpret_cast<INT_PTR>(ShellExecuteW(nullptr, L"open", wide.c_str(), nullptr, nullptr, SW_SHOW));
   if (result > 32) return true;
@@ -59,8 +88,9 @@ bool open_link(const Text& address, bool email) {
   Text type = class_default(".htm");
   if (type.empty()) return false;
   Text command = class_default(type.str() + "\\shell\\open\\command");
-  if (command.empty()) return false;
-  return start_command(link_command_line(command, target));
+  Text line = link_command_line(command, target);
+  if (line.empty()) return false;
+  return start_command(Text(program_of(command.view())), line);
 }
 
 }  // namespace rt

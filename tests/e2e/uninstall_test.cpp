@@ -422,4 +422,30 @@ TEST_F(UninstallTest, SelfRemovalLeavesNoScriptAnyoneCouldRewrite) {
   EXPECT_FALSE(exists(marker)) << "the planted payload ran";
 }
 
+// The removal of itself reads no path as a command: an installation folder
+// named with "%i" ("百分%i") once made a command interpreter's loop expand it
+// to "百分1", "百分2", ... and delete the uninstallers of those folders.
+TEST_F(UninstallTest, AFolderNameIsNeverACommand) {
+  Installation inst;
+  inst.name = "百分%i%TEMP%";
+  inst.files = {"a.txt"};
+  ASSERT_NO_FATAL_FAILURE(inst.lay_out());
+  ASSERT_NO_FATAL_FAILURE(write_entry(inst.name, inst.dir));
+  std::string parent = inst.dir.substr(0, inst.dir.rfind('\\'));
+  std::vector<std::string> decoys;
+  for (const char* expanded : {"百分1%TEMP%", "百分2%TEMP%", "百分3%TEMP%"}) {
+    std::string folder = parent + "\\" + expanded;
+    ASSERT_TRUE(CreateDirectoryW(wide(folder).c_str(), nullptr));
+    decoys.push_back(folder + "\\uninst.exe");
+    ASSERT_TRUE(write(decoys.back(), "a decoy"));
+  }
+  e2e::Process uninstaller = e2e::Process::start(inst.uninstaller(), "/S");
+  DWORD code = 99;
+  ASSERT_TRUE(uninstaller.wait(kWait, &code));
+  EXPECT_EQ(code, 0u);
+  EXPECT_TRUE(e2e::wait_until([&] { return !exists(inst.dir); }, kWait)) << "installation folder still there";
+  Sleep(2000);  // a loop over the name would have reached the decoys by now
+  for (const std::string& decoy : decoys) EXPECT_TRUE(exists(decoy)) << decoy;
+}
+
 }  // namespace

@@ -22,7 +22,9 @@ a route's path may go on with further segments, e.g. /cut/setup.exe):
   /oversize?size=N&extra=M      announces N bytes, sends N+M
   /range?size=N                 honours "Range: bytes=S-" with 206
   /gzip?size=N                  gzip-encoded body (Content-Encoding: gzip)
-  /gzip-bomb?mb=M&chunked=0|1   M MB of zeros gzip-encoded (with or without a length)
+  /gzip-bomb?mb=M&chunked=0|1&announce=N
+                                M MB of zeros gzip-encoded (with or without a length;
+                                with announce, a false Content-Length of N, then closed)
   /redirect?to=URL&code=C       C (302) with Location: URL
   /huge?announce=N&size=M       announces N bytes (64-bit), sends M, then closes
   /echo                         the request head as the body
@@ -185,7 +187,11 @@ class Handler(socketserver.BaseRequestHandler):
                 self.reply(200, body)
         elif path == "/gzip-bomb":
             body = gzip.compress(b"\0" * (num("mb", 1) << 20), 9)
-            if num("chunked", 0):
+            if num("announce", 0):
+                self.send_head(200, [("Content-Type", "application/zip"), ("Content-Encoding", "gzip"),
+                                     ("Content-Length", str(num("announce", 0)))])
+                self.request.sendall(body)
+            elif num("chunked", 0):
                 self.send_head(200, [("Content-Type", "application/zip"), ("Content-Encoding", "gzip"),
                                      ("Transfer-Encoding", "chunked")])
                 for start in range(0, len(body), 8192):

@@ -176,6 +176,7 @@ TEST_F(ControllerTest, NetInstallRunsTheTimerDuringTheDownloadOnly) {
   auto& st = installer::installer_state().record;
   st.install_type = InstallType::kNet;
   st.package_url = "http://127.0.0.1:1/app.zip";
+  st.package_sha256 = rt::Text(installer::sha256_hex(std::string(4096, 'z')));
   view_.desktop = false;
   install();
   EXPECT_THAT(view_.log(), ElementsAre("header shown", "page 2", "dotnet ", "timer 1000",
@@ -213,7 +214,9 @@ TEST_F(ControllerTest, EachFailureHasItsOwnMessageAndLeavesNothingOfTheRun) {
     SCOPED_TRACE(c.message + " " + c.type);
     view_.clear_log();
     st.install_type = installer::format::install_type_of(c.type);
-    st.package_sha256 = c.digest;
+    // A "net" record always has its digest (without one it is damaged, below).
+    const bool net = std::string(c.type) == "net";
+    st.package_sha256 = *c.digest || !net ? rt::Text(c.digest) : rt::Text(installer::sha256_hex(std::string(4096, 'z')));
     download_result_ = c.download_result;
     download_bytes_ = c.download_bytes;
     outcome_ = PackageOutcome();
@@ -233,6 +236,7 @@ TEST_F(ControllerTest, EachFailureHasItsOwnMessageAndLeavesNothingOfTheRun) {
 TEST_F(ControllerTest, CancelledDownloadTakesBackTheRunButNotWhatWasThereBefore) {
   auto& st = installer::installer_state().record;
   st.install_type = InstallType::kNet;
+  st.package_sha256 = rt::Text(installer::sha256_hex(std::string(4096, 'z')));
   std::string dir = dir_ + "\\target";
   CreateDirectoryA(dir.c_str(), nullptr);
   testsupport::write_file(dir + "\\mine.txt", "earlier");
@@ -264,10 +268,22 @@ TEST_F(ControllerTest, PrerequisiteStopEndsTheSequence) {
 
 // An install type other than exactly "net" or "disk" is a damaged
 // configuration: nothing is read, downloaded or unpacked.
+// A "net" record without the package's digest, and a scope of neither known
+// name, are damaged the same way: nothing would be checked or known.
 TEST_F(ControllerTest, UnknownInstallTypeInstallsNothing) {
-  for (const char* type : {"NET", "", "Disk"}) {
+  using installer::format::Scope;
+  const struct {
+    const char* type;
+    Scope scope;
+  } records[] = {{"NET", Scope::kDefault}, {"", Scope::kDefault}, {"Disk", Scope::kDefault},
+                 {"net", Scope::kDefault}, {"disk", Scope::kUnknown}};
+  for (const auto& r : records) {
+    SCOPED_TRACE(r.type);
     view_.clear_log();
-    installer::installer_state().record.install_type = installer::format::install_type_of(type);
+    auto& record = installer::installer_state().record;
+    record.install_type = installer::format::install_type_of(r.type);
+    record.package_sha256 = rt::Text();
+    record.scope = r.scope;
     install();
     EXPECT_THAT(view_.log(), ElementsAre("header shown", "page 2",
                                          std::string("message ") + installer::kDamagedInstallerMessage, "page 4"));

@@ -13,7 +13,10 @@
 
 #include "installer/format/cipher.h"
 #include "installer/platform/resources.h"
+#include "installer/platform/protected_folder.h"
 #include "installer/steps/extract.h"
+#include "installer/steps/install_folder.h"
+#include "installer/steps/run_file.h"
 #include "runtime/value/codepage.h"
 #include "tests/support/paths.h"
 #include "tests/support/windows_win.h"
@@ -381,6 +384,51 @@ TEST(WriteResourceTest, AddsReplacesAndDeletesKeepingOthersAndTheProgramRunnable
   // The rewritten copy still starts and runs.
   std::wstring cmd = L"\"" + rt::wide_path(exe) + L"\" --gtest_list_tests --gtest_filter=None";
   EXPECT_EQ(testsupport::run_program(cmd), 0);
+}
+
+// An elevated run makes its folders with their own access lists: the first
+// level of an installation for every user outside Program Files (users may
+// read and run it, only administrators change it), and its working folders
+// under the temporary folder (administrators only). Per person, or inside
+// Program Files, nothing is set (Wine keeps no access lists: which folders
+// were made so is what is checked).
+TEST_F(PackageStepTest, ElevatedRunsProtectTheFoldersTheyMake) {
+  static std::vector<std::pair<std::u16string, installer::FolderAccess>> made;
+  installer::watch_protected_folders([](const std::u16string& path, installer::FolderAccess access) {
+    made.emplace_back(path, access);
+  });
+  for (bool every_user : {false, true}) {
+    installer::begin_install_run();
+    made.clear();
+    std::string folder = dir + (every_user ? "\\every\\one" : "\\person\\one");
+    ASSERT_EQ(installer::prepare_install_folder(rt::Text(folder), every_user), installer::FolderCheck::kReady);
+    EXPECT_TRUE(installer::undo_this_run());
+    if (every_user) {
+      ASSERT_EQ(made.size(), 1u);
+      EXPECT_EQ(rt::cp936_from_wide(made[0].first), dir + "\\every");
+      EXPECT_EQ(made[0].second, installer::FolderAccess::kInstalled);
+    } else {
+      EXPECT_TRUE(made.empty());
+    }
+  }
+  wchar_t program_files[MAX_PATH] = {};
+  GetEnvironmentVariableW(L"ProgramFiles", program_files, MAX_PATH);
+  made.clear();
+  installer::begin_install_run();
+  ASSERT_EQ(installer::prepare_install_folder(rt::Text(rt::cp936_from_wchar(program_files) + "\\受保护测试"), true),
+            installer::FolderCheck::kReady);
+  EXPECT_TRUE(installer::undo_this_run());
+  EXPECT_TRUE(made.empty()) << "Program Files' own list is inherited";
+  for (bool elevated : {false, true}) {
+    made.clear();
+    installer::protect_run_folders(elevated);
+    installer::RunFile file;
+    ASSERT_TRUE(file.create("app.zip"));
+    EXPECT_EQ(made.size(), elevated ? 1u : 0u);
+    if (elevated) EXPECT_EQ(made[0].second, installer::FolderAccess::kPrivate);
+  }
+  installer::protect_run_folders(false);
+  installer::watch_protected_folders(nullptr);
 }
 
 }  // namespace

@@ -1,6 +1,8 @@
 // Special folders, the directory test, the program's own resources and
 // starting files, under Wine against the real file system.
 #include <windows.h>
+#include <aclapi.h>
+#include <sddl.h>
 #include <shlobj.h>
 
 #include <gtest/gtest.h>
@@ -9,6 +11,7 @@
 #include <string>
 
 #include "installer/platform/launch.h"
+#include "installer/platform/protected_folder.h"
 #include "installer/platform/resources.h"
 #include "runtime/value/codepage.h"
 #include "tests/support/paths.h"
@@ -80,6 +83,62 @@ TEST(LaunchFileTest, StartsAProgramWithItsParameters) {
   ASSERT_TRUE(installer::launch_file(cmd, "/c mkdir \"" + made + "\"", 1));
   for (int i = 0; i < 600 && !installer::directory_exists(made); ++i) Sleep(50);
   EXPECT_TRUE(installer::directory_exists(made));
+}
+
+// The finish button and the links start programs as the person: an elevated
+// installer asks the desktop shell, which starts them with its own rights.
+// Wine has no integrity levels and no shell window to ask, so what this can
+// show is the road taken: the shell first whenever one answers, the direct
+// start only when none does (and then the program does run).
+TEST(StartAsPersonTest, TheShellStartsItAndTheDirectStartIsOnlyTheFallback) {
+  static std::wstring asked;
+  std::string made = testsupport::scratch_dir("person") + "\\已启动";
+  std::string cmd = special_folder(installer::kFolderSystem).str() + "cmd.exe";
+  auto shell_yes = [](const std::wstring& file, const std::wstring& parameters, const std::wstring&) {
+    asked = file + L" " + parameters;
+    return true;
+  };
+  auto shell_no = [](const std::wstring&, const std::wstring&, const std::wstring&) { return false; };
+  EXPECT_EQ(installer::start_as_person(cmd, "/c mkdir \"" + made + "\"", shell_yes),
+            installer::PersonStart::kThroughShell);
+  EXPECT_NE(asked.find(L"cmd.exe /c mkdir"), std::wstring::npos);
+  Sleep(500);
+  EXPECT_FALSE(installer::directory_exists(made)) << "started directly although the shell had";
+  EXPECT_EQ(installer::start_as_person(cmd, "/c mkdir \"" + made + "\"", shell_no), installer::PersonStart::kDirect);
+  for (int i = 0; i < 600 && !installer::directory_exists(made); ++i) Sleep(50);
+  EXPECT_TRUE(installer::directory_exists(made));
+  EXPECT_EQ(installer::start_as_person(made + "\\missing.exe", "", shell_no), installer::PersonStart::kFailed);
+}
+
+bool under_wine() { return GetProcAddress(GetModuleHandleW(L"ntdll.dll"), "wine_get_version") != nullptr; }
+
+// An elevated run's folders: made with their own, protected access list. On
+// Windows it reads back as written; Wine keeps no access lists (it shows one
+// made from the Unix mode), so there the list is checked as it is given.
+TEST(ProtectedFolderTest, AccessListsReadBackAsWritten) {
+  std::string dir = testsupport::scratch_dir("protected");
+  for (auto access : {installer::FolderAccess::kInstalled, installer::FolderAccess::kPrivate}) {
+    std::wstring folder = rt::wide_path(dir + (access == installer::FolderAccess::kPrivate ? "\\private" : "\\程序"));
+    ASSERT_TRUE(installer::create_protected_folder(std::u16string(folder.begin(), folder.end()), access));
+    EXPECT_FALSE(installer::create_protected_folder(std::u16string(folder.begin(), folder.end()), access));
+    EXPECT_EQ(GetLastError(), DWORD(ERROR_ALREADY_EXISTS));
+    PSECURITY_DESCRIPTOR sd = nullptr;
+    if (under_wine()) {
+      ASSERT_TRUE(ConvertStringSecurityDescriptorToSecurityDescriptorW(installer::folder_access_sddl(access),
+                                                                       SDDL_REVISION_1, &sd, nullptr));
+    } else {
+      PACL dacl = nullptr;
+      ASSERT_EQ(GetNamedSecurityInfoW(folder.c_str(), SE_FILE_OBJECT, DACL_SECURITY_INFORMATION, nullptr, nullptr,
+                                      &dacl, nullptr, &sd),
+                DWORD(ERROR_SUCCESS));
+    }
+    LPWSTR text = nullptr;
+    ASSERT_TRUE(ConvertSecurityDescriptorToStringSecurityDescriptorW(sd, SDDL_REVISION_1, DACL_SECURITY_INFORMATION,
+                                                                     &text, nullptr));
+    EXPECT_EQ(std::wstring(text), installer::folder_access_sddl(access));
+    LocalFree(text);
+    LocalFree(sd);
+  }
 }
 
 // Resources: a copy of this program gets a "SYSTEM" resource named "101" and

@@ -367,11 +367,17 @@ TEST(UnitsFatal, a_window_never_loaded_is_a_fatal_report) {
               testing::HasSubstr(std::string("未载入欲访问窗口组件所在的窗口")));
 }
 
+// The program is named by its full path and quoted, the target quoted: no
+// bare name is ever searched for from the installer's own folder.
 TEST(OpenLink, the_browser_command_is_cut_at_the_placeholder) {
   EXPECT_EQ(rt::link_command_line("\"C:\\b.exe\" -nohome \"%1\"", "http://h/a").str(),
-            "\"C:\\b.exe\" -nohome  http://h/a");
-  EXPECT_EQ(rt::link_command_line("b.exe %1 -x", "http://h/a").str(), "b.exe  http://h/a");
-  EXPECT_EQ(rt::link_command_line("b.exe", "http://h/a").str(), "b.exe http://h/a");
+            "\"C:\\b.exe\" -nohome  \"http://h/a\"");
+  EXPECT_EQ(rt::link_command_line("C:\\b.exe %1 -x", "http://h/a").str(), "\"C:\\b.exe\"  \"http://h/a\"");
+  EXPECT_EQ(rt::link_command_line("\"C:\\Program Files\\b.exe\"", "http://h/a").str(),
+            "\"C:\\Program Files\\b.exe\" \"http://h/a\"");
+  EXPECT_TRUE(rt::link_command_line("b.exe %1 -x", "http://h/a").empty());
+  EXPECT_TRUE(rt::link_command_line("b.exe", "http://h/a").empty());
+  EXPECT_TRUE(rt::link_command_line("C:\\b.exe %1", "http://h/a\" -evil").empty());
   EXPECT_FALSE(rt::open_link(""));
 }
 

@@ -1,0 +1,104 @@
+// Starting a program as the person at the desktop, not as the elevated
+// installer: the desktop shell (Explorer) is asked to start it, so it runs
+// with the shell's own, un-elevated rights.
+#include <windows.h>
+#include <exdisp.h>
+#include <shldisp.h>
+#include <shlguid.h>
+#include <shlobj.h>
+
+#include <string>
+
+#include "installer/platform/launch.h"
+#include "installer/platform/protected_folder.h"
+#include "runtime/value/codepage.h"
+#include "runtime/win/com.h"
+
+namespace installer {
+
+namespace {
+
+template <typename T>
+struct Com {
+  T* p = nullptr;
+  ~Com() {
+    if (p) p->Release();
+  }
+  T** out() { return &p; }
+  T* operator->() const { return p; }
+  explicit operator bool() const { return p != nullptr; }
+};
+
+struct Bstr {
+  BSTR b;
+  explicit Bstr(const std::wstring& s) : b(SysAllocString(s.c_str())) {}
+  ~Bstr() { SysFreeString(b); }
+};
+
+// The shell's own ShellExecute, reached from the desktop window's view.
+bool shell_execute_at_desktop(const std::wstring& file, const std::wstring& parameters, const std::wstring& folder) {
+  rt::ComApartment apartment;
+  Com<IShellWindows> windows;
+  if (FAILED(CoCreateInstance(CLSID_ShellWindows, nullptr, CLSCTX_LOCAL_SERVER, IID_IShellWindows,
+                              reinterpret_cast<void**>(windows.out()))))
+    return false;
+  VARIANT location;
+  VariantInit(&location);
+  location.vt = VT_I4;
+  location.lVal = CSIDL_DESKTOP;
+  VARIANT empty;
+  VariantInit(&empty);
+  long hwnd = 0;
+  Com<IDispatch> desktop;
+  if (windows->FindWindowSW(&location, &empty, SWC_DESKTOP, &hwnd, SWFO_NEEDDISPATCH, desktop.out()) != S_OK || !desktop)
+    return false;
+  Com<IServiceProvider> provider;
+  if (FAILED(desktop->QueryInterface(IID_IServiceProvider, reinterpret_cast<void**>(provider.out())))) return false;
+  Com<IShellBrowser> browser;
+  if (FAILED(provider->QueryService(SID_STopLevelBrowser, IID_IShellBrowser, reinterpret_cast<void**>(browser.out()))))
+    return false;
+  Com<IShellView> view;
+  if (FAILED(browser->QueryActiveShellView(view.out()))) return false;
+  Com<IDispatch> background;
+  if (FAILED(view->GetItemObject(SVGIO_BACKGROUND, IID_IDispatch, reinterpret_cast<void**>(background.out()))))
+    return false;
+  Com<IShellFolderViewDual> folder_view;
+  if (FAILED(background->QueryInterface(IID_IShellFolderViewDual, reinterpret_cast<void**>(folder_view.out()))))
+    return false;
+  Com<IDispatch> application;
+  if (FAILED(folder_view->get_Application(application.out()))) return false;
+  Com<IShellDispatch2> shell;
+  if (FAILED(application->QueryInterface(IID_IShellDispatch2, reinterpret_cast<void**>(shell.out())))) return false;
+  Bstr name(file), args(parameters), dir(folder), verb(L"open");
+  VARIANT v_args, v_dir, v_verb, v_show;
+  VariantInit(&v_args);
+  v_args.vt = VT_BSTR;
+  v_args.bstrVal = args.b;
+  VariantInit(&v_dir);
+  v_dir.vt = VT_BSTR;
+  v_dir.bstrVal = dir.b;
+  VariantInit(&v_verb);
+  v_verb.vt = VT_BSTR;
+  v_verb.bstrVal = verb.b;
+  VariantInit(&v_show);
+  v_show.vt = VT_I4;
+  v_show.lVal = SW_SHOWNORMAL;
+  return SUCCEEDED(shell->ShellExecute(name.b, v_args, v_dir, v_verb, v_show));
+}
+
+}  // namespace
+
+PersonStart start_as_person(const rt::Text& path, const rt::Text& parameters, ShellStart shell) {
+  std::wstring file = rt::wide_path(path.view());
+  std::size_t slash = file.rfind(L'\\');
+  std::wstring folder = slash == std::wstring::npos ? std::wstring() : file.substr(0, slash);
+  if (running_elevated() || shell) {
+    bool started = shell ? shell(file, rt::wide_path(parameters.view()), folder)
+                         : shell_execute_at_desktop(file, rt::wide_path(parameters.view()), folder);
+    if (started) return PersonStart::kThroughShell;
+  }
+  // No desktop shell runs (or it refused): the start stays the process's own.
+  return launch_file(path, parameters, 0) ? PersonStart::kDirect : PersonStart::kFailed;
+}
+
+}  // namespace installer

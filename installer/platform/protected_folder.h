@@ -1,0 +1,31 @@
+// Folders an elevated program makes where a person could otherwise change
+// them: created with an explicit, protected access list (nothing inherited
+// from a folder the person controls).
+#pragma once
+
+#include <string>
+
+#include "runtime/value/value.h"
+
+namespace installer {
+
+enum class FolderAccess {
+  kInstalled,  // Administrators and SYSTEM full control, Users read and run
+  kPrivate,    // Administrators and SYSTEM only (an elevated run's working folder)
+};
+
+// The access list as SDDL (tests read it back).
+const wchar_t* folder_access_sddl(FolderAccess access);
+// CreateDirectoryW with that access list; false (GetLastError) as it gives,
+// ERROR_ALREADY_EXISTS for a name that exists, a link included.
+bool create_protected_folder(const std::u16string& path, FolderAccess access);
+
+// Told of every protected folder made (tests: Wine keeps no access lists, so
+// which folders were made so is asked here); null by default.
+using ProtectedFolderWatcher = void (*)(const std::u16string& path, FolderAccess access);
+void watch_protected_folders(ProtectedFolderWatcher watcher);
+
+// Whether the process runs with administrator rights in full (elevated).
+bool running_elevated();
+
+}  // namespace installer

@@ -1,0 +1,57 @@
+#include <windows.h>
+#include <sddl.h>
+
+#include "installer/platform/protected_folder.h"
+
+namespace installer {
+
+const wchar_t* folder_access_sddl(FolderAccess access) {
+  // P: protected, nothing inherited. OICI: files and folders below inherit.
+  // FA: full control; 0x1200a9: read, list and run.
+  return access == FolderAccess::kInstalled ? L"D:P(A;OICI;FA;;;BA)(A;OICI;FA;;;SY)(A;OICI;0x1200a9;;;BU)"
+                                            : L"D:P(A;OICI;FA;;;BA)(A;OICI;FA;;;SY)";
+}
+
+namespace {
+ProtectedFolderWatcher g_watcher = nullptr;
+}  // namespace
+
+void watch_protected_folders(ProtectedFolderWatcher watcher) { g_watcher = watcher; }
+
+bool create_protected_folder(const std::u16string& path, FolderAccess access) {
+  PSECURITY_DESCRIPTOR descriptor = nullptr;
+  if (!ConvertStringSecurityDescriptorToSecurityDescriptorW(folder_access_sddl(access), SDDL_REVISION_1, &descriptor,
+                                                            nullptr))
+    return false;
+  SECURITY_ATTRIBUTES attributes = {sizeof attributes, descriptor, FALSE};
+  const wchar_t* name = reinterpret_cast<const wchar_t*>(path.c_str());
+  BOOL made = CreateDirectoryW(name, &attributes);
+  DWORD error = GetLastError();
+  if (made) {
+    // Said once more through a handle on the new folder itself: Windows took
+    // it at creation, Wine keeps only what is set afterwards.
+    HANDLE folder = CreateFileW(name, READ_CONTROL | WRITE_DAC, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
+                                OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS | FILE_FLAG_OPEN_REPARSE_POINT, nullptr);
+    if (folder != INVALID_HANDLE_VALUE) {
+      SetKernelObjectSecurity(folder, DACL_SECURITY_INFORMATION | PROTECTED_DACL_SECURITY_INFORMATION, descriptor);
+      CloseHandle(folder);
+    }
+  }
+  LocalFree(descriptor);
+  if (made && g_watcher) g_watcher(path, access);
+  SetLastError(error);
+  return made != FALSE;
+}
+
+bool running_elevated() {
+  HANDLE token = nullptr;
+  if (!OpenProcessToken(GetCurrentProcess(), TOKEN_QUERY, &token)) return false;
+  TOKEN_ELEVATION elevation = {};
+  DWORD size = 0;
+  bool elevated = GetTokenInformation(token, TokenElevation, &elevation, sizeof elevation, &size) &&
+                  elevation.TokenIsElevated != 0;
+  CloseHandle(token);
+  return elevated;
+}
+
+}  // namespace installer
