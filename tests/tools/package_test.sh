@@ -3,7 +3,9 @@
 # --install) and `make dist`'s .deb unpacked with dpkg-deb into fresh
 # folders, each then run from there: stripped, its stubs found next to itself
 # (not in the current folder, not in the build tree), its dependencies the
-# Debian packages it names.
+# Debian packages it names, exactly its files (the tool, the two stubs, the
+# manual page, the copyright file). And `make install` itself builds the
+# builder alone: no Wine, no tests. The stubs in dist/ carry no link time.
 # Usage: package_test.sh NATIVE_BUILD_DIR SOURCE_DIR WORK_DIR
 set -euo pipefail
 native=$(realpath "$1") source=$(realpath "$2") work=$3
@@ -19,6 +21,45 @@ dpkg-deb -x "$deb" "$work/root"
 depends=$(dpkg-deb -f "$deb" Depends)
 for lib in libpng16-16 libminizip1 zlib1g libstdc++6; do
   [[ "$depends" == *"$lib"* ]] || fail "Depends lacks $lib: $depends"
+done
+
+# Exactly these files, in both trees.
+expected="bin/mkinstaller
+lib/mkinstaller/mkinstaller
+lib/mkinstaller/setup.exe
+lib/mkinstaller/uninst.exe
+share/doc/mkinstaller/copyright
+share/man/man1/mkinstaller.1.gz"
+installed=$(cd "$work/prefix" && find . ! -type d | sed 's|^\./||' | sort)
+[[ "$installed" == "$expected" ]] || fail "make install's files: $installed"
+packaged=$(cd "$work/root/usr" && find . ! -type d | sed 's|^\./||' | sort)
+[[ "$packaged" == "$expected" ]] || fail "the .deb's files: $packaged"
+manual=$work/prefix/share/man/man1/mkinstaller.1.gz
+zcat "$manual" | head -1 | grep -q '^\.TH MKINSTALLER 1 ' || fail "the manual page has no title line"
+for command in build check pack inspect list; do
+  zcat "$manual" | grep -qx "\.SS $command" || fail "the manual page lacks '$command'"
+done
+zcat "$manual" | grep -q 'sign\\-ca\\-file' || fail "the manual page is not made from the current help"
+grep -q '^Format: https://www.debian.org/doc/packaging-manuals/copyright-format/' \
+  "$work/root/usr/share/doc/mkinstaller/copyright" || fail "the copyright file is not in Debian's format"
+
+# make install builds the builder alone, in trees without tests, with the
+# builder's packages only.
+plan=$(make -n -C "$source" install BUILD="$work/make-n" PREFIX="$work/make-n-prefix" 2>&1)
+for wanted in "tools/bootstrap.sh builder" "-DBUILD_TESTS=OFF" "--target setup uninst" "--target mkinstaller"; do
+  [[ "$plan" == *"$wanted"* ]] || fail "make install does not run '$wanted': $plan"
+done
+for unwanted in wine xvfb ctest nginx; do
+  if grep -qi -- "$unwanted" <<<"$plan"; then fail "make install mentions $unwanted: $plan"; fi
+done
+[[ ! -e "$work/make-n" ]] || fail "make -n install wrote $work/make-n"
+
+# The shipped stubs carry no link time: the same commit builds the same bytes.
+for stub in setup.exe uninst.exe; do
+  stamp=$(python3 -c 'import struct, sys
+d = open(sys.argv[1], "rb").read()
+print(struct.unpack_from("<I", d, struct.unpack_from("<I", d, 0x3C)[0] + 8)[0])' "$source/dist/$stub")
+  [[ "$stamp" == 0 ]] || fail "dist/$stub carries a link time ($stamp)"
 done
 
 # An application and a configuration, and a decoy stub where an old tool

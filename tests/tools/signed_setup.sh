@@ -2,17 +2,21 @@
 # A signed installer made as a publisher makes one, for the end-to-end test
 # that installs it under Wine: a certificate authority and a code-signing
 # certificate made here with openssl (offline), the application folder
-# packed, the installer built, branded and signed by the native mkinstaller
-# that `make build` leaves in dist/, and its signature verified.
+# packed with our uninstaller signed, the installer built, branded and
+# signed by the native mkinstaller that `make build` leaves in dist/, and
+# both signatures verified. Beside it, an installer whose uninstaller is not
+# signed (it keeps its list in its own resources, as every installation made
+# before signed uninstallers did).
 # Usage: signed_setup.sh MKINSTALLER MARKER.EXE LOGO.png OUT_DIR
-# Leaves in OUT_DIR: config.json, logo.png, package.zip, signed-setup.exe.
+# Leaves in OUT_DIR: config.json, logo.png, package.zip, signed-setup.exe,
+# packed-uninst.exe (the signed uninstaller the package carries), ca.pem,
+# oldstyle-setup.exe.
 set -euo pipefail
 mkinstaller=$(realpath "$1") marker=$(realpath "$2") logo=$(realpath "$3") out=$4
 rm -rf "$out"
 mkdir -p "$out/app/文档"
 cd "$out"
 cp "$marker" app/Tool.exe
-cp "$marker" app/uninst.exe
 printf 'readme' >app/文档/说明.txt
 cp "$logo" logo.png
 cat >config.json <<'JSON'
@@ -46,8 +50,15 @@ quiet openssl x509 -req -in cs.csr -CA ca.pem -CAkey ca.key -CAcreateserial -out
   -extfile ca.cnf -extensions cs
 quiet openssl pkcs12 -export -out cs.p12 -inkey cs.key -in cs.pem -passout file:pass.txt
 
-"$mkinstaller" pack app --out package.zip
+"$mkinstaller" pack app --out package.zip --sign-pkcs12 cs.p12 --sign-password-file pass.txt --sign-ca-file ca.pem
+unzip -p package.zip '{app}/uninst.exe' >packed-uninst.exe
+osslsigncode verify -in packed-uninst.exe -CAfile ca.pem >/dev/null
 "$mkinstaller" build --config config.json --logo logo.png --package package.zip --copyright "(c) 2026 Example" \
-  --sign-pkcs12 cs.p12 --sign-password-file pass.txt --out signed-setup.exe
+  --sign-pkcs12 cs.p12 --sign-password-file pass.txt --sign-ca-file ca.pem --out signed-setup.exe 2>/dev/null
 osslsigncode verify -in signed-setup.exe -CAfile ca.pem >/dev/null
 "$mkinstaller" inspect --ca-file ca.pem signed-setup.exe | grep -F "signature: signed by /CN=Example Publisher; the signature verifies"
+
+# The same application with an unsigned uninstaller, under another name.
+sed 's/"构建工具测试"/"构建工具旧式"/' config.json >config-oldstyle.json
+"$mkinstaller" pack app --out package-oldstyle.zip
+"$mkinstaller" build --config config-oldstyle.json --package package-oldstyle.zip --out oldstyle-setup.exe 2>/dev/null
