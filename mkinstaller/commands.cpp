@@ -611,14 +611,20 @@ int settle_digest(BuildJob& job) {
 }
 
 // Who the installation is for: --scope, or the configuration's "scope"
-// (they must agree); recorded in the configuration when only --scope says it.
+// (they must agree).
 int settle_scope(BuildJob& job) {
   const std::string configured = job.config->value(format::kKeyScope);
   if (!job.given_scope.empty() && !configured.empty() && job.given_scope != configured)
     return fail(job.config_path, in_quotes(format::kKeyScope) + " is " + in_quotes(configured) + " but --scope gives " +
                                      job.given_scope + "; they must agree");
   job.scope = configured.empty() ? job.given_scope : configured;
-  if (job.given_scope.empty() || !configured.empty()) return 0;
+  return 0;
+}
+
+// The scope recorded in the configuration when only --scope says it (after
+// "sha256", which the digest step may add).
+int record_scope(BuildJob& job) {
+  if (job.given_scope.empty() || job.config->values.count(format::kKeyScope)) return 0;
   Problem problem;
   job.config = add_key(*job.config_text, format::kKeyScope, job.scope, &problem);
   return job.config ? 0 : fail(job.config_path, problem.message);
@@ -820,10 +826,12 @@ int build(const std::string& command, const Parsed& p, bool dry_run) {
   job.command = command;
   job.dry_run = dry_run;
   if (int rc = settle_options(job, p)) return rc;
-  // Every check before anything is written, in this order.
+  // Every check before anything is written, in this order: the certificate
+  // before a package is packed (its uninstaller signed) or read.
   using Step = int (*)(BuildJob&);
-  const Step checks[] = {read_configuration, read_logo,      read_icon,     open_package, settle_digest,
-                         settle_scope,       load_stub,      check_out_name, check_signing, make_record};
+  const Step checks[] = {read_configuration, read_logo,     read_icon,    settle_scope,   load_stub,
+                         check_signing,      open_package,  settle_digest, record_scope, check_out_name,
+                         make_record};
   for (Step step : checks)
     if (int rc = step(job)) return rc;
   make_icon(job);
