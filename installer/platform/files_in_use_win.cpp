@@ -6,6 +6,7 @@
 
 #include "installer/platform/files_in_use.h"
 #include "installer/platform/library_search.h"
+#include "installer/platform/removal.h"
 #include "runtime/value/codepage.h"
 #include "runtime/win/handles.h"
 
@@ -24,16 +25,6 @@ void add_once(std::vector<rt::Text>& names, const rt::Text& name) {
   for (const rt::Text& n : names)
     if (lstrcmpiW(rt::wide_path(n.view()).c_str(), rt::wide_path(name.view()).c_str()) == 0) return;
   names.push_back(name);
-}
-
-// A running program's own file and a file opened without sharing refuse
-// this open; nothing is changed.
-bool held(const std::u16string& path) {
-  rt::win::File file(CreateFileW(w(path), FILE_WRITE_DATA | DELETE, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
-                                 nullptr, OPEN_EXISTING, FILE_FLAG_OPEN_REPARSE_POINT, nullptr));
-  if (file) return false;
-  DWORD error = GetLastError();
-  return error == ERROR_SHARING_VIOLATION || error == ERROR_LOCK_VIOLATION;
 }
 
 using StartSession = DWORD(WINAPI*)(DWORD*, DWORD, WCHAR*);
@@ -91,7 +82,7 @@ std::vector<rt::Text> programs_holding(const std::vector<std::u16string>& files)
   // file still held is named itself (a program's own file is that program).
   if (names.empty())
     for (const std::u16string& f : files)
-      if (held(f)) add_once(names, file_name(std::wstring(w(f))));
+      if (in_use(rt::Text(rt::cp936_from_wide(f)))) add_once(names, file_name(std::wstring(w(f))));
   return names;
 }
 

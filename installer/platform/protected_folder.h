@@ -20,6 +20,12 @@ const wchar_t* folder_access_sddl(FolderAccess access);
 // ERROR_ALREADY_EXISTS for a name that exists, a link included.
 bool create_protected_folder(const std::u16string& path, FolderAccess access);
 
+// A new folder `<parent><prefix><16 hex digits>` of an unpredictable name
+// (`parent` ends with a separator); a name that exists is never taken, so a
+// folder or link prepared by someone else is never used. With `protect`, for
+// administrators and SYSTEM alone. Empty when none could be made.
+std::u16string make_unique_folder(const std::u16string& parent, const char16_t* prefix, bool protect);
+
 // Told of every protected folder made (tests: Wine keeps no access lists, so
 // which folders were made so is asked here); null by default.
 using ProtectedFolderWatcher = void (*)(const std::u16string& path, FolderAccess access);

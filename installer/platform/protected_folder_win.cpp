@@ -43,6 +43,24 @@ bool create_protected_folder(const std::u16string& path, FolderAccess access) {
   return made != FALSE;
 }
 
+std::u16string make_unique_folder(const std::u16string& parent, const char16_t* prefix, bool protect) {
+  if (parent.empty()) return {};
+  for (int attempt = 0; attempt < 16; ++attempt) {
+    LARGE_INTEGER now;
+    QueryPerformanceCounter(&now);
+    unsigned long long mix = (unsigned long long)now.QuadPart * 6364136223846793005ull ^
+                             (unsigned long long)GetCurrentProcessId() << 32 ^ GetTickCount() ^ attempt;
+    wchar_t name[32];
+    wsprintfW(name, L"%08lx%08lx", (unsigned long)(mix >> 32), (unsigned long)mix);
+    std::u16string folder = parent + prefix + reinterpret_cast<const char16_t*>(name);
+    bool made = protect ? create_protected_folder(folder, FolderAccess::kPrivate)
+                        : CreateDirectoryW(reinterpret_cast<const wchar_t*>(folder.c_str()), nullptr) != FALSE;
+    if (made) return folder;
+    if (GetLastError() != ERROR_ALREADY_EXISTS) return {};
+  }
+  return {};
+}
+
 bool running_elevated() {
   HANDLE token = nullptr;
   if (!OpenProcessToken(GetCurrentProcess(), TOKEN_QUERY, &token)) return false;

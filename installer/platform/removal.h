@@ -6,6 +6,8 @@
 
 #include <windows.h>
 
+#include <string>
+
 #include "runtime/value/value.h"
 
 namespace installer {
@@ -52,6 +54,12 @@ Removal remove_inside(const rt::Text& path, const Root& root);
 // to) to `to` below the root, where nothing may be yet. kGone: moved (or
 // `from` was missing).
 Removal move_inside(const rt::Text& from, const rt::Text& to, const Root& root);
+// Deletes a file (a read-only one too) through a handle on itself: a link
+// goes, never what it points to. True when it is gone (or was missing).
+bool delete_plain_file(const std::u16string& path);
+// Copies a plain file (never what a link in its place points to) into a new
+// file `to`, which must not exist yet.
+bool copy_plain_file(const std::u16string& from, const std::u16string& to);
 // A file some program holds: it cannot be written (a running program's own
 // file cannot) or deleted. Nothing is changed.
 bool in_use(const rt::Text& path);

@@ -155,11 +155,13 @@ bool no_link_between(const rt::Text& path, const Root& root) {
 // through one handle opened on the path itself: a link is removed, never
 // what it points to, and the handle's real place is checked before anything
 // goes. A missing path is already removed.
-Removal remove_inside(const rt::Text& path, const Root& root) {
-  if (!path_is_inside(path, root.path) || !no_link_between(path, root)) return Removal::kRefused;
-  std::wstring wide = rt::wide_path(path.view());
-  if (GetFileAttributesW(wide.c_str()) == INVALID_FILE_ATTRIBUTES) return Removal::kGone;
-  HANDLE raw = CreateFileW(wide.c_str(), DELETE | FILE_READ_ATTRIBUTES | FILE_WRITE_ATTRIBUTES,
+namespace {
+
+// Opens `path` (below the root) as itself for `access`: kGone when it is
+// missing, kRefused when the handle reaches outside the root; else the
+// handle in `out` and kFailed left for the caller to decide.
+Removal open_inside(const rt::Text& path, const Root& root, DWORD access, rt::win::File& out) {
+  HANDLE raw = CreateFileW(rt::wide_path(path.view()).c_str(), access,
                            FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr, OPEN_EXISTING,
                            FILE_FLAG_OPEN_REPARSE_POINT | FILE_FLAG_BACKUP_SEMANTICS, nullptr);
   if (raw == INVALID_HANDLE_VALUE) {
@@ -167,44 +169,81 @@ Removal remove_inside(const rt::Text& path, const Root& root) {
     if (error == ERROR_FILE_NOT_FOUND || error == ERROR_PATH_NOT_FOUND) return Removal::kGone;
     return error == ERROR_SHARING_VIOLATION || error == ERROR_LOCK_VIOLATION ? Removal::kInUse : Removal::kFailed;
   }
-  rt::win::File handle(raw);
+  out.reset(raw);
   if (!root.real.empty()) {
     rt::Text real = handle_path(raw);
     if (!real.empty() && !path_is_inside(real, root.real)) return Removal::kRefused;
   }
+  return Removal::kFailed;
+}
+
+// Clears a read-only bit and sets the delete disposition through the handle.
+Removal delete_through(HANDLE handle) {
   FILE_BASIC_INFO basic = {};
-  if (GetFileInformationByHandleEx(raw, FileBasicInfo, &basic, sizeof basic) &&
+  if (GetFileInformationByHandleEx(handle, FileBasicInfo, &basic, sizeof basic) &&
       (basic.FileAttributes & FILE_ATTRIBUTE_READONLY)) {
     basic.FileAttributes &= ~FILE_ATTRIBUTE_READONLY;
     if (basic.FileAttributes == 0) basic.FileAttributes = FILE_ATTRIBUTE_NORMAL;
-    SetFileInformationByHandle(raw, FileBasicInfo, &basic, sizeof basic);
+    SetFileInformationByHandle(handle, FileBasicInfo, &basic, sizeof basic);
   }
   FILE_DISPOSITION_INFO disposition = {TRUE};
-  if (!SetFileInformationByHandle(raw, FileDispositionInfo, &disposition, sizeof disposition)) {
-    DWORD error = GetLastError();
-    return error == ERROR_SHARING_VIOLATION || error == ERROR_ACCESS_DENIED ? Removal::kInUse : Removal::kFailed;
-  }
+  if (SetFileInformationByHandle(handle, FileDispositionInfo, &disposition, sizeof disposition)) return Removal::kGone;
+  DWORD error = GetLastError();
+  return error == ERROR_SHARING_VIOLATION || error == ERROR_ACCESS_DENIED ? Removal::kInUse : Removal::kFailed;
+}
+
+}  // namespace
+
+Removal remove_inside(const rt::Text& path, const Root& root) {
+  if (!path_is_inside(path, root.path) || !no_link_between(path, root)) return Removal::kRefused;
+  if (GetFileAttributesW(rt::wide_path(path.view()).c_str()) == INVALID_FILE_ATTRIBUTES) return Removal::kGone;
+  rt::win::File handle;
+  Removal opened = open_inside(path, root, DELETE | FILE_READ_ATTRIBUTES | FILE_WRITE_ATTRIBUTES, handle);
+  if (!handle) return opened;
+  if (opened == Removal::kRefused) return opened;
+  Removal removed = delete_through(handle.get());
+  if (removed != Removal::kGone) return removed;
   handle.reset();
   return path_exists(path) ? Removal::kFailed : Removal::kGone;
+}
+
+bool delete_plain_file(const std::u16string& path) {
+  rt::win::File file(CreateFileW(reinterpret_cast<const wchar_t*>(path.c_str()),
+                                 DELETE | FILE_READ_ATTRIBUTES | FILE_WRITE_ATTRIBUTES,
+                                 FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr, OPEN_EXISTING,
+                                 FILE_FLAG_OPEN_REPARSE_POINT | FILE_FLAG_BACKUP_SEMANTICS, nullptr));
+  if (!file) return GetLastError() == ERROR_FILE_NOT_FOUND || GetLastError() == ERROR_PATH_NOT_FOUND;
+  return delete_through(file.get()) == Removal::kGone;
+}
+
+bool copy_plain_file(const std::u16string& from, const std::u16string& to) {
+  rt::win::File source(CreateFileW(reinterpret_cast<const wchar_t*>(from.c_str()), GENERIC_READ,
+                                   FILE_SHARE_READ | FILE_SHARE_DELETE, nullptr, OPEN_EXISTING,
+                                   FILE_FLAG_OPEN_REPARSE_POINT | FILE_FLAG_SEQUENTIAL_SCAN, nullptr));
+  BY_HANDLE_FILE_INFORMATION info;
+  if (!source || !GetFileInformationByHandle(source.get(), &info) ||
+      (info.dwFileAttributes & (FILE_ATTRIBUTE_REPARSE_POINT | FILE_ATTRIBUTE_DIRECTORY)))
+    return false;
+  rt::win::File target(CreateFileW(reinterpret_cast<const wchar_t*>(to.c_str()), GENERIC_WRITE, 0, nullptr,
+                                   CREATE_NEW, FILE_ATTRIBUTE_NORMAL, nullptr));
+  if (!target) return false;
+  std::vector<char> buffer(1 << 16);
+  for (;;) {
+    DWORD got = 0, put = 0;
+    if (!ReadFile(source.get(), buffer.data(), DWORD(buffer.size()), &got, nullptr)) return false;
+    if (got == 0) return true;
+    if (!WriteFile(target.get(), buffer.data(), got, &put, nullptr) || put != got) return false;
+  }
 }
 
 Removal move_inside(const rt::Text& from, const rt::Text& to, const Root& root) {
   if (!path_is_inside(from, root.path) || !path_is_inside(to, root.path) || !no_link_between(from, root) ||
       !no_link_between(to, root))
     return Removal::kRefused;
-  HANDLE raw = CreateFileW(rt::wide_path(from.view()).c_str(), DELETE | FILE_READ_ATTRIBUTES,
-                           FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr, OPEN_EXISTING,
-                           FILE_FLAG_OPEN_REPARSE_POINT | FILE_FLAG_BACKUP_SEMANTICS, nullptr);
-  if (raw == INVALID_HANDLE_VALUE) {
-    DWORD error = GetLastError();
-    if (error == ERROR_FILE_NOT_FOUND || error == ERROR_PATH_NOT_FOUND) return Removal::kGone;
-    return error == ERROR_SHARING_VIOLATION || error == ERROR_LOCK_VIOLATION ? Removal::kInUse : Removal::kFailed;
-  }
-  rt::win::File handle(raw);
-  if (!root.real.empty()) {
-    rt::Text real = handle_path(raw);
-    if (!real.empty() && !path_is_inside(real, root.real)) return Removal::kRefused;
-  }
+  rt::win::File handle;
+  Removal opened = open_inside(from, root, DELETE | FILE_READ_ATTRIBUTES, handle);
+  if (!handle || opened == Removal::kRefused) return opened;
+  HANDLE raw = handle.get();
   // The file opened is the one renamed, whatever the name meanwhile means.
   std::wstring target = rt::wide_path(to.view());
   std::vector<unsigned char> buffer(sizeof(FILE_RENAME_INFO) + target.size() * sizeof(wchar_t));

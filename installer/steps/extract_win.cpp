@@ -8,6 +8,7 @@
 #include "installer/format/installed_list.h"
 #include "installer/platform/launch.h"
 #include "installer/platform/files_in_use.h"
+#include "installer/platform/removal.h"
 #include "installer/platform/resources.h"
 #include "installer/steps/extract.h"
 #include "installer/steps/path_macros.h"
@@ -79,23 +80,8 @@ const wchar_t* w(const std::u16string& s) { return reinterpret_cast<const wchar_
 
 // A copy of the uninstaller, made through a handle on the file itself (never
 // what a link in its place points to), into a new file the run notes.
-bool copy_plain_file(const std::u16string& from, const std::u16string& to) {
-  rt::win::File source(CreateFileW(w(from), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
-                                   FILE_FLAG_OPEN_REPARSE_POINT | FILE_FLAG_SEQUENTIAL_SCAN, nullptr));
-  BY_HANDLE_FILE_INFORMATION info;
-  if (!source || !GetFileInformationByHandle(source.get(), &info) ||
-      (info.dwFileAttributes & (FILE_ATTRIBUTE_REPARSE_POINT | FILE_ATTRIBUTE_DIRECTORY)))
-    return false;
-  if (!this_run().creating(to, false)) return false;
-  rt::win::File target(CreateFileW(w(to), GENERIC_WRITE, 0, nullptr, CREATE_NEW, FILE_ATTRIBUTE_NORMAL, nullptr));
-  if (!target) return false;
-  std::vector<char> buffer(1 << 16);
-  for (;;) {
-    DWORD got = 0, put = 0;
-    if (!ReadFile(source.get(), buffer.data(), DWORD(buffer.size()), &got, nullptr)) return false;
-    if (got == 0) return true;
-    if (!WriteFile(target.get(), buffer.data(), got, &put, nullptr) || put != got) return false;
-  }
+bool copy_noted(const std::u16string& from, const std::u16string& to) {
+  return this_run().creating(to, false) && copy_plain_file(from, to);
 }
 
 // Writes `bytes` into a new file beside `path` and puts it in its place (the
@@ -143,7 +129,7 @@ bool record_list(const rt::Text& uninstaller_path, rt::Text list) {
     return false;
   std::u16string copy = uninstaller + u".~list.part";
   DeleteFileW(w(copy));
-  bool ok = copy_plain_file(uninstaller, copy) && write_installed_list(rt::Text(rt::cp936_from_wide(copy)), list);
+  bool ok = copy_noted(uninstaller, copy) && write_installed_list(rt::Text(rt::cp936_from_wide(copy)), list);
   ok = ok && (!journal.covers(uninstaller) || journal.set_aside(uninstaller)) &&
        MoveFileExW(w(copy), w(uninstaller), MOVEFILE_REPLACE_EXISTING);
   if (!ok) DeleteFileW(w(copy));

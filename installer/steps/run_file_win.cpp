@@ -8,6 +8,7 @@
 #include "installer/format/sha256.h"
 #include "installer/platform/launch.h"
 #include "installer/platform/protected_folder.h"
+#include "installer/platform/removal.h"
 #include "installer/steps/host.h"
 #include "installer/steps/run_file.h"
 #include "runtime/value/codepage.h"
@@ -35,23 +36,6 @@ bool is_run_folder_name(const std::u16string& name) {
     if (!((c >= u'0' && c <= u'9') || (c >= u'a' && c <= u'f'))) return false;
   }
   return true;
-}
-
-// Deletes a plain file through a handle on itself (a link goes, never what
-// it points to); false when it is held.
-bool delete_plain(const std::u16string& path) {
-  rt::win::File file(CreateFileW(w(path), DELETE | FILE_READ_ATTRIBUTES | FILE_WRITE_ATTRIBUTES,
-                                 FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr, OPEN_EXISTING,
-                                 FILE_FLAG_OPEN_REPARSE_POINT | FILE_FLAG_BACKUP_SEMANTICS, nullptr));
-  if (!file) return GetLastError() == ERROR_FILE_NOT_FOUND;
-  FILE_BASIC_INFO basic = {};
-  if (GetFileInformationByHandleEx(file.get(), FileBasicInfo, &basic, sizeof basic) &&
-      (basic.FileAttributes & FILE_ATTRIBUTE_READONLY)) {
-    basic.FileAttributes = FILE_ATTRIBUTE_NORMAL;
-    SetFileInformationByHandle(file.get(), FileBasicInfo, &basic, sizeof basic);
-  }
-  FILE_DISPOSITION_INFO disposition = {TRUE};
-  return SetFileInformationByHandle(file.get(), FileDispositionInfo, &disposition, sizeof disposition) != FALSE;
 }
 
 }  // namespace
@@ -90,9 +74,9 @@ void remove_stale_run_folders() {
     FindClose(contents);
     if (!only_files) continue;
     bool all = true;
-    for (const std::u16string& f : files) all = delete_plain(f) && all;
+    for (const std::u16string& f : files) all = delete_plain_file(f) && all;
     // A file a running installer holds keeps the folder, marker and all.
-    if (all && delete_plain(folder + u"\\" + kRunMarker)) RemoveDirectoryW(w(folder));
+    if (all && delete_plain_file(folder + u"\\" + kRunMarker)) RemoveDirectoryW(w(folder));
   } while (FindNextFileW(search, &found));
   FindClose(search);
 }
@@ -103,21 +87,8 @@ bool RunFile::create(const rt::Text& file_name) {
   remove();
   std::u16string temp = rt::wide_from_cp936(temp_directory().view());
   if (temp.empty()) return false;
-  // A new folder of an unpredictable name; CreateDirectory refuses one that
-  // exists, whoever made it, so a folder prepared by someone else is never used.
-  for (int attempt = 0; attempt < 16 && folder_.empty(); ++attempt) {
-    LARGE_INTEGER now;
-    QueryPerformanceCounter(&now);
-    unsigned long long mix = (unsigned long long)now.QuadPart * 6364136223846793005ull ^
-                             (unsigned long long)GetCurrentProcessId() << 32 ^ GetTickCount() ^ attempt;
-    wchar_t name[32];
-    wsprintfW(name, L"setup-%08lx%08lx", (unsigned long)(mix >> 32), (unsigned long)mix);
-    std::u16string folder = temp + reinterpret_cast<const char16_t*>(name);
-    bool made = g_protected ? create_protected_folder(folder, FolderAccess::kPrivate)
-                            : CreateDirectoryW(w(folder), nullptr) != FALSE;
-    if (made) folder_ = folder;
-    else if (GetLastError() != ERROR_ALREADY_EXISTS) return false;
-  }
+  // A new folder of an unpredictable name: one prepared by someone else is never used.
+  folder_ = make_unique_folder(temp, kRunFolderPrefix, g_protected);
   if (folder_.empty()) return false;
   this_run().created_folder(folder_);
   // The mark that lets a later run remove this folder if this one is killed.

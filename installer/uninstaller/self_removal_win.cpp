@@ -10,6 +10,7 @@
 
 #include "installer/platform/launch.h"
 #include "installer/platform/protected_folder.h"
+#include "installer/platform/removal.h"
 #include "installer/uninstaller/uninstall.h"
 #include "runtime/value/codepage.h"
 #include "runtime/win/handles.h"
@@ -24,69 +25,18 @@ constexpr char16_t kCopyFolderPrefix[] = u"uninst-";
 
 const wchar_t* w(const std::u16string& s) { return reinterpret_cast<const wchar_t*>(s.c_str()); }
 
-// A new folder of an unpredictable name under the temporary folder; for an
-// elevated program, one only administrators and SYSTEM may write.
-std::u16string make_private_folder() {
-  std::u16string temp = rt::wide_from_cp936(temp_directory().view());
-  if (temp.empty()) return {};
-  const bool elevated = running_elevated();
-  for (int attempt = 0; attempt < 16; ++attempt) {
-    LARGE_INTEGER now;
-    QueryPerformanceCounter(&now);
-    unsigned long long mix = (unsigned long long)now.QuadPart * 6364136223846793005ull ^
-                             (unsigned long long)GetCurrentProcessId() << 32 ^ GetTickCount() ^ attempt;
-    wchar_t name[32];
-    wsprintfW(name, L"%08lx%08lx", (unsigned long)(mix >> 32), (unsigned long)mix);
-    std::u16string folder = temp + kCopyFolderPrefix + reinterpret_cast<const char16_t*>(name);
-    bool made = elevated ? create_protected_folder(folder, FolderAccess::kPrivate) : CreateDirectoryW(w(folder), nullptr);
-    if (made) return folder;
-    if (GetLastError() != ERROR_ALREADY_EXISTS) return {};
-  }
-  return {};
-}
-
-// Deletes a plain file through a handle on itself (a link goes, never what
-// it points to); true when it is gone.
-bool delete_plain(const std::u16string& path) {
-  rt::win::File file(CreateFileW(w(path), DELETE | FILE_READ_ATTRIBUTES | FILE_WRITE_ATTRIBUTES,
-                                 FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr, OPEN_EXISTING,
-                                 FILE_FLAG_OPEN_REPARSE_POINT | FILE_FLAG_BACKUP_SEMANTICS, nullptr));
-  if (!file) return GetLastError() == ERROR_FILE_NOT_FOUND || GetLastError() == ERROR_PATH_NOT_FOUND;
-  FILE_BASIC_INFO basic = {};
-  if (GetFileInformationByHandleEx(file.get(), FileBasicInfo, &basic, sizeof basic) &&
-      (basic.FileAttributes & FILE_ATTRIBUTE_READONLY)) {
-    basic.FileAttributes = FILE_ATTRIBUTE_NORMAL;
-    SetFileInformationByHandle(file.get(), FileBasicInfo, &basic, sizeof basic);
-  }
-  FILE_DISPOSITION_INFO disposition = {TRUE};
-  return SetFileInformationByHandle(file.get(), FileDispositionInfo, &disposition, sizeof disposition) != FALSE;
-}
-
-// This program's own file, whole, through a handle on it.
-bool copy_own_program(const std::u16string& to) {
-  wchar_t own[MAX_PATH * 2] = {};
-  DWORD n = GetModuleFileNameW(nullptr, own, MAX_PATH * 2);
-  if (n == 0 || n >= MAX_PATH * 2) return false;
-  rt::win::File source(CreateFileW(own, GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_DELETE, nullptr, OPEN_EXISTING,
-                                   FILE_FLAG_SEQUENTIAL_SCAN, nullptr));
-  rt::win::File target(CreateFileW(w(to), GENERIC_WRITE, 0, nullptr, CREATE_NEW, FILE_ATTRIBUTE_NORMAL, nullptr));
-  if (!source || !target) return false;
-  std::vector<char> buffer(1 << 16);
-  for (;;) {
-    DWORD got = 0, put = 0;
-    if (!ReadFile(source.get(), buffer.data(), DWORD(buffer.size()), &got, nullptr)) return false;
-    if (got == 0) return true;
-    if (!WriteFile(target.get(), buffer.data(), got, &put, nullptr) || put != got) return false;
-  }
-}
-
 }  // namespace
 
 bool schedule_self_removal(const rt::Text& program, const std::vector<rt::Text>& folders) {
-  std::u16string folder = make_private_folder();
+  // For an elevated program, a folder only administrators and SYSTEM may write.
+  std::u16string folder =
+      make_unique_folder(rt::wide_from_cp936(temp_directory().view()), kCopyFolderPrefix, running_elevated());
   if (folder.empty()) return false;
   std::u16string copy = folder + u"\\cleanup.exe";
-  if (!copy_own_program(copy)) {
+  wchar_t own[MAX_PATH * 2] = {};
+  DWORD own_length = GetModuleFileNameW(nullptr, own, MAX_PATH * 2);
+  if (own_length == 0 || own_length >= MAX_PATH * 2 ||
+      !copy_plain_file(std::u16string(reinterpret_cast<const char16_t*>(own)), copy)) {
     DeleteFileW(w(copy));
     RemoveDirectoryW(w(folder));
     return false;
@@ -146,7 +96,7 @@ int run_self_removal() {
   }
   if (paths.empty()) return 1;
   // A program's file may stay busy a moment after its end.
-  for (DWORD i = 0; i < kRemovalTries && !delete_plain(paths[0]); ++i) Sleep(1000);
+  for (DWORD i = 0; i < kRemovalTries && !delete_plain_file(paths[0]); ++i) Sleep(1000);
   for (std::size_t i = 1; i < paths.size(); ++i) RemoveDirectoryW(w(paths[i]));  // only an empty one goes
 
   // This copy and its folder: Windows removes them at its next start (an

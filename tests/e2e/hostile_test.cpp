@@ -18,6 +18,7 @@
 #include "installer/format/cipher.h"
 #include "installer/steps/host.h"
 #include "installer/platform/windows_version.h"
+#include "installer/format/sha256.h"
 #include "runtime/value/codepage.h"
 #include "tests/e2e/support/installer_fixture.h"
 #include "tests/support/paths.h"
@@ -508,7 +509,9 @@ TEST_F(HostileTest, ServerSendingMoreThanItsContentLengthGivesThePackageItAnnoun
   std::string package = testsupport::make_zip(entries);
   LyingServer server(package + std::string(256 * 1024, 'J'), package.size());
   ASSERT_TRUE(server.ok());
-  std::string exe = make(e2e::config_json(config("多余字节", "net", server.url("/app.zip"))), nullptr);
+  e2e::Config record = config("多余字节", "net", server.url("/app.zip"));
+  record.push_back({"sha256", installer::sha256_hex(package)});  // the package it announced
+  std::string exe = make(e2e::config_json(record), nullptr);
   ASSERT_FALSE(exe.empty());
   Tree before = outside();
   Installer setup(exe);

@@ -27,11 +27,14 @@ using testsupport::ZipEntrySpec;
 
 using e2e::kNetworkMessage;
 
-e2e::Config net_config(const std::string& name, const std::string& url, const std::string& framework = "") {
+// A "net" record always carries the package's digest (without it the
+// installer is damaged): `package` is what the address serves.
+e2e::Config net_config(const std::string& name, const std::string& url, const std::string& package,
+                       const std::string& framework = "") {
   return {{"softname", name},     {"softversion", "2.0"},  {"urlremote", url},
           {"urlfull", url},       {"framework", framework}, {"mainfile", "App.exe"},
           {"installtype", "net"}, {"companyname", "Net"},   {"companyurl", ""},
-          {"protocol", ""}};
+          {"protocol", ""},       {"sha256", installer::sha256_hex(package)}};
 }
 
 // A package of about `filler` bytes that do not compress.
@@ -63,7 +66,7 @@ TEST_F(InstallerNetTest, SlowDownloadMovesTheProgressThenInstalls) {
   // About six seconds at the slow location's 64 KB/s.
   std::string package = package_of(400 * 1024);
   std::string url = servers_.nginx_url("/slow" + publish("slow-" + std::to_string(GetCurrentProcessId()) + ".zip", package));
-  std::string exe = e2e::make_installer(dir_, e2e::config_json(net_config("网络安装", url)), nullptr);
+  std::string exe = e2e::make_installer(dir_, e2e::config_json(net_config("网络安装", url, package)), nullptr);
   Installer setup(exe);
   ASSERT_TRUE(setup.ok());
   std::string target = setup.text("安装目录");
@@ -155,9 +158,9 @@ class TempFolder {
 // temporary folder, no shortcut, no uninstall entry.
 TEST_F(InstallerNetTest, CancellingMidDownloadOrMidUnpackingLeavesTheMachineAsItWas) {
   // 2 MB at the slow location's 64 KB/s: half a minute, stopped in its first seconds.
-  std::string slow_url =
-      servers_.nginx_url("/slow" + publish("cancel-" + std::to_string(GetCurrentProcessId()) + ".zip",
-                                           package_of(2 * 1024 * 1024)));
+  const std::string slow_package = package_of(2 * 1024 * 1024);
+  std::string slow_url = servers_.nginx_url(
+      "/slow" + publish("cancel-" + std::to_string(GetCurrentProcessId()) + ".zip", slow_package));
   std::vector<ZipEntrySpec> many;
   many.push_back({.name = "{app}/App.exe", .data = "MZ not really a program"});
   for (int i = 0; i < 4000; ++i)
@@ -187,7 +190,7 @@ TEST_F(InstallerNetTest, CancellingMidDownloadOrMidUnpackingLeavesTheMachineAsIt
         rt::wide_path("Software\\Microsoft\\Windows\\CurrentVersion\\Uninstall\\Tarnel" + name);
     RegDeleteTreeW(HKEY_LOCAL_MACHINE, entry.c_str());
 
-    e2e::Config config = net_config(name, road.net ? slow_url : "");
+    e2e::Config config = net_config(name, road.net ? slow_url : "", road.net ? slow_package : big_package);
     if (!road.net) config[6].second = "disk";
     std::string exe = e2e::make_installer(base, e2e::config_json(config), road.net ? nullptr : &big_package);
     ASSERT_FALSE(exe.empty());
@@ -240,7 +243,7 @@ TEST_F(InstallerNetTest, EveryKindOfFailedDownloadShowsTheMessageAndTheFailurePa
   for (const std::string& url : urls) {
     SCOPED_TRACE(url);
     std::string number = std::to_string(index++);
-    std::string exe = e2e::make_installer(dir_, e2e::config_json(net_config("失败" + number, url)), nullptr,
+    std::string exe = e2e::make_installer(dir_, e2e::config_json(net_config("失败" + number, url, "")), nullptr,
                                           "setup" + number + ".exe");
     Installer setup(exe);
     ASSERT_TRUE(setup.ok());
@@ -273,8 +276,8 @@ TEST_F(InstallerNetTest, OnlyThePublishedPackageIsUnpacked) {
   for (const auto& c : cases) {
     std::string number = std::to_string(index++);
     SCOPED_TRACE(number);
-    e2e::Config config = net_config("摘要" + number, url);
-    config.push_back({"sha256", c.digest});
+    e2e::Config config = net_config("摘要" + number, url, "");
+    config.back().second = c.digest;
     std::string exe = e2e::make_installer(dir_, e2e::config_json(config), nullptr, "digest" + number + ".exe");
     Installer setup(exe);
     ASSERT_TRUE(setup.ok());
@@ -319,8 +322,9 @@ TEST_F(InstallerNetTest, MissingFrameworkIsDownloadedProvenAndStartedOrRefused) 
     std::string base = dir_ + "\\base.exe";
     ASSERT_TRUE(e2e::write_all(base, program));
 
-    std::string package_url = servers_.nginx_url(publish("pkg-ndp.zip", package_of(1000)));
-    std::string exe = e2e::make_installer(dir_, e2e::config_json(net_config("框架测试", package_url, "4.8")), nullptr,
+    const std::string ndp_package = package_of(1000);
+    std::string package_url = servers_.nginx_url(publish("pkg-ndp.zip", ndp_package));
+    std::string exe = e2e::make_installer(dir_, e2e::config_json(net_config("框架测试", package_url, ndp_package, "4.8")), nullptr,
                                           "setup.exe", nullptr, "Tarnel", base);
     wchar_t temp[MAX_PATH] = {};
     GetTempPathW(MAX_PATH, temp);

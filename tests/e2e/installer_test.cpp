@@ -56,6 +56,19 @@ e2e::Config disk_config(const std::string& name) {
           {"protocol", "http://127.0.0.1/agreement"}};
 }
 
+// The finish page; a message box shown on the way (its text) is the failure.
+testing::AssertionResult reaches_finish_page(Installer& setup) {
+  std::string message;
+  if (e2e::wait_until(
+          [&] {
+            if (message.empty()) message = setup.answer_message_box(100);
+            return setup.visible("安装完成");
+          },
+          60000))
+    return testing::AssertionSuccess();
+  return testing::AssertionFailure() << "no finish page: " << rt::utf8_from_cp936(message);
+}
+
 class InstallerTest : public testing::Test {
  protected:
   void SetUp() override { dir_ = testsupport::scratch_dir("e2e-installer"); }
@@ -349,14 +362,7 @@ TEST_F(InstallerTest, FinishPressedTheInstantItShowsNeverLosesShortcutsOrEntry) 
     Installer setup(exe);
     ASSERT_TRUE(setup.ok());
     setup.click("立即安装");
-    std::string message;
-    ASSERT_TRUE(e2e::wait_until(
-        [&] {
-          if (message.empty()) message = setup.answer_message_box(100);
-          return setup.visible("安装完成");
-        },
-        60000))
-        << rt::utf8_from_cp936(message);
+    ASSERT_TRUE(reaches_finish_page(setup));
     setup.click("安装完成");
     DWORD code = 99;
     ASSERT_TRUE(setup.wait_exit(30000, &code));
@@ -396,14 +402,7 @@ TEST_F(InstallerTest, VersionTwoOverVersionOneThenUninstallLeavesNothing) {
     Installer setup(exe);
     ASSERT_TRUE(setup.ok());
     setup.click("立即安装");
-    std::string message;
-    ASSERT_TRUE(e2e::wait_until(
-        [&] {
-          if (message.empty()) message = setup.answer_message_box(100);
-          return setup.visible("安装完成");
-        },
-        60000))
-        << rt::utf8_from_cp936(message);
+    ASSERT_TRUE(reaches_finish_page(setup));
     setup.click("安装完成");
     DWORD code = 99;
     ASSERT_TRUE(setup.wait_exit(30000, &code));

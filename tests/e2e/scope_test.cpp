@@ -143,13 +143,7 @@ TEST_F(ScopeTest, AFolderCannotBeSwappedForALinkWhileTheRunWritesOrTakesItselfBa
     std::string exe = e2e::make_installer(dir_, e2e::config_json(config(fail ? "链接失败" : "链接写入", "")), &pkg,
                                           fail ? "fail.exe" : "write.exe");
     Installer setup(exe);
-    ASSERT_TRUE(setup.ok());
-    setup.press("自定义安装");
-    ASSERT_TRUE(setup.wait_page(1, 10000));
-    setup.release("自定义安装");
-    setup.set_text("安装目录", folder);
-    setup.click("快捷方式");
-    setup.click("立即安装2");
+    ASSERT_TRUE(e2e::start_from_custom_page(setup, folder));
     HWND box = nullptr;
     ASSERT_TRUE(e2e::wait_until(
         [&] {

@@ -164,15 +164,7 @@ class UpgradeTest : public testing::Test {
     EXPECT_FALSE(e2e::path_exists(programs_link()));
   }
   // Starts version 2 from the custom page; returns once it installs.
-  void start_upgrade(Installer& setup) {
-    ASSERT_TRUE(setup.ok());
-    setup.press("自定义安装");
-    ASSERT_TRUE(setup.wait_page(1, 10000));
-    setup.release("自定义安装");
-    setup.set_text("安装目录", folder_);
-    setup.click("快捷方式");
-    setup.click("立即安装2");
-  }
+  void start_upgrade(Installer& setup) { ASSERT_TRUE(e2e::start_from_custom_page(setup, folder_)); }
 
   std::string dir_, folder_, v1_exe_, v2_exe_;
 };

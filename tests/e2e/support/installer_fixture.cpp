@@ -208,14 +208,19 @@ bool path_exists(const std::string& path) {
 
 bool make_link(const std::string& link, const std::string& target) { return testsupport::make_link(link, target); }
 
-int install_from_custom_page(Installer& setup, const std::string& folder, std::string* message, int timeout_ms) {
-  if (!setup.ok()) return -1;
+bool start_from_custom_page(Installer& setup, const std::string& folder) {
+  if (!setup.ok()) return false;
   setup.press("自定义安装");
-  if (!setup.wait_page(1, 10000)) return -1;
+  if (!setup.wait_page(1, 10000)) return false;
   setup.release("自定义安装");
   setup.set_text("安装目录", folder);
   setup.click("快捷方式");  // no desktop shortcut to clean up
   setup.click("立即安装2");
+  return true;
+}
+
+int install_from_custom_page(Installer& setup, const std::string& folder, std::string* message, int timeout_ms) {
+  if (!start_from_custom_page(setup, folder)) return -1;
   int page = -1;
   wait_until(
       [&] {

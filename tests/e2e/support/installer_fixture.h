@@ -63,6 +63,9 @@ class Installer {
   HWND window_ = nullptr;
 };
 
+// Types `folder` on the custom page, clears the desktop shortcut and presses
+// its install button; returns at once (false when the page did not show).
+bool start_from_custom_page(Installer& setup, const std::string& folder);
 // Installs into `folder` from the custom page, without a desktop shortcut,
 // and waits for the finish or the failure page, answering message boxes on
 // the way. Returns the page, -1 when neither showed; *message gets the last
