@@ -421,6 +421,12 @@ std::uint32_t ZipReader::describe(std::int64_t index, ZipEntry& out) {
   if (!input_) return kZipNotOpen;
   if (index < 0 || std::uint64_t(index) >= entries_.size()) return kZipBadArgument;
   end_entry();
+  return info(index, out);
+}
+
+std::uint32_t ZipReader::info(std::int64_t index, ZipEntry& out) const {
+  if (!input_) return kZipNotOpen;
+  if (index < 0 || std::uint64_t(index) >= entries_.size()) return kZipBadArgument;
   const Entry& e = entries_[std::size_t(index)];
   ZipEntry d;
   d.index = std::int32_t(index);

@@ -90,6 +90,10 @@ class ZipReader {
 
   // Describes entry `index` (from 0); ends the entry being read.
   std::uint32_t describe(std::int64_t index, ZipEntry& out);
+  // The same description, leaving the entry being read alone: it reads only
+  // the directory held in memory, so another thread may be reading an
+  // entry's data meanwhile.
+  std::uint32_t info(std::int64_t index, ZipEntry& out) const;
 
   // Starts reading entry `index`'s data: checks its method, local header and
   // password. A missing password for an encrypted entry is a wrong one.
