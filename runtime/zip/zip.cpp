@@ -1,6 +1,5 @@
 #include "runtime/zip/zip.h"
 
-#include <deque>
 #include <string>
 #include <vector>
 
@@ -50,7 +49,7 @@ struct ZipArchive::Ahead {
   zip_fs::Gate gate;                          // guards everything below but the storage
   std::vector<std::unique_ptr<std::uint8_t[]>> storage;
   std::vector<std::uint8_t*> free;            // pieces to inflate into
-  std::deque<Piece> ready;                    // inflated, in order
+  std::vector<Piece> ready;                   // inflated, in order (a few at most)
   bool stop = false;                          // the writer wants no more
   bool ended = false;                         // the inflating thread is done
   std::uint8_t* taken = nullptr;              // the piece the writer is writing (its thread only)
@@ -83,9 +82,8 @@ struct ZipArchive::Ahead {
   }
   void run(ZipReader& reader, const std::optional<std::string>& password, std::int64_t first) {
     for (std::int64_t i = first; i < std::int64_t(reader.count()); ++i) {
-      ZipEntry entry;
-      // What cannot be described is the writer's to find; folders have no bytes.
-      if (reader.info(i, entry) != kZipOk || entry.is_directory()) continue;
+      // Folders have no bytes; what cannot be read is the writer's to find.
+      if (reader.is_folder(i)) continue;
       std::uint32_t r = reader.check_supported(i);
       if (r == kZipOk) r = reader.begin_entry(i, password);
       if (r != kZipOk) {
@@ -131,7 +129,7 @@ struct ZipArchive::Ahead {
       if (ready.empty()) break;
       Piece p = ready.front();
       if (p.index > index) break;
-      ready.pop_front();
+      ready.erase(ready.begin());
       if (p.index < index) {
         if (p.data) free.push_back(p.data);
         gate.wake();
@@ -153,7 +151,7 @@ struct ZipArchive::Ahead {
       while (ready.empty() && !ended) gate.wait();
       if (ready.empty() || ready.front().index >= index) break;
       Piece p = ready.front();
-      ready.pop_front();
+      ready.erase(ready.begin());
       if (p.data) free.push_back(p.data);
       gate.wake();
     }

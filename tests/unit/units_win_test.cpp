@@ -90,6 +90,16 @@ std::string text_of(HWND hwnd) {
   return rt::cp936_from_wchar(buf);
 }
 
+struct NameSearch {
+  const char* name;
+  HWND found;
+};
+BOOL CALLBACK find_named(HWND child, LPARAM p) {
+  auto* s = reinterpret_cast<NameSearch*>(p);
+  if (name_of(child) == s->name) s->found = child;
+  return s->found ? FALSE : TRUE;
+}
+
 using testsupport::pump;
 using testsupport::pump_until;
 
@@ -166,18 +176,8 @@ TEST_F(UnitsTest, units_show_only_on_their_page_and_keep_their_own_visibility) {
 TEST_F(UnitsTest, a_page_not_yet_shown_has_no_windows_and_its_units_keep_what_is_written_to_them) {
   HWND form = rt::form_handle(kWindow);
   auto named = [form](const char* name) {
-    struct Search {
-      const char* name;
-      HWND found;
-    } search{name, nullptr};
-    EnumChildWindows(
-        form,
-        [](HWND child, LPARAM p) {
-          auto* s = reinterpret_cast<Search*>(p);
-          if (name_of(child) == s->name) s->found = child;
-          return s->found ? FALSE : TRUE;
-        },
-        reinterpret_cast<LPARAM>(&search));
+    NameSearch search{name, nullptr};
+    EnumChildWindows(form, find_named, reinterpret_cast<LPARAM>(&search));
     return search.found;
   };
   EXPECT_TRUE(named("按钮"));
