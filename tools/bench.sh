@@ -23,6 +23,7 @@ mkdir -p "$work"
 cross=i686-w64-mingw32
 
 note() { echo "bench: $*" >&2; }
+load_start=$(cut -d' ' -f1-3 /proc/loadavg)
 want() { [[ -z ${ONLY:-} || " $ONLY " == *" $1 "* ]]; }
 # The path a program under Wine sees (drive Z:), without starting Wine: a
 # wineserver started outside Xvfb would leave the later programs without a
@@ -410,7 +411,7 @@ mkdir -p "$root/docs"
   echo "# Benchmarks"
   echo
   echo "Written by \`make bench\` (tools/bench.sh) on $(date -u '+%Y-%m-%d %H:%M UTC'): $cpu, $(nproc) cores," \
-    "load average $(cut -d' ' -f1-3 /proc/loadavg) at the end, $(wine --version 2>/dev/null), $rounds rounds."
+    "load average $load_start at the start and $(cut -d' ' -f1-3 /proc/loadavg) at the end (other work on the machine meanwhile), $(wine --version 2>/dev/null), $rounds rounds."
   echo "The machine is shared and noisy: every ratio is the median of ratios taken round by round (the installer and its peer back to back in each round, on the same warm input), with the lowest and highest round; the times beside them are medians (lowest-highest) over the rounds."
   echo
   echo "$table"
