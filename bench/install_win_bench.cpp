@@ -5,9 +5,14 @@
 //       <ms from the click to the finish page> <peak working set, bytes> <page>
 //     page 3 is the finish page; anything else means the install failed.
 //   install_win_bench.exe extract ARCHIVE TARGET_FOLDER
-//     the installer's package step alone (unpack_package: every entry, the
-//     file list into the uninstaller, the archive deleted), no window, no
-//     marshalling; prints <ms> <entries> <1 when every entry was written>.
+//     the installer's package step alone, as an install runs it: the folder
+//     made and its journal begun (prepare_install_folder), unpack_package
+//     (every entry noted in the journal before it is made, earlier files
+//     moved aside into backups, the file list into the uninstaller, the
+//     archive deleted), then the journal committed (the backups deleted); no
+//     window, no marshalling. Over a folder holding an installation of the
+//     same package this is an upgrade. Prints <ms> <entries> <1 when every
+//     entry was written and the run committed>.
 //   install_win_bench.exe idle PROGRAM.exe
 //     starts a program, waits for its window, prints its peak working set:
 //     what the same counter gives for a process that does nothing.
@@ -22,6 +27,7 @@
 #include <utility>
 
 #include "installer/steps/extract.h"
+#include "installer/steps/install_folder.h"
 #include "tests/e2e/support/installer_fixture.h"
 
 namespace {
@@ -86,14 +92,19 @@ class Host final : public installer::PackageStepHost {
 };
 
 int extract(const std::string& archive, const std::string& target) {
-  CreateDirectoryA(target.c_str(), nullptr);
   Host host;
   rt::Text list;
   double start = now_ms();
+  installer::begin_install_run();
+  if (installer::prepare_install_folder(rt::Text(target)) != installer::FolderCheck::kReady) {
+    std::fprintf(stderr, "install_win_bench: the folder could not be prepared\n");
+    return 1;
+  }
   installer::PackageOutcome outcome =
       installer::unpack_package(rt::Text(archive), rt::Text(target), rt::Text(target + "\\uninst.exe"), list, host);
-  std::printf("%.0f %d %d\n", now_ms() - start, outcome.entries, outcome.succeeded() ? 1 : 0);
-  return outcome.succeeded() ? 0 : 1;
+  bool ok = outcome.succeeded() ? installer::this_run().journal().commit() : (installer::undo_this_run(), false);
+  std::printf("%.0f %d %d\n", now_ms() - start, outcome.entries, ok ? 1 : 0);
+  return ok ? 0 : 1;
 }
 
 int idle(const std::string& exe) {

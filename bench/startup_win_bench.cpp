@@ -1,8 +1,11 @@
 // Start-up time of Windows programs: for each program given, starts it,
 // waits for its first visible top-level window, ends it; several rounds,
-// interleaved so that both programs see the same machine. Prints one line
-// per program: name, median, min, max in milliseconds, of the rounds in which
-// a window showed (-1 when none did; the count of the others goes to stderr).
+// interleaved so that all programs see the same machine (each round takes
+// them in turn, the order reversed every other round). Prints one line per
+// program: name, median, min, max in milliseconds, of the rounds in which a
+// window showed (-1 when none did; the count of the others goes to stderr);
+// then one line per round: "round" and each program's time in that round
+// (-1: no window), for ratios taken round by round.
 //   startup_win_bench.exe ROUNDS program.exe [program.exe ...]
 #include <windows.h>
 
@@ -73,7 +76,11 @@ int main(int argc, char** argv) {
   std::vector<std::vector<double>> times(argc - 2);
   for (int p = 2; p < argc; ++p) one_start(argv[p]);  // warm the file cache
   for (int r = 0; r < rounds; ++r)
-    for (int p = 2; p < argc; ++p) times[p - 2].push_back(one_start(argv[p]));
+    for (int k = 0; k < argc - 2; ++k) {
+      int p = r % 2 == 0 ? k : argc - 3 - k;
+      times[p].push_back(one_start(argv[p + 2]));
+    }
+  const std::vector<std::vector<double>> by_round = times;
   for (int p = 2; p < argc; ++p) {
     std::vector<double>& t = times[p - 2];
     std::sort(t.begin(), t.end());
@@ -82,6 +89,11 @@ int main(int argc, char** argv) {
     t.erase(t.begin(), shown);
     if (t.empty()) t.push_back(-1);
     std::printf("%s %.1f %.1f %.1f\n", argv[p], t[t.size() / 2], t.front(), t.back());
+  }
+  for (int r = 0; r < rounds; ++r) {
+    std::printf("round");
+    for (const std::vector<double>& t : by_round) std::printf(" %.1f", t[r]);
+    std::printf("\n");
   }
   return 0;
 }

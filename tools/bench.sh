@@ -2,9 +2,15 @@
 # make bench: builds what it needs, measures the installer against its peers
 # side by side in one run, prints one table and writes it with the machine
 # and date to docs/benchmarks.md.
+# Each ratio is taken round by round: the installer and its peer run one
+# after the other in every round (the order swapped every other round), on
+# the same warm input files, and the table gives the median of the rounds'
+# ratios with their spread (lowest-highest). The machine is shared: a round
+# disturbed by other work disturbs both sides of its ratio alike.
 #   ROUNDS   repetitions of each timed measurement (default 7)
+#   STARTUP_ROUNDS  rounds of the start-up figures (default 40: one start is short and noisy)
 #   DL_MB    size of the download benchmark's file in MB (default 200)
-#   INSTALL_ROUNDS  rounds of the install benchmark (default 3)
+#   INSTALL_ROUNDS  rounds of the install benchmark (default 9, after one round that is not counted)
 #   MEM_SIZES       "disk" package sizes in MB of the memory benchmark (default "50 200 750")
 #   ONLY     a space-separated subset of: size startup download install components
 # Expects the environment of the Makefile (WINEPREFIX, HOME, BUILD dirs).
@@ -18,6 +24,7 @@ mkdir -p "$work"
 cross=i686-w64-mingw32
 
 note() { echo "bench: $*" >&2; }
+load_start=$(cut -d' ' -f1-3 /proc/loadavg)
 want() { [[ -z ${ONLY:-} || " $ONLY " == *" $1 "* ]]; }
 # The path a program under Wine sees (drive Z:), without starting Wine: a
 # wineserver started outside Xvfb would leave the later programs without a
@@ -41,6 +48,17 @@ cp -u "$B/windows/app/setup.exe" "$setup"
 # Statistics of numbers on stdin: median min max.
 stats() { sort -g | awk '{v[NR]=$1} END {printf "%.1f %.1f %.1f\n", v[int((NR+1)/2)], v[1], v[NR]}'; }
 ratio() { awk -v a="$1" -v b="$2" 'BEGIN {printf "%.2f", (b > 0 ? a / b : 0)}'; }
+# Ratios round by round, from lines "ours peer" (rounds where either is not
+# above 0 are left out): "median lowest highest rounds".
+round_ratios() {
+  awk '$1 > 0 && $2 > 0 {print $1 / $2}' | sort -g |
+    awk '{v[NR] = $1} END {if (NR == 0) {print "0 0 0 0"; exit}
+         m = NR % 2 ? v[(NR + 1) / 2] : (v[NR / 2] + v[NR / 2 + 1]) / 2
+         printf "%.2f %.2f %.2f %d\n", m, v[1], v[NR], NR}'
+}
+# "1.23x (1.10-1.40 over 5 rounds)" from round_ratios' line.
+ratio_text() { read -r m lo hi n <<<"$1"; echo "${m}x (${lo}-${hi} over $n rounds)"; }
+ratios=()  # "name median" of every round-by-round ratio, for the closing lines
 rows=()
 row() { rows+=("| $1 | $2 | $3 | $4 | $5 |"); }
 
@@ -109,24 +127,30 @@ fi
 
 # ---- start-up --------------------------------------------------------------------
 if want startup; then
-note "start-up under Wine and Xvfb ($((rounds * 2)) rounds)"
+startup_rounds=${STARTUP_ROUNDS:-40}
+note "start-up under Wine and Xvfb ($startup_rounds rounds)"
 bash "$root/tools/wine-prefix.sh" "$WINEPREFIX" >/dev/null 2>&1
 wineserver -k 2>/dev/null
 startup=$(xvfb-run -a -s "-screen 0 1280x1024x24" bash "$root/tools/wine-run.sh" \
-  "$winbench/startup_win_bench.exe" "$((rounds * 2))" "$(winpath "$setup")" \
+  "$winbench/startup_win_bench.exe" "$startup_rounds" "$(winpath "$setup")" \
   "$(winpath "$winbench/minwin_win_bench.exe")" "$(winpath "$winbench/imports_win_bench.exe")" \
   2>"$work/startup.log" | tr -d '\r')
 wineserver -k 2>/dev/null
 read -r _ s_med s_min s_max < <(echo "$startup" | sed -n 1p)
 read -r _ m_med m_min m_max < <(echo "$startup" | sed -n 2p)
 read -r _ i_med i_min i_max < <(echo "$startup" | sed -n 3p)
+per_round=$(echo "$startup" | awk '$1 == "round"')
+r_sm=$(echo "$per_round" | awk '{print $2, $3}' | round_ratios)
+r_im=$(echo "$per_round" | awk '{print $4, $3}' | round_ratios)
+r_si=$(echo "$per_round" | awk '{print $2, $4}' | round_ratios)
+ratios+=("start-up/minimal ${r_sm%% *}" "start-up/imports ${r_si%% *}")
 row "start-up: process start to visible window (ms)" "${s_med:-?} (${s_min:-?}-${s_max:-?})" \
-  "minimal Win32 window: ${m_med:-?} (${m_min:-?}-${m_max:-?})" "$(ratio "${s_med:-0}" "${m_med:-0}")x (fastest: $(ratio "${s_min:-0}" "${m_min:-0}")x)" "<= 1.5x"
+  "minimal Win32 window: ${m_med:-?} (${m_min:-?}-${m_max:-?})" "$(ratio_text "$r_sm")" "<= 1.5x"
 row "start-up: the same minimal window with setup.exe's imports and manifest (ms)" \
-  "${i_med:-?} (${i_min:-?}-${i_max:-?})" "minimal Win32 window: ${m_med:-?}" "$(ratio "${i_med:-0}" "${m_med:-0}")x (fastest: $(ratio "${i_min:-0}" "${m_min:-0}")x)" \
+  "${i_med:-?} (${i_min:-?}-${i_max:-?})" "minimal Win32 window: ${m_med:-?}" "$(ratio_text "$r_im")" \
   "(explains the above)"
 row "start-up: setup.exe against that window with its imports (ms)" "${s_med:-?}" "imports only: ${i_med:-?}" \
-  "$(ratio "${s_med:-0}" "${i_med:-0}")x (fastest: $(ratio "${s_min:-0}" "${i_min:-0}")x)" "<= 1.2x (the installer's own work)"
+  "$(ratio_text "$r_si")" "<= 1.2x (the installer's own work)"
 fi
 
 # ---- download --------------------------------------------------------------------
@@ -168,7 +192,7 @@ fi
 # Installers made by the builder, driven under Wine by a program that clicks
 # as a person does (bench/install_win_bench.cpp), all against one X display
 # of our own; the peers run natively in the same rounds on the same disk.
-install_rounds=${INSTALL_ROUNDS:-3}
+install_rounds=${INSTALL_ROUNDS:-9}
 mem_sizes=${MEM_SIZES-"50 200 750"}
 mkinstaller=$root/dist/mkinstaller
 [[ -x $mkinstaller ]] || mkinstaller=$B/native/mkinstaller/mkinstaller
@@ -215,42 +239,105 @@ if [[ -n $port ]] && want install; then
   pkg_url=http://127.0.0.1:$port/pkg-200.zip
   make_installer disk "" "$pkg" "$inst/disk-setup.exe"
   make_installer net "$pkg_url" "$pkg" "$inst/net-setup.exe"  # the package gives the digest
+  # One line per round; within a round each pair runs back to back, the peer
+  # first in even rounds and the installer first in odd ones. Before every
+  # timed run: its output gone, the disk's writes flushed (sync), and its
+  # input read once, so that both sides of a ratio read warm files.
+  warm() { cat "$@" >/dev/null 2>&1; }
+  settle() { rm -rf "$@"; sync; }
+  t_unzip() {  # archive folder [-o over what is there]: ms
+    local t0; t0=$(date +%s%N); unzip -qo "$1" -d "$2"; ms_since "$t0"
+  }
+  step() {  # archive target: "ms entries ok" of the package step alone
+    bash "$root/tools/wine-run.sh" "$winbench/install_win_bench.exe" extract "$(winpath "$1")" "$(winpath "$2")" \
+      2>>"$work/install.log" | tr -d '\r'
+  }
+  # One round first that is not counted: the first start of an installer
+  # under this Wine server and the first unpacking pay what later ones do not.
+  run_install "$inst/disk-setup.exe" "$work/target-disk" >/dev/null
+  cp "$pkg" "$work/step.zip"; step "$work/step.zip" "$work/target-step" >/dev/null
+  rm -rf "$work/target-step" "$work/unzip-out"; unzip -qo "$pkg" -d "$work/unzip-out"; rm -rf "$work/unzip-out"
   : > "$work/install-rounds.txt"
   for ((r = 0; r < install_rounds; r++)); do
-    rm -rf "$work/unzip-out"; t0=$(date +%s%N)
-    unzip -qo "$pkg" -d "$work/unzip-out"; t_unzip=$(ms_since "$t0")
-    rm -rf "$work/unzip-out" "$work/dl.zip"; t0=$(date +%s%N)
-    curl -s -o "$work/dl.zip" "$pkg_url" && unzip -qo "$work/dl.zip" -d "$work/unzip-out"; t_curl_unzip=$(ms_since "$t0")
-    rm -rf "$work/unzip-out" "$work/dl.zip"
-    read -r d_ms d_peak d_page d_files < <(run_install "$inst/disk-setup.exe" "$work/target-disk")
-    read -r n_ms n_peak n_page n_files < <(run_install "$inst/net-setup.exe" "$work/target-net")
-    # The package step alone, under Wine without a window: a copy of the
-    # archive, which the step deletes.
-    rm -rf "$work/target-step"; cp "$pkg" "$work/step.zip"
-    read -r x_ms x_entries x_ok < <(bash "$root/tools/wine-run.sh" "$winbench/install_win_bench.exe" extract \
-      "$(winpath "$work/step.zip")" "$(winpath "$work/target-step")" 2>>"$work/install.log" | tr -d '\r')
-    rm -rf "$work/target-step" "$work/step.zip"
-    [[ ${x_ok:-0} == 1 ]] || x_ms=0
-    echo "$t_unzip $t_curl_unzip $d_ms $d_peak $d_page $d_files $n_ms $n_peak $n_page $n_files ${x_ms:-0}" >> "$work/install-rounds.txt"
+    first_ours=$((r % 2))
+    # disk: unzip of the archive against a click-to-finish install.
+    for side in $((1 - first_ours)) $first_ours; do
+      if ((side == 0)); then
+        settle "$work/unzip-out"; warm "$pkg"; u_disk=$(t_unzip "$pkg" "$work/unzip-out")
+      else
+        settle "$work/target-disk"; warm "$inst/disk-setup.exe"
+        read -r d_ms d_peak d_page d_files < <(run_install "$inst/disk-setup.exe" "$work/target-disk")
+      fi
+    done
+    # net: curl + unzip against the "net" installer, the same file from nginx.
+    for side in $((1 - first_ours)) $first_ours; do
+      if ((side == 0)); then
+        settle "$work/unzip-out" "$work/dl.zip"; warm "$www/pkg-200.zip"; t0=$(date +%s%N)
+        curl -s -o "$work/dl.zip" "$pkg_url" && unzip -qo "$work/dl.zip" -d "$work/unzip-out"; cu=$(ms_since "$t0")
+      else
+        settle "$work/target-net"; warm "$www/pkg-200.zip" "$inst/net-setup.exe"
+        read -r n_ms n_peak n_page n_files < <(run_install "$inst/net-setup.exe" "$work/target-net")
+      fi
+    done
+    # The package step alone (no window) against unzip, into an empty folder;
+    # the step deletes its archive, so it reads a fresh copy.
+    for side in $((1 - first_ours)) $first_ours; do
+      if ((side == 0)); then
+        settle "$work/unzip-out"; warm "$pkg"; u_step=$(t_unzip "$pkg" "$work/unzip-out")
+      else
+        settle "$work/target-step"; cp "$pkg" "$work/step.zip"; warm "$work/step.zip"
+        read -r x_ms _ x_ok < <(step "$work/step.zip" "$work/target-step")
+        [[ ${x_ok:-0} == 1 ]] || x_ms=0
+      fi
+    done
+    # An upgrade: the same package over an installation of it (every file
+    # noted, the earlier one moved aside into the run's backups, deleted when
+    # the run commits) against unzip -o over its own earlier output.
+    settle "$work/target-up"; cp "$pkg" "$work/step.zip"; step "$work/step.zip" "$work/target-up" >/dev/null
+    [[ -d $work/unzip-out ]] || unzip -qo "$pkg" -d "$work/unzip-out"
+    for side in $((1 - first_ours)) $first_ours; do
+      if ((side == 0)); then
+        sync; warm "$pkg"; u_up=$(t_unzip "$pkg" "$work/unzip-out")
+      else
+        cp "$pkg" "$work/step.zip"; sync; warm "$work/step.zip"
+        read -r up_ms _ up_ok < <(step "$work/step.zip" "$work/target-up")
+        up_files=$(find "$work/target-up" -type f | wc -l)
+        [[ ${up_ok:-0} == 1 && $up_files -ge $entries && ! -e $work/target-up/~setup-run ]] || up_ms=0
+      fi
+    done
+    rm -rf "$work/unzip-out" "$work/dl.zip" "$work/target-step" "$work/target-up" "$work/step.zip"
+    echo "$u_disk $cu ${d_ms:-0} ${d_peak:-0} ${d_page:--1} ${d_files:-0} ${n_ms:-0} ${n_peak:-0} ${n_page:--1} ${n_files:-0} ${x_ms:-0} $u_step ${up_ms:-0} $u_up" >> "$work/install-rounds.txt"
   done
   rm -f "$www/pkg-200.zip"
   # Only rounds that reached the finish page with every file count.
   col() { awk -v c="$1" -v p="$2" -v f="$3" -v n="$entries" '$p == 3 && $f >= n {print $c / 1000}' "$work/install-rounds.txt" | stats; }
   peer() { awk -v c="$1" '{print $c / 1000}' "$work/install-rounds.txt" | stats; }
+  pairs() {  # ours peer [finish-page column, files column]
+    awk -v o="$1" -v q="$2" -v p="${3:-0}" -v f="${4:-0}" -v n="$entries" \
+      '(p == 0 || ($p == 3 && $f >= n)) {print $o, $q}' "$work/install-rounds.txt" | round_ratios
+  }
   read -r u_med u_min u_max < <(peer 1)
   read -r cu_med cu_min cu_max < <(peer 2)
   read -r di_med di_min di_max < <(col 3 5 6)
   read -r ni_med ni_min ni_max < <(col 7 9 10)
+  r_disk=$(pairs 3 1 5 6); r_net=$(pairs 7 2 9 10); r_step=$(pairs 11 12); r_up=$(pairs 13 14)
+  ratios+=("disk ${r_disk%% *}" "net ${r_net%% *}" "step ${r_step%% *}" "upgrade ${r_up%% *}")
   ok_disk=$(awk -v n="$entries" '$5 == 3 && $6 >= n' "$work/install-rounds.txt" | wc -l)
   ok_net=$(awk -v n="$entries" '$9 == 3 && $10 >= n' "$work/install-rounds.txt" | wc -l)
   row "install, disk: click to finish page, 2,000 files / 200 MB (s; $ok_disk of $install_rounds rounds complete)" \
-    "${di_med:-?} (${di_min:-?}-${di_max:-?})" "unzip: $u_med ($u_min-$u_max)" "$(ratio "${di_med:-0}" "$u_med")x" "<= 1.6x"
+    "${di_med:-?} (${di_min:-?}-${di_max:-?})" "unzip: $u_med ($u_min-$u_max)" "$(ratio_text "$r_disk")" "<= 1.5x"
   row "install, net: click to finish page, same package (s; $ok_net of $install_rounds rounds complete)" \
     "${ni_med:-?} (${ni_min:-?}-${ni_max:-?})" "curl + unzip: $cu_med ($cu_min-$cu_max)" \
-    "$(ratio "${ni_med:-0}" "$cu_med")x" "<= 1.6x"
+    "$(ratio_text "$r_net")" "<= 1.5x"
   read -r x_med x_min x_max < <(awk '$11 > 0 {print $11 / 1000}' "$work/install-rounds.txt" | stats)
-  row "install: the package step alone under Wine, no window (unpack_package; s)" "${x_med:-?} (${x_min:-?}-${x_max:-?})" \
-    "unzip: $u_med" "$(ratio "${x_med:-0}" "$u_med")x" "<= 1.0x"
+  read -r us_med us_min us_max < <(awk '{print $12 / 1000}' "$work/install-rounds.txt" | stats)
+  row "install: the package step alone under Wine, no window (journal begun, unpack_package, commit; s)" \
+    "${x_med:-?} (${x_min:-?}-${x_max:-?})" "unzip: $us_med ($us_min-$us_max)" "$(ratio_text "$r_step")" "<= 1.0x"
+  read -r up_med up_min up_max < <(awk '$13 > 0 {print $13 / 1000}' "$work/install-rounds.txt" | stats)
+  read -r uu_med uu_min uu_max < <(awk '{print $14 / 1000}' "$work/install-rounds.txt" | stats)
+  row "install: upgrade, the package step over an installation of the same package (journal, 2,000 backups, commit; s)" \
+    "${up_med:-?} (${up_min:-?}-${up_max:-?})" "unzip -o over its own files: $uu_med ($uu_min-$uu_max)" \
+    "$(ratio_text "$r_up")" "(measured; no aim)"
 
   net_peak=$(awk '{print $8}' "$work/install-rounds.txt" | sort -g | tail -1)
   note "peak working set: idle programs, and disk installs of $mem_sizes MB"
@@ -307,6 +394,21 @@ cpu=$(grep -m1 'model name' /proc/cpuinfo | cut -d: -f2- | sed 's/^ //')
 table=$(printf '%s\n' "| measure | installer (median, min-max) | peer, same run | ratio | aim |" \
   "|---|---|---|---|---|" "${rows[@]}")
 echo "$table"
+# This run's round-by-round ratios beside the last full run's on this machine
+# (build/bench/ratios.last): how far one run can be believed.
+comparison=""
+if ((${#ratios[@]} > 0)); then
+  printf '%s\n' "${ratios[@]}" > "$work/ratios.new"
+  if [[ -f $work/ratios.last ]]; then
+    comparison=$(awk 'NR == FNR {last[$1] = $2; next}
+      ($1 in last) && last[$1] > 0 && $2 > 0 {d = ($2 / last[$1] - 1) * 100
+        printf "| %s | %.2fx | %.2fx | %+.0f %% | %s |\n", $1, last[$1], $2, d, (d > 15 || d < -15 ? "no" : "yes")}' \
+      "$work/ratios.last" "$work/ratios.new")
+    comparison=$(printf '%s\n' "Against the previous full run on this machine ($(cat "$work/ratios.last.when" 2>/dev/null)):" "" \
+      "| ratio | previous run | this run | change | within 15 % |" "|---|---|---|---|---|" "$comparison")
+    echo "$comparison"
+  fi
+fi
 if [[ -n ${ONLY:-} ]]; then
   note "ONLY=$ONLY: docs/benchmarks.md left as it was"
   exit 0
@@ -316,11 +418,15 @@ mkdir -p "$root/docs"
   echo "# Benchmarks"
   echo
   echo "Written by \`make bench\` (tools/bench.sh) on $(date -u '+%Y-%m-%d %H:%M UTC'): $cpu, $(nproc) cores," \
-    "load average $(cut -d' ' -f1-3 /proc/loadavg) at the end, $(wine --version 2>/dev/null), $rounds rounds."
-  echo "The machine is shared and noisy: compare the ratios, each taken from two measurements of the same run."
+    "load average $load_start at the start and $(cut -d' ' -f1-3 /proc/loadavg) at the end (other work on the machine meanwhile), $(wine --version 2>/dev/null), $rounds rounds."
+  echo "The machine is shared and noisy: every ratio is the median of ratios taken round by round (the installer and its peer back to back in each round, on the same warm input), with the lowest and highest round; the times beside them are medians (lowest-highest) over the rounds."
   echo
   echo "$table"
   echo
+  if [[ -n $comparison ]]; then
+    echo "$comparison"
+    echo
+  fi
   echo "## Stub size: biggest contributors"
   echo
   echo "From a second link of setup.exe with a map file, without link-time optimisation, so each object shows (sizes of the code and data sections before alignment; the shipped file, optimised at link time, is smaller)."
@@ -331,4 +437,8 @@ mkdir -p "$root/docs"
   echo "$components"
   [[ -f $root/docs/benchmarks.notes.md ]] && cat "$root/docs/benchmarks.notes.md"
 } > "$root/docs/benchmarks.md"
+if [[ -f $work/ratios.new ]]; then
+  mv "$work/ratios.new" "$work/ratios.last"
+  date -u '+%Y-%m-%d %H:%M UTC' > "$work/ratios.last.when"
+fi
 note "written to docs/benchmarks.md"

@@ -187,6 +187,10 @@ PackageOutcome unpack_package(std::unique_ptr<rt::ZipInput> package, const rt::T
     return earlier.count(format::listed_path_key(rt::cp936_from_wide(path))) > 0;
   };
 
+  // Inflating (most of the step's work) runs on a second thread while this
+  // one notes, writes and renames each file in order; without that thread
+  // the entries are inflated here.
+  archive.read_ahead();
   int shown = 0;
   for (int i = 0; i < n; ++i) {
     // A safe point: the entry before is whole under its own name.

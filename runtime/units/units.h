@@ -5,7 +5,10 @@
 // handlers) holding a table of UnitDesign rows. load_window makes real
 // windows from it: one child window per unit, every unit window (and the
 // window itself) carrying the window property "Unit_Name" = a global atom of
-// its UTF-16 design name, so that other programs (tests) can find it.
+// its UTF-16 design name, so that other programs (tests) can find it. The
+// window of a unit on a tab box page that has not shown yet is made when the
+// page first shows (or its handle is asked for): until then the unit's
+// properties read and write its state, and other programs do not find it.
 //
 // Threads: a window belongs to the thread that loaded it, and its handlers
 // run there. unit_get/unit_set/move_unit/close_window may be called from any
@@ -233,10 +236,10 @@ void close_window(const WindowDesign& window);
 UnitValue unit_get(const WindowDesign& window, std::string_view unit, int property);
 void unit_set(const WindowDesign& window, std::string_view unit, int property, const UnitValue& value);
 
-// The unit's window handle; a missing unit or window is the fatal error
-// "指定窗口或窗口组件不存在或尚未载入".
+// The unit's window handle (made now if its page has not shown yet); a
+// missing unit or window is the fatal error "指定窗口或窗口组件不存在或尚未载入".
 HWND unit_window_handle(const WindowDesign& window, std::string_view unit);
-// True when the unit exists and its window is alive; never fails.
+// True when the unit exists and its window is made and alive; never fails.
 bool unit_is_created(const WindowDesign& window, std::string_view unit);
 int client_width(const WindowDesign& window, std::string_view unit);
 int client_height(const WindowDesign& window, std::string_view unit);

@@ -47,6 +47,8 @@ struct Unit {
   std::string name;           // design name, code page 936
   Text caption;
   bool visible = true;
+  bool enabled = true;
+  bool failed = false;  // its window could not be made
   bool checked = false;
   int position = 0, minimum = 0, maximum = 100;
   int period = 0;
@@ -88,7 +90,10 @@ inline float pxf(const Unit& u, float units) {
 // Makes the unit's font for its height at the window's DPI and gives it to its window.
 void apply_font(Unit& u);
 
-// Creates the unit's window (and EditBox subclass); the unit is filled from its design.
+// Fills the unit's state from its design (a unit has its state from the
+// start; its window may come later, when its page first shows).
+void init_unit(Unit& u);
+// Creates the unit's window (and EditBox subclass) from the unit's state.
 HWND create_unit_window(Unit& u, HWND parent);
 LRESULT CALLBACK unit_proc(HWND hwnd, UINT msg, WPARAM wp, LPARAM lp);
 // Shows or hides a unit from its own flag and its tab page.

@@ -138,10 +138,11 @@ void apply_visibility(Unit& u) {
   if (show != (IsWindowVisible(u.hwnd) != FALSE) || !show) ShowWindow(u.hwnd, show ? SW_SHOWNA : SW_HIDE);
 }
 
-HWND create_unit_window(Unit& u, HWND parent) {
+void init_unit(Unit& u) {
   const UnitDesign& d = *u.design;
   u.caption = d.caption ? d.caption : "";
   u.visible = d.visible;
+  u.enabled = d.enabled;
   u.checked = d.checked;
   u.position = d.position;
   u.minimum = d.minimum;
@@ -159,13 +160,17 @@ HWND create_unit_window(Unit& u, HWND parent) {
   u.target = d.target ? d.target : "";
   u.font_height = d.font.height;
   u.place = d.rect;
+}
+
+HWND create_unit_window(Unit& u, HWND parent) {
+  const UnitDesign& d = *u.design;
   apply_font(u);
 
   DWORD style = WS_CHILD | WS_CLIPSIBLINGS;
   if (is_container(d.kind)) style |= WS_CLIPCHILDREN;
   if (is_button(d.kind)) style |= WS_TABSTOP;
   std::wstring caption = wide_path(u.caption.view());
-  const Rect r{px(u, d.rect.left), px(u, d.rect.top), px(u, d.rect.width), px(u, d.rect.height)};
+  const Rect r{px(u, u.place.left), px(u, u.place.top), px(u, u.place.width), px(u, u.place.height)};
   HWND hwnd = nullptr;
   if (d.kind == UnitKind::EditBox) {
     hwnd = CreateWindowExW(0, L"EDIT", caption.c_str(), style | WS_TABSTOP | ES_AUTOHSCROLL | ES_LEFT, r.left, r.top,
@@ -182,7 +187,7 @@ HWND create_unit_window(Unit& u, HWND parent) {
                            GetModuleHandleW(nullptr), &u);
     if (!hwnd) return nullptr;
   }
-  if (!d.enabled) EnableWindow(hwnd, FALSE);
+  if (!u.enabled) EnableWindow(hwnd, FALSE);
   reshape(u);
   start_timer(u);
   return hwnd;

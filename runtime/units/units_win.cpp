@@ -76,6 +76,8 @@ bool is_form_name(const Form& form, std::string_view unit) {
   return unit.empty() || (form.design->name && unit == form.design->name);
 }
 
+HWND make_unit_window(Unit& u);
+
 Unit* find_unit_or_fail(Form& form, std::string_view name) {
   Unit* u = form.find(name);
   if (!u) rt_fail(kNoUnit);
@@ -150,6 +152,11 @@ void move_form(Form& f, std::optional<int> left, std::optional<int> top, std::op
 
 void move_unit_window(Unit& u, std::optional<int> left, std::optional<int> top, std::optional<int> width,
                       std::optional<int> height) {
+  if (!u.hwnd) {  // not made yet: it will be made at its place
+    u.place = {left.value_or(u.place.left), top.value_or(u.place.top), width.value_or(u.place.width),
+               height.value_or(u.place.height)};
+    return;
+  }
   move_window(u.hwnd, false, u.form->dpi, &u.place, left, top, width, height);
 }
 
@@ -185,16 +192,18 @@ void set_form_property(Form& f, int property, const UnitValue& v) {
 
 // ---- unit properties -------------------------------------------------------
 
+// A unit's window is made when its page first shows (or when someone asks
+// for its handle); until then its state answers for it.
 UnitValue get_unit_property(Unit& u, int property) {
-  Rect r = design_rect(u.hwnd, false, u.form->dpi, &u.place);
+  Rect r = u.hwnd ? design_rect(u.hwnd, false, u.form->dpi, &u.place) : u.place;
   switch (property) {
     case kPropLeft: return r.left;
     case kPropTop: return r.top;
     case kPropWidth: return r.width;
     case kPropHeight: return r.height;
     case kPropVisible: return u.visible;
-    case kPropEnabled: return IsWindowEnabled(u.hwnd) != FALSE;
-    case kPropCaption: return u.design->kind == UnitKind::EditBox ? window_text(u.hwnd) : u.caption;
+    case kPropEnabled: return u.hwnd ? IsWindowEnabled(u.hwnd) != FALSE : u.enabled;
+    case kPropCaption: return u.design->kind == UnitKind::EditBox && u.hwnd ? window_text(u.hwnd) : u.caption;
     case kPropChecked: return u.checked;
     case kPropPosition: return u.position;
     case kPropMinimum: return u.minimum;
@@ -210,16 +219,50 @@ UnitValue get_unit_property(Unit& u, int property) {
     case kPropTarget: return u.target;
     case kPropVisited: return u.visited;
     case kPropFontHeight: return u.font_height;
-    case kPropHandle: return static_cast<long long>(reinterpret_cast<UINT_PTR>(u.hwnd));
+    case kPropHandle: return static_cast<long long>(reinterpret_cast<UINT_PTR>(make_unit_window(u)));
     default: return {};
   }
 }
 
+// Whether a unit's window waits for its page: it lies, itself or through
+// its containers, on a page of a tab box that has not shown that page.
+// Timers tick whatever page shows.
+bool waits_for_page(const Unit& u) {
+  if (u.design->kind == UnitKind::Timer) return false;
+  for (const Unit* c = &u; c->container; c = c->container)
+    if (c->container->design->kind == UnitKind::TabBox && c->design->page != c->container->page) return true;
+  return false;
+}
+
+void set_name(HWND hwnd, std::string_view name);
+
+// Makes the unit's window (its containers' first), named and placed under
+// the units made before it in its container.
+HWND make_unit_window(Unit& u) {
+  if (u.hwnd) return u.hwnd;
+  HWND parent = u.form->hwnd;
+  if (u.container && !(parent = make_unit_window(*u.container))) return nullptr;
+  HWND hwnd = units::create_unit_window(u, parent);
+  if (!hwnd) return nullptr;
+  set_name(hwnd, u.name);
+  // Table order is stacking order: each new unit goes under the earlier ones.
+  SetWindowPos(hwnd, HWND_BOTTOM, 0, 0, 0, 0, SWP_NOMOVE | SWP_NOSIZE | SWP_NOACTIVATE);
+  return hwnd;
+}
+
+// Makes the windows of the units that no longer wait for their page, in
+// table order, and shows or hides them.
+void make_shown_units(Form& f) {
+  for (auto& u : f.units)
+    if (!u->hwnd && !u->failed && !waits_for_page(*u) && !make_unit_window(*u)) u->failed = true;
+}
+
 void show_page(Form& f, Unit& tab, int page) {
   tab.page = page;
+  make_shown_units(f);
   for (auto& other : f.units)
     if (other->container == &tab) units::apply_visibility(*other);
-  InvalidateRect(tab.hwnd, nullptr, TRUE);
+  if (tab.hwnd) InvalidateRect(tab.hwnd, nullptr, TRUE);
 }
 
 void set_unit_property(Form& f, Unit& u, int property, const UnitValue& v) {
@@ -234,10 +277,13 @@ void set_unit_property(Form& f, Unit& u, int property, const UnitValue& v) {
       units::apply_visibility(u);
       redraw = false;
       break;
-    case kPropEnabled: EnableWindow(u.hwnd, v.as_bool()); break;
+    case kPropEnabled:
+      u.enabled = v.as_bool();
+      if (u.hwnd) EnableWindow(u.hwnd, u.enabled);
+      break;
     case kPropCaption:
       u.caption = v.text();
-      set_window_text(u.hwnd, u.caption.view());
+      if (u.hwnd) set_window_text(u.hwnd, u.caption.view());
       break;
     case kPropChecked: u.checked = v.as_bool(); break;
     case kPropPosition: u.position = v.as_int(); break;
@@ -269,6 +315,7 @@ void set_unit_property(Form& f, Unit& u, int property, const UnitValue& v) {
     case kPropVisited: u.visited = v.as_bool(); break;
     case kPropFontHeight:
       u.font_height = v.as_int();
+      if (!u.hwnd) break;
       units::apply_font(u);
       // An EditBox centres its text by its frame, which depends on the font.
       SetWindowPos(u.hwnd, nullptr, 0, 0, 0, 0, SWP_NOMOVE | SWP_NOSIZE | SWP_NOZORDER | SWP_FRAMECHANGED);
@@ -279,7 +326,7 @@ void set_unit_property(Form& f, Unit& u, int property, const UnitValue& v) {
     if (u.position < u.minimum) u.position = u.minimum;
     if (u.position > u.maximum) u.position = u.maximum;
   }
-  if (redraw) RedrawWindow(u.hwnd, nullptr, nullptr, RDW_INVALIDATE | RDW_FRAME);
+  if (redraw && u.hwnd) RedrawWindow(u.hwnd, nullptr, nullptr, RDW_INVALIDATE | RDW_FRAME);
 }
 
 // ---- the window ----------------------------------------------------------
@@ -415,27 +462,24 @@ void set_name(HWND hwnd, std::string_view name) {
   SetPropW(hwnd, units::kNameProp, reinterpret_cast<HANDLE>(static_cast<UINT_PTR>(atom)));
 }
 
+// Every unit's state; the windows of the units on showing pages. The
+// others are made when their page first shows: a window opens sooner, and
+// pages a person never sees cost nothing.
 void create_units(Form& f) {
   for (const UnitDesign& d : f.design->units) {
     auto u = std::make_unique<Unit>();
     u->design = &d;
     u->form = &f;
     u->name = d.name ? d.name : "";
-    HWND parent = f.hwnd;
     if (d.parent && *d.parent) {
       u->container = f.find(d.parent);
       // A table naming a container that is not listed before it is a program error.
       if (!u->container) rt_fail(text_concat({kNoUnit, ": ", d.parent}).view());
-      parent = u->container->hwnd;
     }
-    Unit& unit = *u;
+    units::init_unit(*u);
     f.units.push_back(std::move(u));
-    HWND hwnd = units::create_unit_window(unit, parent);
-    if (!hwnd) continue;
-    set_name(hwnd, unit.name);
-    // Table order is stacking order: each new unit goes under the earlier ones.
-    SetWindowPos(hwnd, HWND_BOTTOM, 0, 0, 0, 0, SWP_NOMOVE | SWP_NOSIZE | SWP_NOACTIVATE);
   }
+  make_shown_units(f);
   for (auto& u : f.units) units::apply_visibility(*u);
 }
 
@@ -633,7 +677,8 @@ HWND unit_window_handle(const WindowDesign& design, std::string_view unit) {
   FormRef ref = find_form(design);
   if (ref.hwnd) {
     ran = on_window_thread(design, [&] {
-      if (Form* f = live_form(design)) hwnd = is_form_name(*f, unit) ? f->hwnd : (f->find(unit) ? f->find(unit)->hwnd : nullptr);
+      // A unit whose page has not shown yet gets its window now.
+      if (Form* f = live_form(design)) hwnd = is_form_name(*f, unit) ? f->hwnd : (f->find(unit) ? make_unit_window(*f->find(unit)) : nullptr);
     });
   }
   if (!ran || !hwnd) rt_fail(kNoUnit);

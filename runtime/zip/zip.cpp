@@ -1,6 +1,7 @@
 #include "runtime/zip/zip.h"
 
 #include <string>
+#include <vector>
 
 #include "runtime/value/codepage.h"
 #include "runtime/zip/zip_fs.h"
@@ -15,6 +16,9 @@ namespace {
 constexpr std::size_t kPiece = 256 * 1024;
 // Folders held open at once by exact extraction.
 constexpr std::size_t kHeldFolders = 256;
+// Pieces the read-ahead may have inflated before the writer takes them: a
+// little over a megabyte whatever the archive holds.
+constexpr std::size_t kAheadPieces = 6;
 
 bool is_separator(char16_t c) { return c == u'/' || c == u'\\'; }
 bool is_absolute(const std::u16string& p) { return (p.size() >= 2 && p[1] == u':') || (!p.empty() && is_separator(p[0])); }
@@ -32,6 +36,188 @@ void create_levels(const std::u16string& path, std::size_t from) {
 }
 
 }  // namespace
+
+// The read-ahead: a thread that inflates the file entries in order into a
+// few pieces, which the writing thread takes in the same order.
+struct ZipArchive::Ahead {
+  struct Piece {
+    std::int64_t index = -1;
+    std::size_t n = 0;
+    std::uint32_t result = kZipOk;  // n 0 with result 0: the entry ended complete
+    std::uint8_t* data = nullptr;
+  };
+  zip_fs::Gate gate;                          // guards everything below but the storage
+  std::vector<std::unique_ptr<std::uint8_t[]>> storage;
+  std::vector<std::uint8_t*> free;            // pieces to inflate into
+  std::vector<Piece> ready;                   // inflated, in order (a few at most)
+  bool stop = false;                          // the writer wants no more
+  bool ended = false;                         // the inflating thread is done
+  std::uint8_t* taken = nullptr;              // the piece the writer is writing (its thread only)
+  std::unique_ptr<zip_fs::Thread> thread;
+
+  Ahead() {
+    for (std::size_t i = 0; i < kAheadPieces; ++i) {
+      storage.push_back(std::make_unique<std::uint8_t[]>(kPiece));
+      free.push_back(storage.back().get());
+    }
+  }
+
+  // ---- the inflating thread ----
+  std::uint8_t* free_piece() {
+    gate.lock();
+    while (!stop && free.empty()) gate.wait();
+    std::uint8_t* p = nullptr;
+    if (!stop) {
+      p = free.back();
+      free.pop_back();
+    }
+    gate.unlock();
+    return p;
+  }
+  void put(const Piece& piece) {
+    gate.lock();
+    ready.push_back(piece);
+    gate.wake();
+    gate.unlock();
+  }
+  void run(ZipReader& reader, const std::optional<std::string>& password, std::int64_t first) {
+    for (std::int64_t i = first; i < std::int64_t(reader.count()); ++i) {
+      // Folders have no bytes; what cannot be read is the writer's to find.
+      if (reader.is_folder(i)) continue;
+      std::uint32_t r = reader.check_supported(i);
+      if (r == kZipOk) r = reader.begin_entry(i, password);
+      if (r != kZipOk) {
+        put({i, 0, r, nullptr});
+        break;
+      }
+      for (;;) {
+        std::uint8_t* p = free_piece();
+        if (!p) {
+          reader.end_entry();
+          i = std::int64_t(reader.count());  // stopped
+          break;
+        }
+        std::size_t n = reader.read_entry(p, kPiece, r);
+        put({i, n, r, p});
+        if (r != kZipOk || n == 0) break;
+      }
+      if (r != kZipOk) break;  // the writer stops at that entry
+    }
+    gate.lock();
+    ended = true;
+    gate.wake();
+    gate.unlock();
+  }
+
+  // ---- the writing thread ----
+  void give_back() {
+    if (!taken) return;
+    gate.lock();
+    free.push_back(taken);
+    taken = nullptr;
+    gate.wake();
+    gate.unlock();
+  }
+  // The next piece of entry `index`, passing over what is left of earlier
+  // entries; false when the read-ahead went past it or ended before it.
+  bool next(std::int64_t index, Piece& out) {
+    give_back();
+    gate.lock();
+    bool found = false;
+    for (;;) {
+      while (ready.empty() && !ended) gate.wait();
+      if (ready.empty()) break;
+      Piece p = ready.front();
+      if (p.index > index) break;
+      ready.erase(ready.begin());
+      if (p.index < index) {
+        if (p.data) free.push_back(p.data);
+        gate.wake();
+        continue;
+      }
+      out = p;
+      taken = p.data;
+      found = true;
+      break;
+    }
+    gate.unlock();
+    return found;
+  }
+  // Whether the read-ahead will still hand out entry `index` (it has not gone past it).
+  bool reaches(std::int64_t index) {
+    give_back();
+    gate.lock();
+    for (;;) {
+      while (ready.empty() && !ended) gate.wait();
+      if (ready.empty() || ready.front().index >= index) break;
+      Piece p = ready.front();
+      ready.erase(ready.begin());
+      if (p.data) free.push_back(p.data);
+      gate.wake();
+    }
+    bool yes = !ready.empty() && ready.front().index == index;
+    gate.unlock();
+    return yes;
+  }
+  void finish() {
+    gate.lock();
+    stop = true;
+    gate.wake();
+    gate.unlock();
+    thread.reset();  // waits for its end
+  }
+};
+
+ZipArchive::ZipArchive() = default;
+ZipArchive::~ZipArchive() { close(); }
+
+bool ZipArchive::read_ahead(std::int64_t first) {
+  stop_read_ahead();
+  if (!reader_.is_open()) return false;
+  reader_.end_entry();
+  auto ahead = std::make_unique<Ahead>();
+  Ahead* a = ahead.get();
+  ahead->thread = zip_fs::start_thread([this, a, first] { a->run(reader_, password_, first); });
+  if (!ahead->thread) return false;
+  ahead_ = std::move(ahead);
+  return true;
+}
+
+void ZipArchive::stop_read_ahead() {
+  if (!ahead_) return;
+  ahead_->finish();
+  ahead_.reset();
+  from_ahead_ = false;
+  reader_.end_entry();
+}
+
+std::uint32_t ZipArchive::begin_bytes(std::int64_t index) {
+  from_ahead_ = false;
+  if (ahead_) {
+    if (ahead_->reaches(index)) {
+      from_ahead_ = true;
+      return kZipOk;
+    }
+    stop_read_ahead();  // asked out of its order: inflated here from now on
+  }
+  return reader_.begin_entry(index, password_);
+}
+
+std::size_t ZipArchive::next_bytes(const std::uint8_t*& data, std::uint32_t& result) {
+  if (!from_ahead_) {
+    if (!buffer_) buffer_ = std::make_unique<std::uint8_t[]>(kPiece);
+    data = buffer_.get();
+    return reader_.read_entry(buffer_.get(), kPiece, result);
+  }
+  Ahead::Piece piece;
+  if (!ahead_->next(reading_index_, piece)) {
+    result = kZipCannotSeek;
+    return 0;
+  }
+  data = piece.data;
+  result = piece.result;
+  return piece.n;
+}
 
 std::uint32_t ZipArchive::open(const Text& path, const std::optional<Text>& password) {
   if (reader_.is_open()) return kZipAlreadyOpen;
@@ -51,6 +237,7 @@ std::uint32_t ZipArchive::open(std::unique_ptr<ZipInput> input, const std::optio
 }
 
 void ZipArchive::close() {
+  stop_read_ahead();
   folders_.clear();
   reader_.close();
   password_.reset();
@@ -59,7 +246,8 @@ void ZipArchive::close() {
 }
 
 std::uint32_t ZipArchive::describe(std::int64_t index, ZipEntry& out) {
-  std::uint32_t r = reader_.describe(index, out);
+  // While the read-ahead inflates, the entry it reads is left alone.
+  std::uint32_t r = ahead_ ? reader_.info(index, out) : reader_.describe(index, out);
   if (r == kZipOk) described_ = out;
   else described_.index = -1;
   return r;
@@ -115,6 +303,7 @@ bool ZipArchive::make_levels(const std::u16string& path, std::size_t from, const
 
 std::uint32_t ZipArchive::extract(std::int64_t index, const Text& destination) {
   if (!reader_.is_open()) return kZipNotOpen;
+  stop_read_ahead();
   ZipEntry entry;
   if (std::uint32_t r = reader_.describe(index, entry)) return r;
   // No entry may write above the folder it is extracted into.
@@ -166,6 +355,7 @@ std::uint32_t ZipArchive::extract_file(std::int64_t index, const ZipEntry& entry
   if (std::uint32_t r = reader_.check_supported(index)) return r;
   std::uint32_t attributes = entry.attributes & ~std::uint32_t(kAttrDirectory);
   if (!notes) {
+    stop_read_ahead();
     auto out = zip_fs::create_file(path, attributes);
     if (!out) return kZipCannotOpen;
     if (std::uint32_t r = reader_.begin_entry(index, password_)) return r;
@@ -204,16 +394,18 @@ std::uint32_t ZipArchive::extract_file(std::int64_t index, const ZipEntry& entry
     out = zip_fs::create_new_file(temporary, 0);
   }
   if (!out) return kZipCannotOpen;
-  std::uint32_t result = reader_.begin_entry(index, password_);
-  if (!buffer_) buffer_ = std::make_unique<std::uint8_t[]>(kPiece);
+  reading_index_ = index;
+  std::uint32_t result = begin_bytes(index);
   while (result == kZipOk) {
-    std::size_t n = reader_.read_entry(buffer_.get(), kPiece, result);
+    const std::uint8_t* data = nullptr;
+    std::size_t n = next_bytes(data, result);
     if (result || n == 0) break;
-    if (!out->write(buffer_.get(), n)) {
-      reader_.end_entry();
+    if (!out->write(data, n)) {
+      if (!from_ahead_) reader_.end_entry();
       result = kZipWriteFailed;
     }
   }
+  if (from_ahead_) ahead_->give_back();
   if (result == kZipOk &&
       !out->finish(attributes, entry.creation_time, entry.access_time, entry.modification_time))
     result = kZipWriteFailed;

@@ -36,6 +36,10 @@ struct ExtractNotes {
 
 class ZipArchive {
  public:
+  ZipArchive();
+  ~ZipArchive();
+  ZipArchive(const ZipArchive&) = delete;
+  ZipArchive& operator=(const ZipArchive&) = delete;
   // Opens the file and reads its directory; relative destinations are later
   // taken below the current directory of this moment.
   std::uint32_t open(const Text& path, const std::optional<Text>& password = std::nullopt);
@@ -48,6 +52,15 @@ class ZipArchive {
   // written with; a failure leaves nothing. The folders on the way past
   // notes.links_refused_from are held open until close().
   std::uint32_t extract_exact(std::int64_t index, const std::u16string& destination, const ExtractNotes& notes);
+  // Inflates the file entries from `first` on, in order, on a second thread
+  // while the caller writes them: extract_exact of those entries, in that
+  // order, takes their bytes from it, with a few pieces waiting at most
+  // (memory stays flat). Only the archive is read over there; every note and
+  // every change to the disk stays on the caller's thread, in order, so a
+  // failure or a stop between two entries leaves what the notes told. Any
+  // other extraction, and close(), stop it. False when no thread could be
+  // started: extraction then inflates as before.
+  bool read_ahead(std::int64_t first = 0);
   void close();
   bool is_open() const { return reader_.is_open(); }
   std::size_t count() const { return reader_.count(); }
@@ -63,6 +76,17 @@ class ZipArchive {
   // Makes the missing folders of `path` from position `from` on; false when
   // a level past notes.links_refused_from is a link or cannot be held.
   bool make_levels(const std::u16string& path, std::size_t from, const ExtractNotes& notes);
+  // The entry's bytes piece by piece, from the read-ahead when it has them,
+  // else from the reader here: begin, then next until 0 bytes (with result 0
+  // at the entry's complete end).
+  std::uint32_t begin_bytes(std::int64_t index);
+  std::size_t next_bytes(const std::uint8_t*& data, std::uint32_t& result);
+  void stop_read_ahead();
+
+  struct Ahead;
+  std::unique_ptr<Ahead> ahead_;
+  bool from_ahead_ = false;  // the entry being written comes from the read-ahead
+  std::int64_t reading_index_ = -1;
 
   ZipReader reader_;
   ZipEntry described_;  // index -1 when none

@@ -6,6 +6,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <string>
 
@@ -83,5 +84,34 @@ bool is_read_only(const std::u16string& path);
 bool clear_read_only(const std::u16string& path);
 // A junction, symbolic link or other reparse point (a symbolic link elsewhere).
 bool is_link(const std::u16string& path);
+
+// What exact extraction's read-ahead needs: one lock with a condition to
+// wait on, and a second thread. On Windows a slim lock, a condition variable
+// and a plain thread (std::mutex would bring MinGW's POSIX thread layer).
+class Gate {
+ public:
+  Gate();
+  ~Gate();
+  Gate(const Gate&) = delete;
+  Gate& operator=(const Gate&) = delete;
+  void lock();
+  void unlock();
+  // Waits for wake(), the lock let go meanwhile; held again on return
+  // (a waiter may also wake for nothing: it looks again).
+  void wait();
+  void wake();  // every waiter
+
+ private:
+  struct Impl;
+  std::unique_ptr<Impl> impl_;
+};
+
+// A thread running `work`; destroying it waits for the work's end. Null when
+// no thread could be started (the work never runs).
+class Thread {
+ public:
+  virtual ~Thread() = default;
+};
+std::unique_ptr<Thread> start_thread(std::function<void()> work);
 
 }  // namespace rt::zip_fs

@@ -8,8 +8,11 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <condition_variable>
 #include <cstdio>
 #include <ctime>
+#include <mutex>
+#include <thread>
 #include <utility>
 
 #include "runtime/value/codepage.h"
@@ -239,6 +242,36 @@ bool clear_read_only(const std::u16string& path) {
 bool is_link(const std::u16string& path) {
   struct stat st;
   return ::lstat(native(path).c_str(), &st) == 0 && S_ISLNK(st.st_mode);
+}
+
+struct Gate::Impl {
+  std::mutex mutex;
+  std::condition_variable condition;
+};
+Gate::Gate() : impl_(std::make_unique<Impl>()) {}
+Gate::~Gate() = default;
+void Gate::lock() { impl_->mutex.lock(); }
+void Gate::unlock() { impl_->mutex.unlock(); }
+void Gate::wait() {
+  std::unique_lock<std::mutex> held(impl_->mutex, std::adopt_lock);
+  impl_->condition.wait(held);
+  held.release();
+}
+void Gate::wake() { impl_->condition.notify_all(); }
+
+namespace {
+class PosixThread : public Thread {
+ public:
+  explicit PosixThread(std::function<void()> work) : thread_(std::move(work)) {}
+  ~PosixThread() override { thread_.join(); }
+
+ private:
+  std::thread thread_;
+};
+}  // namespace
+
+std::unique_ptr<Thread> start_thread(std::function<void()> work) {
+  return std::make_unique<PosixThread>(std::move(work));
 }
 
 }  // namespace rt::zip_fs

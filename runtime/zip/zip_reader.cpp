@@ -421,13 +421,32 @@ std::uint32_t ZipReader::describe(std::int64_t index, ZipEntry& out) {
   if (!input_) return kZipNotOpen;
   if (index < 0 || std::uint64_t(index) >= entries_.size()) return kZipBadArgument;
   end_entry();
-  const Entry& e = entries_[std::size_t(index)];
-  ZipEntry d;
-  d.index = std::int32_t(index);
+  return info(index, out);
+}
+
+std::u16string ZipReader::stored_name(const Entry& e) const {
   std::u16string wide = e.utf8 ? wide_from_utf8(e.name) : wide_from_cp936(e.name);
   // The name reaches Windows as a zero-terminated text: what follows a zero
   // names nothing, so it must not hide a ".." from the checks either.
   wide.resize(std::min(wide.size(), wide.find(u'\0')));
+  return wide;
+}
+
+bool ZipReader::is_folder(std::int64_t index) const {
+  if (!input_ || index < 0 || std::uint64_t(index) >= entries_.size()) return false;
+  const Entry& e = entries_[std::size_t(index)];
+  std::u16string wide = stored_name(e);
+  return (entry_attributes(e.made_by, e.external) & kAttrDirectory) || (!wide.empty() && is_separator(wide.back()));
+}
+
+std::uint32_t ZipReader::info(std::int64_t index, ZipEntry& out) const {
+  if (!input_) return kZipNotOpen;
+  if (index < 0 || std::uint64_t(index) >= entries_.size()) return kZipBadArgument;
+  const Entry& e = entries_[std::size_t(index)];
+  ZipEntry d;
+  d.index = std::int32_t(index);
+  std::u16string wide = stored_name(e);
+  // Some writers (Java's among them) mark folders only by the trailing slash.
   bool named_as_folder = !wide.empty() && is_separator(wide.back());
   d.wide_name = clean_entry_name(std::move(wide));
   d.name = cp936_from_wide(d.wide_name);
@@ -444,7 +463,6 @@ std::uint32_t ZipReader::describe(std::int64_t index, ZipEntry& out) {
     d.wide_name = wide_from_cp936(d.name);
     d.name_lossy = false;
   }
-  // Some writers (Java's among them) mark folders only by the trailing slash.
   d.attributes = entry_attributes(e.made_by, e.external) | (named_as_folder ? std::uint32_t(kAttrDirectory) : 0u);
 
   std::uint32_t date = e.dos_datetime >> 16, time = e.dos_datetime & 0xFFFF;

@@ -90,6 +90,13 @@ class ZipReader {
 
   // Describes entry `index` (from 0); ends the entry being read.
   std::uint32_t describe(std::int64_t index, ZipEntry& out);
+  // The same description, leaving the entry being read alone: it reads only
+  // the directory held in memory, so another thread may be reading an
+  // entry's data meanwhile.
+  std::uint32_t info(std::int64_t index, ZipEntry& out) const;
+  // Whether entry `index` is a folder, as info() would say (without the
+  // times, which ask the system's time zone).
+  bool is_folder(std::int64_t index) const;
 
   // Starts reading entry `index`'s data: checks its method, local header and
   // password. A missing password for an encrypted entry is a wrong one.
@@ -108,6 +115,7 @@ class ZipReader {
   bool read_central_directory(ZipInput& in, std::uint64_t offset, std::uint64_t size, std::uint64_t declared_count,
                               bool zip64);
   std::size_t fill_input(std::uint32_t& result);
+  std::u16string stored_name(const Entry& e) const;
   bool entries_overlap() const;
 
   std::unique_ptr<ZipInput> input_;

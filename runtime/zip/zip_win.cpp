@@ -239,4 +239,43 @@ bool is_link(const std::u16string& path) {
   return a != INVALID_FILE_ATTRIBUTES && (a & FILE_ATTRIBUTE_REPARSE_POINT);
 }
 
+struct Gate::Impl {
+  SRWLOCK lock = SRWLOCK_INIT;
+  CONDITION_VARIABLE condition = CONDITION_VARIABLE_INIT;
+};
+Gate::Gate() : impl_(std::make_unique<Impl>()) {}
+Gate::~Gate() = default;
+void Gate::lock() { AcquireSRWLockExclusive(&impl_->lock); }
+void Gate::unlock() { ReleaseSRWLockExclusive(&impl_->lock); }
+void Gate::wait() { SleepConditionVariableSRW(&impl_->condition, &impl_->lock, INFINITE, 0); }
+void Gate::wake() { WakeAllConditionVariable(&impl_->condition); }
+
+namespace {
+class WinThread : public Thread {
+ public:
+  explicit WinThread(std::function<void()> work) : work_(std::move(work)) {}
+  bool start() {
+    thread_.reset(CreateThread(nullptr, 0, &WinThread::run, this, 0, nullptr));
+    return bool(thread_);
+  }
+  ~WinThread() override {
+    if (thread_) WaitForSingleObject(thread_.get(), INFINITE);
+  }
+
+ private:
+  static DWORD WINAPI run(void* self) {
+    static_cast<WinThread*>(self)->work_();
+    return 0;
+  }
+  std::function<void()> work_;
+  win::Kernel thread_;
+};
+}  // namespace
+
+std::unique_ptr<Thread> start_thread(std::function<void()> work) {
+  auto thread = std::make_unique<WinThread>(std::move(work));
+  if (!thread->start()) return nullptr;
+  return thread;
+}
+
 }  // namespace rt::zip_fs

@@ -205,8 +205,13 @@ TEST_F(PackageStepTest, TheFirstFailedEntryEndsTheStepNamingTheFileOrTheDamage) 
     std::string unwritable;
     std::size_t made;  // what the run made before it stopped
   };
+  // Entries of several pieces: the ones after a failing entry are being
+  // inflated on the second thread while it fails, and never written.
+  std::string big;
+  for (int i = 0; i < 1200000; ++i) big += char('a' + (i * 7 + i / 13) % 26);
   const Case cases[] = {
       {{{"{app}/ok.txt", "ok"}, {"{app}/ro.txt", "new"}, {"{app}/later.txt", "l"}}, false, app + "\\ro.txt", 1},
+      {{{"{app}/ok.txt", big}, {"{app}/ro.txt", "new"}, {"{app}/later.txt", big}}, false, app + "\\ro.txt", 1},
       {{{"{app}/ok.txt", "ok"}, {"../above.txt", "x"}, {"{app}/later.txt", "l"}}, true, "", 1},
       // "COM¹" is a port once best-fitted: refused before anything is written.
       {{{"{app}/ok.txt", "ok"}, utf8_entry("{app}/COM\xC2\xB9.txt")}, true, "", 0},
@@ -304,6 +309,32 @@ TEST_F(PackageStepTest, ACancelStopsBetweenTwoEntries) {
   EXPECT_FALSE(out.succeeded());
   EXPECT_FALSE(exists(app + "\\a.txt"));
   EXPECT_TRUE(files.empty());
+}
+
+// A cancel asked while the entries after the one being written are being
+// inflated ahead stops at the next safe point: every file written is whole
+// and noted, nothing after it exists, and the run takes it all back.
+TEST_F(PackageStepTest, ACancelWhileEntriesAreInflatedAheadStopsAtTheNextEntry) {
+  std::string big;
+  for (int i = 0; i < 700000; ++i) big += char('a' + (i * 11 + i / 17) % 26);
+  std::vector<ZipMakerEntry> entries;
+  for (int i = 0; i < 8; ++i) entries.push_back({"{app}/f" + std::to_string(i) + ".txt", big});
+  write_package(entries);
+  installer::begin_install_run();
+  FakeController host;
+  host.directories = {app};
+  host.between_entries = [&] {
+    if (host.progress.back() > 0) installer::request_install_cancel();
+  };
+  rt::Text files;
+  installer::PackageOutcome out = unpack(package, uninstaller, files, host);
+  EXPECT_TRUE(out.cancelled);
+  EXPECT_FALSE(out.succeeded());
+  EXPECT_EQ(read(app + "\\f0.txt"), big);
+  EXPECT_FALSE(exists(app + "\\f1.txt"));
+  EXPECT_TRUE(installer::undo_this_run());
+  EXPECT_FALSE(exists(app + "\\f0.txt"));
+  installer::begin_install_run();
 }
 
 // Nothing is written through a link below the installation folder, and a

@@ -1,6 +1,7 @@
 // The window-unit toolkit: windows loaded from design tables, numbered
 // properties, pages, input, modal runs and access from a worker thread.
 #include <windows.h>
+#include <commctrl.h>
 
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
@@ -89,6 +90,16 @@ std::string text_of(HWND hwnd) {
   return rt::cp936_from_wchar(buf);
 }
 
+struct NameSearch {
+  const char* name;
+  HWND found;
+};
+BOOL CALLBACK find_named(HWND child, LPARAM p) {
+  auto* s = reinterpret_cast<NameSearch*>(p);
+  if (name_of(child) == s->name) s->found = child;
+  return s->found ? FALSE : TRUE;
+}
+
 using testsupport::pump;
 using testsupport::pump_until;
 
@@ -160,6 +171,47 @@ TEST_F(UnitsTest, units_show_only_on_their_page_and_keep_their_own_visibility) {
   EXPECT_TRUE(IsWindowVisible(unit("隐藏")));
   rt::unit_set(kWindow, "面板", rt::kPropVisible, false);
   EXPECT_FALSE(IsWindowVisible(unit("标题"))) << "a hidden container hides its units";
+}
+
+TEST_F(UnitsTest, a_page_not_yet_shown_has_no_windows_and_its_units_keep_what_is_written_to_them) {
+  HWND form = rt::form_handle(kWindow);
+  auto named = [form](const char* name) {
+    NameSearch search{name, nullptr};
+    EnumChildWindows(form, find_named, reinterpret_cast<LPARAM>(&search));
+    return search.found;
+  };
+  EXPECT_TRUE(named("按钮"));
+  EXPECT_TRUE(named("隐藏")) << "on the showing page, though itself hidden";
+  for (const char* waiting : {"目录", "浏览", "进度", "状态"}) EXPECT_FALSE(named(waiting)) << waiting;
+  EXPECT_FALSE(rt::unit_is_created(kWindow, "目录"));
+
+  rt::unit_set(kWindow, "目录", rt::kPropCaption, "D:\\新的\\");
+  rt::unit_set(kWindow, "进度", rt::kPropPosition, 30);
+  rt::unit_set(kWindow, "状态", rt::kPropEnabled, false);
+  rt::move_unit(kWindow, "浏览", 300);
+  EXPECT_EQ(rt::unit_get(kWindow, "目录", rt::kPropCaption).text(), "D:\\新的\\");
+  EXPECT_EQ(rt::unit_get(kWindow, "进度", rt::kPropPosition).as_int(), 30);
+  EXPECT_FALSE(rt::unit_get(kWindow, "状态", rt::kPropEnabled).as_bool());
+  EXPECT_EQ(rt::unit_get(kWindow, "浏览", rt::kPropLeft).as_int(), 300);
+  EXPECT_EQ(rt::unit_get(kWindow, "浏览", rt::kPropWidth).as_int(), 60);
+  EXPECT_FALSE(named("目录")) << "reading and writing made no window";
+
+  rt::unit_set(kWindow, "选择夹", rt::kPropPage, 1);
+  HWND dir = named("目录");
+  ASSERT_TRUE(dir);
+  EXPECT_TRUE(IsWindowVisible(dir));
+  EXPECT_EQ(GetParent(dir), named("选择夹"));
+  EXPECT_EQ(text_of(dir), "D:\\新的\\");
+  EXPECT_EQ(SendMessageW(named("进度"), PBM_GETPOS, 0, 0), 30);
+  EXPECT_FALSE(IsWindowEnabled(named("状态")));
+  EXPECT_EQ(in_container(named("浏览")).left, 300);
+  // The page's units lie in table order among themselves.
+  EXPECT_EQ(GetWindow(dir, GW_HWNDNEXT), named("浏览"));
+  EXPECT_EQ(GetWindow(named("浏览"), GW_HWNDNEXT), named("进度"));
+  // Back on the first page, the second keeps its windows, hidden.
+  rt::unit_set(kWindow, "选择夹", rt::kPropPage, 0);
+  EXPECT_EQ(named("目录"), dir);
+  EXPECT_FALSE(IsWindowVisible(dir));
 }
 
 TEST_F(UnitsTest, an_image_is_decoded_once_for_all_its_units_and_when_a_unit_of_it_first_shows) {

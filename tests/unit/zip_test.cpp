@@ -535,4 +535,73 @@ TEST(ZipServiceTest, AttributesAndTimesReachTheFile) {
   EXPECT_DOUBLE_EQ(info.modification_time, 45658.5);  // 2025-01-01 12:00:00
 }
 
+TEST(ZipServiceTest, ReadAheadInflatesOnASecondThreadWhileTheWriterNotesAndWritesInOrder) {
+  // Entries larger than one piece, stored and deflated, a folder, an empty
+  // file, one whose CRC lies and one after it.
+  const std::string big = text_of(900000), mid = text_of(300001);
+  ZipMakerEntry stored{"s/stored.bin", mid, 0};
+  ZipMakerEntry lying{"z/lying.bin", big};
+  lying.crc = 1;
+  Scratch s(make_zip({{"d/", ""}, {"d/big.txt", big}, stored, {"d/small.txt", "small"}, {"empty.txt", ""}, lying,
+                      {"after.txt", "after"}}),
+            "zip-ahead");
+  const std::u16string base = fs::path(s.dir).u16string() + u"/";
+  std::vector<std::u16string> noted;
+  ExtractNotes notes;
+  notes.creating = [&](const std::u16string& path, bool) {
+    noted.push_back(path);
+    return true;
+  };
+  auto extract = [&](ZipArchive& a, int i) {
+    ZipEntry e;
+    EXPECT_EQ(a.describe(i, e), kZipOk) << i;
+    return a.extract_exact(i, base + e.wide_name, notes);
+  };
+  {
+    ZipArchive a;
+    ASSERT_EQ(a.open(Text(s.archive)), kZipOk);
+    ASSERT_TRUE(a.read_ahead());
+    for (int i = 0; i < 5; ++i) EXPECT_EQ(extract(a, i), kZipOk) << i;
+    EXPECT_EQ(read_path(s.at("d/big.txt")), big);
+    EXPECT_EQ(read_path(s.at("s/stored.bin")), mid);
+    EXPECT_EQ(read_path(s.at("d/small.txt")), "small");
+    EXPECT_EQ(read_path(s.at("empty.txt")), "");
+    // The lying entry is reported and leaves nothing, not even its temporary file.
+    EXPECT_EQ(extract(a, 5), kZipDamaged);
+    EXPECT_FALSE(fs::exists(s.at("z/lying.bin")));
+    EXPECT_FALSE(fs::exists(s.at("z/lying.bin.~0.part")));
+    // The read-ahead stopped there; what follows is inflated by the writer.
+    EXPECT_EQ(extract(a, 6), kZipOk);
+    EXPECT_EQ(read_path(s.at("after.txt")), "after");
+  }
+  // Every file was noted under its temporary name, then under its own,
+  // entry after entry: the notes came from the writing thread, in order.
+  std::vector<std::string> order;
+  for (const std::u16string& p : noted) {
+    std::string name = utf8_from_wide(p.substr(base.size()));
+    std::replace(name.begin(), name.end(), '\\', '/');
+    order.push_back(name);
+  }
+  const std::vector<std::string> expected = {
+      "d",           "d/big.txt.~0.part", "d/big.txt",      "s",           "s/stored.bin.~0.part", "s/stored.bin",
+      "d/small.txt.~0.part", "d/small.txt", "empty.txt.~0.part", "empty.txt", "z", "z/lying.bin.~0.part",
+      "after.txt.~0.part", "after.txt"};
+  EXPECT_EQ(order, expected);
+
+  // Asked out of its order the archive still gives every entry, and closing
+  // while inflated pieces wait ends the second thread.
+  for (const char* name : {"d/big.txt", "s/stored.bin", "d/small.txt"}) fs::remove(s.at(name));
+  ZipArchive b;
+  ASSERT_EQ(b.open(Text(s.archive)), kZipOk);
+  ASSERT_TRUE(b.read_ahead());
+  EXPECT_EQ(extract(b, 3), kZipOk);
+  EXPECT_EQ(extract(b, 1), kZipOk);
+  EXPECT_EQ(read_path(s.at("d/big.txt")), big);
+  ASSERT_TRUE(b.read_ahead(1));
+  EXPECT_EQ(extract(b, 1), kZipOk);
+  b.close();
+  EXPECT_EQ(read_path(s.at("d/small.txt")), "small");
+  EXPECT_EQ(read_path(s.at("d/big.txt")), big);
+}
+
 }  // namespace

@@ -85,6 +85,23 @@ Installer::Installer(const std::string& exe) : process_(Process::start(exe)) {
   (void)start;
 }
 
+HWND Installer::unit(const std::string& name, DWORD timeout_ms) const {
+  if (HWND found = find_unit(window_, name)) return found;
+  static const char* const kCustomPage[] = {"立即安装2", "返回首页", "标签1", "标签2", "安装目录", "浏览", "快捷方式"};
+  bool custom = false;
+  for (const char* u : kCustomPage) custom = custom || name == u;
+  if (!custom || page() != 0) return wait_unit(window_, name, timeout_ms);
+  post_button(wait_unit(window_, "自定义安装", timeout_ms), WM_LBUTTONDOWN);
+  HWND found = wait_page(1, timeout_ms) ? wait_unit(window_, name, timeout_ms) : nullptr;
+  post_button(find_unit(window_, "自定义安装"), WM_LBUTTONUP);
+  if (HWND back = find_unit(window_, "返回首页")) {
+    post_button(back, WM_LBUTTONDOWN);
+    post_button(back, WM_LBUTTONUP);
+    wait_page(0, timeout_ms);
+  }
+  return found;
+}
+
 void Installer::click(const std::string& name) const {
   HWND u = unit(name);
   post_button(u, WM_LBUTTONDOWN);

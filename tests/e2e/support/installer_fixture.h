@@ -35,7 +35,10 @@ class Installer {
   HWND window() const { return window_; }
   Process& process() { return process_; }
 
-  HWND unit(const std::string& name, DWORD timeout_ms = 10000) const { return wait_unit(window_, name, timeout_ms); }
+  // A unit of the window, waited for. The custom page's units are made when
+  // that page first shows: asked for on the home page before it has, the
+  // page is visited as a person would (自定义安装, then 返回首页).
+  HWND unit(const std::string& name, DWORD timeout_ms = 10000) const;
   // Clicks a unit (left button down and up at its centre, as posted input).
   void click(const std::string& name) const;
   void press(const std::string& name) const;    // left button down only
