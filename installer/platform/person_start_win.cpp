@@ -4,7 +4,6 @@
 #include <windows.h>
 #include <exdisp.h>
 #include <shldisp.h>
-#include <shlguid.h>
 #include <shlobj.h>
 
 #include <string>
@@ -17,6 +16,18 @@
 namespace installer {
 
 namespace {
+
+// The shell's class and interface identifiers, spelt here: taking them from
+// the toolchain's uuid library would bring its whole table of identifiers
+// (35 KB) into setup.exe.
+constexpr GUID kShellWindows = {0x9BA05972, 0xF6A8, 0x11CF, {0xA4, 0x42, 0x00, 0xA0, 0xC9, 0x0A, 0x8F, 0x39}};
+constexpr GUID kIShellWindows = {0x85CB6900, 0x4D95, 0x11CF, {0x96, 0x0C, 0x00, 0x80, 0xC7, 0xF4, 0xEE, 0x85}};
+constexpr GUID kIServiceProvider = {0x6D5140C1, 0x7436, 0x11CE, {0x80, 0x34, 0x00, 0xAA, 0x00, 0x60, 0x09, 0xFA}};
+constexpr GUID kTopLevelBrowser = {0x4C96BE40, 0x915C, 0x11CF, {0x99, 0xD3, 0x00, 0xAA, 0x00, 0x4A, 0xE8, 0x37}};
+constexpr GUID kIShellBrowser = {0x000214E2, 0x0000, 0x0000, {0xC0, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0x46}};
+constexpr GUID kIDispatch = {0x00020400, 0x0000, 0x0000, {0xC0, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0x46}};
+constexpr GUID kIShellFolderViewDual = {0xE7A1AF80, 0x4D96, 0x11CF, {0x96, 0x0C, 0x00, 0x80, 0xC7, 0xF4, 0xEE, 0x85}};
+constexpr GUID kIShellDispatch2 = {0xA4C6892C, 0x3BA9, 0x11D2, {0x9D, 0xEA, 0x00, 0xC0, 0x4F, 0xB1, 0x61, 0x62}};
 
 template <typename T>
 struct Com {
@@ -39,7 +50,7 @@ struct Bstr {
 bool shell_execute_at_desktop(const std::wstring& file, const std::wstring& parameters, const std::wstring& folder) {
   rt::ComApartment apartment;
   Com<IShellWindows> windows;
-  if (FAILED(CoCreateInstance(CLSID_ShellWindows, nullptr, CLSCTX_LOCAL_SERVER, IID_IShellWindows,
+  if (FAILED(CoCreateInstance(kShellWindows, nullptr, CLSCTX_LOCAL_SERVER, kIShellWindows,
                               reinterpret_cast<void**>(windows.out()))))
     return false;
   VARIANT location;
@@ -53,22 +64,22 @@ bool shell_execute_at_desktop(const std::wstring& file, const std::wstring& para
   if (windows->FindWindowSW(&location, &empty, SWC_DESKTOP, &hwnd, SWFO_NEEDDISPATCH, desktop.out()) != S_OK || !desktop)
     return false;
   Com<IServiceProvider> provider;
-  if (FAILED(desktop->QueryInterface(IID_IServiceProvider, reinterpret_cast<void**>(provider.out())))) return false;
+  if (FAILED(desktop->QueryInterface(kIServiceProvider, reinterpret_cast<void**>(provider.out())))) return false;
   Com<IShellBrowser> browser;
-  if (FAILED(provider->QueryService(SID_STopLevelBrowser, IID_IShellBrowser, reinterpret_cast<void**>(browser.out()))))
+  if (FAILED(provider->QueryService(kTopLevelBrowser, kIShellBrowser, reinterpret_cast<void**>(browser.out()))))
     return false;
   Com<IShellView> view;
   if (FAILED(browser->QueryActiveShellView(view.out()))) return false;
   Com<IDispatch> background;
-  if (FAILED(view->GetItemObject(SVGIO_BACKGROUND, IID_IDispatch, reinterpret_cast<void**>(background.out()))))
+  if (FAILED(view->GetItemObject(SVGIO_BACKGROUND, kIDispatch, reinterpret_cast<void**>(background.out()))))
     return false;
   Com<IShellFolderViewDual> folder_view;
-  if (FAILED(background->QueryInterface(IID_IShellFolderViewDual, reinterpret_cast<void**>(folder_view.out()))))
+  if (FAILED(background->QueryInterface(kIShellFolderViewDual, reinterpret_cast<void**>(folder_view.out()))))
     return false;
   Com<IDispatch> application;
   if (FAILED(folder_view->get_Application(application.out()))) return false;
   Com<IShellDispatch2> shell;
-  if (FAILED(application->QueryInterface(IID_IShellDispatch2, reinterpret_cast<void**>(shell.out())))) return false;
+  if (FAILED(application->QueryInterface(kIShellDispatch2, reinterpret_cast<void**>(shell.out())))) return false;
   Bstr name(file), args(parameters), dir(folder), verb(L"open");
   VARIANT v_args, v_dir, v_verb, v_show;
   VariantInit(&v_args);
