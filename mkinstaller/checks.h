@@ -10,9 +10,16 @@
 #include <vector>
 
 #include "installer/format/record.h"
+#include "installer/format/format.h"
 #include "mkinstaller/pe_resources.h"
 
 namespace mkinstaller {
+
+// setup.exe's resources as the PE writer and reader name them.
+inline const rt::ResourceId kSystem = rt::ResourceId::of_text(installer::format::kResourceType);
+inline const rt::ResourceId kLogo = rt::ResourceId::of_text(installer::format::kLogoResource);
+inline const rt::ResourceId kRecord = rt::ResourceId::of_text(installer::format::kRecordResource);
+inline const rt::ResourceId kPackage = rt::ResourceId::of_text(installer::format::kPackageResource);
 
 // A key or value as messages show it: in double quotes.
 inline std::string in_quotes(const std::string& text) { return "\"" + text + "\""; }

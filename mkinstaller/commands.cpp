@@ -240,10 +240,6 @@ const char kListHelp[] =
     "Options:\n"
     "  -h, --help   show this help\n";
 
-const rt::ResourceId kSystem = rt::ResourceId::of_text(format::kResourceType);
-const rt::ResourceId kLogo = rt::ResourceId::of_text(format::kLogoResource);
-const rt::ResourceId kRecord = rt::ResourceId::of_text(format::kRecordResource);
-const rt::ResourceId kPackage = rt::ResourceId::of_text(format::kPackageResource);
 
 // Where a PNG image's last chunk (IEND) ends: data after it is not part of
 // the image.

@@ -33,10 +33,6 @@ constexpr int kBadSignature = 2;
 constexpr int kPackageRefused = 4;
 constexpr int kCannotInstall = 8;
 
-const rt::ResourceId kSystem = rt::ResourceId::of_text(format::kResourceType);
-const rt::ResourceId kLogo = rt::ResourceId::of_text(format::kLogoResource);
-const rt::ResourceId kRecord = rt::ResourceId::of_text(format::kRecordResource);
-const rt::ResourceId kPackage = rt::ResourceId::of_text(format::kPackageResource);
 constexpr std::uint16_t kRtVersion = 16;
 // Larger logos are not read to be shown (the installer shows 256 x 256).
 constexpr std::uint64_t kLargestLogoShown = 16u << 20;

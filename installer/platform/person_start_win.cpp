@@ -29,16 +29,15 @@ constexpr GUID kIDispatch = {0x00020400, 0x0000, 0x0000, {0xC0, 0x00, 0x00, 0x00
 constexpr GUID kIShellFolderViewDual = {0xE7A1AF80, 0x4D96, 0x11CF, {0x96, 0x0C, 0x00, 0x80, 0xC7, 0xF4, 0xEE, 0x85}};
 constexpr GUID kIShellDispatch2 = {0xA4C6892C, 0x3BA9, 0x11D2, {0x9D, 0xEA, 0x00, 0xC0, 0x4F, 0xB1, 0x61, 0x62}};
 
-template <typename T>
-struct Com {
-  T* p = nullptr;
-  ~Com() {
-    if (p) p->Release();
-  }
-  T** out() { return &p; }
-  T* operator->() const { return p; }
-  explicit operator bool() const { return p != nullptr; }
-};
+// Puts what a call gives through its out-parameter into its owner; false
+// when the call failed or gave nothing.
+template <typename T, typename Call>
+bool take(rt::ComPtr<T>& owner, Call call) {
+  T* raw = nullptr;
+  HRESULT result = call(reinterpret_cast<void**>(&raw));
+  owner.reset(raw);
+  return SUCCEEDED(result) && raw;
+}
 
 struct Bstr {
   BSTR b;
@@ -49,9 +48,8 @@ struct Bstr {
 // The shell's own ShellExecute, reached from the desktop window's view.
 bool shell_execute_at_desktop(const std::wstring& file, const std::wstring& parameters, const std::wstring& folder) {
   rt::ComApartment apartment;
-  Com<IShellWindows> windows;
-  if (FAILED(CoCreateInstance(kShellWindows, nullptr, CLSCTX_LOCAL_SERVER, kIShellWindows,
-                              reinterpret_cast<void**>(windows.out()))))
+  rt::ComPtr<IShellWindows> windows;
+  if (!take(windows, [](void** p) { return CoCreateInstance(kShellWindows, nullptr, CLSCTX_LOCAL_SERVER, kIShellWindows, p); }))
     return false;
   VARIANT location;
   VariantInit(&location);
@@ -60,26 +58,29 @@ bool shell_execute_at_desktop(const std::wstring& file, const std::wstring& para
   VARIANT empty;
   VariantInit(&empty);
   long hwnd = 0;
-  Com<IDispatch> desktop;
-  if (windows->FindWindowSW(&location, &empty, SWC_DESKTOP, &hwnd, SWFO_NEEDDISPATCH, desktop.out()) != S_OK || !desktop)
-    return false;
-  Com<IServiceProvider> provider;
-  if (FAILED(desktop->QueryInterface(kIServiceProvider, reinterpret_cast<void**>(provider.out())))) return false;
-  Com<IShellBrowser> browser;
-  if (FAILED(provider->QueryService(kTopLevelBrowser, kIShellBrowser, reinterpret_cast<void**>(browser.out()))))
-    return false;
-  Com<IShellView> view;
-  if (FAILED(browser->QueryActiveShellView(view.out()))) return false;
-  Com<IDispatch> background;
-  if (FAILED(view->GetItemObject(SVGIO_BACKGROUND, kIDispatch, reinterpret_cast<void**>(background.out()))))
-    return false;
-  Com<IShellFolderViewDual> folder_view;
-  if (FAILED(background->QueryInterface(kIShellFolderViewDual, reinterpret_cast<void**>(folder_view.out()))))
-    return false;
-  Com<IDispatch> application;
-  if (FAILED(folder_view->get_Application(application.out()))) return false;
-  Com<IShellDispatch2> shell;
-  if (FAILED(application->QueryInterface(kIShellDispatch2, reinterpret_cast<void**>(shell.out())))) return false;
+  rt::ComPtr<IDispatch> desktop;
+  rt::ComPtr<IServiceProvider> provider;
+  rt::ComPtr<IShellBrowser> browser;
+  rt::ComPtr<IShellView> view;
+  rt::ComPtr<IDispatch> background;
+  rt::ComPtr<IShellFolderViewDual> folder_view;
+  rt::ComPtr<IDispatch> application;
+  rt::ComPtr<IShellDispatch2> shell;
+  bool reached =
+      take(desktop,
+           [&](void** p) {
+             HRESULT r = windows->FindWindowSW(&location, &empty, SWC_DESKTOP, &hwnd, SWFO_NEEDDISPATCH,
+                                               reinterpret_cast<IDispatch**>(p));
+             return r == S_OK ? r : E_FAIL;
+           }) &&
+      take(provider, [&](void** p) { return desktop->QueryInterface(kIServiceProvider, p); }) &&
+      take(browser, [&](void** p) { return provider->QueryService(kTopLevelBrowser, kIShellBrowser, p); }) &&
+      take(view, [&](void** p) { return browser->QueryActiveShellView(reinterpret_cast<IShellView**>(p)); }) &&
+      take(background, [&](void** p) { return view->GetItemObject(SVGIO_BACKGROUND, kIDispatch, p); }) &&
+      take(folder_view, [&](void** p) { return background->QueryInterface(kIShellFolderViewDual, p); }) &&
+      take(application, [&](void** p) { return folder_view->get_Application(reinterpret_cast<IDispatch**>(p)); }) &&
+      take(shell, [&](void** p) { return application->QueryInterface(kIShellDispatch2, p); });
+  if (!reached) return false;
   Bstr name(file), args(parameters), dir(folder), verb(L"open");
   VARIANT v_args, v_dir, v_verb, v_show;
   VariantInit(&v_args);

@@ -2,6 +2,7 @@
 #include <sddl.h>
 
 #include "installer/platform/protected_folder.h"
+#include "runtime/win/handles.h"
 
 namespace installer {
 
@@ -30,12 +31,10 @@ bool create_protected_folder(const std::u16string& path, FolderAccess access) {
   if (made) {
     // Said once more through a handle on the new folder itself: Windows took
     // it at creation, Wine keeps only what is set afterwards.
-    HANDLE folder = CreateFileW(name, READ_CONTROL | WRITE_DAC, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
-                                OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS | FILE_FLAG_OPEN_REPARSE_POINT, nullptr);
-    if (folder != INVALID_HANDLE_VALUE) {
-      SetKernelObjectSecurity(folder, DACL_SECURITY_INFORMATION | PROTECTED_DACL_SECURITY_INFORMATION, descriptor);
-      CloseHandle(folder);
-    }
+    rt::win::File folder(CreateFileW(name, READ_CONTROL | WRITE_DAC, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
+                                     OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS | FILE_FLAG_OPEN_REPARSE_POINT, nullptr));
+    if (folder)
+      SetKernelObjectSecurity(folder.get(), DACL_SECURITY_INFORMATION | PROTECTED_DACL_SECURITY_INFORMATION, descriptor);
   }
   LocalFree(descriptor);
   if (made && g_watcher) g_watcher(path, access);
@@ -62,14 +61,13 @@ std::u16string make_unique_folder(const std::u16string& parent, const char16_t* 
 }
 
 bool running_elevated() {
-  HANDLE token = nullptr;
-  if (!OpenProcessToken(GetCurrentProcess(), TOKEN_QUERY, &token)) return false;
+  HANDLE raw = nullptr;
+  if (!OpenProcessToken(GetCurrentProcess(), TOKEN_QUERY, &raw)) return false;
+  rt::win::Kernel token(raw);
   TOKEN_ELEVATION elevation = {};
   DWORD size = 0;
-  bool elevated = GetTokenInformation(token, TokenElevation, &elevation, sizeof elevation, &size) &&
-                  elevation.TokenIsElevated != 0;
-  CloseHandle(token);
-  return elevated;
+  return GetTokenInformation(token.get(), TokenElevation, &elevation, sizeof elevation, &size) &&
+         elevation.TokenIsElevated != 0;
 }
 
 }  // namespace installer

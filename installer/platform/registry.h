@@ -24,6 +24,9 @@ struct RegistryValue {
 bool registry_key_exists(int root, const rt::Text& path);
 RegistryValue registry_read_value(int root, const rt::Text& path, const rt::Text& name);
 int registry_read_int(int root, const rt::Text& path, const rt::Text& name);
+// A text value (REG_SZ or REG_EXPAND_SZ, as stored) up to its first NUL;
+// empty for anything else.
+rt::Text registry_read_text(int root, const rt::Text& path, const rt::Text& name);
 // True only when the key did not exist and was made.
 bool registry_create_key(int root, const rt::Text& path);
 bool registry_write_value(int root, const rt::Text& path, const rt::Text& name, int type, const rt::Bytes& data);

@@ -76,6 +76,13 @@ int registry_read_int(int root, const rt::Text& path, const rt::Text& name) {
   return static_cast<int>(n);
 }
 
+rt::Text registry_read_text(int root, const rt::Text& path, const rt::Text& name) {
+  RegistryValue value = registry_read_value(root, path, name);
+  if (value.type != REG_SZ && value.type != REG_EXPAND_SZ) return {};
+  std::string_view data = value.data.view();
+  return rt::Text(data.substr(0, data.find('\0')));
+}
+
 bool registry_create_key(int root, const rt::Text& path) {
   HKEY base = root_key(root);
   if (!base || registry_key_exists(root, path)) return false;

@@ -2,6 +2,7 @@
 // removal engine: below the held installation folder, through no link.
 #include <windows.h>
 
+#include <memory>
 #include <string>
 #include <utility>
 #include <vector>
@@ -11,6 +12,7 @@
 #include "installer/platform/run_journal.h"
 #include "runtime/value/codepage.h"
 #include "runtime/win/handles.h"
+#include "runtime/zip/zip_fs.h"
 
 namespace installer {
 
@@ -23,24 +25,11 @@ const wchar_t* w(const std::u16string& s) { return reinterpret_cast<const wchar_
 rt::Text text(const std::u16string& s) { return rt::Text(rt::cp936_from_wide(s)); }
 std::u16string number(unsigned n) { return rt::wide_from_cp936(std::to_string(n)); }
 
-// A folder held open as itself: others may read and write in it, but not
-// rename or delete it, so the folder checked stays the folder used. Null
-// when it is missing, no folder, or a link.
-rt::win::File hold_plain_folder(const std::u16string& path) {
-  rt::win::File folder(CreateFileW(w(path), FILE_LIST_DIRECTORY | FILE_READ_ATTRIBUTES | SYNCHRONIZE,
-                                   FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING,
-                                   FILE_FLAG_BACKUP_SEMANTICS | FILE_FLAG_OPEN_REPARSE_POINT, nullptr));
-  BY_HANDLE_FILE_INFORMATION info;
-  if (!folder || !GetFileInformationByHandle(folder.get(), &info) ||
-      !(info.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) || (info.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT))
-    return {};
-  // Asked by name too, once held (the name can no longer be given to
-  // something else): Wine may open what a Unix link points to, but still
-  // shows the name as a link.
-  DWORD named = GetFileAttributesW(w(path));
-  if (named == INVALID_FILE_ATTRIBUTES || (named & FILE_ATTRIBUTE_REPARSE_POINT)) return {};
-  return folder;
-}
+// A folder held open as itself (no delete sharing: it cannot be renamed
+// away, nor a link put in its place) once checked to be a plain folder; null
+// for anything else.
+using Held = std::unique_ptr<rt::zip_fs::HeldFolder>;
+Held hold_plain_folder(const std::u16string& path) { return rt::zip_fs::hold_folder(path); }
 
 bool exists(const std::u16string& path) { return GetFileAttributesW(w(path)) != INVALID_FILE_ATTRIBUTES; }
 
@@ -109,8 +98,8 @@ struct Replay {
 struct RunJournal::State {
   std::u16string install_folder;  // as the run names it, no trailing separator
   std::u16string run_folder;
-  std::vector<rt::win::File> held;  // the installation folder and every folder on its way
-  rt::win::File run;
+  std::vector<Held> held;  // the installation folder and every folder on its way
+  Held run;
   rt::win::File journal;
   Root root;
   std::vector<JournalEntry> entries;
@@ -157,7 +146,7 @@ bool RunJournal::begin(const std::u16string& install_folder, const std::vector<s
   // a link while the run writes below it or takes itself back.
   for (std::size_t i = 3; i <= s->install_folder.size(); ++i) {
     if (i < s->install_folder.size() && s->install_folder[i] != u'\\') continue;
-    rt::win::File level = hold_plain_folder(s->install_folder.substr(0, i));
+    Held level = hold_plain_folder(s->install_folder.substr(0, i));
     if (!level) return false;
     s->held.push_back(std::move(level));
   }
@@ -221,8 +210,8 @@ Recovery recover_interrupted_run(const rt::Text& install_folder, std::vector<rt:
   while (folder.size() > 3 && folder.back() == u'\\') folder.pop_back();
   const std::u16string run_folder = folder + u"\\" + kRunFolderName;
   if (folder.empty() || !exists(run_folder)) return Recovery::kNone;
-  rt::win::File held = hold_plain_folder(folder);
-  rt::win::File run = hold_plain_folder(run_folder);
+  Held held = hold_plain_folder(folder);
+  Held run = hold_plain_folder(run_folder);
   if (!held || !run) return Recovery::kFailed;  // a link in its place is never followed
 
   std::string bytes;

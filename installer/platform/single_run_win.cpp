@@ -2,6 +2,7 @@
 
 #include "installer/platform/single_run.h"
 #include "runtime/value/codepage.h"
+#include "runtime/win/handles.h"
 
 namespace installer {
 
@@ -11,21 +12,13 @@ SoftwareRunLock::~SoftwareRunLock() {
 
 bool SoftwareRunLock::acquire(const rt::Text& software_name) {
   if (handle_) return true;
-  HANDLE mutex = CreateMutexW(nullptr, FALSE, rt::wide_path(run_lock_name(software_name).view()).c_str());
+  rt::win::Kernel mutex(CreateMutexW(nullptr, FALSE, rt::wide_path(run_lock_name(software_name).view()).c_str()));
   if (!mutex) return false;
-  // An abandoned lock (its holder was killed) is taken over: the journal
-  // puts right whatever that run left.
-  if (GetLastError() == ERROR_ALREADY_EXISTS) {
-    DWORD waited = WaitForSingleObject(mutex, 0);
-    if (waited != WAIT_OBJECT_0 && waited != WAIT_ABANDONED) {
-      CloseHandle(mutex);
-      return false;
-    }
-  } else if (WaitForSingleObject(mutex, 0) == WAIT_FAILED) {
-    CloseHandle(mutex);
-    return false;
-  }
-  handle_ = mutex;
+  // Held by another program: refused. Abandoned (its holder was killed):
+  // taken over; the journal puts right whatever that run left.
+  DWORD waited = WaitForSingleObject(mutex.get(), 0);
+  if (waited != WAIT_OBJECT_0 && waited != WAIT_ABANDONED) return false;
+  handle_ = mutex.release();
   return true;
 }
 

@@ -58,9 +58,6 @@ SequenceEnd folder_failure(InstallView& view, const rt::Text& directory) {
 // right before anything else: in the folder chosen now and in the one the
 // installed software's entry names. Its leftovers in the temporary folder go.
 bool recover_interrupted_runs(const InstallPlan& plan) {
-  // An elevated run's working folders under the temporary folder are its
-  // own: only administrators and SYSTEM may write them.
-  protect_run_folders(plan.record.scope != format::Scope::kUser);
   remove_stale_run_folders();
   bool ok = recover_interrupted_run(plan.install_directory) != Recovery::kFailed;
   rt::Text installed = installed_location(plan.record.software_name);
@@ -102,6 +99,9 @@ SequenceEnd run_install_sequence(const InstallPlan& plan, const InstallSteps& st
     return SequenceEnd::kFailed;
   }
 
+  // An elevated run's working folders under the temporary folder are its
+  // own: only administrators and SYSTEM may write them.
+  protect_run_folders(record.scope != format::Scope::kUser);
   if (!recover_interrupted_runs(plan)) return folder_failure(view, directory);
 
   // 1. The .NET Framework prerequisite; it shows its own failures.

@@ -40,10 +40,8 @@ rt::Text installed_location(const rt::Text& software_name) {
   if (software_name.empty()) return {};
   for (bool per_user : {true, false}) {
     EntryPlace place = uninstall_entry_place(per_user, software_name);
-    RegistryValue value = registry_read_value(place.root, place.key, "InstallLocation");
-    if (value.type != REG_SZ && value.type != REG_EXPAND_SZ) continue;
-    std::string_view data = value.data.view();
-    return rt::Text(data.substr(0, data.find('\0')));
+    rt::Text folder = registry_read_text(place.root, place.key, "InstallLocation");
+    if (!folder.empty()) return folder;
   }
   return {};
 }

@@ -49,15 +49,8 @@ bool schedule_self_removal(const rt::Text& program, const std::vector<rt::Text>&
   rt::win::Kernel reader(read_end);
   rt::win::Kernel writer(write_end);
   SetHandleInformation(write_end, HANDLE_FLAG_INHERIT, 0);
-  std::u16string message;
-  for (const rt::Text& path : [&] {
-         std::vector<rt::Text> all{program};
-         all.insert(all.end(), folders.begin(), folders.end());
-         return all;
-       }()) {
-    message += rt::wide_from_cp936(path.view());
-    message += u'\n';
-  }
+  std::u16string message = rt::wide_from_cp936(program.view()) + u'\n';
+  for (const rt::Text& folder_path : folders) message += rt::wide_from_cp936(folder_path.view()) + u'\n';
   DWORD put = 0;
   if (!WriteFile(write_end, message.data(), DWORD(message.size() * sizeof(char16_t)), &put, nullptr)) return false;
 

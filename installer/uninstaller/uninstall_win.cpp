@@ -36,13 +36,6 @@ constexpr std::size_t kMessageLines = 15;
 
 rt::Text from_wide(const std::wstring& w) { return rt::Text(rt::cp936_from_wchar(w.c_str())); }
 
-rt::Text registry_text(int root, const rt::Text& key, const char* name) {
-  RegistryValue value = registry_read_value(root, key, name);
-  if (value.type != REG_SZ && value.type != REG_EXPAND_SZ) return {};
-  std::string_view data = value.data.view();
-  return rt::Text(data.substr(0, data.find('\0')));
-}
-
 struct OwnEntry {
   int root = kLocalMachine;  // the person's list (an installation for one person) or the machine's
   rt::Text key;              // empty when none names this program
@@ -66,9 +59,9 @@ OwnEntry find_own_entry(const rt::Text& own_path) {
     for (const rt::Text& name : names) {
       if (name.size() < prefix || _strnicmp(name.c_str(), format::kUninstallKeyPrefix, prefix) != 0) continue;
       rt::Text key = rt::text_concat({place.base, name.view()});
-      rt::Text program = command_program(registry_text(place.root, key, "UninstallString"));
+      rt::Text program = command_program(registry_read_text(place.root, key, "UninstallString"));
       if (program.empty() || !same_path(long_path(program), own_path)) continue;
-      rt::Text software = registry_text(place.root, key, "DisplayName");
+      rt::Text software = registry_read_text(place.root, key, "DisplayName");
       if (software.empty()) software = rt::Text(name.view().substr(prefix));
       return {place.root, key, software};
     }
@@ -237,9 +230,9 @@ bool lists_program(const Installation& inst) {
 // its end is taken back first (its journal in this folder): the earlier
 // uninstaller is then back in this program's place, with its list, and this
 // program, still running, was moved aside (`running_copy`).
-Installation read_installation() {
+Installation read_installation(const rt::Text& program, const OwnEntry& entry) {
   Installation inst;
-  inst.program = own_program_path();
+  inst.program = program;
   inst.folder = parent_folder(inst.program);
   std::vector<rt::Text> displaced;
   inst.recovery = recover_interrupted_run(inst.folder, &displaced);
@@ -255,7 +248,7 @@ Installation read_installation() {
   // not the one the package step recorded.
   inst.damaged_list = inst.has_list && !lists_program(inst);
   confine(inst);
-  inst.entry = find_own_entry(inst.program);
+  inst.entry = entry;
   return inst;
 }
 
@@ -326,7 +319,7 @@ int run_uninstaller(bool silent, bool elevated_child) {
     if (!silent) uninstall_prompt(caption, another_run_message(name), false);
     return kUninstallBusy;
   }
-  Installation inst = read_installation();
+  Installation inst = read_installation(program, own);
   // Our own folder must be free to go, whatever folder we were started in.
   rt::Text temp = temp_directory();
   if (!temp.empty()) SetCurrentDirectoryW(rt::wide_path(temp.view()).c_str());

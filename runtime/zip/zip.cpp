@@ -118,27 +118,28 @@ struct ZipArchive::Ahead {
     gate.wake();
     gate.unlock();
   }
+  // Drops what is left of entries before `index` (the gate held), waiting
+  // while the read-ahead has nothing to show and has not ended.
+  void skip_before(std::int64_t index) {
+    for (;;) {
+      while (ready.empty() && !ended) gate.wait();
+      if (ready.empty() || ready.front().index >= index) return;
+      if (ready.front().data) free.push_back(ready.front().data);
+      ready.erase(ready.begin());
+      gate.wake();
+    }
+  }
   // The next piece of entry `index`, passing over what is left of earlier
   // entries; false when the read-ahead went past it or ended before it.
   bool next(std::int64_t index, Piece& out) {
     give_back();
     gate.lock();
-    bool found = false;
-    for (;;) {
-      while (ready.empty() && !ended) gate.wait();
-      if (ready.empty()) break;
-      Piece p = ready.front();
-      if (p.index > index) break;
+    skip_before(index);
+    bool found = !ready.empty() && ready.front().index == index;
+    if (found) {
+      out = ready.front();
       ready.erase(ready.begin());
-      if (p.index < index) {
-        if (p.data) free.push_back(p.data);
-        gate.wake();
-        continue;
-      }
-      out = p;
-      taken = p.data;
-      found = true;
-      break;
+      taken = out.data;
     }
     gate.unlock();
     return found;
@@ -147,14 +148,7 @@ struct ZipArchive::Ahead {
   bool reaches(std::int64_t index) {
     give_back();
     gate.lock();
-    for (;;) {
-      while (ready.empty() && !ended) gate.wait();
-      if (ready.empty() || ready.front().index >= index) break;
-      Piece p = ready.front();
-      ready.erase(ready.begin());
-      if (p.data) free.push_back(p.data);
-      gate.wake();
-    }
+    skip_before(index);
     bool yes = !ready.empty() && ready.front().index == index;
     gate.unlock();
     return yes;
