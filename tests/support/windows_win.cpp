@@ -43,11 +43,14 @@ bool make_link(const std::string& link, const std::string& target) {
     HeapFree(GetProcessHeap(), 0, n);
     return out;
   };
-  std::string line = "/bin/ln -s \"" + name(target) + "\" \"" + name(link) + "\"";
-  STARTUPINFOA startup = {};
+  // The Unix names are UTF-8: given to Wine in UTF-16, which it hands on as
+  // UTF-8 (the ANSI call would spell them in the ANSI code page).
+  std::u16string line = u"/bin/ln -s \"" + rt::wide_from_utf8(name(target)) + u"\" \"" + rt::wide_from_utf8(name(link)) + u"\"";
+  STARTUPINFOW startup = {};
   startup.cb = sizeof startup;
   PROCESS_INFORMATION process = {};
-  if (!CreateProcessA("/bin/ln", line.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr, &startup, &process))
+  if (!CreateProcessW(L"/bin/ln", reinterpret_cast<wchar_t*>(line.data()), nullptr, nullptr, FALSE, 0, nullptr, nullptr,
+                      &startup, &process))
     return false;
   CloseHandle(process.hProcess);
   CloseHandle(process.hThread);
