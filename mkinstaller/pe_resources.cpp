@@ -523,6 +523,9 @@ bool PeResources::Impl::parse_headers(std::string* error) {
       return fail(error, "section " + std::string(s.name, strnlen(s.name, 8)) + " extends beyond the end of the file");
     sections.push_back(s);
   }
+  info.sections_end = sec_table_off + 40 * nsec;
+  for (const Section& s : sections)
+    if (s.raw_size) info.sections_end = std::max(info.sections_end, std::uint64_t{s.raw_ptr} + s.raw_size);
   info.checksum_field = checksum_off();
   info.certificate_entry = dir_count > kDirSecurity ? dirs_off + 8 * kDirSecurity : 0;
   info.certificate_offset = dir_rva(kDirSecurity);

@@ -53,6 +53,9 @@ struct PeHeaderInfo {
   // Where the checksum and the signature's directory entry lie: signing
   // changes these and appends the signature, nothing else (0: no entry).
   std::size_t checksum_field = 0, certificate_entry = 0;
+  // Where the headers and the sections' file data end: a signature lies
+  // after them, where the signed digest skips it.
+  std::uint64_t sections_end = 0;
   bool is_dll() const { return (characteristics & 0x2000) != 0; }
   bool is_executable() const { return (characteristics & 0x0002) != 0; }
 };

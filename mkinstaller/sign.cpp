@@ -8,6 +8,7 @@
 #include <memory>
 
 #include "mkinstaller/certificate.h"
+#include "mkinstaller/checks.h"
 
 #ifndef _WIN32
 #include <sys/wait.h>
@@ -153,9 +154,9 @@ bool certificate_table(const std::string& path, std::string* table, std::string*
 }
 
 // Whether the program at `path` is `built` with only a signature added: the
-// certificate table right after it (8-byte aligned, zeros between) and
-// nothing after the table; the checksum and the table's directory entry may
-// differ, nothing else.
+// certificate table right after it (zeros between); the checksum and the
+// table's directory entry may differ, nothing else. The table itself is
+// verify_signature()'s to judge.
 bool only_signature_added(const std::string& path, const BuiltProgram& built, std::string* why) {
   auto file = std::make_shared<InputFile>();
   if (!file->open(path, why)) return false;
@@ -166,15 +167,12 @@ bool only_signature_added(const std::string& path, const BuiltProgram& built, st
     return false;
   }
   const rt::PeHeaderInfo& h = pe.header();
-  const std::uint64_t at = h.certificate_offset, end = at + std::uint64_t{h.certificate_size};
+  const std::uint64_t at = h.certificate_offset;
   std::string padding(static_cast<std::size_t>(std::min<std::uint64_t>(at > built.size ? at - built.size : 0, 8)), '\0');
   if (h.certificate_size == 0)
     *why = "the signing left the file unsigned (it carries no signature)";
-  else if (at < built.size || at - built.size >= 8 || at % 8 != 0)
+  else if (at < built.size || at - built.size >= 8)
     *why = "the signature does not follow the program as a signature must";
-  else if (end != file->size())
-    *why = "the signed file carries " + std::to_string(file->size() > end ? file->size() - end : 0) +
-           " bytes after its signature";
   else if (!file->read_at(built.size, padding.data(), padding.size()) ||
            padding.find_first_not_of('\0') != std::string::npos ||
            unsigned_digest(*file, built.size, built.fields) != built.digest)
@@ -248,6 +246,52 @@ std::string unsigned_digest(rt::ResourceSource& file, std::uint64_t n, const std
   return hash.hex_digest();
 }
 
+std::string certificate_table_problem(rt::ResourceSource& file, const rt::PeHeaderInfo& h) {
+  const std::uint64_t at = h.certificate_offset, size = h.certificate_size, end = at + size;
+  const auto bytes = [](std::uint64_t n) { return plural(n, "byte", "bytes"); };
+  if (size == 0) return "";
+  if (end > file.size()) return "the certificate table runs " + bytes(end - file.size()) + " past the end of the file";
+  if (end < file.size()) return "the file carries " + bytes(file.size() - end) + " after its certificate table";
+  if (at < h.sections_end) return "the certificate table lies inside the program, not after it";
+  if (at % 8 || size % 8) return "the certificate table does not start and end on 8-byte boundaries";
+  // WIN_CERTIFICATE: dwLength, wRevision 0x0200, wCertificateType 2 (PKCS#7
+  // SignedData), then the signature: a DER SEQUENCE, whose own length says
+  // where it ends, whatever dwLength claims.
+  unsigned char head[14] = {};
+  if (!file.read_at(at, head, static_cast<std::size_t>(std::min<std::uint64_t>(size, sizeof head))))
+    return "the certificate table cannot be read";
+  const auto le32 = [](const unsigned char* p) {
+    return std::uint32_t{p[0]} | std::uint32_t{p[1]} << 8 | std::uint32_t{p[2]} << 16 | std::uint32_t{p[3]} << 24;
+  };
+  const bool pkcs7 = size >= 10 && head[4] == 0 && head[5] == 2 && head[6] == 2 && head[7] == 0 && head[8] == 0x30;
+  const std::size_t count = head[9] & 0x80 ? head[9] & 0x7F : 0;  // bytes of a long-form length
+  if (!pkcs7 || head[9] == 0x80 || count > 4)
+    return "the certificate table holds no Authenticode signature";
+  std::uint64_t signature_end = 10 + count + (count ? 0 : head[9]);
+  for (std::size_t i = 0; i < count; ++i) signature_end += std::uint64_t{head[10 + i]} << 8 * (count - 1 - i);
+  const std::uint64_t length = le32(head), rounded = (signature_end + 7) / 8 * 8;
+  if (length < signature_end)
+    return "the signature runs past the length its WIN_CERTIFICATE gives (" + bytes(length) + ")";
+  if (length > size)
+    return "the WIN_CERTIFICATE's length (" + bytes(length) + ") runs past the certificate table (" + bytes(size) +
+           ")";
+  if (size > rounded) {
+    // Named when another WIN_CERTIFICATE starts where the first one ends.
+    const std::uint64_t next = (length + 7) / 8 * 8;
+    unsigned char second[8];
+    if (next + 8 <= size && file.read_at(at + next, second, 8) && le32(second) >= 8 && second[4] == 0 &&
+        second[5] == 2)
+      return "the certificate table holds more than one certificate";
+    return "the certificate table holds " + bytes(size - rounded) + " after its signature";
+  }
+  char padding[8] = {};
+  const std::size_t n = static_cast<std::size_t>(size - signature_end);
+  if (!file.read_at(at + signature_end, padding, n) ||
+      std::any_of(padding, padding + n, [](char c) { return c != '\0'; }))
+    return "the padding after the signature is not zeros";
+  return "";
+}
+
 std::string SignatureCheck::text(const std::string& ca_file) const {
   if (!present) return "not signed";
   std::string text = "signed" + (signer.empty() ? std::string() : " by " + signer);
@@ -260,6 +304,19 @@ std::string SignatureCheck::text(const std::string& ca_file) const {
 SignatureCheck verify_signature(const std::string& path, const std::string& ca_file) {
   SignatureCheck check;
   check.present = true;
+  {
+    // The table first: osslsigncode verifies the signature its WIN_CERTIFICATE
+    // starts with and overlooks any bytes after it there.
+    auto file = std::make_shared<InputFile>();
+    rt::PeResources pe;
+    if (!file->open(path, &check.problem) || !pe.open(file, &check.problem)) {
+      check.problem = "it cannot be read: " + check.problem;
+      return check;
+    }
+    check.present = pe.header().certificate_size != 0;
+    check.problem = certificate_table_problem(*file, pe.header());
+    if (!check.present || !check.problem.empty()) return check;
+  }
   if (!have_osslsigncode()) {
     check.problem = "osslsigncode, which verifies it, is not installed here " + std::string(kInstallOsslsigncode);
     return check;

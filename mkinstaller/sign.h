@@ -51,6 +51,14 @@ struct BuiltProgram {
   std::string digest;
 };
 
+// Why the certificate table of a program is not one signature laid out as
+// it must be; "" when it is (or when there is no table). It must end the
+// file, start past the program's sections on an 8-byte boundary, and hold
+// one WIN_CERTIFICATE whose length covers its signature, padded with zeros
+// to the next multiple of 8 and no further. Bytes anywhere else would be
+// left out of the signed digest, for anyone to fill.
+std::string certificate_table_problem(rt::ResourceSource& file, const rt::PeHeaderInfo& header);
+
 // What a signature check found.
 struct SignatureCheck {
   bool present = false, verified = false;
@@ -60,8 +68,10 @@ struct SignatureCheck {
   // "signed by /CN=...; the signature verifies ..." or why not.
   std::string text(const std::string& ca_file) const;
 };
-// Verifies the signature of the program at `path` with osslsigncode, against
-// the authorities in `ca_file` (and its time-stamp's too), else the system's.
+// Verifies the signature of the program at `path`: its certificate table as
+// certificate_table_problem() wants it, then the signature with osslsigncode,
+// against the authorities in `ca_file` (and its time-stamp's too), else the
+// system's.
 SignatureCheck verify_signature(const std::string& path, const std::string& ca_file);
 
 class Signer {

@@ -1318,24 +1318,72 @@ TEST_F(MkinstallerTest, SignsLastProvesTheSignatureAndInspectVerifies) {
   // Without the private root, the signature leads nowhere trusted.
   EXPECT_THAT(run("inspect signed.exe").out, HasSubstr("(name the authority with --ca-file)"));
 
+  // Certificate tables a signer could leave, made from the program built
+  // below (the same bytes, signed): only the table differs.
+  fs::create_directories(path("good"));
+  ASSERT_EQ(run(inputs + "--sign-password-file pass.txt --out good/refused.exe").status, 0);
+  const std::string good = read("good/refused.exe");
+  const rt::PeHeaderInfo h = load(good).header();
+  auto le32 = [](const std::string& bytes, std::size_t at) {
+    std::uint32_t value = 0;
+    for (int i = 3; i >= 0; --i) value = value << 8 | static_cast<unsigned char>(bytes[at + i]);
+    return value;
+  };
+  // Appends `tail`, grows the table's size and its WIN_CERTIFICATE's length.
+  auto tampered = [&](const std::string& name, const std::string& tail, std::uint32_t table_growth,
+                      std::uint32_t length_growth) {
+    std::string bytes = good + tail;
+    for (auto [at, growth] : {std::pair<std::size_t, std::uint32_t>{h.certificate_entry + 4, table_growth},
+                              {h.certificate_offset, length_growth}}) {
+      const std::uint32_t value = le32(bytes, at) + growth;
+      for (int i = 0; i < 4; ++i) bytes[at + i] = static_cast<char>(value >> 8 * i);
+    }
+    write(name, bytes);
+    return "cp " + name + " {file}";
+  };
+  const std::string table = good.substr(h.certificate_offset),
+                    unverified = "signing failed: the signature does not verify: ";
   // Signers that did not sign what was built, and a signature nobody's root
   // vouches for: refused, nothing written under the name.
   const std::string osslsigncode = "osslsigncode sign -pkcs12 cs.p12 -readpass pass.txt -h sha256 -in {file} -out {file}.s >/dev/null && mv {file}.s {file}";
   struct Signer {
-    std::string command, message;
+    std::string command, message, file = "";  // the file it copies, of which inspect says the same
   } signers[] = {
       {"true {file}", "signing failed: the signing left the file unsigned (it carries no signature)"},
-      {osslsigncode + " && printf junk >>{file}", "signing failed: the signed file carries 4 bytes after its signature"},
+      {tampered("after.exe", "junk", 0, 0), unverified + "the file carries 4 bytes after its certificate table",
+       "after.exe"},
       {"printf X | dd of={file} bs=1 seek=4096 conv=notrunc && " + osslsigncode,
        "signing failed: the signed file is not the program that was built (the signing changed it)"},
       {"osslsigncode sign -pkcs12 stranger.p12 -readpass pass.txt -h sha256 -in {file} -out {file}.s && mv {file}.s {file}",
        "signing failed: the signature does not verify: its certificate does not lead to a trusted authority"},
+      {tampered("junk.exe", std::string(4096, '\xAB'), 4096, 4096),
+       unverified + "the certificate table holds 4096 bytes after its signature", "junk.exe"},
+      {tampered("zeros.exe", std::string(16, '\0'), 16, 16),
+       unverified + "the certificate table holds 16 bytes after its signature", "zeros.exe"},
+      {tampered("two.exe", table, table.size(), 0),
+       unverified + "the certificate table holds more than one certificate", "two.exe"},
+      {tampered("past.exe", "", 8, 0), unverified + "the certificate table runs 8 bytes past the end of the file",
+       "past.exe"},
+      {tampered("short.exe", "", 0, 0u - 16),
+       unverified + "the signature runs past the length its WIN_CERTIFICATE gives", "short.exe"},
+      {tampered("huge.exe", "", 0, 1u << 31),
+       unverified + "the WIN_CERTIFICATE's length (" + std::to_string(le32(table, 0) + (1u << 31)) +
+           " bytes) runs past the certificate table (" + std::to_string(table.size()) + " bytes)",
+       "huge.exe"},
   };
   for (const Signer& signer : signers) {
     r = run(package_inputs + "--sign-ca-file ca.pem --out refused.exe --sign-command '" + signer.command + "'");
     EXPECT_EQ(r.status, 1) << signer.command;
     EXPECT_THAT(r.err, HasSubstr("refused.exe: " + signer.message)) << signer.command;
     EXPECT_FALSE(fs::exists(path("refused.exe"))) << signer.command;
+    if (signer.file.empty()) continue;
+    const std::string problem = signer.message.substr(std::strlen("signing failed: "));
+    inspect = run("inspect --ca-file ca.pem " + signer.file);
+    EXPECT_EQ(inspect.status, 2) << signer.file;
+    EXPECT_THAT(inspect.out, HasSubstr("problems (exit status 2):\n  " + problem)) << signer.file;
+    nlohmann::json json = nlohmann::json::parse(run("inspect --json --ca-file ca.pem " + signer.file).out);
+    EXPECT_EQ(json["signature"]["verifies"], false) << signer.file;
+    EXPECT_THAT(json["problems"].dump(), HasSubstr(problem)) << signer.file;
   }
   r = run(package_inputs + "--out refused.exe --sign-command '" + signers[3].command + "'");
   EXPECT_THAT(r.err, HasSubstr("(for a private root, name it with --sign-ca-file)"));
