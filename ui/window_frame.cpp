@@ -35,7 +35,14 @@ ThemeChangedRoutine theme_routine(UINT_PTR address) {
 template <typename F>
 F system_function(const wchar_t* dll, const char* name) {
   HMODULE module = GetModuleHandleW(dll);
-  if (!module) module = LoadLibraryW(dll);
+  // By its full system path: never looked for beside the program.
+  wchar_t path[MAX_PATH + 32] = {};
+  UINT n = GetSystemDirectoryW(path, MAX_PATH);
+  if (!module && n > 0 && n < MAX_PATH) {
+    lstrcatW(path, L"\\");
+    lstrcatW(path, dll);
+    module = LoadLibraryExW(path, nullptr, 0);
+  }
   return module ? reinterpret_cast<F>(reinterpret_cast<void*>(GetProcAddress(module, name))) : nullptr;
 }
 

@@ -39,8 +39,14 @@ void ListLines::iterator::next() {
     std::string_view line = rest_.substr(0, end);
     rest_ = end == std::string_view::npos ? std::string_view() : rest_.substr(end + 1);
     if (!line.empty() && line.back() == '\r') line.remove_suffix(1);
-    if (line.empty()) continue;
-    current_ = {line, ends_with_separator(line)};
+    if (line.empty() || line[0] == '|') continue;  // a property
+    std::string_view mark;
+    std::size_t tab = line.find('\t');  // never the second byte of a character
+    if (tab != std::string_view::npos) {
+      mark = line.substr(tab + 1);
+      line = line.substr(0, tab);
+    }
+    current_ = {line, ends_with_separator(line), mark};
     return;
   }
   // The end: equal to end() whatever view the list was.
@@ -48,12 +54,65 @@ void ListLines::iterator::next() {
   at_end_ = true;
 }
 
-void append_listed(std::string& list, std::string_view path) {
+void append_listed(std::string& list, std::string_view path, std::string_view mark) {
   std::size_t start = list.size();
   list += path;
   for (std::size_t i = start; i < list.size(); ++i)
     if (list[i] == '/') list[i] = '\\';  // '/' is never the second byte of a character
+  if (!mark.empty()) {
+    list += '\t';
+    list += mark;
+  }
   list += "\r\n";
+}
+
+namespace {
+
+// The property lines of a list, each "|key=value" without its line end.
+template <typename F>
+void for_each_property(std::string_view list, F each) {
+  while (!list.empty()) {
+    std::size_t end = list.find('\n');
+    std::string_view line = list.substr(0, end);
+    list = end == std::string_view::npos ? std::string_view() : list.substr(end + 1);
+    if (!line.empty() && line.back() == '\r') line.remove_suffix(1);
+    if (line.empty() || line[0] != '|') continue;
+    std::size_t equals = line.find('=');
+    if (equals == std::string_view::npos) continue;
+    each(line.substr(1, equals - 1), line.substr(equals + 1), line);
+  }
+}
+
+}  // namespace
+
+std::string list_property(std::string_view list, std::string_view key) {
+  std::string value;
+  for_each_property(list, [&](std::string_view k, std::string_view v, std::string_view) {
+    if (k == key) value = std::string(v);
+  });
+  return value;
+}
+
+std::string with_list_property(std::string_view list, std::string_view key, std::string_view value) {
+  std::string out;
+  out += '|';
+  out += key;
+  out += '=';
+  out += value;
+  out += "\r\n";
+  // Every other line as it was, the property's earlier value aside.
+  while (!list.empty()) {
+    std::size_t end = list.find('\n');
+    std::string_view line = list.substr(0, end == std::string_view::npos ? list.size() : end + 1);
+    list.remove_prefix(line.size());
+    std::string_view bare = line;
+    while (!bare.empty() && (bare.back() == '\n' || bare.back() == '\r')) bare.remove_suffix(1);
+    if (bare.size() > key.size() + 1 && bare[0] == '|' && bare.substr(1, key.size()) == key &&
+        bare[key.size() + 1] == '=')
+      continue;
+    out += line;
+  }
+  return out;
 }
 
 std::string listed_path_key(std::string_view s) {
@@ -99,9 +158,17 @@ std::string listed_path_key(std::string_view s) {
 rt::Text merge_installed_lists(const rt::Text& current, const rt::Text& earlier) {
   std::set<std::string> seen;
   std::string out;
+  for_each_property(current.view(), [&](std::string_view, std::string_view, std::string_view line) {
+    out += line;
+    out += "\r\n";
+  });
   auto add = [&](const ListedPath& line) {
     if (!seen.insert(listed_path_key(line.path)).second) return;
     out += line.path;
+    if (!line.mark.empty()) {
+      out += '\t';
+      out += line.mark;
+    }
     out += "\r\n";
   };
   for (const ListedPath& line : ListLines(current.view())) add(line);

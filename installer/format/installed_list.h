@@ -3,6 +3,12 @@
 // with CR LF, "\" as separator, a folder's line ending with "\"; code page
 // 936; sealed with the record cipher and the record's pass phrase. Every place
 // that reads, writes or compares listed paths goes through this codec.
+// A line may carry, after a tab, the mark of the file the run made there (a
+// file outside the installation folder: the uninstaller removes only that
+// very file). Lines beginning with "|" (a character no Windows name holds)
+// are the installation's properties, "|key=value": who it was made for and
+// the software's name, which the uninstaller takes from its own list rather
+// than from any entry in the registry.
 #pragma once
 
 #include <string>
@@ -21,6 +27,7 @@ rt::Text open_installed_list(const rt::Bytes& sealed);
 struct ListedPath {
   std::string_view path;
   bool folder = false;
+  std::string_view mark;  // what followed a tab; empty for most lines
 };
 
 // The lines of a list, in order, empty lines skipped; a lone LF ends a line
@@ -53,8 +60,17 @@ class ListLines {
   std::string_view list_;
 };
 
-// Appends one path as a line: "/" written as "\", CR LF after it.
-void append_listed(std::string& list, std::string_view path);
+// Appends one path as a line: "/" written as "\", the mark after a tab
+// when given, CR LF after it.
+void append_listed(std::string& list, std::string_view path, std::string_view mark = {});
+
+// The installation's properties.
+inline constexpr char kListScope[] = "scope";  // "user", "machine", or "" for the older layout
+inline constexpr char kListName[] = "name";    // the software's name
+// A property's value; empty when the list has none.
+std::string list_property(std::string_view list, std::string_view key);
+// The list with the property set (before its paths, replacing an earlier value).
+std::string with_list_property(std::string_view list, std::string_view key, std::string_view value);
 
 // The one key two listed paths (or a listed path and a target) are compared
 // by, as Windows compares paths: "/" as "\", a run of separators as one (a
@@ -65,7 +81,8 @@ void append_listed(std::string& list, std::string_view path);
 std::string listed_path_key(std::string_view path);
 inline bool same_listed_path(std::string_view a, std::string_view b) { return listed_path_key(a) == listed_path_key(b); }
 
-// This run's list followed by the earlier lines it lacks, each path once.
+// This run's list (its properties and lines) followed by the earlier lines
+// it lacks, each path once; the earlier list's properties are not kept.
 rt::Text merge_installed_lists(const rt::Text& current, const rt::Text& earlier);
 
 }  // namespace installer::format

@@ -51,8 +51,9 @@ bool launch_file(const rt::Text& path, const rt::Text& parameters, int show_mode
 
 // Starts a program (or opens an address) as the person at the desktop: when
 // this process is elevated, the desktop shell is asked to start it, so that
-// it runs with the shell's un-elevated rights; without a shell (or not
-// elevated) it is started directly. `shell` stands in for the desktop
+// it runs with the shell's un-elevated rights, and without a shell nothing
+// is started (kFailed: the caller tells the person where to start it); not
+// elevated, it is started directly. `shell` stands in for the desktop
 // shell's start (tests); it is asked whether or not the process is elevated.
 enum class PersonStart { kThroughShell, kDirect, kFailed };
 using ShellStart = bool (*)(const std::wstring& file, const std::wstring& parameters, const std::wstring& folder);

@@ -9,6 +9,7 @@
 
 #include "installer/platform/launch.h"
 #include "runtime/value/codepage.h"
+#include "runtime/win/confined.h"
 
 namespace installer {
 
@@ -52,9 +53,12 @@ rt::Text special_folder(int kind, int csidl, bool by_csidl) {
 rt::Text temp_directory() { return special_folder(kFolderTemp); }
 
 bool directory_exists(const rt::Text& path) {
-  DWORD attributes = GetFileAttributesW(rt::wide_path(path.view()).c_str());
-  if (attributes == INVALID_FILE_ATTRIBUTES) return false;
-  return (attributes & FILE_ATTRIBUTE_DIRECTORY) != 0;
+  // Looked at through a hold on the folder above (a drive's root: held itself).
+  std::u16string wide = rt::wide_from_cp936(path.view()), folder, name;
+  if (!rt::win::split_plain_parent(wide, &folder, &name)) return bool(rt::win::Folder::open(wide));
+  rt::win::Folder above = rt::win::Folder::open(folder);
+  DWORD attributes = 0;
+  return above && above.look(name, &attributes) == rt::win::FileStatus::kOk && (attributes & FILE_ATTRIBUTE_DIRECTORY);
 }
 
 bool launch_file(const rt::Text& path, const rt::Text& parameters, int show_mode) {

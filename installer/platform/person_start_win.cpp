@@ -104,12 +104,15 @@ PersonStart start_as_person(const rt::Text& path, const rt::Text& parameters, Sh
   std::wstring file = rt::wide_path(path.view());
   std::size_t slash = file.rfind(L'\\');
   std::wstring folder = slash == std::wstring::npos ? std::wstring() : file.substr(0, slash);
-  if (running_elevated() || shell) {
+  const bool elevated = running_elevated();
+  if (elevated || shell) {
     bool started = shell ? shell(file, rt::wide_path(parameters.view()), folder)
                          : shell_execute_at_desktop(file, rt::wide_path(parameters.view()), folder);
     if (started) return PersonStart::kThroughShell;
   }
-  // No desktop shell runs (or it refused): the start stays the process's own.
+  // No desktop shell answers: an elevated program starts nothing itself (it
+  // would run with administrator rights); the caller says where to start it.
+  if (elevated) return PersonStart::kFailed;
   return launch_file(path, parameters, 0) ? PersonStart::kDirect : PersonStart::kFailed;
 }
 

@@ -6,44 +6,68 @@
 
 namespace installer {
 
-const wchar_t* folder_access_sddl(FolderAccess access) {
-  // P: protected, nothing inherited. OICI: files and folders below inherit.
-  // FA: full control; 0x1200a9: read, list and run.
-  return access == FolderAccess::kInstalled ? L"D:P(A;OICI;FA;;;BA)(A;OICI;FA;;;SY)(A;OICI;0x1200a9;;;BU)"
-                                            : L"D:P(A;OICI;FA;;;BA)(A;OICI;FA;;;SY)";
+namespace {
+
+ProtectedFolderWatcher g_watcher = nullptr;
+
+std::wstring token_user_sid() {
+  HANDLE raw = nullptr;
+  if (!OpenProcessToken(GetCurrentProcess(), TOKEN_QUERY, &raw)) return {};
+  rt::win::Kernel token(raw);
+  unsigned char buffer[256];
+  DWORD size = 0;
+  LPWSTR text = nullptr;
+  if (!GetTokenInformation(token.get(), TokenUser, buffer, sizeof buffer, &size) ||
+      !ConvertSidToStringSidW(reinterpret_cast<TOKEN_USER*>(buffer)->User.Sid, &text))
+    return {};
+  std::wstring sid(text);
+  LocalFree(text);
+  return sid;
 }
 
-namespace {
-ProtectedFolderWatcher g_watcher = nullptr;
 }  // namespace
+
+std::wstring folder_access_sddl(FolderAccess access) {
+  // P: protected, nothing inherited. OICI: files and folders below inherit.
+  // FA: full control; 0x1200a9: read, list and run.
+  switch (access) {
+    case FolderAccess::kInstalled: return L"D:P(A;OICI;FA;;;BA)(A;OICI;FA;;;SY)(A;OICI;0x1200a9;;;BU)";
+    case FolderAccess::kPrivate: return L"D:P(A;OICI;FA;;;BA)(A;OICI;FA;;;SY)";
+    case FolderAccess::kPersonal: break;
+  }
+  std::wstring user = token_user_sid();
+  if (user.empty()) return L"D:P(A;OICI;FA;;;BA)(A;OICI;FA;;;SY)";
+  return L"D:P(A;OICI;FA;;;" + user + L")(A;OICI;FA;;;BA)(A;OICI;FA;;;SY)";
+}
 
 void watch_protected_folders(ProtectedFolderWatcher watcher) { g_watcher = watcher; }
 
-bool create_protected_folder(const std::u16string& path, FolderAccess access) {
-  PSECURITY_DESCRIPTOR descriptor = nullptr;
-  if (!ConvertStringSecurityDescriptorToSecurityDescriptorW(folder_access_sddl(access), SDDL_REVISION_1, &descriptor,
-                                                            nullptr))
-    return false;
-  SECURITY_ATTRIBUTES attributes = {sizeof attributes, descriptor, FALSE};
-  const wchar_t* name = reinterpret_cast<const wchar_t*>(path.c_str());
-  BOOL made = CreateDirectoryW(name, &attributes);
-  DWORD error = GetLastError();
-  if (made) {
-    // Said once more through a handle on the new folder itself: Windows took
-    // it at creation, Wine keeps only what is set afterwards.
-    rt::win::File folder(CreateFileW(name, READ_CONTROL | WRITE_DAC, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
-                                     OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS | FILE_FLAG_OPEN_REPARSE_POINT, nullptr));
-    if (folder)
-      SetKernelObjectSecurity(folder.get(), DACL_SECURITY_INFORMATION | PROTECTED_DACL_SECURITY_INFORMATION, descriptor);
-  }
-  LocalFree(descriptor);
-  if (made && g_watcher) g_watcher(path, access);
-  SetLastError(error);
-  return made != FALSE;
+rt::win::Folder make_protected_folder(const rt::win::Folder& parent, std::u16string_view name, FolderAccess access,
+                                      rt::win::FileStatus* status, bool deletable) {
+  std::wstring sddl = folder_access_sddl(access);
+  rt::win::Folder made = parent.make_folder(name, sddl.c_str(), status, deletable);
+  if (made && g_watcher) g_watcher(made.path(), access);
+  return made;
 }
 
-std::u16string make_unique_folder(const std::u16string& parent, const char16_t* prefix, bool protect) {
-  if (parent.empty()) return {};
+bool protect_folder(const rt::win::Folder& folder, FolderAccess access) {
+  PSECURITY_DESCRIPTOR descriptor = nullptr;
+  if (!folder || !ConvertStringSecurityDescriptorToSecurityDescriptorW(folder_access_sddl(access).c_str(),
+                                                                       SDDL_REVISION_1, &descriptor, nullptr))
+    return false;
+  // The hold reads the access list only: a handle of its own, on the same
+  // folder, changes it.
+  rt::win::File writer = folder.reopen(WRITE_DAC | READ_CONTROL);
+  bool done = writer && SetKernelObjectSecurity(writer.get(), DACL_SECURITY_INFORMATION |
+                                                                  PROTECTED_DACL_SECURITY_INFORMATION,
+                                                descriptor) != FALSE;
+  LocalFree(descriptor);
+  if (done && g_watcher) g_watcher(folder.path(), access);
+  return done;
+}
+
+rt::win::Folder make_unique_folder(const rt::win::Folder& parent, const char16_t* prefix, FolderAccess access) {
+  if (!parent) return {};
   for (int attempt = 0; attempt < 16; ++attempt) {
     LARGE_INTEGER now;
     QueryPerformanceCounter(&now);
@@ -51,11 +75,11 @@ std::u16string make_unique_folder(const std::u16string& parent, const char16_t* 
                              (unsigned long long)GetCurrentProcessId() << 32 ^ GetTickCount() ^ attempt;
     wchar_t name[32];
     wsprintfW(name, L"%08lx%08lx", (unsigned long)(mix >> 32), (unsigned long)mix);
-    std::u16string folder = parent + prefix + reinterpret_cast<const char16_t*>(name);
-    bool made = protect ? create_protected_folder(folder, FolderAccess::kPrivate)
-                        : CreateDirectoryW(reinterpret_cast<const wchar_t*>(folder.c_str()), nullptr) != FALSE;
-    if (made) return folder;
-    if (GetLastError() != ERROR_ALREADY_EXISTS) return {};
+    rt::win::FileStatus status = rt::win::FileStatus::kOk;
+    rt::win::Folder made = make_protected_folder(
+        parent, std::u16string(prefix) + reinterpret_cast<const char16_t*>(name), access, &status);
+    if (made) return made;
+    if (status != rt::win::FileStatus::kExists) return {};
   }
   return {};
 }
@@ -68,6 +92,21 @@ bool running_elevated() {
   DWORD size = 0;
   return GetTokenInformation(token.get(), TokenElevation, &elevation, sizeof elevation, &size) &&
          elevation.TokenIsElevated != 0;
+}
+
+FolderAccess working_access() { return running_elevated() ? FolderAccess::kPrivate : FolderAccess::kPersonal; }
+
+rt::win::Folder working_parent() {
+  wchar_t folder[MAX_PATH + 1] = {};
+  if (running_elevated()) {
+    UINT n = GetSystemWindowsDirectoryW(folder, MAX_PATH - 6);
+    if (n == 0 || n >= MAX_PATH - 6) return {};
+    lstrcatW(folder, L"\\Temp");
+  } else {
+    DWORD n = GetTempPathW(MAX_PATH, folder);
+    if (n == 0 || n > MAX_PATH) return {};
+  }
+  return rt::win::Folder::open(reinterpret_cast<const char16_t*>(folder));
 }
 
 }  // namespace installer

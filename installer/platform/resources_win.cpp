@@ -6,9 +6,12 @@
 
 #include "installer/format/format.h"
 #include "installer/format/installed_list.h"
+#include "installer/platform/pe_image.h"
 #include "installer/platform/resources.h"
 #include "runtime/value/codepage.h"
+#include "runtime/win/confined.h"
 #include "runtime/win/handles.h"
+#include "runtime/zip/zip_fs.h"
 
 namespace installer {
 
@@ -96,19 +99,6 @@ rt::Bytes load_resource_bytes(const rt::Text& type, const rt::Text& name) {
   return rt::Bytes(data, size);
 }
 
-rt::Bytes read_resource_of(const rt::Text& executable, const rt::Text& type, const rt::Text& name) {
-  rt::win::Module m(LoadLibraryExW(rt::wide_path(executable.view()).c_str(), nullptr,
-                                   LOAD_LIBRARY_AS_DATAFILE | LOAD_LIBRARY_AS_IMAGE_RESOURCE));
-  if (!m) return {};
-  std::wstring wide_type = rt::wide_path(type.view()), wide_name = rt::wide_path(name.view());
-  HRSRC found = FindResourceW(m.get(), wide_name.c_str(), wide_type.c_str());
-  HGLOBAL loaded = found ? LoadResource(m.get(), found) : nullptr;
-  const void* data = loaded ? LockResource(loaded) : nullptr;
-  DWORD size = found ? SizeofResource(m.get(), found) : 0;
-  if (!data || size == 0) return {};
-  return rt::Bytes(data, size);
-}
-
 bool write_resource(const rt::Text& executable, const rt::Text& type, const rt::Text& name, int language,
                     const rt::Bytes& data) {
   rt::win::ResourceUpdate update(BeginUpdateResourceW(rt::wide_path(executable.view()).c_str(), FALSE));
@@ -123,24 +113,29 @@ bool write_resource(const rt::Text& executable, const rt::Text& type, const rt::
 
 namespace {
 
+constexpr DWORD kListFileLimit = 256u << 20;
+
 // A small file's bytes through a handle on the file itself (a link in its
 // place is not followed); nothing when it is missing or too large to be ours.
-std::optional<rt::Bytes> read_plain_file(const rt::Text& path, DWORD limit) {
-  rt::win::File file(CreateFileW(rt::wide_path(path.view()).c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr,
-                                 OPEN_EXISTING, FILE_FLAG_OPEN_REPARSE_POINT, nullptr));
-  BY_HANDLE_FILE_INFORMATION info;
-  if (!file || !GetFileInformationByHandle(file.get(), &info) ||
-      (info.dwFileAttributes & (FILE_ATTRIBUTE_REPARSE_POINT | FILE_ATTRIBUTE_DIRECTORY)) || info.nFileSizeHigh ||
-      info.nFileSizeLow > limit)
-    return std::nullopt;
-  std::string bytes(info.nFileSizeLow, '\0');
+std::optional<rt::Bytes> read_plain_file(const rt::win::Folder& folder, std::u16string_view name, DWORD limit) {
+  rt::win::File file = folder ? folder.open_file(name, GENERIC_READ, FILE_SHARE_READ) : rt::win::File();
+  LARGE_INTEGER size{};
+  if (!file || !GetFileSizeEx(file.get(), &size) || size.QuadPart > limit) return std::nullopt;
+  std::string bytes(std::size_t(size.QuadPart), '\0');
   DWORD got = 0;
   if (!bytes.empty() && (!ReadFile(file.get(), bytes.data(), DWORD(bytes.size()), &got, nullptr) || got != bytes.size()))
     return std::nullopt;
   return rt::Bytes(bytes);
 }
 
-constexpr DWORD kListFileLimit = 256u << 20;
+std::u16string wide(std::string_view text) { return rt::wide_from_cp936(text); }
+
+// The held folder of a program's path and the program's name.
+rt::win::Folder folder_of(const rt::Text& program, std::u16string* name) {
+  std::u16string folder;
+  if (!rt::win::split_plain_parent(wide(program.view()), &folder, name)) return {};
+  return rt::win::Folder::open(folder);
+}
 
 }  // namespace
 
@@ -152,20 +147,35 @@ rt::Text list_file_beside(const rt::Text& uninstaller_path) {
 }
 
 rt::Text read_installed_list(const rt::Text& uninstaller_path) {
-  if (auto file = read_plain_file(list_file_beside(uninstaller_path), kListFileLimit))
-    return format::open_installed_list(*file);
-  return format::open_installed_list(
-      read_resource_of(uninstaller_path, format::kListResourceType, format::kListResourceName));
+  std::u16string name;
+  rt::win::Folder folder = folder_of(uninstaller_path, &name);
+  if (!folder) return {};
+  return read_installed_list(folder, name);
 }
 
-rt::Text own_installed_list(const rt::Text& own_path) {
-  if (auto file = read_plain_file(list_file_beside(own_path), kListFileLimit)) return format::open_installed_list(*file);
+rt::Text read_installed_list(const rt::win::Folder& folder, std::u16string_view name) {
+  if (auto file = read_plain_file(folder, wide(format::kListFileName), kListFileLimit))
+    return format::open_installed_list(*file);
+  // The resource, read where it lies in the program (nothing of it is loaded).
+  rt::win::File program = folder.open_file(name, GENERIC_READ, FILE_SHARE_READ);
+  LARGE_INTEGER size{};
+  if (!program || !GetFileSizeEx(program.get(), &size)) return {};
+  auto input = rt::zip_fs::input_from_handle(program.release(), std::uint64_t(size.QuadPart));
+  auto sealed = read_pe_resource(*input, PeResourceId::of(wide(format::kListResourceType)),
+                                 PeResourceId::of(wide(format::kListResourceName)), kListFileLimit);
+  return sealed ? format::open_installed_list(rt::Bytes(*sealed)) : rt::Text();
+}
+
+rt::Text own_installed_list(const rt::Text& own_path, const rt::win::Folder* held) {
+  std::u16string name;
+  rt::win::Folder folder = held ? *held : folder_of(own_path, &name);
+  if (auto file = read_plain_file(folder, wide(format::kListFileName), kListFileLimit))
+    return format::open_installed_list(*file);
   return format::open_installed_list(load_resource_bytes(format::kListResourceType, format::kListResourceName));
 }
 
-bool carries_signature(const rt::Text& program_path) {
-  rt::win::File file(CreateFileW(rt::wide_path(program_path.view()).c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr,
-                                 OPEN_EXISTING, FILE_FLAG_OPEN_REPARSE_POINT, nullptr));
+bool carries_signature(const rt::win::Folder& folder, std::u16string_view program) {
+  rt::win::File file = folder.open_file(program, GENERIC_READ, FILE_SHARE_READ);
   if (!file) return false;
   auto read_at = [&](LONG offset, void* into, DWORD n) {
     LARGE_INTEGER at;

@@ -107,5 +107,10 @@ class RunJournal {
 // could not be deleted because they are running (the uninstaller itself) are
 // moved aside and named in `displaced`.
 Recovery recover_interrupted_run(const rt::Text& install_folder, std::vector<rt::Text>* displaced = nullptr);
+// The same through a hold the caller keeps on the installation folder (a
+// Root of removal.h, Windows).
+class Root;
+Recovery recover_interrupted_run(Root& install_root, const rt::Text& install_folder,
+                                 std::vector<rt::Text>* displaced = nullptr);
 
 }  // namespace installer

@@ -1,5 +1,7 @@
 // The run journal on disk and its replay. Every path is acted on through the
-// removal engine: below the held installation folder, through no link.
+// confined file layer: below the held installation folder, level by level
+// through held handles, never through a link; the backups only as plain
+// names directly in the held run folder.
 #include <windows.h>
 
 #include <memory>
@@ -11,50 +13,84 @@
 #include "installer/platform/removal.h"
 #include "installer/platform/run_journal.h"
 #include "runtime/value/codepage.h"
+#include "runtime/win/confined.h"
 #include "runtime/win/handles.h"
-#include "runtime/zip/zip_fs.h"
 
 namespace installer {
 
 namespace {
 
+using rt::win::FileStatus;
+using rt::win::Folder;
+
 // A journal larger than this is no journal of ours.
 constexpr DWORD kMaxJournal = 64u << 20;
 
-const wchar_t* w(const std::u16string& s) { return reinterpret_cast<const wchar_t*>(s.c_str()); }
 rt::Text text(const std::u16string& s) { return rt::Text(rt::cp936_from_wide(s)); }
 std::u16string number(unsigned n) { return rt::wide_from_cp936(std::to_string(n)); }
 
-// A folder held open as itself (no delete sharing: it cannot be renamed
-// away, nor a link put in its place) once checked to be a plain folder; null
-// for anything else.
-using Held = std::unique_ptr<rt::zip_fs::HeldFolder>;
-Held hold_plain_folder(const std::u16string& path) { return rt::zip_fs::hold_folder(path); }
+std::u16string trimmed(std::u16string folder) {
+  while (folder.size() > 3 && (folder.back() == u'\\' || folder.back() == u'/')) folder.pop_back();
+  return folder;
+}
 
-bool exists(const std::u16string& path) { return GetFileAttributesW(w(path)) != INVALID_FILE_ATTRIBUTES; }
+// The run folder's name for a backup path: it must be a plain name directly
+// in the run folder (as the run writes it), else it is no backup of ours.
+bool backup_name(const std::u16string& run_folder, const std::u16string& backup, std::u16string* name) {
+  std::u16string folder;
+  return rt::win::split_plain_parent(backup, &folder, name) && same_path(text(trimmed(folder)), text(run_folder));
+}
 
-// Replays `actions` below `install_folder`; paths outside it, and backups
-// outside the run folder, are never touched (a journal in a folder a person
-// can write may be forged).
+// Whether every line names only what a run of ours in this folder could
+// have named: plain paths below the installation folder, reached through no
+// link, backups directly in the run folder. A journal that names anything
+// else is forged (the folder may be one a person can write) and nothing of
+// it is done.
+bool journal_plausible(const std::vector<JournalEntry>& entries, Root& root, const std::u16string& install_folder,
+                       const std::u16string& run_folder) {
+  for (const JournalEntry& e : entries) {
+    FileStatus status = FileStatus::kOk;
+    if (e.kind != JournalEntry::Kind::kCommit && root.covers(e.path) && !root.place(e.path, &status) &&
+        status != FileStatus::kMissing)
+      return false;
+    std::u16string name;
+    switch (e.kind) {
+      case JournalEntry::Kind::kCommit: break;
+      case JournalEntry::Kind::kFolder:
+        if (!root.covers(e.path) && !(rt::win::plain_path(e.path) && same_path(text(trimmed(e.path)), text(install_folder))))
+          return false;
+        break;
+      case JournalEntry::Kind::kFile:
+        if (!root.covers(e.path)) return false;
+        break;
+      case JournalEntry::Kind::kSetAside:
+        if (!root.covers(e.path) || !backup_name(run_folder, e.backup, &name)) return false;
+        break;
+    }
+  }
+  return true;
+}
+
+// Replays `actions` below the installation folder, in the held run folder.
 struct Replay {
   std::u16string install_folder, run_folder;
-  Root root;
+  Root& root;
+  const Folder& run;
   std::vector<rt::Text>* displaced = nullptr;
   unsigned next_displaced = 0;
   bool remove_install_folder = false;
 
-  bool inside_install(const std::u16string& p) const { return path_is_inside(text(p), text(install_folder)); }
-  bool inside_run(const std::u16string& p) const { return path_is_inside(text(p), text(run_folder)); }
-
   // A file that cannot go because a program runs from it (the uninstaller
   // restoring its own file) moves into the run folder instead.
   bool remove_or_displace(const std::u16string& path) {
-    Removal r = remove_inside(text(path), root);
+    Removal r = remove_inside(path, root);
     if (r == Removal::kGone) return true;
     if (r != Removal::kInUse) return false;
-    std::u16string to = run_folder + u"\\displaced-" + number(next_displaced++);
-    if (move_inside(text(path), text(to), root) != Removal::kGone) return false;
-    if (displaced) displaced->push_back(text(to));
+    root.let_go(path);
+    auto at = root.place(path);
+    std::u16string name = u"displaced-" + number(next_displaced++);
+    if (!at || at->folder.rename(at->name, run, name, false) != FileStatus::kOk) return false;
+    if (displaced) displaced->push_back(text(run_folder + u"\\" + name));
     return true;
   }
 
@@ -62,30 +98,32 @@ struct Replay {
     using Op = RecoveryAction::Op;
     bool ok = true;
     for (const RecoveryAction& a : actions) {
+      std::u16string backup;
       switch (a.op) {
         case Op::kRemoveFile:
-          if (!inside_install(a.path) || !remove_or_displace(a.path)) ok = false;
+          if (!remove_or_displace(a.path)) ok = false;
           break;
         case Op::kRemoveFolder:
           // The installation folder itself goes last, once nothing holds it.
-          if (same_path(text(a.path), text(install_folder))) {
+          if (!root.covers(a.path)) {
             remove_install_folder = true;
-          } else if (!inside_install(a.path)) {
-            ok = false;
-          } else if (remove_inside(text(a.path), root) == Removal::kRefused) {
+          } else if (remove_inside(a.path, root) == Removal::kRefused) {
             ok = false;  // one that still holds something a person put there stays
           }
           break;
         case Op::kRestore:
-          if (!inside_install(a.path) || !inside_run(a.backup)) {
+          backup_name(run_folder, a.backup, &backup);
+          // A backup that is not there was never moved: the earlier file is in place.
+          if (run.look(backup, nullptr) == FileStatus::kMissing) break;
+          if (!remove_or_displace(a.path)) {
             ok = false;
-          } else if (exists(a.backup)) {  // else it was never moved: the earlier file is in place
-            if (!remove_or_displace(a.path) || move_inside(text(a.backup), text(a.path), root) != Removal::kGone)
-              ok = false;
+          } else if (auto at = root.place(a.path); !at || run.rename(backup, at->folder, at->name, false) != FileStatus::kOk) {
+            ok = false;
           }
           break;
         case Op::kDiscardBackup:
-          if (!inside_run(a.backup) || remove_inside(text(a.backup), root) != Removal::kGone) ok = false;
+          backup_name(run_folder, a.backup, &backup);
+          if (removal_of(run.remove(backup)) != Removal::kGone) ok = false;
           break;
       }
     }
@@ -93,15 +131,31 @@ struct Replay {
   }
 };
 
+// The journal, then the run folder, go through their own handles; the
+// installation folder (when the run made it) once every hold has ended,
+// through a hold on its parent, and only when it is an empty folder.
+void remove_run_folder(rt::win::File& journal, Folder& run) {
+  if (journal) rt::win::delete_through(journal.get());
+  journal.reset();
+  run.remove_self();
+  run = Folder();
+}
+
+void remove_empty_folder(const std::u16string& path) {
+  std::u16string parent, name;
+  if (!rt::win::split_plain_parent(path, &parent, &name)) return;
+  if (Folder above = Folder::open(parent))
+    if (Folder emptied = above.open_folder(name, nullptr, true)) emptied.remove_self();
+}
+
 }  // namespace
 
 struct RunJournal::State {
   std::u16string install_folder;  // as the run names it, no trailing separator
   std::u16string run_folder;
-  std::vector<Held> held;  // the installation folder and every folder on its way
-  Held run;
+  Root root;  // the installation folder and every folder on its way
+  Folder run;
   rt::win::File journal;
-  Root root;
   std::vector<JournalEntry> entries;
   unsigned next_backup = 0;
 
@@ -117,14 +171,10 @@ struct RunJournal::State {
     return true;
   }
 
-  // The journal and the run folder go, then the holds.
   void end(bool remove_install_folder) {
-    journal.reset();
-    remove_inside(text(run_folder + u"\\" + kJournalFileName), root);
-    run.reset();
-    RemoveDirectoryW(w(run_folder));
-    held.clear();
-    if (remove_install_folder) RemoveDirectoryW(w(install_folder));
+    remove_run_folder(journal, run);
+    root = Root();
+    if (remove_install_folder) remove_empty_folder(install_folder);
   }
 };
 
@@ -133,38 +183,27 @@ RunJournal::~RunJournal() = default;
 
 bool RunJournal::active() const { return state_ && state_->journal; }
 
-bool RunJournal::covers(const std::u16string& path) const {
-  return active() && path_is_inside(text(path), text(state_->install_folder));
-}
+bool RunJournal::covers(const std::u16string& path) const { return active() && state_->root.covers(path); }
 
 bool RunJournal::begin(const std::u16string& install_folder, const std::vector<std::u16string>& made_folders) {
   state_.reset();
   auto s = std::make_unique<State>();
-  s->install_folder = install_folder;
-  while (s->install_folder.size() > 3 && s->install_folder.back() == u'\\') s->install_folder.pop_back();
+  s->install_folder = trimmed(install_folder);
   // Every level from the drive down, held as itself: none can be swapped for
   // a link while the run writes below it or takes itself back.
-  for (std::size_t i = 3; i <= s->install_folder.size(); ++i) {
-    if (i < s->install_folder.size() && s->install_folder[i] != u'\\') continue;
-    Held level = hold_plain_folder(s->install_folder.substr(0, i));
-    if (!level) return false;
-    s->held.push_back(std::move(level));
-  }
-  s->root = make_root(text(s->install_folder));
+  s->root = Root::hold(s->install_folder);
+  if (!s->root.held()) return false;
   s->run_folder = s->install_folder + u"\\" + kRunFolderName;
   // A new folder: one that exists is an interrupted run's, put right first.
-  if (!CreateDirectoryW(w(s->run_folder), nullptr)) return false;
-  s->run = hold_plain_folder(s->run_folder);
-  if (s->run)
-    s->journal.reset(CreateFileW(w(s->run_folder + u"\\" + kJournalFileName), GENERIC_WRITE, FILE_SHARE_READ, nullptr,
-                                 CREATE_NEW, FILE_ATTRIBUTE_NORMAL, nullptr));
+  s->run = s->root.folder().make_folder(kRunFolderName, nullptr, nullptr, true);
+  if (!s->run) return false;
+  s->journal = s->run.create_file(kJournalFileName, GENERIC_WRITE | DELETE, FILE_SHARE_READ);
   if (!s->journal) {
     s->end(false);
     return false;
   }
   for (const std::u16string& made : made_folders) {
-    rt::Text m = text(made);
-    if (same_path(m, text(s->install_folder)) || path_is_inside(m, text(s->install_folder)))
+    if (same_path(text(trimmed(made)), text(s->install_folder)) || s->root.covers(made))
       s->write({JournalEntry::Kind::kFolder, made, {}}, false);
   }
   state_ = std::move(s);
@@ -178,15 +217,17 @@ bool RunJournal::creating(const std::u16string& path, bool folder) {
 
 bool RunJournal::set_aside(const std::u16string& path) {
   if (!covers(path)) return false;
-  std::u16string backup = state_->run_folder + u"\\" + number(state_->next_backup++);
-  if (!state_->write({JournalEntry::Kind::kSetAside, path, backup}, true)) return false;
-  return move_inside(text(path), text(backup), state_->root) == Removal::kGone;
+  std::u16string name = number(state_->next_backup++);
+  if (!state_->write({JournalEntry::Kind::kSetAside, path, state_->run_folder + u"\\" + name}, true)) return false;
+  state_->root.let_go(path);
+  auto at = state_->root.place(path);
+  return at && at->folder.rename(at->name, state_->run, name, false) == FileStatus::kOk;
 }
 
 bool RunJournal::commit() {
   if (!active()) return false;
   if (!state_->write({JournalEntry::Kind::kCommit, {}, {}}, true)) return false;
-  Replay replay{state_->install_folder, state_->run_folder, state_->root};
+  Replay replay{state_->install_folder, state_->run_folder, state_->root, state_->run};
   bool ok = replay.apply(recovery_actions(state_->entries));
   state_->end(false);
   state_.reset();
@@ -195,7 +236,7 @@ bool RunJournal::commit() {
 
 Recovery RunJournal::roll_back() {
   if (!active()) return Recovery::kNone;
-  Replay replay{state_->install_folder, state_->run_folder, state_->root};
+  Replay replay{state_->install_folder, state_->run_folder, state_->root, state_->run};
   bool ok = replay.apply(recovery_actions(state_->entries));
   // A journal whose replay failed stays for the next run to try again.
   if (ok) state_->end(replay.remove_install_folder);
@@ -206,44 +247,51 @@ Recovery RunJournal::roll_back() {
 void RunJournal::abandon() { state_.reset(); }
 
 Recovery recover_interrupted_run(const rt::Text& install_folder, std::vector<rt::Text>* displaced) {
-  std::u16string folder = rt::wide_from_cp936(install_folder.view());
-  while (folder.size() > 3 && folder.back() == u'\\') folder.pop_back();
+  const std::u16string folder = trimmed(rt::wide_from_cp936(install_folder.view()));
+  if (!rt::win::plain_path(folder)) return folder.empty() ? Recovery::kNone : Recovery::kFailed;
+  Root root = Root::hold(folder);
+  if (!root.held()) return path_exists(install_folder) ? Recovery::kFailed : Recovery::kNone;
+  Recovery recovery = recover_interrupted_run(root, install_folder, displaced);
+  // The installation folder the interrupted run made goes once nothing holds it.
+  if (recovery == Recovery::kTakenBack && root.held() == false) remove_empty_folder(folder);
+  return recovery;
+}
+
+Recovery recover_interrupted_run(Root& root, const rt::Text& install_folder, std::vector<rt::Text>* displaced) {
+  const std::u16string folder = trimmed(rt::wide_from_cp936(install_folder.view()));
   const std::u16string run_folder = folder + u"\\" + kRunFolderName;
-  if (folder.empty() || !exists(run_folder)) return Recovery::kNone;
-  Held held = hold_plain_folder(folder);
-  Held run = hold_plain_folder(run_folder);
-  if (!held || !run) return Recovery::kFailed;  // a link in its place is never followed
+  if (!root.held()) return Recovery::kFailed;
+  FileStatus status = FileStatus::kOk;
+  Folder run = root.folder().open_folder(kRunFolderName, &status, true);
+  if (status == FileStatus::kMissing) return Recovery::kNone;
+  if (!run) return Recovery::kFailed;  // a link in its place is never followed
 
   std::string bytes;
-  {
-    rt::win::File journal(CreateFileW(w(run_folder + u"\\" + kJournalFileName), GENERIC_READ,
-                                      FILE_SHARE_READ | FILE_SHARE_DELETE, nullptr, OPEN_EXISTING,
-                                      FILE_FLAG_OPEN_REPARSE_POINT, nullptr));
+  rt::win::File journal = run.open_file(kJournalFileName, GENERIC_READ | DELETE, FILE_SHARE_READ | FILE_SHARE_DELETE,
+                                        &status);
+  if (journal) {
     LARGE_INTEGER size{};
-    if (journal) {
-      BY_HANDLE_FILE_INFORMATION info;
-      if (!GetFileInformationByHandle(journal.get(), &info) || (info.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT) ||
-          !GetFileSizeEx(journal.get(), &size) || size.QuadPart > kMaxJournal)
-        return Recovery::kFailed;
-      bytes.resize(std::size_t(size.QuadPart));
-      DWORD got = 0;
-      if (!bytes.empty() && (!ReadFile(journal.get(), bytes.data(), DWORD(bytes.size()), &got, nullptr) ||
-                             got != bytes.size()))
-        return Recovery::kFailed;
-    }
-    // No journal: the run ended before writing one; its folder is all there is.
+    if (!GetFileSizeEx(journal.get(), &size) || size.QuadPart > kMaxJournal) return Recovery::kFailed;
+    bytes.resize(std::size_t(size.QuadPart));
+    DWORD got = 0;
+    if (!bytes.empty() &&
+        (!ReadFile(journal.get(), bytes.data(), DWORD(bytes.size()), &got, nullptr) || got != bytes.size()))
+      return Recovery::kFailed;
+  } else if (status != FileStatus::kMissing) {
+    return Recovery::kFailed;
   }
+  // No journal: the run ended before writing one; its folder is all there is.
   std::vector<JournalEntry> entries = read_journal(bytes);
+  if (!journal_plausible(entries, root, folder, run_folder)) return Recovery::kFailed;
   bool committed = false;
   for (const JournalEntry& e : entries) committed = committed || e.kind == JournalEntry::Kind::kCommit;
 
-  Replay replay{folder, run_folder, make_root(text(folder)), displaced};
+  Replay replay{folder, run_folder, root, run, displaced};
   if (!replay.apply(recovery_actions(entries))) return Recovery::kFailed;
-  remove_inside(text(run_folder + u"\\" + kJournalFileName), replay.root);
-  run.reset();
-  RemoveDirectoryW(w(run_folder));
-  held.reset();
-  if (replay.remove_install_folder) RemoveDirectoryW(w(folder));
+  remove_run_folder(journal, run);
+  // The installation folder the run made goes once nothing holds it: the
+  // caller's hold is let go for that.
+  if (replay.remove_install_folder) root = Root();
   return committed ? Recovery::kCompleted : Recovery::kTakenBack;
 }
 

@@ -66,7 +66,8 @@ void load_configuration() {
   // One installation of the software at a time: a second installer (or an
   // uninstaller running) says so and closes without changing anything.
   static SoftwareRunLock run_lock;
-  if (!run_lock.acquire(st.record.software_name)) {
+  const LockScope scope = st.record.scope == format::Scope::kUser ? LockScope::kUser : LockScope::kMachine;
+  if (!run_lock.acquire(st.record.software_name, scope)) {
     st.refused = true;
     rt::unit_set(kInstallerWindow, "", rt::kPropHeight, kOpenHeight);
     rt::message_box(another_run_message(st.record.software_name), kFailureMessageStyle, kNetworkCaption);

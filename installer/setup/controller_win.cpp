@@ -1,4 +1,5 @@
 #include "installer/setup/controller.h"
+#include "installer/platform/protected_folder.h"
 
 #include <windows.h>
 
@@ -60,10 +61,22 @@ bool worker_running() {
   return installer_state().worker_thread != nullptr;
 }
 
-// Starts the main file and ends the installer.
+// Set once the program could not be started as the person: the finish
+// page says where to start it, and the next press ends the installer.
+std::atomic<bool> g_start_refused{false};
+
+// Starts the main file and ends the installer. Whether the file was there
+// does not keep the window open; an elevated installer whose desktop shell
+// did not answer starts nothing with its administrator rights, and says so.
 void finish_now(ControllerView& view) {
-  rt::Text target = rt::text_concat({g_plan.install_directory.view(), "\\", g_plan.record.main_file.view()});
-  steps().launch_file(target, "", 0);  // its result does not keep the window open
+  if (!g_start_refused) {
+    rt::Text target = rt::text_concat({g_plan.install_directory.view(), "\\", g_plan.record.main_file.view()});
+    if (!steps().launch_file(target, "", 0) && running_elevated()) {
+      g_start_refused = true;
+      view.show_finish_note(rt::text_concat({"无法以您的身份启动“", g_plan.record.software_name.view(), "”，请从开始菜单启动它。"}));
+      return;
+    }
+  }
   view.destroy_window();
 }
 
@@ -71,6 +84,7 @@ void finish_now(ControllerView& view) {
 
 void set_controller_view(ControllerView* view) {
   g_view = view;
+  g_start_refused = false;
   std::lock_guard<rt::Lock> lock(g_worker_lock);
   g_pending_end = PendingEnd::kNone;  // a new window has not asked to end
 }

@@ -48,6 +48,18 @@ bool signature_proves(const format::DotnetPins& pins, const SignatureFacts& fact
   return false;
 }
 
+bool names_dotnet_installer(const VersionStrings& version) {
+  // Microsoft signs thousands of programs: the signature says who made the
+  // file, the file's own version information that it is this one.
+  auto fold = [](std::u16string_view s) {
+    std::u16string out(s);
+    for (char16_t& c : out)
+      if (c >= u'A' && c <= u'Z') c = char16_t(c - u'A' + u'a');
+    return out;
+  };
+  return version.company == u"Microsoft Corporation" && fold(version.product).find(u".net framework") != std::u16string::npos;
+}
+
 bool digest_proves(const format::DotnetPins& pins, std::string_view sha256_hex) {
   if (sha256_hex.empty()) return false;
   for (const std::string& digest : pins.digests)

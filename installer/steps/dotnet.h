@@ -10,6 +10,7 @@
 
 #include "installer/format/dotnet_pins.h"
 #include "installer/platform/authenticode.h"
+#include "installer/platform/pe_image.h"
 #include "installer/steps/host.h"
 #include "runtime/value/value.h"
 
@@ -46,9 +47,12 @@ WindowsRelease running_windows();  // Windows only
 bool windows_runs_dotnet(float required, const WindowsRelease& windows);
 
 // A downloaded installer may be started only when one of these holds.
-// Its signature verified and it was made by the pinned signer under a pinned root:
+// Its signature verified and it was made by the pinned signer under a pinned root,
 bool signature_proves(const format::DotnetPins& pins, const SignatureFacts& facts);
-// Its SHA-256 (hexadecimal, either case) is a pinned digest:
+// ... and its own version information names the .NET Framework's installer
+// (made by Microsoft Corporation, a product named ".NET Framework"):
+bool names_dotnet_installer(const VersionStrings& version);
+// Or its SHA-256 (hexadecimal, either case) is a pinned digest:
 bool digest_proves(const format::DotnetPins& pins, std::string_view sha256_hex);
 
 // How the framework's installer ended, by its exit code.

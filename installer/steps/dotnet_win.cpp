@@ -1,6 +1,8 @@
 #include <windows.h>
 #include <shellapi.h>
 
+#include <optional>
+
 #include "installer/platform/authenticode.h"
 #include "installer/platform/launch.h"
 #include "installer/platform/registry.h"
@@ -11,6 +13,7 @@
 #include "installer/steps/package_digest.h"
 #include "installer/steps/run_file.h"
 #include "runtime/value/codepage.h"
+#include "runtime/win/confined.h"
 #include "runtime/win/handles.h"
 
 namespace installer {
@@ -36,10 +39,16 @@ rt::Text local_name_of(const rt::Text& url) {
 }
 
 // Whether the file is the genuine installer, through the reading handle that
-// keeps writers out: Microsoft's signature under a pinned root first (it
-// survives Microsoft re-signing its files), else a pinned digest.
+// keeps writers out: Microsoft's signature under a pinned root and the
+// file's own version information naming the framework's installer (the
+// signature survives Microsoft re-signing its files), else a pinned digest.
 bool proven(const RunFile& file, const format::DotnetPins& pins) {
-  if (signature_proves(pins, verify_file_signature(file.handle(), file.path()))) return true;
+  const std::u16string path = rt::wide_from_cp936(file.path_text().view());
+  if (signature_proves(pins, verify_file_signature(file.handle(), path))) {
+    auto reader = file.reader();
+    std::optional<VersionStrings> version = reader ? read_version_strings(*reader) : std::nullopt;
+    if (version && names_dotnet_installer(*version)) return true;
+  }
   if (pins.digests.empty()) return false;
   auto reader = file.reader();
   return reader && digest_proves(pins, sha256_hex_of(*reader));
@@ -97,19 +106,13 @@ PrerequisiteOutcome ensure_dotnet(const rt::Text& framework, InstallView& view, 
     return fail(view, kDotnetUnverifiedMessage);
   }
 
-  std::wstring program = rt::wide_path(file.path_text().view());
-  std::wstring folder = program.substr(0, program.rfind(L'\\'));
-  SHELLEXECUTEINFOW run = {};
-  run.cbSize = sizeof run;
   // The shell, not CreateProcess: it asks for elevation where setup.exe
-  // itself is not elevated, and the framework's installer demands it.
-  run.fMask = SEE_MASK_NOCLOSEPROCESS | SEE_MASK_FLAG_NO_UI | SEE_MASK_NOASYNC;
-  run.lpVerb = L"open";
-  run.lpFile = program.c_str();
-  run.lpDirectory = folder.c_str();
-  run.nShow = SW_SHOWNORMAL;
-  if (!ShellExecuteExW(&run) || !run.hProcess) return fail(view, kDotnetStartMessage);
-  rt::win::Kernel process(run.hProcess);
+  // itself is not elevated, and the framework's installer demands it. Its
+  // own folder (the run's, held) is its working folder.
+  rt::win::ProgramStart how;
+  how.through_shell = true;
+  rt::win::Kernel process = rt::win::start_held_program(file.folder(), file.name(), file.handle(), how);
+  if (!process) return fail(view, kDotnetStartMessage);
   WaitForSingleObject(process.get(), INFINITE);
   DWORD code = 0;
   if (!GetExitCodeProcess(process.get(), &code)) code = DWORD(-1);

@@ -15,6 +15,7 @@
 #include "installer/steps/host.h"
 #include "runtime/services/system_services.h"
 #include "runtime/value/codepage.h"
+#include "runtime/win/confined.h"
 #include "runtime/win/handles.h"
 
 namespace installer {
@@ -49,9 +50,9 @@ bool range_starts_at(const std::wstring& content_range, std::int32_t start) {
 
 // The file that receives a 206 answer: the existing one, cut at the range's
 // start, which it must reach so that no hole is left before the new bytes.
-rt::win::File open_for_range(const std::wstring& path, std::int32_t start) {
-  rt::win::File file = rt::win::File(CreateFileW(path.c_str(), GENERIC_WRITE, FILE_SHARE_READ, nullptr, OPEN_ALWAYS,
-                                                 FILE_ATTRIBUTE_NORMAL, nullptr));
+rt::win::File open_for_range(const rt::win::Folder& folder, const std::u16string& name, std::int32_t start) {
+  rt::win::File file = folder.open_file(name, GENERIC_WRITE, FILE_SHARE_READ);
+  if (!file) file = folder.create_file(name, GENERIC_WRITE, FILE_SHARE_READ);
   if (!file) return file;
   LARGE_INTEGER size{};
   LARGE_INTEGER at{};
@@ -340,15 +341,21 @@ std::int32_t download_to(const rt::Text& url, void* file_handle, DownloadProgres
 
 std::int32_t download_file(const rt::Text& url, const rt::Text& save_path, DownloadProgressHandler on_progress,
                            std::int32_t start_offset, bool resume) {
-  std::wstring path = rt::wide_path(save_path.view());
+  // The file through a hold on its folder: opened as itself (never what a
+  // link in its place points to), or made.
+  std::u16string folder_path, name;
+  if (!rt::win::split_plain_parent(rt::wide_from_cp936(save_path.view()), &folder_path, &name)) return kDownloadFailed;
+  rt::win::Folder folder = rt::win::Folder::open(folder_path);
+  if (!folder) return kDownloadFailed;
   rt::win::File file;
   std::int32_t result = fetch(url, resume, start_offset,
                               [&](bool partial) -> HANDLE {
-                                if (partial) file = open_for_range(path, start_offset);
-                                else
-                                  file = rt::win::File(CreateFileW(path.c_str(), GENERIC_WRITE, FILE_SHARE_READ,
-                                                                   nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL,
-                                                                   nullptr));
+                                if (partial) {
+                                  file = open_for_range(folder, name, start_offset);
+                                } else {
+                                  folder.remove(name);
+                                  file = folder.create_file(name, GENERIC_WRITE, FILE_SHARE_READ);
+                                }
                                 return file ? file.get() : nullptr;
                               },
                               on_progress, nullptr);

@@ -1,18 +1,23 @@
 #include <windows.h>
 
 #include <algorithm>
+#include <optional>
 #include <set>
 #include <string>
 #include <vector>
 
+#include "installer/format/format.h"
 #include "installer/format/installed_list.h"
 #include "installer/platform/launch.h"
 #include "installer/platform/files_in_use.h"
+#include "installer/platform/paths.h"
 #include "installer/platform/removal.h"
 #include "installer/platform/resources.h"
 #include "installer/steps/extract.h"
 #include "installer/steps/path_macros.h"
+#include "installer/steps/run_file.h"
 #include "runtime/value/codepage.h"
+#include "runtime/win/confined.h"
 #include "runtime/win/handles.h"
 #include "runtime/zip/zip.h"
 #include "runtime/zip/zip_fs.h"
@@ -76,64 +81,100 @@ struct Targets {
   }
 };
 
-const wchar_t* w(const std::u16string& s) { return reinterpret_cast<const wchar_t*>(s.c_str()); }
-
-// A copy of the uninstaller, made through a handle on the file itself (never
-// what a link in its place points to), into a new file the run notes.
-bool copy_noted(const std::u16string& from, const std::u16string& to) {
-  return this_run().creating(to, false) && copy_plain_file(from, to);
+// The mark of the file just written at `path`, read through a hold on its folder.
+std::string mark_of(const std::u16string& path) {
+  std::u16string folder, name;
+  if (!rt::win::split_plain_parent(path, &folder, &name)) return {};
+  rt::win::Folder held = rt::win::Folder::open(folder);
+  rt::win::File file = held ? held.open_file(name, 0, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE)
+                            : rt::win::File();
+  return file ? file_mark(file.get()) : std::string();
 }
 
-// Writes `bytes` into a new file beside `path` and puts it in its place (the
-// one there kept aside like any replaced file).
-bool replace_with(const std::u16string& path, const rt::Bytes& bytes) {
-  std::u16string part = path + u".~part";
-  DeleteFileW(w(part));  // a part file of this name is never anyone's but ours
-  if (!this_run().creating(part, false)) return false;
-  bool ok = false;
-  {
-    rt::win::File file(CreateFileW(w(part), GENERIC_WRITE, 0, nullptr, CREATE_NEW, FILE_ATTRIBUTE_NORMAL, nullptr));
-    DWORD put = 0;
-    ok = file && WriteFile(file.get(), bytes.data(), DWORD(bytes.size()), &put, nullptr) && put == bytes.size();
-  }
+// Where a path of the installation lies: its held folder and its name.
+std::optional<Root::Place> place_of(Root& root, const std::u16string& path) {
+  if (!root.held()) return std::nullopt;
+  return root.place(path);
+}
+
+bool is_file(const std::optional<Root::Place>& at) {
+  DWORD attributes = 0;
+  return at && at->folder.look(at->name, &attributes) == rt::win::FileStatus::kOk &&
+         !(attributes & (FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_REPARSE_POINT));
+}
+
+// Writes `bytes` through `file`.
+bool write_all(HANDLE file, const void* bytes, std::size_t n) {
+  DWORD put = 0;
+  return WriteFile(file, bytes, DWORD(n), &put, nullptr) && put == n;
+}
+
+// Puts a new file made beside `path` (its name + `suffix`, noted first) in
+// the place of `path`, the one there kept aside like any replaced file;
+// `fill` writes its contents. Everything through the held folder and the
+// new file's own handle.
+template <typename Fill>
+bool replace_through(const Root::Place& at, const std::u16string& path, const std::u16string& suffix, Fill fill) {
+  const std::u16string part = at.name + suffix;
+  at.folder.remove(part);  // a part file of this name is never anyone's but ours
+  if (!this_run().creating(path + suffix, false)) return false;
+  rt::win::File file = at.folder.create_file(part, GENERIC_WRITE | DELETE, 0);
+  bool ok = file && fill(file.get());
   RunJournal& journal = this_run().journal();
-  const bool there = rt::zip_fs::path_kind(path) == rt::zip_fs::PathKind::File;
-  ok = ok && (!there || !journal.covers(path) || journal.set_aside(path)) &&
-       MoveFileExW(w(part), w(path), MOVEFILE_REPLACE_EXISTING);
-  if (!ok) DeleteFileW(w(part));
+  ok = ok && (!is_file(at) || !journal.covers(path) || journal.set_aside(path)) &&
+       rt::win::rename_through(file.get(), at.folder, at.name, true) == rt::win::FileStatus::kOk;
+  if (!ok && file) rt::win::delete_through(file.get());
   return ok;
 }
 
 // The list goes into a copy of the uninstaller, which then takes its place
 // (the one there kept aside like any replaced file): a run killed while the
 // list is written never leaves a damaged uninstaller, and one taken back
-// restores the earlier uninstaller with its own list. A signed uninstaller
-// is left whole: the list goes into the file beside it, which the list names.
+// restores the earlier uninstaller with its own list. The resource is
+// written into a copy in the run's own working folder (which only this
+// program's user, or administrators, can write), never in a folder others
+// may change. A signed uninstaller is left whole: the list goes into the
+// file beside it, which the list names.
 bool record_list(const rt::Text& uninstaller_path, rt::Text list) {
   std::u16string uninstaller = rt::wide_from_cp936(uninstaller_path.view());
-  if (rt::zip_fs::path_kind(uninstaller) != rt::zip_fs::PathKind::File) return false;
   rt::Text list_file = list_file_beside(uninstaller_path);
   std::u16string beside = rt::wide_from_cp936(list_file.view());
+  std::u16string folder, name;
+  if (!rt::win::split_plain_parent(uninstaller, &folder, &name)) return false;
+  Root root = Root::hold(folder);
+  std::optional<Root::Place> program = place_of(root, uninstaller), list_place = place_of(root, beside);
+  if (!is_file(program) || !list_place) return false;
   RunJournal& journal = this_run().journal();
-  if (carries_signature(uninstaller_path)) {
+  if (carries_signature(program->folder, program->name)) {
     std::string lines = list.str();
     bool named = false;
     for (const format::ListedPath& line : format::ListLines(list.view()))
       named = named || format::same_listed_path(line.path, list_file.view());
     if (!named) format::append_listed(lines, list_file.view());
-    return replace_with(beside, format::seal_installed_list(rt::Text(lines)));
+    rt::Bytes sealed = format::seal_installed_list(rt::Text(lines));
+    return replace_through(*list_place, beside, u".~part",
+                           [&](HANDLE f) { return write_all(f, sealed.data(), sealed.size()); });
   }
   // An earlier installation's list file would be read before this list.
-  if (rt::zip_fs::path_kind(beside) == rt::zip_fs::PathKind::File &&
-      !(journal.covers(beside) ? journal.set_aside(beside) : DeleteFileW(w(beside))))
+  if (is_file(list_place) && !(journal.covers(beside) ? journal.set_aside(beside)
+                                                      : list_place->folder.remove(list_place->name) ==
+                                                            rt::win::FileStatus::kOk))
     return false;
-  std::u16string copy = uninstaller + u".~list.part";
-  DeleteFileW(w(copy));
-  bool ok = copy_noted(uninstaller, copy) && write_installed_list(rt::Text(rt::cp936_from_wide(copy)), list);
-  ok = ok && (!journal.covers(uninstaller) || journal.set_aside(uninstaller)) &&
-       MoveFileExW(w(copy), w(uninstaller), MOVEFILE_REPLACE_EXISTING);
-  if (!ok) DeleteFileW(w(copy));
-  return ok;
+  RunFile copy;
+  if (!copy.create(rt::Text(format::kUninstallerFile)) ||
+      !copy_into(program->folder, program->name, copy.handle()) ||
+      !copy.release_file() || !write_installed_list(copy.path_text(), list))
+    return false;
+  rt::win::File written = copy.folder().open_file(copy.name(), GENERIC_READ, FILE_SHARE_READ);
+  return written && replace_through(*program, uninstaller, u".~list.part", [&](HANDLE f) {
+           std::vector<char> buffer(1 << 16);
+           for (;;) {
+             DWORD got = 0;
+             if (!ReadFile(written.get(), buffer.data(), DWORD(buffer.size()), &got, nullptr)) return false;
+             if (got == 0) return true;
+             if (!write_all(f, buffer.data(), got)) return false;
+           }
+         });
 }
 
 }  // namespace
@@ -205,8 +246,6 @@ PackageOutcome unpack_package(std::unique_ptr<rt::ZipInput> package, const rt::T
       ++outcome.failed;
       break;
     }
-    // Nothing below the folder the name starts in is written through a link.
-    notes.links_refused_from = t.base;
     std::uint32_t result = archive.extract_exact(i, t.path, notes);
     if (result != rt::kZipOk) {
       ++outcome.failed;
@@ -217,7 +256,12 @@ PackageOutcome unpack_package(std::unique_ptr<rt::ZipInput> package, const rt::T
     // The bar lives on the window's thread: only a change is worth the trip.
     int percent = int(double(i + 1) / double(n) * 100.0);
     if (percent != shown) host.set_progress(shown = percent);
-    format::append_listed(list, rt::cp936_from_wide(t.listed));
+    // A file made outside the installation folder is listed with its mark:
+    // the uninstaller removes only that very file there.
+    std::string mark;
+    if (!entry.is_directory() && !path_is_inside(rt::Text(rt::cp936_from_wide(t.path)), install_directory))
+      mark = mark_of(t.path);
+    format::append_listed(list, rt::cp936_from_wide(t.listed), mark);
   }
   archive.close();
   outcome.all_extracted = outcome.failed == 0 && !outcome.cancelled;
@@ -238,7 +282,9 @@ PackageOutcome unpack_package(const rt::Text& package_path, const rt::Text& inst
   PackageOutcome outcome =
       unpack_package(rt::zip_fs::open_input(package_path), install_directory, uninstaller_path,
                      read_installed_list(uninstaller_path), installed_files, host);
-  DeleteFileW(rt::wide_path(package_path.view()).c_str());
+  std::u16string folder, name;
+  if (rt::win::split_plain_parent(rt::wide_from_cp936(package_path.view()), &folder, &name))
+    if (rt::win::Folder held = rt::win::Folder::open(folder)) held.remove(name);
   return outcome;
 }
 

@@ -4,6 +4,7 @@
 #pragma once
 
 #include <atomic>
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -85,21 +86,29 @@ void begin_install_run();
 // What this run changed, so that a failed or cancelled run can be taken
 // back. Inside the installation folder that is the run's journal (written
 // before each change, kept on disk, so that a killed run is taken back by the
-// next); elsewhere (the run's own working files under the temporary folder)
-// a list in memory of what it created, as the full UTF-16 paths given to the
-// file calls. Nothing that existed before the run is ever removed.
+// next); elsewhere (the levels made above the installation folder, the run's
+// own working files) a list in memory of what it created, each with a hold
+// on the folder it was made in, kept until the run ends, so that taking it
+// back removes exactly that item. Nothing that existed before the run is
+// ever removed.
 class RunRecord {
  public:
   struct Item {
     std::u16string path;
     bool folder = false;
+    // The held folder the item was made in (a rt::win::Folder, Windows);
+    // null: it is opened again, as itself, when the item is taken back.
+    std::shared_ptr<const void> parent;
   };
-  void created_folder(const std::u16string& path) { items_.push_back({path, true}); }
-  void created_file(const std::u16string& path) { items_.push_back({path, false}); }
+  void created(const std::u16string& path, bool folder, std::shared_ptr<const void> parent = nullptr) {
+    items_.push_back({path, folder, std::move(parent)});
+  }
   // Notes a folder or file before it is made: in the journal when it lies in
   // the installation folder, else in memory. False when it could not be noted.
   bool creating(const std::u16string& path, bool folder);
   const std::vector<Item>& items() const { return items_; }
+  // Hands the items over (the record keeps none).
+  std::vector<Item> take_items() { return std::move(items_); }
   RunJournal& journal() { return journal_; }
   // The run is over and stays: nothing of it is taken back any more.
   void clear() { items_.clear(); }

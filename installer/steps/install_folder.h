@@ -5,20 +5,28 @@
 // in it: the folder and every level on its way are held until the run ends.
 #pragma once
 
+#include <optional>
+
 #include "runtime/value/value.h"
 
 namespace installer {
 
 enum class FolderCheck {
-  kReady,      // exists (now) as a real folder
-  kLink,       // it or a folder above it is a reparse point
-  kUnusable,   // a file is in the way, the drive does not exist, or it cannot be made
+  kReady,        // exists (now) as a real folder
+  kLink,         // it or a folder above it is a reparse point
+  kUnusable,     // a file is in the way, the drive does not exist, or it cannot be made
+  kOpenToUsers,  // for every user: others may change it (or rename a folder above it)
 };
 
 // `for_every_user` ("scope" "machine"): the first level it makes outside
 // Program Files gets an explicit, protected access list (administrators and
-// SYSTEM change it, users read and run it).
+// SYSTEM change it, users read and run it); an existing installation folder
+// others may change gets that list when it is empty, and is refused when it
+// is not, as is a folder above it others may rename or empty.
 FolderCheck prepare_install_folder(const rt::Text& directory, bool for_every_user = false);
+// The folder Windows would use for a typed installation folder, as a plain
+// drive path without trailing separator; nothing for anything else.
+std::optional<rt::Text> full_install_folder(const rt::Text& directory);
 
 // "无法使用安装目录“<directory>”，请选择其他文件夹后点击重新安装。"
 rt::Text folder_message(const rt::Text& directory);

@@ -4,6 +4,7 @@
 #include <atomic>
 
 #include "installer/steps/host.h"
+#include "runtime/win/confined.h"
 #include "runtime/services/system_services.h"
 
 namespace installer {
@@ -24,7 +25,12 @@ RunRecord& this_run() {
 
 bool RunRecord::creating(const std::u16string& path, bool folder) {
   if (journal_.covers(path)) return journal_.creating(path, folder);
-  items_.push_back({path, folder});
+  // Outside the installation folder: the folder it is made in, held from
+  // now until the run ends (never a path looked up again to take it back).
+  std::u16string parent, name;
+  rt::win::Folder held;
+  if (rt::win::split_plain_parent(path, &parent, &name)) held = rt::win::Folder::open(parent);
+  created(path, folder, held ? std::make_shared<const rt::win::Folder>(std::move(held)) : nullptr);
   return true;
 }
 
@@ -33,19 +39,23 @@ bool undo_this_run() {
   // The journal first: it lets go of the installation folder, which the
   // list in memory may then remove with the levels above it it made.
   bool all = record.journal().roll_back() != Recovery::kFailed;
-  const auto& items = record.items();
+  std::vector<RunRecord::Item> items = record.take_items();
   for (auto it = items.rbegin(); it != items.rend(); ++it) {
-    const wchar_t* path = reinterpret_cast<const wchar_t*>(it->path.c_str());
-    DWORD attributes = GetFileAttributesW(path);
-    if (attributes == INVALID_FILE_ATTRIBUTES) continue;  // already gone
-    // Only what the run made is named here, so a link in its place is not
-    // followed: the link itself goes, never what it points at.
-    if (it->folder) {
-      if (!RemoveDirectoryW(path)) all = false;  // not empty: something else lives there now
-    } else {
-      if (attributes & FILE_ATTRIBUTE_READONLY) SetFileAttributesW(path, attributes & ~FILE_ATTRIBUTE_READONLY);
-      if (!DeleteFileW(path)) all = false;
+    std::u16string parent, name;
+    if (!rt::win::split_plain_parent(it->path, &parent, &name)) continue;
+    rt::win::Folder reopened;
+    const rt::win::Folder* folder = static_cast<const rt::win::Folder*>(it->parent.get());
+    if (!folder) {
+      reopened = rt::win::Folder::open(parent);
+      folder = &reopened;
     }
+    // Only what the run made is named here, through the folder it was made
+    // in: a link in its place goes itself, never what it points at; a
+    // folder goes only when empty (something else lives there now).
+    rt::win::FileStatus s = it->folder ? folder->remove_folder(name) : folder->remove(name);
+    if (s != rt::win::FileStatus::kOk && s != rt::win::FileStatus::kMissing) all = false;
+    // Its hold goes with it: the folder it was made in may be the next to go.
+    it->parent.reset();
   }
   record.clear();
   return all;

@@ -1,7 +1,9 @@
-// The run's own working file: a folder made for this run under the temporary
-// folder (a new name; one that exists is never taken) and one file in it,
-// opened once, shared for reading only, so that nobody else can change or
-// replace it while it is checked and used. Both go when the object does.
+// The run's own working file: a folder made for this run where only this
+// program's user (for an elevated run, administrators) may write, of a new
+// name (one that exists is never taken), held while it is used, and one file
+// in it, opened once, shared for reading only, so that nobody else can
+// change or replace it while it is checked and used. Both go when the
+// object does.
 #pragma once
 
 #include <cstdint>
@@ -9,6 +11,7 @@
 #include <string>
 
 #include "runtime/value/value.h"
+#include "runtime/win/confined.h"
 #include "runtime/win/handles.h"
 #include "runtime/zip/zip_input.h"
 
@@ -21,35 +24,44 @@ class RunFile {
   RunFile(const RunFile&) = delete;
   RunFile& operator=(const RunFile&) = delete;
 
-  // Makes the folder and creates `file_name` in it for reading and writing.
-  // Both are noted in this_run(). False when either cannot be made.
+  // Makes the folder (with this program's working access list) in the
+  // working folders' place and creates `file_name` in it for reading and
+  // writing. False when either cannot be made.
   bool create(const rt::Text& file_name);
   // The open file.
   HANDLE handle() const { return file_.get(); }
-  const std::u16string& path() const { return path_; }
+  // Its folder, held while this object lives, and its name there.
+  const rt::win::Folder& folder() const { return folder_; }
+  const std::u16string& name() const { return name_; }
   rt::Text path_text() const;
-  // Gives up write access for a reading handle that still refuses writers
-  // and deletion (a program is started from the file that way). The file
-  // may have changed in the instant between: check it afterwards.
+  // Gives up write access for a reading handle that refuses writers and
+  // deletion from then on (a program is started from the file that way),
+  // reopened through the handle, never by name.
   bool keep_for_reading();
+  // Closes the file, keeping it and its held folder (a program that opens
+  // it by name may then work on it: nobody else can change that folder).
+  bool release_file() {
+    file_.reset();
+    return bool(folder_);
+  }
   // A reader over the same open file (a duplicate of its handle).
   std::unique_ptr<rt::ZipInput> reader() const;
-  // Closes the file and deletes it and the folder (the folder only when empty).
+  // Closes the file and deletes it, the marker and the folder through their
+  // holds (the folder only when empty).
   void remove();
 
  private:
+  rt::win::Folder folder_;
   rt::win::File file_;
-  std::u16string folder_, path_;
+  std::u16string name_;
 };
 
-// Whether run folders are made for administrators and SYSTEM alone (an
-// elevated run: the temporary folder may be one a person can write).
-void protect_run_folders(bool protect);
-
-// Removes the run folders under the temporary folder that runs killed
-// before their end left (named as this product names them, holding its
-// marker; never through a link). A folder a running installer still uses
-// keeps the file it holds, and so itself.
+// Removes the working folders of this product that runs killed before
+// their end left beside this run's: only folders named as this product
+// names them, carrying its marker and kept for administrators (or, for a
+// person's own run, that person) alone by their access list, each held and
+// emptied through its handle, never through a link. A folder a running
+// installer still uses keeps the file it holds, and so itself.
 void remove_stale_run_folders();
 
 // The package resource; null when the program carries none. When the caller

@@ -7,6 +7,7 @@
 #include "installer/format/format.h"
 #include "installer/format/sha256.h"
 #include "installer/platform/launch.h"
+#include "installer/platform/folder_access.h"
 #include "installer/platform/protected_folder.h"
 #include "installer/platform/removal.h"
 #include "installer/steps/host.h"
@@ -19,14 +20,10 @@ namespace installer {
 
 namespace {
 
-const wchar_t* w(const std::u16string& s) { return reinterpret_cast<const wchar_t*>(s.c_str()); }
-
 // Every run folder holds this file from its first moment: the mark of a
 // folder this product made, which a later run may remove.
 constexpr char16_t kRunMarker[] = u"~tarnel-setup.run";
 constexpr char16_t kRunFolderPrefix[] = u"setup-";
-
-std::atomic<bool> g_protected{false};
 
 bool is_run_folder_name(const std::u16string& name) {
   const std::size_t prefix = std::char_traits<char16_t>::length(kRunFolderPrefix);
@@ -38,78 +35,62 @@ bool is_run_folder_name(const std::u16string& name) {
   return true;
 }
 
-}  // namespace
-
-void protect_run_folders(bool protect) { g_protected = protect; }
-
-void remove_stale_run_folders() {
-  std::u16string temp = rt::wide_from_cp936(temp_directory().view());
-  if (temp.empty()) return;
-  WIN32_FIND_DATAW found;
-  HANDLE search = FindFirstFileW(w(temp + kRunFolderPrefix + u"*"), &found);
-  if (search == INVALID_HANDLE_VALUE) return;
-  do {
-    std::u16string name(reinterpret_cast<const char16_t*>(found.cFileName));
-    if (!(found.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) || (found.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT) ||
-        !is_run_folder_name(name))
-      continue;
-    std::u16string folder = temp + name;
-    // An empty one is a run's that ended before its marker: nothing to check.
-    if (RemoveDirectoryW(w(folder))) continue;
-    if (GetFileAttributesW(w(folder + u"\\" + kRunMarker)) == INVALID_FILE_ATTRIBUTES) continue;
-    // Its files (a run makes no folders in it), the marker last.
-    std::vector<std::u16string> files;
-    WIN32_FIND_DATAW inner;
-    HANDLE contents = FindFirstFileW(w(folder + u"\\*"), &inner);
-    if (contents == INVALID_HANDLE_VALUE) continue;
-    bool only_files = true;
-    do {
-      std::u16string n(reinterpret_cast<const char16_t*>(inner.cFileName));
-      if (n == u"." || n == u"..") continue;
-      if ((inner.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) && !(inner.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT))
-        only_files = false;
-      else if (n != kRunMarker)
-        files.push_back(folder + u"\\" + n);
-    } while (FindNextFileW(contents, &inner));
-    FindClose(contents);
-    if (!only_files) continue;
-    bool all = true;
-    for (const std::u16string& f : files) all = delete_plain_file(f) && all;
-    // A file a running installer holds keeps the folder, marker and all.
-    if (all && delete_plain_file(folder + u"\\" + kRunMarker)) RemoveDirectoryW(w(folder));
-  } while (FindNextFileW(search, &found));
-  FindClose(search);
+// Empties and removes one stale run folder, held (deletable) as itself.
+void remove_stale(const rt::win::Folder& parent, const std::u16string& name, const std::vector<std::string>& trusted) {
+  // Held so that it can be deleted: a running installer holds its own
+  // folder without sharing that, so its folder is never opened here.
+  rt::win::Folder stale = parent.open_folder(name, nullptr, true);
+  FolderSecurity security;
+  if (!stale || !read_security(stale.handle(), &security) || !kept_for(security, trusted)) return;
+  std::vector<rt::win::Folder::Entry> contents = stale.list();
+  bool marked = false;
+  for (const rt::win::Folder::Entry& e : contents) {
+    // A run makes no folders in it, and never a link.
+    if (e.attributes & (FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_REPARSE_POINT)) return;
+    marked = marked || e.name == kRunMarker;
+  }
+  // An empty one is a run's that ended before its marker; any other must carry it.
+  if (!contents.empty() && !marked) return;
+  for (const rt::win::Folder::Entry& e : contents)
+    if (e.name != kRunMarker && stale.remove(e.name) != rt::win::FileStatus::kOk) return;
+  if (marked && stale.remove(kRunMarker) != rt::win::FileStatus::kOk) return;
+  stale.remove_self();
 }
 
-rt::Text RunFile::path_text() const { return rt::Text(rt::cp936_from_wide(path_)); }
+}  // namespace
+
+void remove_stale_run_folders() {
+  rt::win::Folder parent = working_parent();
+  if (!parent) return;
+  const std::vector<std::string> trusted = trusted_owners();
+  for (const rt::win::Folder::Entry& e : parent.list()) {
+    if ((e.attributes & FILE_ATTRIBUTE_DIRECTORY) && !(e.attributes & FILE_ATTRIBUTE_REPARSE_POINT) &&
+        is_run_folder_name(e.name))
+      remove_stale(parent, e.name, trusted);
+  }
+}
+
+rt::Text RunFile::path_text() const {
+  if (!folder_) return {};
+  return rt::Text(rt::cp936_from_wide(folder_.path() + u"\\" + name_));
+}
 
 bool RunFile::create(const rt::Text& file_name) {
   remove();
-  std::u16string temp = rt::wide_from_cp936(temp_directory().view());
-  if (temp.empty()) return false;
   // A new folder of an unpredictable name: one prepared by someone else is never used.
-  folder_ = make_unique_folder(temp, kRunFolderPrefix, g_protected);
-  if (folder_.empty()) return false;
-  this_run().created_folder(folder_);
+  folder_ = make_unique_folder(working_parent(), kRunFolderPrefix, working_access());
+  if (!folder_) return false;
   // The mark that lets a later run remove this folder if this one is killed.
-  std::u16string marker = folder_ + u"\\" + kRunMarker;
-  rt::win::File mark(CreateFileW(w(marker), GENERIC_WRITE, 0, nullptr, CREATE_NEW, FILE_ATTRIBUTE_NORMAL, nullptr));
-  if (!mark) return false;
-  this_run().created_file(marker);
-  path_ = folder_ + u"\\" + rt::wide_from_cp936(file_name.view());
+  if (!folder_.create_file(kRunMarker, GENERIC_WRITE, 0)) return false;
+  name_ = rt::wide_from_cp936(file_name.view());
   // Read and write for us; others may only read, never write or delete.
-  file_.reset(CreateFileW(w(path_), GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ, nullptr, CREATE_NEW,
-                          FILE_ATTRIBUTE_NORMAL, nullptr));
-  if (!file_) return false;
-  this_run().created_file(path_);
-  return true;
+  file_ = folder_.create_file(name_, GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ);
+  return bool(file_);
 }
 
 bool RunFile::keep_for_reading() {
   if (!file_) return false;
-  file_.reset();
-  file_.reset(CreateFileW(w(path_), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL,
-                          nullptr));
+  file_ = rt::win::reopen_for_reading(file_);
   return bool(file_);
 }
 
@@ -130,13 +111,17 @@ std::unique_ptr<rt::ZipInput> RunFile::reader() const {
 
 void RunFile::remove() {
   file_.reset();
-  if (!path_.empty()) DeleteFileW(w(path_));
-  if (!folder_.empty()) {
-    DeleteFileW(w(folder_ + u"\\" + kRunMarker));
-    RemoveDirectoryW(w(folder_));
+  if (folder_) {
+    if (!name_.empty()) folder_.remove(name_);
+    folder_.remove(kRunMarker);
+    // Let go, then removed through the folder above, which is still held.
+    rt::win::Folder above = folder_.above();
+    std::u16string folder, name;
+    rt::win::split_plain_parent(folder_.path(), &folder, &name);
+    folder_ = rt::win::Folder();
+    above.remove_folder(name);
   }
-  path_.clear();
-  folder_.clear();
+  name_.clear();
 }
 
 namespace {
@@ -164,9 +149,10 @@ std::unique_ptr<rt::ZipInput> own_file_input(std::uint64_t offset, std::uint64_t
   std::wstring path(32768, L'\0');
   DWORD n = GetModuleFileNameW(nullptr, path.data(), DWORD(path.size()));
   if (n == 0 || n >= path.size()) return nullptr;
-  path.resize(n);
-  rt::win::File file(CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
-                                 FILE_ATTRIBUTE_NORMAL, nullptr));
+  std::u16string folder, name;
+  if (!rt::win::split_plain_parent(std::u16string(path.begin(), path.begin() + n), &folder, &name)) return nullptr;
+  rt::win::Folder held = rt::win::Folder::open(folder);
+  rt::win::File file = held ? held.open_file(name, GENERIC_READ, FILE_SHARE_READ) : rt::win::File();
   LARGE_INTEGER length;
   if (!file || !GetFileSizeEx(file.get(), &length) || offset > std::uint64_t(length.QuadPart) ||
       size > std::uint64_t(length.QuadPart) - offset)

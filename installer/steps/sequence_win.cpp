@@ -4,6 +4,7 @@
 
 #include <windows.h>
 
+#include <optional>
 #include <utility>
 
 #include "installer/format/format.h"
@@ -56,14 +57,27 @@ SequenceEnd folder_failure(InstallView& view, const rt::Text& directory) {
 
 // A run of this software that was killed (power cut, Task Manager) is put
 // right before anything else: in the folder chosen now and in the one the
-// installed software's entry names. Its leftovers in the temporary folder go.
+// installed software's entry names, read only from the list of this
+// installation's scope (an elevated run never replays a folder named by the
+// person's own list). Its leftovers among the working folders go.
 bool recover_interrupted_runs(const InstallPlan& plan) {
   remove_stale_run_folders();
   bool ok = recover_interrupted_run(plan.install_directory) != Recovery::kFailed;
-  rt::Text installed = installed_location(plan.record.software_name);
+  rt::Text installed = installed_location(plan.record.software_name, plan.record.scope == format::Scope::kUser);
   if (!installed.empty() && !same_path(installed, plan.install_directory))
     ok = recover_interrupted_run(installed) != Recovery::kFailed && ok;
   return ok;
+}
+
+// What the installation stores with its list: the software's name (when a
+// line of the list can hold it) and whom it was made for; the uninstaller
+// takes both from there, never from whatever entry names it.
+rt::Text list_properties(const format::Record& record) {
+  std::string list = format::with_list_property("", format::kListScope, format::scope_text(record.scope));
+  bool one_line = !record.software_name.empty();
+  for (char c : record.software_name.view()) one_line = one_line && static_cast<unsigned char>(c) >= 0x20;
+  if (one_line) list = format::with_list_property(list, format::kListName, record.software_name.view());
+  return rt::Text(list);
 }
 
 SequenceEnd cancelled_run() {
@@ -81,9 +95,13 @@ bool record_installable(const format::Record& record) {
 InstallPlan make_install_plan(const format::Record& record, const rt::Text& install_directory, bool desktop_shortcut) {
   InstallPlan plan;
   plan.record = record;
-  plan.install_directory = install_directory;
+  // The folder Windows would use for the text typed: every path of the run
+  // below it is then plain. A text that names none stays, and is refused
+  // when the folder is prepared.
+  std::optional<rt::Text> full = full_install_folder(install_directory);
+  plan.install_directory = full ? *full : install_directory;
   plan.desktop_shortcut = desktop_shortcut;
-  plan.uninstaller_path = rt::text_concat({install_directory.view(), "\\", format::kUninstallerFile});
+  plan.uninstaller_path = rt::text_concat({plan.install_directory.view(), "\\", format::kUninstallerFile});
   return plan;
 }
 
@@ -99,9 +117,6 @@ SequenceEnd run_install_sequence(const InstallPlan& plan, const InstallSteps& st
     return SequenceEnd::kFailed;
   }
 
-  // An elevated run's working folders under the temporary folder are its
-  // own: only administrators and SYSTEM may write them.
-  protect_run_folders(record.scope != format::Scope::kUser);
   if (!recover_interrupted_runs(plan)) return folder_failure(view, directory);
 
   // 1. The .NET Framework prerequisite; it shows its own failures.
@@ -151,7 +166,7 @@ SequenceEnd run_install_sequence(const InstallPlan& plan, const InstallSteps& st
 
   // 4. The package step, merging the list the installation there recorded.
   PackageProgress progress(view);
-  rt::Text installed_files;
+  rt::Text installed_files = list_properties(record);
   const rt::Text earlier_files = read_installed_list(plan.uninstaller_path);
   PackageOutcome unpacked = steps.unpack_package(std::move(package), plan, earlier_files, progress, installed_files);
   download.remove();

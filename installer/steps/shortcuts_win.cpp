@@ -10,8 +10,10 @@
 
 #include "installer/platform/launch.h"
 #include "installer/platform/library_search.h"
+#include "installer/steps/run_file.h"
 #include "installer/steps/shortcuts.h"
 #include "runtime/value/codepage.h"
+#include "runtime/win/confined.h"
 #include "runtime/services/com_services.h"
 
 namespace installer {
@@ -22,6 +24,52 @@ bool contains_ignoring_case(std::wstring text, const wchar_t* sought) {
     if (c < 0x80) c = static_cast<wchar_t>(std::towlower(c));
   return text.find(sought) != std::wstring::npos;
 }
+
+// The shell saves a shortcut by its path: it is made in the run's own
+// working folder (nobody else can change it), then its bytes are put into
+// the shell folder through a hold on that folder, under a new name beside
+// its own that then takes the name (a shortcut there goes, never what a link
+// in its place points to).
+class LinkMaker {
+ public:
+  bool begin() { return work_.create("shortcut.lnk") && work_.release_file(); }
+  rt::Text path() const { return work_.path_text(); }
+  // The shortcut at `link_path` goes (a read-only one too), through a hold
+  // on its folder.
+  static void remove(const rt::Text& link_path) {
+    std::u16string folder, name;
+    if (rt::win::split_plain_parent(rt::wide_from_cp936(link_path.view()), &folder, &name))
+      if (rt::win::Folder held = rt::win::Folder::open_followed(folder)) held.remove(name);
+  }
+  bool put(const rt::Text& link_path) {
+    std::u16string folder, name;
+    if (!rt::win::split_plain_parent(rt::wide_from_cp936(link_path.view()), &folder, &name)) return false;
+    rt::win::Folder into = rt::win::Folder::open_followed(folder);
+    rt::win::File made = work_.folder().open_file(work_.name(), GENERIC_READ, FILE_SHARE_READ);
+    LARGE_INTEGER size{};
+    if (!into || !made || !GetFileSizeEx(made.get(), &size) || size.QuadPart <= 0 || size.QuadPart > (1 << 20))
+      return false;
+    std::string bytes(std::size_t(size.QuadPart), '\0');
+    DWORD got = 0, put = 0;
+    if (!ReadFile(made.get(), bytes.data(), DWORD(bytes.size()), &got, nullptr) || got != bytes.size()) return false;
+    const std::u16string part = name + u".~part";
+    into.remove(part);
+    rt::win::File file = into.create_file(part, GENERIC_WRITE | DELETE, 0);
+    bool ok = file && WriteFile(file.get(), bytes.data(), got, &put, nullptr) && put == got;
+    // A read-only shortcut of the same name is replaced too.
+    if (ok) {
+      DWORD attributes = 0;
+      if (into.look(name, &attributes) == rt::win::FileStatus::kOk && (attributes & FILE_ATTRIBUTE_READONLY))
+        into.remove(name);
+      ok = rt::win::rename_through(file.get(), into, name, true) == rt::win::FileStatus::kOk;
+    }
+    if (!ok && file) rt::win::delete_through(file.get());
+    return ok;
+  }
+
+ private:
+  RunFile work_;
+};
 
 }  // namespace
 
@@ -36,7 +84,9 @@ bool create_desktop_shortcut(rt::Text& name, const rt::Text& target, const rt::T
   if (desktop.empty()) return false;
   rt::Text link = rt::text_concat({desktop.view(), name.view()});
   if (!contains_ignoring_case(rt::wide_path(name.view()), L".lnk")) link += ".lnk";
-  DeleteFileW(rt::wide_path(link.view()).c_str());
+  LinkMaker maker;
+  maker.remove(link);
+  if (!maker.begin()) return false;
 
   // Work on UTF-16 so that a trail byte 0x5C of a Chinese character is never
   // taken for a backslash.
@@ -53,7 +103,7 @@ bool create_desktop_shortcut(rt::Text& name, const rt::Text& target, const rt::T
     // it would be looked for beside the program first.
     rt::Text library(rt::cp936_from_wchar(system_file(L"wshom.ocx").c_str()));
     if (rt::com_create(shell, "WshShell", library)) {
-      rt::ComValue made = rt::com_call_method(shell, "CreateShortcut", {link});
+      rt::ComValue made = rt::com_call_method(shell, "CreateShortcut", {maker.path()});
       if (auto* object = std::get_if<rt::ComObject>(&made)) shortcut = std::move(*object);
     }
   }
@@ -77,6 +127,8 @@ bool create_desktop_shortcut(rt::Text& name, const rt::Text& target, const rt::T
     rt::com_set_property(shortcut, "Hotkey", hotkey);
     rt::com_call_method(shortcut, "Save");
   }
+  shortcut = rt::ComObject();
+  maker.put(link);
   return true;
 }
 
@@ -117,7 +169,9 @@ bool create_shell_link(const rt::Text& link_path, const rt::Text& target, const 
   std::size_t name_start = path.rfind(L'\\');
   name_start = name_start == std::wstring::npos ? 0 : name_start + 1;
   if (path.find(L'.', name_start) == std::wstring::npos) path += L".lnk";
-  return SUCCEEDED(file->Save(path.c_str(), TRUE));
+  LinkMaker maker;
+  return maker.begin() && SUCCEEDED(file->Save(rt::wide_path(maker.path().view()).c_str(), TRUE)) &&
+         maker.put(rt::Text(rt::cp936_from_wchar(path.c_str())));
 }
 
 void make_shortcuts(const ShortcutRequest& request) {

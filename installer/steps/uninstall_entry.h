@@ -51,8 +51,9 @@ bool is_64bit_windows();
 // when the key could not be made; single values are not checked.
 bool register_uninstall(const UninstallInfo& info);
 // The folder the entry of `software_name` names ("InstallLocation"), in the
-// person's list or the machine's; empty when there is none.
-rt::Text installed_location(const rt::Text& software_name);
+// person's list (`per_user`) or the machine's, never the other; empty when
+// there is none.
+rt::Text installed_location(const rt::Text& software_name, bool per_user);
 // The KiB the listed files take (each rounded up; folders and missing files
 // count nothing), and today's local date as yyyymmdd.
 std::uint32_t installed_size_kib(const rt::Text& installed_files);

@@ -1,9 +1,12 @@
 #include <windows.h>
 
+#include <map>
+
 #include "installer/format/installed_list.h"
 #include "installer/platform/registry.h"
 #include "installer/steps/uninstall_entry.h"
 #include "runtime/value/codepage.h"
+#include "runtime/win/confined.h"
 
 namespace installer {
 
@@ -36,25 +39,26 @@ bool register_uninstall(const UninstallInfo& info) {
   return true;
 }
 
-rt::Text installed_location(const rt::Text& software_name) {
+rt::Text installed_location(const rt::Text& software_name, bool per_user) {
   if (software_name.empty()) return {};
-  for (bool per_user : {true, false}) {
-    EntryPlace place = uninstall_entry_place(per_user, software_name);
-    rt::Text folder = registry_read_text(place.root, place.key, "InstallLocation");
-    if (!folder.empty()) return folder;
-  }
-  return {};
+  EntryPlace place = uninstall_entry_place(per_user, software_name);
+  return registry_read_text(place.root, place.key, "InstallLocation");
 }
 
 std::uint32_t installed_size_kib(const rt::Text& installed_files) {
   unsigned long long kib = 0;
+  // Each file's size through a hold on its folder (one hold per folder).
+  std::map<std::u16string, rt::win::Folder> folders;
   for (const format::ListedPath& line : format::ListLines(installed_files.view())) {
-    WIN32_FILE_ATTRIBUTE_DATA data;
-    if (line.folder || !GetFileAttributesExW(rt::wide_path(line.path).c_str(), GetFileExInfoStandard, &data) ||
-        (data.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY))
-      continue;
-    unsigned long long size = (static_cast<unsigned long long>(data.nFileSizeHigh) << 32) | data.nFileSizeLow;
-    kib += (size + 1023) / 1024;
+    std::u16string folder, name;
+    if (line.folder || !rt::win::split_plain_parent(rt::wide_from_cp936(line.path), &folder, &name)) continue;
+    auto held = folders.find(folder);
+    if (held == folders.end()) held = folders.emplace(folder, rt::win::Folder::open(folder)).first;
+    rt::win::File file = held->second ? held->second.open_file(name, 0, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE)
+                                      : rt::win::File();
+    LARGE_INTEGER size{};
+    if (!file || !GetFileSizeEx(file.get(), &size)) continue;
+    kib += (static_cast<unsigned long long>(size.QuadPart) + 1023) / 1024;
   }
   return kib > 0xFFFFFFFFull ? 0xFFFFFFFFu : static_cast<std::uint32_t>(kib);
 }

@@ -7,6 +7,7 @@
 
 #include "installer/format/installed_list.h"
 #include "runtime/value/codepage.h"
+#include "runtime/win/plain_path.h"
 
 namespace installer {
 
@@ -15,14 +16,17 @@ InstalledFiles parse_installed_files(const rt::Text& list) {
   for (const format::ListedPath& line : format::ListLines(list.view())) {
     rt::Text entry(line.path);
     rt::Text normal = normalize_path(entry);
-    if (!is_absolute_path(normal.view()) || path_climbs(normal.view())) {
+    if (!rt::win::plain_path(rt::wide_from_cp936(normal.view()))) {
       result.unusable.push_back(entry);
     } else if (line.folder) {
       result.folders.push_back(normal);
     } else {
       result.files.push_back(normal);
+      if (!line.mark.empty()) result.marks[format::listed_path_key(normal.view())] = std::string(line.mark);
     }
   }
+  result.scope = format::list_property(list.view(), format::kListScope);
+  result.software_name = rt::Text(format::list_property(list.view(), format::kListName));
   return result;
 }
 

@@ -6,11 +6,18 @@
 // own temporary entries, the temporary folder), never through a link. When a
 // running program holds installed files it removes nothing and keeps its
 // entry and itself.
-// Its own entry is the one whose "UninstallString" names this program; the
-// software name is that entry's "DisplayName" (the list holds only paths).
-// Without an entry no shortcut is touched and messages name the folder.
+// It knows its installation from what the installation stored with its list:
+// the software's name and whom it was made for (the person, or the machine).
+// Its own entry is the entry of that name in that scope's list of programs,
+// and only when its "UninstallString" names this program: an installation
+// for the machine never takes an entry of the person's own list. A list
+// from before lists said so falls back to the machine's entry naming this
+// program, then the person's. Without an entry no shortcut is touched and
+// messages name the folder.
 #pragma once
 
+#include <map>
+#include <string>
 #include <vector>
 
 #include "installer/platform/paths.h"
@@ -30,13 +37,16 @@ enum UninstallExit : int {
 };
 
 // The installed-file list (installed_list.h), split into files and folders.
-// Paths that are not absolute
-// (written relative to wherever the installer ran, which is not known now) or
-// that climb with ".." cannot be removed safely and are kept in `unusable`.
+// Paths that are not plain drive paths (written relative to wherever the
+// installer ran, which is not known now, or with a "." or "..", a device or
+// a stream) cannot be removed safely and are kept in `unusable`.
 struct InstalledFiles {
   rt::Array<rt::Text> files;
   rt::Array<rt::Text> folders;  // without their trailing backslash
   rt::Array<rt::Text> unusable;
+  std::map<std::string, std::string> marks;  // a file's mark by its path's comparison key
+  std::string scope;                         // the list's "scope" property
+  rt::Text software_name;                    // its "name" property
 };
 InstalledFiles parse_installed_files(const rt::Text& list);
 
@@ -54,14 +64,24 @@ rt::Text remaining_summary(const rt::Array<rt::Text>& remaining, std::size_t max
 // for, 取消. True when 确定 was pressed.
 bool uninstall_prompt(const rt::Text& title, const rt::Text& message, bool with_cancel);
 
-// Removes this program and then the folders, in order, each when empty,
-// once it has ended (Windows keeps a running program's file). False when that
-// could not be set going.
-bool schedule_self_removal(const rt::Text& program, const std::vector<rt::Text>& folders);
+// Removes this program (`program`: a handle on its file with delete access,
+// held since it started) and then the folders, in order, each when empty,
+// once it has ended (Windows keeps a running program's file): each folder
+// named in the folder above it (a handle held since it started). A copy of
+// this program, made in a new folder only administrators (or, for a
+// person's own uninstaller, that person) can write and started from its
+// held file, receives the handles themselves. False when that could not be
+// set going.
+struct FolderToRemove {
+  const void* above;  // a held folder's handle
+  std::u16string name;
+};
+bool schedule_self_removal(void* program, const std::vector<FolderToRemove>& folders);
 
-// The copy's part (uninst.exe /cleanup): reads the paths from its input,
-// waits for the end of that input (the program has ended), removes the
-// program's file and then each folder that is empty.
+// The copy's part (uninst.exe /cleanup): reads the handles it was given from
+// its input, waits for the end of that input (the program has ended),
+// deletes the program's file and then each folder that is empty, through
+// those handles.
 int run_self_removal();
 
 // The whole program (Windows): `silent` asks nothing and shows nothing.

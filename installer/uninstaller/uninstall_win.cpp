@@ -1,7 +1,7 @@
 // The uninstaller's flow: its own file, list and uninstall entry, what it
 // removes in which order, and the messages (removal_win.cpp does the removing).
-// Paths and names are code page 936 texts and reach Windows through the wide
-// functions.
+// Paths and names are code page 936 texts and reach Windows through the
+// confined file layer.
 #include <windows.h>
 #include <shellapi.h>
 #include <shlobj.h>
@@ -22,6 +22,7 @@
 #include "installer/uninstaller/uninstall.h"
 #include "runtime/value/codepage.h"
 #include "runtime/win/com.h"
+#include "runtime/win/confined.h"
 #include "runtime/win/handles.h"
 
 namespace installer {
@@ -34,7 +35,7 @@ constexpr DWORD kBusyRetryMs = 3000;
 // How many remaining items the result message lists by name.
 constexpr std::size_t kMessageLines = 15;
 
-rt::Text from_wide(const std::wstring& w) { return rt::Text(rt::cp936_from_wchar(w.c_str())); }
+std::u16string wide(const rt::Text& t) { return rt::wide_from_cp936(t.view()); }
 
 struct OwnEntry {
   int root = kLocalMachine;  // the person's list (an installation for one person) or the machine's
@@ -42,29 +43,68 @@ struct OwnEntry {
   rt::Text software_name;
 };
 
-// The entry whose "UninstallString" names this very program: several
-// products of this installer may be installed side by side. The person's
-// own list first: an installation for one person is registered there.
-OwnEntry find_own_entry(const rt::Text& own_path) {
+struct EntryPlace {
+  int root;
+  const char* base;
+};
+constexpr EntryPlace kPersonsList[] = {{kCurrentUser, format::kUninstallKey}};
+constexpr EntryPlace kMachinesList[] = {{kLocalMachine, format::kUninstallKey32On64},
+                                        {kLocalMachine, format::kUninstallKey}};
+
+bool names_this_program(int root, const rt::Text& key, const rt::Text& own_path) {
+  rt::Text program = command_program(registry_read_text(root, key, "UninstallString"));
+  if (program.empty()) return false;
+  if (same_path(program, own_path)) return true;
+  // The entry may name it in short form: the long form of the folder it names.
+  std::u16string folder, name;
+  if (!rt::win::split_plain_parent(wide(program), &folder, &name)) return false;
+  rt::win::Folder held = rt::win::Folder::open(folder);
+  return held && same_path(rt::Text(rt::cp936_from_wide(held.path() + u"\\" + name)), own_path);
+}
+
+// The entry of `name` in one scope's lists, when it names this very program.
+OwnEntry entry_named(const rt::Text& name, const EntryPlace* places, std::size_t count, const rt::Text& own_path) {
+  if (name.empty() || name.view().find('\\') != std::string_view::npos) return {};
+  for (std::size_t i = 0; i < count; ++i) {
+    rt::Text key = rt::text_concat({places[i].base, format::kUninstallKeyPrefix, name.view()});
+    if (names_this_program(places[i].root, key, own_path)) return {places[i].root, key, name};
+  }
+  return {};
+}
+
+// A list from before lists said whom they were made for: the entry whose
+// "UninstallString" names this program, the machine's list first (an entry
+// in the person's own list never takes over an installation for the
+// machine). The software's name is the entry's own key name, not a text the
+// entry carries.
+OwnEntry entry_naming(const rt::Text& own_path) {
   const std::size_t prefix = sizeof format::kUninstallKeyPrefix - 1;
-  const struct {
-    int root;
-    const char* base;
-  } places[] = {{kCurrentUser, format::kUninstallKey},
-                {kLocalMachine, format::kUninstallKey32On64},
-                {kLocalMachine, format::kUninstallKey}};
-  for (const auto& place : places) {
+  for (const auto* places : {&kMachinesList[0], &kMachinesList[1], &kPersonsList[0]}) {
     rt::Array<rt::Text> names;
-    registry_list_subkeys(place.root, place.base, names);
+    registry_list_subkeys(places->root, places->base, names);
     for (const rt::Text& name : names) {
-      if (name.size() < prefix || _strnicmp(name.c_str(), format::kUninstallKeyPrefix, prefix) != 0) continue;
-      rt::Text key = rt::text_concat({place.base, name.view()});
-      rt::Text program = command_program(registry_read_text(place.root, key, "UninstallString"));
-      if (program.empty() || !same_path(long_path(program), own_path)) continue;
-      rt::Text software = registry_read_text(place.root, key, "DisplayName");
-      if (software.empty()) software = rt::Text(name.view().substr(prefix));
-      return {place.root, key, software};
+      if (name.size() <= prefix || _strnicmp(name.c_str(), format::kUninstallKeyPrefix, prefix) != 0) continue;
+      rt::Text key = rt::text_concat({places->base, name.view()});
+      if (names_this_program(places->root, key, own_path)) return {places->root, key, rt::Text(name.view().substr(prefix))};
     }
+  }
+  return {};
+}
+
+// Whom the installation was made for, as its list says.
+enum class Scope { kPerson, kMachine, kUnknown };
+Scope scope_of(const std::string& scope) {
+  if (scope == format::kScopeUser) return Scope::kPerson;
+  if (scope == format::kScopeMachine || scope.empty()) return Scope::kMachine;  // "" is the older layout: the machine's entry
+  return Scope::kUnknown;
+}
+
+OwnEntry own_entry(const InstalledFiles& listed, bool has_list, const rt::Text& own_path) {
+  if (!has_list || listed.software_name.empty()) return entry_naming(own_path);
+  switch (scope_of(listed.scope)) {
+    case Scope::kPerson: return entry_named(listed.software_name, kPersonsList, 1, own_path);
+    case Scope::kMachine: return entry_named(listed.software_name, kMachinesList, 2, own_path);
+    case Scope::kUnknown: break;
   }
   return {};
 }
@@ -80,8 +120,9 @@ bool may_change_entry(const OwnEntry& own) {
   return true;
 }
 
-// This program again, with administrator rights (Windows asks the person);
-// its exit code is this one's. The person saying no is a cancel.
+// This program again, with administrator rights (Windows asks the person,
+// naming the program); its exit code is this one's. The person saying no is
+// a cancel.
 int run_elevated_copy(const rt::Text& program, bool silent) {
   std::wstring file = rt::wide_path(program.view());
   std::wstring parameters = silent ? L"/S /elevated" : L"/elevated";
@@ -102,17 +143,19 @@ int run_elevated_copy(const rt::Text& program, bool silent) {
 }
 
 struct Installation {
-  rt::Text program;  // this uninstaller
-  rt::Text folder;   // its folder: the installation folder
+  rt::Text program;       // this uninstaller
+  rt::Text folder;        // its folder: the installation folder
   rt::Text running_copy;  // where the running program's file is now
   Recovery recovery = Recovery::kNone;
-  Root install_root;
+  Root install_root;  // held, deletable, from the start to the end
   Root temp_root;
+  rt::win::File own_file;  // this program's file, to delete it through once it has ended
   bool has_list = false;
   bool damaged_list = false;
-  InstalledFiles installed;       // only what lies inside the two roots
-  rt::Array<rt::Text> outside;    // listed, existing, and outside: refused
+  InstalledFiles installed;     // only what lies inside the two roots
+  rt::Array<rt::Text> outside;  // listed, existing, and outside (or unmarked in the temporary folder): refused
   OwnEntry entry;
+  bool person = false;  // its list says it was made for one person
 };
 
 struct Outcome {
@@ -121,61 +164,74 @@ struct Outcome {
   rt::Array<rt::Text> in_use;     // files a running program holds
 };
 
-const Root* root_of(const Installation& inst, const rt::Text& path) {
-  if (path_is_inside(path, inst.install_root.path)) return &inst.install_root;
-  if (!inst.temp_root.path.empty() && path_is_inside(path, inst.temp_root.path)) return &inst.temp_root;
+Root* root_of(Installation& inst, const rt::Text& path) {
+  if (inst.install_root.covers(path)) return &inst.install_root;
+  if (inst.temp_root.covers(path)) return &inst.temp_root;
   return nullptr;
 }
 
-// The list as far as it may be acted on: each path made canonical and kept
-// only when it lies inside the installation folder (or, for the
-// installation's own temporary entries, inside the temporary folder). A
-// forged or stale line naming anything else is refused; an existing one is
-// reported.
+const std::string* mark_of(const Installation& inst, const rt::Text& path) {
+  auto found = inst.installed.marks.find(format::listed_path_key(path.view()));
+  return found == inst.installed.marks.end() ? nullptr : &found->second;
+}
+
+// The list as far as it may be acted on: each path kept only when it lies
+// inside the installation folder, or is a file the installation made in the
+// temporary folder (its mark says which file). A forged or stale line naming
+// anything else is refused; an existing one is reported.
 void confine(Installation& inst) {
-  auto keep = [&](rt::Array<rt::Text>& paths) {
+  auto keep = [&](rt::Array<rt::Text>& paths, bool files) {
     rt::Array<rt::Text> inside;
-    for (const rt::Text& listed : paths) {
-      rt::Text path = canonical_path(listed);
-      if (!path.empty() && root_of(inst, path)) {
-        inside.push_back(path);
-      } else if (path_exists(listed)) {
-        inst.outside.push_back(listed);
-      }
+    for (const rt::Text& path : paths) {
+      bool ours = inst.install_root.covers(path) ||
+                  (files && inst.temp_root.covers(path) && mark_of(inst, path));
+      if (ours) inside.push_back(path);
+      else if (path_exists(path)) inst.outside.push_back(path);
     }
     paths = std::move(inside);
   };
-  keep(inst.installed.files);
-  keep(inst.installed.folders);
+  keep(inst.installed.files, true);
+  keep(inst.installed.folders, false);
 }
 
 // The shortcuts are removed only when they still start something in the
-// installation folder: a person's own shortcut of the same name stays.
+// installation folder: a person's own shortcut of the same name stays. The
+// name is the software's, and must be one plain name.
 void remove_shortcuts(const Installation& inst, Outcome& out) {
   if (inst.entry.software_name.empty()) return;
+  const std::u16string name = wide(inst.entry.software_name) + u".lnk";
+  if (!rt::win::plain_name(name)) return;
   // The person's and every user's: an installation for the machine makes
   // the latter. Each is removed only when it starts something of ours.
   for (int csidl : {0x10 /* desktop */, 0x02 /* programs */, kCsidlCommonDesktop, kCsidlCommonPrograms}) {
     rt::Text folder = special_folder(0, csidl, true);
     if (folder.empty()) continue;
-    rt::Text link = rt::text_concat({folder.view(), inst.entry.software_name.view(), ".lnk"});
-    if (!path_exists(link) || !path_is_inside(shortcut_target(link), inst.folder)) continue;
-    if (!remove_link(link)) out.remaining.push_back(link);
+    rt::win::Folder held = rt::win::Folder::open_followed(wide(folder));
+    if (!held || held.look(name, nullptr) != rt::win::FileStatus::kOk) continue;
+    if (!path_is_inside(shortcut_target(held, name), inst.folder)) continue;
+    if (removal_of(held.remove(name)) != Removal::kGone)
+      out.remaining.push_back(rt::text_concat({folder.view(), rt::cp936_from_wide(name)}));
   }
 }
 
 // The listed files a running program holds (this program aside).
-rt::Array<rt::Text> files_in_use(const Installation& inst) {
+rt::Array<rt::Text> files_in_use(Installation& inst) {
   rt::Array<rt::Text> busy;
-  for (const rt::Text& file : inst.installed.files)
-    if (!same_path(file, inst.program) && in_use(file)) busy.push_back(file);
+  for (const rt::Text& file : inst.installed.files) {
+    Root* root = root_of(inst, file);
+    if (root && !same_path(file, inst.program) && in_use(file, *root)) busy.push_back(file);
+  }
   return busy;
 }
 
-void remove_files(const Installation& inst, Outcome& out) {
+void remove_files(Installation& inst, Outcome& out) {
   rt::Array<rt::Text> busy;
   auto remove = [&](const rt::Text& file) {
-    Removal r = remove_inside(file, *root_of(inst, file));
+    Root* root = root_of(inst, file);
+    const std::string* mark = mark_of(inst, file);
+    Removal r = !root ? Removal::kRefused
+                : root == &inst.temp_root && !inst.install_root.covers(file) ? remove_marked(file, mark ? *mark : "", *root)
+                                                                              : remove_inside(file, *root);
     if (r == Removal::kRefused) {
       out.remaining.push_back(file);
       return true;
@@ -202,9 +258,9 @@ void remove_files(const Installation& inst, Outcome& out) {
   // Folders go only when empty: whatever a person added to them stays, and
   // so do the folders holding it.
   for (const rt::Text& folder : folders_to_remove(inst.installed, inst.folder)) {
-    const Root* root = root_of(inst, folder);
+    Root* root = root_of(inst, folder);
     if (root && remove_inside(folder, *root) == Removal::kGone) continue;
-    if (folder_contents(folder, 1).empty()) {
+    if (!root || folder_contents(folder, *root, 1).empty()) {
       out.remaining.push_back(folder);
     } else {
       out.kept.push_back(folder);
@@ -230,26 +286,26 @@ bool lists_program(const Installation& inst) {
 // its end is taken back first (its journal in this folder): the earlier
 // uninstaller is then back in this program's place, with its list, and this
 // program, still running, was moved aside (`running_copy`).
-Installation read_installation(const rt::Text& program, const OwnEntry& entry) {
-  Installation inst;
-  inst.program = program;
-  inst.folder = parent_folder(inst.program);
+void read_installation(Installation& inst) {
   std::vector<rt::Text> displaced;
-  inst.recovery = recover_interrupted_run(inst.folder, &displaced);
+  inst.recovery = recover_interrupted_run(inst.install_root, inst.folder, &displaced);
   inst.running_copy = displaced.empty() ? inst.program : displaced.front();
-  inst.install_root = make_root(inst.folder);
-  if (inst.install_root.path.empty()) inst.install_root.path = inst.folder;
   rt::Text temp = temp_directory();
-  if (!temp.empty()) inst.temp_root = make_root(temp);
-  rt::Text list = displaced.empty() ? own_installed_list(inst.program) : read_installed_list(inst.program);
+  if (!temp.empty()) inst.temp_root = Root::hold(temp);
+  // Through the hold on the installation folder: it is held so that no
+  // other hold (of ours either) may be opened on it.
+  std::u16string folder, own;
+  rt::win::split_plain_parent(wide(inst.program), &folder, &own);
+  rt::Text list;
+  if (inst.install_root.held())
+    list = displaced.empty() ? own_installed_list(inst.program, &inst.install_root.folder())
+                             : read_installed_list(inst.install_root.folder(), own);
   inst.has_list = !list.empty();
   if (inst.has_list) inst.installed = parse_installed_files(list);
   // A list that names no file, or not the uninstaller that carries it, is
   // not the one the package step recorded.
   inst.damaged_list = inst.has_list && !lists_program(inst);
   confine(inst);
-  inst.entry = entry;
-  return inst;
 }
 
 // Which program to close: the listed programs among the files in use, else
@@ -303,26 +359,44 @@ rt::Text result_message(const rt::Text& name, const Outcome& out, const rt::Arra
 
 int run_uninstaller(bool silent, bool elevated_child) {
   rt::ComApartment com;
-  rt::Text program = own_program_path();
-  OwnEntry own = find_own_entry(program);
+  // Our own folder must be free to go, whatever folder we were started in.
+  wchar_t system[MAX_PATH + 1] = {};
+  if (GetSystemDirectoryW(system, MAX_PATH)) SetCurrentDirectoryW(system);
+  Installation inst;
+  inst.program = own_program_path();
+  inst.folder = parent_folder(inst.program);
+  // What the installation stored with its list says whose it is.
+  {
+    rt::Text list = own_installed_list(inst.program);
+    InstalledFiles listed = list.empty() ? InstalledFiles() : parse_installed_files(list);
+    inst.entry = own_entry(listed, !list.empty(), inst.program);
+    inst.person = !list.empty() && scope_of(listed.scope) == Scope::kPerson;
+  }
   // An installation for one person is removed with the person's rights; one
   // for the machine needs an administrator's, asked for only when missing.
-  if (!elevated_child && !own.key.empty() && own.root == kLocalMachine && !may_change_entry(own))
-    return run_elevated_copy(program, silent);
-  rt::Text name = own.software_name;
-  if (name.empty()) name = file_name_of(parent_folder(program), true);
+  if (!elevated_child && !inst.entry.key.empty() && inst.entry.root == kLocalMachine && !may_change_entry(inst.entry))
+    return run_elevated_copy(inst.program, silent);
+  rt::Text name = inst.entry.software_name;
+  if (name.empty()) name = file_name_of(inst.folder, true);
   rt::Text caption = rt::text_concat({name.view(), " 卸载"});
   // One installation or uninstallation of the software at a time, from
   // before an interrupted run is taken back.
   SoftwareRunLock lock;
-  if (!lock.acquire(name)) {
+  if (!lock.acquire(name, inst.entry.root == kCurrentUser || inst.person ? LockScope::kUser : LockScope::kMachine)) {
     if (!silent) uninstall_prompt(caption, another_run_message(name), false);
     return kUninstallBusy;
   }
-  Installation inst = read_installation(program, own);
-  // Our own folder must be free to go, whatever folder we were started in.
-  rt::Text temp = temp_directory();
-  if (!temp.empty()) SetCurrentDirectoryW(rt::wide_path(temp.view()).c_str());
+  // The installation folder (with every folder above it) and this
+  // program's file, held from here to the end: what goes last (this
+  // program, its folder) goes through these holds.
+  inst.install_root = Root::hold(inst.folder);
+  if (inst.install_root.held()) {
+    std::u16string folder, own;
+    rt::win::split_plain_parent(wide(inst.program), &folder, &own);
+    inst.own_file = inst.install_root.folder().open_file(own, DELETE | SYNCHRONIZE | FILE_READ_DATA,
+                                                         FILE_SHARE_READ | FILE_SHARE_DELETE);
+  }
+  read_installation(inst);
 
   if (inst.recovery == Recovery::kFailed) {
     if (!silent)
@@ -336,7 +410,7 @@ int run_uninstaller(bool silent, bool elevated_child) {
   }
   // Without its list the uninstaller cannot know what to remove: it says so
   // and keeps its entry and itself, so that reinstalling can mend it.
-  if (!inst.has_list || inst.damaged_list) {
+  if (!inst.has_list || inst.damaged_list || !inst.install_root.held()) {
     if (!silent)
       uninstall_prompt(caption,
                        rt::text_concat({"“", name.view(),
@@ -365,21 +439,26 @@ int run_uninstaller(bool silent, bool elevated_child) {
     remove_entry(inst, out);
     // This program and its folder only when they belong to the installation.
     if (lists_program(inst) || !inst.entry.key.empty()) {
-      rt::Array<rt::Text> left = folder_contents(inst.folder, 2);
+      rt::Array<rt::Text> left = folder_contents(inst.folder, inst.install_root, 2);
+      rt::Text run_folder = parent_folder(inst.running_copy);
+      const bool displaced = !same_path(run_folder, inst.folder);
       bool only_program = left.count() == 1 && (same_path(left[1], file_name_of(inst.program, true)) ||
-                                                same_path(rt::text_concat({inst.folder.view(), "\\", left[1].view()}),
-                                                          parent_folder(inst.running_copy)));
+                                                (displaced && same_path(rt::text_concat({inst.folder.view(), "\\", left[1].view()}),
+                                                                        run_folder)));
       if (!left.empty() && !only_program) out.kept.push_back(inst.folder);
       // The program running now: this file, or the copy the taking back of an
       // interrupted run moved into the run folder (which then goes too).
-      rt::Text run_folder = parent_folder(inst.running_copy);
-      std::vector<rt::Text> folders;
-      if (!same_path(run_folder, inst.folder)) {
-        folders.push_back(run_folder);
+      std::vector<FolderToRemove> folders;
+      const rt::win::Folder& held = inst.install_root.folder();
+      if (displaced) {
         if (remove_inside(inst.program, inst.install_root) != Removal::kGone) out.remaining.push_back(inst.program);
+        folders.push_back({held.handle(), kRunFolderName});
       }
-      folders.push_back(inst.folder);
-      if (!schedule_self_removal(inst.running_copy, folders)) out.remaining.push_back(inst.running_copy);
+      std::u16string above, own_folder;
+      if (rt::win::split_plain_parent(held.path(), &above, &own_folder))
+        folders.push_back({held.above().handle(), own_folder});
+      if (!inst.own_file || !schedule_self_removal(inst.own_file.get(), folders))
+        out.remaining.push_back(inst.running_copy);
     }
   }
 

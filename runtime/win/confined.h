@@ -46,11 +46,26 @@ class Folder {
   // (remove_self), so nobody can put another folder in its place between
   // letting it go and deleting it.
   static Folder open(std::u16string_view path, FileStatus* status = nullptr, bool deletable = false);
+  // A folder of the person's shell (the desktop, the Start menu) that the
+  // person may have moved behind a link: the link is followed this once, to
+  // where it leads at this moment, and that folder held as itself from its
+  // drive down; everything later is done relative to the hold.
+  static Folder open_followed(std::u16string_view path, FileStatus* status = nullptr);
   Folder open_folder(std::u16string_view name, FileStatus* status = nullptr, bool deletable = false) const;
   // A new folder, never one that exists (a folder or link someone prepared
   // under the name is refused); with the access list `sddl` when given.
   Folder make_folder(std::u16string_view name, const wchar_t* sddl = nullptr, FileStatus* status = nullptr,
                      bool deletable = false) const;
+
+  // The held folder this one lies in (empty for a drive's root).
+  Folder above() const;
+  // A folder held through a handle this program was given (inherited from
+  // the program that started it): the handle is taken over.
+  static Folder adopt(HANDLE folder);
+
+  // A further handle on this very folder (reopened through the hold, never
+  // by name), e.g. to change its access list.
+  File reopen(DWORD access) const;
 
   // An existing plain file below, opened as itself.
   File open_file(std::u16string_view name, DWORD access, DWORD share, FileStatus* status = nullptr) const;
@@ -64,6 +79,8 @@ class Folder {
   // below, through a handle opened on the item itself: a link goes, never
   // what it points to. A missing item is kMissing.
   FileStatus remove(std::u16string_view name) const;
+  // Removes the folder `name` below when it is empty (never a file).
+  FileStatus remove_folder(std::u16string_view name) const;
   // Removes this folder itself, when empty, through its deletable hold.
   FileStatus remove_self() const;
   // Gives the item `name` the name `to_name` in the held folder `to`.
@@ -94,7 +111,9 @@ FileStatus rename_through(HANDLE item, const Folder& to, std::u16string_view nam
 // `file` may be the one writing handle: it is closed on the way. Fails while
 // anyone else holds the file open for writing.
 File reopen_for_reading(File& file);
-// Whether two handles are open on the same file.
+// The file's index on its volume (asked without the volume's own details).
+bool file_index(HANDLE item, unsigned long long* index);
+// Whether two handles on the same volume are open on the same file.
 bool same_file(HANDLE a, HANDLE b);
 // Where the system says the item a handle is open on lies; empty when it
 // cannot say.

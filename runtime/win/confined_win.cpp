@@ -31,6 +31,8 @@ constexpr ULONG kCreateDisposition = 2;  // FILE_CREATE
 constexpr ULONG kOpenDisposition = 1;    // FILE_OPEN
 constexpr int kFileRenameInformation = 10;
 constexpr int kFileDirectoryInformation = 1;
+constexpr int kFileInternalInformation = 6;
+constexpr int kFileBothDirectoryInformation = 3;
 
 // A folder is held with listing, reading its attributes and its access list;
 // others may read and write in it, never rename or delete it.
@@ -47,10 +49,12 @@ struct NtCalls {
   using SetInformation = NTSTATUS(NTAPI*)(HANDLE, PIO_STATUS_BLOCK, PVOID, ULONG, int);
   using QueryDirectory = NTSTATUS(NTAPI*)(HANDLE, HANDLE, PVOID, PVOID, PIO_STATUS_BLOCK, PVOID, ULONG, int, BOOLEAN,
                                           PUNICODE_STRING, BOOLEAN);
+  using QueryInformation = NTSTATUS(NTAPI*)(HANDLE, PIO_STATUS_BLOCK, PVOID, ULONG, int);
   using ToDosError = ULONG(NTAPI*)(NTSTATUS);
   Create create = nullptr;
   SetInformation set_information = nullptr;
   QueryDirectory query_directory = nullptr;
+  QueryInformation query_information = nullptr;
   ToDosError to_dos_error = nullptr;
 };
 
@@ -66,6 +70,7 @@ const NtCalls& nt() {
     resolve(ntdll, "NtCreateFile", &c.create);
     resolve(ntdll, "NtSetInformationFile", &c.set_information);
     resolve(ntdll, "NtQueryDirectoryFile", &c.query_directory);
+    resolve(ntdll, "NtQueryInformationFile", &c.query_information);
     resolve(ntdll, "RtlNtStatusToDosError", &c.to_dos_error);
     return c;
   }();
@@ -123,11 +128,43 @@ std::u16string child_path(const std::u16string& folder, std::u16string_view name
   return path;
 }
 
-// Whether an item opened below `folder` is where it was asked for: its real
-// place's folder is the held folder (a link that was followed lands
-// elsewhere: Wine opens what a Unix link points to). With `plain`, it must
-// also be no reparse point itself (Windows opens a link as itself).
-bool in_place(HANDLE item, const std::u16string& folder, bool plain, std::u16string* where = nullptr) {
+// The long name of the item `name` names in the folder open as `folder`
+// (`name` may be its short 8.3 alias); empty when there is none.
+std::u16string long_name(HANDLE folder, std::u16string_view name) {
+  if (!nt().query_directory) return {};
+  // FILE_BOTH_DIR_INFORMATION, up to its long name.
+  struct Record {
+    ULONG next;
+    ULONG index;
+    LARGE_INTEGER times[4];
+    LARGE_INTEGER end_of_file;
+    LARGE_INTEGER allocation;
+    ULONG attributes;
+    ULONG name_length;
+    ULONG ea_size;
+    CCHAR short_length;
+    WCHAR short_name[12];
+    WCHAR name[1];
+  };
+  alignas(8) unsigned char buffer[sizeof(Record) + 512 * sizeof(WCHAR)];
+  UNICODE_STRING mask;
+  mask.Buffer = const_cast<PWSTR>(reinterpret_cast<const wchar_t*>(name.data()));
+  mask.Length = mask.MaximumLength = USHORT(name.size() * sizeof(wchar_t));
+  IO_STATUS_BLOCK io = {};
+  if (nt().query_directory(folder, nullptr, nullptr, nullptr, &io, buffer, sizeof buffer, kFileBothDirectoryInformation,
+                           TRUE, &mask, TRUE) < 0)
+    return {};
+  const auto* r = reinterpret_cast<const Record*>(buffer);
+  return std::u16string(reinterpret_cast<const char16_t*>(r->name), r->name_length / sizeof(wchar_t));
+}
+
+// Whether an item opened as `name` below the held folder is where it was
+// asked for: its real place is that very name in that very folder. A link
+// that was followed lands elsewhere (Wine opens what a Unix link points to),
+// even when it points to a folder beside it. With `plain`, it must also be
+// no reparse point itself (Windows opens a link as itself).
+bool in_place(HANDLE item, HANDLE folder_handle, const std::u16string& folder, std::u16string_view name, bool plain,
+              std::u16string* where = nullptr) {
   if (plain) {
     FILE_ATTRIBUTE_TAG_INFO tag = {};
     if (!GetFileInformationByHandleEx(item, FileAttributeTagInfo, &tag, sizeof tag) ||
@@ -139,6 +176,10 @@ bool in_place(HANDLE item, const std::u16string& folder, bool plain, std::u16str
   if (cut == std::u16string::npos) return false;
   std::u16string_view parent(real.data(), cut == 2 ? 3 : cut);  // "C:\x" lies in "C:\"
   if (!same_text(parent, folder)) return false;
+  // The name it is known by: the one asked for, or the long name of a
+  // short one.
+  std::u16string_view last = std::u16string_view(real).substr(cut + 1);
+  if (!same_text(last, name) && !same_text(last, long_name(folder_handle, name))) return false;
   if (where) *where = std::move(real);
   return true;
 }
@@ -199,6 +240,30 @@ Folder Folder::open(std::u16string_view path, FileStatus* status, bool deletable
   return folder;
 }
 
+Folder Folder::open_followed(std::u16string_view path, FileStatus* status) {
+  if (!plain_path(path)) {
+    tell(status, FileStatus::kRefused);
+    return {};
+  }
+  // The one open that follows links: where the folder is now, read through
+  // the handle that followed them, then held level by level and checked to
+  // be that very folder.
+  std::wstring name(reinterpret_cast<const wchar_t*>(path.data()), path.size());
+  File followed(CreateFileW(name.c_str(), FILE_READ_ATTRIBUTES, kAllShare, nullptr, OPEN_EXISTING,
+                            FILE_FLAG_BACKUP_SEMANTICS, nullptr));
+  if (!followed) {
+    tell(status, GetLastError() == ERROR_FILE_NOT_FOUND || GetLastError() == ERROR_PATH_NOT_FOUND ? FileStatus::kMissing
+                                                                                                   : FileStatus::kFailed);
+    return {};
+  }
+  Folder held = open(final_path(followed.get()), status);
+  if (held && !same_file(held.handle(), followed.get())) {
+    tell(status, FileStatus::kRefused);
+    return {};
+  }
+  return held;
+}
+
 Folder Folder::open_folder(std::u16string_view name, FileStatus* status, bool deletable) const {
   if (!node_ || !plain_name(name)) {
     tell(status, FileStatus::kRefused);
@@ -207,7 +272,8 @@ Folder Folder::open_folder(std::u16string_view name, FileStatus* status, bool de
   auto node = std::make_shared<Node>();
   FileStatus s = nt_open(handle(), name, deletable ? kHoldAccess | DELETE : kHoldAccess, kHoldShare,
                          kOpenDisposition, FILE_DIRECTORY_FILE, 0, nullptr, node->handle);
-  if (s == FileStatus::kOk && !in_place(node->handle.get(), node_->path, true, &node->path)) s = FileStatus::kRefused;
+  if (s == FileStatus::kOk && !in_place(node->handle.get(), handle(), node_->path, name, true, &node->path))
+    s = FileStatus::kRefused;
   tell(status, s);
   if (s != FileStatus::kOk) return {};
   node->above = node_;
@@ -241,6 +307,24 @@ Folder Folder::make_folder(std::u16string_view name, const wchar_t* sddl, FileSt
   return Folder(std::move(node));
 }
 
+Folder Folder::above() const {
+  if (!node_ || !node_->above) return {};
+  return Folder(node_->above);
+}
+
+Folder Folder::adopt(HANDLE folder) {
+  auto node = std::make_shared<Node>();
+  node->handle.reset(folder);
+  node->path = final_path(folder);
+  if (node->path.empty()) return {};
+  return Folder(std::move(node));
+}
+
+File Folder::reopen(DWORD access) const {
+  if (!node_) return File();
+  return File(ReOpenFile(handle(), access, kAllShare, FILE_FLAG_BACKUP_SEMANTICS | FILE_FLAG_OPEN_REPARSE_POINT));
+}
+
 File Folder::open_file(std::u16string_view name, DWORD access, DWORD share, FileStatus* status) const {
   File file;
   if (!node_ || !plain_name(name)) {
@@ -249,7 +333,7 @@ File Folder::open_file(std::u16string_view name, DWORD access, DWORD share, File
   }
   FileStatus s = nt_open(handle(), name, access | FILE_READ_ATTRIBUTES, share, kOpenDisposition,
                          FILE_NON_DIRECTORY_FILE, 0, nullptr, file);
-  if (s == FileStatus::kOk && !in_place(file.get(), node_->path, true)) {
+  if (s == FileStatus::kOk && !in_place(file.get(), handle(), node_->path, name, true)) {
     file.reset();
     s = FileStatus::kRefused;
   }
@@ -274,7 +358,7 @@ FileStatus Folder::look(std::u16string_view name, DWORD* attributes) const {
   File item;
   FileStatus s = nt_open(handle(), name, FILE_READ_ATTRIBUTES, kAllShare, kOpenDisposition, 0, 0, nullptr, item);
   if (s != FileStatus::kOk) return s;
-  if (!in_place(item.get(), node_->path, false)) return FileStatus::kRefused;
+  if (!in_place(item.get(), handle(), node_->path, name, false)) return FileStatus::kRefused;
   FILE_ATTRIBUTE_TAG_INFO tag = {};
   if (!GetFileInformationByHandleEx(item.get(), FileAttributeTagInfo, &tag, sizeof tag)) return FileStatus::kFailed;
   if (attributes) *attributes = tag.FileAttributes;
@@ -298,16 +382,26 @@ FileStatus delete_through(HANDLE item) {
   return FileStatus::kFailed;
 }
 
-FileStatus Folder::remove(std::u16string_view name) const {
-  if (!node_ || !plain_name(name)) return FileStatus::kRefused;
+namespace {
+
+FileStatus remove_below(const Folder& folder, std::u16string_view name, ULONG kind) {
+  if (!folder || !plain_name(name)) return FileStatus::kRefused;
   File item;
-  FileStatus s = nt_open(handle(), name, DELETE | FILE_READ_ATTRIBUTES | FILE_WRITE_ATTRIBUTES, kAllShare,
-                         kOpenDisposition, 0, 0, nullptr, item);
+  FileStatus s = nt_open(folder.handle(), name, DELETE | FILE_READ_ATTRIBUTES | FILE_WRITE_ATTRIBUTES, kAllShare,
+                         kOpenDisposition, kind, 0, nullptr, item);
   if (s != FileStatus::kOk) return s;
   // A link opened as itself lies here and goes alone; one that was followed
   // lies elsewhere and is refused.
-  if (!in_place(item.get(), node_->path, false)) return FileStatus::kRefused;
+  if (!in_place(item.get(), folder.handle(), folder.path(), name, false)) return FileStatus::kRefused;
   return delete_through(item.get());
+}
+
+}  // namespace
+
+FileStatus Folder::remove(std::u16string_view name) const { return remove_below(*this, name, 0); }
+
+FileStatus Folder::remove_folder(std::u16string_view name) const {
+  return remove_below(*this, name, FILE_DIRECTORY_FILE);
 }
 
 FileStatus Folder::remove_self() const {
@@ -340,7 +434,7 @@ FileStatus Folder::rename(std::u16string_view name, const Folder& to, std::u16st
   FileStatus s = nt_open(handle(), name, DELETE | FILE_READ_ATTRIBUTES, kAllShare, kOpenDisposition, 0, 0, nullptr,
                          item);
   if (s != FileStatus::kOk) return s;
-  if (!in_place(item.get(), node_->path, false)) return FileStatus::kRefused;
+  if (!in_place(item.get(), handle(), node_->path, name, false)) return FileStatus::kRefused;
   return rename_through(item.get(), to, to_name, replace);
 }
 
@@ -388,11 +482,19 @@ File reopen_for_reading(File& file) {
   return File(ReOpenFile(bridge.get(), GENERIC_READ, FILE_SHARE_READ, 0));
 }
 
+bool file_index(HANDLE item, unsigned long long* index) {
+  LARGE_INTEGER internal = {};
+  IO_STATUS_BLOCK io = {};
+  if (!nt().query_information ||
+      nt().query_information(item, &io, &internal, sizeof internal, kFileInternalInformation) < 0)
+    return false;
+  *index = static_cast<unsigned long long>(internal.QuadPart);
+  return true;
+}
+
 bool same_file(HANDLE a, HANDLE b) {
-  BY_HANDLE_FILE_INFORMATION x, y;
-  return GetFileInformationByHandle(a, &x) && GetFileInformationByHandle(b, &y) &&
-         x.dwVolumeSerialNumber == y.dwVolumeSerialNumber && x.nFileIndexHigh == y.nFileIndexHigh &&
-         x.nFileIndexLow == y.nFileIndexLow;
+  unsigned long long x = 0, y = 0;
+  return file_index(a, &x) && file_index(b, &y) && x == y;
 }
 
 Kernel start_held_program(const Folder& folder, std::u16string_view name, HANDLE program, const ProgramStart& how) {
@@ -401,7 +503,7 @@ Kernel start_held_program(const Folder& folder, std::u16string_view name, HANDLE
   File check;
   if (!folder || nt_open(folder.handle(), name, FILE_READ_ATTRIBUTES, kAllShare, kOpenDisposition,
                          FILE_NON_DIRECTORY_FILE, 0, nullptr, check) != FileStatus::kOk ||
-      !in_place(check.get(), folder.path(), true) || !same_file(check.get(), program)) {
+      !in_place(check.get(), folder.handle(), folder.path(), name, true) || !same_file(check.get(), program)) {
     SetLastError(ERROR_FILE_NOT_FOUND);
     return Kernel();
   }

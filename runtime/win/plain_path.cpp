@@ -64,4 +64,12 @@ bool split_plain_path(std::u16string_view path, std::vector<std::u16string_view>
   return true;
 }
 
+bool split_plain_parent(std::u16string_view path, std::u16string* folder, std::u16string* name) {
+  std::vector<std::u16string_view> names;
+  if (!split_plain_path(path, &names) || names.empty()) return false;
+  *name = std::u16string(names.back());
+  *folder = std::u16string(path.substr(0, std::size_t(names.back().data() - path.data())));
+  return true;
+}
+
 }  // namespace rt::win

@@ -23,5 +23,8 @@ bool plain_name(std::u16string_view name);
 // go to `names` when it is given. False for anything else.
 bool split_plain_path(std::u16string_view path, std::vector<std::u16string_view>* names = nullptr);
 inline bool plain_path(std::u16string_view path) { return split_plain_path(path); }
+// A plain path's folder (with its trailing separator) and last name; false
+// for a path that is not plain or names a drive's root.
+bool split_plain_parent(std::u16string_view path, std::u16string* folder, std::u16string* name);
 
 }  // namespace rt::win

@@ -256,43 +256,55 @@ std::uint32_t ZipArchive::entry_of(std::int64_t index, ZipEntry& out) {
   return describe(index, out);
 }
 
-bool ZipArchive::make_levels(const std::u16string& path, std::size_t from, const ExtractNotes& notes) {
-  for (std::size_t i = from + 1; i <= path.size(); ++i) {
-    if (i < path.size() && !is_separator(path[i])) continue;
-    if (is_separator(path[i - 1])) continue;  // doubled separators
-    if (i == 2 && path[1] == u':') continue;  // a drive
-    std::u16string level = path.substr(0, i);
-    const bool checked = i > notes.links_refused_from;
-    auto known = folders_.find(level);
-    if (known != folders_.end() && (!checked || known->second)) {
-      // Held, so not replaced since; still no link (a folder emptied can be
-      // made one in place on Windows). One known but not held (it lay
-      // before an earlier entry's line) is held below.
-      if (!checked || known->second->plain()) continue;
-      return false;
-    }
-    std::unique_ptr<zip_fs::HeldFolder> held;
-    if (!checked) {
-      if (zip_fs::path_kind(level) == zip_fs::PathKind::Missing) {
-        if (notes.creating && !notes.creating(level, true)) return false;
-        zip_fs::create_directory(level);
-      }
-    } else {
-      held = zip_fs::hold_folder(level);
-      if (!held) {
-        // Missing: made, then held as any other. Anything else in the way
-        // (a file, a link) is refused.
-        if (zip_fs::path_info(level).kind != zip_fs::PathKind::Missing) return false;
-        if (notes.creating && !notes.creating(level, true)) return false;
-        if (!zip_fs::create_directory(level)) return false;
-        held = zip_fs::hold_folder(level);
-        if (!held) return false;
-      }
-    }
-    if (folders_.size() >= kHeldFolders) folders_.clear();
-    folders_[std::move(level)] = std::move(held);
+zip_fs::HeldFolder* ZipArchive::held_folder(const std::u16string& folder, const ExtractNotes& notes) {
+  // The drive's root ("X:\") or the file system's ("/"); then each level
+  // held relative to the one above.
+  std::u16string key;
+  std::size_t at = 0;
+  if (folder.size() >= 2 && folder[1] == u':') {
+    key = folder.substr(0, 2) + u"\\";
+    at = 2;
+  } else if (!folder.empty() && is_separator(folder[0])) {
+    key = u"/";
+  } else {
+    return nullptr;
   }
-  return true;
+  if (folders_.size() >= kHeldFolders) folders_.clear();
+  auto known = folders_.find(key);
+  if (known == folders_.end()) {
+    auto root = zip_fs::hold_folder(key);
+    if (!root) return nullptr;
+    known = folders_.emplace(key, std::move(root)).first;
+  }
+  zip_fs::HeldFolder* current = known->second.get();
+  while (at < folder.size()) {
+    while (at < folder.size() && is_separator(folder[at])) ++at;
+    std::size_t end = at;
+    while (end < folder.size() && !is_separator(folder[end])) ++end;
+    if (end == at) break;
+    std::u16string name = folder.substr(at, end - at);
+    if (name == u"." || name == u"..") return nullptr;
+    key += name;
+    key += u'\\';
+    known = folders_.find(key);
+    if (known == folders_.end()) {
+      const zip_fs::PathInfo there = current->info(name);
+      std::unique_ptr<zip_fs::HeldFolder> next;
+      if (there.kind == zip_fs::PathKind::Missing) {
+        if (notes.creating && !notes.creating(folder.substr(0, end), true)) return nullptr;
+        next = current->make(name);
+        if (!next) next = current->open(name);  // made meanwhile by someone else: looked at as any other
+      } else if (there.kind == zip_fs::PathKind::Directory && !there.link) {
+        next = current->open(name);
+      }
+      // A link or a file in the way is never written through.
+      if (!next) return nullptr;
+      known = folders_.emplace(key, std::move(next)).first;
+    }
+    current = known->second.get();
+    at = end;
+  }
+  return current;
 }
 
 std::uint32_t ZipArchive::extract(std::int64_t index, const Text& destination) {
@@ -332,14 +344,7 @@ std::uint32_t ZipArchive::extract_exact(std::int64_t index, const std::u16string
   if (std::uint32_t r = entry_of(index, entry)) return r;
   if (is_unsafe_entry_name(entry.wide_name)) return kZipBadArgument;
   if (!is_absolute(destination)) return kZipBadArgument;
-  if (entry.is_directory()) {
-    std::u16string full = destination;
-    if (!make_levels(full, 0, notes)) return kZipCannotOpen;
-    while (full.size() > 1 && is_separator(full.back())) full.pop_back();
-    return zip_fs::path_kind(full) == zip_fs::PathKind::Directory ? kZipOk : kZipCannotOpen;
-  }
-  std::size_t cut = destination.find_last_of(u"\\/");
-  if (!make_levels(destination.substr(0, cut + 1), 0, notes)) return kZipCannotOpen;
+  if (entry.is_directory()) return held_folder(destination, notes) ? kZipOk : kZipCannotOpen;
   return extract_file(index, entry, destination, &notes);
 }
 
@@ -369,10 +374,15 @@ std::uint32_t ZipArchive::extract_file(std::int64_t index, const ZipEntry& entry
   }
 
   // What is in the way: a folder or a link is never replaced; a read-only
-  // file only where the caller allows it.
-  const zip_fs::PathInfo existing = zip_fs::path_info(path);
-  if (existing.kind == zip_fs::PathKind::Directory) return kZipCannotOpen;
-  if (existing.link && path.size() > notes->links_refused_from) return kZipCannotOpen;
+  // file only where the caller allows it. Everything here is done relative
+  // to the held folder the file lies in.
+  std::size_t cut = path.find_last_of(u"\\/");
+  if (cut == std::u16string::npos || cut + 1 == path.size()) return kZipBadArgument;
+  zip_fs::HeldFolder* folder = held_folder(path.substr(0, cut), *notes);
+  if (!folder) return kZipCannotOpen;
+  const std::u16string name = path.substr(cut + 1);
+  const zip_fs::PathInfo existing = folder->info(name);
+  if (existing.kind == zip_fs::PathKind::Directory || existing.link) return kZipCannotOpen;
   if (existing.kind == zip_fs::PathKind::File && existing.read_only) {
     if (!notes->may_replace_read_only || !notes->may_replace_read_only(path)) return kZipCannotOpen;
   }
@@ -382,10 +392,11 @@ std::uint32_t ZipArchive::extract_file(std::int64_t index, const ZipEntry& entry
   std::u16string temporary;
   std::unique_ptr<zip_fs::OutputFile> out;
   for (int attempt = 0; attempt < 100 && !out; ++attempt) {
-    temporary = path + u".~" + wide_from_cp936(std::to_string(attempt)) + u".part";
-    if (zip_fs::path_kind(temporary) != zip_fs::PathKind::Missing) continue;
+    std::u16string part = name + u".~" + wide_from_cp936(std::to_string(attempt)) + u".part";
+    if (folder->info(part).kind != zip_fs::PathKind::Missing) continue;
+    temporary = path + part.substr(name.size());
     if (notes->creating && !notes->creating(temporary, false)) return kZipCannotOpen;
-    out = zip_fs::create_new_file(temporary, 0);
+    out = folder->create_new_file(part, 0);
   }
   if (!out) return kZipCannotOpen;
   reading_index_ = index;
@@ -408,14 +419,14 @@ std::uint32_t ZipArchive::extract_file(std::int64_t index, const ZipEntry& entry
     // replaced in one step (its read-only bit cleared where allowed above).
     if (notes->set_aside && !notes->set_aside(path)) {
       result = kZipWriteFailed;
-    } else if (existing.read_only && zip_fs::path_kind(path) == zip_fs::PathKind::File) {
-      zip_fs::clear_read_only(path);
+    } else if (existing.read_only && folder->info(name).kind == zip_fs::PathKind::File) {
+      folder->clear_read_only(name);
     }
   }
   if (result == kZipOk && existing.kind == zip_fs::PathKind::Missing && notes->creating &&
       !notes->creating(path, false))
     result = kZipWriteFailed;
-  if (result == kZipOk && !out->rename_to(path)) result = kZipWriteFailed;
+  if (result == kZipOk && !out->rename_to(*folder, name)) result = kZipWriteFailed;
   if (result != kZipOk) {
     out->discard();
     return result;

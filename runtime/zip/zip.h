@@ -29,9 +29,6 @@ struct ExtractNotes {
   std::function<bool(const std::u16string& path)> set_aside;
   // Whether an existing read-only file may lose that bit to be replaced.
   std::function<bool(const std::u16string& path)> may_replace_read_only;
-  // Folders on the path from this many code units on (and the file itself)
-  // must not be links: nothing is written through one.
-  std::size_t links_refused_from = std::u16string::npos;
 };
 
 class ZipArchive {
@@ -49,8 +46,8 @@ class ZipArchive {
   // no conversion, so the entry-name check runs on the very text the file
   // call receives. The file is written under a temporary name in its folder
   // and takes its own name only once complete, through the handle it was
-  // written with; a failure leaves nothing. The folders on the way past
-  // notes.links_refused_from are held open until close().
+  // written with; a failure leaves nothing. The folders on the way are held
+  // open until close(); a link at any level is never written through.
   std::uint32_t extract_exact(std::int64_t index, const std::u16string& destination, const ExtractNotes& notes);
   // Inflates the file entries from `first` on, in order, on a second thread
   // while the caller writes them: extract_exact of those entries, in that
@@ -73,9 +70,11 @@ class ZipArchive {
   // The entry as describe() gave it last (extracting right after describing
   // it needs no second description).
   std::uint32_t entry_of(std::int64_t index, ZipEntry& out);
-  // Makes the missing folders of `path` from position `from` on; false when
-  // a level past notes.links_refused_from is a link or cannot be held.
-  bool make_levels(const std::u16string& path, std::size_t from, const ExtractNotes& notes);
+  // The held folder an absolute path names, its missing levels made (each
+  // told to notes.creating first); null when a level is a link or a file,
+  // or cannot be made or held. Every level is held relative to the one
+  // above, and stays held (a bounded number of them) until close().
+  zip_fs::HeldFolder* held_folder(const std::u16string& folder, const ExtractNotes& notes);
   // The entry's bytes piece by piece, from the read-ahead when it has them,
   // else from the reader here: begin, then next until 0 bytes (with result 0
   // at the entry's complete end).
@@ -90,9 +89,9 @@ class ZipArchive {
 
   ZipReader reader_;
   ZipEntry described_;  // index -1 when none
-  // The folders exact extraction made or checked: those past the caller's
-  // line held open (so that they stay what was checked), the others null.
-  // Bounded: past the limit they are let go and checked again when next used.
+  // The folders exact extraction made or checked, held open (so that they
+  // stay what was checked), by their paths. Bounded: past the limit they
+  // are let go and checked again when next used.
   std::map<std::u16string, std::unique_ptr<zip_fs::HeldFolder>> folders_;
   std::optional<std::string> password_;
   std::u16string base_;  // with a trailing separator

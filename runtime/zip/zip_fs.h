@@ -34,26 +34,37 @@ double local_ole_date(std::uint64_t filetime);
 
 enum class PathKind { Missing, File, Directory };
 PathKind path_kind(const std::u16string& path);
+// One folder made; its parent must exist.
 bool create_directory(const std::u16string& path);
 
-// All that one look at a path tells.
+// All that one look at an item tells.
 struct PathInfo {
   PathKind kind = PathKind::Missing;
   bool link = false;  // a junction, symbolic link or other reparse point
   bool read_only = false;
 };
-PathInfo path_info(const std::u16string& path);
+class OutputFile;
 
 // A folder held open while files are written into it. On Windows nobody can
-// rename, move or delete it while it is held (the handle refuses to share
-// deletion), so the folder that was checked stays the one written into.
+// rename, move or delete it while it is held, and everything below it is
+// reached relative to it, never through a link (the confined file layer).
 class HeldFolder {
  public:
   virtual ~HeldFolder() = default;
-  // Still a folder and no link, asked through the held handle.
-  virtual bool plain() = 0;
+  // What lies under `name` here, looked at as itself (a link shows as one).
+  virtual PathInfo info(const std::u16string& name) = 0;
+  // The existing folder `name` here, held; null for a link, a file or a failure.
+  virtual std::unique_ptr<HeldFolder> open(const std::u16string& name) = 0;
+  // A new folder `name` here, held; null when something has the name.
+  virtual std::unique_ptr<HeldFolder> make(const std::u16string& name) = 0;
+  // A new file `name` here, open for writing, renaming and deletion; null
+  // when something has the name or on failure.
+  virtual std::unique_ptr<OutputFile> create_new_file(const std::u16string& name, std::uint32_t attributes) = 0;
+  // Clears the read-only bit of the file `name` here.
+  virtual bool clear_read_only(const std::u16string& name) = 0;
 };
-// Holds an existing folder that is no link; null for anything else.
+// An existing folder by its absolute path ("X:\..." on Windows, "/..."
+// elsewhere), reached without a link at any level; null for anything else.
 std::unique_ptr<HeldFolder> hold_folder(const std::u16string& path);
 
 class OutputFile {
@@ -65,25 +76,16 @@ class OutputFile {
   // Attributes (0 leaves them) and times in one call.
   virtual bool finish(std::uint32_t attributes, std::uint64_t creation, std::uint64_t access,
                       std::uint64_t modification) = 0;
-  // A file made by create_new_file takes the name `to` (replacing a file
-  // there) through its open handle, so the file renamed is the one written.
-  virtual bool rename_to(const std::u16string& to) = 0;
-  // A file made by create_new_file is deleted through its open handle.
+  // A file made by HeldFolder::create_new_file takes the name `name` in the
+  // held folder `folder` (replacing a file there) through its open handle,
+  // so the file renamed is the one written.
+  virtual bool rename_to(HeldFolder& folder, const std::u16string& name) = 0;
+  // A file made by HeldFolder::create_new_file is deleted through its open handle.
   virtual void discard() = 0;
 };
 // Creates or replaces a file with the given attributes; null on failure
-// (a read-only file in the way is a failure).
+// (a read-only file or a link in the way is a failure).
 std::unique_ptr<OutputFile> create_file(const std::u16string& path, std::uint32_t attributes);
-// Creates a file that must not exist yet, open for writing, renaming and
-// deletion; null when it does or on failure.
-std::unique_ptr<OutputFile> create_new_file(const std::u16string& path, std::uint32_t attributes);
-// Puts `from` in the place of `to` in one step (replacing a file there).
-bool replace_file(const std::u16string& from, const std::u16string& to);
-bool remove_file(const std::u16string& path);
-bool is_read_only(const std::u16string& path);
-bool clear_read_only(const std::u16string& path);
-// A junction, symbolic link or other reparse point (a symbolic link elsewhere).
-bool is_link(const std::u16string& path);
 
 // What exact extraction's read-ahead needs: one lock with a condition to
 // wait on, and a second thread. On Windows a slim lock, a condition variable

@@ -70,9 +70,12 @@ void to_timespecs(std::uint64_t access, std::uint64_t modification, timespec t[2
 
 class FileOutput : public OutputFile {
  public:
-  FileOutput(int fd, std::string path) : fd_(fd), path_(std::move(path)) {}
+  // `folder` (a descriptor of its own, or -1) and `name`: where the file was
+  // made, for renaming and deleting it; else `path`.
+  FileOutput(int fd, int folder, std::string name) : fd_(fd), folder_(folder), name_(std::move(name)) {}
   ~FileOutput() override {
     if (fd_ >= 0) ::close(fd_);
+    if (folder_ >= 0) ::close(folder_);
   }
   bool write(const void* data, std::size_t n) override {
     const char* p = static_cast<const char*>(data);
@@ -95,30 +98,70 @@ class FileOutput : public OutputFile {
     set_times(creation, access, modification);
     return attributes == 0 || ::fchmod(fd_, (attributes & kAttrReadOnly) ? 0444 : 0644) == 0;
   }
-  bool rename_to(const std::u16string& to) override { return ::rename(path_.c_str(), native(to).c_str()) == 0; }
+  bool rename_to(HeldFolder& folder, const std::u16string& name) override;
   void discard() override {
-    ::unlink(path_.c_str());
+    if (folder_ >= 0) ::unlinkat(folder_, name_.c_str(), 0);
+    else ::unlink(name_.c_str());
     ::close(fd_);
     fd_ = -1;
   }
 
  private:
   int fd_;
-  std::string path_;
+  int folder_;
+  std::string name_;
 };
+
+PathInfo info_at(int folder, const std::string& name) {
+  PathInfo info;
+  struct stat st;
+  if (::fstatat(folder, name.c_str(), &st, AT_SYMLINK_NOFOLLOW) != 0) return info;
+  info.link = S_ISLNK(st.st_mode);
+  if (info.link && ::fstatat(folder, name.c_str(), &st, 0) != 0) {
+    info.kind = PathKind::File;
+    return info;
+  }
+  info.kind = S_ISDIR(st.st_mode) ? PathKind::Directory : PathKind::File;
+  info.read_only = !(st.st_mode & 0200);
+  return info;
+}
 
 class Folder : public HeldFolder {
  public:
   explicit Folder(int fd) : fd_(fd) {}
   ~Folder() override { ::close(fd_); }
-  bool plain() override {
+  int fd() const { return fd_; }
+  PathInfo info(const std::u16string& name) override { return info_at(fd_, native(name)); }
+  std::unique_ptr<HeldFolder> open(const std::u16string& name) override {
+    int fd = ::openat(fd_, native(name).c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
+    if (fd < 0) return nullptr;
+    return std::make_unique<Folder>(fd);
+  }
+  std::unique_ptr<HeldFolder> make(const std::u16string& name) override {
+    if (::mkdirat(fd_, native(name).c_str(), 0777) != 0) return nullptr;
+    return open(name);
+  }
+  std::unique_ptr<OutputFile> create_new_file(const std::u16string& name, std::uint32_t attributes) override {
+    mode_t mode = (attributes & kAttrReadOnly) ? 0444 : 0644;
+    std::string n = native(name);
+    int fd = ::openat(fd_, n.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, mode);
+    if (fd < 0) return nullptr;
+    return std::make_unique<FileOutput>(fd, ::dup(fd_), n);
+  }
+  bool clear_read_only(const std::u16string& name) override {
     struct stat st;
-    return ::fstat(fd_, &st) == 0 && S_ISDIR(st.st_mode);
+    std::string n = native(name);
+    return ::fstatat(fd_, n.c_str(), &st, AT_SYMLINK_NOFOLLOW) == 0 && S_ISREG(st.st_mode) &&
+           ::fchmodat(fd_, n.c_str(), st.st_mode | 0200, 0) == 0;
   }
 
  private:
   int fd_;
 };
+
+bool FileOutput::rename_to(HeldFolder& folder, const std::u16string& name) {
+  return folder_ >= 0 && ::renameat(folder_, name_.c_str(), static_cast<Folder&>(folder).fd(), native(name).c_str()) == 0;
+}
 
 // Days from 1970-01-01 to a civil date (proleptic Gregorian).
 std::int64_t days_from_civil(std::int64_t y, unsigned m, unsigned d) {
@@ -184,20 +227,21 @@ PathKind path_kind(const std::u16string& path) {
 
 bool create_directory(const std::u16string& path) { return ::mkdir(native(path).c_str(), 0777) == 0; }
 
-PathInfo path_info(const std::u16string& path) {
-  PathInfo info;
-  struct stat st;
-  std::string p = native(path);
-  if (::lstat(p.c_str(), &st) != 0) return info;
-  info.link = S_ISLNK(st.st_mode);
-  if (info.link && ::stat(p.c_str(), &st) != 0) return info;
-  info.kind = S_ISDIR(st.st_mode) ? PathKind::Directory : PathKind::File;
-  info.read_only = !(st.st_mode & 0200);
-  return info;
-}
-
 std::unique_ptr<HeldFolder> hold_folder(const std::u16string& path) {
-  int fd = ::open(native(path).c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
+  // Every level as itself: a link on the way is never followed.
+  std::string p = native(path);
+  if (p.empty() || p[0] != '/') return nullptr;
+  int fd = ::open("/", O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+  for (std::size_t at = 1; fd >= 0 && at < p.size();) {
+    std::size_t end = p.find('/', at);
+    if (end == std::string::npos) end = p.size();
+    std::string name = p.substr(at, end - at);
+    at = end + 1;
+    if (name.empty()) continue;
+    int next = name == ".." ? -1 : ::openat(fd, name.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
+    ::close(fd);
+    fd = next;
+  }
   if (fd < 0) return nullptr;
   return std::make_unique<Folder>(fd);
 }
@@ -211,37 +255,7 @@ std::unique_ptr<OutputFile> create_file(const std::u16string& path, std::uint32_
   int fd = ::open(p.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, mode);
   if (fd < 0) return nullptr;
   ::fchmod(fd, mode);
-  return std::make_unique<FileOutput>(fd, p);
-}
-
-std::unique_ptr<OutputFile> create_new_file(const std::u16string& path, std::uint32_t attributes) {
-  mode_t mode = (attributes & kAttrReadOnly) ? 0444 : 0644;
-  std::string p = native(path);
-  int fd = ::open(p.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, mode);
-  if (fd < 0) return nullptr;
-  return std::make_unique<FileOutput>(fd, p);
-}
-
-bool replace_file(const std::u16string& from, const std::u16string& to) {
-  return ::rename(native(from).c_str(), native(to).c_str()) == 0;
-}
-
-bool remove_file(const std::u16string& path) { return ::unlink(native(path).c_str()) == 0; }
-
-bool is_read_only(const std::u16string& path) {
-  struct stat st;
-  return ::stat(native(path).c_str(), &st) == 0 && !(st.st_mode & 0200);
-}
-
-bool clear_read_only(const std::u16string& path) {
-  struct stat st;
-  std::string p = native(path);
-  return ::stat(p.c_str(), &st) == 0 && ::chmod(p.c_str(), st.st_mode | 0200) == 0;
-}
-
-bool is_link(const std::u16string& path) {
-  struct stat st;
-  return ::lstat(native(path).c_str(), &st) == 0 && S_ISLNK(st.st_mode);
+  return std::make_unique<FileOutput>(fd, -1, p);
 }
 
 struct Gate::Impl {

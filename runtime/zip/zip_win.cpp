@@ -8,6 +8,7 @@
 #include <utility>
 
 #include "runtime/value/codepage.h"
+#include "runtime/win/confined.h"
 #include "runtime/win/handles.h"
 #include "runtime/zip/zip_fs.h"
 #include "runtime/zip/zip_reader.h"
@@ -67,48 +68,87 @@ class FileOutput : public OutputFile {
     info.FileAttributes = attributes;
     return SetFileInformationByHandle(file_.get(), FileBasicInfo, &info, sizeof info) != 0;
   }
-  bool rename_to(const std::u16string& to) override {
-    // The record ends in the name; the name is also zero-terminated, as
-    // Wine reads it.
-    std::size_t bytes = offsetof(FILE_RENAME_INFO, FileName) + (to.size() + 1) * sizeof(wchar_t);
-    std::unique_ptr<unsigned char[]> record(new unsigned char[bytes]());
-    auto* info = reinterpret_cast<FILE_RENAME_INFO*>(record.get());
-    info->ReplaceIfExists = TRUE;
-    info->RootDirectory = nullptr;
-    info->FileNameLength = DWORD(to.size() * sizeof(wchar_t));
-    std::memcpy(info->FileName, to.c_str(), (to.size() + 1) * sizeof(wchar_t));
-    return SetFileInformationByHandle(file_.get(), FileRenameInfo, info, DWORD(bytes)) != 0;
-  }
+  bool rename_to(HeldFolder& folder, const std::u16string& name) override;
   void discard() override {
-    // A read-only file refuses deletion: the attributes go first.
-    FILE_BASIC_INFO basic = {};
-    basic.FileAttributes = FILE_ATTRIBUTE_NORMAL;
-    SetFileInformationByHandle(file_.get(), FileBasicInfo, &basic, sizeof basic);
-    FILE_DISPOSITION_INFO gone = {TRUE};
-    SetFileInformationByHandle(file_.get(), FileDispositionInfo, &gone, sizeof gone);
+    win::delete_through(file_.get());
     file_.reset();
   }
+  HANDLE handle() const { return file_.get(); }
 
  private:
   static FILETIME filetime(std::uint64_t v) { return FILETIME{DWORD(v), DWORD(v >> 32)}; }
   win::File file_;
 };
 
+PathInfo info_of(DWORD attributes) {
+  PathInfo info;
+  info.kind = (attributes & FILE_ATTRIBUTE_DIRECTORY) ? PathKind::Directory : PathKind::File;
+  info.link = (attributes & FILE_ATTRIBUTE_REPARSE_POINT) != 0;
+  info.read_only = (attributes & FILE_ATTRIBUTE_READONLY) != 0;
+  return info;
+}
+
+PathInfo look(const win::Folder& folder, const std::u16string& name) {
+  DWORD attributes = 0;
+  switch (folder.look(name, &attributes)) {
+    case win::FileStatus::kOk: return info_of(attributes);
+    case win::FileStatus::kMissing: return PathInfo();
+    default: {
+      // Something is there, but not where it was asked for (a link that
+      // was followed) or not readable: never written through.
+      PathInfo info;
+      info.kind = PathKind::File;
+      info.link = true;
+      return info;
+    }
+  }
+}
+
 class Folder : public HeldFolder {
  public:
-  Folder(HANDLE h, std::u16string path) : folder_(h), path_(std::move(path)) {}
-  bool plain() override {
-    // By name: the held folder cannot have been renamed or replaced, so the
-    // name still means it (and under Wine a look by name stays in the
-    // process, while one through the handle asks its server several times).
-    DWORD a = GetFileAttributesW(w(path_));
-    return a != INVALID_FILE_ATTRIBUTES && (a & FILE_ATTRIBUTE_DIRECTORY) && !(a & FILE_ATTRIBUTE_REPARSE_POINT);
+  explicit Folder(win::Folder folder) : folder_(std::move(folder)) {}
+  const win::Folder& held() const { return folder_; }
+  PathInfo info(const std::u16string& name) override { return look(folder_, name); }
+  std::unique_ptr<HeldFolder> open(const std::u16string& name) override {
+    win::Folder below = folder_.open_folder(name);
+    if (!below) return nullptr;
+    return std::make_unique<Folder>(std::move(below));
+  }
+  std::unique_ptr<HeldFolder> make(const std::u16string& name) override {
+    win::Folder below = folder_.make_folder(name);
+    if (!below) return nullptr;
+    return std::make_unique<Folder>(std::move(below));
+  }
+  std::unique_ptr<OutputFile> create_new_file(const std::u16string& name, std::uint32_t attributes) override {
+    win::File file = folder_.create_file(name, GENERIC_WRITE | DELETE | FILE_READ_ATTRIBUTES | FILE_WRITE_ATTRIBUTES,
+                                         0, attributes);
+    if (!file) return nullptr;
+    return std::make_unique<FileOutput>(file.release());
+  }
+  bool clear_read_only(const std::u16string& name) override {
+    win::File file = folder_.open_file(name, FILE_WRITE_ATTRIBUTES,
+                                       FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE);
+    FILE_BASIC_INFO basic = {};
+    if (!file || !GetFileInformationByHandleEx(file.get(), FileBasicInfo, &basic, sizeof basic)) return false;
+    basic.FileAttributes &= ~DWORD(FILE_ATTRIBUTE_READONLY);
+    if (basic.FileAttributes == 0) basic.FileAttributes = FILE_ATTRIBUTE_NORMAL;
+    return SetFileInformationByHandle(file.get(), FileBasicInfo, &basic, sizeof basic) != 0;
   }
 
  private:
-  win::File folder_;
-  std::u16string path_;
+  win::Folder folder_;
 };
+
+bool FileOutput::rename_to(HeldFolder& folder, const std::u16string& name) {
+  return win::rename_through(file_.get(), static_cast<Folder&>(folder).held(), name, true) == win::FileStatus::kOk;
+}
+
+// The held folder of a path and its last name.
+win::Folder parent_of(const std::u16string& path, std::u16string* name) {
+  std::u16string folder;
+  if (!win::split_plain_parent(path, &folder, name)) return {};
+  return win::Folder::open(folder);
+}
 
 }  // namespace
 
@@ -117,11 +157,11 @@ std::unique_ptr<ZipInput> input_from_handle(void* handle, std::uint64_t size, st
 }
 
 std::unique_ptr<ZipInput> open_input(const Text& path) {
-  HANDLE h = CreateFileW(wide_path(path.view()).c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
-                         FILE_ATTRIBUTE_NORMAL, nullptr);
-  win::File file(h);
+  std::u16string name;
+  win::Folder folder = parent_of(wide_from_cp936(path.view()), &name);
+  win::File file = folder ? folder.open_file(name, GENERIC_READ, FILE_SHARE_READ) : win::File();
   LARGE_INTEGER size;
-  if (!file || !GetFileSizeEx(h, &size)) return nullptr;
+  if (!file || !GetFileSizeEx(file.get(), &size)) return nullptr;
   return std::make_unique<FileInput>(file.release(), std::uint64_t(size.QuadPart), 0);
 }
 
@@ -160,83 +200,49 @@ double local_ole_date(std::uint64_t filetime) {
 }
 
 PathKind path_kind(const std::u16string& path) {
-  DWORD a = GetFileAttributesW(w(path));
-  if (a == INVALID_FILE_ATTRIBUTES) return PathKind::Missing;
-  return (a & FILE_ATTRIBUTE_DIRECTORY) ? PathKind::Directory : PathKind::File;
+  std::u16string name;
+  win::Folder folder = parent_of(path, &name);
+  if (!folder) return win::plain_path(path) && win::Folder::open(path) ? PathKind::Directory : PathKind::Missing;
+  return look(folder, name).kind;
 }
 
-bool create_directory(const std::u16string& path) { return CreateDirectoryW(w(path), nullptr) != 0; }
-
-PathInfo path_info(const std::u16string& path) {
-  PathInfo info;
-  DWORD a = GetFileAttributesW(w(path));
-  if (a == INVALID_FILE_ATTRIBUTES) return info;
-  info.kind = (a & FILE_ATTRIBUTE_DIRECTORY) ? PathKind::Directory : PathKind::File;
-  info.link = (a & FILE_ATTRIBUTE_REPARSE_POINT) != 0;
-  info.read_only = (a & FILE_ATTRIBUTE_READONLY) != 0;
-  return info;
+bool create_directory(const std::u16string& path) {
+  std::u16string name;
+  win::Folder folder = parent_of(path, &name);
+  return folder && folder.make_folder(name);
 }
 
 std::unique_ptr<HeldFolder> hold_folder(const std::u16string& path) {
-  // The folder itself, never what a link points to. Listing access makes the
-  // handle count in sharing checks: others may read and add files, but not
-  // rename or delete it. Files are renamed inside it, so writers are shared.
-  HANDLE h = CreateFileW(w(path), FILE_LIST_DIRECTORY | FILE_READ_ATTRIBUTES | SYNCHRONIZE,
-                         FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING,
-                         FILE_FLAG_BACKUP_SEMANTICS | FILE_FLAG_OPEN_REPARSE_POINT, nullptr);
-  if (h == INVALID_HANDLE_VALUE) return nullptr;
-  // Looked at once held, when the name can no longer be given to something
-  // else: a link opened as itself shows as one (and Wine, which may open
-  // what a Unix link points to, still shows the name as a link).
-  auto folder = std::make_unique<Folder>(h, path);
-  if (!folder->plain()) return nullptr;
-  return folder;
+  win::Folder folder = win::Folder::open(path);
+  if (!folder) return nullptr;
+  return std::make_unique<Folder>(std::move(folder));
 }
 
 std::unique_ptr<OutputFile> create_file(const std::u16string& path, std::uint32_t attributes) {
+  std::u16string name;
+  win::Folder folder = parent_of(path, &name);
+  if (!folder) return nullptr;
+  const PathInfo there = look(folder, name);
   // Windows refuses to replace a read-only file; said here too, because an
   // administrator under Wine would otherwise overwrite it.
-  DWORD existing = GetFileAttributesW(w(path));
-  if (existing != INVALID_FILE_ATTRIBUTES && (existing & FILE_ATTRIBUTE_READONLY)) {
+  if (there.link || there.read_only || there.kind == PathKind::Directory) {
     SetLastError(ERROR_ACCESS_DENIED);
     return nullptr;
   }
-  HANDLE h = CreateFileW(w(path), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS,
-                         attributes ? attributes : FILE_ATTRIBUTE_NORMAL, nullptr);
-  if (h == INVALID_HANDLE_VALUE) return nullptr;
-  return std::make_unique<FileOutput>(h);
-}
-
-std::unique_ptr<OutputFile> create_new_file(const std::u16string& path, std::uint32_t attributes) {
-  HANDLE h = CreateFileW(w(path), GENERIC_WRITE | DELETE, 0, nullptr, CREATE_NEW,
-                         attributes ? attributes : FILE_ATTRIBUTE_NORMAL, nullptr);
-  if (h == INVALID_HANDLE_VALUE) return nullptr;
-  return std::make_unique<FileOutput>(h);
-}
-
-bool replace_file(const std::u16string& from, const std::u16string& to) {
-  return MoveFileExW(w(from), w(to), MOVEFILE_REPLACE_EXISTING) != 0;
-}
-
-bool remove_file(const std::u16string& path) {
-  DWORD a = GetFileAttributesW(w(path));
-  if (a != INVALID_FILE_ATTRIBUTES && (a & FILE_ATTRIBUTE_READONLY)) SetFileAttributesW(w(path), a & ~FILE_ATTRIBUTE_READONLY);
-  return DeleteFileW(w(path)) != 0;
-}
-
-bool is_read_only(const std::u16string& path) {
-  DWORD a = GetFileAttributesW(w(path));
-  return a != INVALID_FILE_ATTRIBUTES && (a & FILE_ATTRIBUTE_READONLY);
-}
-
-bool clear_read_only(const std::u16string& path) {
-  DWORD a = GetFileAttributesW(w(path));
-  return a != INVALID_FILE_ATTRIBUTES && SetFileAttributesW(w(path), a & ~FILE_ATTRIBUTE_READONLY);
-}
-
-bool is_link(const std::u16string& path) {
-  DWORD a = GetFileAttributesW(w(path));
-  return a != INVALID_FILE_ATTRIBUTES && (a & FILE_ATTRIBUTE_REPARSE_POINT);
+  const DWORD access = GENERIC_WRITE | DELETE | FILE_READ_ATTRIBUTES | FILE_WRITE_ATTRIBUTES;
+  win::File file = there.kind == PathKind::File ? folder.open_file(name, access, 0)
+                                                : folder.create_file(name, access, 0, attributes);
+  if (!file) return nullptr;
+  if (there.kind == PathKind::File) {
+    FILE_END_OF_FILE_INFO empty = {};
+    if (!SetFileInformationByHandle(file.get(), FileEndOfFileInfo, &empty, sizeof empty)) return nullptr;
+    if (attributes) {
+      FILE_BASIC_INFO basic = {};
+      basic.FileAttributes = attributes;
+      SetFileInformationByHandle(file.get(), FileBasicInfo, &basic, sizeof basic);
+    }
+  }
+  return std::make_unique<FileOutput>(file.release());
 }
 
 struct Gate::Impl {

@@ -194,8 +194,11 @@ TEST_F(InstallerNetTest, CancellingMidDownloadOrMidUnpackingLeavesTheMachineAsIt
     if (!road.net) config[6].second = "disk";
     std::string exe = e2e::make_installer(base, e2e::config_json(config), road.net ? nullptr : &big_package);
     ASSERT_FALSE(exe.empty());
-    // A temporary folder of this road alone, inherited by setup.exe.
+    // A temporary folder of this road alone, inherited by setup.exe; the
+    // run's own working folder lies where only administrators can write.
     TempFolder own_temp(temp);
+    const std::string working = special(CSIDL_WINDOWS) + "\\Temp";
+    const int before = run_folders(working);
     Installer setup(exe);
     ASSERT_TRUE(setup.ok());
     setup.press("自定义安装");
@@ -208,7 +211,7 @@ TEST_F(InstallerNetTest, CancellingMidDownloadOrMidUnpackingLeavesTheMachineAsIt
     // Under way: bytes arriving into the run's folder, or files unpacked.
     bool under_way = e2e::wait_until(
         [&] {
-          return road.net ? setup.progress("进度条") > 0 && run_folders(temp) == 1
+          return road.net ? setup.progress("进度条") > 0 && run_folders(working) == before + 1
                           : e2e::path_exists(target + "\\d0\\f10.txt");
         },
         30000);
@@ -227,6 +230,7 @@ TEST_F(InstallerNetTest, CancellingMidDownloadOrMidUnpackingLeavesTheMachineAsIt
     EXPECT_FALSE(e2e::path_exists(mine + "\\新建")) << "the run's folders were left";
     EXPECT_EQ(e2e::read_all(mine + "\\keep.txt"), "the person's own");
     EXPECT_EQ(run_folders(temp), 0);
+    EXPECT_EQ(run_folders(working), before);
     for (const std::string& link : links) EXPECT_FALSE(e2e::path_exists(link)) << link;
     HKEY key;
     EXPECT_NE(RegOpenKeyExW(HKEY_LOCAL_MACHINE, entry.c_str(), 0, KEY_READ, &key), ERROR_SUCCESS);

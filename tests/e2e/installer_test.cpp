@@ -109,8 +109,10 @@ TEST_F(InstallerTest, DiskInstallWithDefaultSettingsInstallsRegistersAndStartsTh
   rt::Bytes data(LockResource(LoadResource(module, res)), SizeofResource(module, res));
   FreeLibrary(module);
   std::string list = installer::decrypt_record(data, "Tarnel", true).str();
-  EXPECT_EQ(list, target + "\\Demo.exe\r\n" + target + "\\uninst.exe\r\n" + target + "\\data\\\r\n" + target +
-                      "\\data\\readme.txt\r\n" + target + "\\文档\\说明.txt\r\n");
+  // The installation's name and scope (none: the older layout) come first:
+  // the uninstaller knows its own installation from them.
+  EXPECT_EQ(list, "|name=" + name + "\r\n|scope=\r\n" + target + "\\Demo.exe\r\n" + target + "\\uninst.exe\r\n" + target +
+                      "\\data\\\r\n" + target + "\\data\\readme.txt\r\n" + target + "\\文档\\说明.txt\r\n");
 
   // Shortcuts and the uninstall entry come after the finish page shows.
   std::string desktop_link = special(CSIDL_DESKTOPDIRECTORY) + "\\" + name + ".lnk";

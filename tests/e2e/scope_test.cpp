@@ -176,4 +176,39 @@ TEST_F(ScopeTest, AFolderCannotBeSwappedForALinkWhileTheRunWritesOrTakesItselfBa
   }
 }
 
+// An elevated installer for every user puts right an interrupted run only
+// in the folder it installs into and in the one the machine's own list
+// names: a folder named by an entry of the person's own list (which the
+// person writes), holding a journal whose lines name a file of the person's
+// and, climbing out as text, a library to be "restored" elsewhere, is never
+// replayed.
+TEST_F(ScopeTest, AMachineInstallerNeverReplaysAFolderThePersonsOwnListNames) {
+  const std::string name = "个人条目";
+  std::string person = dir_ + "\\person", victim = dir_ + "\\victim", run = person + "\\~setup-run";
+  for (const std::string& folder : {person, victim, run}) CreateDirectoryW(rt::wide_path(folder).c_str(), nullptr);
+  ASSERT_TRUE(e2e::write_all(person + "\\mine.txt", "the person's"));
+  ASSERT_TRUE(e2e::write_all(run + "\\0", "the attacker's library"));
+  ASSERT_TRUE(e2e::write_all(run + "\\journal", "N\t" + rt::utf8_from_cp936(person + "\\mine.txt") + "\nB\t" +
+                                                    rt::utf8_from_cp936(person + "\\..\\victim\\evil.dll") + "\t" +
+                                                    rt::utf8_from_cp936(run + "\\0") + "\n"));
+  const std::wstring key = rt::wide_path("Software\\Microsoft\\Windows\\CurrentVersion\\Uninstall\\Tarnel" + name);
+  HKEY entry = nullptr;
+  ASSERT_EQ(RegCreateKeyExW(HKEY_CURRENT_USER, key.c_str(), 0, nullptr, 0, KEY_ALL_ACCESS, nullptr, &entry, nullptr),
+            ERROR_SUCCESS);
+  const std::wstring location = rt::wide_path(person);
+  RegSetValueExW(entry, L"InstallLocation", 0, REG_SZ, reinterpret_cast<const BYTE*>(location.c_str()),
+                 DWORD((location.size() + 1) * sizeof(wchar_t)));
+  RegCloseKey(entry);
+
+  std::string pkg = package();
+  std::string exe = e2e::make_installer(dir_, e2e::config_json(config(name, "machine")), &pkg);
+  std::string target = install_default(exe);
+  EXPECT_EQ(e2e::read_all(person + "\\mine.txt"), "the person's");
+  EXPECT_FALSE(e2e::path_exists(victim + "\\evil.dll"));
+  EXPECT_TRUE(e2e::path_exists(run + "\\journal")) << "the person's folder was replayed";
+  RegDeleteTreeW(HKEY_CURRENT_USER, key.c_str());
+  RegDeleteKeyW(HKEY_CURRENT_USER, key.c_str());
+  ASSERT_NO_FATAL_FAILURE(uninstall(target));
+}
+
 }  // namespace

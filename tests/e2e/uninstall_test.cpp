@@ -16,7 +16,9 @@
 #include "installer/platform/resources.h"
 #include "installer/steps/extract.h"
 #include "installer/platform/launch.h"
+#include "installer/platform/paths.h"
 #include "installer/platform/registry.h"
+#include "installer/platform/removal.h"
 #include "installer/steps/shortcuts.h"
 #include "installer/steps/uninstall_entry.h"
 #include "runtime/value/codepage.h"
@@ -98,6 +100,9 @@ struct Installation {
         installer::unpack_package(rt::Text(package), rt::Text(dir), rt::Text(uninstaller()), list, host);
     ASSERT_TRUE(outcome.succeeded());
     ASSERT_TRUE(outcome.list_recorded);
+    // The run is over: what it made stays, and the folders it made files
+    // in are let go.
+    installer::this_run().clear();
     if (!extra_list_lines.empty()) {
       std::string more = list.str();
       for (const std::string& line : extra_list_lines) more += line + "\r\n";
@@ -341,9 +346,15 @@ TEST_F(UninstallTest, DeletesOnlyInsideTheInstallationNeverThroughALink) {
     CreateDirectoryW(wide(outside + "\\linked").c_str(), nullptr);
     ASSERT_TRUE(write(outside + "\\" + f, "not the installer's"));
   }
-  std::string temp = installer::temp_directory().str();
-  std::string own_temp = temp + "tarnel-uninstall-test-" + std::to_string(GetCurrentProcessId()) + ".tmp";
-  ASSERT_TRUE(write(own_temp, "the installation's temporary entry"));
+  // In the temporary folder: a file the installation made (its mark in the
+  // list), one it did not make (no mark), and another's listed with the
+  // first one's mark.
+  std::string temp = installer::temp_directory().str() + "tarnel-uninstall-test-" + std::to_string(GetCurrentProcessId());
+  const std::string own_temp = temp + ".tmp", unmarked = temp + "-unmarked.tmp", other = temp + "-other.tmp";
+  for (const std::string& f : {own_temp, unmarked, other}) ASSERT_TRUE(write(f, "in the temporary folder"));
+  HANDLE made = CreateFileW(wide(own_temp).c_str(), FILE_READ_ATTRIBUTES, 7, nullptr, OPEN_EXISTING, 0, nullptr);
+  const std::string mark = installer::file_mark(made);
+  CloseHandle(made);
 
   Installation inst;
   inst.name = "Forged";
@@ -354,7 +365,8 @@ TEST_F(UninstallTest, DeletesOnlyInsideTheInstallationNeverThroughALink) {
   std::string list;
   for (const std::string& line :
        {inst.path("Forged.exe"), inst.uninstaller(), outside + "\\forged.txt", inst.path("sub\\victim.txt"),
-        inst.path("sub\\"), inst.path("file.txt"), inst.path(".\\sub\\.\\victim.txt"), own_temp})
+        inst.path("sub\\"), inst.path("file.txt"), inst.path(".\\sub\\.\\victim.txt"), own_temp + "\t" + mark,
+        unmarked, other + "\t" + mark})
     list += line + "\r\n";
   ASSERT_NO_FATAL_FAILURE(inst.write_list(list));
   ASSERT_NO_FATAL_FAILURE(write_entry(inst.name, inst.dir));
@@ -363,24 +375,92 @@ TEST_F(UninstallTest, DeletesOnlyInsideTheInstallationNeverThroughALink) {
   e2e::answer_prompt(uninstaller, true);
   std::string result = e2e::answer_prompt(uninstaller, true, "uninstall-refused");
   EXPECT_NE(result.find("不在安装文件夹中"), std::string::npos) << rt::utf8_from_cp936(result);
+  EXPECT_NE(result.find(unmarked), std::string::npos) << "an unmarked temporary file is named, not removed";
   DWORD code = 99;
   ASSERT_TRUE(uninstaller.wait(kWait, &code));
   for (const char* f : {"forged.txt", "linked\\victim.txt", "target.txt"})
     EXPECT_EQ(testsupport::read_file(outside + "\\" + f), "not the installer's") << f;
   EXPECT_FALSE(exists(own_temp));
+  EXPECT_TRUE(exists(unmarked));
+  EXPECT_TRUE(exists(other)) << "a file with another's mark was removed";
   EXPECT_FALSE(exists(inst.path("Forged.exe")));
   // The listed file that is a link: on Windows the link itself goes; Wine
   // reports the handle at the link's target, so there it is refused and
   // stays. Either way its target stays (checked above).
   EXPECT_FALSE(entry_exists(inst.name));
   installer::registry_delete_tree(installer::kLocalMachine, entry_key(inst.name));
+  for (const std::string& f : {unmarked, other}) DeleteFileW(wide(f).c_str());
+}
+
+// An installation for the machine knows itself from its own list: an entry
+// the person writes in their own list (HKEY_CURRENT_USER), naming this
+// uninstaller and a "DisplayName" that climbs out of the shortcut folders,
+// takes nothing over; and a journal forged in its folder, whose restore
+// target climbs out as text, is never replayed.
+TEST_F(UninstallTest, ThePersonsOwnEntryOrJournalNeverSteersAnInstallationForTheMachine) {
+  Installation inst;
+  inst.name = "机器安装";
+  inst.files = {"机器安装.exe"};
+  ASSERT_NO_FATAL_FAILURE(inst.lay_out());
+  std::string list = "|scope=machine\r\n|name=" + inst.name + "\r\n" + inst.path("机器安装.exe") + "\r\n" +
+                     inst.uninstaller() + "\r\n";
+  ASSERT_NO_FATAL_FAILURE(inst.write_list(list));
+  ASSERT_NO_FATAL_FAILURE(write_entry(inst.name, inst.dir));
+  // The person's forged entry, and the shortcut its name would reach.
+  const std::wstring forged = L"Software\\Microsoft\\Windows\\CurrentVersion\\Uninstall\\TarnelForged";
+  HKEY key = nullptr;
+  ASSERT_EQ(RegCreateKeyExW(HKEY_CURRENT_USER, forged.c_str(), 0, nullptr, 0, KEY_ALL_ACCESS, nullptr, &key, nullptr),
+            ERROR_SUCCESS);
+  const std::wstring command = L"\"" + wide(inst.uninstaller()) + L"\"", name = L"..\\victim";
+  RegSetValueExW(key, L"UninstallString", 0, REG_SZ, reinterpret_cast<const BYTE*>(command.c_str()),
+                 DWORD((command.size() + 1) * sizeof(wchar_t)));
+  RegSetValueExW(key, L"DisplayName", 0, REG_SZ, reinterpret_cast<const BYTE*>(name.c_str()),
+                 DWORD((name.size() + 1) * sizeof(wchar_t)));
+  RegCloseKey(key);
+  // "<desktop>\\..\\victim.lnk", as Windows resolves it.
+  const std::string victim_link =
+      installer::parent_folder(installer::special_folder(3)).str() + "\\victim.lnk";
+  ASSERT_TRUE(installer::create_shell_link(victim_link, inst.path("机器安装.exe")));
+  // The journal of a run that never was: its line names a library of the
+  // attacker's, to be "restored" beside the victim's shortcut.
+  std::string victim = testsupport::scratch_dir("journal-victim");
+  std::string run = inst.path("~setup-run");
+  CreateDirectoryW(wide(run).c_str(), nullptr);
+  ASSERT_TRUE(write(run + "\\0", "the attacker's library"));
+  ASSERT_TRUE(write(run + "\\journal", "B\t" + rt::utf8_from_cp936(inst.dir + "\\..\\..\\" +
+                                                                     victim.substr(victim.rfind('\\') + 1) + "\\evil.dll") +
+                                         "\t" + rt::utf8_from_cp936(run + "\\0") + "\n"));
+
+  e2e::Process refused = e2e::Process::start(inst.uninstaller(), "/S");
+  DWORD code = 99;
+  ASSERT_TRUE(refused.wait(kWait, &code));
+  EXPECT_EQ(code, 1u) << "an interrupted run that cannot be put right";
+  EXPECT_FALSE(exists(victim + "\\evil.dll"));
+  EXPECT_TRUE(entry_exists(inst.name));
+
+  ASSERT_TRUE(DeleteFileW(wide(run + "\\journal").c_str()));
+  ASSERT_TRUE(DeleteFileW(wide(run + "\\0").c_str()));
+  ASSERT_TRUE(RemoveDirectoryW(wide(run).c_str()));
+  e2e::Process uninstaller = e2e::Process::start(inst.uninstaller(), "/S");
+  ASSERT_TRUE(uninstaller.wait(kWait, &code));
+  EXPECT_EQ(code, 0u);
+  EXPECT_FALSE(entry_exists(inst.name)) << "the machine's entry was left";
+  EXPECT_TRUE(exists(victim_link)) << "a shortcut outside the shortcut folders was removed";
+  HKEY still = nullptr;
+  EXPECT_EQ(RegOpenKeyExW(HKEY_CURRENT_USER, forged.c_str(), 0, KEY_READ, &still), ERROR_SUCCESS)
+      << "the person's own entry is not the installation's";
+  if (still) RegCloseKey(still);
+  RegDeleteTreeW(HKEY_CURRENT_USER, forged.c_str());
+  RegDeleteKeyW(HKEY_CURRENT_USER, forged.c_str());
+  DeleteFileW(wide(victim_link).c_str());
+  EXPECT_TRUE(e2e::wait_until([&] { return !exists(inst.dir); }, kWait)) << "installation folder still there";
 }
 
 // What removes the uninstaller after it has ended runs elevated: today's
 // attack rewrote its script in the shared temporary folder before it ran.
 // A watcher rewrites every script that appears in either temporary folder
 // (the user's and the system's) the instant it sees it: none may appear.
-TEST_F(UninstallTest, SelfRemovalLeavesNoScriptAnyoneCouldRewrite) {
+TEST_F(UninstallTest, SelfRemovalLeavesNoScriptOrProgramAnyoneCouldRewrite) {
   Installation inst;
   inst.name = "Planted";
   inst.files = {"Planted.exe"};
@@ -390,11 +470,13 @@ TEST_F(UninstallTest, SelfRemovalLeavesNoScriptAnyoneCouldRewrite) {
   GetSystemWindowsDirectoryW(windows, MAX_PATH);
   const std::string folders[] = {installer::temp_directory().str(), rt::cp936_from_wchar(windows) + "\\Temp\\"};
   std::string marker = testsupport::scratch_dir("planted") + "\\payload-ran";
+  // The attacker's program: the marker program, which leaves "<its path>.ran".
+  const std::wstring payload = wide(testsupport::native_path(MARKER_EXE_PATH));
   std::atomic<bool> stop{false};
-  std::vector<std::string> seen;
+  std::vector<std::string> seen, replaced;
   std::thread watcher([&] {
     while (!stop) {
-      for (const std::string& folder : folders)
+      for (const std::string& folder : folders) {
         for (const char* pattern : {"*.cmd", "*.bat"}) {
           WIN32_FIND_DATAW found;
           HANDLE search = FindFirstFileW(wide(folder + pattern).c_str(), &found);
@@ -406,7 +488,17 @@ TEST_F(UninstallTest, SelfRemovalLeavesNoScriptAnyoneCouldRewrite) {
           } while (FindNextFileW(search, &found));
           FindClose(search);
         }
-      Sleep(5);
+        // The copy that removes the uninstaller, replaced the instant it appears.
+        WIN32_FIND_DATAW found;
+        HANDLE search = FindFirstFileW(wide(folder + "uninst-*").c_str(), &found);
+        if (search == INVALID_HANDLE_VALUE) continue;
+        do {
+          std::string copy = folder + rt::cp936_from_wchar(found.cFileName) + "\\cleanup.exe";
+          if (CopyFileW(payload.c_str(), wide(copy).c_str(), FALSE)) replaced.push_back(copy);
+        } while (FindNextFileW(search, &found));
+        FindClose(search);
+      }
+      Sleep(1);
     }
   });
   e2e::Process uninstaller = e2e::Process::start(inst.uninstaller(), "/S");
@@ -420,6 +512,51 @@ TEST_F(UninstallTest, SelfRemovalLeavesNoScriptAnyoneCouldRewrite) {
   EXPECT_TRUE(gone) << "installation folder still there";
   EXPECT_TRUE(seen.empty()) << "a script appeared: " << seen.front();
   EXPECT_FALSE(exists(marker)) << "the planted payload ran";
+  for (const std::string& copy : replaced) EXPECT_FALSE(exists(copy + ".ran")) << "the attacker's program ran: " << copy;
+}
+
+// The copy that removes the uninstaller once it has ended works through
+// handles held since the uninstallation began: a folder above the
+// installation, swapped for a link to a victim's folder while the last
+// message waits, leads it nowhere (the swap itself fails: the folders are
+// held).
+TEST_F(UninstallTest, AFolderAboveSwappedForALinkNeverLeadsTheSelfRemovalElsewhere) {
+  Installation inst;
+  inst.name = "上层";
+  inst.files = {"a.txt"};
+  ASSERT_NO_FATAL_FAILURE(inst.lay_out());
+  ASSERT_NO_FATAL_FAILURE(write_entry(inst.name, inst.dir));
+  // The victim has an installation folder of the same shape, uninst.exe and all.
+  std::string above = inst.dir.substr(0, inst.dir.rfind('\\'));
+  std::string victim = testsupport::scratch_dir("above-victim");
+  std::string victim_inst = victim + inst.dir.substr(above.size());
+  CreateDirectoryW(wide(victim_inst).c_str(), nullptr);
+  ASSERT_TRUE(write(victim_inst + "\\uninst.exe", "the victim's"));
+
+  e2e::Process uninstaller = e2e::Process::start(inst.uninstaller());
+  e2e::answer_prompt(uninstaller, true);
+  ASSERT_TRUE(e2e::wait_until(
+      [&] {
+        for (HWND top : e2e::top_windows(uninstaller.pid())) {
+          HWND label = e2e::find_unit(top, "信息标签");
+          if (label && !e2e::window_text(label).empty()) return true;
+        }
+        return false;
+      },
+      kWait));
+  // The last message waits: the swap an attacker needs.
+  bool swapped = MoveFileW(wide(above).c_str(), wide(above + "-away").c_str());
+  if (swapped) ASSERT_TRUE(e2e::make_link(above, victim));
+  e2e::answer_prompt(uninstaller, true);
+  DWORD code = 99;
+  ASSERT_TRUE(uninstaller.wait(kWait, &code));
+  Sleep(3000);  // the copy has done its work by now
+  EXPECT_FALSE(swapped) << "a folder above the installation was renamed while it was held";
+  EXPECT_EQ(e2e::read_all(victim_inst + "\\uninst.exe"), "the victim's");
+  if (swapped) {
+    DeleteFileW(wide(above).c_str());
+    MoveFileW(wide(above + "-away").c_str(), wide(above).c_str());
+  }
 }
 
 // The removal of itself reads no path as a command: an installation folder

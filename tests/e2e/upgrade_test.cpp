@@ -100,11 +100,12 @@ std::string programs_link() {
 }
 
 // Run-folder leftovers under the temporary folder (a killed run's).
+// An elevated run (Wine's always is) works in the Windows temporary folder.
 int stale_run_folders() {
-  wchar_t temp[MAX_PATH] = {};
-  GetTempPathW(MAX_PATH, temp);
+  wchar_t windows[MAX_PATH] = {};
+  GetSystemWindowsDirectoryW(windows, MAX_PATH);
   WIN32_FIND_DATAW found;
-  HANDLE search = FindFirstFileW((std::wstring(temp) + L"setup-*").c_str(), &found);
+  HANDLE search = FindFirstFileW((std::wstring(windows) + L"\\Temp\\setup-*").c_str(), &found);
   if (search == INVALID_HANDLE_VALUE) return 0;
   int n = 0;
   do n += (found.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) != 0;

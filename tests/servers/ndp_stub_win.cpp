@@ -5,7 +5,9 @@
 // folder, which goes afterwards), ends with the exit code the environment
 // variable TARNEL_NDP_EXIT names (0 when unset), and, when that code says it
 // installed (0, 3010, 1641), records the framework in the registry as the
-// real one would: 4.8.1's Release for "ndp481…", else 4.8's.
+// real one would: 4.8.1's Release for "ndp481…", else 4.8's. Its version
+// information (ndp_stub.rc) is the real installer's; built with
+// other_microsoft_stub.rc instead, it names another Microsoft product.
 #include <windows.h>
 
 namespace {

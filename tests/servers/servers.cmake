@@ -20,15 +20,20 @@ endforeach()
 
 if(WIN32)
   # Stands in for the .NET Framework offline installer: a program that leaves
-  # "<its own path>.ran" when started, so a test sees that it was launched.
-  add_executable(ndp_stub WIN32 ${CMAKE_CURRENT_LIST_DIR}/ndp_stub_win.cpp)
-  set_target_properties(ndp_stub PROPERTIES RUNTIME_OUTPUT_DIRECTORY ${HTTP_SERVERS_STATE}-bin)
-  # Signed copies of it standing in for Microsoft's installer, genuine and not
-  # (sign_stand_ins.sh): made when it changes, under a test root kept in the tree.
+  # "<its own path>.ran" when started, so a test sees that it was launched,
+  # and carries the real installer's version information.
+  add_executable(ndp_stub WIN32 ${CMAKE_CURRENT_LIST_DIR}/ndp_stub_win.cpp ${CMAKE_CURRENT_LIST_DIR}/ndp_stub.rc)
+  # The same program naming another Microsoft product in its version information.
+  add_executable(other_microsoft_stub WIN32 ${CMAKE_CURRENT_LIST_DIR}/ndp_stub_win.cpp
+                                            ${CMAKE_CURRENT_LIST_DIR}/other_microsoft_stub.rc)
+  set_target_properties(ndp_stub other_microsoft_stub PROPERTIES RUNTIME_OUTPUT_DIRECTORY ${HTTP_SERVERS_STATE}-bin)
+  # Signed copies of them standing in for Microsoft's installer, genuine and
+  # not (sign_stand_ins.sh): made when either changes, under a test root kept in the tree.
   set(STAND_INS ${CMAKE_BINARY_DIR}/stand-ins)
-  add_custom_command(OUTPUT ${STAND_INS}/genuine.exe ${STAND_INS}/stranger.exe
+  add_custom_command(OUTPUT ${STAND_INS}/genuine.exe ${STAND_INS}/stranger.exe ${STAND_INS}/other-microsoft.exe
                      COMMAND bash ${CMAKE_CURRENT_LIST_DIR}/sign_stand_ins.sh $<TARGET_FILE:ndp_stub> ${STAND_INS}
-                     DEPENDS ndp_stub ${CMAKE_CURRENT_LIST_DIR}/sign_stand_ins.sh VERBATIM)
+                             $<TARGET_FILE:other_microsoft_stub>
+                     DEPENDS ndp_stub other_microsoft_stub ${CMAKE_CURRENT_LIST_DIR}/sign_stand_ins.sh VERBATIM)
   add_custom_target(stand_ins DEPENDS ${STAND_INS}/genuine.exe)
   foreach(t dotnet_win_test e2e_installer_net_test e2e_hardening_test)
     if(TARGET ${t})

@@ -1,13 +1,16 @@
 #!/usr/bin/env bash
 # The signed stand-ins for the .NET Framework offline installer, made from
-# ndp_stub.exe at build time with openssl and osslsigncode (offline). A test
-# root and the certificates below it are made once per build tree and kept
-# there, never in the repository: its thumbprint is what the tests pin.
-# Usage: sign_stand_ins.sh NDP_STUB.exe OUT_DIR
+# ndp_stub.exe and other_microsoft_stub.exe at build time with openssl and
+# osslsigncode (offline). A test root and the certificates below it are made
+# once per build tree and kept there, never in the repository: its
+# thumbprint is what the tests pin.
+# Usage: sign_stand_ins.sh NDP_STUB.exe OUT_DIR OTHER_MICROSOFT_STUB.exe
 # Leaves in OUT_DIR:
 #   root.pem, root.sha1       the test root ("Tarnel Test Code Signing Root") and its SHA-1
 #   self.pem, self.sha1       a self-made certificate that merely says "Microsoft Corporation"
 #   genuine.exe               signed by the test root's "Microsoft Corporation"
+#   other-microsoft.exe       OTHER_MICROSOFT_STUB.exe (version information of
+#                             "Microsoft Paint") signed as genuine.exe is
 #   self-made.exe             signed by the self-made certificate
 #   stranger.exe, stranger.sha1  signed by another self-made "Microsoft Corporation"
 #                             that no test ever trusts, and its SHA-1
@@ -15,7 +18,7 @@
 #   unsigned.exe              ndp_stub.exe as built
 #   tampered.exe              genuine.exe with one byte changed after signing
 set -euo pipefail
-stub=$(realpath "$1") out=$2
+stub=$(realpath "$1") out=$2 other=$(realpath "$3")
 mkdir -p "$out/keys"
 cd "$out/keys"
 quiet() { "$@" >/dev/null 2>&1 || { echo "failed: $*" >&2; exit 1; }; }
@@ -57,11 +60,12 @@ for cert in root self stranger; do
   cp $cert.pem ../$cert.pem
 done
 cd ..
-sign() {  # KEY CERT OUT
+sign() {  # KEY CERT OUT [IN]
   rm -f "$3"
-  quiet osslsigncode sign -h sha256 -key "keys/$1" -certs "keys/$2" -n ".NET Framework" -in "$stub" -out "$3"
+  quiet osslsigncode sign -h sha256 -key "keys/$1" -certs "keys/$2" -n ".NET Framework" -in "${4:-$stub}" -out "$3"
 }
 sign ms.key ms.pem genuine.exe
+sign ms.key ms.pem other-microsoft.exe "$other"
 sign self.key self.pem self-made.exe
 sign stranger.key stranger.pem stranger.exe
 sign other.key other.pem other-name.exe
@@ -72,3 +76,4 @@ cp genuine.exe tampered.exe
 printf 't' | dd of=tampered.exe bs=1 seek=$((0x4E)) conv=notrunc status=none
 cmp -s genuine.exe tampered.exe && { echo "tampered.exe is unchanged" >&2; exit 1; }
 osslsigncode verify -in genuine.exe -CAfile root.pem >/dev/null
+osslsigncode verify -in other-microsoft.exe -CAfile root.pem >/dev/null

@@ -46,6 +46,8 @@ class ConfinedTest : public testing::Test {
     ASSERT_TRUE(write(outside + "\\a.txt", "victim"));
     ASSERT_TRUE(testsupport::make_link(base + "\\dirlink", outside));
     ASSERT_TRUE(testsupport::make_link(base + "\\内\\filelink", outside + "\\a.txt"));
+    // A link to a folder beside it: in the same folder, under another name.
+    ASSERT_TRUE(testsupport::make_link(base + "\\sibling", base + "\\内"));
   }
   std::string base, outside;
 };
@@ -63,6 +65,9 @@ TEST_F(ConfinedTest, LinksAndClimbingNamesAreNeverFollowed) {
   EXPECT_EQ(s, FileStatus::kRefused);
   EXPECT_FALSE(top.open_folder(u"dirlink", &s));
   EXPECT_EQ(s, FileStatus::kRefused);
+  EXPECT_FALSE(top.open_folder(u"sibling", &s));
+  EXPECT_EQ(s, FileStatus::kRefused);
+  EXPECT_FALSE(Folder::open(u(base + "\\sibling")));
   EXPECT_FALSE(inner.open_file(u"filelink", GENERIC_READ, FILE_SHARE_READ, &s));
   EXPECT_EQ(s, FileStatus::kRefused);
   // Deleting or renaming a link never reaches what it points to.

@@ -1,6 +1,7 @@
 // The controller's decisions and the order of the install sequence, with a
 // fake window and fake steps: which page ends each road, what runs and what
 // does not.
+#include "installer/platform/protected_folder.h"
 #include "installer/setup/controller.h"
 
 #include <windows.h>
@@ -70,6 +71,7 @@ class FakeView final : public installer::ControllerView {
   }
   int current_page() override { return page; }
   void destroy_window() override { record("destroyed"); }
+  void show_finish_note(const rt::Text& text) override { record("note " + text.str()); }
   void post_close() override { record("close posted"); }
 
  private:
@@ -111,7 +113,7 @@ class ControllerTest : public testing::Test {
       // A file the step made, which a failed run must take back.
       std::string made = dir + "\\made.txt";
       testsupport::write_file(made, "x");
-      installer::this_run().created_file(std::u16string(made.begin(), made.end()));
+      installer::this_run().creating(std::u16string(made.begin(), made.end()), false);
       return outcome_;
     };
     s.make_shortcuts = [this](const installer::InstallPlan& plan) {
@@ -120,7 +122,7 @@ class ControllerTest : public testing::Test {
     s.register_uninstall = [this](const installer::InstallPlan&, const rt::Text&) { view_.record("uninstall entry"); };
     s.launch_file = [this](const rt::Text& path, const rt::Text& params, int mode) {
       view_.record("launch " + path.str() + " mode " + std::to_string(mode));
-      return true;
+      return launch_ok_;
     };
     installer::set_install_steps(std::move(s));
     outcome_.opened = outcome_.all_extracted = true;
@@ -146,6 +148,7 @@ class ControllerTest : public testing::Test {
   int download_result_ = 0;
   int download_bytes_ = 4096;
   bool cancel_in_download_ = false;
+  bool launch_ok_ = true;
   static inline const std::string kEmptyZip = std::string("PK\x05\x06", 4) + std::string(18, '\0');
   PackageOutcome outcome_;
 };
@@ -315,6 +318,24 @@ TEST_F(ControllerTest, FinishStartsTheMainFileAndDestroysTheWindow) {
   view_.clear_log();
   installer::on_finish();
   EXPECT_THAT(view_.log(), ElementsAre("launch " + dir_ + "\\target\\Foo.exe mode 0", "destroyed"));
+}
+
+// An elevated installer whose desktop shell does not answer starts nothing
+// with its administrator rights: the finish page says where to start the
+// program, and the next press ends the installer.
+TEST_F(ControllerTest, AProgramTheShellCouldNotStartAsThePersonIsNamedInsteadOfStarted) {
+  ASSERT_TRUE(installer::running_elevated()) << "Wine's programs are elevated";
+  installer::installer_state().record.install_type = InstallType::kDisk;
+  installer::installer_state().record.software_name = "Foo";
+  install();
+  view_.clear_log();
+  launch_ok_ = false;
+  installer::on_finish();
+  EXPECT_THAT(view_.log(), ElementsAre("launch " + dir_ + "\\target\\Foo.exe mode 0",
+                                       "note 无法以您的身份启动“Foo”，请从开始菜单启动它。"));
+  view_.clear_log();
+  installer::on_finish();
+  EXPECT_THAT(view_.log(), ElementsAre("destroyed"));
 }
 
 // A step of the worker held until the test lets it go.

@@ -13,7 +13,10 @@
 
 #include "installer/format/cipher.h"
 #include "installer/platform/resources.h"
+#include "installer/platform/launch.h"
+#include "installer/platform/paths.h"
 #include "installer/platform/protected_folder.h"
+#include "installer/platform/removal.h"
 #include "installer/steps/extract.h"
 #include "installer/steps/install_folder.h"
 #include "installer/steps/run_file.h"
@@ -128,8 +131,15 @@ TEST_F(PackageStepTest, UnpacksListsAndRecordsTheListInTheUninstaller) {
   EXPECT_EQ(host.progress, (std::vector<int>{0, 20, 40, 60, 80, 100}));
   ASSERT_EQ(host.ended.size(), 1u);
   EXPECT_EQ(host.asked, 1u);  // once, before the first entry
+  // A file outside the installation folder carries its mark: the
+  // uninstaller removes only that very file.
+  HANDLE readme = CreateFileW(rt::wide_path(dir + "\\readme.txt").c_str(), FILE_READ_ATTRIBUTES, 7, nullptr,
+                              OPEN_EXISTING, 0, nullptr);
+  const std::string mark = installer::file_mark(readme);
+  CloseHandle(readme);
+  ASSERT_EQ(mark.rfind("id=", 0), 0u);
   std::string expected = app + "\\uninst.exe\r\n" + app + "\\Foo.exe\r\n" + app + "\\data\\\r\n" + app +
-                         "\\data\\说明.txt\r\nreadme.txt\r\n";
+                         "\\data\\说明.txt\r\nreadme.txt\t" + mark + "\r\n";
   EXPECT_EQ(files.str(), expected);
   EXPECT_TRUE(exists(app + "\\data\\说明.txt"));
   EXPECT_TRUE(exists(dir + "\\readme.txt"));
@@ -420,7 +430,7 @@ TEST(WriteResourceTest, AddsReplacesAndDeletesKeepingOthersAndTheProgramRunnable
 // An elevated run makes its folders with their own access lists: the first
 // level of an installation for every user outside Program Files (users may
 // read and run it, only administrators change it), and its working folders
-// under the temporary folder (administrators only). Per person, or inside
+// where only administrators can write (administrators only). Per person, or inside
 // Program Files, nothing is set (Wine keeps no access lists: which folders
 // were made so is what is checked).
 TEST_F(PackageStepTest, ElevatedRunsProtectTheFoldersTheyMake) {
@@ -450,16 +460,73 @@ TEST_F(PackageStepTest, ElevatedRunsProtectTheFoldersTheyMake) {
             installer::FolderCheck::kReady);
   EXPECT_TRUE(installer::undo_this_run());
   EXPECT_TRUE(made.empty()) << "Program Files' own list is inherited";
-  for (bool elevated : {false, true}) {
-    made.clear();
-    installer::protect_run_folders(elevated);
-    installer::RunFile file;
-    ASSERT_TRUE(file.create("app.zip"));
-    EXPECT_EQ(made.size(), elevated ? 1u : 0u);
-    if (elevated) EXPECT_EQ(made[0].second, installer::FolderAccess::kPrivate);
+  // For every user, an existing folder others may change: given the
+  // protected list while it is empty, refused once it holds anything.
+  for (const char* open : {"\\open-empty", "\\open-full"}) {
+    ASSERT_TRUE(CreateDirectoryW(rt::wide_path(dir + open).c_str(), nullptr));
+    ASSERT_TRUE(testsupport::let_everyone_write(dir + open));
   }
-  installer::protect_run_folders(false);
+  ASSERT_TRUE(testsupport::write_file(dir + "\\open-full\\planted.dll", "x"));
+  made.clear();
+  installer::begin_install_run();
+  EXPECT_EQ(installer::prepare_install_folder(rt::Text(dir + "\\open-full"), true), installer::FolderCheck::kOpenToUsers);
+  EXPECT_TRUE(made.empty());
+  EXPECT_TRUE(installer::undo_this_run());
+  installer::begin_install_run();
+  EXPECT_EQ(installer::prepare_install_folder(rt::Text(dir + "\\open-empty"), true), installer::FolderCheck::kReady);
+  EXPECT_TRUE(installer::undo_this_run());
+  ASSERT_EQ(made.size(), 1u);
+  EXPECT_EQ(made[0].second, installer::FolderAccess::kInstalled);
+  // The working folder: for an elevated run (Wine's always is) in the
+  // Windows temporary folder, for administrators alone.
+  made.clear();
+  installer::RunFile file;
+  ASSERT_TRUE(file.create("app.zip"));
+  ASSERT_EQ(made.size(), 1u);
+  EXPECT_EQ(made[0].second, installer::running_elevated() ? installer::FolderAccess::kPrivate
+                                                          : installer::FolderAccess::kPersonal);
+  wchar_t windows[MAX_PATH] = {};
+  GetSystemWindowsDirectoryW(windows, MAX_PATH);
+  if (installer::running_elevated())
+    EXPECT_TRUE(installer::same_path(installer::parent_folder(installer::parent_folder(file.path_text())),
+                                     rt::text_concat({rt::cp936_from_wchar(windows), "\\Temp"})))
+        << file.path_text().str();
   installer::watch_protected_folders(nullptr);
+}
+
+// Stale working folders of killed runs go, through their holds, and only
+// when they are ours: a folder planted under such a name with the marker
+// but an access list anyone may use, or a link planted under such a name,
+// keeps everything.
+TEST_F(PackageStepTest, StaleRunFoldersGoOnlyWhenTheyAreOursAndNeverThroughALink) {
+  rt::win::Folder parent = installer::working_parent();
+  ASSERT_TRUE(parent);
+  const std::u16string marker = u"~tarnel-setup.run";
+  std::u16string stale_name;
+  {
+    rt::win::Folder stale = installer::make_unique_folder(parent, u"setup-", installer::working_access());
+    ASSERT_TRUE(stale);
+    ASSERT_TRUE(stale.create_file(marker, GENERIC_WRITE, 0));
+    ASSERT_TRUE(stale.create_file(u"app.zip", GENERIC_WRITE, 0));
+    stale_name = stale.path().substr(stale.path().rfind(u'\\') + 1);
+  }  // the run was killed: nothing holds it any more
+  const std::string base = rt::cp936_from_wide(parent.path());
+  const std::string planted = base + "\\setup-0123456789abcdef", linked = base + "\\setup-fedcba9876543210";
+  const std::string victim = testsupport::scratch_dir("stale-victim");
+  for (const std::string& folder : {planted, victim}) {
+    CreateDirectoryW(rt::wide_path(folder).c_str(), nullptr);
+    ASSERT_TRUE(testsupport::write_file(folder + "\\~tarnel-setup.run", ""));
+    ASSERT_TRUE(testsupport::write_file(folder + "\\keep.txt", "not a run's"));
+  }
+  ASSERT_TRUE(testsupport::make_link(linked, victim));
+  installer::remove_stale_run_folders();
+  EXPECT_FALSE(exists(base + "\\" + rt::cp936_from_wide(stale_name)));
+  EXPECT_EQ(testsupport::read_file(planted + "\\keep.txt"), "not a run's");
+  EXPECT_EQ(testsupport::read_file(victim + "\\keep.txt"), "not a run's");
+  EXPECT_TRUE(exists(victim + "\\~tarnel-setup.run"));
+  DeleteFileW(rt::wide_path(linked).c_str());
+  for (const char* f : {"\\keep.txt", "\\~tarnel-setup.run"}) DeleteFileW(rt::wide_path(planted + f).c_str());
+  RemoveDirectoryW(rt::wide_path(planted).c_str());
 }
 
 }  // namespace

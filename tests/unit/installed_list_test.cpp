@@ -85,11 +85,26 @@ TEST(InstalledListTest, MergedListKeepsEveryPathOnce) {
       {"C:\\A\\data\\ro.txt\r\n", "C:\\A\\data/ro.txt\r\nC:\\A\\.\\data\\ro.txt\r\n", "C:\\A\\data\\ro.txt\r\n"},
       // Case is folded for ASCII letters only, never inside a Chinese name.
       {"C:\\数据\r\n", "c:\\数据\r\nC:\\数据A\r\n", "C:\\数据\r\nC:\\数据A\r\n"},
+      // This run's properties and every mark stay; the earlier properties go.
+      {"|scope=machine\r\nC:\\T\\a.tmp\tid=1:2\r\n", "|scope=user\r\n|name=Old\r\nC:\\T\\b.tmp\tid=3:4\r\n",
+       "|scope=machine\r\nC:\\T\\a.tmp\tid=1:2\r\nC:\\T\\b.tmp\tid=3:4\r\n"},
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.earlier);
     EXPECT_EQ(installer::format::merge_installed_lists(c.current, c.earlier).str(), c.merged);
   }
+}
+
+TEST(InstalledListTest, PropertiesAndMarksAreNoPaths) {
+  using namespace installer::format;
+  std::string list = with_list_property("C:\\A\\x.exe\r\nC:\\T\\t.tmp\tid=9:8\r\n", kListScope, "user");
+  list = with_list_property(with_list_property(list, kListName, "Quill Notes"), kListScope, "machine");
+  EXPECT_EQ(list_property(list, kListScope), "machine");
+  EXPECT_EQ(list_property(list, kListName), "Quill Notes");
+  EXPECT_EQ(list_property("C:\\|x=y\r\n", "x"), "");
+  std::vector<std::string> seen;
+  for (const ListedPath& line : ListLines(list)) seen.push_back(std::string(line.path) + "#" + std::string(line.mark));
+  EXPECT_EQ(seen, (std::vector<std::string>{"C:\\A\\x.exe#", "C:\\T\\t.tmp#id=9:8"}));
 }
 
 }  // namespace

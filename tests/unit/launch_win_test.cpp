@@ -10,6 +10,7 @@
 #include <cstdlib>
 #include <string>
 
+#include "installer/platform/folder_access.h"
 #include "installer/platform/launch.h"
 #include "installer/platform/protected_folder.h"
 #include "installer/platform/resources.h"
@@ -86,11 +87,26 @@ TEST(LaunchFileTest, StartsAProgramWithItsParameters) {
 }
 
 // The finish button and the links start programs as the person: an elevated
-// installer asks the desktop shell, which starts them with its own rights.
-// Wine has no integrity levels and no shell window to ask, so what this can
-// show is the road taken: the shell first whenever one answers, the direct
-// start only when none does (and then the program does run).
-TEST(StartAsPersonTest, TheShellStartsItAndTheDirectStartIsOnlyTheFallback) {
+// installer asks the desktop shell, which starts them with its own rights,
+// and starts nothing itself when no shell answers; a person's own installer
+// starts them directly. Wine has no integrity levels, so what this can show
+// is the road taken (the person's road in a copy of this test started with
+// the limited token).
+const char kPersonChild[] = "TARNEL_PERSON_CHILD";
+
+TEST(StartAsPersonChild, APersonsProgramStartsItDirectlyWhenNoShellAnswers) {
+  wchar_t wide[MAX_PATH] = {};
+  if (!GetEnvironmentVariableW(rt::wide_path(kPersonChild).c_str(), wide, MAX_PATH))
+    GTEST_SKIP() << "runs only in the unelevated copy";
+  const std::string made = rt::cp936_from_wchar(wide);
+  ASSERT_FALSE(installer::running_elevated());
+  auto shell_no = [](const std::wstring&, const std::wstring&, const std::wstring&) { return false; };
+  std::string cmd = special_folder(installer::kFolderSystem).str() + "cmd.exe";
+  EXPECT_EQ(installer::start_as_person(cmd, "/c mkdir \"" + made + "\"", shell_no), installer::PersonStart::kDirect);
+  EXPECT_EQ(installer::start_as_person(made + "\\missing.exe", "", shell_no), installer::PersonStart::kFailed);
+}
+
+TEST(StartAsPersonTest, TheShellStartsItAndAnElevatedProgramNeverStartsItItself) {
   static std::wstring asked;
   std::string made = testsupport::scratch_dir("person") + "\\已启动";
   std::string cmd = special_folder(installer::kFolderSystem).str() + "cmd.exe";
@@ -99,46 +115,64 @@ TEST(StartAsPersonTest, TheShellStartsItAndTheDirectStartIsOnlyTheFallback) {
     return true;
   };
   auto shell_no = [](const std::wstring&, const std::wstring&, const std::wstring&) { return false; };
+  ASSERT_TRUE(installer::running_elevated()) << "Wine's programs are elevated";
   EXPECT_EQ(installer::start_as_person(cmd, "/c mkdir \"" + made + "\"", shell_yes),
             installer::PersonStart::kThroughShell);
   EXPECT_NE(asked.find(L"cmd.exe /c mkdir"), std::wstring::npos);
+  EXPECT_EQ(installer::start_as_person(cmd, "/c mkdir \"" + made + "\"", shell_no), installer::PersonStart::kFailed);
   Sleep(500);
-  EXPECT_FALSE(installer::directory_exists(made)) << "started directly although the shell had";
-  EXPECT_EQ(installer::start_as_person(cmd, "/c mkdir \"" + made + "\"", shell_no), installer::PersonStart::kDirect);
+  EXPECT_FALSE(installer::directory_exists(made)) << "an elevated program started it itself";
+
+  SetEnvironmentVariableW(rt::wide_path(kPersonChild).c_str(), rt::wide_path(made).c_str());
+  wchar_t self[MAX_PATH] = {};
+  GetModuleFileNameW(nullptr, self, MAX_PATH);
+  EXPECT_EQ(testsupport::run_unelevated(L"\"" + std::wstring(self) + L"\" --gtest_filter=StartAsPersonChild.*"), 0);
+  SetEnvironmentVariableW(rt::wide_path(kPersonChild).c_str(), nullptr);
   for (int i = 0; i < 600 && !installer::directory_exists(made); ++i) Sleep(50);
-  EXPECT_TRUE(installer::directory_exists(made));
-  EXPECT_EQ(installer::start_as_person(made + "\\missing.exe", "", shell_no), installer::PersonStart::kFailed);
+  EXPECT_TRUE(installer::directory_exists(made)) << "the person's program did not start it";
 }
 
 bool under_wine() { return GetProcAddress(GetModuleHandleW(L"ntdll.dll"), "wine_get_version") != nullptr; }
 
 // An elevated run's folders: made with their own, protected access list. On
 // Windows it reads back as written; Wine keeps no access lists (it shows one
-// made from the Unix mode), so there the list is checked as it is given.
-TEST(ProtectedFolderTest, AccessListsReadBackAsWritten) {
+// made from the Unix mode), so there what is judged from it is checked: the
+// working folders keep everyone untrusted out, a plain folder does not.
+TEST(ProtectedFolderTest, AccessListsReadBackAsWrittenAndKeepOthersOut) {
   std::string dir = testsupport::scratch_dir("protected");
-  for (auto access : {installer::FolderAccess::kInstalled, installer::FolderAccess::kPrivate}) {
-    std::wstring folder = rt::wide_path(dir + (access == installer::FolderAccess::kPrivate ? "\\private" : "\\程序"));
-    ASSERT_TRUE(installer::create_protected_folder(std::u16string(folder.begin(), folder.end()), access));
-    EXPECT_FALSE(installer::create_protected_folder(std::u16string(folder.begin(), folder.end()), access));
-    EXPECT_EQ(GetLastError(), DWORD(ERROR_ALREADY_EXISTS));
-    PSECURITY_DESCRIPTOR sd = nullptr;
-    if (under_wine()) {
-      ASSERT_TRUE(ConvertStringSecurityDescriptorToSecurityDescriptorW(installer::folder_access_sddl(access),
-                                                                       SDDL_REVISION_1, &sd, nullptr));
-    } else {
+  rt::win::Folder parent = rt::win::Folder::open(rt::wide_from_cp936(dir));
+  ASSERT_TRUE(parent);
+  const std::vector<std::string> trusted = installer::trusted_owners();
+  for (auto access : {installer::FolderAccess::kInstalled, installer::FolderAccess::kPrivate,
+                      installer::FolderAccess::kPersonal}) {
+    std::u16string name = access == installer::FolderAccess::kInstalled ? u"程序" : access == installer::FolderAccess::kPrivate ? u"private" : u"personal";
+    rt::win::FileStatus status = rt::win::FileStatus::kOk;
+    rt::win::Folder made = installer::make_protected_folder(parent, name, access, &status);
+    ASSERT_TRUE(made);
+    EXPECT_FALSE(installer::make_protected_folder(parent, name, access, &status));
+    EXPECT_EQ(status, rt::win::FileStatus::kExists);
+    if (!under_wine()) {
+      PSECURITY_DESCRIPTOR sd = nullptr;
       PACL dacl = nullptr;
-      ASSERT_EQ(GetNamedSecurityInfoW(folder.c_str(), SE_FILE_OBJECT, DACL_SECURITY_INFORMATION, nullptr, nullptr,
-                                      &dacl, nullptr, &sd),
+      ASSERT_EQ(GetSecurityInfo(made.handle(), SE_FILE_OBJECT, DACL_SECURITY_INFORMATION, nullptr, nullptr, &dacl,
+                                nullptr, &sd),
                 DWORD(ERROR_SUCCESS));
+      LPWSTR text = nullptr;
+      ASSERT_TRUE(ConvertSecurityDescriptorToStringSecurityDescriptorW(sd, SDDL_REVISION_1, DACL_SECURITY_INFORMATION,
+                                                                       &text, nullptr));
+      EXPECT_EQ(std::wstring(text), installer::folder_access_sddl(access));
+      LocalFree(text);
+      LocalFree(sd);
     }
-    LPWSTR text = nullptr;
-    ASSERT_TRUE(ConvertSecurityDescriptorToStringSecurityDescriptorW(sd, SDDL_REVISION_1, DACL_SECURITY_INFORMATION,
-                                                                     &text, nullptr));
-    EXPECT_EQ(std::wstring(text), installer::folder_access_sddl(access));
-    LocalFree(text);
-    LocalFree(sd);
+    installer::FolderSecurity security;
+    ASSERT_TRUE(installer::read_security(made.handle(), &security));
+    EXPECT_TRUE(installer::untrusted_writers(security, trusted).empty());
+    if (access != installer::FolderAccess::kInstalled) EXPECT_TRUE(installer::kept_for(security, trusted));
   }
+  ASSERT_TRUE(CreateDirectoryW(rt::wide_path(dir + "\plain").c_str(), nullptr));
+  installer::FolderSecurity plain;
+  ASSERT_TRUE(installer::read_security(parent.open_folder(u"plain").handle(), &plain));
+  EXPECT_FALSE(installer::kept_for(plain, trusted)) << "everyone may read a plain folder";
 }
 
 // Resources: a copy of this program gets a "SYSTEM" resource named "101" and

@@ -119,24 +119,48 @@ TEST_F(RunJournalWinTest, ACommittedRunKeepsTheNewFilesAndDropsItsBackups) {
 // elevated replay touches none of it.
 TEST_F(RunJournalWinTest, AForgedJournalNeverReachesOutsideTheFolderOrThroughALink) {
   std::string victim = testsupport::scratch_dir("journal-victim");
+  const std::string victim_name = victim.substr(victim.rfind('\\') + 1);
   ASSERT_TRUE(write(victim + "\\keep.txt", "victim"));
   ASSERT_TRUE(write(victim + "\\keep2.txt", "victim"));
   ASSERT_TRUE(testsupport::make_link(app + "\\link", victim));
   std::string run = app + "\\~setup-run";
-  CreateDirectoryW(rt::wide_path(run).c_str(), nullptr);
   auto line = [](char kind, const std::string& a, const std::string& b = "") {
     return std::string(1, kind) + "\t" + rt::utf8_from_cp936(a) + (b.empty() ? "" : "\t" + rt::utf8_from_cp936(b)) + "\n";
   };
-  ASSERT_TRUE(write(run + "\\journal", line('N', victim + "\\keep.txt") +
-                                                             line('N', app + "\\link\\keep2.txt") +
-                                                             line('B', app + "\\a.txt", victim + "\\keep.txt") +
-                                                             line('F', victim)));
-  EXPECT_EQ(installer::recover_interrupted_run(rt::Text(app)), Recovery::kFailed);
-  EXPECT_EQ(read(victim + "\\keep.txt"), "victim");
-  EXPECT_EQ(read(victim + "\\keep2.txt"), "victim");
-  EXPECT_EQ(read(app + "\\a.txt"), "v1");
+  // Each journal also names a file of its own run: a journal that names
+  // anything it could not have written is refused before anything of it is
+  // done, that file included.
+  const std::string own = line('N', app + "\\made.txt");
+  const std::string forged[] = {
+      line('N', victim + "\\keep.txt"),
+      line('N', app + "\\link\\keep2.txt"),
+      line('B', app + "\\a.txt", victim + "\\keep.txt"),
+      line('F', victim),
+      // The restore target climbs out as text: "<folder>\..\<victim>\evil.dll".
+      line('B', app + "\\..\\..\\" + victim_name + "\\evil.dll", run + "\\0"),
+      line('B', app + "\\a.txt", run + "\\..\\ro.txt"),
+      line('N', app + "\\.\\a.txt"),
+      line('N', app + "\\CON"),
+      line('N', app + "\\a.txt:hidden"),
+      line('N', "\\\\?\\" + app + "\\a.txt"),
+  };
+  for (const std::string& entry : forged) {
+    SCOPED_TRACE(entry);
+    CreateDirectoryW(rt::wide_path(run).c_str(), nullptr);
+    ASSERT_TRUE(write(run + "\\0", "the attacker's library"));
+    ASSERT_TRUE(write(app + "\\made.txt", "made"));
+    ASSERT_TRUE(write(run + "\\journal", own + entry));
+    EXPECT_EQ(installer::recover_interrupted_run(rt::Text(app)), Recovery::kFailed);
+    EXPECT_EQ(read(victim + "\\keep.txt"), "victim");
+    EXPECT_EQ(read(victim + "\\keep2.txt"), "victim");
+    EXPECT_FALSE(exists(victim + "\\evil.dll"));
+    EXPECT_EQ(read(app + "\\a.txt"), "v1");
+    EXPECT_EQ(read(app + "\\ro.txt"), "v1 read-only");
+    EXPECT_EQ(read(app + "\\made.txt"), "made") << "a refused journal did part of its work";
+    EXPECT_EQ(read(run + "\\0"), "the attacker's library");
+  }
   // A run folder that is itself a link is never entered.
-  ASSERT_TRUE(DeleteFileW(rt::wide_path(run + "\\journal").c_str()));
+  for (const char* f : {"\\journal", "\\0"}) ASSERT_TRUE(DeleteFileW(rt::wide_path(run + f).c_str()));
   ASSERT_TRUE(RemoveDirectoryW(rt::wide_path(run).c_str()));
   ASSERT_TRUE(testsupport::make_link(run, victim));
   EXPECT_EQ(installer::recover_interrupted_run(rt::Text(app)), Recovery::kFailed);

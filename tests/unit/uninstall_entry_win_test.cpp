@@ -11,7 +11,9 @@
 
 #include "installer/format/installed_list.h"
 #include "installer/format/format.h"
+#include "installer/platform/pe_image.h"
 #include "installer/platform/resources.h"
+#include "runtime/zip/zip_fs.h"
 #include "installer/steps/uninstall_entry.h"
 #include "runtime/value/codepage.h"
 #include "tests/support/paths.h"
@@ -217,11 +219,12 @@ TEST(InstalledFilesTest, EarlierListIsReadBackAndSizesAreCountedInKiB) {
   ASSERT_TRUE(installer::write_installed_list(rt::Text(uninstaller), rt::Text(list)));
   EXPECT_EQ(installer::read_installed_list(rt::Text(uninstaller)).str(), list);
   // Sealed as the builder and the uninstaller read it.
-  EXPECT_EQ(installer::format::open_installed_list(installer::read_resource_of(
-                                                       rt::Text(uninstaller), installer::format::kListResourceType,
-                                                       installer::format::kListResourceName))
-                .str(),
-            list);
+  auto input = rt::zip_fs::open_input(rt::Text(uninstaller));
+  ASSERT_TRUE(input);
+  auto sealed = installer::read_pe_resource(*input, installer::PeResourceId::of(u"INSTALL"),
+                                            installer::PeResourceId::of(u"List"), 1 << 20);
+  ASSERT_TRUE(sealed);
+  EXPECT_EQ(installer::format::open_installed_list(rt::Bytes(*sealed)).str(), list);
   EXPECT_EQ(installer::read_installed_list(rt::Text(dir + "\\missing.exe")), rt::Text());
 }
 

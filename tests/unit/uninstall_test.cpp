@@ -38,13 +38,27 @@ TEST(UninstallListTest, ReadsTheListBackThroughTheRecordCipher) {
   EXPECT_EQ(strings(parsed.folders), (List{"C:\\应用\\表"}));
 }
 
-TEST(UninstallListTest, RelativeAndClimbingPathsAreNeverRemoved) {
+TEST(UninstallListTest, OnlyPlainDrivePathsAreEverRemoved) {
   auto list = parse_installed_files(
       "readme.txt\r\n\\rooted.txt\r\nC:drive-relative.txt\r\nC:\\Apps\\Foo\\..\\..\\Windows\\win.ini\r\n"
+      "C:\\Apps\\Foo\\.\\dot.txt\r\nC:\\Apps\\Foo\\NUL\r\nC:\\Apps\\Foo\\a.txt:s\r\n\\\\?\\C:\\x.txt\r\n"
       "\r\nC:\\Apps\\Foo\\ok.txt\n");
   EXPECT_EQ(strings(list.files), (List{"C:\\Apps\\Foo\\ok.txt"}));
-  EXPECT_EQ(strings(list.unusable), (List{"readme.txt", "\\rooted.txt", "C:drive-relative.txt",
-                                          "C:\\Apps\\Foo\\..\\..\\Windows\\win.ini"}));
+  EXPECT_EQ(strings(list.unusable),
+            (List{"readme.txt", "\\rooted.txt", "C:drive-relative.txt", "C:\\Apps\\Foo\\..\\..\\Windows\\win.ini",
+                  "C:\\Apps\\Foo\\.\\dot.txt", "C:\\Apps\\Foo\\NUL", "C:\\Apps\\Foo\\a.txt:s", "\\\\?\\C:\\x.txt"}));
+}
+
+// What the installation stored with its list: its name, its scope, and the
+// mark of each file it made outside its folder.
+TEST(UninstallListTest, TheListSaysWhoseItIsAndWhichTemporaryFilesAreItsOwn) {
+  auto list = parse_installed_files("|scope=machine\r\n|name=Quill Notes\r\nC:\\P\\Q\\q.exe\r\n"
+                                    "C:\\T\\q.tmp\tid=1:2:3\r\n");
+  EXPECT_EQ(list.scope, "machine");
+  EXPECT_EQ(list.software_name.str(), "Quill Notes");
+  EXPECT_EQ(strings(list.files), (List{"C:\\P\\Q\\q.exe", "C:\\T\\q.tmp"}));
+  EXPECT_EQ(list.marks.size(), 1u);
+  EXPECT_EQ(list.marks.at(installer::format::listed_path_key("c:\\t\\Q.TMP")), "id=1:2:3");
 }
 
 TEST(UninstallListTest, EmptyListGivesNothing) {
