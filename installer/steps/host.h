@@ -93,14 +93,17 @@ void begin_install_run();
 // ever removed.
 class RunRecord {
  public:
+  // A hold on the folder an item was made in (run_file.h makes them).
+  struct Hold {
+    virtual ~Hold() = default;
+  };
   struct Item {
     std::u16string path;
     bool folder = false;
-    // The held folder the item was made in (a rt::win::Folder, Windows);
-    // null: it is opened again, as itself, when the item is taken back.
-    std::shared_ptr<const void> parent;
+    // Null: the folder is opened again, as itself, when the item is taken back.
+    std::unique_ptr<Hold> parent;
   };
-  void created(const std::u16string& path, bool folder, std::shared_ptr<const void> parent = nullptr) {
+  void created(const std::u16string& path, bool folder, std::unique_ptr<Hold> parent = nullptr) {
     items_.push_back({path, folder, std::move(parent)});
   }
   // Notes a folder or file before it is made: in the journal when it lies in

@@ -9,6 +9,7 @@
 #include "installer/platform/folder_access.h"
 #include "installer/platform/protected_folder.h"
 #include "installer/steps/install_folder.h"
+#include "installer/steps/run_file.h"
 #include "runtime/value/codepage.h"
 #include "runtime/win/confined.h"
 
@@ -91,7 +92,7 @@ FolderCheck prepare_install_folder(const rt::Text& directory, bool for_every_use
                                      : level.make_folder(name, nullptr, &status);
       if (!next) return FolderCheck::kUnusable;
       made.push_back(path);
-      this_run().created(path, true, std::make_shared<const rt::win::Folder>(level));
+      this_run().created(path, true, hold_of(level));
       level = std::move(next);
       continue;
     }

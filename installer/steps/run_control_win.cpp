@@ -4,6 +4,7 @@
 #include <atomic>
 
 #include "installer/steps/host.h"
+#include "installer/steps/run_file.h"
 #include "runtime/win/confined.h"
 #include "runtime/services/system_services.h"
 
@@ -23,6 +24,22 @@ RunRecord& this_run() {
   return record;
 }
 
+namespace {
+struct FolderHold : RunRecord::Hold {
+  explicit FolderHold(rt::win::Folder f) : folder(std::move(f)) {}
+  rt::win::Folder folder;
+};
+}  // namespace
+
+std::unique_ptr<RunRecord::Hold> hold_of(rt::win::Folder folder) {
+  if (!folder) return nullptr;
+  return std::make_unique<FolderHold>(std::move(folder));
+}
+
+const rt::win::Folder* held_folder(const RunRecord::Hold* hold) {
+  return hold ? &static_cast<const FolderHold*>(hold)->folder : nullptr;
+}
+
 bool RunRecord::creating(const std::u16string& path, bool folder) {
   if (journal_.covers(path)) return journal_.creating(path, folder);
   // Outside the installation folder: the folder it is made in, held from
@@ -30,7 +47,7 @@ bool RunRecord::creating(const std::u16string& path, bool folder) {
   std::u16string parent, name;
   rt::win::Folder held;
   if (rt::win::split_plain_parent(path, &parent, &name)) held = rt::win::Folder::open(parent);
-  created(path, folder, held ? std::make_shared<const rt::win::Folder>(std::move(held)) : nullptr);
+  created(path, folder, hold_of(std::move(held)));
   return true;
 }
 
@@ -44,7 +61,7 @@ bool undo_this_run() {
     std::u16string parent, name;
     if (!rt::win::split_plain_parent(it->path, &parent, &name)) continue;
     rt::win::Folder reopened;
-    const rt::win::Folder* folder = static_cast<const rt::win::Folder*>(it->parent.get());
+    const rt::win::Folder* folder = held_folder(it->parent.get());
     if (!folder) {
       reopened = rt::win::Folder::open(parent);
       folder = &reopened;

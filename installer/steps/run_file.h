@@ -10,6 +10,7 @@
 #include <memory>
 #include <string>
 
+#include "installer/steps/host.h"
 #include "runtime/value/value.h"
 #include "runtime/win/confined.h"
 #include "runtime/win/handles.h"
@@ -55,6 +56,10 @@ class RunFile {
   rt::win::File file_;
   std::u16string name_;
 };
+
+// A hold on the folder an item of this run was made in, and the folder it holds.
+std::unique_ptr<RunRecord::Hold> hold_of(rt::win::Folder folder);
+const rt::win::Folder* held_folder(const RunRecord::Hold* hold);
 
 // Removes the working folders of this product that runs killed before
 // their end left beside this run's: only folders named as this product

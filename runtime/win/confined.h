@@ -13,6 +13,7 @@
 
 #include <cstddef>
 #include <memory>
+#include <utility>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -36,6 +37,13 @@ enum class FileStatus {
 class Folder {
  public:
   Folder() = default;
+  Folder(const Folder& other);
+  Folder(Folder&& other) noexcept : node_(other.node_) { other.node_ = nullptr; }
+  Folder& operator=(Folder other) noexcept {
+    std::swap(node_, other.node_);
+    return *this;
+  }
+  ~Folder();
   explicit operator bool() const { return node_ != nullptr; }
   HANDLE handle() const;
   // Where the system says the folder is: long names, no trailing separator
@@ -96,8 +104,11 @@ class Folder {
   struct Node;
 
  private:
-  explicit Folder(std::shared_ptr<const Node> node) : node_(std::move(node)) {}
-  std::shared_ptr<const Node> node_;
+  // Takes over one count of `node`.
+  explicit Folder(Node* node) : node_(node) {}
+  // Counted by hand: std::shared_ptr would bring the C++ library's exception
+  // and thread layers into the programs (about 80 KB).
+  Node* node_ = nullptr;
 };
 
 // Deletes the file or folder `item` is open on (DELETE access), a

@@ -189,8 +189,17 @@ bool in_place(HANDLE item, HANDLE folder_handle, const std::u16string& folder, s
 struct Folder::Node {
   File handle;
   std::u16string path;
-  std::shared_ptr<const Node> above;
+  Folder above;  // holds the folders above, as long as this one is held
+  LONG count = 1;
 };
+
+Folder::Folder(const Folder& other) : node_(other.node_) {
+  if (node_) InterlockedIncrement(&node_->count);
+}
+
+Folder::~Folder() {
+  if (node_ && InterlockedDecrement(&node_->count) == 0) delete node_;
+}
 
 HANDLE Folder::handle() const { return node_ ? node_->handle.get() : INVALID_HANDLE_VALUE; }
 
@@ -220,20 +229,19 @@ Folder Folder::open(std::u16string_view path, FileStatus* status, bool deletable
   std::u16string root = u"\\??\\";
   root += path.substr(0, 2);
   root += u'\\';
-  auto node = std::make_shared<Node>();
+  Folder folder(new Node);
   DWORD access = names.empty() && deletable ? kHoldAccess | DELETE : kHoldAccess;
   FileStatus s = nt_open(nullptr, root, access, kHoldShare, kOpenDisposition, FILE_DIRECTORY_FILE, 0, nullptr,
-                         node->handle);
+                         folder.node_->handle);
   if (s != FileStatus::kOk) {
     tell(status, s);
     return {};
   }
-  node->path = final_path(node->handle.get());
-  if (node->path.size() < 3) {
+  folder.node_->path = final_path(folder.handle());
+  if (folder.node_->path.size() < 3) {
     tell(status, FileStatus::kFailed);
     return {};
   }
-  Folder folder(std::move(node));
   for (std::size_t i = 0; i < names.size() && folder; ++i)
     folder = folder.open_folder(names[i], status, deletable && i + 1 == names.size());
   if (folder) tell(status, FileStatus::kOk);
@@ -269,15 +277,16 @@ Folder Folder::open_folder(std::u16string_view name, FileStatus* status, bool de
     tell(status, FileStatus::kRefused);
     return {};
   }
-  auto node = std::make_shared<Node>();
+  Folder below(new Node);
+  Node* node = below.node_;
   FileStatus s = nt_open(handle(), name, deletable ? kHoldAccess | DELETE : kHoldAccess, kHoldShare,
                          kOpenDisposition, FILE_DIRECTORY_FILE, 0, nullptr, node->handle);
   if (s == FileStatus::kOk && !in_place(node->handle.get(), handle(), node_->path, name, true, &node->path))
     s = FileStatus::kRefused;
   tell(status, s);
   if (s != FileStatus::kOk) return {};
-  node->above = node_;
-  return Folder(std::move(node));
+  node->above = *this;
+  return below;
 }
 
 Folder Folder::make_folder(std::u16string_view name, const wchar_t* sddl, FileStatus* status, bool deletable) const {
@@ -290,7 +299,8 @@ Folder Folder::make_folder(std::u16string_view name, const wchar_t* sddl, FileSt
     tell(status, FileStatus::kFailed);
     return {};
   }
-  auto node = std::make_shared<Node>();
+  Folder made(new Node);
+  Node* node = made.node_;
   DWORD access = (deletable ? kHoldAccess | DELETE : kHoldAccess) | (descriptor ? WRITE_DAC : 0);
   FileStatus s = nt_open(handle(), name, access, kHoldShare, kCreateDisposition, FILE_DIRECTORY_FILE,
                          FILE_ATTRIBUTE_NORMAL, descriptor, node->handle);
@@ -303,21 +313,18 @@ Folder Folder::make_folder(std::u16string_view name, const wchar_t* sddl, FileSt
   tell(status, s);
   if (s != FileStatus::kOk) return {};
   node->path = child_path(node_->path, name);
-  node->above = node_;
-  return Folder(std::move(node));
+  node->above = *this;
+  return made;
 }
 
-Folder Folder::above() const {
-  if (!node_ || !node_->above) return {};
-  return Folder(node_->above);
-}
+Folder Folder::above() const { return node_ ? node_->above : Folder(); }
 
-Folder Folder::adopt(HANDLE folder) {
-  auto node = std::make_shared<Node>();
-  node->handle.reset(folder);
-  node->path = final_path(folder);
-  if (node->path.empty()) return {};
-  return Folder(std::move(node));
+Folder Folder::adopt(HANDLE handle) {
+  Folder folder(new Node);
+  folder.node_->handle.reset(handle);
+  folder.node_->path = final_path(handle);
+  if (folder.node_->path.empty()) return {};
+  return folder;
 }
 
 File Folder::reopen(DWORD access) const {

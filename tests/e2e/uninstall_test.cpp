@@ -8,6 +8,7 @@
 #include <gtest/gtest.h>
 
 #include <atomic>
+#include <set>
 #include <string>
 #include <thread>
 #include <vector>
@@ -473,7 +474,8 @@ TEST_F(UninstallTest, SelfRemovalLeavesNoScriptOrProgramAnyoneCouldRewrite) {
   // The attacker's program: the marker program, which leaves "<its path>.ran".
   const std::wstring payload = wide(testsupport::native_path(MARKER_EXE_PATH));
   std::atomic<bool> stop{false};
-  std::vector<std::string> seen, replaced;
+  std::vector<std::string> seen;
+  std::set<std::string> replaced;
   std::thread watcher([&] {
     while (!stop) {
       for (const std::string& folder : folders) {
@@ -494,7 +496,7 @@ TEST_F(UninstallTest, SelfRemovalLeavesNoScriptOrProgramAnyoneCouldRewrite) {
         if (search == INVALID_HANDLE_VALUE) continue;
         do {
           std::string copy = folder + rt::cp936_from_wchar(found.cFileName) + "\\cleanup.exe";
-          if (CopyFileW(payload.c_str(), wide(copy).c_str(), FALSE)) replaced.push_back(copy);
+          if (CopyFileW(payload.c_str(), wide(copy).c_str(), FALSE)) replaced.insert(copy);
         } while (FindNextFileW(search, &found));
         FindClose(search);
       }

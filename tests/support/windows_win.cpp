@@ -111,7 +111,8 @@ bool let_everyone_write(const std::string& folder) {
     LPWSTR text = nullptr;
     bool open = ConvertSecurityDescriptorToStringSecurityDescriptorW(descriptor, SDDL_REVISION_1,
                                                                      DACL_SECURITY_INFORMATION, &text, nullptr) &&
-                std::wstring(text).find(L";FA;;;WD)") != std::wstring::npos;
+                std::wstring(text).find(L";;;WD)") != std::wstring::npos &&
+                std::wstring(text).find(L"0x1200a9;;;WD)") == std::wstring::npos;
     LocalFree(text);
     LocalFree(descriptor);
     if (open) return true;
