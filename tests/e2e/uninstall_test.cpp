@@ -475,7 +475,16 @@ TEST_F(UninstallTest, SelfRemovalLeavesNoScriptOrProgramAnyoneCouldRewrite) {
   const std::wstring payload = wide(testsupport::native_path(MARKER_EXE_PATH));
   std::atomic<bool> stop{false};
   std::vector<std::string> seen;
-  std::set<std::string> replaced;
+  std::set<std::string> replaced, earlier;
+  // Copies other uninstallations left behind are not this one's.
+  for (const std::string& folder : folders) {
+    WIN32_FIND_DATAW found;
+    HANDLE search = FindFirstFileW(wide(folder + "uninst-*").c_str(), &found);
+    if (search == INVALID_HANDLE_VALUE) continue;
+    do earlier.insert(folder + rt::cp936_from_wchar(found.cFileName) + "\\cleanup.exe");
+    while (FindNextFileW(search, &found));
+    FindClose(search);
+  }
   std::thread watcher([&] {
     while (!stop) {
       for (const std::string& folder : folders) {
@@ -496,7 +505,7 @@ TEST_F(UninstallTest, SelfRemovalLeavesNoScriptOrProgramAnyoneCouldRewrite) {
         if (search == INVALID_HANDLE_VALUE) continue;
         do {
           std::string copy = folder + rt::cp936_from_wchar(found.cFileName) + "\\cleanup.exe";
-          if (CopyFileW(payload.c_str(), wide(copy).c_str(), FALSE)) replaced.insert(copy);
+          if (!earlier.count(copy) && CopyFileW(payload.c_str(), wide(copy).c_str(), FALSE)) replaced.insert(copy);
         } while (FindNextFileW(search, &found));
         FindClose(search);
       }

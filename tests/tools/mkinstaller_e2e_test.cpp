@@ -39,8 +39,17 @@ DWORD mkinstaller(const std::string& args, const std::string& dir) {
 }
 
 // A sealed installed-file list, opened.
+// The listed paths, the installation's own properties ("|name=", "|scope=")
+// aside: installer_test checks those.
 std::string format_list(const std::string& sealed) {
-  return installer::format::open_installed_list(rt::Bytes(sealed)).str();
+  std::string list = installer::format::open_installed_list(rt::Bytes(sealed)).str(), paths;
+  for (std::size_t at = 0; at < list.size();) {
+    std::size_t end = list.find('\n', at);
+    end = end == std::string::npos ? list.size() : end + 1;
+    if (list[at] != '|') paths += list.substr(at, end - at);
+    at = end;
+  }
+  return paths;
 }
 
 std::string stub_option() { return " --stub \"" + testsupport::native_path(SETUP_EXE_PATH) + "\""; }
