@@ -80,9 +80,11 @@ std::vector<rt::Text> programs_holding(const std::vector<std::u16string>& files)
   ask_restart_manager(files, names);
   // Wine's Restart Manager names nobody, and an older Windows has none: a
   // file still held is named itself (a program's own file is that program).
-  if (names.empty())
+  if (names.empty()) {
+    HeldFolders folders;
     for (const std::u16string& f : files)
-      if (in_use(rt::Text(rt::cp936_from_wide(f)))) add_once(names, file_name(std::wstring(w(f))));
+      if (in_use(rt::Text(rt::cp936_from_wide(f)), folders)) add_once(names, file_name(std::wstring(w(f))));
+  }
   return names;
 }
 

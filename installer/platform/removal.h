@@ -65,6 +65,19 @@ class Root {
   std::map<std::u16string, rt::win::Folder> levels_;  // by their names below the root, upper-cased
 };
 
+// Folders held by their paths, each opened once, relative to the nearest
+// one above already held (a batch of paths in a few folders costs a few
+// opens, not a walk from the drive for every path).
+class HeldFolders {
+ public:
+  rt::win::Folder at(const std::u16string& folder);
+  // The held folder a plain path lies in and its last name.
+  std::optional<Root::Place> place(const std::u16string& path);
+
+ private:
+  std::map<std::u16string, rt::win::Folder> held_;  // by path, upper-cased
+};
+
 enum class Removal { kGone, kFailed, kInUse, kRefused };
 Removal removal_of(rt::win::FileStatus status);
 // Removes a file (a read-only one too) or an empty folder below the root
@@ -95,7 +108,7 @@ bool copy_file(const rt::win::Folder& from, std::u16string_view name, const rt::
 bool copy_into(const rt::win::Folder& from, std::u16string_view name, HANDLE target);
 // A file some program holds: it cannot be written (a running program's own
 // file cannot) or deleted. Nothing is changed.
-bool in_use(const rt::Text& path);
+bool in_use(const rt::Text& path, HeldFolders& folders);
 bool in_use(const rt::Text& path, Root& root);
 
 // The shortcut `name` of `folder`: the file it starts, read from its bytes

@@ -239,13 +239,31 @@ bool copy_file(const Folder& from, std::u16string_view name, const Folder& to, s
   return target && copy_into(from, name, target.get());
 }
 
-bool in_use(const rt::Text& path) {
+Folder HeldFolders::at(const std::u16string& folder) {
+  std::u16string key = upper(folder);
+  while (key.size() > 3 && (key.back() == u'\\' || key.back() == u'/')) key.pop_back();
+  auto known = held_.find(key);
+  if (known != held_.end()) return known->second;
+  std::u16string above, name;
+  Folder held = split_last(folder, &above, &name) ? at(above).open_folder(name) : Folder::open(folder);
+  // Not kept when missing: it may be made later.
+  if (held) held_[key] = held;
+  return held;
+}
+
+std::optional<Root::Place> HeldFolders::place(const std::u16string& path) {
   std::u16string folder, name;
-  if (!split_last(wide(path), &folder, &name)) return false;
-  Folder held = Folder::open(folder);
-  if (!held) return false;
+  if (!split_last(path, &folder, &name)) return std::nullopt;
+  Folder held = at(folder);
+  if (!held) return std::nullopt;
+  return Root::Place{std::move(held), std::move(name)};
+}
+
+bool in_use(const rt::Text& path, HeldFolders& folders) {
+  auto at = folders.place(wide(path));
+  if (!at) return false;
   FileStatus s = FileStatus::kOk;
-  held.open_file(name, FILE_WRITE_DATA | DELETE, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, &s);
+  at->folder.open_file(at->name, FILE_WRITE_DATA | DELETE, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, &s);
   return s == FileStatus::kInUse;
 }
 

@@ -196,6 +196,7 @@ PackageOutcome unpack_package(std::unique_ptr<rt::ZipInput> package, const rt::T
   // Before anything is written: every target the list can spell, none in
   // the run's own folder, and no earlier file held by a running program.
   std::vector<std::u16string> replaced;
+  HeldFolders folders;
   for (int i = 0; i < n; ++i) {
     rt::ZipEntry entry;
     Target t;
@@ -204,8 +205,14 @@ PackageOutcome unpack_package(std::unique_ptr<rt::ZipInput> package, const rt::T
       outcome.failed = 1;
       return outcome;
     }
-    if (!entry.is_directory() && rt::zip_fs::path_kind(t.path) == rt::zip_fs::PathKind::File) replaced.push_back(t.path);
+    if (entry.is_directory()) continue;
+    DWORD attributes = 0;
+    auto at = folders.place(t.path);
+    if (at && at->folder.look(at->name, &attributes) == rt::win::FileStatus::kOk &&
+        !(attributes & FILE_ATTRIBUTE_DIRECTORY))
+      replaced.push_back(t.path);
   }
+  folders = HeldFolders();
   std::vector<rt::Text> holders = programs_holding(replaced);
   replaced = std::vector<std::u16string>();
   if (!holders.empty()) {

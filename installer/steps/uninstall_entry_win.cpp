@@ -4,6 +4,7 @@
 
 #include "installer/format/installed_list.h"
 #include "installer/platform/registry.h"
+#include "installer/platform/removal.h"
 #include "installer/steps/uninstall_entry.h"
 #include "runtime/value/codepage.h"
 #include "runtime/win/confined.h"
@@ -48,14 +49,11 @@ rt::Text installed_location(const rt::Text& software_name, bool per_user) {
 std::uint32_t installed_size_kib(const rt::Text& installed_files) {
   unsigned long long kib = 0;
   // Each file's size through a hold on its folder (one hold per folder).
-  std::map<std::u16string, rt::win::Folder> folders;
+  HeldFolders folders;
   for (const format::ListedPath& line : format::ListLines(installed_files.view())) {
-    std::u16string folder, name;
-    if (line.folder || !rt::win::split_plain_parent(rt::wide_from_cp936(line.path), &folder, &name)) continue;
-    auto held = folders.find(folder);
-    if (held == folders.end()) held = folders.emplace(folder, rt::win::Folder::open(folder)).first;
-    rt::win::File file = held->second ? held->second.open_file(name, 0, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE)
-                                      : rt::win::File();
+    auto at = line.folder ? std::nullopt : folders.place(rt::wide_from_cp936(line.path));
+    rt::win::File file = at ? at->folder.open_file(at->name, 0, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE)
+                            : rt::win::File();
     LARGE_INTEGER size{};
     if (!file || !GetFileSizeEx(file.get(), &size)) continue;
     kib += (static_cast<unsigned long long>(size.QuadPart) + 1023) / 1024;

@@ -80,7 +80,10 @@ class Folder {
   // A new file below (never one that exists).
   File create_file(std::u16string_view name, DWORD access, DWORD share, DWORD attributes = FILE_ATTRIBUTE_NORMAL,
                    FileStatus* status = nullptr) const;
-  // What is there under `name`: its attributes, read through a handle on it.
+  // What is there under `name`: its attributes, read through a handle on it
+  // as itself (on Windows a link shows as a reparse point; Wine opens what a
+  // Unix link points to). Only a look: what is acted on later is opened, and
+  // checked, anew.
   FileStatus look(std::u16string_view name, DWORD* attributes) const;
 
   // Removes a file (its read-only bit cleared first) or an empty folder

@@ -128,10 +128,19 @@ std::u16string child_path(const std::u16string& folder, std::u16string_view name
   return path;
 }
 
-// The long name of the item `name` names in the folder open as `folder`
-// (`name` may be its short 8.3 alias); empty when there is none.
-std::u16string long_name(HANDLE folder, std::u16string_view name) {
-  if (!nt().query_directory) return {};
+// A handle of its own on a folder to list it: a listing keeps its search
+// expression on the handle it was first made through (Wine's does), so a
+// held folder's own handle is never listed through.
+File lister(HANDLE folder) {
+  return File(ReOpenFile(folder, FILE_LIST_DIRECTORY | SYNCHRONIZE, kAllShare, FILE_FLAG_BACKUP_SEMANTICS));
+}
+
+// The directory entry `name` names in the folder open as `folder` (`name`
+// may be its short 8.3 alias): its long name and attributes, as the folder
+// lists them.
+bool entry_of(HANDLE folder, std::u16string_view name, std::u16string* long_name, DWORD* attributes) {
+  File listing = lister(folder);
+  if (!nt().query_directory || !listing) return false;
   // FILE_BOTH_DIR_INFORMATION, up to its long name.
   struct Record {
     ULONG next;
@@ -151,11 +160,18 @@ std::u16string long_name(HANDLE folder, std::u16string_view name) {
   mask.Buffer = const_cast<PWSTR>(reinterpret_cast<const wchar_t*>(name.data()));
   mask.Length = mask.MaximumLength = USHORT(name.size() * sizeof(wchar_t));
   IO_STATUS_BLOCK io = {};
-  if (nt().query_directory(folder, nullptr, nullptr, nullptr, &io, buffer, sizeof buffer, kFileBothDirectoryInformation,
-                           TRUE, &mask, TRUE) < 0)
-    return {};
+  if (nt().query_directory(listing.get(), nullptr, nullptr, nullptr, &io, buffer, sizeof buffer,
+                           kFileBothDirectoryInformation, TRUE, &mask, TRUE) < 0)
+    return false;
   const auto* r = reinterpret_cast<const Record*>(buffer);
-  return std::u16string(reinterpret_cast<const char16_t*>(r->name), r->name_length / sizeof(wchar_t));
+  if (long_name) long_name->assign(reinterpret_cast<const char16_t*>(r->name), r->name_length / sizeof(wchar_t));
+  if (attributes) *attributes = r->attributes;
+  return true;
+}
+
+std::u16string long_name(HANDLE folder, std::u16string_view name) {
+  std::u16string found;
+  return entry_of(folder, name, &found, nullptr) ? found : std::u16string();
 }
 
 // Whether an item opened as `name` below the held folder is where it was
@@ -362,10 +378,11 @@ File Folder::create_file(std::u16string_view name, DWORD access, DWORD share, DW
 
 FileStatus Folder::look(std::u16string_view name, DWORD* attributes) const {
   if (!node_ || !plain_name(name)) return FileStatus::kRefused;
+  // Only a look, through a handle on the item as itself: what is acted on
+  // later is opened, and checked, anew.
   File item;
   FileStatus s = nt_open(handle(), name, FILE_READ_ATTRIBUTES, kAllShare, kOpenDisposition, 0, 0, nullptr, item);
   if (s != FileStatus::kOk) return s;
-  if (!in_place(item.get(), handle(), node_->path, name, false)) return FileStatus::kRefused;
   FILE_ATTRIBUTE_TAG_INFO tag = {};
   if (!GetFileInformationByHandleEx(item.get(), FileAttributeTagInfo, &tag, sizeof tag)) return FileStatus::kFailed;
   if (attributes) *attributes = tag.FileAttributes;
@@ -447,7 +464,8 @@ FileStatus Folder::rename(std::u16string_view name, const Folder& to, std::u16st
 
 std::vector<Folder::Entry> Folder::list(std::size_t limit) const {
   std::vector<Entry> entries;
-  if (!node_ || !nt().query_directory) return entries;
+  File listing = node_ ? lister(handle()) : File();
+  if (!listing || !nt().query_directory) return entries;
   // FILE_DIRECTORY_INFORMATION: offsets, times, sizes, attributes, the name.
   struct Record {
     ULONG next;
@@ -463,7 +481,7 @@ std::vector<Folder::Entry> Folder::list(std::size_t limit) const {
   bool restart = true;
   while (entries.size() < limit) {
     IO_STATUS_BLOCK io = {};
-    NTSTATUS s = nt().query_directory(handle(), nullptr, nullptr, nullptr, &io, buffer.data(), ULONG(buffer.size()),
+    NTSTATUS s = nt().query_directory(listing.get(), nullptr, nullptr, nullptr, &io, buffer.data(), ULONG(buffer.size()),
                                       kFileDirectoryInformation, FALSE, nullptr, restart ? TRUE : FALSE);
     restart = false;
     if (s == kNoMoreFiles || s < 0 || io.Information == 0) break;

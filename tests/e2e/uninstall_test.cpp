@@ -499,13 +499,17 @@ TEST_F(UninstallTest, SelfRemovalLeavesNoScriptOrProgramAnyoneCouldRewrite) {
           } while (FindNextFileW(search, &found));
           FindClose(search);
         }
-        // The copy that removes the uninstaller, replaced the instant it appears.
+        // The copy that removes the uninstaller, replaced the instant it
+        // appears. Only an existing copy: its folder lets only administrators
+        // create files, which Wine does not enforce.
         WIN32_FIND_DATAW found;
         HANDLE search = FindFirstFileW(wide(folder + "uninst-*").c_str(), &found);
         if (search == INVALID_HANDLE_VALUE) continue;
         do {
           std::string copy = folder + rt::cp936_from_wchar(found.cFileName) + "\\cleanup.exe";
-          if (!earlier.count(copy) && CopyFileW(payload.c_str(), wide(copy).c_str(), FALSE)) replaced.insert(copy);
+          if (!earlier.count(copy) && GetFileAttributesW(wide(copy).c_str()) != INVALID_FILE_ATTRIBUTES &&
+              CopyFileW(payload.c_str(), wide(copy).c_str(), FALSE))
+            replaced.insert(copy);
         } while (FindNextFileW(search, &found));
         FindClose(search);
       }

@@ -67,6 +67,7 @@ TEST_F(ConfinedTest, LinksAndClimbingNamesAreNeverFollowed) {
   EXPECT_EQ(s, FileStatus::kRefused);
   EXPECT_FALSE(top.open_folder(u"sibling", &s));
   EXPECT_EQ(s, FileStatus::kRefused);
+  EXPECT_EQ(top.list().size(), 3u) << "内, dirlink, sibling";
   EXPECT_FALSE(Folder::open(u(base + "\\sibling")));
   EXPECT_FALSE(inner.open_file(u"filelink", GENERIC_READ, FILE_SHARE_READ, &s));
   EXPECT_EQ(s, FileStatus::kRefused);
