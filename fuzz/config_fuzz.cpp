@@ -63,7 +63,20 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     rt::Text value = parsed ? format::record_value(*parsed, key) : rt::Text();
     check(!opened || format::record_value(*opened, key) == value);
     check(std::memchr(value.c_str(), 0, value.size()) == nullptr);
-    if (parsed && std::string_view(key) != format::kKeyInstallType) check(value == document.get_text(key));
+    if (!parsed) continue;
+    const std::string stored = document.get_text(key).str();
+    if (std::string_view(key) == format::kKeyInstallType) {
+      // A known type reads as itself; any other text is a type nobody installs.
+      const bool known = stored == format::kInstallTypeNet || stored == format::kInstallTypeDisk;
+      check(known ? value.str() == stored : parsed->install_type == format::InstallType::kUnknown && value.empty());
+    } else if (std::string_view(key) == format::kKeyScope) {
+      // Missing is the default; a known scope reads as itself; any other is damaged.
+      const bool known = stored.empty() || stored == format::kScopeUser || stored == format::kScopeMachine;
+      check(known ? value.str() == stored : parsed->scope == format::Scope::kUnknown && value.str() == "?");
+      check(format::scope_of(value.view()) == parsed->scope || !known);
+    } else {
+      check(value == document.get_text(key));
+    }
   }
   document.destroy();
   return 0;

@@ -1,6 +1,7 @@
 #!/usr/bin/env python3
-"""Writes the seed corpora of the configuration and entry-name harnesses
-(fuzz/corpus/config, fuzz/corpus/paths). Run again after changing a seed."""
+"""Writes the seed corpora of the configuration, entry-name, list and journal
+harnesses (fuzz/corpus/config, paths, list, journal). Run again after changing
+a seed."""
 import hashlib
 import os
 import sys
@@ -42,6 +43,8 @@ configs = {
     'zero_byte': b'{"softname":"a\x00b","mainfile":"c"}',
     'array': b'[1,"softname",{"softname":"x"}]',
     'not_json': b'PK\x05\x06' + bytes(18),
+    'scope_unknown': b'{"softname":"x","installtype":"disk","scope":"everyone"}',
+    'scope_user': b'{"softname":"x","installtype":"net","sha256":"00","scope":"user"}',
 }
 paths = {
     'app_file': b'\x02' + b'uninst.exe',
@@ -65,7 +68,24 @@ paths = {
     'long': b'\x02' + b'a/' * 140 + b'x.txt',
 }
 
-for name, seeds in (('config', configs), ('paths', paths)):
+folder_list = ('|scope=machine\r\n|name=' + '羽毛 软件' + '\r\nC:\\P\\Foo\\uninst.exe\r\n'
+               'C:\\P\\Foo\\data\\\r\nC:\\P\\Foo\\data\\a.txt\r\n'
+               'C:\\Temp\\x.tmp\tid=12:34\r\n')
+lists = {
+    # First byte: where the rest splits into this run's list and the earlier one.
+    'two_lists': bytes([60]) + gbk(folder_list) + gbk(folder_list.replace('a.txt', 'b.txt')),
+    'lone_lf': b'\x05' + b'C:\\a\nC:/a/\n\n|x\r\nC:\\a\\.\\b\r\n',
+    'trail_byte': b'\x03' + bytes([0x81, 0x5C]) + b'\r\nC:\\' + bytes([0x81, 0x5C, 0x5C]) + b'\r\n',
+}
+journals = {
+    'upgrade': ('F\tC:\\P\\Foo\nN\tC:\\P\\Foo\\a.txt\nB\tC:\\P\\Foo\\b.txt\t'
+                'C:\\P\\Foo\\~setup-run\\0\nN\tC:\\P\\Foo\\b.txt\n').encode('utf-8'),
+    'committed': b'N\tC:\\a\nB\tC:\\b\tC:\\r\\0\nC\n',
+    'torn': b'N\tC:\\a\nB\tC:\\b',
+    'forged': b'B\tC:\\P\\..\\..\\Windows\\system32\\x.dll\tC:\\P\\~setup-run\\0\nC\tx\n\xed\xa0\x80\n',
+}
+
+for name, seeds in (('config', configs), ('paths', paths), ('list', lists), ('journal', journals)):
     folder = os.path.join(root, name)
     os.makedirs(folder, exist_ok=True)
     for seed, data in seeds.items():

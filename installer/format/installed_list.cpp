@@ -46,6 +46,7 @@ void ListLines::iterator::next() {
       mark = line.substr(tab + 1);
       line = line.substr(0, tab);
     }
+    if (line.empty()) continue;  // a mark of no path names nothing
     current_ = {line, ends_with_separator(line), mark};
     return;
   }
