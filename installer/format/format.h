@@ -33,7 +33,7 @@ inline constexpr const char* kConfigKeys[] = {
 // The two values of "installtype".
 inline constexpr char kInstallTypeNet[] = "net";
 inline constexpr char kInstallTypeDisk[] = "disk";
-// The two values of "scope". Without the key: the design's layout (the
+// The two values of "scope". Without the key: the unscoped layout (the
 // person's folder, the machine's entry, elevated), kept for old records.
 inline constexpr char kScopeUser[] = "user";        // one person, no elevation
 inline constexpr char kScopeMachine[] = "machine";  // every user, elevated

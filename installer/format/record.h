@@ -13,7 +13,7 @@ namespace installer::format {
 
 // "installtype": anything but the two known texts installs nothing.
 enum class InstallType { kUnknown, kNet, kDisk };
-// "scope": missing is the design's layout; any other text than the two
+// "scope": missing is the unscoped layout; any other text than the two
 // known ones is a damaged record.
 enum class Scope { kDefault, kUser, kMachine, kUnknown };
 

@@ -79,7 +79,7 @@ void load_configuration() {
 
   // The default folder by scope: one person's programs live in their local
   // (never roaming) data; every user's in Program Files (the 32-bit one on
-  // 64-bit Windows); the design's layout in the roaming data from Windows 8
+  // 64-bit Windows); the unscoped layout in the roaming data from Windows 8
   // on, Program Files before.
   rt::Text folder;
   if (st.record.scope == format::Scope::kUser) {

@@ -123,7 +123,7 @@ TEST_F(ScopeTest, ForEveryUserProgramFilesEveryUsersShortcutsTheMachinesListAndN
   EXPECT_FALSE(e2e::path_exists(common_desktop));
 }
 
-// The design's layout runs elevated and writes into a folder the person can
+// The unscoped layout runs elevated and writes into a folder the person can
 // change. The folder and every level on its way are held from the check to
 // the end of the run: while it installs, and while its failure message
 // waits (before the run is taken back), none can be renamed away to put a

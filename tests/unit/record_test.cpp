@@ -45,7 +45,7 @@ TEST(RecordTest, DamagedRecordsAndUnknownTypes) {
     ASSERT_TRUE(record);
     EXPECT_EQ(record->install_type, InstallType::kUnknown) << type;
   }
-  // No "scope" is the design's layout; one of neither known text is damaged.
+  // No "scope" is the unscoped layout; one of neither known text is damaged.
   EXPECT_EQ(installer::format::parse_record("{}")->scope, installer::format::Scope::kDefault);
   EXPECT_EQ(installer::format::parse_record("{\"scope\":\"machine\"}")->scope, installer::format::Scope::kMachine);
   EXPECT_EQ(installer::format::parse_record("{\"scope\":\"User\"}")->scope, installer::format::Scope::kUnknown);
