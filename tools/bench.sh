@@ -12,7 +12,7 @@
 #   DL_MB    size of the download benchmark's file in MB (default 200)
 #   INSTALL_ROUNDS  rounds of the install benchmark (default 9, after one round that is not counted)
 #   MEM_SIZES       "disk" package sizes in MB of the memory benchmark (default "50 200 750")
-#   ONLY     a space-separated subset of: size startup download install components
+#   ONLY     a space-separated subset of: size startup download install close components
 # Expects the environment of the Makefile (WINEPREFIX, HOME, BUILD dirs).
 set -uo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
@@ -222,7 +222,9 @@ run_install() {  # installer target
 }
 mib() { awk -v b="$1" 'BEGIN {printf "%.1f", b / 1048576}'; }
 
-if [[ -n $port ]] && want install; then
+# An X display of our own for the programs that click (and a fresh wine
+# server on it), and its end.
+start_display() {
   rm -f "$work/display"
   Xvfb -displayfd 3 -screen 0 1280x1024x24 -nolisten tcp 3>"$work/display" >/dev/null 2>"$work/xvfb.log" &
   xvfb_pid=$!
@@ -230,6 +232,15 @@ if [[ -n $port ]] && want install; then
   for ((i = 0; i < 100; i++)); do [[ -s $work/display ]] && break; sleep 0.1; done
   export DISPLAY=:$(head -1 "$work/display")
   wineserver -k 2>/dev/null
+}
+stop_display() {
+  wineserver -k 2>/dev/null
+  kill "$xvfb_pid" 2>/dev/null; wait "$xvfb_pid" 2>/dev/null
+  unset DISPLAY
+}
+
+if [[ -n $port ]] && want install; then
+  start_display
 
   note "install of a 2,000-file / 200 MB package, disk and net ($install_rounds rounds)"
   pkg=$work/pkg-200.zip
@@ -375,9 +386,53 @@ if [[ -n $port ]] && want install; then
   row "memory: peak working set, net install of 200 MB (MiB; the install rounds above)" "$(mib "${net_peak:-0}")" "$context" \
     "$(ratio "${net_peak:-0}" 50331648) of 48 MiB" "<= 48 MiB"
 
-  wineserver -k 2>/dev/null
-  kill "$xvfb_pid" 2>/dev/null; wait "$xvfb_pid" 2>/dev/null
-  unset DISPLAY
+  stop_display
+fi
+
+# ---- close -------------------------------------------------------------------------
+# "确定" in the close question to the process's end, on the home page, while
+# a download is cancelled (its bytes arriving steadily, so that the cancel is
+# seen at the next read) and on the finish page; beside it the minimal window
+# closed with WM_CLOSE.
+fault_port=$(sed -n 's/^fault_port=//p' "$state/servers.txt" 2>/dev/null)
+if [[ -n $fault_port ]] && want close; then
+  note "close after 确定: home page, download cancelled, finish page ($rounds rounds)"
+  bash "$root/tools/wine-prefix.sh" "$WINEPREFIX" >/dev/null 2>&1
+  start_display
+  python3 "$root/bench/make_package.py" "$work/pkg-close.zip" --files 50 --megabytes 4 --uninst "$uninst"
+  make_installer disk "" "$work/pkg-close.zip" "$inst/close-disk-setup.exe"
+  # 16 MB at 8 KB every 10 ms: still arriving when the close is answered.
+  make_installer net "http://127.0.0.1:$fault_port/trickle?chunks=2000&chunk=8192&interval=10" "$work/pkg-close.zip" \
+    "$inst/close-net-setup.exe"
+  close_ms() {  # installer page: "window-gone-ms end-ms exit-code", or nothing
+    rm -rf "$work/target-close"
+    bash "$root/tools/wine-run.sh" "$winbench/install_win_bench.exe" close "$(winpath "$1")" "$2" \
+      "$(winpath "$work/target-close")" 2>>"$work/close.log" | tr -d '\r'
+  }
+  : > "$work/close-rounds.txt"
+  for ((r = 0; r < rounds; r++)); do
+    read -r _ home _ < <(close_ms "$inst/close-disk-setup.exe" home)
+    read -r _ dl dl_code < <(close_ms "$inst/close-net-setup.exe" download)
+    read -r _ fin fin_code < <(close_ms "$inst/close-disk-setup.exe" finish)
+    read -r _ peer _ < <(bash "$root/tools/wine-run.sh" "$winbench/install_win_bench.exe" closewin \
+      "$(winpath "$winbench/minwin_win_bench.exe")" 2>>"$work/close.log" | tr -d '\r')
+    # A cancelled run ends with 1, a completed one with 0; anything else is no figure.
+    [[ ${dl_code:-} == 1 ]] || dl=""
+    [[ ${fin_code:-} == 0 ]] || fin=""
+    echo "${home:--} ${dl:--} ${fin:--} ${peer:--}" >> "$work/close-rounds.txt"
+  done
+  rm -rf "$work/pkg-close.zip" "$work/target-close" "$inst/close-disk-setup.exe" "$inst/close-net-setup.exe"
+  stop_display
+  close_col() { awk -v c="$1" '$c != "-" {print $c}' "$work/close-rounds.txt" | stats; }
+  close_n() { awk -v c="$1" '$c != "-"' "$work/close-rounds.txt" | wc -l; }
+  read -r p_med p_min p_max < <(close_col 4)
+  for page in "1 home page" "2 during a download, which it cancels and takes back first" "3 finish page"; do
+    read -r c what <<<"$page"
+    read -r c_med c_min c_max < <(close_col "$c")
+    row "close: 确定 in the close question to the process's end, $what (ms; $(close_n "$c") of $rounds rounds)" \
+      "${c_med:-?} (${c_min:-?}-${c_max:-?})" "minimal Win32 window, WM_CLOSE to its end: ${p_med:-?} (${p_min:-?}-${p_max:-?})" \
+      "$(ratio "${c_med:-0}" 500) of 500 ms" "< 500 ms"
+  done
 fi
 python3 "$root/tests/servers/serve.py" stop "$state" >/dev/null 2>&1
 

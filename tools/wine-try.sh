@@ -51,7 +51,7 @@ if ((fresh)) && [[ -d "$WINEPREFIX" ]]; then
 fi
 
 echo "wine-try: prefix $WINEPREFIX (the design font mapped to WenQuanYi Micro Hei)"
-bash "$here/wine-prefix.sh" "$WINEPREFIX"
+bash "$here/wine-prefix.sh" "$WINEPREFIX" --desktop
 echo "wine-try: starting $(basename "$installer")"
 rc=0
 wine "$installer" "$@" || rc=$?

@@ -25,6 +25,9 @@ namespace installer {
 namespace {
 // The window opens this high; its design height (470) only matters at design time.
 constexpr int kOpenHeight = 400;
+// A damaged installer's caption and name: the whole message is too long for
+// the name's 29-pixel line, and goes into a message box instead.
+constexpr char kDamagedCaption[] = "安装程序已损坏";
 }  // namespace
 
 void load_configuration() {
@@ -50,16 +53,21 @@ void load_configuration() {
 
   // The record. One that cannot be read, names no known install type or
   // scope, or would download a package without its digest, is a damaged
-  // installer: the window says so and nothing installs (the sequence
-  // refuses it too).
+  // installer: the window offers nothing to install, and asks to close as
+  // soon as it shows; its close says why (on_close_requested) and ends it.
+  // The sequence refuses such a record too.
   std::optional<format::Record> record =
       format::open_record(load_resource_bytes(format::kResourceType, format::kRecordResource));
   if (!record || !record_installable(*record)) {
     st.record = format::Record();
-    rt::unit_set(kInstallerWindow, "", rt::kPropCaption, "安装程序已损坏");
-    rt::unit_set(kInstallerWindow, "标签_软件名称", rt::kPropCaption, kDamagedInstallerMessage);
+    st.damaged = true;
+    rt::unit_set(kInstallerWindow, "", rt::kPropCaption, kDamagedCaption);
+    rt::unit_set(kInstallerWindow, "标签_软件名称", rt::kPropCaption, kDamagedCaption);
     rt::unit_set(kInstallerWindow, "安装目录", rt::kPropCaption, "");
+    for (const char* unit : {"立即安装", "许可协议", "超级链接框1", "自定义安装"})
+      rt::unit_set(kInstallerWindow, unit, rt::kPropVisible, false);
     rt::unit_set(kInstallerWindow, "", rt::kPropHeight, kOpenHeight);
+    PostMessageW(rt::form_handle(kInstallerWindow), WM_CLOSE, 0, 0);
     return;
   }
   st.record = *record;

@@ -42,6 +42,7 @@ void on_finish();         // 安装完成
 // asks the question that fits the page; true lets the window close. While the
 // worker runs, "确定" asks it to stop (or, on the finish page, lets it make
 // the shortcuts and the entry) and the window closes once it has ended.
+// A damaged installer asks nothing: it says why it cannot install, then closes.
 bool on_close_requested();
 // The close question for a page, and whether the worker still runs.
 rt::Text close_question(int page, bool worker_running);

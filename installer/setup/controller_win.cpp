@@ -61,6 +61,19 @@ bool worker_running() {
   return installer_state().worker_thread != nullptr;
 }
 
+// A damaged installer's close (asked for as soon as its window shows) says
+// why in a message box the installer window owns, which takes the window's
+// input while it shows, then lets the window close. Another close request
+// while the box shows is left to the box.
+bool g_telling_damage = false;
+bool tell_damaged(ControllerView& view) {
+  if (g_telling_damage) return false;
+  g_telling_damage = true;
+  view.show_failure_message(kDamagedInstallerMessage);
+  g_telling_damage = false;
+  return true;
+}
+
 // Set once the program could not be started as the person: the finish
 // page says where to start it, and the next press ends the installer.
 std::atomic<bool> g_start_refused{false};
@@ -91,7 +104,8 @@ void set_controller_view(ControllerView* view) {
 void set_install_steps(InstallSteps s) { g_steps = std::move(s); }
 
 void on_install_now() {
-  if (!g_view) return;
+  // A damaged installer has nothing it could install.
+  if (!g_view || installer_state().damaged) return;
   if (g_folder_failed && g_view->current_page() == kFailurePage && !worker_running()) {
     g_folder_failed = false;
     g_view->show_header(false);
@@ -165,6 +179,7 @@ rt::Text close_question(int page, bool running) {
 bool on_close_requested() {
   ControllerView* view = g_view;
   if (!view || installer_state().refused) return true;
+  if (installer_state().damaged) return tell_damaged(*view);
   PendingEnd pending;
   {
     std::lock_guard<rt::Lock> lock(g_worker_lock);

@@ -376,6 +376,8 @@ void drag_window() {
 }
 
 void show_custom_page() {
+  // A damaged installer has no folder to choose.
+  if (installer_state().damaged) return;
   rt::unit_set(kInstallerWindow, "图片框1", rt::kPropVisible, false);
   rt::unit_set(kInstallerWindow, "选择夹1", rt::kPropPage, 1);
 }

@@ -14,6 +14,8 @@ struct InstallerState {
   bool completed = false;
   // Another installation of the same software runs: this one only closes.
   bool refused = false;
+  // The record could not be read: nothing installs, and closing says why.
+  bool damaged = false;
   // The running worker's handle; closed by the worker itself.
   void* worker_thread = nullptr;
 };

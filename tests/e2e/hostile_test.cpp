@@ -421,9 +421,15 @@ TEST_F(HostileTest, HostileRecordsOpenTheWindowWithWhatCanBeRead) {
     ASSERT_FALSE(exe.empty());
     Installer setup(exe);
     ASSERT_TRUE(setup.ok()) << "no window for the record of " << c.record.size() << " bytes";
-    // A record that cannot be read says so instead of proposing a folder.
+    // A record that cannot be read says so instead of proposing a folder,
+    // and its installer ends.
     EXPECT_EQ(e2e::window_text(setup.window()), c.name.empty() ? "安装程序已损坏" : c.name);
-    EXPECT_EQ(setup.text("安装目录"), c.name.empty() ? "" : default_folder() + "\\" + c.name);
+    if (c.name.empty()) {
+      EXPECT_EQ(setup.answer_message_box(), installer::kDamagedInstallerMessage);
+      EXPECT_TRUE(setup.wait_exit(20000));
+      continue;
+    }
+    EXPECT_EQ(setup.text("安装目录"), default_folder() + "\\" + c.name);
     EXPECT_FALSE(setup.wait_exit(0));
     setup.process().kill();
   }

@@ -275,24 +275,46 @@ TEST_F(InstallerTest, EmptyArchiveIsAValidPackageAndEndsOnTheFinishPage) {
   setup.process().kill();
 }
 
-// A record that cannot be read is a damaged installer: the window says so,
-// proposes no folder, and installing reads, unpacks and deletes nothing (not
-// an app.zip that happens to lie beside it).
-TEST_F(InstallerTest, UnreadableRecordSaysTheInstallerIsDamagedAndInstallsNothing) {
+// A record that cannot be read is a damaged installer. Its window shows
+// only its name, "安装程序已损坏", and a message box it owns says the whole
+// message, fitting its box; meanwhile the window takes no input, its install
+// controls are not shown, and a click that reaches them anyway starts
+// nothing. 确定 ends the installer, which read, unpacked and deleted nothing
+// (not an app.zip that happens to lie beside it).
+TEST_F(InstallerTest, UnreadableRecordSaysTheInstallerIsDamagedOffersNothingAndCloses) {
   std::string exe =
       e2e::make_installer(dir_, e2e::config_json(disk_config("另一个口令")), nullptr, "setup.exe", nullptr, "Other");
   std::string beside = testsupport::empty_zip();
   testsupport::write_file(dir_ + "\\app.zip", beside);
   Installer setup(exe);
   ASSERT_TRUE(setup.ok());
+  HWND box = e2e::wait_message_box(setup.process().pid(), 20000);
+  ASSERT_NE(box, nullptr);
+  EXPECT_EQ(e2e::message_box_text(box), installer::kDamagedInstallerMessage);
+  EXPECT_EQ(GetWindow(box, GW_OWNER), setup.window());
+  EXPECT_TRUE(e2e::text_fits(GetDlgItem(box, 0xFFFF), e2e::message_box_font()));
+  setup.shot("damaged-installer.png");
   EXPECT_EQ(e2e::window_text(setup.window()), "安装程序已损坏");
-  EXPECT_EQ(setup.text("标签_软件名称"), installer::kDamagedInstallerMessage);
-  EXPECT_EQ(setup.text("安装目录"), "");
+  EXPECT_EQ(setup.text("标签_软件名称"), "安装程序已损坏");
+  LOGFONTW name_font{.lfHeight = -29, .lfWeight = FW_NORMAL, .lfCharSet = DEFAULT_CHARSET};
+  lstrcpyW(name_font.lfFaceName, rt::wide_path("微软雅黑").c_str());
+  EXPECT_TRUE(e2e::text_fits(setup.unit("标签_软件名称"), name_font));
+
+  EXPECT_FALSE(IsWindowEnabled(setup.window()));
+  for (const char* unit : {"立即安装", "自定义安装", "许可协议"}) EXPECT_FALSE(setup.visible(unit)) << unit;
   setup.click("立即安装");
-  EXPECT_EQ(setup.answer_message_box(60000), installer::kDamagedInstallerMessage);
-  EXPECT_TRUE(setup.wait_page(4, 20000));
+  setup.press("自定义安装");
+  Sleep(1000);
+  EXPECT_EQ(setup.page(), -1) << "a page with an action showed";
+  int boxes = 0;
+  for (HWND h : e2e::top_windows(setup.process().pid())) boxes += GetWindow(h, GW_OWNER) == setup.window();
+  EXPECT_EQ(boxes, 1) << "something else showed";
+
+  PostMessageW(box, WM_COMMAND, IDOK, 0);
+  DWORD code = 0;
+  EXPECT_TRUE(setup.wait_exit(20000, &code));
+  EXPECT_EQ(code, 1u);
   EXPECT_EQ(e2e::read_all(dir_ + "\\app.zip"), beside);
-  setup.process().kill();
 }
 
 // The prompts a person may dismiss instead of answering: the close question

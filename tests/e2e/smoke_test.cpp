@@ -1,22 +1,22 @@
-// setup.exe as shipped (default resources: no configuration) starts, shows its
-// window, asks before closing, and ends when the close is confirmed, with the
-// exit code of an installation that did not complete.
+// setup.exe as shipped (default resources: no configuration record) starts,
+// shows its window, says it is damaged (it has nothing to install), and ends
+// when that is acknowledged, with the exit code of an installation that did
+// not complete.
 #include <gtest/gtest.h>
 
+#include "installer/steps/host.h"
 #include "tests/e2e/support/installer_fixture.h"
 
 namespace {
 
-TEST(SmokeTest, StartsShowsItsWindowAndEndsWhenCloseIsConfirmed) {
+TEST(SmokeTest, StartsShowsItsWindowAndEndsWhenItsMessageIsAcknowledged) {
   e2e::Installer setup(e2e::setup_exe());
   ASSERT_TRUE(setup.ok()) << "no installer window";
   EXPECT_TRUE(setup.shot("smoke.png"));
-  EXPECT_EQ(setup.page(), 0);
 
-  PostMessageW(setup.window(), WM_CLOSE, 0, 0);
-  setup.answer_prompt(true);
+  EXPECT_EQ(setup.answer_message_box(), installer::kDamagedInstallerMessage);
   DWORD code = 0;
-  ASSERT_TRUE(setup.wait_exit(20000, &code)) << "setup.exe did not end after the close was confirmed";
+  ASSERT_TRUE(setup.wait_exit(20000, &code)) << "setup.exe did not end after its message";
   EXPECT_EQ(code, 1u) << "0 is kept for a completed installation";
 }
 

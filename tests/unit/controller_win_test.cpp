@@ -12,6 +12,7 @@
 #include <atomic>
 #include <mutex>
 #include <algorithm>
+#include <functional>
 #include <string>
 #include <thread>
 #include <vector>
@@ -38,6 +39,8 @@ class FakeView final : public installer::ControllerView {
   rt::Text directory = "C:\\Apps\\Foo";
   rt::Text answer = "cancel";
   std::atomic<int> page{0};
+  // Runs while a message shows, as the window's messages do under a message box.
+  std::function<void()> while_message;
 
   std::vector<std::string> log() {
     std::lock_guard<std::mutex> lock(mutex_);
@@ -64,7 +67,10 @@ class FakeView final : public installer::ControllerView {
   void set_progress_timer(int ms) override { record("timer " + std::to_string(ms)); }
   void set_progress_bar(int position) override { record("bar " + std::to_string(position)); }
   void show_network_message() override { record("network message"); }
-  void show_failure_message(const rt::Text& text) override { record("message " + text.str()); }
+  void show_failure_message(const rt::Text& text) override {
+    record("message " + text.str());
+    if (while_message) while_message();
+  }
   rt::Text ask_user(const rt::Text& text, const rt::Text& mode) override {
     record("ask " + text.str() + " mode " + mode.str());
     return answer;
@@ -272,7 +278,9 @@ TEST_F(ControllerTest, PrerequisiteStopEndsTheSequence) {
 // An install type other than exactly "net" or "disk" is a damaged
 // configuration: nothing is read, downloaded or unpacked.
 // A "net" record without the package's digest, and a scope of neither known
-// name, are damaged the same way: nothing would be checked or known.
+// name, are damaged the same way: nothing would be checked or known. Such a
+// record marks the installer damaged when its window opens (below); a run
+// started with one anyway is refused by the sequence.
 TEST_F(ControllerTest, UnknownInstallTypeInstallsNothing) {
   using installer::format::Scope;
   const struct {
@@ -287,11 +295,31 @@ TEST_F(ControllerTest, UnknownInstallTypeInstallsNothing) {
     record.install_type = installer::format::install_type_of(r.type);
     record.package_sha256 = rt::Text();
     record.scope = r.scope;
+    EXPECT_FALSE(installer::record_installable(record));
     install();
     EXPECT_THAT(view_.log(), ElementsAre("header shown", "page 2",
                                          std::string("message ") + installer::kDamagedInstallerMessage, "page 4"));
     EXPECT_EQ(GetFileAttributesA((dir_ + "\\target").c_str()), INVALID_FILE_ATTRIBUTES);
   }
+}
+
+// A damaged installer offers nothing: its install buttons start nothing, and
+// its close (which its window asks for as soon as it shows) asks no question
+// but says why it cannot install, then lets the window close; a close asked
+// for meanwhile waits for that answer.
+TEST_F(ControllerTest, ADamagedInstallerInstallsNothingAndItsCloseSaysWhy) {
+  installer::installer_state().damaged = true;
+  installer::on_install_now();
+  EXPECT_THAT(view_.log(), testing::IsEmpty());
+  EXPECT_EQ(installer::installer_state().worker_thread, nullptr);
+
+  bool closed_meanwhile = true;
+  view_.while_message = [&] { closed_meanwhile = installer::on_close_requested(); };
+  EXPECT_TRUE(installer::on_close_requested());
+  EXPECT_FALSE(closed_meanwhile);
+  EXPECT_THAT(view_.log(), ElementsAre(std::string("message ") + installer::kDamagedInstallerMessage));
+  EXPECT_EQ(installer::setup_exit_code(), 1);
+  EXPECT_EQ(GetFileAttributesA((dir_ + "\\target").c_str()), INVALID_FILE_ATTRIBUTES);
 }
 
 TEST_F(ControllerTest, TheRightDigestInCapitalsPasses) {

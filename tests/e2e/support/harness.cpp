@@ -148,6 +148,28 @@ HWND wait_unit(HWND top, const std::string& design_name, DWORD timeout_ms) {
   return h;
 }
 
+bool text_fits(HWND control, const LOGFONTW& font) {
+  RECT client{};
+  if (!GetClientRect(control, &client)) return false;
+  std::wstring text = rt::wide_path(window_text(control));
+  HDC dc = GetDC(nullptr);
+  HFONT f = CreateFontIndirectW(&font);
+  HGDIOBJ old = SelectObject(dc, f);
+  RECT need{0, 0, client.right, 0};
+  DrawTextW(dc, text.c_str(), -1, &need, DT_WORDBREAK | DT_CALCRECT);
+  SelectObject(dc, old);
+  DeleteObject(f);
+  ReleaseDC(nullptr, dc);
+  return !text.empty() && need.right <= client.right && need.bottom <= client.bottom;
+}
+
+LOGFONTW message_box_font() {
+  NONCLIENTMETRICSW metrics{};
+  metrics.cbSize = sizeof metrics;
+  SystemParametersInfoW(SPI_GETNONCLIENTMETRICS, sizeof metrics, &metrics, 0);
+  return metrics.lfMessageFont;
+}
+
 void click(HWND hwnd) {
   RECT r;
   GetWindowRect(hwnd, &r);

@@ -47,6 +47,13 @@ std::string message_box_text(HWND box);
 HWND find_unit(HWND top, const std::string& design_name);
 HWND wait_unit(HWND top, const std::string& design_name, DWORD timeout_ms);
 std::string window_text(HWND hwnd);
+// Whether a control's text, laid out in `font` as DrawText wraps it at the
+// control's width, fits its client rectangle: nothing cut off at any edge.
+// The font is described, not asked for: another process's font handle means
+// nothing in this one.
+bool text_fits(HWND control, const LOGFONTW& font);
+// The font message boxes write their text in.
+LOGFONTW message_box_font();
 
 // Input as a person gives it: a real mouse click in the middle of the window,
 // typed text into the focused control.
