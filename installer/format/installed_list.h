@@ -67,6 +67,10 @@ void append_listed(std::string& list, std::string_view path, std::string_view ma
 // The installation's properties.
 inline constexpr char kListScope[] = "scope";  // "user", "machine", or "" for the older layout
 inline constexpr char kListName[] = "name";    // the software's name
+// The outermost folder an install run made above the installation folder:
+// it and the folders below it down to the installation folder go, when
+// empty, with the installation.
+inline constexpr char kListMadeAbove[] = "made";
 // A property's value; empty when the list has none.
 std::string list_property(std::string_view list, std::string_view key);
 // The list with the property set (before its paths, replacing an earlier value).

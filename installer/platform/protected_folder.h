@@ -34,6 +34,22 @@ bool protect_folder(const rt::win::Folder& folder, FolderAccess access);
 // removed through `parent` once let go.)
 rt::win::Folder make_unique_folder(const rt::win::Folder& parent, const char16_t* prefix, FolderAccess access);
 
+// The mark every working folder holds from its first moment: a folder this
+// product made, which a later run may remove if the one that made it is
+// killed.
+inline constexpr char16_t kWorkingFolderMarker[] = u"~tarnel-setup.run";
+// A new working folder `<prefix><16 hex digits>` (make_unique_folder in
+// working_parent(), with working_access()), marked.
+rt::win::Folder make_working_folder(const char16_t* prefix);
+// Removes the working folders ("setup-…", "uninst-…") that runs killed
+// before their end (or ended: a self-removal copy's) left beside this one's:
+// only folders named as this product names them, carrying its marker and
+// kept for administrators (or, for a person's own run, that person) alone by
+// their access list, each held and emptied through its handle, never through
+// a link. A folder a running program still uses keeps the file it holds, and
+// so itself.
+void remove_stale_working_folders();
+
 // Told of every protected folder made (tests: Wine keeps no access lists, so
 // which folders were made so is asked here); null by default.
 using ProtectedFolderWatcher = void (*)(const std::u16string& path, FolderAccess access);

@@ -1,7 +1,12 @@
+#include "installer/platform/protected_folder.h"
+
 #include <windows.h>
 #include <sddl.h>
 
-#include "installer/platform/protected_folder.h"
+#include <string>
+#include <vector>
+
+#include "installer/platform/folder_access.h"
 #include "runtime/win/handles.h"
 
 namespace installer {
@@ -82,6 +87,62 @@ rt::win::Folder make_unique_folder(const rt::win::Folder& parent, const char16_t
     if (status != rt::win::FileStatus::kExists) return {};
   }
   return {};
+}
+
+rt::win::Folder make_working_folder(const char16_t* prefix) {
+  rt::win::Folder made = make_unique_folder(working_parent(), prefix, working_access());
+  if (made && !made.create_file(kWorkingFolderMarker, GENERIC_WRITE, 0)) return {};
+  return made;
+}
+
+namespace {
+
+bool is_working_folder_name(const std::u16string& name) {
+  for (const char16_t* prefix : {u"setup-", u"uninst-"}) {
+    const std::size_t n = std::char_traits<char16_t>::length(prefix);
+    if (name.size() != n + 16 || name.compare(0, n, prefix) != 0) continue;
+    for (std::size_t i = n; i < name.size(); ++i) {
+      char16_t c = name[i];
+      if (!((c >= u'0' && c <= u'9') || (c >= u'a' && c <= u'f'))) return false;
+    }
+    return true;
+  }
+  return false;
+}
+
+// Empties and removes one stale working folder, held (deletable) as itself.
+void remove_stale(const rt::win::Folder& parent, const std::u16string& name, const std::vector<std::string>& trusted) {
+  // Held so that it can be deleted: a running program holds its own folder
+  // without sharing that, so its folder is never opened here.
+  rt::win::Folder stale = parent.open_folder(name, nullptr, true);
+  FolderSecurity security;
+  if (!stale || !read_security(stale.handle(), &security) || !kept_for(security, trusted)) return;
+  std::vector<rt::win::Folder::Entry> contents = stale.list();
+  bool marked = false;
+  for (const rt::win::Folder::Entry& e : contents) {
+    // A run makes no folders in it, and never a link.
+    if (e.attributes & (FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_REPARSE_POINT)) return;
+    marked = marked || e.name == kWorkingFolderMarker;
+  }
+  // An empty one is a run's that ended before its marker; any other must carry it.
+  if (!contents.empty() && !marked) return;
+  for (const rt::win::Folder::Entry& e : contents)
+    if (e.name != kWorkingFolderMarker && stale.remove(e.name) != rt::win::FileStatus::kOk) return;
+  if (marked && stale.remove(kWorkingFolderMarker) != rt::win::FileStatus::kOk) return;
+  stale.remove_self();
+}
+
+}  // namespace
+
+void remove_stale_working_folders() {
+  rt::win::Folder parent = working_parent();
+  if (!parent) return;
+  const std::vector<std::string> trusted = trusted_owners();
+  for (const rt::win::Folder::Entry& e : parent.list()) {
+    if ((e.attributes & FILE_ATTRIBUTE_DIRECTORY) && !(e.attributes & FILE_ATTRIBUTE_REPARSE_POINT) &&
+        is_working_folder_name(e.name))
+      remove_stale(parent, e.name, trusted);
+  }
 }
 
 bool running_elevated() {

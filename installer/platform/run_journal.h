@@ -108,9 +108,11 @@ class RunJournal {
 // moved aside and named in `displaced`.
 Recovery recover_interrupted_run(const rt::Text& install_folder, std::vector<rt::Text>* displaced = nullptr);
 // The same through a hold the caller keeps on the installation folder (a
-// Root of removal.h, Windows).
+// Root of removal.h, Windows). The folders a run taken back had made (the
+// installation folder, and those above it on its way) are left to the
+// caller, deepest first in `made`, to remove when empty once its holds end.
 class Root;
-Recovery recover_interrupted_run(Root& install_root, const rt::Text& install_folder,
-                                 std::vector<rt::Text>* displaced = nullptr);
+Recovery recover_interrupted_run(Root& install_root, const rt::Text& install_folder, std::vector<rt::Text>* displaced,
+                                 std::vector<std::u16string>* made);
 
 }  // namespace installer

@@ -41,9 +41,16 @@ bool backup_name(const std::u16string& run_folder, const std::u16string& backup,
   return rt::win::split_plain_parent(backup, &folder, name) && same_path(text(trimmed(folder)), text(run_folder));
 }
 
+// A folder the installation folder lies in (one a run made on its way there).
+bool above_folder(const std::u16string& folder, const std::u16string& install_folder) {
+  return rt::win::plain_path(folder) && path_is_inside(text(install_folder), text(trimmed(folder))) &&
+         !same_path(text(trimmed(folder)), text(install_folder));
+}
+
 // Whether every line names only what a run of ours in this folder could
 // have named: plain paths below the installation folder, reached through no
-// link, backups directly in the run folder. A journal that names anything
+// link (or the folders it made on its way there), backups directly in the
+// run folder. A journal that names anything
 // else is forged (the folder may be one a person can write) and nothing of
 // it is done.
 bool journal_plausible(const std::vector<JournalEntry>& entries, Root& root, const std::u16string& install_folder,
@@ -57,7 +64,8 @@ bool journal_plausible(const std::vector<JournalEntry>& entries, Root& root, con
     switch (e.kind) {
       case JournalEntry::Kind::kCommit: break;
       case JournalEntry::Kind::kFolder:
-        if (!root.covers(e.path) && !(rt::win::plain_path(e.path) && same_path(text(trimmed(e.path)), text(install_folder))))
+        if (!root.covers(e.path) && !(rt::win::plain_path(e.path) && same_path(text(trimmed(e.path)), text(install_folder))) &&
+            !above_folder(e.path, install_folder))
           return false;
         break;
       case JournalEntry::Kind::kFile:
@@ -78,7 +86,9 @@ struct Replay {
   const Folder& run;
   std::vector<rt::Text>* displaced = nullptr;
   unsigned next_displaced = 0;
-  bool remove_install_folder = false;
+  // The installation folder and those above it that the run made, deepest
+  // first: they go once nothing holds them, and only when empty.
+  std::vector<std::u16string> made;
 
   // A file that cannot go because a program runs from it (the uninstaller
   // restoring its own file) moves into the run folder instead.
@@ -104,9 +114,10 @@ struct Replay {
           if (!remove_or_displace(a.path)) ok = false;
           break;
         case Op::kRemoveFolder:
-          // The installation folder itself goes last, once nothing holds it.
+          // The installation folder itself and those above it go last, once
+          // nothing holds them.
           if (!root.covers(a.path)) {
-            remove_install_folder = true;
+            made.push_back(trimmed(a.path));
           } else if (remove_inside(a.path, root) == Removal::kRefused) {
             ok = false;  // one that still holds something a person put there stays
           }
@@ -132,8 +143,8 @@ struct Replay {
 };
 
 // The journal, then the run folder, go through their own handles; the
-// installation folder (when the run made it) once every hold has ended,
-// through a hold on its parent, and only when it is an empty folder.
+// folders the run made (the installation folder, those above it) once every
+// hold has ended, each through a hold on its parent, and only when empty.
 void remove_run_folder(rt::win::File& journal, Folder& run) {
   if (journal) rt::win::delete_through(journal.get());
   journal.reset();
@@ -141,11 +152,14 @@ void remove_run_folder(rt::win::File& journal, Folder& run) {
   run = Folder();
 }
 
-void remove_empty_folder(const std::u16string& path) {
-  std::u16string parent, name;
-  if (!rt::win::split_plain_parent(path, &parent, &name)) return;
-  if (Folder above = Folder::open(parent))
-    if (Folder emptied = above.open_folder(name, nullptr, true)) emptied.remove_self();
+void remove_empty_folders(const std::vector<std::u16string>& folders) {
+  for (const std::u16string& path : folders) {
+    std::u16string parent, name;
+    if (!rt::win::split_plain_parent(path, &parent, &name)) return;
+    Folder above = Folder::open(parent);
+    Folder emptied = above ? above.open_folder(name, nullptr, true) : Folder();
+    if (!emptied || emptied.remove_self() != FileStatus::kOk) return;  // what holds something stays, and so do those above
+  }
 }
 
 }  // namespace
@@ -171,10 +185,10 @@ struct RunJournal::State {
     return true;
   }
 
-  void end(bool remove_install_folder) {
+  void end(const std::vector<std::u16string>& made) {
     remove_run_folder(journal, run);
     root = Root();
-    if (remove_install_folder) remove_empty_folder(install_folder);
+    remove_empty_folders(made);
   }
 };
 
@@ -199,11 +213,12 @@ bool RunJournal::begin(const std::u16string& install_folder, const std::vector<s
   if (!s->run) return false;
   s->journal = s->run.create_file(kJournalFileName, GENERIC_WRITE | DELETE, FILE_SHARE_READ);
   if (!s->journal) {
-    s->end(false);
+    s->end({});
     return false;
   }
   for (const std::u16string& made : made_folders) {
-    if (same_path(text(trimmed(made)), text(s->install_folder)) || s->root.covers(made))
+    if (same_path(text(trimmed(made)), text(s->install_folder)) || s->root.covers(made) ||
+        above_folder(made, s->install_folder))
       s->write({JournalEntry::Kind::kFolder, made, {}}, false);
   }
   state_ = std::move(s);
@@ -229,7 +244,7 @@ bool RunJournal::commit() {
   if (!state_->write({JournalEntry::Kind::kCommit, {}, {}}, true)) return false;
   Replay replay{state_->install_folder, state_->run_folder, state_->root, state_->run};
   bool ok = replay.apply(recovery_actions(state_->entries));
-  state_->end(false);
+  state_->end({});
   state_.reset();
   return ok;
 }
@@ -239,7 +254,7 @@ Recovery RunJournal::roll_back() {
   Replay replay{state_->install_folder, state_->run_folder, state_->root, state_->run};
   bool ok = replay.apply(recovery_actions(state_->entries));
   // A journal whose replay failed stays for the next run to try again.
-  if (ok) state_->end(replay.remove_install_folder);
+  if (ok) state_->end(replay.made);
   state_.reset();
   return ok ? Recovery::kTakenBack : Recovery::kFailed;
 }
@@ -251,13 +266,16 @@ Recovery recover_interrupted_run(const rt::Text& install_folder, std::vector<rt:
   if (!rt::win::plain_path(folder)) return folder.empty() ? Recovery::kNone : Recovery::kFailed;
   Root root = Root::hold(folder);
   if (!root.held()) return path_exists(install_folder) ? Recovery::kFailed : Recovery::kNone;
-  Recovery recovery = recover_interrupted_run(root, install_folder, displaced);
-  // The installation folder the interrupted run made goes once nothing holds it.
-  if (recovery == Recovery::kTakenBack && root.held() == false) remove_empty_folder(folder);
+  std::vector<std::u16string> made;
+  Recovery recovery = recover_interrupted_run(root, install_folder, displaced, &made);
+  // The folders the interrupted run made go once nothing holds them.
+  root = Root();
+  remove_empty_folders(made);
   return recovery;
 }
 
-Recovery recover_interrupted_run(Root& root, const rt::Text& install_folder, std::vector<rt::Text>* displaced) {
+Recovery recover_interrupted_run(Root& root, const rt::Text& install_folder, std::vector<rt::Text>* displaced,
+                                 std::vector<std::u16string>* made) {
   const std::u16string folder = trimmed(rt::wide_from_cp936(install_folder.view()));
   const std::u16string run_folder = folder + u"\\" + kRunFolderName;
   if (!root.held()) return Recovery::kFailed;
@@ -288,10 +306,10 @@ Recovery recover_interrupted_run(Root& root, const rt::Text& install_folder, std
 
   Replay replay{folder, run_folder, root, run, displaced};
   if (!replay.apply(recovery_actions(entries))) return Recovery::kFailed;
+  // A run folder that still holds this program's own moved-aside file goes
+  // with it, after its end.
   remove_run_folder(journal, run);
-  // The installation folder the run made goes once nothing holds it: the
-  // caller's hold is let go for that.
-  if (replay.remove_install_folder) root = Root();
+  if (made) *made = std::move(replay.made);
   return committed ? Recovery::kCompleted : Recovery::kTakenBack;
 }
 

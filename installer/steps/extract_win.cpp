@@ -134,8 +134,10 @@ bool replace_through(const Root::Place& at, const std::u16string& path, const st
 // written into a copy in the run's own working folder (which only this
 // program's user, or administrators, can write), never in a folder others
 // may change. A signed uninstaller is left whole: the list goes into the
-// file beside it, which the list names.
-bool record_list(const rt::Text& uninstaller_path, rt::Text list) {
+// file beside it, which the list names. False when there is no uninstaller
+// to record it in, or when it could not be recorded: then `*unwritten`
+// names the file that should have taken it.
+bool record_list(const rt::Text& uninstaller_path, rt::Text list, rt::Text* unwritten) {
   std::u16string uninstaller = rt::wide_from_cp936(uninstaller_path.view());
   rt::Text list_file = list_file_beside(uninstaller_path);
   std::u16string beside = rt::wide_from_cp936(list_file.view());
@@ -143,17 +145,23 @@ bool record_list(const rt::Text& uninstaller_path, rt::Text list) {
   if (!rt::win::split_plain_parent(uninstaller, &folder, &name)) return false;
   Root root = Root::hold(folder);
   std::optional<Root::Place> program = place_of(root, uninstaller), list_place = place_of(root, beside);
-  if (!is_file(program) || !list_place) return false;
+  if (!is_file(program)) return false;  // a package without an uninstaller
+  const bool signed_program = carries_signature(program->folder, program->name);
+  *unwritten = signed_program ? list_file : uninstaller_path;
+  if (!list_place) return false;
   RunJournal& journal = this_run().journal();
-  if (carries_signature(program->folder, program->name)) {
+  if (signed_program) {
     std::string lines = list.str();
     bool named = false;
     for (const format::ListedPath& line : format::ListLines(list.view()))
       named = named || format::same_listed_path(line.path, list_file.view());
     if (!named) format::append_listed(lines, list_file.view());
     rt::Bytes sealed = format::seal_installed_list(rt::Text(lines));
-    return replace_through(*list_place, beside, u".~part",
-                           [&](HANDLE f) { return write_all(f, sealed.data(), sealed.size()); });
+    if (!replace_through(*list_place, beside, u".~part",
+                         [&](HANDLE f) { return write_all(f, sealed.data(), sealed.size()); }))
+      return false;
+    *unwritten = rt::Text();
+    return true;
   }
   // An earlier installation's list file would be read before this list.
   if (is_file(list_place) && !(journal.covers(beside) ? journal.set_aside(beside)
@@ -166,15 +174,18 @@ bool record_list(const rt::Text& uninstaller_path, rt::Text list) {
       !copy.release_file() || !write_installed_list(copy.path_text(), list))
     return false;
   rt::win::File written = copy.folder().open_file(copy.name(), GENERIC_READ, FILE_SHARE_READ);
-  return written && replace_through(*program, uninstaller, u".~list.part", [&](HANDLE f) {
-           std::vector<char> buffer(1 << 16);
-           for (;;) {
-             DWORD got = 0;
-             if (!ReadFile(written.get(), buffer.data(), DWORD(buffer.size()), &got, nullptr)) return false;
-             if (got == 0) return true;
-             if (!write_all(f, buffer.data(), got)) return false;
-           }
-         });
+  if (!written || !replace_through(*program, uninstaller, u".~list.part", [&](HANDLE f) {
+        std::vector<char> buffer(1 << 16);
+        for (;;) {
+          DWORD got = 0;
+          if (!ReadFile(written.get(), buffer.data(), DWORD(buffer.size()), &got, nullptr)) return false;
+          if (got == 0) return true;
+          if (!write_all(f, buffer.data(), got)) return false;
+        }
+      }))
+    return false;
+  *unwritten = rt::Text();
+  return true;
 }
 
 }  // namespace
@@ -276,10 +287,13 @@ PackageOutcome unpack_package(std::unique_ptr<rt::ZipInput> package, const rt::T
   if (outcome.all_extracted) {
     installed_files = rt::Text(installed_files.str() + list);
     // One list for both installations: uninstalling removes every file
-    // either wrote. Without an uninstaller it is not kept; the outcome says so.
+    // either wrote. Without an uninstaller it is not kept; the outcome says
+    // so. An uninstaller that could not take it fails the step: committing
+    // would leave neither installation uninstallable.
     rt::Text merged =
         earlier_files.empty() ? installed_files : format::merge_installed_lists(installed_files, earlier_files);
-    outcome.list_recorded = record_list(uninstaller_path, merged);
+    outcome.list_recorded = record_list(uninstaller_path, merged, &outcome.unwritable_file);
+    if (!outcome.unwritable_file.empty()) ++outcome.failed;
   }
   return outcome;
 }

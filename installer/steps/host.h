@@ -137,15 +137,17 @@ struct PackageOutcome {
   bool all_extracted = false;  // opened, and every entry extracted with result 0
   int entries = 0;
   int failed = 0;              // entries whose extraction gave a non-zero result
-  bool list_recorded = false;  // the list reached the uninstaller's resources
+  bool list_recorded = false;  // the list reached the uninstaller (false too when the package has none)
   bool cancelled = false;      // stopped between two entries at the window's request
   bool damaged = false;        // an entry's data was damaged (CRC, size, method)
-  // The first target that could not be written (full path, as shown to the person).
+  // The first target that could not be written (full path, as shown to the
+  // person), or the uninstaller (or the list file beside a signed one) that
+  // could not take the list.
   rt::Text unwritable_file;
   // Programs holding files the step would replace: the message that asks to
   // close them ("请先关闭“App.exe”后点击重新安装。"). Nothing was changed.
   rt::Text held_by;
-  bool succeeded() const { return opened && all_extracted; }
+  bool succeeded() const { return opened && all_extracted && unwritable_file.empty(); }
 };
 
 // What the package step reports while it works: the sequence shows it on

@@ -23,7 +23,11 @@ enum class FolderCheck {
 // SYSTEM change it, users read and run it); an existing installation folder
 // others may change gets that list when it is empty, and is refused when it
 // is not, as is a folder above it others may rename or empty.
-FolderCheck prepare_install_folder(const rt::Text& directory, bool for_every_user = false);
+// `made_above`: the outermost folder it made above the installation folder
+// (the installation records it, to remove it and those below it when empty),
+// empty when it made none there.
+FolderCheck prepare_install_folder(const rt::Text& directory, bool for_every_user = false,
+                                   rt::Text* made_above = nullptr);
 // The folder Windows would use for a typed installation folder, as a plain
 // drive path without trailing separator; nothing for anything else.
 std::optional<rt::Text> full_install_folder(const rt::Text& directory);

@@ -66,7 +66,7 @@ std::optional<rt::Text> full_install_folder(const rt::Text& directory) {
   return rt::Text(rt::cp936_from_wide(wide));
 }
 
-FolderCheck prepare_install_folder(const rt::Text& directory, bool for_every_user) {
+FolderCheck prepare_install_folder(const rt::Text& directory, bool for_every_user, rt::Text* made_above) {
   std::optional<rt::Text> full_text = full_install_folder(directory);
   if (!full_text) return FolderCheck::kUnusable;
   const std::u16string full = rt::wide_from_cp936(full_text->view());
@@ -107,6 +107,7 @@ FolderCheck prepare_install_folder(const rt::Text& directory, bool for_every_use
   // From here on the folder and every level on its way are held, and each
   // change below it is journaled before it is made.
   if (!this_run().journal().begin(full, made)) return FolderCheck::kUnusable;
+  if (made_above && made.size() > 1) *made_above = rt::Text(rt::cp936_from_wide(made.front()));
   return FolderCheck::kReady;
 }
 

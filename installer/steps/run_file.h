@@ -61,14 +61,6 @@ class RunFile {
 std::unique_ptr<RunRecord::Hold> hold_of(rt::win::Folder folder);
 const rt::win::Folder* held_folder(const RunRecord::Hold* hold);
 
-// Removes the working folders of this product that runs killed before
-// their end left beside this run's: only folders named as this product
-// names them, carrying its marker and kept for administrators (or, for a
-// person's own run, that person) alone by their access list, each held and
-// emptied through its handle, never through a link. A folder a running
-// installer still uses keeps the file it holds, and so itself.
-void remove_stale_run_folders();
-
 // The package resource; null when the program carries none. When the caller
 // checks the publisher's digest through the returned input before using it,
 // it is read from the program's file (a handle that keeps the file as it

@@ -20,55 +20,9 @@ namespace installer {
 
 namespace {
 
-// Every run folder holds this file from its first moment: the mark of a
-// folder this product made, which a later run may remove.
-constexpr char16_t kRunMarker[] = u"~tarnel-setup.run";
 constexpr char16_t kRunFolderPrefix[] = u"setup-";
 
-bool is_run_folder_name(const std::u16string& name) {
-  const std::size_t prefix = std::char_traits<char16_t>::length(kRunFolderPrefix);
-  if (name.size() != prefix + 16 || name.compare(0, prefix, kRunFolderPrefix) != 0) return false;
-  for (std::size_t i = prefix; i < name.size(); ++i) {
-    char16_t c = name[i];
-    if (!((c >= u'0' && c <= u'9') || (c >= u'a' && c <= u'f'))) return false;
-  }
-  return true;
-}
-
-// Empties and removes one stale run folder, held (deletable) as itself.
-void remove_stale(const rt::win::Folder& parent, const std::u16string& name, const std::vector<std::string>& trusted) {
-  // Held so that it can be deleted: a running installer holds its own
-  // folder without sharing that, so its folder is never opened here.
-  rt::win::Folder stale = parent.open_folder(name, nullptr, true);
-  FolderSecurity security;
-  if (!stale || !read_security(stale.handle(), &security) || !kept_for(security, trusted)) return;
-  std::vector<rt::win::Folder::Entry> contents = stale.list();
-  bool marked = false;
-  for (const rt::win::Folder::Entry& e : contents) {
-    // A run makes no folders in it, and never a link.
-    if (e.attributes & (FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_REPARSE_POINT)) return;
-    marked = marked || e.name == kRunMarker;
-  }
-  // An empty one is a run's that ended before its marker; any other must carry it.
-  if (!contents.empty() && !marked) return;
-  for (const rt::win::Folder::Entry& e : contents)
-    if (e.name != kRunMarker && stale.remove(e.name) != rt::win::FileStatus::kOk) return;
-  if (marked && stale.remove(kRunMarker) != rt::win::FileStatus::kOk) return;
-  stale.remove_self();
-}
-
 }  // namespace
-
-void remove_stale_run_folders() {
-  rt::win::Folder parent = working_parent();
-  if (!parent) return;
-  const std::vector<std::string> trusted = trusted_owners();
-  for (const rt::win::Folder::Entry& e : parent.list()) {
-    if ((e.attributes & FILE_ATTRIBUTE_DIRECTORY) && !(e.attributes & FILE_ATTRIBUTE_REPARSE_POINT) &&
-        is_run_folder_name(e.name))
-      remove_stale(parent, e.name, trusted);
-  }
-}
 
 rt::Text RunFile::path_text() const {
   if (!folder_) return {};
@@ -78,10 +32,8 @@ rt::Text RunFile::path_text() const {
 bool RunFile::create(const rt::Text& file_name) {
   remove();
   // A new folder of an unpredictable name: one prepared by someone else is never used.
-  folder_ = make_unique_folder(working_parent(), kRunFolderPrefix, working_access());
+  folder_ = make_working_folder(kRunFolderPrefix);
   if (!folder_) return false;
-  // The mark that lets a later run remove this folder if this one is killed.
-  if (!folder_.create_file(kRunMarker, GENERIC_WRITE, 0)) return false;
   name_ = rt::wide_from_cp936(file_name.view());
   // Read and write for us; others may only read, never write or delete.
   file_ = folder_.create_file(name_, GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ);
@@ -113,7 +65,7 @@ void RunFile::remove() {
   file_.reset();
   if (folder_) {
     if (!name_.empty()) folder_.remove(name_);
-    folder_.remove(kRunMarker);
+    folder_.remove(kWorkingFolderMarker);
     // Let go, then removed through the folder above, which is still held.
     rt::win::Folder above = folder_.above();
     std::u16string folder, name;

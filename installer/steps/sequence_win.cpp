@@ -12,6 +12,7 @@
 #include "installer/format/sha256.h"
 #include "installer/platform/launch.h"
 #include "installer/platform/paths.h"
+#include "installer/platform/protected_folder.h"
 #include "installer/platform/resources.h"
 #include "installer/platform/run_journal.h"
 #include "installer/steps/download.h"
@@ -61,7 +62,7 @@ SequenceEnd folder_failure(InstallView& view, const rt::Text& directory) {
 // installation's scope (an elevated run never replays a folder named by the
 // person's own list). Its leftovers among the working folders go.
 bool recover_interrupted_runs(const InstallPlan& plan) {
-  remove_stale_run_folders();
+  remove_stale_working_folders();
   bool ok = recover_interrupted_run(plan.install_directory) != Recovery::kFailed;
   rt::Text installed = installed_location(plan.record.software_name, plan.record.scope == format::Scope::kUser);
   if (!installed.empty() && !same_path(installed, plan.install_directory))
@@ -69,14 +70,23 @@ bool recover_interrupted_runs(const InstallPlan& plan) {
   return ok;
 }
 
+bool one_line(const rt::Text& text) {
+  for (char c : text.view())
+    if (static_cast<unsigned char>(c) < 0x20) return false;
+  return true;
+}
+
 // What the installation stores with its list: the software's name (when a
-// line of the list can hold it) and whom it was made for; the uninstaller
-// takes both from there, never from whatever entry names it.
-rt::Text list_properties(const format::Record& record) {
+// line of the list can hold it) and whom it was made for, which the
+// uninstaller takes from there, never from whatever entry names it; and the
+// outermost folder made above the installation folder, by this run or the
+// installation's first.
+rt::Text list_properties(const format::Record& record, const rt::Text& made_above) {
   std::string list = format::with_list_property("", format::kListScope, format::scope_text(record.scope));
-  bool one_line = !record.software_name.empty();
-  for (char c : record.software_name.view()) one_line = one_line && static_cast<unsigned char>(c) >= 0x20;
-  if (one_line) list = format::with_list_property(list, format::kListName, record.software_name.view());
+  if (!record.software_name.empty() && one_line(record.software_name))
+    list = format::with_list_property(list, format::kListName, record.software_name.view());
+  if (!made_above.empty() && one_line(made_above))
+    list = format::with_list_property(list, format::kListMadeAbove, made_above.view());
   return rt::Text(list);
 }
 
@@ -131,7 +141,8 @@ SequenceEnd run_install_sequence(const InstallPlan& plan, const InstallSteps& st
 
   // 2. The installation folder, each level made noted; never one reached
   //    through a link.
-  if (prepare_install_folder(directory, record.scope == format::Scope::kMachine) != FolderCheck::kReady)
+  rt::Text made_above;
+  if (prepare_install_folder(directory, record.scope == format::Scope::kMachine, &made_above) != FolderCheck::kReady)
     return folder_failure(view, directory);
 
   // 3. The package: downloaded into a file of this run that nobody else can
@@ -166,8 +177,9 @@ SequenceEnd run_install_sequence(const InstallPlan& plan, const InstallSteps& st
 
   // 4. The package step, merging the list the installation there recorded.
   PackageProgress progress(view);
-  rt::Text installed_files = list_properties(record);
   const rt::Text earlier_files = read_installed_list(plan.uninstaller_path);
+  if (made_above.empty()) made_above = rt::Text(format::list_property(earlier_files.view(), format::kListMadeAbove));
+  rt::Text installed_files = list_properties(record, made_above);
   PackageOutcome unpacked = steps.unpack_package(std::move(package), plan, earlier_files, progress, installed_files);
   download.remove();
   if (unpacked.cancelled || install_cancel_requested()) return cancelled_run();

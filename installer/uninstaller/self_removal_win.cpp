@@ -40,7 +40,7 @@ std::u16string number(unsigned long n) { return rt::wide_from_cp936(std::to_stri
 }  // namespace
 
 bool schedule_self_removal(void* program, const std::vector<FolderToRemove>& folders) {
-  rt::win::Folder folder = make_unique_folder(working_parent(), kCopyFolderPrefix, working_access());
+  rt::win::Folder folder = make_working_folder(kCopyFolderPrefix);
   if (!folder) return false;
   // The copy is read from this program's own held file, never by its name.
   rt::win::File writer = folder.create_file(kCopyName, GENERIC_WRITE | DELETE, FILE_SHARE_READ);
@@ -132,7 +132,7 @@ int run_self_removal() {
     if (above) above.remove_folder(lines[i].name);
   }
 
-  // This copy and its folder: Windows removes them at its next start (only
+  // This copy, its folder's mark and its folder: Windows removes them at its next start (only
   // an administrator may ask that, and only an administrator can write where
   // an elevated uninstaller put the copy); the temporary folder's cleaning
   // otherwise.
@@ -141,8 +141,12 @@ int run_self_removal() {
     std::wstring self(own);
     MoveFileExW(self.c_str(), nullptr, MOVEFILE_DELAY_UNTIL_REBOOT);
     std::size_t slash = self.rfind(L'\\');
-    if (slash != std::wstring::npos)
-      MoveFileExW(self.substr(0, slash).c_str(), nullptr, MOVEFILE_DELAY_UNTIL_REBOOT);
+    if (slash != std::wstring::npos) {
+      const std::wstring folder = self.substr(0, slash);
+      MoveFileExW((folder + L"\\" + reinterpret_cast<const wchar_t*>(kWorkingFolderMarker)).c_str(), nullptr,
+                  MOVEFILE_DELAY_UNTIL_REBOOT);
+      MoveFileExW(folder.c_str(), nullptr, MOVEFILE_DELAY_UNTIL_REBOOT);
+    }
   }
   return 0;
 }

@@ -27,6 +27,7 @@ InstalledFiles parse_installed_files(const rt::Text& list) {
   }
   result.scope = format::list_property(list.view(), format::kListScope);
   result.software_name = rt::Text(format::list_property(list.view(), format::kListName));
+  result.made_above = rt::Text(format::list_property(list.view(), format::kListMadeAbove));
   return result;
 }
 

@@ -47,6 +47,7 @@ struct InstalledFiles {
   std::map<std::string, std::string> marks;  // a file's mark by its path's comparison key
   std::string scope;                         // the list's "scope" property
   rt::Text software_name;                    // its "name" property
+  rt::Text made_above;                       // its "made" property: a folder made above the installation's
 };
 InstalledFiles parse_installed_files(const rt::Text& list);
 

@@ -18,6 +18,7 @@
 #include "installer/platform/run_journal.h"
 #include "installer/platform/single_run.h"
 #include "installer/platform/paths.h"
+#include "installer/platform/protected_folder.h"
 #include "installer/platform/removal.h"
 #include "installer/uninstaller/uninstall.h"
 #include "runtime/value/codepage.h"
@@ -156,6 +157,9 @@ struct Installation {
   rt::Array<rt::Text> outside;  // listed, existing, and outside (or unmarked in the temporary folder): refused
   OwnEntry entry;
   bool person = false;  // its list says it was made for one person
+  // The folders an interrupted first installation, taken back, had made:
+  // the installation folder and those above it, deepest first.
+  std::vector<std::u16string> made_by_run;
 };
 
 struct Outcome {
@@ -198,8 +202,10 @@ void confine(Installation& inst) {
 // installation folder: a person's own shortcut of the same name stays. The
 // name is the software's, and must be one plain name.
 void remove_shortcuts(const Installation& inst, Outcome& out) {
-  if (inst.entry.software_name.empty()) return;
-  const std::u16string name = wide(inst.entry.software_name) + u".lnk";
+  // The entry's name, or the list's when a run ended before writing the entry.
+  const rt::Text& software = inst.entry.software_name.empty() ? inst.installed.software_name : inst.entry.software_name;
+  if (software.empty()) return;
+  const std::u16string name = wide(software) + u".lnk";
   if (!rt::win::plain_name(name)) return;
   // The person's and every user's: an installation for the machine makes
   // the latter. Each is removed only when it starts something of ours.
@@ -288,8 +294,20 @@ bool lists_program(const Installation& inst) {
 // program, still running, was moved aside (`running_copy`).
 void read_installation(Installation& inst) {
   std::vector<rt::Text> displaced;
-  inst.recovery = recover_interrupted_run(inst.install_root, inst.folder, &displaced);
+  inst.recovery = recover_interrupted_run(inst.install_root, inst.folder, &displaced, &inst.made_by_run);
   inst.running_copy = displaced.empty() ? inst.program : displaced.front();
+  // This program's file, moved aside: held again by its new name, as the
+  // same file (a handle opened before the move may still name the old place
+  // to the system: Wine's does).
+  if (!displaced.empty() && inst.install_root.held() && inst.own_file) {
+    std::u16string run, moved;
+    rt::win::Folder run_folder = inst.install_root.folder().open_folder(kRunFolderName);
+    rt::win::File again =
+        run_folder && rt::win::split_plain_parent(wide(displaced.front()), &run, &moved)
+            ? run_folder.open_file(moved, DELETE | SYNCHRONIZE | FILE_READ_DATA, FILE_SHARE_READ | FILE_SHARE_DELETE)
+            : rt::win::File();
+    if (again && rt::win::same_file(again.get(), inst.own_file.get())) inst.own_file = std::move(again);
+  }
   rt::Text temp = temp_directory();
   if (!temp.empty()) inst.temp_root = Root::hold(temp);
   // Through the hold on the installation folder: it is held so that no
@@ -306,6 +324,32 @@ void read_installation(Installation& inst) {
   // not the one the package step recorded.
   inst.damaged_list = inst.has_list && !lists_program(inst);
   confine(inst);
+}
+
+// This program once it has ended, and its folders when empty: the
+// installation folder, and those above it down from `made_above` (the
+// outermost one the installation made), through the holds kept since the
+// start. The program running now is this file, or the copy the taking back
+// of an interrupted run moved into the run folder (which then goes too).
+void remove_self_and_folders(Installation& inst, const rt::Text& made_above, Outcome& out) {
+  std::vector<FolderToRemove> folders;
+  const rt::win::Folder& held = inst.install_root.folder();
+  if (!same_path(parent_folder(inst.running_copy), inst.folder)) {
+    if (remove_inside(inst.program, inst.install_root) != Removal::kGone) out.remaining.push_back(inst.program);
+    folders.push_back({held.handle(), kRunFolderName});
+  }
+  const bool made = !made_above.empty() && rt::win::plain_path(wide(made_above)) && path_is_inside(inst.folder, made_above);
+  for (rt::win::Folder level = held; level;) {
+    std::u16string above, name;
+    rt::win::Folder parent = level.above();
+    if (!parent || !rt::win::split_plain_parent(level.path(), &above, &name)) break;
+    folders.push_back({parent.handle(), name});
+    const rt::Text path(rt::cp936_from_wide(level.path()));
+    if (!made || same_path(path, made_above) || !path_is_inside(path, made_above)) break;
+    level = parent;
+  }
+  if (!inst.own_file || !schedule_self_removal(inst.own_file.get(), folders))
+    out.remaining.push_back(inst.running_copy);
 }
 
 // Which program to close: the listed programs among the files in use, else
@@ -366,17 +410,21 @@ int run_uninstaller(bool silent, bool elevated_child) {
   inst.program = own_program_path();
   inst.folder = parent_folder(inst.program);
   // What the installation stored with its list says whose it is.
+  rt::Text name;
   {
     rt::Text list = own_installed_list(inst.program);
     InstalledFiles listed = list.empty() ? InstalledFiles() : parse_installed_files(list);
     inst.entry = own_entry(listed, !list.empty(), inst.program);
     inst.person = !list.empty() && scope_of(listed.scope) == Scope::kPerson;
+    name = listed.software_name;
   }
   // An installation for one person is removed with the person's rights; one
   // for the machine needs an administrator's, asked for only when missing.
   if (!elevated_child && !inst.entry.key.empty() && inst.entry.root == kLocalMachine && !may_change_entry(inst.entry))
     return run_elevated_copy(inst.program, silent);
-  rt::Text name = inst.entry.software_name;
+  // The software's name: its entry's, else its list's (a run killed before
+  // it wrote the entry), else its folder's.
+  if (!inst.entry.software_name.empty()) name = inst.entry.software_name;
   if (name.empty()) name = file_name_of(inst.folder, true);
   rt::Text caption = rt::text_concat({name.view(), " 卸载"});
   // One installation or uninstallation of the software at a time, from
@@ -396,6 +444,8 @@ int run_uninstaller(bool silent, bool elevated_child) {
     inst.own_file = inst.install_root.folder().open_file(own, DELETE | SYNCHRONIZE | FILE_READ_DATA,
                                                          FILE_SHARE_READ | FILE_SHARE_DELETE);
   }
+  // What runs killed before their end left among the working folders.
+  remove_stale_working_folders();
   read_installation(inst);
 
   if (inst.recovery == Recovery::kFailed) {
@@ -403,6 +453,16 @@ int run_uninstaller(bool silent, bool elevated_child) {
       uninstall_prompt(caption, "上次安装被中断，且无法恢复到安装前的状态，请关闭正在使用安装文件夹的程序后重试。卸载信息已保留。",
                        false);
     return kUninstallIncomplete;
+  }
+  // A first installation interrupted before its end, taken back just now:
+  // nothing of it is left but this program (its file, moved aside) and the
+  // folders the run made.
+  if (inst.recovery == Recovery::kTakenBack && !inst.has_list && inst.install_root.held()) {
+    Outcome out;
+    const rt::Text outermost(inst.made_by_run.empty() ? std::string() : rt::cp936_from_wide(inst.made_by_run.back()));
+    remove_self_and_folders(inst, outermost, out);
+    if (!silent) uninstall_prompt(caption, result_message(name, out, inst.outside), false);
+    return out.remaining.empty() ? kUninstallDone : kUninstallIncomplete;
   }
   if (!inst.has_list && inst.entry.key.empty()) {
     if (!silent) uninstall_prompt(caption, "找不到安装信息，无法卸载。", false);
@@ -446,19 +506,7 @@ int run_uninstaller(bool silent, bool elevated_child) {
                                                 (displaced && same_path(rt::text_concat({inst.folder.view(), "\\", left[1].view()}),
                                                                         run_folder)));
       if (!left.empty() && !only_program) out.kept.push_back(inst.folder);
-      // The program running now: this file, or the copy the taking back of an
-      // interrupted run moved into the run folder (which then goes too).
-      std::vector<FolderToRemove> folders;
-      const rt::win::Folder& held = inst.install_root.folder();
-      if (displaced) {
-        if (remove_inside(inst.program, inst.install_root) != Removal::kGone) out.remaining.push_back(inst.program);
-        folders.push_back({held.handle(), kRunFolderName});
-      }
-      std::u16string above, own_folder;
-      if (rt::win::split_plain_parent(held.path(), &above, &own_folder))
-        folders.push_back({held.above().handle(), own_folder});
-      if (!inst.own_file || !schedule_self_removal(inst.own_file.get(), folders))
-        out.remaining.push_back(inst.running_copy);
+      remove_self_and_folders(inst, inst.installed.made_above, out);
     }
   }
 

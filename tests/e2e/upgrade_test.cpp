@@ -9,8 +9,11 @@
 
 #include <gtest/gtest.h>
 
+#include <cctype>
 #include <cstdlib>
+#include <iterator>
 #include <map>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -159,8 +162,14 @@ class UpgradeTest : public testing::Test {
     DWORD code = 99;
     ASSERT_TRUE(uninstaller.wait(kWait, &code));
     EXPECT_EQ(code, 0u);
-    EXPECT_TRUE(e2e::wait_until([&] { return !e2e::path_exists(folder_); }, kWait))
-        << snapshot(folder_).size() << " items left";
+    EXPECT_TRUE(e2e::wait_until([&] { return !e2e::path_exists(folder_); }, kWait));
+    expect_nothing();
+  }
+  // No file, folder (the one made above the installation folder too), entry
+  // or shortcut.
+  void expect_nothing() {
+    EXPECT_FALSE(e2e::path_exists(folder_)) << snapshot(folder_).size() << " items left";
+    EXPECT_FALSE(e2e::path_exists(dir_ + "\\程序")) << "the folder made above the installation folder";
     EXPECT_EQ(entry_version(), L"(none)");
     EXPECT_FALSE(e2e::path_exists(programs_link()));
   }
@@ -170,32 +179,37 @@ class UpgradeTest : public testing::Test {
   std::string dir_, folder_, v1_exe_, v2_exe_;
 };
 
-// A package damaged after everything else was written, and a run cancelled
-// half-way: version 1 byte for byte, its list and its entry.
+// A package damaged after everything else was written, a run cancelled
+// half-way, and one whose list its uninstaller cannot take (the package's
+// uninst.exe is no program; a full disk or a scanner holding the file does
+// the same): version 1 byte for byte, its list and its entry.
 TEST_F(UpgradeTest, AFailedOrCancelledUpgradeLeavesVersionOneWholeAndUninstallable) {
   std::string damaged = package(2, true);
   std::string damaged_exe = e2e::make_installer(dir_, e2e::config_json(config("2.0")), &damaged, "damaged.exe");
-  for (bool cancel : {false, true}) {
-    SCOPED_TRACE(cancel ? "cancelled" : "failed");
+  std::vector<ZipEntrySpec> no_program = {{.name = "{app}/uninst.exe", .data = "MZ, but no program"},
+                                          {.name = "{app}/only2.txt", .data = "only"}};
+  std::string unlisted = testsupport::make_zip(no_program);
+  std::string unlisted_exe = e2e::make_installer(dir_, e2e::config_json(config("2.0")), &unlisted, "unlisted.exe");
+  enum Road { kDamaged, kCancelled, kUnrecordedList };
+  for (Road road : {kDamaged, kCancelled, kUnrecordedList}) {
+    SCOPED_TRACE(road);
     ASSERT_NO_FATAL_FAILURE(install(v1_exe_, "1.0"));
     const auto v1 = snapshot(folder_);
     const rt::Text v1_list = installer::read_installed_list(rt::Text(folder_ + "\\uninst.exe"));
     ASSERT_FALSE(v1_list.empty());
-    Installer setup(cancel ? v2_exe_ : damaged_exe);
+    Installer setup(road == kCancelled ? v2_exe_ : road == kDamaged ? damaged_exe : unlisted_exe);
     ASSERT_NO_FATAL_FAILURE(start_upgrade(setup));
-    if (cancel) {
+    if (road == kCancelled) {
       ASSERT_TRUE(e2e::wait_until([&] { return setup.progress("进度条") >= 20; }, kWait));
-      setup.click("关闭");
-      setup.answer_prompt(true);
-      ASSERT_TRUE(setup.wait_exit(kWait));
     } else {
       std::string message = setup.answer_message_box(kWait);
-      EXPECT_NE(message.find("安装包已损坏"), std::string::npos) << rt::utf8_from_cp936(message);
+      const std::string expected = road == kDamaged ? "安装包已损坏" : "无法写入文件“" + folder_ + "\\uninst.exe”";
+      EXPECT_NE(message.find(expected), std::string::npos) << rt::utf8_from_cp936(message);
       EXPECT_TRUE(setup.wait_page(4, 10000));
-      setup.click("关闭");
-      setup.answer_prompt(true);
-      ASSERT_TRUE(setup.wait_exit(kWait));
     }
+    setup.click("关闭");
+    setup.answer_prompt(true);
+    ASSERT_TRUE(setup.wait_exit(kWait));
     EXPECT_EQ(snapshot(folder_), v1);
     EXPECT_EQ(installer::read_installed_list(rt::Text(folder_ + "\\uninst.exe")), v1_list);
     EXPECT_EQ(entry_version(), L"1.0");
@@ -203,60 +217,20 @@ TEST_F(UpgradeTest, AFailedOrCancelledUpgradeLeavesVersionOneWholeAndUninstallab
   }
 }
 
-// Killed outright (TerminateProcess) at points spread over the package step
-// of an upgrade, and once on the finish page while it makes the shortcuts and
-// the entry: the next run completes the upgrade, and the uninstaller then
-// leaves nothing. `make test` kills at two points; UPGRADE_SWEEP=full (see
-// tools/kill_sweep.sh) at every fifth percent, 21 points.
-TEST_F(UpgradeTest, AKilledUpgradeIsCompletedByTheNextRun) {
-  std::vector<int> points = {40, 101};
-  if (const char* sweep = std::getenv("UPGRADE_SWEEP"); sweep && std::string(sweep) == "full") {
-    points.clear();
-    for (int p = 0; p <= 95; p += 5) points.push_back(p);
-    points.push_back(101);  // the finish page
-  }
-  int killed = 0;
-  for (int point : points) {
-    SCOPED_TRACE(point);
-    ASSERT_NO_FATAL_FAILURE(install(v1_exe_, "1.0"));
-    {
-      Installer setup(v2_exe_);
-      ASSERT_NO_FATAL_FAILURE(start_upgrade(setup));
-      ASSERT_TRUE(e2e::wait_until(
-          [&] { return point > 100 ? setup.visible("安装完成") : setup.progress("进度条") >= point; }, kWait));
-      setup.process().kill();
-      ++killed;
-    }
-    ASSERT_NO_FATAL_FAILURE(install(v2_exe_, "2.0"));
-    ASSERT_NO_FATAL_FAILURE(expect_version_two());
-    ASSERT_NO_FATAL_FAILURE(uninstall_leaves_nothing());
-  }
-  std::printf("kill sweep: %d kill points, every one completed and uninstalled to nothing\n", killed);
-}
-
-// A "net" upgrade killed while it downloads: its run folder under the
-// temporary folder is left behind, and the next run removes it.
-TEST_F(UpgradeTest, AnUpgradeKilledDuringItsDownloadIsCompletedAndItsLeftoversGo) {
-  auto servers = testsupport::http_servers();
-  ASSERT_TRUE(servers);
-  std::string v2 = package(2);
-  std::string name = "upgrade-" + std::to_string(GetCurrentProcessId()) + ".zip";
-  ASSERT_TRUE(testsupport::write_file(servers->nginx_root + "/" + name, v2));
-  std::string net_exe = e2e::make_installer(
-      dir_, e2e::config_json(config("2.0", "net", servers->nginx_url("/slow/" + name), installer::sha256_hex(v2))),
-      nullptr, "net.exe");
+// Killed three times at different points of its package step, each time
+// run again, then run to its end: version 2 whole, and the uninstaller then
+// leaves nothing.
+TEST_F(UpgradeTest, AnUpgradeKilledThreeTimesThenRunToItsEndUninstallsToNothing) {
   ASSERT_NO_FATAL_FAILURE(install(v1_exe_, "1.0"));
-  const int before = stale_run_folders();
-  {
-    Installer setup(net_exe);
+  for (int point : {30, 60, 90}) {
+    SCOPED_TRACE(point);
+    Installer setup(v2_exe_);
     ASSERT_NO_FATAL_FAILURE(start_upgrade(setup));
-    ASSERT_TRUE(e2e::wait_until([&] { return stale_run_folders() > before; }, kWait));
-    Sleep(1500);  // well into the download
+    ASSERT_TRUE(e2e::wait_until([&] { return setup.progress("进度条") >= point; }, kWait));
     setup.process().kill();
+    setup.process().wait(kWait);
   }
-  EXPECT_GT(stale_run_folders(), before);
-  ASSERT_NO_FATAL_FAILURE(install(net_exe, "2.0"));
-  EXPECT_EQ(stale_run_folders(), before);
+  ASSERT_NO_FATAL_FAILURE(install(v2_exe_, "2.0"));
   ASSERT_NO_FATAL_FAILURE(expect_version_two());
   ASSERT_NO_FATAL_FAILURE(uninstall_leaves_nothing());
 }
@@ -320,5 +294,173 @@ TEST_F(UpgradeTest, AFolderFailureLeadsBackToTheCustomPage) {
   EXPECT_FALSE(setup.visible("图片框1"));
   EXPECT_TRUE(setup.visible("安装目录"));
 }
+
+// ---- Killed anywhere, then any next step ---------------------------------
+// An install killed outright (TerminateProcess) at a point of its run, as a
+// fresh install or over version 1, then one step a person may take next:
+// the installed uninstaller alone, quiet or with its window (where the kill
+// left none, the installer again), the same installer again, or version 1's
+// installer again. Every cell ends with one version whole or nothing, says
+// so in its exit code, and leaves no run folder, moved-aside copy, part
+// file or working folder behind; what remains then uninstalls to nothing.
+
+enum class From { kNothing, kVersionOne };
+enum class Next { kUninstallQuiet, kUninstallWindow, kSameInstaller, kEarlierInstaller };
+enum class When { kRunFolder, kJournal, kBar, kFinishPage, kEntry };
+struct KillPoint {
+  const char* name;
+  bool net;  // the "net" installer: the point lies in its download
+  When when;
+  int percent;  // kBar: the bar at or past it
+  DWORD after_ms;
+};
+constexpr KillPoint kKillPoints[] = {
+    {"download begun", true, When::kRunFolder, 0, 200},
+    {"download under way", true, When::kRunFolder, 0, 1500},
+    {"journal begun", false, When::kJournal, 0, 0},
+    {"package 5%", false, When::kBar, 5, 0},
+    {"package 25%", false, When::kBar, 25, 0},
+    {"package 50%", false, When::kBar, 50, 0},
+    {"package 75%", false, When::kBar, 75, 0},
+    {"package 95%", false, When::kBar, 95, 0},
+    {"list and commit", false, When::kBar, 100, 0},
+    {"finish page", false, When::kFinishPage, 0, 0},
+    {"entry written", false, When::kEntry, 0, 0},
+    {"finish page, idle", false, When::kFinishPage, 0, 1500},
+};
+struct Cell {
+  From from;
+  int point;
+  Next next;
+};
+// The whole matrix with KILL_SWEEP=full (tools/kill_sweep.sh); otherwise a
+// spread of it: every fifth cell, which meets every kind of point and every
+// next step.
+std::vector<Cell> cells() {
+  std::vector<Cell> all;
+  for (From from : {From::kNothing, From::kVersionOne})
+    for (int point = 0; point < int(std::size(kKillPoints)); ++point)
+      for (Next next : {Next::kUninstallQuiet, Next::kUninstallWindow, Next::kSameInstaller, Next::kEarlierInstaller})
+        if (from == From::kVersionOne || next != Next::kEarlierInstaller) all.push_back({from, point, next});
+  const char* sweep = std::getenv("KILL_SWEEP");
+  if (sweep && std::string(sweep) == "full") return all;
+  std::vector<Cell> spread;
+  for (std::size_t i = 0; i < all.size(); i += 5) spread.push_back(all[i]);
+  return spread;
+}
+std::string cell_name(const testing::TestParamInfo<Cell>& info) {
+  static const char* const kNext[] = {"UninstallQuiet", "UninstallWindow", "SameInstaller", "EarlierInstaller"};
+  std::string point;
+  for (const char* c = kKillPoints[info.param.point].name; *c; ++c)
+    if (std::isalnum(static_cast<unsigned char>(*c))) point += *c;
+  return std::string(info.param.from == From::kNothing ? "Fresh" : "Upgrade") + "_" + point + "_" +
+         kNext[int(info.param.next)];
+}
+
+class KillMatrix : public UpgradeTest, public testing::WithParamInterface<Cell> {
+ protected:
+  // Nothing of an earlier cell: the entry and link a failed one left.
+  void SetUp() override {
+    UpgradeTest::SetUp();
+    RegDeleteTreeW(HKEY_LOCAL_MACHINE,
+                   rt::wide_path("Software\\Microsoft\\Windows\\CurrentVersion\\Uninstall\\Tarnel" + kName).c_str());
+    DeleteFileW(rt::wide_path(programs_link()).c_str());
+  }
+
+  bool reached(const KillPoint& at, Installer& setup, int runs_before) {
+    switch (at.when) {
+      case When::kRunFolder: return stale_run_folders() > runs_before;
+      case When::kJournal: return e2e::path_exists(folder_ + "\\~setup-run\\journal");
+      case When::kBar: return setup.progress("进度条") >= at.percent;
+      case When::kFinishPage: return setup.visible("安装完成");
+      case When::kEntry: return entry_version() == L"2.0";
+    }
+    return false;
+  }
+
+  // What a kill may leave and no next step may keep.
+  void expect_no_leftovers(int runs_before) {
+    for (const auto& [name, bytes] : snapshot(folder_)) {
+      EXPECT_EQ(name.find("~setup-run"), std::string::npos) << name;
+      EXPECT_EQ(name.find("displaced-"), std::string::npos) << name;
+      EXPECT_EQ(name.find(".part"), std::string::npos) << name;
+    }
+    EXPECT_EQ(stale_run_folders(), runs_before);
+  }
+
+  // The uninstaller, answered as a person would when it has a window.
+  DWORD uninstall(bool window) {
+    e2e::Process uninstaller = e2e::Process::start(folder_ + "\\uninst.exe", window ? "" : "/S");
+    DWORD code = 99;
+    while (!uninstaller.wait(window ? 200 : kWait, &code)) {
+      if (!window) return 99;
+      e2e::answer_prompt(uninstaller, true, "", 2000);
+    }
+    return code;
+  }
+
+  void expect_version_one() {
+    auto files = snapshot(folder_);
+    EXPECT_EQ(files["data\\ro.txt"], "RO:ro 1");
+    EXPECT_EQ(files["only1.txt"], "only");
+    for (int i = 0; i < 40; ++i) ASSERT_EQ(files["share\\f" + std::to_string(i) + ".dat"].substr(0, 2), "1-") << i;
+    EXPECT_EQ(entry_version(), L"1.0");
+  }
+};
+
+TEST_P(KillMatrix, EndsWithOneVersionWholeOrNothing) {
+  const Cell cell = GetParam();
+  const KillPoint& at = kKillPoints[cell.point];
+  std::string net_exe;
+  std::optional<testsupport::HttpServers> servers;
+  if (at.net) {
+    servers = testsupport::http_servers();
+    ASSERT_TRUE(servers);
+    std::string v2 = package(2);
+    std::string name = "kill-" + std::to_string(GetCurrentProcessId()) + ".zip";
+    ASSERT_TRUE(testsupport::write_file(servers->nginx_root + "/" + name, v2));
+    net_exe = e2e::make_installer(
+        dir_, e2e::config_json(config("2.0", "net", servers->nginx_url("/slow/" + name), installer::sha256_hex(v2))),
+        nullptr, "net.exe");
+  }
+  const std::string& killed_exe = at.net ? net_exe : v2_exe_;
+  if (cell.from == From::kVersionOne) ASSERT_NO_FATAL_FAILURE(install(v1_exe_, "1.0"));
+  const int runs_before = stale_run_folders();
+  {
+    Installer setup(killed_exe);
+    ASSERT_NO_FATAL_FAILURE(start_upgrade(setup));
+    ASSERT_TRUE(e2e::wait_until([&] { return reached(at, setup, runs_before); }, kWait)) << at.name;
+    Sleep(at.after_ms);
+    setup.process().kill();
+    setup.process().wait(kWait);
+  }
+
+  Next next = cell.next;
+  const bool uninstalling = next == Next::kUninstallQuiet || next == Next::kUninstallWindow;
+  if (uninstalling && !e2e::path_exists(folder_ + "\\uninst.exe")) next = Next::kSameInstaller;
+  switch (next) {
+    case Next::kUninstallQuiet:
+    case Next::kUninstallWindow:
+      EXPECT_EQ(uninstall(next == Next::kUninstallWindow), 0u);
+      ASSERT_TRUE(e2e::wait_until([&] { return !e2e::path_exists(folder_); }, kWait));
+      expect_no_leftovers(runs_before);
+      expect_nothing();
+      return;
+    case Next::kSameInstaller:
+      ASSERT_NO_FATAL_FAILURE(install(killed_exe, "2.0"));
+      expect_no_leftovers(runs_before);
+      ASSERT_NO_FATAL_FAILURE(cell.from == From::kVersionOne ? expect_version_two() : (void)0);
+      EXPECT_TRUE(e2e::path_exists(programs_link()));
+      break;
+    case Next::kEarlierInstaller:
+      ASSERT_NO_FATAL_FAILURE(install(v1_exe_, "1.0"));
+      expect_no_leftovers(runs_before);
+      ASSERT_NO_FATAL_FAILURE(expect_version_one());
+      break;
+  }
+  ASSERT_NO_FATAL_FAILURE(uninstall_leaves_nothing());
+}
+
+INSTANTIATE_TEST_SUITE_P(Cells, KillMatrix, testing::ValuesIn(cells()), cell_name);
 
 }  // namespace

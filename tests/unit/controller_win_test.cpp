@@ -205,6 +205,7 @@ TEST_F(ControllerTest, EachFailureHasItsOwnMessageAndLeavesNothingOfTheRun) {
     const char* unwritable;
     const char* digest;
     std::string message;
+    bool extracted = false;  // every entry in place: the list failed
   };
   const Case cases[] = {
       {"net", -1, 4096, true, false, "", "", "network message"},
@@ -213,6 +214,8 @@ TEST_F(ControllerTest, EachFailureHasItsOwnMessageAndLeavesNothingOfTheRun) {
       {"disk", 0, 0, true, true, "", "", std::string("message ") + installer::kDamagedPackageMessage},
       {"disk", 0, 0, true, false, "C:\\x\\held.dll", "",
        "message 无法写入文件“C:\\x\\held.dll”，请关闭正在使用它的程序，或取消它的只读属性后点击重新安装。"},
+      {"disk", 0, 0, true, false, "C:\\x\\uninst.dat", "",
+       "message 无法写入文件“C:\\x\\uninst.dat”，请关闭正在使用它的程序，或取消它的只读属性后点击重新安装。", true},
       {"disk", 0, 0, true, false, "", "0000000000000000000000000000000000000000000000000000000000000000",
        std::string("message ") + installer::kDamagedPackageMessage},
       // The digest the download step took of what it wrote is the one checked.
@@ -232,6 +235,7 @@ TEST_F(ControllerTest, EachFailureHasItsOwnMessageAndLeavesNothingOfTheRun) {
     outcome_.opened = c.opened;
     outcome_.damaged = c.damaged;
     outcome_.unwritable_file = c.unwritable;
+    outcome_.all_extracted = c.extracted;
     install();
     auto log = view_.log();
     EXPECT_THAT(log, testing::Contains(c.message));

@@ -21,6 +21,7 @@
 #include "installer/steps/install_folder.h"
 #include "installer/steps/run_file.h"
 #include "runtime/value/codepage.h"
+#include "tests/support/dotnet_url.h"
 #include "tests/support/paths.h"
 #include "tests/support/windows_win.h"
 #include "tests/support/zip_maker.h"
@@ -408,6 +409,44 @@ TEST_F(PackageStepTest, TheEmptyTwentyTwoByteArchiveInstallsNothingAndSucceeds) 
   EXPECT_FALSE(exists(package));
 }
 
+// An uninstaller that cannot take the list fails the step, naming the file
+// that should have taken it: one that is no program, or, beside a signed
+// one, a list file a scanner holds. A package without an uninstaller still
+// succeeds with no list kept.
+TEST_F(PackageStepTest, AListThatCannotBeRecordedFailsTheStepNamingItsFile) {
+  const std::string dat = app + "\\uninst.dat";
+  struct Case {
+    const char* what;
+    std::string uninstaller;  // the package's uninst.exe; empty: none
+    std::string named;        // the file the failure names; empty: success
+  } cases[] = {
+      {"not a program", "MZ but no program", uninstaller},
+      {"signed, its list file held", testsupport::read_file(testsupport::stand_in("genuine.exe")), dat},
+      {"no uninstaller", "", ""},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.what);
+    std::error_code ignored;
+    fs::remove_all(fs::path(rt::wide_path(app)), ignored);
+    fs::create_directories(fs::path(rt::wide_path(app)), ignored);
+    std::ofstream(fs::path(rt::wide_path(dat)), std::ios::binary) << "earlier list";
+    HANDLE scanner = CreateFileW(rt::wide_path(dat).c_str(), GENERIC_READ, 0, nullptr, OPEN_EXISTING, 0, nullptr);
+    std::vector<ZipMakerEntry> entries = {{"{app}/Foo.exe", "foo"}};
+    if (!c.uninstaller.empty()) entries.push_back({"{app}/uninst.exe", c.uninstaller});
+    write_package(entries);
+    FakeController host;
+    host.directories = {app};
+    rt::Text files;
+    installer::PackageOutcome out = unpack(package, uninstaller, files, host);
+    CloseHandle(scanner);
+    EXPECT_TRUE(out.all_extracted);
+    EXPECT_FALSE(out.list_recorded);
+    EXPECT_EQ(out.unwritable_file.str(), c.named);
+    EXPECT_EQ(out.succeeded(), c.named.empty());
+    EXPECT_EQ(read(dat), "earlier list");
+  }
+}
+
 TEST(WriteResourceTest, AddsReplacesAndDeletesKeepingOthersAndTheProgramRunnable) {
   std::string dir = testsupport::scratch_dir("resource");
   std::string exe = dir + "\\程序.exe";
@@ -498,18 +537,17 @@ TEST_F(PackageStepTest, ElevatedRunsProtectTheFoldersTheyMake) {
 // when they are ours: a folder planted under such a name with the marker
 // but an access list anyone may use, or a link planted under such a name,
 // keeps everything.
-TEST_F(PackageStepTest, StaleRunFoldersGoOnlyWhenTheyAreOursAndNeverThroughALink) {
+TEST_F(PackageStepTest, StaleWorkingFoldersGoOnlyWhenTheyAreOursAndNeverThroughALink) {
   rt::win::Folder parent = installer::working_parent();
   ASSERT_TRUE(parent);
-  const std::u16string marker = u"~tarnel-setup.run";
-  std::u16string stale_name;
-  {
-    rt::win::Folder stale = installer::make_unique_folder(parent, u"setup-", installer::working_access());
+  std::vector<std::u16string> stale_names;
+  // An installer's and a self-removal copy's: killed, or ended; nothing holds them any more.
+  for (auto [prefix, file] : {std::pair{u"setup-", u"app.zip"}, std::pair{u"uninst-", u"cleanup.exe"}}) {
+    rt::win::Folder stale = installer::make_working_folder(prefix);
     ASSERT_TRUE(stale);
-    ASSERT_TRUE(stale.create_file(marker, GENERIC_WRITE, 0));
-    ASSERT_TRUE(stale.create_file(u"app.zip", GENERIC_WRITE, 0));
-    stale_name = stale.path().substr(stale.path().rfind(u'\\') + 1);
-  }  // the run was killed: nothing holds it any more
+    ASSERT_TRUE(stale.create_file(file, GENERIC_WRITE, 0));
+    stale_names.push_back(stale.path().substr(stale.path().rfind(u'\\') + 1));
+  }
   const std::string base = rt::cp936_from_wide(parent.path());
   const std::string planted = base + "\\setup-0123456789abcdef", linked = base + "\\setup-fedcba9876543210";
   const std::string victim = testsupport::scratch_dir("stale-victim");
@@ -519,12 +557,13 @@ TEST_F(PackageStepTest, StaleRunFoldersGoOnlyWhenTheyAreOursAndNeverThroughALink
     ASSERT_TRUE(testsupport::write_file(folder + "\\keep.txt", "not a run's"));
   }
   ASSERT_TRUE(testsupport::make_link(linked, victim));
-  installer::remove_stale_run_folders();
-  EXPECT_FALSE(exists(base + "\\" + rt::cp936_from_wide(stale_name)));
+  installer::remove_stale_working_folders();
+  for (const std::u16string& name : stale_names) EXPECT_FALSE(exists(base + "\\" + rt::cp936_from_wide(name)));
   EXPECT_EQ(testsupport::read_file(planted + "\\keep.txt"), "not a run's");
   EXPECT_EQ(testsupport::read_file(victim + "\\keep.txt"), "not a run's");
   EXPECT_TRUE(exists(victim + "\\~tarnel-setup.run"));
   DeleteFileW(rt::wide_path(linked).c_str());
+  RemoveDirectoryW(rt::wide_path(linked).c_str());
   for (const char* f : {"\\keep.txt", "\\~tarnel-setup.run"}) DeleteFileW(rt::wide_path(planted + f).c_str());
   RemoveDirectoryW(rt::wide_path(planted).c_str());
 }

@@ -93,6 +93,33 @@ TEST_F(RunJournalWinTest, ATakenBackRunAndAKilledOneLeaveTheEarlierFilesAsTheyWe
   EXPECT_EQ(installer::recover_interrupted_run(rt::Text(app)), Recovery::kNone);
 }
 
+// A first installation made the installation folder and two above it:
+// taken back by its own run or, once killed, by the next, each goes when
+// empty; one holding a file a person put there stays.
+TEST_F(RunJournalWinTest, FoldersARunMadeAboveTheInstallationFolderGoWhenEmpty) {
+  const std::string base = testsupport::scratch_dir("journal-above");
+  const std::string outer = base + "\\上", middle = outer + "\\层", folder = middle + "\\app";
+  for (bool killed : {false, true}) {
+    SCOPED_TRACE(killed ? "killed" : "taken back");
+    for (const std::string& f : {outer, middle, folder}) ASSERT_TRUE(CreateDirectoryW(rt::wide_path(f).c_str(), nullptr));
+    if (killed) ASSERT_TRUE(write(outer + "\\mine.txt", "a person's"));
+    RunJournal journal;
+    ASSERT_TRUE(journal.begin(u(folder), {u(outer), u(middle), u(folder)}));
+    ASSERT_TRUE(journal.creating(u(folder + "\\a.txt"), false));
+    ASSERT_TRUE(write(folder + "\\a.txt", "new"));
+    if (killed) {
+      journal.abandon();
+      EXPECT_EQ(installer::recover_interrupted_run(rt::Text(folder)), Recovery::kTakenBack);
+    } else {
+      EXPECT_EQ(journal.roll_back(), Recovery::kTakenBack);
+    }
+    EXPECT_FALSE(exists(middle));
+    EXPECT_EQ(exists(outer), killed);
+    DeleteFileW(rt::wide_path(outer + "\\mine.txt").c_str());
+    RemoveDirectoryW(rt::wide_path(outer).c_str());
+  }
+}
+
 TEST_F(RunJournalWinTest, ACommittedRunKeepsTheNewFilesAndDropsItsBackups) {
   RunJournal journal;
   change(journal);
@@ -113,7 +140,7 @@ TEST_F(RunJournalWinTest, ACommittedRunKeepsTheNewFilesAndDropsItsBackups) {
   EXPECT_FALSE(exists(run));
 }
 
-// The installation folder of the design's layout is the person's to write:
+// The installation folder of the unscoped layout is the person's to write:
 // a journal placed there by them (or their malware) names files elsewhere,
 // backups elsewhere, and a folder that is a link to a victim folder. The
 // elevated replay touches none of it.
