@@ -1,7 +1,8 @@
 // uninst.exe: a thin program over the installer library's uninstaller.
 // "/S" (any case) removes without asking or showing anything; the exit code
-// tells the result. "/elevated" marks the copy it started with administrator
-// rights, "/cleanup" the copy that removes it after its end.
+// tells the result. "/LOG=<file>" writes every step to a log. "/elevated"
+// marks the copy it started with administrator rights, "/cleanup" the copy
+// that removes it after its end.
 #include <windows.h>
 #include <shellapi.h>
 
@@ -26,5 +27,5 @@ int WINAPI WinMain(HINSTANCE, HINSTANCE, LPSTR, int) {
   // Before anything can load a library: the system folder only.
   installer::restrict_library_search();
   if (requested(L"/cleanup")) return installer::run_self_removal();
-  return installer::run_uninstaller(requested(L"/S"), requested(L"/elevated"));
+  return installer::run_logged_uninstaller(requested(L"/S"), requested(L"/elevated"));
 }

@@ -28,9 +28,14 @@ class ControllerView : public InstallView {
   virtual void post_close() = 0;
 };
 
-// Connects the controller to its window (null disconnects) and its steps
-// (default_install_steps() until a test replaces them).
+class SetupSession;
+
+// Connects the controller to its window (null disconnects), the session it
+// installs for, and its steps (default_install_steps() until a test
+// replaces them).
 void set_controller_view(ControllerView* view);
+void set_controller_session(SetupSession* session);
+SetupSession* controller_session();
 void set_install_steps(InstallSteps steps);
 
 // Handlers of the installer window.
@@ -46,8 +51,10 @@ void on_finish();         // 安装完成
 bool on_close_requested();
 // The close question for a page, and whether the worker still runs.
 rt::Text close_question(int page, bool worker_running);
-// setup.exe's exit code: 0 only when an installation completed.
+// setup.exe's exit code (SetupExit): the session's.
 int setup_exit_code();
+// Whether an installation worker runs now.
+bool worker_running_now();
 // The body of the worker thread: the sequence of the plan start_install made.
 unsigned long __stdcall install_sequence(void* unused);
 

@@ -7,7 +7,8 @@
 #include <mutex>
 #include <utility>
 
-#include "installer/setup/state.h"
+#include "installer/platform/run_log.h"
+#include "installer/setup/session.h"
 #include "installer/steps/progress.h"
 #include "runtime/services/system_services.h"
 #include "runtime/win/lock_win.h"
@@ -17,7 +18,10 @@ namespace installer {
 namespace {
 
 ControllerView* g_view = nullptr;
+SetupSession* g_session = nullptr;
 InstallSteps g_steps;
+// The running worker's handle; closed by the worker itself.
+void* g_worker = nullptr;
 // Orders the storing of the worker's handle (start_install) before its
 // closing (the worker's end), however fast the worker runs, and guards the
 // window's wish to end once the worker has ended.
@@ -46,10 +50,9 @@ void close_worker_handle() {
   bool close_window = false;
   {
     std::lock_guard<rt::Lock> lock(g_worker_lock);
-    InstallerState& st = installer_state();
-    if (st.worker_thread) {
-      rt::close_thread_handle(st.worker_thread);
-      st.worker_thread = nullptr;
+    if (g_worker) {
+      rt::close_thread_handle(g_worker);
+      g_worker = nullptr;
     }
     close_window = g_pending_end != PendingEnd::kNone;
   }
@@ -58,7 +61,7 @@ void close_worker_handle() {
 
 bool worker_running() {
   std::lock_guard<rt::Lock> lock(g_worker_lock);
-  return installer_state().worker_thread != nullptr;
+  return g_worker != nullptr;
 }
 
 // A damaged installer's close (asked for as soon as its window shows) says
@@ -101,11 +104,13 @@ void set_controller_view(ControllerView* view) {
   std::lock_guard<rt::Lock> lock(g_worker_lock);
   g_pending_end = PendingEnd::kNone;  // a new window has not asked to end
 }
+void set_controller_session(SetupSession* session) { g_session = session; }
+SetupSession* controller_session() { return g_session; }
 void set_install_steps(InstallSteps s) { g_steps = std::move(s); }
 
 void on_install_now() {
   // A damaged installer has nothing it could install.
-  if (!g_view || installer_state().damaged) return;
+  if (!g_view || !g_session || g_session->damaged()) return;
   if (g_folder_failed && g_view->current_page() == kFailurePage && !worker_running()) {
     g_folder_failed = false;
     g_view->show_header(false);
@@ -122,13 +127,12 @@ void on_install_now() {
 }
 
 void start_install() {
-  if (!g_view) return;
+  if (!g_view || !g_session) return;
   // One installation at a time (a reinstall pressed while a clean-up runs).
   if (worker_running()) return;
-  InstallerState& st = installer_state();
   // Taken once, here: the worker never reads a window, which may be gone.
-  g_plan = make_install_plan(st.record, g_view->install_directory(), g_view->desktop_shortcut_ticked());
-  st.completed = false;
+  g_plan = g_session->plan(g_view->install_directory(), g_view->desktop_shortcut_ticked());
+  log_line({"folder chosen: ", g_plan.install_directory.view()});
   // The flag down and an empty record of what the run made: the worker makes
   // the installation folder itself and notes each level it made, so that a
   // cancelled or failed run can take them back.
@@ -137,12 +141,12 @@ void start_install() {
   g_view->show_page(kInstallingPage);
   std::lock_guard<rt::Lock> lock(g_worker_lock);
   void* handle = nullptr;
-  if (rt::start_thread(install_sequence, 0, &handle)) st.worker_thread = handle;
+  if (rt::start_thread(install_sequence, 0, &handle)) g_worker = handle;
 }
 
 unsigned long __stdcall install_sequence(void*) {
   SequenceEnd end = g_view ? run_install_sequence(g_plan, steps(), *g_view) : SequenceEnd::kCancelled;
-  if (end == SequenceEnd::kCompleted) installer_state().completed = true;
+  if (g_session) g_session->run_ended(end);
   g_folder_failed = end == SequenceEnd::kFolderFailed;
   close_worker_handle();
   return 0;
@@ -161,7 +165,7 @@ void on_finish() {
     // The finish page shows while the worker still makes the shortcuts and
     // the entry: the main file starts once it has ended.
     std::lock_guard<rt::Lock> lock(g_worker_lock);
-    if (installer_state().worker_thread) {
+    if (g_worker) {
       g_pending_end = PendingEnd::kFinish;
       return;
     }
@@ -178,15 +182,15 @@ rt::Text close_question(int page, bool running) {
 
 bool on_close_requested() {
   ControllerView* view = g_view;
-  if (!view || installer_state().refused) return true;
-  if (installer_state().damaged) return tell_damaged(*view);
+  if (!view || !g_session || g_session->refused()) return true;
+  if (g_session->damaged()) return tell_damaged(*view);
   PendingEnd pending;
   {
     std::lock_guard<rt::Lock> lock(g_worker_lock);
     pending = g_pending_end;
     // Already answered: the worker's end closes the window; until then
     // nothing more is asked.
-    if (pending != PendingEnd::kNone && installer_state().worker_thread) return false;
+    if (pending != PendingEnd::kNone && g_worker) return false;
   }
   if (pending == PendingEnd::kFinish) {
     finish_now(*view);
@@ -199,7 +203,7 @@ bool on_close_requested() {
   const int page = view->current_page();
   {
     std::lock_guard<rt::Lock> lock(g_worker_lock);
-    if (!installer_state().worker_thread) return true;
+    if (!g_worker) return true;
     g_pending_end = PendingEnd::kClose;
     // On the finish page the files are in place: the shortcuts and the entry
     // are made, not undone.
@@ -209,6 +213,7 @@ bool on_close_requested() {
   return false;
 }
 
-int setup_exit_code() { return installer_state().completed ? 0 : 1; }
+int setup_exit_code() { return g_session ? g_session->exit_code() : kSetupFailed; }
+bool worker_running_now() { return worker_running(); }
 
 }  // namespace installer

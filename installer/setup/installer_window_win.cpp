@@ -6,7 +6,7 @@
 #include <algorithm>
 
 #include "installer/setup/controller.h"
-#include "installer/setup/state.h"
+#include "installer/setup/session.h"
 #include "installer/steps/dotnet.h"
 #include "installer/platform/launch.h"
 #include "runtime/value/codepage.h"
@@ -364,9 +364,9 @@ void browse_for_folder() {
   }
   CoTaskMemFree(item);
   // As the proposed folder has: the software's own folder inside the one chosen.
-  if (!chosen.empty())
-    rt::unit_set(kInstallerWindow, "安装目录", rt::kPropCaption,
-                 install_folder_in(chosen, installer_state().record.software_name));
+  const SetupSession* session = controller_session();
+  if (!chosen.empty() && session)
+    rt::unit_set(kInstallerWindow, "安装目录", rt::kPropCaption, install_folder_in(chosen, session->record().software_name));
 }
 
 void drag_window() {
@@ -377,7 +377,8 @@ void drag_window() {
 
 void show_custom_page() {
   // A damaged installer has no folder to choose.
-  if (installer_state().damaged) return;
+  const SetupSession* session = controller_session();
+  if (!session || session->damaged()) return;
   rt::unit_set(kInstallerWindow, "图片框1", rt::kPropVisible, false);
   rt::unit_set(kInstallerWindow, "选择夹1", rt::kPropPage, 1);
 }

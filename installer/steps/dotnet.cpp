@@ -82,6 +82,11 @@ rt::Text dotnet_windows_message(float required) {
          "请先安装 Windows 的更新后再运行本安装程序。";
 }
 
+rt::Text dotnet_administrator_message(float required) {
+  return rt::text_concat({"此程序需要 .NET Framework ", required > 4.8f ? "4.8.1" : "4.8",
+                          "，安装它需要管理员权限。请以管理员身份运行本安装程序。"});
+}
+
 rt::Text dotnet_exit_message(unsigned long exit_code) {
   if (exit_code == 1602)
     return "已取消 .NET Framework 的安装。此程序需要它才能运行，请点击重新安装并完成 .NET Framework 的安装。";

@@ -83,6 +83,7 @@ enum class PrerequisiteOutcome {
   kContinueRestartNeeded,   // installed now; Windows must restart before the program runs
   kStopAfterMessage,        // a failure; its message and page 4 were shown
   kStopSilently,            // cancelled at the window's request: nothing shown
+  kStopNeedsAdministrator,  // unattended without administrator rights: its message was shown
 };
 
 // Checks the installed version against `framework`; when it is less and
@@ -91,9 +92,13 @@ enum class PrerequisiteOutcome {
 // keeps the file from writers, proves it through that handle, starts it
 // with the run's folder as its working folder, waits for it and reads its
 // exit code. Tests pass pins with 127.0.0.1 addresses and their own root or
-// digest.
+// digest. `unattended`: the framework's installer runs quietly ("/q
+// /norestart"); without administrator rights, which nobody could grant
+// then, nothing is downloaded.
 PrerequisiteOutcome ensure_dotnet(const rt::Text& framework, InstallView& view,
                                   const format::DotnetPins& pins = built_in_dotnet_pins(),
-                                  const WindowsRelease& windows = running_windows());
+                                  const WindowsRelease& windows = running_windows(), bool unattended = false);
+// The message of an unattended run that would need them.
+rt::Text dotnet_administrator_message(float required);
 
 }  // namespace installer

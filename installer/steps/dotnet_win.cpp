@@ -5,7 +5,9 @@
 
 #include "installer/platform/authenticode.h"
 #include "installer/platform/launch.h"
+#include "installer/platform/protected_folder.h"
 #include "installer/platform/registry.h"
+#include "installer/platform/run_log.h"
 #include "installer/steps/dotnet.h"
 #include "installer/steps/download.h"
 #include "installer/steps/install_folder.h"
@@ -22,7 +24,8 @@ namespace {
 const char kV4FullKey[] = "SOFTWARE\\Microsoft\\NET Framework Setup\\NDP\\v4\\Full";
 const char kV35Key[] = "Software\\Microsoft\\NET Framework Setup\\NDP\\v3.5";
 
-PrerequisiteOutcome fail(InstallView& view, const rt::Text& message) {
+PrerequisiteOutcome fail(InstallView& view, const rt::Text& message, unsigned long windows_error = 0) {
+  log_failure(message.empty() ? std::string_view(kNetworkMessage) : message.view(), windows_error);
   if (message.empty()) view.show_network_message();
   else view.show_failure_message(message);
   view.show_page(kFailurePage);
@@ -53,6 +56,16 @@ bool proven(const RunFile& file, const format::DotnetPins& pins) {
   auto reader = file.reader();
   return reader && digest_proves(pins, sha256_hex_of(*reader));
 }
+// "4.72", "4.8", "0" for the log.
+std::string version_text(float version) {
+  const int hundredths = int(version * 100 + 0.5f);
+  std::string text = std::to_string(hundredths / 100);
+  if (hundredths % 100 == 0) return text;
+  text += '.';
+  text += char('0' + hundredths % 100 / 10);
+  if (hundredths % 10) text += char('0' + hundredths % 10);
+  return text;
+}
 }  // namespace
 
 WindowsRelease running_windows() {
@@ -77,11 +90,20 @@ float detect_dotnet_version() {
 }
 
 PrerequisiteOutcome ensure_dotnet(const rt::Text& framework, InstallView& view, const format::DotnetPins& pins,
-                                  const WindowsRelease& windows) {
+                                  const WindowsRelease& windows, bool unattended) {
   float required = required_framework_version(framework);
-  if (detect_dotnet_version() >= required) return PrerequisiteOutcome::kContinue;
+  const float present = detect_dotnet_version();
+  log_line({".NET Framework: required ", framework.empty() ? "none" : framework.view(), ", present ",
+            version_text(present)});
+  if (present >= required) return PrerequisiteOutcome::kContinue;
   // Said before 120 MB are fetched for nothing.
   if (!windows_runs_dotnet(required, windows)) return fail(view, dotnet_windows_message(required));
+  // The framework's installer demands administrator rights; nobody is there
+  // to grant them to an unattended run.
+  if (unattended && !running_elevated()) {
+    fail(view, dotnet_administrator_message(required));
+    return PrerequisiteOutcome::kStopNeedsAdministrator;
+  }
   rt::Text url = dotnet_url_for(required, pins);
 
   view.set_progress_timer(1000);
@@ -94,7 +116,11 @@ PrerequisiteOutcome ensure_dotnet(const rt::Text& framework, InstallView& view, 
   std::int32_t result = url.empty() ? kDownloadFailed : download_to(url, file.handle(), on_download_progress, &received);
   if (result == kDownloadCancelled) return PrerequisiteOutcome::kStopSilently;
   // The timer keeps showing the last figures behind the failure page.
-  if (result != kDownloadOk || received < std::uint64_t(kMinimumDownload)) return fail(view, rt::Text());
+  if (result != kDownloadOk || received < std::uint64_t(kMinimumDownload)) {
+    log_line({".NET Framework download from ", url.view(), " failed, bytes ", log_number(received)});
+    return fail(view, rt::Text());
+  }
+  log_line({".NET Framework downloaded from ", url.view(), ", bytes ", log_number(received)});
   view.set_progress_timer(0);
 
   // Only a reading handle may be open when the system loads the program; it
@@ -105,18 +131,21 @@ PrerequisiteOutcome ensure_dotnet(const rt::Text& framework, InstallView& view, 
     file.remove();
     return fail(view, kDotnetUnverifiedMessage);
   }
+  log_line({".NET Framework installer proven genuine"});
 
   // The shell, not CreateProcess: it asks for elevation where setup.exe
   // itself is not elevated, and the framework's installer demands it. Its
   // own folder (the run's, held) is its working folder.
   rt::win::ProgramStart how;
   how.through_shell = true;
+  if (unattended) how.arguments = u"/q /norestart";
   rt::win::Kernel process = rt::win::start_held_program(file.folder(), file.name(), file.handle(), how);
-  if (!process) return fail(view, kDotnetStartMessage);
+  if (!process) return fail(view, kDotnetStartMessage, GetLastError());
   WaitForSingleObject(process.get(), INFINITE);
   DWORD code = 0;
   if (!GetExitCodeProcess(process.get(), &code)) code = DWORD(-1);
   file.remove();
+  log_line({".NET Framework installer ended with code ", log_number(code)});
   switch (dotnet_end_of(code)) {
     case DotnetEnd::kRestartNeeded:
       // The framework is in place but loads only after the restart, and its

@@ -59,15 +59,24 @@ struct InstallSteps {
   // The finish button's start of the main file (the controller's, not the sequence's).
   std::function<bool(const rt::Text& path, const rt::Text& parameters, int show_mode)> launch_file;
 };
-InstallSteps default_install_steps();
+// `unattended`: nobody answers anything (setup.exe /S): the .NET Framework's
+// installer runs quietly.
+InstallSteps default_install_steps(bool unattended = false);
 
 // How a run ended.
 enum class SequenceEnd {
-  kCompleted,     // files, shortcuts and entry in place
-  kFailed,        // its message and the failure page were shown; the run was taken back
-  kFolderFailed,  // the same, for a folder that cannot be used: another must be chosen
-  kCancelled,     // stopped at the window's request and taken back; nothing shown
+  kCompleted,               // files, shortcuts and entry in place
+  kCompletedRestartNeeded,  // the same; Windows must restart before the program runs (.NET Framework)
+  kFailed,                  // its message and the failure page were shown; the run was taken back
+  kFolderFailed,            // the same, for a folder that cannot be used: another must be chosen
+  kFileInUse,               // the same, for a file a program holds or that cannot be replaced
+  kNeedsAdministrator,      // the same: the .NET Framework needs rights an unattended run cannot ask for
+  kDamaged,                 // the installer's own configuration cannot be installed: nothing was done
+  kCancelled,               // stopped at the window's request and taken back; nothing shown
 };
+inline bool installed(SequenceEnd end) {
+  return end == SequenceEnd::kCompleted || end == SequenceEnd::kCompletedRestartNeeded;
+}
 
 // Runs the sequence on the calling (worker) thread; returns on any road.
 SequenceEnd run_install_sequence(const InstallPlan& plan, const InstallSteps& steps, InstallView& view);

@@ -15,6 +15,7 @@
 #include "installer/platform/protected_folder.h"
 #include "installer/platform/resources.h"
 #include "installer/platform/run_journal.h"
+#include "installer/platform/run_log.h"
 #include "installer/steps/download.h"
 #include "installer/steps/extract.h"
 #include "installer/steps/install_folder.h"
@@ -41,9 +42,11 @@ class PackageProgress final : public PackageStepHost {
   InstallView& view_;
 };
 
-// A failure: its message, what the run made taken back, the failure page
-// (whose "重新安装" tries again). An empty text is the network message.
-SequenceEnd fail_with(InstallView& view, const rt::Text& message) {
+// A failure: its message (and the log's line, with the Windows error that
+// went with it), what the run made taken back, the failure page (whose
+// "重新安装" tries again). An empty text is the network message.
+SequenceEnd fail_with(InstallView& view, const rt::Text& message, unsigned long windows_error = 0) {
+  log_failure(message.empty() ? std::string_view(kNetworkMessage) : message.view(), windows_error);
   if (message.empty()) view.show_network_message();
   else view.show_failure_message(message);
   undo_this_run();
@@ -51,8 +54,8 @@ SequenceEnd fail_with(InstallView& view, const rt::Text& message) {
   return SequenceEnd::kFailed;
 }
 
-SequenceEnd folder_failure(InstallView& view, const rt::Text& directory) {
-  fail_with(view, folder_message(directory));
+SequenceEnd folder_failure(InstallView& view, const rt::Text& directory, unsigned long windows_error = 0) {
+  fail_with(view, folder_message(directory), windows_error);
   return SequenceEnd::kFolderFailed;
 }
 
@@ -91,6 +94,7 @@ rt::Text list_properties(const format::Record& record, const rt::Text& made_abov
 }
 
 SequenceEnd cancelled_run() {
+  log_line({"cancelled: the run was taken back"});
   undo_this_run();
   return SequenceEnd::kCancelled;
 }
@@ -122,18 +126,21 @@ SequenceEnd run_install_sequence(const InstallPlan& plan, const InstallSteps& st
   // A configuration that could not be read installs nothing at all; nor
   // does one that would download a package it cannot check.
   if (!record_installable(record)) {
+    log_failure(kDamagedInstallerMessage, 0);
     view.show_failure_message(kDamagedInstallerMessage);
     view.show_page(kFailurePage);
-    return SequenceEnd::kFailed;
+    return SequenceEnd::kDamaged;
   }
 
-  if (!recover_interrupted_runs(plan)) return folder_failure(view, directory);
+  if (!recover_interrupted_runs(plan)) return folder_failure(view, directory, GetLastError());
 
   // 1. The .NET Framework prerequisite; it shows its own failures.
   PrerequisiteOutcome prerequisite = steps.ensure_dotnet(record.framework, view);
-  if (prerequisite == PrerequisiteOutcome::kStopAfterMessage) {
+  if (prerequisite == PrerequisiteOutcome::kStopAfterMessage ||
+      prerequisite == PrerequisiteOutcome::kStopNeedsAdministrator) {
     undo_this_run();
-    return SequenceEnd::kFailed;
+    return prerequisite == PrerequisiteOutcome::kStopAfterMessage ? SequenceEnd::kFailed
+                                                                   : SequenceEnd::kNeedsAdministrator;
   }
   const bool restart_needed = prerequisite == PrerequisiteOutcome::kContinueRestartNeeded;
   if ((prerequisite != PrerequisiteOutcome::kContinue && !restart_needed) || install_cancel_requested())
@@ -143,7 +150,8 @@ SequenceEnd run_install_sequence(const InstallPlan& plan, const InstallSteps& st
   //    through a link.
   rt::Text made_above;
   if (prepare_install_folder(directory, record.scope == format::Scope::kMachine, &made_above) != FolderCheck::kReady)
-    return folder_failure(view, directory);
+    return folder_failure(view, directory, GetLastError());
+  log_line({"folder ready: ", directory.view()});
 
   // 3. The package: downloaded into a file of this run that nobody else can
   //    write, or read where it lies in the installer's own file.
@@ -154,18 +162,23 @@ SequenceEnd run_install_sequence(const InstallPlan& plan, const InstallSteps& st
   if (record.install_type == format::InstallType::kNet) {
     view.set_progress_timer(1000);
     reset_download_progress();
-    if (!download.create("app.zip")) return fail_with(view, folder_message(rt::Text(temp_directory())));
+    if (!download.create("app.zip"))
+      return fail_with(view, folder_message(rt::Text(temp_directory())), GetLastError());
     DownloadOutcome fetched = steps.download_package(record.package_url, download.handle());
+    const unsigned long download_error = GetLastError();
     if (fetched.result == kDownloadCancelled || install_cancel_requested()) return cancelled_run();
+    log_line({"download ", record.package_url.view(), fetched.result == kDownloadOk ? ": complete" : ": failed", ", bytes ",
+              log_number(fetched.received), ", SHA-256 ", fetched.sha256.empty() ? "none" : fetched.sha256});
     // The timer keeps running with its last figures behind the failure page.
     if (fetched.result != kDownloadOk || fetched.received < std::uint64_t(kMinimumDownload))
-      return fail_with(view, rt::Text());
+      return fail_with(view, rt::Text(), fetched.result == kDownloadOk ? 0 : download_error);
     view.set_progress_timer(0);
     digest = std::move(fetched.sha256);
     package = download.reader();
   } else {
     package = steps.package_resource(checked);
     if (package && checked) digest = sha256_hex_of(*package);
+    log_line({"package carried in the installer, SHA-256 ", digest.empty() ? "not checked" : digest});
   }
   if (!package) return fail_with(view, kDamagedPackageMessage);
 
@@ -181,13 +194,23 @@ SequenceEnd run_install_sequence(const InstallPlan& plan, const InstallSteps& st
   if (made_above.empty()) made_above = rt::Text(format::list_property(earlier_files.view(), format::kListMadeAbove));
   rt::Text installed_files = list_properties(record, made_above);
   PackageOutcome unpacked = steps.unpack_package(std::move(package), plan, earlier_files, progress, installed_files);
+  const unsigned long package_error = unpacked.succeeded() ? 0 : GetLastError();
   download.remove();
+  log_line({"package step: entries ", log_number(unsigned(unpacked.entries)), ", failed ",
+            log_number(unsigned(unpacked.failed)), unpacked.list_recorded ? ", list recorded in " : ", no list recorded",
+            unpacked.list_recorded ? plan.uninstaller_path.view() : ""});
   if (unpacked.cancelled || install_cancel_requested()) return cancelled_run();
   if (!unpacked.succeeded()) {
     if (!unpacked.opened || unpacked.damaged) return fail_with(view, kDamagedPackageMessage);
-    if (!unpacked.held_by.empty()) return fail_with(view, unpacked.held_by);
-    if (!unpacked.unwritable_file.empty()) return fail_with(view, file_message(unpacked.unwritable_file));
-    return folder_failure(view, directory);
+    if (!unpacked.held_by.empty()) {
+      fail_with(view, unpacked.held_by);
+      return SequenceEnd::kFileInUse;
+    }
+    if (!unpacked.unwritable_file.empty()) {
+      fail_with(view, file_message(unpacked.unwritable_file), package_error);
+      return SequenceEnd::kFileInUse;
+    }
+    return folder_failure(view, directory, package_error);
   }
   // The new installation is whole: its backups go, nothing of it is taken
   // back any more.
@@ -203,12 +226,14 @@ SequenceEnd run_install_sequence(const InstallPlan& plan, const InstallSteps& st
   steps.make_shortcuts(plan);
   steps.register_uninstall(plan, earlier_files.empty() ? installed_files
                                                       : format::merge_installed_lists(installed_files, earlier_files));
-  return SequenceEnd::kCompleted;
+  return restart_needed ? SequenceEnd::kCompletedRestartNeeded : SequenceEnd::kCompleted;
 }
 
-InstallSteps default_install_steps() {
+InstallSteps default_install_steps(bool unattended) {
   InstallSteps s;
-  s.ensure_dotnet = [](const rt::Text& framework, InstallView& view) { return ensure_dotnet(framework, view); };
+  s.ensure_dotnet = [unattended](const rt::Text& framework, InstallView& view) {
+    return ensure_dotnet(framework, view, built_in_dotnet_pins(), running_windows(), unattended);
+  };
   s.download_package = [](const rt::Text& url, void* file) {
     DownloadOutcome outcome;
     Sha256 digest;
@@ -230,6 +255,7 @@ InstallSteps default_install_steps() {
     request.install_directory = plan.install_directory;
     request.all_users = plan.record.scope == format::Scope::kMachine;
     make_shortcuts(request);
+    log_line({plan.desktop_shortcut ? "shortcuts: Start menu and desktop" : "shortcuts: Start menu"});
   };
   s.register_uninstall = [](const InstallPlan& plan, const rt::Text& installed_files) {
     UninstallInfo info;
@@ -242,7 +268,9 @@ InstallSteps default_install_steps() {
     info.estimated_size_kib = installed_size_kib(installed_files);
     info.install_date = today_yyyymmdd();
     info.per_user = plan.record.scope == format::Scope::kUser;
-    register_uninstall(info);  // its result is not looked at: the files are in place
+    // Its result changes nothing: the files are in place.
+    if (register_uninstall(info)) log_line({"uninstall entry: ", info.software_name.view()});
+    else log_failure("the uninstall entry could not be written", GetLastError());
   };
   // The finish button's start: as the person at the desktop, never with the
   // installer's administrator rights.

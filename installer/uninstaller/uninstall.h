@@ -34,6 +34,7 @@ enum UninstallExit : int {
   kUninstallInUse = 4,       // a running program holds installed files: the entry and uninst.exe stay
   kUninstallNoList = 5,      // an entry but no usable installed-file list: the entry and uninst.exe stay
   kUninstallBusy = 6,        // an installation or uninstallation of the software runs now
+  kUninstallUsage = 8,       // the log asked for (/LOG=) cannot be written: nothing was done
 };
 
 // The installed-file list (installed_list.h), split into files and folders.
@@ -89,6 +90,11 @@ int run_self_removal();
 // Returns the exit code.
 // `elevated_child`: started by an unelevated uninst.exe with administrator
 // rights for an installation for the machine; it never asks for them again.
-int run_uninstaller(bool silent, bool elevated_child = false);
+// `log`: the open run log's path, which that copy continues.
+int run_uninstaller(bool silent, bool elevated_child = false, const std::u16string& log = std::u16string());
+// The same with the log its command line asks for ("/LOG=<file>", made a
+// full path against the caller's folder; the elevated copy continues its
+// starter's log): a log that cannot be written ends it before anything.
+int run_logged_uninstaller(bool silent, bool elevated_child);
 
 }  // namespace installer

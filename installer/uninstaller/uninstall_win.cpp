@@ -16,6 +16,7 @@
 #include "installer/platform/registry.h"
 #include "installer/platform/resources.h"
 #include "installer/platform/run_journal.h"
+#include "installer/platform/run_log.h"
 #include "installer/platform/single_run.h"
 #include "installer/platform/paths.h"
 #include "installer/platform/protected_folder.h"
@@ -124,9 +125,15 @@ bool may_change_entry(const OwnEntry& own) {
 // This program again, with administrator rights (Windows asks the person,
 // naming the program); its exit code is this one's. The person saying no is
 // a cancel.
-int run_elevated_copy(const rt::Text& program, bool silent) {
+int run_elevated_copy(const rt::Text& program, bool silent, const std::u16string& log) {
   std::wstring file = rt::wide_path(program.view());
   std::wstring parameters = silent ? L"/S /elevated" : L"/elevated";
+  // The copy continues the log; this program lets go of it meanwhile.
+  if (!log.empty()) {
+    log_line({"administrator rights asked for: the elevated copy continues this log"});
+    close_run_log();
+    parameters += L" \"/LOG=" + std::wstring(log.begin(), log.end()) + L"\"";
+  }
   SHELLEXECUTEINFOW info = {};
   info.cbSize = sizeof info;
   info.fMask = SEE_MASK_NOCLOSEPROCESS | SEE_MASK_NOASYNC;
@@ -140,7 +147,14 @@ int run_elevated_copy(const rt::Text& program, bool silent) {
   WaitForSingleObject(process.get(), INFINITE);
   DWORD code = kUninstallIncomplete;
   GetExitCodeProcess(process.get(), &code);
+  if (!log.empty() && open_run_log(log, true)) log_line({"the elevated copy ended with code ", log_number(code)});
   return int(code);
+}
+
+// A message for the person (none when silent), and always the log's line.
+void tell(bool silent, const rt::Text& caption, const rt::Text& message) {
+  log_line({message.view()});
+  if (!silent) uninstall_prompt(caption, message, false);
 }
 
 struct Installation {
@@ -401,7 +415,7 @@ rt::Text result_message(const rt::Text& name, const Outcome& out, const rt::Arra
 
 }  // namespace
 
-int run_uninstaller(bool silent, bool elevated_child) {
+int run_uninstaller(bool silent, bool elevated_child, const std::u16string& log) {
   rt::ComApartment com;
   // Our own folder must be free to go, whatever folder we were started in.
   wchar_t system[MAX_PATH + 1] = {};
@@ -421,17 +435,19 @@ int run_uninstaller(bool silent, bool elevated_child) {
   // An installation for one person is removed with the person's rights; one
   // for the machine needs an administrator's, asked for only when missing.
   if (!elevated_child && !inst.entry.key.empty() && inst.entry.root == kLocalMachine && !may_change_entry(inst.entry))
-    return run_elevated_copy(inst.program, silent);
+    return run_elevated_copy(inst.program, silent, log);
   // The software's name: its entry's, else its list's (a run killed before
   // it wrote the entry), else its folder's.
   if (!inst.entry.software_name.empty()) name = inst.entry.software_name;
   if (name.empty()) name = file_name_of(inst.folder, true);
   rt::Text caption = rt::text_concat({name.view(), " 卸载"});
+  log_line({"uninstaller of ", name.view(), " in ", inst.folder.view(),
+            inst.entry.key.empty() ? ", no uninstall entry" : ", its uninstall entry found"});
   // One installation or uninstallation of the software at a time, from
   // before an interrupted run is taken back.
   SoftwareRunLock lock;
   if (!lock.acquire(name, inst.entry.root == kCurrentUser || inst.person ? LockScope::kUser : LockScope::kMachine)) {
-    if (!silent) uninstall_prompt(caption, another_run_message(name), false);
+    tell(silent, caption, another_run_message(name));
     return kUninstallBusy;
   }
   // The installation folder (with every folder above it) and this
@@ -447,11 +463,12 @@ int run_uninstaller(bool silent, bool elevated_child) {
   // What runs killed before their end left among the working folders.
   remove_stale_working_folders();
   read_installation(inst);
+  if (inst.recovery == Recovery::kTakenBack) log_line({"an interrupted installation was taken back"});
+  if (inst.has_list) log_line({"installed-file list: files ", log_number(inst.installed.files.count())});
+  else log_line({"no installed-file list"});
 
   if (inst.recovery == Recovery::kFailed) {
-    if (!silent)
-      uninstall_prompt(caption, "上次安装被中断，且无法恢复到安装前的状态，请关闭正在使用安装文件夹的程序后重试。卸载信息已保留。",
-                       false);
+    tell(silent, caption, "上次安装被中断，且无法恢复到安装前的状态，请关闭正在使用安装文件夹的程序后重试。卸载信息已保留。");
     return kUninstallIncomplete;
   }
   // A first installation interrupted before its end, taken back just now:
@@ -461,21 +478,18 @@ int run_uninstaller(bool silent, bool elevated_child) {
     Outcome out;
     const rt::Text outermost(inst.made_by_run.empty() ? std::string() : rt::cp936_from_wide(inst.made_by_run.back()));
     remove_self_and_folders(inst, outermost, out);
-    if (!silent) uninstall_prompt(caption, result_message(name, out, inst.outside), false);
+    tell(silent, caption, result_message(name, out, inst.outside));
     return out.remaining.empty() ? kUninstallDone : kUninstallIncomplete;
   }
   if (!inst.has_list && inst.entry.key.empty()) {
-    if (!silent) uninstall_prompt(caption, "找不到安装信息，无法卸载。", false);
+    tell(silent, caption, "找不到安装信息，无法卸载。");
     return kUninstallNothing;
   }
   // Without its list the uninstaller cannot know what to remove: it says so
   // and keeps its entry and itself, so that reinstalling can mend it.
   if (!inst.has_list || inst.damaged_list || !inst.install_root.held()) {
-    if (!silent)
-      uninstall_prompt(caption,
-                       rt::text_concat({"“", name.view(),
-                                        "”的安装文件列表丢失或已损坏，无法卸载。卸载信息已保留，请重新运行安装程序后再卸载。"}),
-                       false);
+    tell(silent, caption,
+         rt::text_concat({"“", name.view(), "”的安装文件列表丢失或已损坏，无法卸载。卸载信息已保留，请重新运行安装程序后再卸载。"}));
     return kUninstallNoList;
   }
   if (!silent && !uninstall_prompt(caption, rt::text_concat({"确定要卸载“", name.view(), "”及其所有组件吗？"}), true))
@@ -485,11 +499,12 @@ int run_uninstaller(bool silent, bool elevated_child) {
   // finished; the person closes it and tries again.
   rt::Array<rt::Text> busy = files_in_use(inst);
   if (!busy.empty()) {
-    if (!silent) uninstall_prompt(caption, in_use_message(name, busy, false), false);
+    tell(silent, caption, in_use_message(name, busy, false));
     return kUninstallInUse;
   }
 
   Outcome out;
+  log_line({silent ? "removing (/S)" : "removing: the person agreed"});
   // Shortcuts first: nobody should start the program while its files go.
   remove_shortcuts(inst, out);
   remove_files(inst, out);
@@ -510,9 +525,28 @@ int run_uninstaller(bool silent, bool elevated_child) {
     }
   }
 
-  if (!silent) uninstall_prompt(caption, result_message(name, out, inst.outside), false);
+  log_line({"removed; left: items ", log_number(out.remaining.count()), ", in use ", log_number(out.in_use.count())});
+  tell(silent, caption, result_message(name, out, inst.outside));
   if (!out.in_use.empty()) return kUninstallInUse;
   return out.remaining.empty() ? kUninstallDone : kUninstallIncomplete;
+}
+
+int run_logged_uninstaller(bool silent, bool elevated_child) {
+  std::u16string log;
+  int count = 0;
+  if (LPWSTR* args = CommandLineToArgvW(GetCommandLineW(), &count)) {
+    for (int i = 1; i < count; ++i) {
+      if (CompareStringW(LOCALE_INVARIANT, NORM_IGNORECASE, args[i], 5, L"/LOG=", 5) != CSTR_EQUAL) continue;
+      wchar_t full[MAX_PATH * 2] = {};
+      DWORD n = GetFullPathNameW(args[i] + 5, MAX_PATH * 2, full, nullptr);
+      log = n > 0 && n < MAX_PATH * 2 ? std::u16string(reinterpret_cast<const char16_t*>(full), n) : u"?";
+    }
+    LocalFree(args);
+  }
+  if (!log.empty() && !open_run_log(log, elevated_child)) return kUninstallUsage;
+  const int code = run_uninstaller(silent, elevated_child, log);
+  log_end(code);
+  return code;
 }
 
 }  // namespace installer

@@ -13,6 +13,7 @@
 #include "installer/format/sha256.h"
 #include "installer/steps/dotnet.h"
 #include "installer/steps/host.h"
+#include "installer/setup/command_line.h"
 #include "runtime/value/codepage.h"
 #include "tests/e2e/support/installer_fixture.h"
 #include "tests/support/dotnet_url.h"
@@ -222,7 +223,7 @@ TEST_F(InstallerNetTest, CancellingMidDownloadOrMidUnpackingLeavesTheMachineAsIt
               "正在安装中，点击确定后将取消安装，点击取消后继续安装。");
     DWORD code = 99;
     EXPECT_TRUE(setup.wait_exit(60000, &code));
-    EXPECT_EQ(code, 1u) << "a cancelled installation did not complete";
+    EXPECT_EQ(code, DWORD(installer::kSetupCancelled)) << "a cancelled installation did not complete";
 
     if (!road.net) {
       EXPECT_FALSE(e2e::path_exists(target + "\\d9\\f3999.txt")) << "unpacking was not cut short";

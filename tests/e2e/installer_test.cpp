@@ -10,6 +10,7 @@
 #include "installer/format/cipher.h"
 #include "installer/steps/host.h"
 #include "installer/platform/windows_version.h"
+#include "installer/setup/command_line.h"
 #include "runtime/value/codepage.h"
 #include "tests/e2e/support/installer_fixture.h"
 #include "tests/support/paths.h"
@@ -313,7 +314,7 @@ TEST_F(InstallerTest, UnreadableRecordSaysTheInstallerIsDamagedOffersNothingAndC
   PostMessageW(box, WM_COMMAND, IDOK, 0);
   DWORD code = 0;
   EXPECT_TRUE(setup.wait_exit(20000, &code));
-  EXPECT_EQ(code, 1u);
+  EXPECT_EQ(code, DWORD(installer::kSetupDamaged));
   EXPECT_EQ(e2e::read_all(dir_ + "\\app.zip"), beside);
 }
 
@@ -357,7 +358,7 @@ TEST_F(InstallerTest, OnlyOkAnswersAndTwoClosesAskOnce) {
   }
   DWORD code = 0;
   EXPECT_TRUE(setup.wait_exit(20000, &code));
-  EXPECT_EQ(code, 1u) << "nothing was installed";
+  EXPECT_EQ(code, DWORD(installer::kSetupCancelled)) << "nothing was installed";
 }
 
 std::wstring entry_text(const std::string& name, const wchar_t* value) {
@@ -431,11 +432,11 @@ TEST_F(InstallerTest, VersionTwoOverVersionOneThenUninstallLeavesNothing) {
     DWORD code = 99;
     ASSERT_TRUE(setup.wait_exit(30000, &code));
     EXPECT_EQ(code, 0u);
+    // What the started program wrote is its own, not the installation's.
+    EXPECT_TRUE(e2e::remove_mark(target + "\\Demo.exe.ran"));
   }
   for (const char* f : {"old.dll", "v1\\a.txt", "new.dll"}) EXPECT_TRUE(e2e::path_exists(target + "\\" + f)) << f;
   EXPECT_EQ(e2e::read_all(target + "\\data\\ro.txt"), "new.dll");
-  // What the started program wrote is its own, not the installation's.
-  DeleteFileW(rt::wide_path(target + "\\Demo.exe.ran").c_str());
   e2e::Process uninstaller = e2e::Process::start(target + "\\uninst.exe", "/S");
   DWORD code = 99;
   ASSERT_TRUE(uninstaller.wait(60000, &code));

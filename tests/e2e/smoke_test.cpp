@@ -1,10 +1,10 @@
 // setup.exe as shipped (default resources: no configuration record) starts,
 // shows its window, says it is damaged (it has nothing to install), and ends
-// when that is acknowledged, with the exit code of an installation that did
-// not complete.
+// when that is acknowledged, with the exit code of a damaged installer.
 #include <gtest/gtest.h>
 
 #include "installer/steps/host.h"
+#include "installer/setup/command_line.h"
 #include "tests/e2e/support/installer_fixture.h"
 
 namespace {
@@ -17,7 +17,7 @@ TEST(SmokeTest, StartsShowsItsWindowAndEndsWhenItsMessageIsAcknowledged) {
   EXPECT_EQ(setup.answer_message_box(), installer::kDamagedInstallerMessage);
   DWORD code = 0;
   ASSERT_TRUE(setup.wait_exit(20000, &code)) << "setup.exe did not end after its message";
-  EXPECT_EQ(code, 1u) << "0 is kept for a completed installation";
+  EXPECT_EQ(code, DWORD(installer::kSetupDamaged));
 }
 
 }  // namespace

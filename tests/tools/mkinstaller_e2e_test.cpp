@@ -117,8 +117,7 @@ void install(const std::string& installer, const std::string& target) {
 void uninstall_leaves_nothing(const std::string& target) {
   // What the program the finish button started wrote is its own, not the
   // installation's.
-  e2e::wait_until([&] { return e2e::path_exists(target + "\\Tool.exe.ran"); }, 20000);
-  DeleteFileW(rt::wide_path(target + "\\Tool.exe.ran").c_str());
+  EXPECT_TRUE(e2e::remove_mark(target + "\\Tool.exe.ran"));
   e2e::Process uninstaller = e2e::Process::start(target + "\\uninst.exe", "/S");
   DWORD code = 99;
   ASSERT_TRUE(uninstaller.wait(60000, &code));

@@ -22,7 +22,7 @@
 #include "installer/format/sha256.h"
 #include "installer/setup/installer_window.h"
 #include "installer/setup/startup.h"
-#include "installer/setup/state.h"
+#include "installer/setup/session.h"
 #include "tests/support/paths.h"
 
 namespace {
@@ -88,13 +88,13 @@ class FakeView final : public installer::ControllerView {
 class ControllerTest : public testing::Test {
  protected:
   void SetUp() override {
-    installer::reset_installer_state();
     dir_ = testsupport::scratch_dir("controller");
     view_.directory = rt::Text(dir_ + "\\target");
-    auto& record = installer::installer_state().record;
-    record.software_name = "Foo";
-    record.main_file = "Foo.exe";
+    record_.software_name = "Foo";
+    record_.main_file = "Foo.exe";
+    record_.install_type = InstallType::kDisk;
     installer::set_controller_view(&view_);
+    installer::set_controller_session(&session_);
     installer::InstallSteps s;
     s.ensure_dotnet = [this](const rt::Text& framework, installer::InstallView&) {
       view_.record("dotnet " + framework.str());
@@ -133,22 +133,30 @@ class ControllerTest : public testing::Test {
     installer::set_install_steps(std::move(s));
     outcome_.opened = outcome_.all_extracted = true;
   }
-  void TearDown() override { installer::set_controller_view(nullptr); }
+  void TearDown() override {
+    installer::set_controller_view(nullptr);
+    installer::set_controller_session(nullptr);
+  }
 
+  // The session takes the record as it stands now.
+  void open() { session_.open_record(record_); }
   // Presses an install button and waits for the worker to end.
   void install() {
+    open();
     installer::on_install_now();
     ASSERT_TRUE(wait_for_worker());
   }
   static bool wait_for_worker() {
     for (int i = 0; i < 400; ++i) {
-      if (!installer::installer_state().worker_thread) return true;
+      if (!installer::worker_running_now()) return true;
       Sleep(25);
     }
     return false;
   }
 
   FakeView view_;
+  installer::format::Record record_;
+  installer::SetupSession session_;
   std::string dir_;
   PrerequisiteOutcome dotnet_ = PrerequisiteOutcome::kContinue;
   int download_result_ = 0;
@@ -161,15 +169,16 @@ class ControllerTest : public testing::Test {
 
 TEST_F(ControllerTest, RefusedAgreementAsksThenShowsTheHomePageAndStartsNothing) {
   view_.agreement = false;
+  open();
   installer::on_install_now();
   EXPECT_THAT(view_.log(), ElementsAre("ask 请阅读并选中用户使用协议！ mode 0", "header shown", "page 0"));
-  EXPECT_EQ(installer::installer_state().worker_thread, nullptr);
+  EXPECT_FALSE(installer::worker_running_now());
   EXPECT_EQ(GetFileAttributesA((dir_ + "\\target").c_str()), INVALID_FILE_ATTRIBUTES);
 }
 
 TEST_F(ControllerTest, DiskInstallUnpacksFromTheImageAndEndsOnTheFinishPage) {
-  installer::installer_state().record.install_type = InstallType::kDisk;
-  installer::installer_state().record.framework = "4.8";
+  record_.install_type = InstallType::kDisk;
+  record_.framework = "4.8";
   install();
   std::string dir = dir_ + "\\target";
   EXPECT_THAT(view_.log(), ElementsAre("header shown", "page 2", "dotnet 4.8",
@@ -182,7 +191,7 @@ TEST_F(ControllerTest, DiskInstallUnpacksFromTheImageAndEndsOnTheFinishPage) {
 }
 
 TEST_F(ControllerTest, NetInstallRunsTheTimerDuringTheDownloadOnly) {
-  auto& st = installer::installer_state().record;
+  auto& st = record_;
   st.install_type = InstallType::kNet;
   st.package_url = "http://127.0.0.1:1/app.zip";
   st.package_sha256 = rt::Text(installer::sha256_hex(std::string(4096, 'z')));
@@ -196,7 +205,7 @@ TEST_F(ControllerTest, NetInstallRunsTheTimerDuringTheDownloadOnly) {
 // Each failure says what went wrong, takes back what the run made (here the
 // installation folder and a file in it) and ends on the failure page.
 TEST_F(ControllerTest, EachFailureHasItsOwnMessageAndLeavesNothingOfTheRun) {
-  auto& st = installer::installer_state().record;
+  auto& st = record_;
   std::string dir = dir_ + "\\target";
   struct Case {
     const char* type;
@@ -247,7 +256,7 @@ TEST_F(ControllerTest, EachFailureHasItsOwnMessageAndLeavesNothingOfTheRun) {
 }
 
 TEST_F(ControllerTest, CancelledDownloadTakesBackTheRunButNotWhatWasThereBefore) {
-  auto& st = installer::installer_state().record;
+  auto& st = record_;
   st.install_type = InstallType::kNet;
   st.package_sha256 = rt::Text(installer::sha256_hex(std::string(4096, 'z')));
   std::string dir = dir_ + "\\target";
@@ -273,7 +282,7 @@ TEST_F(ControllerTest, CancelledDownloadTakesBackTheRunButNotWhatWasThereBefore)
 }
 
 TEST_F(ControllerTest, PrerequisiteStopEndsTheSequence) {
-  installer::installer_state().record.install_type = InstallType::kDisk;
+  record_.install_type = InstallType::kDisk;
   dotnet_ = PrerequisiteOutcome::kStopSilently;
   install();
   EXPECT_THAT(view_.log(), ElementsAre("header shown", "page 2", "dotnet "));
@@ -295,14 +304,16 @@ TEST_F(ControllerTest, UnknownInstallTypeInstallsNothing) {
   for (const auto& r : records) {
     SCOPED_TRACE(r.type);
     view_.clear_log();
-    auto& record = installer::installer_state().record;
+    auto& record = record_;
     record.install_type = installer::format::install_type_of(r.type);
     record.package_sha256 = rt::Text();
     record.scope = r.scope;
     EXPECT_FALSE(installer::record_installable(record));
-    install();
-    EXPECT_THAT(view_.log(), ElementsAre("header shown", "page 2",
-                                         std::string("message ") + installer::kDamagedInstallerMessage, "page 4"));
+    EXPECT_EQ(session_.open_record(record), installer::SetupSession::Opened::kDamaged);
+    EXPECT_EQ(installer::run_install_sequence(installer::make_install_plan(record, view_.directory, true),
+                                              installer::default_install_steps(), view_),
+              installer::SequenceEnd::kDamaged);
+    EXPECT_THAT(view_.log(), ElementsAre(std::string("message ") + installer::kDamagedInstallerMessage, "page 4"));
     EXPECT_EQ(GetFileAttributesA((dir_ + "\\target").c_str()), INVALID_FILE_ATTRIBUTES);
   }
 }
@@ -312,22 +323,22 @@ TEST_F(ControllerTest, UnknownInstallTypeInstallsNothing) {
 // but says why it cannot install, then lets the window close; a close asked
 // for meanwhile waits for that answer.
 TEST_F(ControllerTest, ADamagedInstallerInstallsNothingAndItsCloseSaysWhy) {
-  installer::installer_state().damaged = true;
+  session_.open_record(std::nullopt);
   installer::on_install_now();
   EXPECT_THAT(view_.log(), testing::IsEmpty());
-  EXPECT_EQ(installer::installer_state().worker_thread, nullptr);
+  EXPECT_FALSE(installer::worker_running_now());
 
   bool closed_meanwhile = true;
   view_.while_message = [&] { closed_meanwhile = installer::on_close_requested(); };
   EXPECT_TRUE(installer::on_close_requested());
   EXPECT_FALSE(closed_meanwhile);
   EXPECT_THAT(view_.log(), ElementsAre(std::string("message ") + installer::kDamagedInstallerMessage));
-  EXPECT_EQ(installer::setup_exit_code(), 1);
+  EXPECT_EQ(installer::setup_exit_code(), installer::kSetupDamaged);
   EXPECT_EQ(GetFileAttributesA((dir_ + "\\target").c_str()), INVALID_FILE_ATTRIBUTES);
 }
 
 TEST_F(ControllerTest, TheRightDigestInCapitalsPasses) {
-  auto& st = installer::installer_state().record;
+  auto& st = record_;
   st.install_type = InstallType::kDisk;
   std::string digest = installer::sha256_hex(kEmptyZip);
   for (char& c : digest) c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
@@ -344,7 +355,7 @@ TEST_F(ControllerTest, ProgressTickShowsThePercentage) {
 }
 
 TEST_F(ControllerTest, FinishStartsTheMainFileAndDestroysTheWindow) {
-  installer::installer_state().record.install_type = InstallType::kDisk;
+  record_.install_type = InstallType::kDisk;
   install();
   EXPECT_EQ(installer::setup_exit_code(), 0);
   view_.clear_log();
@@ -357,8 +368,8 @@ TEST_F(ControllerTest, FinishStartsTheMainFileAndDestroysTheWindow) {
 // program, and the next press ends the installer.
 TEST_F(ControllerTest, AProgramTheShellCouldNotStartAsThePersonIsNamedInsteadOfStarted) {
   ASSERT_TRUE(installer::running_elevated()) << "Wine's programs are elevated";
-  installer::installer_state().record.install_type = InstallType::kDisk;
-  installer::installer_state().record.software_name = "Foo";
+  record_.install_type = InstallType::kDisk;
+  record_.software_name = "Foo";
   install();
   view_.clear_log();
   launch_ok_ = false;
@@ -394,7 +405,7 @@ class Gate {
 // the box as they were when the installation started, not as the window
 // shows them later.
 TEST_F(ControllerTest, FinishWaitsForTheWorkerWhichUsesTheChoicesTakenAtTheStart) {
-  installer::installer_state().record.install_type = InstallType::kDisk;
+  record_.install_type = InstallType::kDisk;
   Gate gate;
   installer::InstallSteps s;
   s.ensure_dotnet = [](const rt::Text&, installer::InstallView&) { return PrerequisiteOutcome::kContinue; };
@@ -416,6 +427,7 @@ TEST_F(ControllerTest, FinishWaitsForTheWorkerWhichUsesTheChoicesTakenAtTheStart
     return true;
   };
   installer::set_install_steps(s);
+  open();
   installer::on_install_now();
   ASSERT_TRUE(gate.reached());
   installer::on_finish();
@@ -425,7 +437,7 @@ TEST_F(ControllerTest, FinishWaitsForTheWorkerWhichUsesTheChoicesTakenAtTheStart
   EXPECT_FALSE(installer::on_close_requested());
   gate.open();
   ASSERT_TRUE(wait_for_worker());
-  EXPECT_TRUE(installer::installer_state().completed);
+  EXPECT_TRUE(session_.completed());
   auto log = view_.log();
   // The package step's progress shows in the bar and in the status text.
   EXPECT_THAT(log, testing::IsSupersetOf({"bar 50", "status 正在安装中 50%，请稍侯..."}));
@@ -460,19 +472,20 @@ TEST_F(ControllerTest, CloseQuestionFitsThePageAndOnlyOkCloses) {
     EXPECT_EQ(installer::close_question(row.page, row.running).str(), row.question);
   }
   // With no worker: "ok" closes; "cancel" and a dismissed prompt (no answer) do not.
+  open();
   view_.page = 0;
   for (const char* answer : {"cancel", "", "ok"}) {
     view_.answer = answer;
     EXPECT_EQ(installer::on_close_requested(), std::string(answer) == "ok") << answer;
   }
   EXPECT_THAT(view_.log(), testing::Each(testing::StartsWith("ask 安装尚未开始")));
-  EXPECT_EQ(installer::setup_exit_code(), 1);
+  EXPECT_EQ(installer::setup_exit_code(), installer::kSetupCancelled);
 }
 
 // Closing on the installing page asks the worker to stop; the window stays
 // until it has ended, and a second close meanwhile asks nothing.
 TEST_F(ControllerTest, OkWhileInstallingCancelsTheWorkerAndClosesOnceItHasEnded) {
-  installer::installer_state().record.install_type = InstallType::kDisk;
+  record_.install_type = InstallType::kDisk;
   Gate gate;
   auto s = installer::default_install_steps();
   s.ensure_dotnet = [](const rt::Text&, installer::InstallView&) { return PrerequisiteOutcome::kContinue; };
@@ -487,6 +500,7 @@ TEST_F(ControllerTest, OkWhileInstallingCancelsTheWorkerAndClosesOnceItHasEnded)
   s.make_shortcuts = [this](const installer::InstallPlan&) { view_.record("shortcuts"); };
   s.register_uninstall = [this](const installer::InstallPlan&, const rt::Text&) { view_.record("uninstall entry"); };
   installer::set_install_steps(s);
+  open();
   installer::on_install_now();
   ASSERT_TRUE(gate.reached());
   view_.answer = "cancel";
@@ -506,7 +520,7 @@ TEST_F(ControllerTest, OkWhileInstallingCancelsTheWorkerAndClosesOnceItHasEnded)
   EXPECT_THAT(log, testing::Not(testing::Contains("shortcuts")));
   EXPECT_EQ(log.back(), "close posted");
   EXPECT_TRUE(installer::on_close_requested());
-  EXPECT_EQ(installer::setup_exit_code(), 1);
+  EXPECT_EQ(installer::setup_exit_code(), installer::kSetupCancelled);
 }
 
 // Wine gives the folder dialog and the shell what they need without it;

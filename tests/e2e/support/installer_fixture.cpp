@@ -69,7 +69,7 @@ std::string make_installer(const std::string& dir, const std::string& record_pla
   return path;
 }
 
-Installer::Installer(const std::string& exe) : process_(Process::start(exe)) {
+Installer::Installer(const std::string& exe, const std::string& args) : process_(Process::start(exe, args)) {
   if (!process_.started()) return;
   DWORD start = GetTickCount();
   wait_until(
@@ -270,6 +270,11 @@ bool write_all(const std::string& path, const std::string& bytes) {
   bool ok = WriteFile(f, bytes.data(), static_cast<DWORD>(bytes.size()), &put, nullptr) && put == bytes.size();
   CloseHandle(f);
   return ok;
+}
+
+bool remove_mark(const std::string& mark) {
+  std::wstring path = rt::wide_path(mark);
+  return wait_until([&] { return DeleteFileW(path.c_str()) != 0; }, 20000);
 }
 
 }  // namespace e2e

@@ -30,7 +30,7 @@ std::string make_installer(const std::string& dir, const std::string& record_pla
 // A running installer and its main window.
 class Installer {
  public:
-  explicit Installer(const std::string& exe);
+  explicit Installer(const std::string& exe, const std::string& args = "");
   bool ok() const { return window_ != nullptr; }
   HWND window() const { return window_; }
   Process& process() { return process_; }
@@ -84,6 +84,10 @@ std::string answer_prompt(const Process& process, bool ok, const std::string& sh
 
 // The folder for screenshots: <build>\screenshots.
 std::string screenshot_dir();
+// Removes the mark "<program>.ran" a started marker program leaves, once it
+// is there and the program has let go of it (it holds it while writing);
+// false when that did not happen in time.
+bool remove_mark(const std::string& mark);
 // A Unicode (code page 936) file test.
 bool path_exists(const std::string& path);
 std::string read_all(const std::string& path);
