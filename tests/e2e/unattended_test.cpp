@@ -182,14 +182,20 @@ TEST_F(UnattendedTest, EveryRoadThatInstallsNothingHasItsOwnCodeAndLine) {
     EXPECT_FALSE(e2e::path_exists(target));
     EXPECT_EQ(entry_value(name, "DisplayVersion"), "(none)");
   }
-  // A log that would replace a program, or a file that is no log of ours.
+  // A log that would replace a program, a file that is no log of ours, and
+  // a link planted under the log's name (to a log of ours, elsewhere).
   ASSERT_TRUE(e2e::write_all(dir_ + "\\notes.txt", "the person's own"));
-  for (const std::string& bad : {dir_ + "\\planted.dll", dir_ + "\\notes.txt"}) {
+  CreateDirectoryW(rt::wide_path(dir_ + "\\elsewhere").c_str(), nullptr);
+  const std::string victim = dir_ + "\\elsewhere\\victim.log";
+  ASSERT_TRUE(e2e::write_all(victim, "2026-12-08 19:30:01.123 Tarnel Setup log\r\n"));
+  ASSERT_TRUE(e2e::make_link(dir_ + "\\planted.log", victim));
+  for (const std::string& bad : {dir_ + "\\planted.dll", dir_ + "\\notes.txt", dir_ + "\\planted.log"}) {
     EXPECT_EQ(run(disk, "/S /LOG=" + bad + " /D=" + target, &windows), DWORD(installer::kSetupUsage)) << bad;
     EXPECT_FALSE(e2e::path_exists(target));
   }
   EXPECT_FALSE(e2e::path_exists(dir_ + "\\planted.dll"));
   EXPECT_EQ(e2e::read_all(dir_ + "\\notes.txt"), "the person's own");
+  EXPECT_EQ(e2e::read_all(victim), "2026-12-08 19:30:01.123 Tarnel Setup log\r\n");
   EXPECT_EQ(windows, 0) << "an unattended run showed a window";
 
   // Another run of the software holds it: a second one, silent, says so in its code.

@@ -22,7 +22,9 @@
 #include "installer/format/sha256.h"
 #include "installer/setup/installer_window.h"
 #include "installer/setup/startup.h"
+#include "installer/platform/windows_version.h"
 #include "installer/setup/session.h"
+#include "runtime/value/codepage.h"
 #include "tests/support/paths.h"
 
 namespace {
@@ -521,6 +523,48 @@ TEST_F(ControllerTest, OkWhileInstallingCancelsTheWorkerAndClosesOnceItHasEnded)
   EXPECT_EQ(log.back(), "close posted");
   EXPECT_TRUE(installer::on_close_requested());
   EXPECT_EQ(installer::setup_exit_code(), installer::kSetupCancelled);
+}
+
+// The session without a window: a record it cannot use is a damaged
+// installer (exit code 3); a usable one gets its scope's default folder; a
+// second session of the same software is refused its lock (exit code 6)
+// until the first has gone.
+TEST(SetupSessionTest, OpensChecksLocksAndProposesTheFolderOfItsScope) {
+  using installer::SetupSession;
+  using installer::format::Scope;
+  SetupSession damaged;
+  EXPECT_EQ(damaged.open_record(std::nullopt), SetupSession::Opened::kDamaged);
+  EXPECT_EQ(damaged.exit_code(), installer::kSetupDamaged);
+
+  auto folder = [](const wchar_t* variable, const char* below) {
+    wchar_t value[MAX_PATH] = {};
+    GetEnvironmentVariableW(variable, value, MAX_PATH);
+    return rt::cp936_from_wchar(value) + below + "\\会话 测试";
+  };
+  const struct {
+    Scope scope;
+    std::string folder;
+  } rows[] = {{Scope::kUser, folder(L"LOCALAPPDATA", "\\Programs")},
+              {Scope::kMachine, folder(L"ProgramFiles", "")},
+              // Unscoped: the roaming data from Windows 8 on, Program Files before.
+              {Scope::kDefault, installer::windows_version_code() <= 9 ? folder(L"ProgramFiles", "")
+                                                                        : folder(L"APPDATA", "")}};
+  for (const auto& row : rows) {
+    SCOPED_TRACE(row.folder);
+    installer::format::Record record;
+    record.software_name = "会话 测试";
+    record.install_type = InstallType::kDisk;
+    record.scope = row.scope;
+    SetupSession first, second;
+    ASSERT_EQ(first.open_record(record), SetupSession::Opened::kReady);
+    EXPECT_EQ(first.default_folder().str(), row.folder);
+    EXPECT_EQ(first.exit_code(), installer::kSetupCancelled) << "nothing ran yet";
+    ASSERT_TRUE(first.lock_software());
+    ASSERT_EQ(second.open_record(record), SetupSession::Opened::kReady);
+    EXPECT_FALSE(second.lock_software());
+    EXPECT_TRUE(second.refused());
+    EXPECT_EQ(second.exit_code(), installer::kSetupBusy);
+  }
 }
 
 // Wine gives the folder dialog and the shell what they need without it;
