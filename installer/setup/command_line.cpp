@@ -82,25 +82,22 @@ SetupArguments parse_setup_arguments(std::u16string_view line) {
 
 rt::Text setup_usage_text() {
   return rt::Text(
-      "用法 / Usage: setup.exe [/S] [/LOG=<文件 file>] [/D=<安装目录 folder>]\r\n"
-      "\r\n"
-      "/S\t静默安装：不显示窗口或提问。\r\n\tInstall without a window or questions.\r\n"
-      "/LOG=\t把每一步写入该文件（UTF-8）。\r\n\tWrite every step to this file (UTF-8).\r\n"
-      "/D=\t安装到该目录（完整路径，可含空格，须放在最后）。\r\n"
-      "\tInstall into this folder (a full path; may hold spaces; comes last).\r\n"
-      "/?\t显示本说明。 Show this text.\r\n"
-      "\r\n"
-      "退出代码 / Exit codes:\r\n"
+      "setup.exe [/S] [/LOG=<file>] [/D=<folder>]\r\n"
+      "/S\t静默安装 / no window, no questions\r\n"
+      "/LOG=\t日志文件 / a log of every step (UTF-8)\r\n"
+      "/D=\t安装目录，完整路径，放在最后 / the folder (a full path, last)\r\n"
+      "/?\t本说明 / this text\r\n"
+      "\r\n退出代码 / exit codes:\r\n"
       "0\t已安装 / installed\r\n"
       "1\t安装失败 / failed (see the log)\r\n"
       "2\t已取消 / cancelled\r\n"
-      "3\t安装程序已损坏 / the installer is damaged\r\n"
-      "4\t文件正在使用 / a file is in use\r\n"
-      "5\t安装目录无法使用 / the folder cannot be used\r\n"
-      "6\t另一个安装或卸载正在运行 / another run is in progress\r\n"
+      "3\t安装程序已损坏 / damaged installer\r\n"
+      "4\t文件正在使用 / a file in use\r\n"
+      "5\t安装目录无法使用 / folder unusable\r\n"
+      "6\t另一个安装或卸载正在运行 / another run\r\n"
       "7\t需要管理员权限 / administrator rights needed\r\n"
       "8\t参数错误 / wrong arguments\r\n"
-      "3010\t已安装，需重新启动 Windows / installed, restart Windows\r\n");
+      "3010\t已安装，需重新启动 / installed, restart needed\r\n");
 }
 
 }  // namespace installer
