@@ -265,6 +265,18 @@ TEST_F(DotnetTest, ADigestPinnedInstallerIsStarted) {
   EXPECT_EQ(installer::ensure_dotnet("4.8", view, pins, kWindows10), PrerequisiteOutcome::kContinue);
   EXPECT_TRUE(ran());
   EXPECT_EQ(installer::detect_dotnet_version(), 4.8f);
+  // Its command line, as the stand-in wrote it in its mark.
+  auto arguments = [&] {
+    std::string mark = testsupport::read_file(temp + kInstallerName + ".ran");
+    std::u16string text(reinterpret_cast<const char16_t*>(mark.data()), mark.size() / 2);
+    std::string line = rt::cp936_from_wide(text.substr(0, text.find(u'\n')));
+    return line.substr(line.rfind('"') + 1);
+  };
+  EXPECT_EQ(arguments(), "");
+  // Unattended (setup.exe /S), it runs without its window and restarts nothing.
+  clear_framework();
+  EXPECT_EQ(installer::ensure_dotnet("4.8", view, pins, kWindows10, true), PrerequisiteOutcome::kContinue);
+  EXPECT_EQ(arguments(), " /q /norestart");
 }
 
 // "4.81" fetches the 4.8.1 installer, and only where Windows can run it.

@@ -556,6 +556,7 @@ TEST_F(PackageStepTest, StaleWorkingFoldersGoOnlyWhenTheyAreOursAndNeverThroughA
     ASSERT_TRUE(testsupport::write_file(folder + "\\~tarnel-setup.run", ""));
     ASSERT_TRUE(testsupport::write_file(folder + "\\keep.txt", "not a run's"));
   }
+  DeleteFileW(rt::wide_path(linked).c_str());  // an earlier run's link, its victim gone
   ASSERT_TRUE(testsupport::make_link(linked, victim));
   installer::remove_stale_working_folders();
   for (const std::u16string& name : stale_names) EXPECT_FALSE(exists(base + "\\" + rt::cp936_from_wide(name)));
