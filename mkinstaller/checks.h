@@ -89,7 +89,7 @@ std::string unspellable_text(std::u16string_view character);
 
 // Decodes a PNG image completely; its size, or why it is not one.
 bool check_png(const std::string& bytes, unsigned* width, unsigned* height, std::string* why);
-// The decoding itself: libpng natively, GDI+ on Windows.
+// The decoding itself (png_decode.cpp: the same on every system).
 bool decode_png(const std::string& bytes, unsigned* width, unsigned* height, std::string* why);
 
 // The names of a package's entries (UTF-8, as stored), after reading every

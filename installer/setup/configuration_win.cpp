@@ -78,7 +78,8 @@ void load_configuration() {
   if (!run_lock.acquire(st.record.software_name, scope)) {
     st.refused = true;
     rt::unit_set(kInstallerWindow, "", rt::kPropHeight, kOpenHeight);
-    rt::message_box(another_run_message(st.record.software_name), kFailureMessageStyle, kNetworkCaption);
+    rt::message_box(another_run_message(st.record.software_name), kFailureMessageStyle, st.record.software_name,
+                    rt::form_handle(kInstallerWindow));
     PostMessageW(rt::form_handle(kInstallerWindow), WM_CLOSE, 0, 0);
     return;
   }

@@ -32,7 +32,7 @@ void free_process_state() {
 // shell to ask, the address is shown for the person to open.
 bool open_link_as_person(const rt::Text& target) {
   if (start_as_person(target, "") != PersonStart::kFailed) return true;
-  rt::message_box(rt::text_concat({"无法以您的身份打开浏览器，请在浏览器中打开以下地址：\r\n", target.view()}), 0x40, "信息");
+  show_installer_box(rt::text_concat({"无法以您的身份打开浏览器，请在浏览器中打开以下地址：\r\n", target.view()}), 0x40);
   return false;
 }
 

@@ -662,7 +662,7 @@ TEST_F(MkinstallerTest, BadInputIsRefusedByNameAndNothingIsWritten) {
   // 64 characters pass (BuildWritesRecordLogoAndPackageThatReadBack), 65 do not, in characters, not bytes.
   write("name65.json", "{\"softname\": \"" + u8(u8"软") + std::string(64, 'B') + "\", \"softversion\": \"1\", "
                        "\"installtype\": \"disk\"}");
-  write("con.json", "{\"softname\": \"Con\", \"softversion\": \"1\", \"installtype\": \"disk\"}");
+  write("device.json", "{\"softname\": \"Con\", \"softversion\": \"1\", \"installtype\": \"disk\"}");
   write("tab.json", "{\"softname\": \"A\\tB\", \"softversion\": \"1\", \"installtype\": \"disk\"}");
   write("noname.json", u8(u8"{\"installtype\": \"disk\"}"));
   // The mistake that once built an installer showing the version
@@ -740,7 +740,7 @@ TEST_F(MkinstallerTest, BadInputIsRefusedByNameAndNothingIsWritten) {
        "longname.json:1: \"softname\" \" " + std::string(299, 'A') + "\" cannot be a folder name (no \\ / : * ? \" < > | "
        "or control character, no space at the start or the end, no final dot, not a device name such as CON or NUL)"},
       {"build --config name65.json" + tail, "name65.json:1: \"softname\" has 65 characters; at most 64 are allowed"},
-      {"build --config con.json" + tail, "con.json:1: \"softname\" \"Con\" cannot be a folder name"},
+      {"build --config device.json" + tail, "device.json:1: \"softname\" \"Con\" cannot be a folder name"},
       {"build --config tab.json" + tail, "tab.json:1: \"softname\" \"A\\tB\" cannot be a folder name"},
       {"build --config noname.json" + tail, "noname.json: \"softname\" is missing or empty"},
       {"build --config comma.json" + tail, "comma.json:4: not valid JSON: a comma (,) is missing before this (column 3)"},
