@@ -82,7 +82,7 @@ const char kBuildHelp[] =
     "                          \"{app}/...\"; carried inside a \"disk\" installer (at\n"
     "                          most 1024 MB: setup.exe is a 32-bit program); for\n"
     "                          \"net\", the archive you upload: only its SHA-256 is\n"
-    "                          recorded\n"
+    "                          recorded (the installer carries no package)\n"
     "      --package-dir DIR   pack this folder as the package (see 'pack'; \"disk\")\n"
     "      --allow-empty       a \"disk\" installer without a package (it installs\n"
     "                          nothing) is meant; without it, that is an error\n"
