@@ -93,8 +93,9 @@ LRESULT CALLBACK centre_box_on_owner(int code, WPARAM wparam, LPARAM lparam) {
 }
 
 // The widest line of a message box's text, in columns (a two-byte character
-// takes two): some 35 Chinese characters.
-constexpr std::size_t kBoxLineColumns = 70;
+// takes two): 28 Chinese characters, which Wine's box (some 340 pixels of
+// text at most) takes without breaking them again.
+constexpr std::size_t kBoxLineColumns = 56;
 
 }  // namespace
 

