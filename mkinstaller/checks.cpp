@@ -630,7 +630,7 @@ std::string entry_name_problem(std::u16string_view stored, bool allow_relative) 
   const std::string entry = quoted_entry(stored);
   std::string reason = refused_name_reason(stored);
   if (!reason.empty())
-    return entry + " " + reason + ": the installer refuses such a package as damaged; name it below \"{app}/\"";
+    return entry + " " + reason + ": the installer refuses such a package as damaged; rename it";
   const bool macro = stored.substr(0, kAppMacro.size()) == kAppMacro || stored.substr(0, kTmpMacro.size()) == kTmpMacro;
   if (!macro && !allow_relative)
     return entry + " is not below \"{app}/\" (the installation folder) or \"{tmp}/\": the installer would write it " +
