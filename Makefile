@@ -43,8 +43,9 @@ build: windows $(B)/native/CMakeCache.txt
 	@mkdir -p dist
 	cp $(B)/windows/app/setup.exe $(B)/windows/app/uninst.exe dist/
 	cmake --build $(B)/native --target mkinstaller -j$(JOBS)
-	cp $(B)/native/mkinstaller/mkinstaller dist/mkinstaller
-	cp $(B)/windows/mkinstaller/mkinstaller.exe dist/mkinstaller.exe
+	@# Shipped stripped, as make install strips (the tree keeps its symbols).
+	strip -o dist/mkinstaller $(B)/native/mkinstaller/mkinstaller
+	i686-w64-mingw32-strip -o dist/mkinstaller.exe $(B)/windows/mkinstaller/mkinstaller.exe
 	@echo "dist/: $$(ls dist | tr '\n' ' ')"
 
 # The builder alone, for make install and make dist: the native tool and the

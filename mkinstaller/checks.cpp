@@ -1,6 +1,7 @@
 #include "mkinstaller/checks.h"
 
 #include <algorithm>
+#include <cctype>
 #include <cstdio>
 #include <cstring>
 #include <memory>
@@ -248,10 +249,21 @@ bool check_values(const Config& c, const std::string& text, Problem* p) {
   if (name.empty())
     return fail_with(p, line_of(format::kKeySoftName),
                      name_key + " is missing or empty; the installer names its folder after it");
-  if (name.find_first_of("\\/:*?\"<>|") != std::string::npos || name.back() == '.' || name.back() == ' ')
+  const std::u16string wide_name = rt::wide_from_utf8(name);
+  const bool control = std::any_of(name.begin(), name.end(), [](char c) { return c >= 0 && c < 0x20; });
+  if (name.find_first_of("\\/:*?\"<>|") != std::string::npos || control || name.back() == '.' ||
+      name.back() == ' ' || name.front() == ' ' || rt::is_unsafe_entry_name(wide_name))
     return fail_with(p, line_of(format::kKeySoftName),
-                     name_key + " " + in_quotes(name) +
-                         " cannot be a folder name (no \\ / : * ? \" < > |, no final dot or space)");
+                     name_key + " " + json_quoted(name) +
+                         " cannot be a folder name (no \\ / : * ? \" < > | or control character, no space at the "
+                         "start or the end, no final dot, not a device name such as CON or NUL)");
+  if (wide_name.size() > kSoftNameLimit)
+    return fail_with(p, line_of(format::kKeySoftName),
+                     name_key + " has " + std::to_string(wide_name.size()) + " characters; at most " +
+                         std::to_string(kSoftNameLimit) +
+                         " are allowed: it names the installation folder (\"C:\\Program Files (x86)\\\" + "
+                         "softname) and the shortcuts, and what the application installs below that folder must "
+                         "still fit in Windows' 260-character paths");
   // Addresses the installer downloads from or opens in the browser.
   for (const char* key :
        {format::kKeyPackageUrl, format::kKeyOfflineUrl, format::kKeyCompanyUrl, format::kKeyAgreementUrl}) {
@@ -508,12 +520,13 @@ bool check_package(rt::ResourceSource& package, std::vector<std::string>* names,
       std::fprintf(stderr, "\rchecking the package: %zu/%zu entries", i + 1, zip.count());
     rt::ZipEntry e;
     std::uint32_t result = zip.describe(static_cast<std::int64_t>(i), e);
-    std::string name = rt::utf8_from_wide(e.wide_name);
-    // The installer's own check: it would refuse to write this entry.
-    if (result == rt::kZipOk && rt::is_unsafe_entry_name(e.wide_name)) {
+    // Shown as stored: "{app}/../x", not the "x" the reader's clean-up makes of it.
+    std::string name = rt::utf8_from_wide(e.stored_name);
+    // The installer's own check: it refuses the package for this name.
+    std::string refused = result == rt::kZipOk ? refused_name_reason(e.stored_name) : "";
+    if (!refused.empty()) {
       if (shown) std::fputs("\n", stderr);
-      *why = "the entry \"" + name +
-             "\" has a name the installer refuses to write (\"..\", a \":\" or a device name such as CON or COM1)";
+      *why = "the entry \"" + name + "\" " + refused + ": the installer refuses the package as damaged";
       return false;
     }
     std::size_t n = 0, bad_at = result == rt::kZipOk ? first_unspellable(e.wide_name, &n) : std::u16string::npos;
@@ -543,6 +556,135 @@ bool check_package(rt::ResourceSource& package, std::vector<std::string>* names,
   }
   if (shown) std::fputs("\n", stderr);
   return true;
+}
+
+char16_t windows_upper(char16_t c) {
+  auto minus = [c](int n) { return static_cast<char16_t>(c - n); };
+  if (c < 0x80) return c >= u'a' && c <= u'z' ? minus(0x20) : c;
+  if (c >= 0xE0 && c <= 0xFE && c != 0xF7) return minus(0x20);
+  if (c == 0xFF) return 0x178;
+  if (c >= 0x100 && c <= 0x17F) {  // pairs, upper case first (odd first from U+0139 to U+0148, U+0179 on)
+    if (c == 0x130 || c == 0x131 || c == 0x138 || c == 0x149 || c == 0x17F) return c;
+    const bool odd_first = (c >= 0x139 && c <= 0x148) || c >= 0x179;
+    return (c % 2 == 0) == odd_first ? minus(1) : c;
+  }
+  if (c >= 0x3B1 && c <= 0x3CB) return c == 0x3C2 ? char16_t(0x3A3) : minus(0x20);  // Greek, final sigma too
+  if (c == 0x3AC) return 0x386;
+  if (c >= 0x3AD && c <= 0x3AF) return minus(0x25);
+  if (c == 0x3CC) return 0x38C;
+  if (c == 0x3CD || c == 0x3CE) return minus(0x3F);
+  if (c >= 0x430 && c <= 0x44F) return minus(0x20);  // Cyrillic
+  if (c >= 0x450 && c <= 0x45F) return minus(0x50);
+  if ((c >= 0x460 && c <= 0x481) || (c >= 0x48A && c <= 0x4BF)) return c % 2 ? minus(1) : c;
+  if (c >= 0x2170 && c <= 0x217F) return minus(0x10);  // Roman numerals
+  if (c >= 0x24D0 && c <= 0x24E9) return minus(0x1A);  // circled letters
+  if (c >= 0xFF41 && c <= 0xFF5A) return minus(0x20);  // full-width letters
+  return c;
+}
+
+namespace {
+
+bool is_name_separator(char16_t c) { return c == u'/' || c == u'\\'; }
+
+// The components of a name, split at "/" and "\".
+std::vector<std::u16string_view> components(std::u16string_view name) {
+  std::vector<std::u16string_view> parts;
+  std::size_t start = 0;
+  for (std::size_t i = 0; i <= name.size(); ++i)
+    if (i == name.size() || is_name_separator(name[i])) {
+      parts.push_back(name.substr(start, i - start));
+      start = i + 1;
+    }
+  return parts;
+}
+
+std::string quoted_entry(std::u16string_view stored) { return "the entry \"" + rt::utf8_from_wide(std::u16string(stored)) + "\""; }
+
+// "?" (U+003F), a control character by its number alone.
+std::string character_text(char16_t c) {
+  return c < 0x20 ? "U+" + hex(c, 4) : "\"" + rt::utf8_from_wide(std::u16string(1, c)) + "\" (U+" + hex(c, 4) + ")";
+}
+
+constexpr std::u16string_view kAppMacro = u"{app}/", kTmpMacro = u"{tmp}/";
+
+}  // namespace
+
+std::string refused_name_reason(std::u16string_view stored) {
+  if (!stored.empty() && is_name_separator(stored[0]))
+    return "begins with \"" + std::string(1, static_cast<char>(stored[0])) + "\" (the root of a drive or a network share)";
+  if (stored.size() >= 2 && stored[1] == u':' && stored[0] < 0x80 && std::isalpha(stored[0]))
+    return "names a drive (\"" + rt::utf8_from_wide(std::u16string(stored.substr(0, 2))) + "\")";
+  if (stored.find(u':') != std::u16string_view::npos) return "has a \":\" (Windows would write a hidden stream)";
+  for (std::u16string_view part : components(stored)) {
+    const std::u16string one(part);
+    if (!rt::is_unsafe_entry_name(one)) continue;
+    if (one.find_first_not_of(u". ") == std::u16string::npos)
+      return "has a \"" + rt::utf8_from_wide(one) + "\" component (Windows reads it as the folder above)";
+    return "names a device (\"" + rt::utf8_from_wide(one) +
+           "\": Windows opens CON, PRN, AUX, NUL, COM1-9 and LPT1-9 in any folder, whatever follows the dot)";
+  }
+  return rt::is_refused_stored_name(std::u16string(stored)) ? "has a name the installer refuses" : "";
+}
+
+std::string entry_name_problem(std::u16string_view stored, bool allow_relative) {
+  const std::string entry = quoted_entry(stored);
+  std::string reason = refused_name_reason(stored);
+  if (!reason.empty())
+    return entry + " " + reason + ": the installer refuses such a package as damaged; rename it";
+  const bool macro = stored.substr(0, kAppMacro.size()) == kAppMacro || stored.substr(0, kTmpMacro.size()) == kTmpMacro;
+  if (!macro && !allow_relative)
+    return entry + " is not below \"{app}/\" (the installation folder) or \"{tmp}/\": the installer would write it " +
+           "below the folder it was started from, where uninstalling leaves it; name it \"{app}/" +
+           rt::utf8_from_wide(std::u16string(stored)) + "\", or give --allow-relative-entries when that is meant";
+  const std::u16string_view rest = macro ? stored.substr(kAppMacro.size()) : stored;
+  for (std::u16string_view m : {kAppMacro, kTmpMacro})
+    if (rest.find(m) != std::u16string_view::npos)
+      return entry + " has \"" + rt::utf8_from_wide(std::u16string(m)) +
+             "\" inside it, which the installer would replace there too; rename it";
+  std::vector<std::u16string_view> parts = components(rest);
+  if (!parts.empty() && parts.back().empty()) parts.pop_back();  // a folder's final "/"
+  for (std::u16string_view part : parts) {
+    for (char16_t c : part)
+      if (c < 0x20 || std::u16string_view(u"<>\"|?*").find(c) != std::u16string_view::npos)
+        return entry + " has the character " + character_text(c) + ", which Windows does not allow in a name";
+    if (!part.empty() && (part.back() == u'.' || part.back() == u' '))
+      return entry + " has a name ending in a " + (part.back() == u'.' ? "dot" : "space") + " (\"" +
+             rt::utf8_from_wide(std::u16string(part)) + "\"), which Windows drops: it would not be the name given";
+    if (part.size() > 255)
+      return entry + " has a name of " + std::to_string(part.size()) +
+             " characters; Windows allows at most 255 in one file or folder name";
+  }
+  // The installer cuts longer names (code page 936 bytes, macro included).
+  const std::size_t bytes = rt::cp936_from_wide(std::u16string(stored)).size();
+  if (bytes > 259)
+    return entry + " is " + std::to_string(bytes) +
+           " bytes long in code page 936; the installer reads at most 259 (and would write another name)";
+  return "";
+}
+
+std::string same_name_problem(const std::vector<std::string>& names) {
+  std::map<std::u16string, std::size_t> seen;  // the name as Windows compares it -> its entry
+  for (std::size_t i = 0; i < names.size(); ++i) {
+    std::u16string key = rt::wide_from_utf8(names[i]);
+    for (char16_t& c : key) c = c == u'\\' ? u'/' : windows_upper(c);
+    while (!key.empty() && key.back() == u'/') key.pop_back();
+    auto [at, added] = seen.emplace(key, i);
+    if (added) continue;
+    const std::string& first = names[at->second];
+    if (first == names[i]) return "the entry \"" + first + "\" appears twice: the installer would write it twice";
+    return "the entries \"" + first + "\" and \"" + names[i] +
+           "\" name the same file on Windows, which does not tell upper and lower case apart: one would be lost; "
+           "rename one";
+  }
+  return "";
+}
+
+std::string entry_names_problem(const std::vector<std::string>& names, bool allow_relative) {
+  for (const std::string& name : names) {
+    std::string problem = entry_name_problem(rt::wide_from_utf8(name), allow_relative);
+    if (!problem.empty()) return problem;
+  }
+  return same_name_problem(names);
 }
 
 std::vector<std::string> package_warnings(const std::vector<std::string>& names, const Config& config) {

@@ -41,6 +41,14 @@ struct Problem {
   std::string message;
 };
 
+// The longest "softname", in characters (UTF-16 units): it names the
+// installation folder (below "C:\Program Files (x86)\" or, for one person,
+// "C:\Users\NAME\AppData\Local\Programs\", some 55 characters with a long
+// user name), its Start-menu shortcut and its uninstall entry; 64 leaves
+// 140 characters of Windows' 260-character paths to the application's own
+// files below the folder.
+inline constexpr std::size_t kSoftNameLimit = 64;
+
 // Reads a UTF-8 configuration file's text. On failure returns nothing and
 // says why in *problem.
 std::optional<Config> check_config(const std::string& utf8_text, Problem* problem);
@@ -81,17 +89,38 @@ std::string unspellable_text(std::u16string_view character);
 
 // Decodes a PNG image completely; its size, or why it is not one.
 bool check_png(const std::string& bytes, unsigned* width, unsigned* height, std::string* why);
-// The decoding itself: libpng natively, GDI+ on Windows.
+// The decoding itself (png_decode.cpp: the same on every system).
 bool decode_png(const std::string& bytes, unsigned* width, unsigned* height, std::string* why);
 
-// The names of a package's entries (UTF-8), after reading every entry once
-// as the installer will, piece by piece; or why the file is not a usable
-// ZIP archive.
+// The names of a package's entries (UTF-8, as stored), after reading every
+// entry once as the installer will, piece by piece; or why the file is not a
+// usable ZIP archive or has a name the installer refuses.
 bool check_package(rt::ResourceSource& package, std::vector<std::string>* names, std::string* why);
 bool check_package(const std::string& bytes, std::vector<std::string>* names, std::string* why);
 // The SHA-256 of a package read piece by piece (hexadecimal), "" when it
 // cannot be read.
 std::string package_sha256(rt::ResourceSource& package);
+// The name Windows files a UTF-16 unit under: its simple upper case (ASCII,
+// Latin-1 and Latin Extended-A, Greek, Cyrillic, Roman numerals, circled
+// and full-width letters: every letter code page 936 holds), as Windows
+// compares names without case.
+char16_t windows_upper(char16_t c);
+// Why the installer refuses a name as stored ("has a \"..\" component", ...)
+// as a damaged package; "" when it does not.
+std::string refused_name_reason(std::u16string_view stored);
+// Why the builder refuses an entry name as stored: one the installer
+// refuses, one not below "{app}/" or "{tmp}/" (unless `allow_relative`:
+// the installer writes it below the folder it was started from), or a name
+// Windows cannot hold (a character it forbids, a final dot or space, a
+// component over 255 characters). A message naming the entry, or "".
+std::string entry_name_problem(std::u16string_view stored, bool allow_relative);
+// The first two entries (UTF-8, as stored) that name the same file or
+// folder on Windows, which does not tell case apart: one would be lost. A
+// message naming both, or "".
+std::string same_name_problem(const std::vector<std::string>& names);
+// Both, for every entry of a package.
+std::string entry_names_problem(const std::vector<std::string>& names, bool allow_relative);
+
 // Warnings about what a package lacks for this configuration.
 std::vector<std::string> package_warnings(const std::vector<std::string>& names, const Config& config);
 
@@ -104,7 +133,8 @@ std::string describe_package(std::uint64_t size, const std::vector<std::string>&
 // "3 files", "1 file".
 std::string plural(std::uint64_t n, const char* one, const char* many);
 
-// The 22-byte ZIP archive without entries that a "net" installer carries.
+// The 22-byte ZIP archive without entries that a "disk" installer built with
+// --allow-empty carries ("net" carries no package at all).
 std::string empty_zip();
 
 }  // namespace mkinstaller

@@ -52,8 +52,9 @@ const char kMainHelp[] =
     "  SOURCE_DATE_EPOCH  the time (seconds since 1970) pack gives every entry,\n"
     "                     for packages that are the same bytes from the same files\n"
     "\n"
-    "Exit status: 0 when the command succeeded, 1 on any error; inspect adds\n"
-    "codes for what it finds wrong (see 'mkinstaller inspect --help').\n";
+    "Exit status: 0 when the command succeeded, 1 on any error (output that\n"
+    "cannot be written completely included); inspect adds codes for what it\n"
+    "finds wrong (see 'mkinstaller inspect --help').\n";
 
 const char kBuildHelp[] =
     "Usage: mkinstaller build --config CONFIG.json [--logo LOGO.png] [--icon APP.ico]\n"
@@ -81,12 +82,17 @@ const char kBuildHelp[] =
     "                          \"{app}/...\"; carried inside a \"disk\" installer (at\n"
     "                          most 1024 MB: setup.exe is a 32-bit program); for\n"
     "                          \"net\", the archive you upload: only its SHA-256 is\n"
-    "                          recorded\n"
+    "                          recorded (the installer carries no package)\n"
     "      --package-dir DIR   pack this folder as the package (see 'pack'; \"disk\")\n"
     "      --allow-empty       a \"disk\" installer without a package (it installs\n"
     "                          nothing) is meant; without it, that is an error\n"
     "      --no-uninstaller    with --package-dir: a package without uninst.exe is\n"
     "                          meant (see 'pack')\n"
+    "      --allow-relative-entries  entries named without \"{app}/\" or \"{tmp}/\"\n"
+    "                          are meant: the installer writes them below the\n"
+    "                          folder it was started from (often Downloads), and\n"
+    "                          uninstalling leaves them; without it, such an\n"
+    "                          entry is an error\n"
     "      --sha256 HEX        the SHA-256 of a \"net\" package that is not at hand\n"
     "                          (64 hexadecimal digits); a package that is given\n"
     "                          must have it\n"
@@ -115,7 +121,8 @@ const char kBuildHelp[] =
     "      --sign-no-password         ... or the .p12 file has no password\n"
     "      --sign-timestamp URL       an RFC 3161 time-stamping server; give it\n"
     "                                 again for a second server, tried when the\n"
-    "                                 first does not answer\n"
+    "                                 first gives no time-stamp (each failure is\n"
+    "                                 named: no answer, or the HTTP status)\n"
     "      --sign-command 'CMD {file}'  sign with your own command instead (a\n"
     "                                 hardware token, a signing service); {file}\n"
     "                                 is the installer's path; it signs in place\n"
@@ -152,6 +159,15 @@ const char kBuildHelp[] =
     "--sha256 or \"sha256\"): build refuses to make one that would not check its\n"
     "download.\n"
     "\n"
+    "Package entries are named below \"{app}/\" (the installation folder) or\n"
+    "\"{tmp}/\" (the temporary folder); others only with --allow-relative-entries.\n"
+    "An entry with a \"..\" component, a drive (\"C:\") or another \":\", a device\n"
+    "name (CON, PRN, AUX, NUL, COM1-9, LPT1-9) or a first \"/\" is an error (the\n"
+    "installer refuses such a package as damaged and writes nothing of it), and\n"
+    "so is a name Windows cannot hold: one with < > \" | ? * or a control\n"
+    "character, a name ending in a dot or a space, one over 255 characters, or\n"
+    "two entries that differ only in upper and lower case.\n"
+    "\n"
     "Example:\n"
     "  mkinstaller build --config app.json --logo logo.png --package app.zip \\\n"
     "      --scope machine --sign-pkcs12 cert.p12 --sign-password-env CERT_PASSWORD \\\n"
@@ -161,9 +177,10 @@ const char kCheckHelp[] =
     "Usage: mkinstaller check --config CONFIG.json [build's options]\n"
     "\n"
     "Runs every check of 'build' (configuration, logo, icon, package, stub,\n"
-    "output name, signing options, and the .p12 file opened with its password)\n"
-    "and writes nothing: 'build --dry-run'. --out is optional here. Exit status\n"
-    "0 when build would succeed.\n"
+    "output name, signing options, the .p12 file opened with its password, and\n"
+    "each --sign-timestamp server asked for a time-stamp: an error when none\n"
+    "gives one, a warning naming any that does not) and writes nothing: 'build\n"
+    "--dry-run'. --out is optional here. Exit status 0 when build would succeed.\n"
     "\n"
     "Options: those of 'mkinstaller build --help'.\n";
 
@@ -181,7 +198,11 @@ const char kPackHelp[] =
     "leads out of DIR: links to files inside DIR are packed as those files,\n"
     "others are left out with a warning, and a file changed into a link while\n"
     "packing fails the run. A name code page 936 cannot spell exactly is an\n"
-    "error (the installer lists installed files in that code page). Entries\n"
+    "error (the installer lists installed files in that code page), and so is\n"
+    "a name Windows cannot hold or opens as a device (see 'mkinstaller build\n"
+    "--help': con.txt, a<b>.txt, a\\b.txt, a final dot or space, two names that\n"
+    "differ only in case): found while the folder is listed, before anything\n"
+    "is written. Entries\n"
     "come in one fixed order, with the files' times, or with SOURCE_DATE_EPOCH\n"
     "when it is set: the same files then give the same bytes.\n"
     "\n"
@@ -220,7 +241,8 @@ const char kInspectHelp[] =
     "\n"
     "Exit status:\n"
     "  0  nothing wrong found (an unsigned installer included)\n"
-    "  1  the file cannot be read or is not a program, or a usage error\n"
+    "  1  the file cannot be read or is not a program, a usage error, or the\n"
+    "     report cannot be written completely (a full disk, a closed pipe)\n"
     "  otherwise the sum of the problems found:\n"
     "  2  the signature does not verify, or cannot be verified here\n"
     "  4  the installer will refuse its package: it is not the configuration's\n"
@@ -240,6 +262,11 @@ const char kListHelp[] =
     "Options:\n"
     "  -h, --help   show this help\n";
 
+const char kHelpHelp[] =
+    "Usage: mkinstaller help [COMMAND]\n"
+    "\n"
+    "Shows the help of COMMAND (build, check, pack, inspect, list, help), or of\n"
+    "the tool without one: the same as 'mkinstaller COMMAND --help'.\n";
 
 // Where a PNG image's last chunk (IEND) ends: data after it is not part of
 // the image.
@@ -279,6 +306,7 @@ const std::vector<OptionSpec> kBuildOptions = with_signing({{"config", 'c'},
                                                             {"out", 'o'},
                                                             {"copyright"},
                                                             {"allow-empty", 0, OptionSpec::kFlag},
+                                                            {"allow-relative-entries", 0, OptionSpec::kFlag},
                                                             {"no-uninstaller", 0, OptionSpec::kFlag},
                                                             {"dry-run", 0, OptionSpec::kFlag}});
 
@@ -403,6 +431,7 @@ struct BuildJob {
   std::string given_digest;  // --sha256, lower case
   std::string given_scope;   // --scope
   bool allow_empty = false, no_uninstaller = false;
+  bool allow_relative = false;  // --allow-relative-entries
   Signer signer{SignOptions{}};
 
   std::optional<std::string> config_text;
@@ -447,6 +476,7 @@ int settle_options(BuildJob& job, const Parsed& p) {
   job.copyright = p.value("copyright");
   job.allow_empty = p.has("allow-empty");
   job.no_uninstaller = p.has("no-uninstaller");
+  job.allow_relative = p.has("allow-relative-entries");
   if (job.config_path.empty()) return usage_error(job.command, "missing --config CONFIG.json");
   if (job.out_path.empty() && !job.dry_run) return usage_error(job.command, "missing --out OUT.exe");
   if (!job.package_path.empty() && !job.package_dir.empty())
@@ -558,11 +588,11 @@ int open_package(BuildJob& job) {
                     "Use install type " + in_quotes(format::kInstallTypeNet) +
                     ": upload the package and give its address in " + in_quotes(format::kKeyPackageUrl));
   if (!check_package(*job.package, &job.entries, &why)) return fail(job.package_name, why);
+  why = entry_names_problem(job.entries, job.allow_relative);
+  if (!why.empty()) return fail(job.package_name, why);
   job.package_digest = package_sha256(*job.package);
   if (job.package_digest.empty()) return fail(job.package_name, "cannot read the file");
   job.package_size = job.package->size();
-  // "net" carries the empty archive: its package is downloaded.
-  if (job.type == format::kInstallTypeNet) job.package = std::make_shared<StringSource>(empty_zip());
   return 0;
 }
 
@@ -664,7 +694,10 @@ int check_out_name(BuildJob& job) {
 // a mistake there is found before anything is written, and by check.
 int check_signing(BuildJob& job) {
   std::string why;
-  return job.signer.check_certificate(job.stub_path, &why) ? 0 : fail(job.signer.options().pkcs12, why);
+  // check and --dry-run also ask each time-stamp server, as signing would.
+  if (!job.signer.check_certificate(job.stub_path, &why, job.dry_run))
+    return fail(job.dry_run && why.rfind("time-stamping", 0) == 0 ? "" : job.signer.options().pkcs12, why);
+  return 0;
 }
 
 // The record sealed, and read back as setup.exe reads it.
@@ -698,6 +731,7 @@ void warn_about(const BuildJob& job) {
   if (!job.package_name.empty())
     for (const std::string& w : package_warnings(job.entries, *job.config)) warn(job.package_name, w);
   if (!job.dotnet.note.empty()) warn(job.stub_path, job.dotnet.note);
+  if (!job.signer.timestamp_warning().empty()) warn("", job.signer.timestamp_warning());
   if (!job.logo && !pe.find(kSystem, kLogo)) warn("", "no --logo: the installer shows no logo");
   if (job.scope.empty())
     warn(job.config_path, "no --scope: the installer keeps the older layout: on Windows 8 and later it installs into "
@@ -720,9 +754,12 @@ void put_resources(BuildJob& job) {
   pe.set(kSystem, kRecord, 0, std::string(job.record.view()));
   pe.remove(kSystem, kPackage);
   // The bytes copied are hashed again on the way: a package changed since
-  // it was checked is caught, not carried.
-  job.carried = std::make_shared<HashingSource>(job.package);
-  pe.set_source(kSystem, kPackage, 0, job.carried);
+  // it was checked is caught, not carried. A "net" installer downloads its
+  // package and carries none (not even the stub's empty archive).
+  if (job.type != format::kInstallTypeNet) {
+    job.carried = std::make_shared<HashingSource>(job.package);
+    pe.set_source(kSystem, kPackage, 0, job.carried);
+  }
   job.file_name = job.out_path.empty() ? "setup.exe" : ustr(upath(job.out_path).filename());
   set_version(pe, version_info_for(*job.config, job.copyright, job.file_name));
   if (!job.icon.empty()) set_icon(pe, job.icon);
@@ -750,9 +787,7 @@ void describe(BuildJob& job) {
 // Whether the installer was made whole, with the package that was checked.
 int check_written(BuildJob& job, const FileSink& sink) {
   if (!sink.why.empty()) return fail(job.out_path, sink.why);
-  const std::string carried_digest =
-      job.type == format::kInstallTypeNet ? installer::sha256_hex(empty_zip()) : job.package_digest;
-  if (job.carried->digest() != carried_digest)
+  if (job.carried && job.carried->digest() != job.package_digest)
     return fail(job.package_name, "the package changed while the installer was being written; nothing was written");
   return 0;
 }
@@ -875,6 +910,7 @@ const char* help_text(const std::string& command) {
   if (command == "pack") return kPackHelp;
   if (command == "inspect") return kInspectHelp;
   if (command == "list") return kListHelp;
+  if (command == "help") return kHelpHelp;
   return "";
 }
 

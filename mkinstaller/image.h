@@ -15,7 +15,9 @@ struct Image {
   std::vector<std::uint8_t> rgba;
 };
 
-// Decodes a whole PNG image: libpng natively, GDI+ on Windows.
+// Decodes a whole PNG image, every chunk checked, the same on every system:
+// 8-bit RGBA whatever its colour type and bit depth (16-bit samples
+// rounded, colour-space chunks not applied).
 bool decode_png_image(const std::string& bytes, Image* image, std::string* why);
 // A PNG file of the image (8-bit RGBA, deflated), the same bytes for the
 // same pixels.

@@ -1,5 +1,7 @@
 // mkinstaller: makes configured installers from setup.exe.
+#include <cerrno>
 #include <cstdio>
+#include <cstring>
 #include <string>
 #include <vector>
 
@@ -32,6 +34,7 @@ int run(std::vector<std::string> args) {
   }
   if (command == "help") {
     std::string topic = args.empty() ? "" : args[0];
+    if (topic == "-h" || topic == "--help") topic = "help";
     if (!topic.empty() && !*help_text(topic)) return usage_error("", "no such command: '" + topic + "'");
     out(help_text(topic));
     return 0;
@@ -44,6 +47,19 @@ int run(std::vector<std::string> args) {
   return usage_error("", (command[0] == '-' ? "unknown option '" : "unknown command '") + command + "'");
 }
 
+// The command's status, unless what it printed did not all arrive: a report
+// cut short (a full disk, a closed pipe) is never a success.
+int finish(int status) {
+  errno = 0;
+  if (std::fflush(stdout) != 0 || std::ferror(stdout)) {
+    const std::string why = errno ? std::strerror(errno) : "a write error";
+    std::fputs(("mkinstaller: error: cannot write the output (" + why + "); it is incomplete\n").c_str(), stderr);
+    return 1;
+  }
+  if (std::fflush(stderr) != 0 || std::ferror(stderr)) return status ? status : 1;
+  return status;
+}
+
 }  // namespace
 
 #ifdef _WIN32
@@ -52,8 +68,8 @@ int wmain(int argc, wchar_t** argv) {
   std::vector<std::string> args;
   for (int i = 1; i < argc; ++i)
     args.push_back(rt::utf8_from_wide(std::u16string(reinterpret_cast<const char16_t*>(argv[i]))));
-  return run(args);
+  return finish(run(args));
 }
 #else
-int main(int argc, char** argv) { return run(std::vector<std::string>(argv + 1, argv + argc)); }
+int main(int argc, char** argv) { return finish(run(std::vector<std::string>(argv + 1, argv + argc))); }
 #endif

@@ -177,6 +177,14 @@ bool list_folder(const fs::path& root, const std::string& root_inside, const std
       return false;
     }
     if (S_ISDIR(seen.st_mode)) item.name += "/";
+    // A name Windows cannot hold, or opens as a device, refused at once.
+    *why = rel.find('\\') != std::string::npos
+               ? "the character \"\\\" (U+005C) of the file name is a folder separator on Windows; rename the file"
+               : entry_name_problem(rt::wide_from_utf8("{app}/" + item.name), false);
+    if (!why->empty()) {
+      *problem_file = shown;
+      return false;
+    }
     if (!item.folder() && rel.find('/') == std::string::npos) {
       std::string lower = rel;
       std::transform(lower.begin(), lower.end(), lower.begin(), [](unsigned char c) { return std::tolower(c); });
@@ -193,6 +201,13 @@ bool list_folder(const fs::path& root, const std::string& root_inside, const std
   }
   // One fixed order, whatever order the system lists in.
   std::sort(items->begin(), items->end(), [](const Item& a, const Item& b) { return a.name < b.name; });
+  std::vector<std::string> names;
+  for (const Item& item : *items) names.push_back("{app}/" + item.name);
+  *why = same_name_problem(names);
+  if (!why->empty()) {
+    *problem_file = shown_root;
+    return false;
+  }
   return true;
 }
 
@@ -220,8 +235,10 @@ class FolderPath {
   std::vector<std::pair<std::string, Descriptor>> open_;
 };
 
+// False with the reason; *write_failed when the package could not be
+// written (a full disk), not the file read.
 bool add_entry(zipFile zf, const std::string& name, int fd, const tm_zip& time, Progress& progress,
-               std::string* why) {
+               std::string* why, bool* write_failed) {
   zip_fileinfo info{};
   const bool folder = fd < 0;
   info.tmz_date = time;
@@ -248,10 +265,11 @@ bool add_entry(zipFile zf, const std::string& name, int fd, const tm_zip& time, 
   }
   if (rc == ZIP_OK) rc = zipCloseFileInZip(zf);
   progress.step(0, true);
+  *write_failed = !read_failed && rc != ZIP_OK;
   if (read_failed)
     *why = "cannot read the file";
   else if (rc != ZIP_OK)
-    *why = "cannot write it into the package";
+    *why = "cannot write the file (disk full?); nothing was written";
   return rc == ZIP_OK && !read_failed;
 }
 
@@ -344,14 +362,17 @@ bool pack_folder(const std::string& dir, const std::string& zip_path, const Pack
     return false;
   }
   FolderPath folders(std::move(root_fd));
-  bool ok = true;
+  bool ok = true, write_failed = false;
   for (const Item& item : items) {
     Descriptor fd = open_listed(folders, item, root_inside, why);
     struct stat st {};
     ok = fd.fd >= 0 && ::fstat(fd.fd, &st) == 0;
-    if (ok) ok = add_entry(zf, item.name, item.folder() ? -1 : fd.fd, zip_time(epoch, st.st_mtime), progress, why);
+    if (ok)
+      ok = add_entry(zf, item.name, item.folder() ? -1 : fd.fd, zip_time(epoch, st.st_mtime), progress, why,
+                     &write_failed);
     if (!ok) {
-      *problem_file = ustr(upath(dir) / upath(item.name));
+      // A package that cannot be written is named, not the file being read.
+      *problem_file = write_failed ? zip_path : ustr(upath(dir) / upath(item.name));
       break;
     }
     (item.folder() ? result->folders : result->files)++;
@@ -360,13 +381,13 @@ bool pack_folder(const std::string& dir, const std::string& zip_path, const Pack
     struct stat st {};
     ::fstat(uninstaller_fd.fd, &st);
     ok = add_entry(zf, installer::format::kUninstallerFile, uninstaller_fd.fd, zip_time(epoch, st.st_mtime), progress,
-                   why);
+                   why, &write_failed);
     if (ok) ++result->files;
     if (!ok) *problem_file = zip_path;
   }
   progress.end();
   if (zipClose(zf, nullptr) != ZIP_OK || !ok) {
-    if (ok) *why = "cannot write the file";
+    if (ok) *why = "cannot write the file (disk full?); nothing was written";
     return false;
   }
   *problem_file = zip_path;

@@ -130,12 +130,27 @@ bool timestamp_failed(const std::string& errors) {
          contains(errors, "Timestamp") || contains(errors, "timestamp");
 }
 
+// What a time-stamp server did, from what osslsigncode (OpenSSL) said:
+// "answered HTTP 500 (Internal Server Error)", "did not answer (connection
+// refused)", ...
 std::string timestamp_problem(const std::string& errors) {
-  for (const char* what : {"HTTP failure", "CURL failure", "Connection refused", "timestamping failed"}) {
-    std::string line = line_with(errors, what);
-    if (!line.empty()) return line;
+  const std::size_t code = errors.find("code=");
+  if (code != std::string::npos) {
+    std::string status = errors.substr(code + 5, errors.find_first_not_of("0123456789", code + 5) - code - 5);
+    const std::size_t reason = errors.find("reason=", code);
+    std::string text = reason == std::string::npos ? "" : errors.substr(reason + 7);
+    text = text.substr(0, text.find_first_of(":\n"));
+    if (!status.empty()) return "answered HTTP " + status + (text.empty() ? "" : " (" + text + ")");
   }
-  return "no usable answer";
+  if (contains(errors, "Connection refused")) return "did not answer (connection refused)";
+  if (contains(errors, "timed out") || contains(errors, "timeout")) return "did not answer in time";
+  if (contains(errors, "HTTP failure") || contains(errors, "CURL failure")) {
+    for (const char* what : {"HTTP failure", "CURL failure"}) {
+      std::string line = line_with(errors, what);
+      if (!line.empty()) return "did not answer (" + line + ")";
+    }
+  }
+  return "gave no usable time-stamp";
 }
 
 // The certificate table of a signed program.
@@ -370,7 +385,7 @@ const std::string& Signer::folder() {
   return folder_->path();
 }
 
-bool Signer::check_certificate(const std::string& sample, std::string* why) {
+bool Signer::check_certificate(const std::string& sample, std::string* why, bool try_timestamps) {
   if (options_.pkcs12.empty()) return true;
   if (folder().empty()) {
     *why = "cannot make a temporary folder to try the certificate in";
@@ -398,6 +413,26 @@ bool Signer::check_certificate(const std::string& sample, std::string* why) {
   if (!certificate_table(signed_trial, &table, why) || !signer_certificate(table, &certificate, why)) return false;
   *why = code_signing_problem(certificate, static_cast<std::int64_t>(std::time(nullptr)));
   if (!why->empty()) return false;
+  // The time-stamp servers asked as signing will ask them.
+  std::string unanswered;
+  bool stamped = options_.timestamps.empty() || !try_timestamps;
+  for (const std::string& server : try_timestamps ? options_.timestamps : std::vector<std::string>()) {
+    const std::string stamped_trial = folder() + "/trial-stamped.exe";
+    std::error_code gone;
+    std::filesystem::remove(upath(stamped_trial), gone);
+    if (run_osslsigncode("sign -pkcs12 " + shell_quote(options_.pkcs12) + " -h sha256 -ts " + shell_quote(server) +
+                             " -in " + shell_quote(trial) + " -out " + shell_quote(stamped_trial),
+                         options_, folder(), &errors) == 0)
+      stamped = true;
+    else
+      unanswered += (unanswered.empty() ? "" : "; ") + server + " " + timestamp_problem(errors);
+    std::filesystem::remove(upath(stamped_trial), gone);
+  }
+  if (!stamped) {
+    *why = "time-stamping would fail: no time-stamp server gave a time-stamp: " + unanswered;
+    return false;
+  }
+  if (!unanswered.empty()) timestamp_warning_ = "a time-stamp server would be passed over: " + unanswered;
   std::error_code ec;
   std::filesystem::remove(upath(trial), ec);
   std::filesystem::remove(upath(signed_trial), ec);
@@ -429,10 +464,9 @@ bool Signer::sign_with_pkcs12(const std::string& path, std::string* why) {
       *why = options_.pkcs12 + ": " + pkcs12_problem(options_, rc, errors);
       return false;
     }
-    unanswered += (unanswered.empty() ? "" : "; ") + server + " (" + timestamp_problem(errors) + ")";
+    unanswered += (unanswered.empty() ? "" : "; ") + server + " " + timestamp_problem(errors);
   }
-  *why = "time-stamping failed: the time-stamp server" + std::string(servers.size() > 1 ? "s" : "") +
-         " did not answer: " + unanswered + "; nothing was signed" +
+  *why = "time-stamping failed: no time-stamp server gave a time-stamp: " + unanswered + "; nothing was signed" +
          (servers.size() == 1 ? " (give a second server with another --sign-timestamp)" : "");
   return false;
 }

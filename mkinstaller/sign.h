@@ -83,7 +83,11 @@ class Signer {
   // program) in a folder of this run's own, and checks that its certificate
   // is valid now and allowed for code signing. A signing command is run only
   // to sign. False with the message.
-  bool check_certificate(const std::string& sample, std::string* why);
+  // With `try_timestamps` (check, --dry-run), every --sign-timestamp server
+  // is asked for a time-stamp of that copy too: false when none gives one;
+  // those that do not are named in timestamp_warning().
+  bool check_certificate(const std::string& sample, std::string* why, bool try_timestamps = false);
+  const std::string& timestamp_warning() const { return timestamp_warning_; }
   // Signs the program at `path` (in a folder of this run's own) in place,
   // time-stamped by the first server that answers, then proves it: a
   // signature that verifies, and the file `built` with only the signature
@@ -99,6 +103,7 @@ class Signer {
   SignOptions options_;
   std::unique_ptr<PrivateFolder> folder_;
   std::string note_;
+  std::string timestamp_warning_;
 };
 
 // Signs a copy of the program at `program`, made in `folder` under its own

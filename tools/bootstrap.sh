@@ -7,13 +7,13 @@
 #                         two Windows programs it starts from are made with
 set -euo pipefail
 
-# The builder: the native tool (libpng, minizip, zlib, nlohmann/json) and
+# The builder: the native tool (minizip, zlib, nlohmann/json) and
 # setup.exe and uninst.exe (MinGW-w64 and its zlib); dpkg-dev names the .deb's
 # dependencies.
 BUILDER=(
   cmake make g++ pkg-config
   g++-mingw-w64-i686 libz-mingw-w64-dev
-  libminizip-dev libpng-dev zlib1g-dev nlohmann-json3-dev
+  libminizip-dev zlib1g-dev nlohmann-json3-dev
   dpkg-dev
 )
 # Everything else the tests, the demo, fuzzing and benchmarks use.

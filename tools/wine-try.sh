@@ -28,7 +28,10 @@ shift
 
 missing=()
 command -v wine >/dev/null || missing+=(wine wine32:i386)
-fc-list 2>/dev/null | grep -qi "WenQuanYi Micro Hei" || missing+=(fonts-wqy-microhei)
+# The font list read whole first: `fc-list | grep -q` under pipefail fails
+# when grep stops reading at its first match and fc-list gets SIGPIPE.
+fonts=$(fc-list : family 2>/dev/null || true)
+grep -qi "WenQuanYi Micro Hei" <<<"$fonts" || missing+=(fonts-wqy-microhei)
 if ((${#missing[@]})); then
   echo "wine-try: install first: ${missing[*]}" >&2
   echo "  (Debian: sudo dpkg --add-architecture i386 && sudo apt-get update && sudo apt-get install ${missing[*]})" >&2

@@ -18,6 +18,11 @@ bool load_installer_window();
 // answer, another one is asked afterwards.
 rt::Text ask_user(const rt::Text& text, const rt::Text& mode);
 
+// A message box of the installer: captioned as its window is (the
+// software's name, or "安装程序已损坏" when the configuration cannot be read)
+// and owned by the window, which centres it there. Returns the button.
+int show_installer_box(const rt::Text& text, int style);
+
 // Handlers.
 void load_configuration();  // installer window created
 void on_close_button();     // 关闭

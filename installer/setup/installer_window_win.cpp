@@ -213,6 +213,12 @@ const rt::WindowDesign kInstallerWindow{
     .on_close = on_close_requested,
 };
 
+int show_installer_box(const rt::Text& text, int style) {
+  const rt::Text caption = rt::unit_get(kInstallerWindow, "", rt::kPropCaption).text();
+  return rt::message_box(text, style, caption.empty() ? rt::Text(kNetworkCaption) : caption,
+                         rt::form_handle(kInstallerWindow));
+}
+
 namespace {
 
 // The question the prompt shows or showed last (window thread only).
@@ -258,12 +264,8 @@ class WindowView final : public ControllerView {
   void set_progress_bar(int position) override { set("进度条", rt::kPropPosition, position); }
   // Owned by the installer window, which it disables while it shows: the
   // window can neither cover it nor take a click meant for it.
-  void show_network_message() override {
-    rt::message_box(kNetworkMessage, kNetworkMessageStyle, kNetworkCaption, rt::form_handle(kInstallerWindow));
-  }
-  void show_failure_message(const rt::Text& text) override {
-    rt::message_box(text, kFailureMessageStyle, kNetworkCaption, rt::form_handle(kInstallerWindow));
-  }
+  void show_network_message() override { show_installer_box(kNetworkMessage, kNetworkMessageStyle); }
+  void show_failure_message(const rt::Text& text) override { show_installer_box(text, kFailureMessageStyle); }
   rt::Text ask_user(const rt::Text& text, const rt::Text& mode) override { return installer::ask_user(text, mode); }
   int current_page() override { return get("选择夹1", rt::kPropPage).as_int(); }
   void destroy_window() override { rt::close_window(kInstallerWindow); }

@@ -25,7 +25,7 @@ namespace {
 // shell to ask, the address is shown for the person to open.
 bool open_link_as_person(const rt::Text& target) {
   if (start_as_person(target, "") != PersonStart::kFailed) return true;
-  rt::message_box(rt::text_concat({"无法以您的身份打开浏览器，请在浏览器中打开以下地址：\r\n", target.view()}), 0x40, "信息");
+  show_installer_box(rt::text_concat({"无法以您的身份打开浏览器，请在浏览器中打开以下地址：\r\n", target.view()}), 0x40);
   return false;
 }
 
@@ -95,7 +95,8 @@ int run_setup() {
   // 2. The record, checked, and the one-run lock: a second installer (or an
   //    uninstaller running) says so and ends without changing anything.
   if (session.open() == SetupSession::Opened::kReady && !session.lock_software()) {
-    rt::message_box(another_run_message(session.record().software_name), kFailureMessageStyle, kNetworkCaption);
+    rt::message_box(another_run_message(session.record().software_name), kFailureMessageStyle,
+                    session.record().software_name);
     log_end(session.exit_code());
     return session.exit_code();
   }

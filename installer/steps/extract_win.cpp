@@ -204,14 +204,17 @@ PackageOutcome unpack_package(std::unique_ptr<rt::ZipInput> package, const rt::T
   const Targets targets{rt::wide_from_cp936(install_directory.view()) + u"\\",
                         rt::wide_from_cp936(temp_directory().view()), current_directory()};
 
-  // Before anything is written: every target the list can spell, none in
-  // the run's own folder, and no earlier file held by a running program.
+  // Before anything is written: no name stored with a "..", a drive, a
+  // device or a root (a damaged package, never one the clean-up quietly
+  // moves elsewhere), every target the list can spell, none in the run's own
+  // folder, and no earlier file held by a running program.
   std::vector<std::u16string> replaced;
   HeldFolders folders;
   for (int i = 0; i < n; ++i) {
     rt::ZipEntry entry;
     Target t;
-    if (archive.describe(i, entry) != rt::kZipOk || !targets.of(entry, t)) {
+    if (archive.describe(i, entry) != rt::kZipOk || rt::is_refused_stored_name(entry.stored_name) ||
+        !targets.of(entry, t)) {
       outcome.damaged = true;
       outcome.failed = 1;
       return outcome;

@@ -3,6 +3,7 @@
 #include <string>
 
 #include "installer/format/format.h"
+#include "runtime/value/codepage.h"
 
 namespace installer {
 
@@ -10,6 +11,23 @@ rt::Text uninstall_key_path(bool windows_64bit, const rt::Text& software_name) {
   const char* base = windows_64bit ? format::kUninstallKey32On64 : format::kUninstallKey;
   return rt::text_concat({base, format::kUninstallKeyPrefix, software_name.view(), "\\"});
 }
+
+namespace {
+
+// `dir` + "\\" + `name`, with one backslash between them even when the
+// folder was typed with a final one ("D:\\" or "D:\\Apps\\"); a trail byte
+// 0x5C of a two-byte character is not a backslash.
+std::string path_in(std::string_view dir, std::string_view name) {
+  std::size_t end = 0;  // the length without final backslashes
+  for (std::size_t i = 0; i < dir.size();) {
+    const std::size_t step = rt::is_lead_byte(static_cast<unsigned char>(dir[i])) && i + 1 < dir.size() ? 2 : 1;
+    i += step;
+    if (!(step == 1 && dir[i - 1] == '\\')) end = i;
+  }
+  return rt::text_concat({dir.substr(0, end), "\\", name}).str();
+}
+
+}  // namespace
 
 std::vector<UninstallValue> uninstall_values(const UninstallInfo& info) {
   auto text = [](const char* name, std::string_view value) {
@@ -25,9 +43,9 @@ std::vector<UninstallValue> uninstall_values(const UninstallInfo& info) {
   // "NoModify" and "NoRepair" are four-byte binary values, not REG_DWORD.
   const rt::Bytes one = {1, 0, 0, 0};
   const std::string_view dir = info.install_directory.view();
-  const std::string uninstaller = rt::text_concat({"\"", dir, "\\uninst.exe\""}).str();
+  const std::string uninstaller = "\"" + path_in(dir, format::kUninstallerFile) + "\"";
   return {
-      text("DisplayIcon", rt::text_concat({"\"", dir, "\\", info.main_file.view(), "\""}).view()),
+      text("DisplayIcon", "\"" + path_in(dir, info.main_file.view()) + "\""),
       text("DisplayName", info.software_name.view()),
       text("DisplayVersion", info.software_version.view()),
       dword("EstimatedSize", info.estimated_size_kib),

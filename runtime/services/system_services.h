@@ -20,7 +20,9 @@ void process_events();
 // Button codes message_box returns.
 enum MessageBoxResult : int { kOk = 0, kCancel = 1, kAbort = 2, kRetry = 3, kIgnore = 4, kYes = 5, kNo = 6 };
 // Shows `message` with the style plus MB_TASKMODAL (unless MB_SYSTEMMODAL is
-// in it); `owner` is a window handle or null.
+// in it); `owner` is a window handle or null. Lines longer than some 28
+// Chinese characters are broken (break_long_lines), and a box with a visible
+// owner is centred on it.
 int message_box(const Text& message, int style, const Text& caption = "信息：", void* owner = nullptr);
 
 #ifdef _WIN32

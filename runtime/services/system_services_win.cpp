@@ -2,11 +2,13 @@
 // window messages flowing, message boxes and threads.
 #include <windows.h>
 
+#include <algorithm>
 #include <string>
 #include <vector>
 
 #include "runtime/value/codepage.h"
 #include "runtime/services/system_services.h"
+#include "runtime/services/text_services.h"
 
 namespace rt {
 
@@ -57,11 +59,55 @@ void delay(int ms) {
   }
 }
 
+namespace {
+
+// The window a message box is to be centred on, and the hook (on the
+// showing thread only) that moves it there as it is first shown: MessageBox
+// itself centres on the screen, away from the window it speaks for. Plain
+// statics, not thread_local, which would link a threads library into the
+// stub; boxes are task-modal, one at a time.
+HWND t_box_owner = nullptr;
+HHOOK t_box_hook = nullptr;
+
+LRESULT CALLBACK centre_box_on_owner(int code, WPARAM wparam, LPARAM lparam) {
+  if (code == HCBT_ACTIVATE && t_box_hook) {
+    HWND box = reinterpret_cast<HWND>(wparam);
+    RECT over{}, self{};
+    MONITORINFO monitor{};
+    monitor.cbSize = sizeof monitor;
+    if (IsWindowVisible(t_box_owner) && !IsIconic(t_box_owner) && GetWindowRect(t_box_owner, &over) &&
+        GetWindowRect(box, &self) &&
+        GetMonitorInfoW(MonitorFromWindow(t_box_owner, MONITOR_DEFAULTTONEAREST), &monitor)) {
+      const LONG w = self.right - self.left, h = self.bottom - self.top;
+      // Kept whole on the owner's screen.
+      const LONG x = std::max(monitor.rcWork.left,
+                              std::min(over.left + (over.right - over.left - w) / 2, monitor.rcWork.right - w));
+      const LONG y = std::max(monitor.rcWork.top,
+                              std::min(over.top + (over.bottom - over.top - h) / 2, monitor.rcWork.bottom - h));
+      SetWindowPos(box, nullptr, x, y, 0, 0, SWP_NOSIZE | SWP_NOZORDER | SWP_NOACTIVATE);
+    }
+    UnhookWindowsHookEx(t_box_hook);
+    t_box_hook = nullptr;
+  }
+  return CallNextHookEx(nullptr, code, wparam, lparam);
+}
+
+// The widest line of a message box's text, in columns (a two-byte character
+// takes two): 28 Chinese characters, which Wine's box (some 340 pixels of
+// text at most) takes without breaking them again.
+constexpr std::size_t kBoxLineColumns = 56;
+
+}  // namespace
+
 int message_box(const Text& message, int style, const Text& caption, void* owner) {
   UINT flags = static_cast<UINT>(style);
   if (!(flags & MB_SYSTEMMODAL)) flags |= MB_TASKMODAL;
-  int pressed = MessageBoxW(static_cast<HWND>(owner), wide_path(message.view()).c_str(),
+  t_box_owner = static_cast<HWND>(owner);
+  if (owner && !t_box_hook) t_box_hook = SetWindowsHookExW(WH_CBT, centre_box_on_owner, nullptr, GetCurrentThreadId());
+  int pressed = MessageBoxW(static_cast<HWND>(owner), wide_path(break_long_lines(message, kBoxLineColumns).view()).c_str(),
                             wide_path(caption.view()).c_str(), flags);
+  if (t_box_hook) UnhookWindowsHookEx(t_box_hook);
+  t_box_hook = nullptr;
   // IDOK 1 ... IDNO 7 become 0 ... 6; a failed box gives -1.
   return pressed - 1;
 }

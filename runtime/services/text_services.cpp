@@ -170,4 +170,38 @@ Text blank_text(int n) { return Text(std::string(n < 1 ? 0 : static_cast<std::si
 
 Text pointer_to_text(const void* address) { return Text(static_cast<const char*>(address)); }
 
+Text break_long_lines(const Text& text, std::size_t width) {
+  const std::string_view s = text.view();
+  if (s.size() <= width || width < 2) return text;
+  std::string out;
+  std::size_t start = 0, fit = std::string::npos;  // the current line's start; its last place to break
+  for (std::size_t i = 0; i < s.size();) {
+    const std::size_t step = is_lead_byte(static_cast<unsigned char>(s[i])) && i + 1 < s.size() ? 2 : 1;
+    if (s[i] == '\n') {
+      out.append(s.substr(start, i + 1 - start));
+      start = i + 1;
+      fit = std::string::npos;
+      i += 1;
+      continue;
+    }
+    if (i + step - start > width) {
+      // A break that would leave a short line (a lone "C:\\") gives way to
+      // one where the width ends; a space there ends its line, unseen. Only
+      // line breaks are added: without them the text is as it was.
+      std::size_t cut = fit != std::string::npos && fit > start + width / 2 ? fit : i;
+      if (cut == i && s[i] == ' ') ++cut;
+      out.append(s.substr(start, cut - start));
+      out += "\r\n";
+      start = cut;
+      fit = std::string::npos;
+      i = cut;  // what follows is measured again on its new line
+      continue;
+    }
+    i += step;
+    if (step == 2 || s[i - 1] == ' ' || s[i - 1] == '\\' || s[i - 1] == '/') fit = i;
+  }
+  out.append(s.substr(start));
+  return Text(out);
+}
+
 }  // namespace rt

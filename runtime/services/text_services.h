@@ -44,4 +44,11 @@ Text blank_text(int n);
 
 Text pointer_to_text(const void* address);
 
+// Each line longer than `width` columns (a two-byte character takes two)
+// broken into lines of at most that many, with CR LF: after the last space,
+// "\\", "/" or two-byte character that fits, else where the width ends. A
+// message box then keeps an ordinary width: Windows breaks lines only at
+// spaces and would widen the box to a long path or an unbroken run of text.
+Text break_long_lines(const Text& text, std::size_t width);
+
 }  // namespace rt

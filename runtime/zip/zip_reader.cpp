@@ -191,6 +191,10 @@ bool is_unsafe_entry_name(const std::u16string& cleaned) {
   return false;
 }
 
+bool is_refused_stored_name(const std::u16string& stored) {
+  return (!stored.empty() && is_separator(stored[0])) || is_unsafe_entry_name(stored);
+}
+
 std::uint32_t entry_attributes(std::uint16_t version_made_by, std::uint32_t external) {
   switch (version_made_by >> 8) {
     case 0:   // MS-DOS
@@ -448,6 +452,7 @@ std::uint32_t ZipReader::info(std::int64_t index, ZipEntry& out) const {
   std::u16string wide = stored_name(e);
   // Some writers (Java's among them) mark folders only by the trailing slash.
   bool named_as_folder = !wide.empty() && is_separator(wide.back());
+  d.stored_name = wide;
   d.wide_name = clean_entry_name(std::move(wide));
   d.name = cp936_from_wide(d.wide_name);
   d.name_lossy = e.utf8 && !cp936_can_hold(d.wide_name);

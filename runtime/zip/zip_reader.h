@@ -54,6 +54,9 @@ struct ZipEntry {
   // page 936 cannot hold).
   std::u16string wide_name;
   bool name_lossy = false;  // name lost characters that wide_name keeps
+  // The name as the archive stores it (to its first zero byte), before the
+  // clean-up: what is_refused_stored_name() judges and messages show.
+  std::u16string stored_name;
   std::uint32_t attributes = 0;
   // FILETIME values (100 ns since 1601, UTC); 0 when unknown.
   std::uint64_t access_time = 0;
@@ -72,6 +75,12 @@ std::u16string clean_entry_name(std::u16string name);
 // may read as "..") as any component, a ":", or a device name (CON, PRN, AUX,
 // NUL, COM1-9, LPT1-9 and COM¹-³, LPT¹-³, with or without an extension).
 bool is_unsafe_entry_name(const std::u16string& cleaned);
+// True for a name as stored that the clean-up would have to change to keep
+// it in its folder, or that is unsafe as it is: a drive ("C:") or any other
+// ":", a ".." component, a device name, or a first separator (the root of a
+// drive or a network share). The installer refuses a package holding one
+// as damaged, before anything is written.
+bool is_refused_stored_name(const std::u16string& stored);
 // Windows attributes for the external attributes and the host system.
 std::uint32_t entry_attributes(std::uint16_t version_made_by, std::uint32_t external);
 

@@ -341,7 +341,7 @@ TEST_F(InstallerNetTest, MissingFrameworkIsDownloadedProvenAndStartedOrRefused) 
     ASSERT_TRUE(setup.ok());
     setup.click("立即安装");
     if (r.page == 4) {
-      EXPECT_EQ(setup.answer_message_box(60000), installer::kDotnetUnverifiedMessage);
+      EXPECT_EQ(e2e::unbroken(setup.answer_message_box(60000)), installer::kDotnetUnverifiedMessage);
       EXPECT_TRUE(setup.wait_page(4, 60000));
       EXPECT_FALSE(e2e::path_exists(downloaded + ".ran")) << "an unproven framework installer was started";
     } else {

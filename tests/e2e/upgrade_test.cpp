@@ -207,7 +207,7 @@ TEST_F(UpgradeTest, AFailedOrCancelledUpgradeLeavesVersionOneWholeAndUninstallab
     if (road == kCancelled) {
       ASSERT_TRUE(e2e::wait_until([&] { return setup.progress("进度条") >= 20; }, kWait));
     } else {
-      std::string message = setup.answer_message_box(kWait);
+      std::string message = e2e::unbroken(setup.answer_message_box(kWait));
       const std::string expected = road == kDamaged ? "安装包已损坏" : "无法写入文件“" + folder_ + "\\uninst.exe”";
       EXPECT_NE(message.find(expected), std::string::npos) << rt::utf8_from_cp936(message);
       EXPECT_TRUE(setup.wait_page(4, 10000));
@@ -285,15 +285,32 @@ TEST_F(UpgradeTest, AHeldFileOrASecondInstallerChangesNothing) {
   ASSERT_NO_FATAL_FAILURE(uninstall_leaves_nothing());
 }
 
-// A folder that cannot be used: the message belongs to the installer window,
-// and "重新安装" leads back to the custom page to choose another.
+// A folder that cannot be used: the message belongs to the installer window
+// (captioned with the software's name, centred on the window, and of an
+// ordinary width however long the folder), and "重新安装" leads back to the
+// custom page to choose another.
 TEST_F(UpgradeTest, AFolderFailureLeadsBackToTheCustomPage) {
   std::string file = dir_ + "\\a-file";
   ASSERT_TRUE(e2e::write_all(file, "x"));
   Installer setup(v2_exe_);
-  std::string message;
-  EXPECT_EQ(e2e::install_from_custom_page(setup, file + "\\sub", &message), 4);
-  EXPECT_NE(message.find("无法使用安装目录"), std::string::npos) << rt::utf8_from_cp936(message);
+  const std::string folder = file + "\\" + std::string(120, 'L') + "\\sub";
+  ASSERT_TRUE(e2e::start_from_custom_page(setup, folder));
+  HWND box = e2e::wait_message_box(setup.process().pid(), kWait);
+  ASSERT_NE(box, nullptr);
+  EXPECT_EQ(e2e::window_text(box), kName);
+  RECT shown{}, window{};
+  GetWindowRect(box, &shown);
+  GetWindowRect(setup.window(), &window);
+  EXPECT_LT(shown.right - shown.left, 640) << "a box as wide as its longest line";
+  EXPECT_NEAR((shown.left + shown.right) / 2, (window.left + window.right) / 2, 2);
+  EXPECT_NEAR((shown.top + shown.bottom) / 2, (window.top + window.bottom) / 2, 2);
+  std::string message = e2e::message_box_text(box);
+  EXPECT_EQ(message.rfind("无法使用安装目录", 0), 0u) << rt::utf8_from_cp936(message);
+  EXPECT_NE(e2e::unbroken(message).find(folder), std::string::npos) << "the folder, whole once the line breaks go";
+  Sleep(300);  // let it paint
+  e2e::screenshot(GetDesktopWindow(), e2e::screenshot_dir() + "\\folder-failure-box.png");
+  PostMessageW(box, WM_COMMAND, IDOK, 0);
+  EXPECT_TRUE(setup.wait_page(4, 10000));
   setup.click("重新安装");
   EXPECT_TRUE(setup.wait_page(1, 10000));
   EXPECT_FALSE(setup.visible("图片框1"));

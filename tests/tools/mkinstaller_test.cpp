@@ -215,6 +215,11 @@ TEST_F(MkinstallerTest, HelpInTheStyleOfCommonTools) {
   }
   EXPECT_THAT(run("build -h").out, HasSubstr("--package-dir DIR"));
   EXPECT_EQ(run("--version").status, 0);
+  for (const char* help : {"help --help", "help help", "help -h"}) {
+    ToolRun r = run(help);
+    EXPECT_EQ(r.status, 0) << help << ": " << r.err;
+    EXPECT_THAT(r.out, HasSubstr("Usage: mkinstaller help [COMMAND]")) << help;
+  }
 
   ToolRun none = run("");
   EXPECT_EQ(none.status, 1);
@@ -398,10 +403,54 @@ TEST_F(MkinstallerTest, BuildWritesRecordLogoAndPackageThatReadBack) {
   r = run("build -c app.json --sha256 " + digest + " -s setup.exe -o setup2.exe");
   ASSERT_EQ(r.status, 0) << r.err;
   rt::PeResources again = load(read("setup2.exe"));
-  EXPECT_EQ(again.list().size(), pe.list().size());
+  EXPECT_EQ(again.list().size(), pe.list().size() - 1);
   EXPECT_EQ(system_resource(again, "101"), kPng) << "the stub's logo stays without --logo";
-  EXPECT_EQ(system_resource(again, "103").size(), 22u) << "the empty archive";
+  EXPECT_EQ(system_resource(again, "103"), "<missing>") << "a \"net\" installer carries no package, not even an empty one";
+  ToolRun net = run("inspect setup2.exe");
+  EXPECT_EQ(net.status, 0) << net.out;
+  EXPECT_THAT(net.out, Not(HasSubstr("package (SYSTEM/103)")));
+  EXPECT_THAT(net.out, HasSubstr("sha256: " + digest + ", the downloaded package must have it"));
 }
+
+#ifndef _WIN32
+// Every command's exit status says so when what it prints cannot all be
+// written (a full disk, here /dev/full): a report cut short is no success.
+// And pack on a full disk names the package it could not write.
+TEST_F(MkinstallerTest, OutputThatCannotBeWrittenIsAnError) {
+  write("pkg.zip", package(/*complete=*/true));
+  write("app.json", config());
+  ASSERT_EQ(run("build --config app.json --package pkg.zip --scope machine --stub stub.exe --out setup.exe").status, 0);
+  write("l/uninst.dat", std::string(installer::format::seal_installed_list(rt::Text("C:\\A\\a.txt\r\n")).view()));
+  auto full = [&](const std::string& args) {
+    std::string cmd = "cd '" + dir_ + "' && '" MKINSTALLER_PATH "' " + args + " >/dev/full 2>err.txt";
+    int raw = std::system(cmd.c_str());
+    return WIFEXITED(raw) ? WEXITSTATUS(raw) : -1;
+  };
+  for (const std::string args :
+       {"inspect setup.exe", "inspect --json setup.exe", "check --config app.json --package pkg.zip --stub stub.exe",
+        "build --config app.json --package pkg.zip --stub stub.exe --out again.exe", "list l/uninst.dat", "--help",
+        "help build", "inspect --help", "--version"}) {
+    EXPECT_EQ(full(args), 1) << args;
+    EXPECT_THAT(read("err.txt"), HasSubstr("mkinstaller: error: cannot write the output")) << args;
+  }
+
+  // 64 KiB of bytes that do not compress, and room for 16 KiB (the file
+  // size limit stands in for a full disk; its signal is ignored, so that
+  // writing fails instead).
+  std::string noise(64 << 10, '\0');
+  std::uint32_t x = 12345;
+  for (char& c : noise) c = static_cast<char>((x = x * 1103515245u + 12345u) >> 24);
+  write("big/noise.bin", noise);
+  write("home/uninst.exe", "our uninstaller");
+  std::string cmd = "cd '" + dir_ + "' && trap '' XFSZ && ulimit -f 32 && '" MKINSTALLER_PATH
+                    "' pack big --out big.zip >out.txt 2>err.txt";
+  int raw = std::system(cmd.c_str());
+  EXPECT_EQ(WIFEXITED(raw) ? WEXITSTATUS(raw) : -1, 1);
+  EXPECT_THAT(read("err.txt"), HasSubstr("mkinstaller: error: big.zip: cannot write the file (disk full?)"));
+  EXPECT_THAT(read("err.txt"), Not(HasSubstr("noise.bin")));
+  EXPECT_FALSE(fs::exists(path("big.zip")));
+}
+#endif
 
 TEST_F(MkinstallerTest, BuildRecordsTheDigestOfThePackageTheInstallerWillCheck) {
   write("pkg.zip", package(/*complete=*/true));
@@ -470,9 +519,15 @@ TEST_F(MkinstallerTest, BuildWarnsAboutWhatThePackageLacks) {
   EXPECT_THAT(r.err, HasSubstr("no --logo"));
   EXPECT_THAT(run("inspect setup.exe").out, HasSubstr("  {app}/other.exe\n"));
 
-  // Entries the installer would write outside the installation folder.
+  // Entries the installer writes outside the installation folder: below
+  // "{tmp}/" a warning; without a macro only when that is asked for
+  // (EntriesAreConfinedAndNamedAsWindowsCanHoldThemOnce), with a warning.
   write("outside.zip", testsupport::make_zip({{"{app}/app.exe", "MZ"}, {"{tmp}/x.dll", "x"}, {"readme.txt", "r"}}));
   r = run("build --config app.json --package outside.zip --stub stub.exe --out outside.exe");
+  EXPECT_EQ(r.status, 1);
+  EXPECT_THAT(r.err, HasSubstr("error: outside.zip: the entry \"readme.txt\" is not below \"{app}/\""));
+  EXPECT_FALSE(fs::exists(path("outside.exe")));
+  r = run("build --config app.json --package outside.zip --allow-relative-entries --stub stub.exe --out outside.exe");
   ASSERT_EQ(r.status, 0) << r.err;
   EXPECT_THAT(r.err, HasSubstr("warning: outside.zip: the entry \"{tmp}/x.dll\" is not below \"{app}/\""));
   EXPECT_THAT(r.err, HasSubstr("warning: outside.zip: the entry \"readme.txt\" is not below \"{app}/\""));
@@ -483,6 +538,112 @@ TEST_F(MkinstallerTest, BuildWarnsAboutWhatThePackageLacks) {
   r = run("build --config app.json --stub stub.exe --allow-empty --out empty.exe");
   EXPECT_EQ(r.status, 0) << r.err;
   EXPECT_THAT(r.err, Not(HasSubstr("without a package")));
+}
+
+// Entries the installer would write outside the folders it knows, refuse
+// as damaged, or that Windows cannot hold (or holds as one) are refused by
+// check, build and pack, naming the entry, before anything is written.
+TEST_F(MkinstallerTest, EntriesAreConfinedAndNamedAsWindowsCanHoldThemOnce) {
+  write("app.json", config());
+  struct Case {
+    std::vector<std::string> names;
+    std::string message;
+  };
+  const std::vector<Case> cases = {
+      {{"{app}/../../evil.txt"},
+       "the entry \"{app}/../../evil.txt\" has a \"..\" component (Windows reads it as the folder above): the "
+       "installer refuses the package as damaged"},
+      {{"C:/evil.txt"}, "the entry \"C:/evil.txt\" names a drive (\"C:\")"},
+      {{"/etc/evil.txt"}, "the entry \"/etc/evil.txt\" begins with \"/\" (the root of a drive or a network share)"},
+      {{"{app}/con.txt"}, "the entry \"{app}/con.txt\" names a device (\"con.txt\""},
+      {{"evil.txt"},
+       "the entry \"evil.txt\" is not below \"{app}/\" (the installation folder) or \"{tmp}/\": the installer would "
+       "write it below the folder it was started from, where uninstalling leaves it; name it \"{app}/evil.txt\", or "
+       "give --allow-relative-entries when that is meant"},
+      {{"{app}/a/{tmp}/b.txt"}, "the entry \"{app}/a/{tmp}/b.txt\" has \"{tmp}/\" inside it"},
+      {{"{app}/what?.txt"}, "the entry \"{app}/what?.txt\" has the character \"?\" (U+003F), which Windows does not "
+                            "allow in a name"},
+      {{"{app}/a*b.txt"}, "the entry \"{app}/a*b.txt\" has the character \"*\" (U+002A)"},
+      {{"{app}/a<b>.txt"}, "the entry \"{app}/a<b>.txt\" has the character \"<\" (U+003C)"},
+      {{"{app}/a\tb.txt"}, "has the character U+0009, which Windows does not allow in a name"},
+      {{"{app}/dot."}, "the entry \"{app}/dot.\" has a name ending in a dot (\"dot.\"), which Windows drops"},
+      {{"{app}/space /x.txt"}, "the entry \"{app}/space /x.txt\" has a name ending in a space (\"space \")"},
+      {{"{app}/" + std::string(256, 'n') + "/x.txt"},
+       "has a name of 256 characters; Windows allows at most 255 in one file or folder name"},
+      {{"{app}/" + std::string(100, 'd') + "/" + std::string(160, 'f')},
+       "bytes long in code page 936; the installer reads at most 259"},
+      {{"{app}/UPPER.txt", "{app}/upper.txt"},
+       "the entries \"{app}/UPPER.txt\" and \"{app}/upper.txt\" name the same file on Windows, which does not tell "
+       "upper and lower case apart: one would be lost"},
+      {{u8(u8"{app}/ΣΩ.txt"), u8(u8"{app}/σω.txt")}, "name the same file on Windows"},
+      {{u8(u8"{app}/Дом/a.txt"), u8(u8"{app}/дом\\A.TXT")}, "name the same file on Windows"},
+      {{u8(u8"{app}/Ａ.txt"), u8(u8"{app}/ａ.txt")}, "name the same file on Windows"},
+      {{"{app}/sub/", "{app}/SUB"}, "name the same file on Windows"},
+      {{"{app}/twice.txt", "{app}/twice.txt"}, "the entry \"{app}/twice.txt\" appears twice"},
+  };
+  for (std::size_t i = 0; i < cases.size(); ++i) {
+    const Case& c = cases[i];
+    std::vector<testsupport::ZipMakerEntry> entries = {{"{app}/app.exe", "MZ"}};
+    for (const std::string& n : c.names) {
+      entries.emplace_back(n, "x");
+      entries.back().flags = 1 << 11;
+    }
+    const std::string zip = "bad" + std::to_string(i) + ".zip";
+    write(zip, testsupport::make_zip(entries));
+    for (const std::string command : {"check", "build"}) {
+      ToolRun r = run(command + " --config app.json --package " + zip + " --stub stub.exe --out bad.exe");
+      EXPECT_EQ(r.status, 1) << c.names[0];
+      EXPECT_THAT(r.err, HasSubstr("mkinstaller: error: " + zip + ": ")) << command;
+      EXPECT_THAT(r.err, HasSubstr(c.message)) << command;
+      EXPECT_FALSE(fs::exists(path("bad.exe")));
+    }
+  }
+  // Names that differ in more than case pass, and so does a name of 259 bytes.
+  write("fine.zip", testsupport::make_zip({{"{app}/app.exe", "MZ"}, {u8(u8"{app}/Σ/α.txt"), "x"},
+                                           {u8(u8"{app}/Σ/β.txt"), "x"}, {"{app}/" + std::string(253, 'n'), "x"},
+                                           {"{tmp}/setup.log", "x"}, {"{app}/.hidden", "x"}}));
+  ToolRun r = run("check --config app.json --package fine.zip --stub stub.exe");
+  EXPECT_EQ(r.status, 0) << r.err;
+  // A name without a macro keeps the installer's meaning when asked for.
+  write("bare.zip", testsupport::make_zip({{"{app}/app.exe", "MZ"}, {"readme.txt", "r"}}));
+  r = run("check --config app.json --package bare.zip --allow-relative-entries --stub stub.exe");
+  EXPECT_EQ(r.status, 0) << r.err;
+  // ... but never a "..", a drive or a device: the installer refuses those whatever the option.
+  r = run("check --config app.json --package bad0.zip --allow-relative-entries --stub stub.exe");
+  EXPECT_EQ(r.status, 1);
+  // A softname of 64 characters is taken.
+  write("name64.json", "{\"softname\": \"" + u8(u8"软") + std::string(63, 'B') + "\", \"softversion\": \"1\", "
+                       "\"installtype\": \"disk\"}");
+  r = run("check --config name64.json --allow-empty --stub stub.exe");
+  EXPECT_EQ(r.status, 0) << r.err;
+
+#ifdef MKINSTALLER_HAS_PACK
+  // pack refuses such names while it lists the folder: nothing is written.
+  write("home/uninst.exe", "our uninstaller");
+  write("dev/app.exe", "MZ");
+  write("dev/sub/con.txt", "x");
+  write("lt/a<b>.txt", "x");
+  write("case/UPPER.txt", "x");
+  write("case/upper.txt", "x");
+  write("slash/a\\b.txt", "x");
+  write("dot/readme.", "x");
+  const std::vector<std::pair<std::string, std::string>> packs = {
+      {"dev", "dev/sub/con.txt: the entry \"{app}/sub/con.txt\" names a device"},
+      {"lt", "lt/a<b>.txt: the entry \"{app}/a<b>.txt\" has the character \"<\" (U+003C)"},
+      {"case", "case: the entries \"{app}/UPPER.txt\" and \"{app}/upper.txt\" name the same file on Windows"},
+      {"slash", "slash/a\\b.txt: the character \"\\\" (U+005C) of the file name is a folder separator on Windows"},
+      {"dot", "dot/readme.: the entry \"{app}/readme.\" has a name ending in a dot"},
+  };
+  for (const auto& [folder, message] : packs) {
+    ToolRun p = run("pack " + folder + " --out " + folder + ".zip");
+    EXPECT_EQ(p.status, 1) << folder;
+    EXPECT_THAT(p.err, HasSubstr("mkinstaller: error: " + message));
+    EXPECT_FALSE(fs::exists(path(folder + ".zip")));
+    p = run("build --config app.json --package-dir " + folder + " --stub stub.exe --out " + folder + ".exe");
+    EXPECT_THAT(p.err, HasSubstr("mkinstaller: error: " + message));
+    EXPECT_FALSE(fs::exists(path(folder + ".exe")));
+  }
+#endif
 }
 
 TEST_F(MkinstallerTest, BadInputIsRefusedByNameAndNothingIsWritten) {
@@ -497,6 +658,12 @@ TEST_F(MkinstallerTest, BadInputIsRefusedByNameAndNothingIsWritten) {
   write("broken.json", "{\"softname\": \"A\", \"installtype\": \"disk\"");
   write("array.json", "[1, 2]");
   write("slash.json", u8(u8"{\"softname\": \"A/B\", \"installtype\": \"disk\"}"));
+  write("longname.json", "{\"softname\": \" " + std::string(299, 'A') + "\", \"softversion\": \"1\", \"installtype\": \"disk\"}");
+  // 64 characters pass (BuildWritesRecordLogoAndPackageThatReadBack), 65 do not, in characters, not bytes.
+  write("name65.json", "{\"softname\": \"" + u8(u8"软") + std::string(64, 'B') + "\", \"softversion\": \"1\", "
+                       "\"installtype\": \"disk\"}");
+  write("device.json", "{\"softname\": \"Con\", \"softversion\": \"1\", \"installtype\": \"disk\"}");
+  write("tab.json", "{\"softname\": \"A\\tB\", \"softversion\": \"1\", \"installtype\": \"disk\"}");
   write("noname.json", u8(u8"{\"installtype\": \"disk\"}"));
   // The mistake that once built an installer showing the version
   // 1.2.0" + line break + "urlremote: a missing comma.
@@ -568,6 +735,13 @@ TEST_F(MkinstallerTest, BadInputIsRefusedByNameAndNothingIsWritten) {
       {"build --config broken.json" + tail, "broken.json:1: not valid JSON"},
       {"build --config array.json" + tail, "array.json: the configuration must be a JSON object"},
       {"build --config slash.json" + tail, "slash.json:1: \"softname\" \"A/B\" cannot be a folder name"},
+      // A name the installer's folder could not take: too long, a space first, a device.
+      {"build --config longname.json" + tail,
+       "longname.json:1: \"softname\" \" " + std::string(299, 'A') + "\" cannot be a folder name (no \\ / : * ? \" < > | "
+       "or control character, no space at the start or the end, no final dot, not a device name such as CON or NUL)"},
+      {"build --config name65.json" + tail, "name65.json:1: \"softname\" has 65 characters; at most 64 are allowed"},
+      {"build --config device.json" + tail, "device.json:1: \"softname\" \"Con\" cannot be a folder name"},
+      {"build --config tab.json" + tail, "tab.json:1: \"softname\" \"A\\tB\" cannot be a folder name"},
       {"build --config noname.json" + tail, "noname.json: \"softname\" is missing or empty"},
       {"build --config comma.json" + tail, "comma.json:4: not valid JSON: a comma (,) is missing before this (column 3)"},
       {"build --config trailing.json" + tail, "trailing.json:1: not valid JSON: a comma before } or ] is not allowed"},
@@ -627,8 +801,11 @@ TEST_F(MkinstallerTest, BadInputIsRefusedByNameAndNothingIsWritten) {
       {"build --dry-run=yes --config ok.json" + tail, "option '--dry-run' takes no value"},
       {"build --config surrogate.json" + tail, "surrogate.json:7: not valid JSON: "},
       {"build --config ok.json --package unsafe.zip" + tail,
-       "unsafe.zip: the entry \"{app}/sub/COM1.txt\" has a name the installer refuses to write"},
-      {"build --config ok.json --package stream.zip" + tail, "stream.zip: the entry \"{app}/a.txt:hidden\" has a name"},
+       "unsafe.zip: the entry \"{app}/sub/COM1.txt\" names a device (\"COM1.txt\": Windows opens CON, PRN, AUX, "
+       "NUL, COM1-9 and LPT1-9 in any folder, whatever follows the dot): the installer refuses the package as "
+       "damaged"},
+      {"build --config ok.json --package stream.zip" + tail,
+       "stream.zip: the entry \"{app}/a.txt:hidden\" has a \":\" (Windows would write a hidden stream)"},
       {"build --config ok.json --icon not.ico" + tail, "not.ico: not an icon file (.ico)"},
       {"build --config ok.json --allow-empty --stub stub.exe --out ok.json", "ok.json: is also an input (ok.json)"},
       {"build --config ok.json --allow-empty --stub stub.exe --out stub.exe", "stub.exe: is also an input (stub.exe)"},
@@ -957,7 +1134,8 @@ TEST_F(MkinstallerTest, CheckAndDryRunWriteNothingAndStubsAreRecognised) {
   EXPECT_THAT(r.out, HasSubstr("install type net, package downloaded from http://127.0.0.1:8080/app.zip, \"sha256\" " +
                                installer::sha256_hex(read("pkg.zip"))));
   EXPECT_THAT(r.out, Not(HasSubstr("22 bytes")));
-  EXPECT_EQ(system_resource(load(read("net.exe")), "103").size(), 22u);
+  EXPECT_EQ(system_resource(load(read("net.exe")), "103"), "<missing>") << "no package, not even the stub's empty one";
+  EXPECT_THAT(run("inspect net.exe").out, Not(HasSubstr("22 bytes")));
 }
 
 // inspect's exit status sums what it finds wrong (the signature: see
@@ -1449,17 +1627,38 @@ TEST_F(MkinstallerTest, SignsLastProvesTheSignatureAndInspectVerifies) {
                "-extfile tsa.cnf -extensions ext"),
             0);
   ASSERT_EQ(sh("python3 '" SOURCE_DIR "/tests/tools/tsa_server.py' port.txt & echo $! >tsa.pid"), 0);
-  for (int i = 0; i < 300 && !fs::exists(path("port.txt")); ++i) sh("sleep 0.1");
+  ASSERT_EQ(sh("python3 '" SOURCE_DIR "/tests/tools/tsa_server.py' port500.txt 500 & echo $! >tsa500.pid"), 0);
+  for (int i = 0; i < 300 && !(fs::exists(path("port.txt")) && fs::exists(path("port500.txt"))); ++i) sh("sleep 0.1");
   // A port nobody listens on: the one a server just gave up.
   ASSERT_EQ(sh("python3 -c 'import socket; s = socket.socket(); s.bind((\"127.0.0.1\", 0)); "
                "print(s.getsockname()[1], end=\"\")' >down.txt"),
             0);
   const std::string down = "http://127.0.0.1:" + read("down.txt"), up = "http://127.0.0.1:" + read("port.txt");
+  const std::string failing = "http://127.0.0.1:" + read("port500.txt");
   r = run(inputs + "--sign-password-file pass.txt --sign-timestamp " + down + " --out unstamped.exe");
   EXPECT_EQ(r.status, 1);
-  EXPECT_THAT(r.err, HasSubstr("time-stamping failed: the time-stamp server did not answer: " + down + " ("));
+  EXPECT_THAT(r.err, HasSubstr("time-stamping failed: no time-stamp server gave a time-stamp: " + down +
+                               " did not answer (connection refused); nothing was signed"));
   EXPECT_THAT(r.err, HasSubstr("(give a second server with another --sign-timestamp)"));
   EXPECT_FALSE(fs::exists(path("unstamped.exe")));
+  // A server that answers with an error is reported as answering so.
+  r = run(inputs + "--sign-password-file pass.txt --sign-timestamp " + failing + " --out unstamped.exe");
+  EXPECT_EQ(r.status, 1);
+  EXPECT_THAT(r.err, HasSubstr("no time-stamp server gave a time-stamp: " + failing +
+                               " answered HTTP 500 (Internal Server Error); nothing was signed"));
+  EXPECT_FALSE(fs::exists(path("unstamped.exe")));
+  // check asks the servers as signing will: an error when none stamps, a
+  // warning naming one passed over.
+  const std::string check_inputs = "check --config app.json --package pkg.zip --scope machine --stub stub.exe "
+                                   "--sign-ca-file ca.pem --sign-pkcs12 cs.p12 --sign-password-file pass.txt ";
+  r = run(check_inputs + "--sign-timestamp " + failing + " --sign-timestamp " + down);
+  EXPECT_EQ(r.status, 1);
+  EXPECT_THAT(r.err, HasSubstr("error: time-stamping would fail: no time-stamp server gave a time-stamp: " + failing +
+                               " answered HTTP 500 (Internal Server Error); " + down + " did not answer"));
+  r = run(check_inputs + "--sign-timestamp " + failing + " --sign-timestamp " + up);
+  EXPECT_EQ(r.status, 0) << r.err;
+  EXPECT_THAT(r.err, HasSubstr("warning: a time-stamp server would be passed over: " + failing + " answered HTTP 500"));
+  sh("kill $(cat tsa500.pid)");
   r = run(inputs + "--sign-password-file pass.txt --sign-timestamp " + down + " --sign-timestamp " + up +
           " --out stamped.exe");
   ASSERT_EQ(r.status, 0) << r.err;

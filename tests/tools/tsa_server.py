@@ -2,7 +2,9 @@
 """An RFC 3161 time-stamping server on 127.0.0.1 for the signing test: each
 request is answered by `openssl ts -reply` with the test's own authority.
 Run in the folder that holds tsa.cnf, tsa.pem, tsa.key and ca.pem; writes the
-port it listens on to the file named by its argument."""
+port it listens on to the file named by its first argument. With a second
+argument, an HTTP status such as 500, it answers every request with that
+status and no time-stamp."""
 import http.server
 import subprocess
 import sys
@@ -12,6 +14,11 @@ import tempfile
 class Handler(http.server.BaseHTTPRequestHandler):
     def do_POST(self):
         query = self.rfile.read(int(self.headers["Content-Length"]))
+        if len(sys.argv) > 2:
+            self.send_response(int(sys.argv[2]))
+            self.send_header("Content-Length", "0")
+            self.end_headers()
+            return
         with tempfile.TemporaryDirectory() as d:
             with open(d + "/q.tsq", "wb") as f:
                 f.write(query)

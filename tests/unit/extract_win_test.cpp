@@ -223,7 +223,8 @@ TEST_F(PackageStepTest, TheFirstFailedEntryEndsTheStepNamingTheFileOrTheDamage) 
   const Case cases[] = {
       {{{"{app}/ok.txt", "ok"}, {"{app}/ro.txt", "new"}, {"{app}/later.txt", "l"}}, false, app + "\\ro.txt", 1},
       {{{"{app}/ok.txt", big}, {"{app}/ro.txt", "new"}, {"{app}/later.txt", big}}, false, app + "\\ro.txt", 1},
-      {{{"{app}/ok.txt", "ok"}, {"../above.txt", "x"}, {"{app}/later.txt", "l"}}, true, "", 1},
+      // A ".." is refused before anything is written (NamesThatLeaveTheirFolder... below).
+      {{{"{app}/ok.txt", "ok"}, {"../above.txt", "x"}, {"{app}/later.txt", "l"}}, true, "", 0},
       // "COM¹" is a port once best-fitted: refused before anything is written.
       {{{"{app}/ok.txt", "ok"}, utf8_entry("{app}/COM\xC2\xB9.txt")}, true, "", 0},
   };
@@ -305,6 +306,37 @@ TEST_F(PackageStepTest, NamesReachTheFileCallInUtf16AndUnspellableOnesAreRefused
     EXPECT_EQ(GetFileAttributesW((folder + L"\\con.txt").c_str()) & FILE_ATTRIBUTE_DIRECTORY, 0u);
     EXPECT_EQ(GetFileAttributesW((folder + L"\\a1bo.txt").c_str()), INVALID_FILE_ATTRIBUTES);
   }
+}
+
+// A name stored with a "..", a drive, a device or a root is a damaged
+// package: nothing of it is written, not even under the name the clean-up
+// would make of it ("{app}/../../evil.txt" as "evil.txt" in the installer's
+// own folder). A name without a macro keeps its meaning: below the folder
+// the installer runs in.
+TEST_F(PackageStepTest, NamesThatLeaveTheirFolderAreADamagedPackageAndNothingIsWritten) {
+  for (const char* name : {"{app}/../../evil.txt", "{app}/a/../evil.txt", "C:/evil.txt", "C:evil.txt", "/evil.txt",
+                           "\\\\host\\share\\evil.txt", "{app}/con.txt", "{app}/sub/NUL", "..\\evil.txt"}) {
+    SCOPED_TRACE(name);
+    installer::begin_install_run();
+    write_package({{"{app}/first.txt", "f"}, {name, "x"}});
+    FakeController host;
+    host.directories = {app};
+    rt::Text files;
+    installer::PackageOutcome out = unpack(package, uninstaller, files, host);
+    EXPECT_TRUE(out.damaged);
+    EXPECT_FALSE(out.succeeded());
+    EXPECT_TRUE(installer::this_run().items().empty());
+    EXPECT_FALSE(exists(app + "\\first.txt"));
+    EXPECT_FALSE(exists(dir + "\\evil.txt"));
+    EXPECT_FALSE(exists(app + "\\evil.txt"));
+  }
+  installer::begin_install_run();
+  write_package({{"{app}/first.txt", "f"}, {"beside.txt", "b"}});
+  FakeController host;
+  host.directories = {app};
+  rt::Text files;
+  EXPECT_TRUE(unpack(package, uninstaller, files, host).succeeded());
+  EXPECT_EQ(read(dir + "\\beside.txt"), "b");
 }
 
 TEST_F(PackageStepTest, ACancelStopsBetweenTwoEntries) {

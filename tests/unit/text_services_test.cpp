@@ -176,4 +176,31 @@ TEST(ToTextTest, PointerToText) {
   EXPECT_EQ(pointer_to_text(nullptr), "");
 }
 
+// Long message lines broken for a box of ordinary width: at a space, a path
+// separator or between two-byte characters, never inside one, lines that
+// fit left alone; taking the breaks out gives the text back.
+TEST(TextServicesTest, BreakLongLinesKeepsEveryLineWithinTheWidth) {
+  EXPECT_EQ(break_long_lines("short enough", 20), "short enough");
+  EXPECT_EQ(break_long_lines("aaaa bbbb cccc", 10), "aaaa bbbb \r\ncccc");
+  EXPECT_EQ(break_long_lines("C:\\Program Files\\Long\\app.exe", 16), "C:\\Program \r\nFiles\\Long\\\r\napp.exe");
+  EXPECT_EQ(break_long_lines(std::string(25, 'A'), 10), "AAAAAAAAAA\r\nAAAAAAAAAA\r\nAAAAA");
+  EXPECT_EQ(break_long_lines("one\r\ntwo three four", 9), "one\r\ntwo three \r\nfour");
+  // Code page 936: "无法使用安装目录“" then a long path, 20 columns a line.
+  const std::string start = "\xCE\xDE\xB7\xA8\xCA\xB9\xD3\xC3\xB0\xB2\xD7\xB0\xC4\xBF\xC2\xBC\xA1\xB0";
+  const std::string message = start + "C:\\" + std::string(40, 'A') + "\xA1\xB1";
+  const std::string broken = break_long_lines(rt::Text(message), 20).str();
+  std::string joined;
+  std::size_t widest = 0, from = 0;
+  for (std::size_t at = broken.find("\r\n"); ; at = broken.find("\r\n", from)) {
+    const std::size_t end = at == std::string::npos ? broken.size() : at;
+    widest = std::max(widest, end - from);
+    joined += broken.substr(from, end - from);
+    if (at == std::string::npos) break;
+    from = at + 2;
+  }
+  EXPECT_EQ(joined, message);
+  EXPECT_LE(widest, 20u);
+  EXPECT_EQ(broken.substr(0, start.size() + 2), start + "\r\n") << "the path starts a line of its own";
+}
+
 }  // namespace

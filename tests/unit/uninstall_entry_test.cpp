@@ -51,13 +51,20 @@ TEST(UninstallEntryTest, TwelveValuesInOrderWithTheirTypes) {
   }
 }
 
-TEST(UninstallEntryTest, EmptyTextsAreWrittenAndTheDirectoryIsUsedUnchanged) {
+// A folder typed with a final backslash is kept as typed in
+// InstallLocation, but the paths made from it have one backslash, not two.
+TEST(UninstallEntryTest, EmptyTextsAreWrittenAndAFinalBackslashIsNotDoubled) {
   auto values = uninstall_values({"软件", "", "D:\\程序\\", "", "", "软件.exe", 0, ""});
   ASSERT_EQ(values.size(), 12u);
   auto z = [](std::string s) { return s + '\0'; };
-  EXPECT_EQ(values[0].data.view(), z("\"D:\\程序\\\\软件.exe\""));  // the trailing backslash stays
+  EXPECT_EQ(values[0].data.view(), z("\"D:\\程序\\软件.exe\""));
   EXPECT_EQ(values[5].data.view(), z("D:\\程序\\"));
-  EXPECT_EQ(values[10].data.view(), z("\"D:\\程序\\\\uninst.exe\""));
+  EXPECT_EQ(values[9].data.view(), z("\"D:\\程序\\uninst.exe\" /S"));
+  EXPECT_EQ(values[10].data.view(), z("\"D:\\程序\\uninst.exe\""));
+  EXPECT_EQ(uninstall_values({"A", "", "D:\\", "", "", "a.exe", 0, ""})[10].data.view(), z("\"D:\\uninst.exe\""));
+  // 0x5C as the second byte of a two-byte character (GBK 0x815C) is no separator.
+  EXPECT_EQ(uninstall_values({"A", "", "D:\\\x81\\", "", "", "a.exe", 0, ""})[10].data.view(),
+            z("\"D:\\\x81\\\\uninst.exe\""));
   for (std::size_t i : {2u, 4u, 8u, 11u}) {
     EXPECT_EQ(values[i].data.view(), z(""));
     EXPECT_EQ(values[i].type, 1);

@@ -116,6 +116,11 @@ std::string message_box_text(HWND box) {
   return text ? window_text(text) : std::string();
 }
 
+std::string unbroken(std::string text) {
+  for (std::size_t at; (at = text.find("\r\n")) != std::string::npos;) text.erase(at, 2);
+  return text;
+}
+
 namespace {
 struct FindState {
   std::wstring name;

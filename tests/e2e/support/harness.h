@@ -41,6 +41,9 @@ std::vector<HWND> top_windows(DWORD pid);
 HWND wait_message_box(DWORD pid, DWORD timeout_ms);
 // The text of a message box (its static control), code page 936.
 std::string message_box_text(HWND box);
+// A message's text without line breaks: as the installer wrote it, before
+// the box broke its long lines (rt::break_long_lines adds nothing else).
+std::string unbroken(std::string text);
 
 // A unit found by its design name: the window property "Unit_Name" holds a
 // global atom of the name.

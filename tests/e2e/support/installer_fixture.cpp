@@ -272,6 +272,13 @@ bool write_all(const std::string& path, const std::string& bytes) {
   return ok;
 }
 
+std::string read_mark(const std::string& mark) {
+  // The program holds it with no sharing until it has written it.
+  std::string text;
+  wait_until([&] { return !(text = read_all(mark)).empty(); }, 20000);
+  return text;
+}
+
 bool remove_mark(const std::string& mark) {
   std::wstring path = rt::wide_path(mark);
   return wait_until([&] { return DeleteFileW(path.c_str()) != 0; }, 20000);

@@ -88,6 +88,8 @@ std::string screenshot_dir();
 // is there and the program has let go of it (it holds it while writing);
 // false when that did not happen in time.
 bool remove_mark(const std::string& mark);
+// Its text once the program has written it whole (empty when it did not in time).
+std::string read_mark(const std::string& mark);
 // A Unicode (code page 936) file test.
 bool path_exists(const std::string& path);
 std::string read_all(const std::string& path);
