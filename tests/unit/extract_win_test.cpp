@@ -1,6 +1,7 @@
 // The package step on real files under Wine: a package made by the test,
 // an uninstaller that is a copy of this test program, a fake controller.
 #include <windows.h>
+#include <zlib.h>
 
 #include <gtest/gtest.h>
 
@@ -115,6 +116,43 @@ struct PackageStepTest : testing::Test {
     return GetFileAttributesW(rt::wide_path(path).c_str()) != INVALID_FILE_ATTRIBUTES;
   }
 };
+
+// The programs' own CRC-32 and Adler-32 (runtime/zip/zlib_checks_win.cpp)
+// give zlib's results: the standard check values, and a bit-by-bit
+// reference over every start alignment and length up to 70 bytes, in pieces.
+TEST(ZlibChecksTest, GiveZlibsResultsAtEveryAlignmentAndLength) {
+  const Bytef* nine = reinterpret_cast<const Bytef*>("123456789");
+  EXPECT_EQ(crc32(0, nine, 9), 0xCBF43926u);
+  EXPECT_EQ(adler32(1, reinterpret_cast<const Bytef*>("Wikipedia"), 9), 0x11E60398u);
+  EXPECT_EQ(crc32(0, Z_NULL, 0), 0u);
+  EXPECT_EQ(adler32(0, Z_NULL, 0), 1u);
+  EXPECT_EQ(get_crc_table()[1], 0x77073096u);
+  std::vector<Bytef> data(80 + 20000);
+  for (std::size_t i = 0; i < data.size(); ++i) data[i] = Bytef(i * 131 + (i >> 7));
+  auto crc_bitwise = [](const Bytef* p, std::size_t n) {
+    std::uint32_t c = 0xFFFFFFFFu;
+    for (std::size_t i = 0; i < n; ++i) {
+      c ^= p[i];
+      for (int k = 0; k < 8; ++k) c = (c & 1) ? 0xEDB88320u ^ (c >> 1) : c >> 1;
+    }
+    return ~c;
+  };
+  auto adler_plain = [](const Bytef* p, std::size_t n) {
+    std::uint32_t a = 1, b = 0;
+    for (std::size_t i = 0; i < n; ++i) a = (a + p[i]) % 65521, b = (b + a) % 65521;
+    return (b << 16) | a;
+  };
+  for (std::size_t start = 0; start < 4; ++start)
+    for (std::size_t n = 0; n <= 70; ++n) {
+      const Bytef* p = data.data() + start;
+      uLong split = crc32(crc32(0, p, uInt(n / 3)), p + n / 3, uInt(n - n / 3));
+      ASSERT_EQ(split, crc_bitwise(p, n)) << start << " " << n;
+      ASSERT_EQ(adler32(adler32(1, p, uInt(n / 2)), p + n / 2, uInt(n - n / 2)), adler_plain(p, n)) << n;
+    }
+  // Past the 5,552 bytes after which Adler-32's sums are reduced.
+  EXPECT_EQ(crc32(0, data.data(), uInt(data.size())), crc_bitwise(data.data(), data.size()));
+  EXPECT_EQ(adler32(1, data.data(), uInt(data.size())), adler_plain(data.data(), data.size()));
+}
 
 TEST_F(PackageStepTest, UnpacksListsAndRecordsTheListInTheUninstaller) {
   ZipMakerEntry folder{"{app}/data/", "", 0};
