@@ -12,10 +12,10 @@ names=("$@")
 if ((${#names[@]} == 0)); then
   for f in "$root"/fuzz/*_fuzz.cpp; do [[ -e $f ]] && names+=("$(basename "$f" _fuzz.cpp)"); done
 fi
-if [[ ! -f $out/CMakeCache.txt ]]; then
-  CC=clang CXX=clang++ cmake -S "$root" -B "$out" -DCMAKE_BUILD_TYPE=RelWithDebInfo -DFUZZ=ON -DBUILD_TESTS=OFF \
-    > "$out/configure.log" 2>&1 || { echo "fuzz: configure failed (see $out/configure.log)"; exit 1; }
-fi
+# Configured every time (quick once cached): a harness added since the tree
+# was made has no target until the tree is configured again.
+CC=clang CXX=clang++ cmake -S "$root" -B "$out" -DCMAKE_BUILD_TYPE=RelWithDebInfo -DFUZZ=ON -DBUILD_TESTS=OFF \
+  > "$out/configure.log" 2>&1 || { echo "fuzz: configure failed (see $out/configure.log)"; exit 1; }
 targets=(); for name in "${names[@]}"; do targets+=("${name}_fuzz"); done
 if ! cmake --build "$out" -j"$(nproc)" --target "${targets[@]}" > "$out/build.log" 2>&1; then
   echo "fuzz: build failed (see $out/build.log)"; tail -20 "$out/build.log"; exit 1

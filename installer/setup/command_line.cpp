@@ -97,6 +97,7 @@ rt::Text setup_usage_text() {
       "6\t另一个安装或卸载正在运行 / another run\r\n"
       "7\t需要管理员权限 / administrator rights needed\r\n"
       "8\t参数错误 / wrong arguments\r\n"
+      "9\t已安装较新的版本 / a newer version is installed\r\n"
       "3010\t已安装，需重新启动 / installed, restart needed\r\n");
 }
 

@@ -21,6 +21,7 @@ enum SetupExit : int {
   kSetupBusy = 6,               // another installation or uninstallation of the software runs
   kSetupNeedsAdministrator = 7, // an installation for every user, run without administrator rights
   kSetupUsage = 8,              // an unknown or malformed argument: nothing was done
+  kSetupDowngrade = 9,          // a newer version is installed: an unattended run does not replace it
   kSetupRestartNeeded = 3010,   // installed; Windows must restart first (the .NET Framework said so)
 };
 

@@ -77,6 +77,9 @@ bool tell_damaged(ControllerView& view) {
   return true;
 }
 
+// The person agreed to replace a newer version with this one.
+bool g_downgrade_agreed = false;
+
 // Set once the program could not be started as the person: the finish
 // page says where to start it, and the next press ends the installer.
 std::atomic<bool> g_start_refused{false};
@@ -101,6 +104,7 @@ void finish_now(ControllerView& view) {
 void set_controller_view(ControllerView* view) {
   g_view = view;
   g_start_refused = false;
+  g_downgrade_agreed = false;
   std::lock_guard<rt::Lock> lock(g_worker_lock);
   g_pending_end = PendingEnd::kNone;  // a new window has not asked to end
 }
@@ -118,6 +122,16 @@ void on_install_now() {
     return;
   }
   if (g_view->agreement_ticked()) {
+    // A newer version is installed: replaced only when the person says so,
+    // asked once (a reinstall after a failure asks no more).
+    if (g_session->downgrade() && !g_downgrade_agreed) {
+      if (g_view->ask_user(g_session->downgrade_question(), "0") != "ok") {
+        g_view->show_header(true);
+        g_view->show_page(kHomePage);
+        return;
+      }
+      g_downgrade_agreed = true;
+    }
     start_install();
     return;
   }

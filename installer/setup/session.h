@@ -42,6 +42,12 @@ class SetupSession {
   bool damaged() const { return opened_ == Opened::kDamaged; }
   bool refused() const { return opened_ == Opened::kBusy; }
   const rt::Text& default_folder() const { return default_folder_; }
+  // The version of the same software installed in this scope now (empty:
+  // none), and whether this installer's is older.
+  const rt::Text& installed_version() const { return installed_version_; }
+  bool downgrade() const;
+  // The question the window asks before a downgrade.
+  rt::Text downgrade_question() const;
 
   // The plan of one installation into `folder`.
   InstallPlan plan(const rt::Text& folder, bool desktop_shortcut) const;
@@ -55,6 +61,7 @@ class SetupSession {
   format::Record record_;
   Opened opened_ = Opened::kDamaged;
   rt::Text default_folder_;
+  rt::Text installed_version_;
   SoftwareRunLock lock_;
   // Nothing ran yet: a window closed now was cancelled.
   int exit_code_ = kSetupCancelled;

@@ -59,6 +59,7 @@ SetupSession::Opened SetupSession::open_record(std::optional<format::Record> rec
   record_ = std::move(*record);
   opened_ = Opened::kReady;
   default_folder_ = default_install_folder(record_);
+  installed_version_ = installer::installed_version(record_.software_name, record_.scope == format::Scope::kUser);
   log_line({"installer of ", record_.software_name.view(), " ", record_.software_version.view(), ": install type ",
             format::install_type_text(record_.install_type), ", scope ",
             record_.scope == format::Scope::kDefault ? "unscoped" : format::scope_text(record_.scope)});
@@ -72,6 +73,16 @@ bool SetupSession::lock_software() {
   exit_code_ = kSetupBusy;
   log_failure(another_run_message(record_.software_name).view(), 0);
   return false;
+}
+
+bool SetupSession::downgrade() const {
+  return !installed_version_.empty() && !record_.software_version.empty() &&
+         compare_versions(record_.software_version.view(), installed_version_.view()) < 0;
+}
+
+rt::Text SetupSession::downgrade_question() const {
+  return rt::text_concat({"已安装“", record_.software_name.view(), "”的较新版本 ", installed_version_.view(),
+                          "，确定要换成较旧的版本 ", record_.software_version.view(), " 吗？"});
 }
 
 InstallPlan SetupSession::plan(const rt::Text& folder, bool desktop_shortcut) const {
@@ -110,6 +121,13 @@ int run_unattended(SetupSession& session, const SetupArguments& arguments) {
     return session.exit_code();
   }
   if (!session.lock_software()) return session.exit_code();
+  // Nobody is there to say a newer version should go.
+  if (session.downgrade()) {
+    log_line({"failed: version ", session.installed_version().view(), " is installed, newer than this installer's ",
+              record.software_version.view()});
+    session.set_exit_code(kSetupDowngrade);
+    return session.exit_code();
+  }
 
   // The folder asked for; else where the software is installed now (an
   // upgrade stays in place), read from its own scope's list; else the default.

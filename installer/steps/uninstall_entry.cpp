@@ -1,5 +1,6 @@
 #include "installer/steps/uninstall_entry.h"
 
+#include <algorithm>
 #include <string>
 
 #include "installer/format/format.h"
@@ -58,6 +59,37 @@ std::vector<UninstallValue> uninstall_values(const UninstallInfo& info) {
       text("UninstallString", uninstaller),
       text("URLInfoAbout", info.company_url.view()),
   };
+}
+
+int compare_versions(std::string_view a, std::string_view b) {
+  auto digit = [](char c) { return c >= '0' && c <= '9'; };
+  // A part's leading number, without its leading zeros ("0" when none), and what follows it.
+  auto split = [&](std::string_view part, std::string_view* rest) {
+    std::size_t n = 0;
+    while (n < part.size() && digit(part[n])) ++n;
+    *rest = part.substr(n);
+    std::string_view number = part.substr(0, n);
+    while (number.size() > 1 && number[0] == '0') number.remove_prefix(1);
+    return number.empty() ? std::string_view("0") : number;
+  };
+  while (!a.empty() || !b.empty()) {
+    std::string_view pa = a.substr(0, a.find('.')), pb = b.substr(0, b.find('.'));
+    a.remove_prefix(std::min(a.size(), pa.size() + 1));
+    b.remove_prefix(std::min(b.size(), pb.size() + 1));
+    std::string_view ra, rb;
+    std::string_view na = split(pa, &ra), nb = split(pb, &rb);
+    if (na.size() != nb.size()) return na.size() < nb.size() ? -1 : 1;
+    if (int c = na.compare(nb)) return c < 0 ? -1 : 1;
+    // The same number: a pre-release ("-beta", "~rc1") comes before the
+    // release, any other suffix ("a") after it.
+    if (ra.empty() != rb.empty()) {
+      std::string_view suffix = ra.empty() ? rb : ra;
+      const bool pre = suffix[0] == '-' || suffix[0] == '~';
+      return (ra.empty() == pre) ? 1 : -1;
+    }
+    if (int c = ra.compare(rb)) return c < 0 ? -1 : 1;
+  }
+  return 0;
 }
 
 }  // namespace installer

@@ -4,6 +4,7 @@
 #pragma once
 
 #include <cstdint>
+#include <string_view>
 #include <vector>
 
 #include "runtime/value/value.h"
@@ -54,6 +55,14 @@ bool register_uninstall(const UninstallInfo& info);
 // person's list (`per_user`) or the machine's, never the other; empty when
 // there is none.
 rt::Text installed_location(const rt::Text& software_name, bool per_user);
+// The version the same entry names ("DisplayVersion"); empty when none.
+rt::Text installed_version(const rt::Text& software_name, bool per_user);
+// Versions compared as people write them: dot-separated parts, each a number
+// by its value ("1.10" after "1.9"; a missing part is 0, so "2.0" is "2")
+// and then what follows it: a pre-release ("1.0-beta", "1.0~rc1") before
+// the release, another suffix ("1.0a") after it, suffixes between them as
+// text. Negative, zero or positive as `a` is older, the same or newer.
+int compare_versions(std::string_view a, std::string_view b);
 // The KiB the listed files take (each rounded up; folders and missing files
 // count nothing), and today's local date as yyyymmdd.
 std::uint32_t installed_size_kib(const rt::Text& installed_files);

@@ -46,6 +46,12 @@ rt::Text installed_location(const rt::Text& software_name, bool per_user) {
   return registry_read_text(place.root, place.key, "InstallLocation");
 }
 
+rt::Text installed_version(const rt::Text& software_name, bool per_user) {
+  if (software_name.empty()) return {};
+  EntryPlace place = uninstall_entry_place(per_user, software_name);
+  return registry_read_text(place.root, place.key, "DisplayVersion");
+}
+
 std::uint32_t installed_size_kib(const rt::Text& installed_files) {
   unsigned long long kib = 0;
   // Each file's size through a hold on its folder (one hold per folder).

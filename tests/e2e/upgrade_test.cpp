@@ -285,6 +285,39 @@ TEST_F(UpgradeTest, AHeldFileOrASecondInstallerChangesNothing) {
   ASSERT_NO_FATAL_FAILURE(uninstall_leaves_nothing());
 }
 
+// A newer version installed: the window asks before replacing it with an
+// older one (取消 changes nothing), an unattended run refuses with its own
+// code, and 确定 installs the older version as any upgrade.
+TEST_F(UpgradeTest, ADowngradeIsAskedInTheWindowAndRefusedUnattended) {
+  ASSERT_NO_FATAL_FAILURE(install(v2_exe_, "2.0"));
+  const auto before = snapshot(folder_);
+  const std::string question = "已安装“" + kName + "”的较新版本 2.0，确定要换成较旧的版本 1.0 吗？";
+  for (bool ok : {false, true}) {
+    SCOPED_TRACE(ok);
+    Installer setup(v1_exe_);
+    ASSERT_TRUE(e2e::start_from_custom_page(setup, folder_));
+    EXPECT_EQ(e2e::answer_prompt(setup.process(), ok), question);
+    if (ok) {
+      ASSERT_TRUE(setup.wait_page(3, kWait));
+      ASSERT_NO_FATAL_FAILURE(close_finished(setup));
+      break;
+    }
+    EXPECT_TRUE(setup.wait_page(0, kWait));
+    EXPECT_EQ(snapshot(folder_), before);
+    setup.process().kill();
+    // Unattended, nobody is asked: the newer version stays.
+    e2e::Process silent = e2e::Process::start(v1_exe_, "/S /D=" + folder_);
+    DWORD code = 99;
+    ASSERT_TRUE(silent.wait(kWait, &code));
+    EXPECT_EQ(code, DWORD(installer::kSetupDowngrade));
+    EXPECT_EQ(snapshot(folder_), before);
+    EXPECT_EQ(entry_version(), L"2.0");
+  }
+  EXPECT_EQ(entry_version(), L"1.0");
+  EXPECT_EQ(snapshot(folder_)["data\\ro.txt"], "RO:ro 1");
+  ASSERT_NO_FATAL_FAILURE(uninstall_leaves_nothing());
+}
+
 // A folder that cannot be used: the message belongs to the installer window
 // (captioned with the software's name, centred on the window, and of an
 // ordinary width however long the folder), and "重新安装" leads back to the

@@ -2,6 +2,7 @@
 #include <gtest/gtest.h>
 
 #include <iterator>
+#include <string>
 #include <string_view>
 
 #include "installer/steps/uninstall_entry.h"
@@ -68,6 +69,25 @@ TEST(UninstallEntryTest, EmptyTextsAreWrittenAndAFinalBackslashIsNotDoubled) {
   for (std::size_t i : {2u, 4u, 8u, 11u}) {
     EXPECT_EQ(values[i].data.view(), z(""));
     EXPECT_EQ(values[i].type, 1);
+  }
+}
+
+// Versions as people write them: the older, the same, the newer.
+TEST(CompareVersionsTest, NumbersByTheirValueOtherPartsAsTextAMissingPartAsZero) {
+  const struct {
+    const char* a;
+    const char* b;
+    int order;
+  } rows[] = {
+      {"1.0", "2.0", -1},      {"2.0", "1.0", 1},       {"1.9", "1.10", -1},   {"1.10", "1.9", 1},
+      {"2", "2.0", 0},         {"2.0.0", "2", 0},       {"2.01", "2.1", 0},    {"2.0.1", "2.0", 1},
+      {"10.0", "9.9.9", 1},    {"1.0-beta", "1.0", -1}, {"1.0", "1.0~rc1", 1}, {"1.0-rc1", "1.0-rc2", -1},
+      {"1.0", "1.0a", -1},     {"1.0a", "1.0b", -1},    {"", "", 0},           {"", "1", -1},
+      {"3.0.4000", "3.0.399", 1}, {"2.0 (build 7)", "2.0", 1},
+  };
+  for (const auto& row : rows) {
+    SCOPED_TRACE(std::string(row.a) + " vs " + row.b);
+    EXPECT_EQ(installer::compare_versions(row.a, row.b), row.order);
   }
 }
 
