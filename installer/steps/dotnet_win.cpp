@@ -90,11 +90,13 @@ PrerequisiteOutcome ensure_dotnet(const rt::Text& framework, InstallView& view, 
   // Judged by this download's own figures, not by an earlier one's.
   reset_download_progress();
   if (!file.create(local_name_of(url))) return fail(view, folder_message(temp_directory()));
-  std::uint64_t received = 0;
-  std::int32_t result = url.empty() ? kDownloadFailed : download_to(url, file.handle(), on_download_progress, &received);
+  // The same time-outs, cancel and resume as the package's download.
+  PartialDownload partial;
+  std::int32_t result =
+      url.empty() ? kDownloadFailed : download_resuming({url}, file.handle(), on_download_progress, partial);
   if (result == kDownloadCancelled) return PrerequisiteOutcome::kStopSilently;
   // The timer keeps showing the last figures behind the failure page.
-  if (result != kDownloadOk || received < std::uint64_t(kMinimumDownload)) return fail(view, rt::Text());
+  if (result != kDownloadOk || partial.received < std::uint64_t(kMinimumDownload)) return fail(view, rt::Text());
   view.set_progress_timer(0);
 
   // Only a reading handle may be open when the system loads the program; it

@@ -34,7 +34,7 @@ class PackageProgress final : public PackageStepHost {
   explicit PackageProgress(InstallView& view) : view_(view) {}
   void set_progress(int percent) override {
     view_.set_progress_bar(percent);
-    view_.set_status(progress_status_text(percent));
+    view_.set_status(installing_status_text(percent));
   }
 
  private:
@@ -95,6 +95,19 @@ SequenceEnd cancelled_run() {
   return SequenceEnd::kCancelled;
 }
 
+// The package's file of a "net" run, kept after a network failure in its
+// run's protected folder, held, for "重新安装" of this same process to
+// continue, bound to the address and the validator its bytes came with.
+// Any other end of a run removes it.
+struct KeptDownload {
+  RunFile file;
+  PartialDownload partial;
+};
+KeptDownload& kept_download() {
+  static KeptDownload kept;
+  return kept;
+}
+
 }  // namespace
 
 bool record_installable(const format::Record& record) {
@@ -147,19 +160,28 @@ SequenceEnd run_install_sequence(const InstallPlan& plan, const InstallSteps& st
 
   // 3. The package: downloaded into a file of this run that nobody else can
   //    write, or read where it lies in the installer's own file.
-  RunFile download;
+  RunFile& download = kept_download().file;
+  PartialDownload& partial = kept_download().partial;
   std::unique_ptr<rt::ZipInput> package;
   std::string digest;  // of the downloaded bytes, taken as they were written
   const bool checked = !record.package_sha256.empty();
   if (record.install_type == format::InstallType::kNet) {
     view.set_progress_timer(1000);
     reset_download_progress();
-    if (!download.create("app.zip")) return fail_with(view, folder_message(rt::Text(temp_directory())));
-    DownloadOutcome fetched = steps.download_package(record.package_url, download.handle());
-    if (fetched.result == kDownloadCancelled || install_cancel_requested()) return cancelled_run();
-    // The timer keeps running with its last figures behind the failure page.
+    if (!download.handle() || partial.received == 0) {
+      partial = PartialDownload();
+      if (!download.create("app.zip")) return fail_with(view, folder_message(rt::Text(temp_directory())));
+    }
+    DownloadOutcome fetched = steps.download_package(format::package_urls(record), download.handle(), partial);
+    if (fetched.result == kDownloadCancelled || install_cancel_requested()) {
+      download.remove();
+      return cancelled_run();
+    }
+    // The timer keeps running with its last figures behind the failure page;
+    // what arrived stays for "重新安装" to continue.
     if (fetched.result != kDownloadOk || fetched.received < std::uint64_t(kMinimumDownload))
       return fail_with(view, rt::Text());
+    partial = PartialDownload();
     view.set_progress_timer(0);
     digest = std::move(fetched.sha256);
     package = download.reader();
@@ -167,13 +189,13 @@ SequenceEnd run_install_sequence(const InstallPlan& plan, const InstallSteps& st
     package = steps.package_resource(checked);
     if (package && checked) digest = sha256_hex_of(*package);
   }
-  if (!package) return fail_with(view, kDamagedPackageMessage);
-
   // The publisher's digest, when the record has one, of the very bytes that
-  // are unpacked next: a package that is not the one published is never
-  // unpacked.
-  if (checked && !sha256_matches(record.package_sha256.view(), digest))
+  // are unpacked next (of the whole file, however many tries brought it): a
+  // package that is not the one published is never unpacked.
+  if (!package || (checked && !sha256_matches(record.package_sha256.view(), digest))) {
+    download.remove();
     return fail_with(view, kDamagedPackageMessage);
+  }
 
   // 4. The package step, merging the list the installation there recorded.
   PackageProgress progress(view);
@@ -209,11 +231,11 @@ SequenceEnd run_install_sequence(const InstallPlan& plan, const InstallSteps& st
 InstallSteps default_install_steps() {
   InstallSteps s;
   s.ensure_dotnet = [](const rt::Text& framework, InstallView& view) { return ensure_dotnet(framework, view); };
-  s.download_package = [](const rt::Text& url, void* file) {
+  s.download_package = [](const std::vector<rt::Text>& urls, void* file, PartialDownload& partial) {
     DownloadOutcome outcome;
-    Sha256 digest;
-    outcome.result = download_to(url, file, on_download_progress, &outcome.received, &digest);
-    if (outcome.result == kDownloadOk) outcome.sha256 = digest.hex_digest();
+    outcome.result = download_resuming(urls, file, on_download_progress, partial);
+    outcome.received = partial.received;
+    if (outcome.result == kDownloadOk) outcome.sha256 = Sha256(partial.digest).hex_digest();
     return outcome;
   };
   s.package_resource = [](bool digest_checked) { return package_resource_input(digest_checked); };
