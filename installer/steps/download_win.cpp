@@ -601,18 +601,14 @@ std::int32_t download_resuming(const std::vector<rt::Text>& urls, void* file_han
       partial.validator = t->validator;
     }
     t->release();
-    switch (end) {
-      case TryEnd::kComplete: return kDownloadOk;
-      case TryEnd::kCancelled: return kDownloadCancelled;
-      // A proxy's or a portal's page comes for every address alike; a file
-      // that cannot be written is no network's fault.
-      case TryEnd::kBlocked:
-      case TryEnd::kFileFailed: return kDownloadFailed;
-      // The bytes kept belong to no file the server has now: the whole of it, at once.
-      case TryEnd::kRangeRefused:
-      case TryEnd::kChanged: partial.restart(); continue;
-      case TryEnd::kBroken:
-      case TryEnd::kUnusable: break;
+    if (end == TryEnd::kComplete || end == TryEnd::kCancelled) return result_of(end);
+    // A proxy's or a portal's page comes for every address alike; a file
+    // that cannot be written is no network's fault.
+    if (end == TryEnd::kBlocked || end == TryEnd::kFileFailed) return kDownloadFailed;
+    // The bytes kept belong to no file the server has now: the whole of it, at once.
+    if (end == TryEnd::kRangeRefused || end == TryEnd::kChanged) {
+      partial.restart();
+      continue;
     }
     const bool got_further = partial.received > furthest;
     if (got_further) furthest = partial.received;

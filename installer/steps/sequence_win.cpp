@@ -104,8 +104,14 @@ struct KeptDownload {
   PartialDownload partial;
 };
 KeptDownload& kept_download() {
-  static KeptDownload kept;
+  // Never destroyed: a folder left at exit goes with the next run's sweep.
+  static KeptDownload& kept = *new KeptDownload;
   return kept;
+}
+// Gives up the kept file (any end but the network message).
+[[gnu::noinline]] void forget_download() {
+  kept_download().file.remove();
+  kept_download().partial = PartialDownload();
 }
 
 }  // namespace
@@ -169,19 +175,18 @@ SequenceEnd run_install_sequence(const InstallPlan& plan, const InstallSteps& st
     view.set_progress_timer(1000);
     reset_download_progress();
     if (!download.handle() || partial.received == 0) {
-      partial = PartialDownload();
+      forget_download();
       if (!download.create("app.zip")) return fail_with(view, folder_message(rt::Text(temp_directory())));
     }
     DownloadOutcome fetched = steps.download_package(format::package_urls(record), download.handle(), partial);
     if (fetched.result == kDownloadCancelled || install_cancel_requested()) {
-      download.remove();
+      forget_download();
       return cancelled_run();
     }
     // The timer keeps running with its last figures behind the failure page;
     // what arrived stays for "重新安装" to continue.
     if (fetched.result != kDownloadOk || fetched.received < std::uint64_t(kMinimumDownload))
       return fail_with(view, rt::Text());
-    partial = PartialDownload();
     view.set_progress_timer(0);
     digest = std::move(fetched.sha256);
     package = download.reader();
@@ -193,7 +198,7 @@ SequenceEnd run_install_sequence(const InstallPlan& plan, const InstallSteps& st
   // are unpacked next (of the whole file, however many tries brought it): a
   // package that is not the one published is never unpacked.
   if (!package || (checked && !sha256_matches(record.package_sha256.view(), digest))) {
-    download.remove();
+    forget_download();
     return fail_with(view, kDamagedPackageMessage);
   }
 
@@ -203,7 +208,7 @@ SequenceEnd run_install_sequence(const InstallPlan& plan, const InstallSteps& st
   if (made_above.empty()) made_above = rt::Text(format::list_property(earlier_files.view(), format::kListMadeAbove));
   rt::Text installed_files = list_properties(record, made_above);
   PackageOutcome unpacked = steps.unpack_package(std::move(package), plan, earlier_files, progress, installed_files);
-  download.remove();
+  forget_download();
   if (unpacked.cancelled || install_cancel_requested()) return cancelled_run();
   if (!unpacked.succeeded()) {
     if (!unpacked.opened || unpacked.damaged) return fail_with(view, kDamagedPackageMessage);
