@@ -185,14 +185,24 @@ struct Try {
 
   CRITICAL_SECTION gate;
   bool abandoned = false;  // under the gate
+  // The writer of the fetching thread while it lives, and the lock that
+  // either thread holds to use it (the watching one only to flush it).
+  CRITICAL_SECTION writer_lock;
+  class FileWriter* writer = nullptr;
   std::atomic<bool> stop{false};
   std::atomic<DWORD> heard{0};  // the tick of the last sign of life
   std::atomic<HINTERNET> root{nullptr};
   rt::win::Kernel done{CreateEventW(nullptr, TRUE, FALSE, nullptr)};
   LONG refs = 2;
 
-  Try() { InitializeCriticalSection(&gate); }
-  ~Try() { DeleteCriticalSection(&gate); }
+  Try() {
+    InitializeCriticalSection(&gate);
+    InitializeCriticalSection(&writer_lock);
+  }
+  ~Try() {
+    DeleteCriticalSection(&gate);
+    DeleteCriticalSection(&writer_lock);
+  }
   void release() {
     if (InterlockedDecrement(&refs) == 0) delete this;
   }
@@ -201,26 +211,23 @@ struct Try {
   }
 };
 
-class GateHold {
+class Held {
  public:
-  explicit GateHold(Try* t) : t_(t) {
-    if (t_) EnterCriticalSection(&t_->gate);
-  }
-  ~GateHold() {
-    if (t_) LeaveCriticalSection(&t_->gate);
-  }
-  GateHold(const GateHold&) = delete;
-  GateHold& operator=(const GateHold&) = delete;
+  explicit Held(CRITICAL_SECTION& lock) : lock_(lock) { EnterCriticalSection(&lock_); }
+  ~Held() { LeaveCriticalSection(&lock_); }
+  Held(const Held&) = delete;
+  Held& operator=(const Held&) = delete;
 
  private:
-  Try* t_;
+  CRITICAL_SECTION& lock_;
 };
 
-// What reaches the file: each read's bytes (or a full buffer of decoded
-// ones) are digested and written by a thread of its own while the next read
-// fills the other buffer, so the digest and the write cost the download no
-// time while a second processor is free. Every write passes the try's gate:
-// once the try is given up, nothing more is written.
+// What reaches the file, gathered into large writes: each write is a system
+// call (under Wine a trip through its server), each hand-over two. A full
+// buffer is digested and written by a thread of its own while the next one
+// fills, so the digest costs the download no time while a second processor
+// is free. Every write passes the try's gate: once the try is given up,
+// nothing more is written.
 class FileWriter {
  public:
   FileWriter(HANDLE file, Try& t)
@@ -236,10 +243,6 @@ class FileWriter {
       if (used_ == kSize) hand_over();
     }
     return ok_;
-  }
-  // Hands what is gathered to the writing thread without waiting for it.
-  void send() {
-    if (used_ > 0) hand_over();
   }
   // Writes what is gathered and waits until it is in the file; every way out
   // of a download calls it, so the bytes received stay in the file.
@@ -270,7 +273,7 @@ class FileWriter {
   }
   void write_out(const unsigned char* data, std::size_t n) {
     if (!ok_) return;
-    GateHold hold(&try_);
+    Held hold(try_.gate);
     if (try_.abandoned) {
       ok_ = false;
       return;
@@ -373,7 +376,7 @@ TryEnd fetch(Try& t) {
 
   HANDLE file = nullptr;
   {
-    GateHold hold(&t);
+    Held hold(t.gate);
     if (t.abandoned) return TryEnd::kCancelled;
     if (!partial) {
       t.from = 0;
@@ -395,6 +398,10 @@ TryEnd fetch(Try& t) {
     decoded += n;
     return writer.put(data, n);
   };
+  // The writer is this thread's but while it waits for the network: then a
+  // stall may flush it from the watching one (what arrived is kept).
+  EnterCriticalSection(&t.writer_lock);
+  t.writer = &writer;
   TryEnd end = TryEnd::kComplete;
   for (;;) {
     if (t.stop) {
@@ -402,7 +409,10 @@ TryEnd fetch(Try& t) {
       break;
     }
     DWORD got = 0;
-    if (!InternetReadFile(request, buffer.get(), kDownloadChunk, &got)) {
+    LeaveCriticalSection(&t.writer_lock);
+    BOOL read = InternetReadFile(request, buffer.get(), kDownloadChunk, &got);
+    EnterCriticalSection(&t.writer_lock);
+    if (!read) {
       end = TryEnd::kBroken;
       break;
     }
@@ -419,10 +429,6 @@ TryEnd fetch(Try& t) {
       end = writer.flush() ? TryEnd::kUnusable : TryEnd::kFileFailed;
       break;
     }
-    // What arrived goes to the file now, not once a buffer is full: the
-    // next read may wait long (a stall that a closed handle does not end,
-    // under Wine), and a try given up then is continued from the file.
-    writer.send();
     std::int32_t elapsed_ms = static_cast<std::int32_t>(GetTickCount() - t.start_tick);
     if (elapsed_ms == 0) elapsed_ms = 30;
     // Percent against the announced length: the bytes as sent.
@@ -431,6 +437,8 @@ TryEnd fetch(Try& t) {
       t.on_progress(total, static_cast<std::int32_t>(static_cast<std::uint32_t>(shown)), elapsed_ms);
   }
   if (!writer.flush() && end == TryEnd::kComplete) end = TryEnd::kFileFailed;
+  t.writer = nullptr;
+  LeaveCriticalSection(&t.writer_lock);
   if (end != TryEnd::kComplete) return end;
   // A connection closed before the announced length, or a compressed stream
   // that did not reach its end, is a broken download, not a short file.
@@ -472,10 +480,13 @@ TryEnd watch(Try& t) {
       t.stop = true;
       t.close_root();
       if (WaitForSingleObject(t.done.get(), 1000) == WAIT_OBJECT_0) return given_up;
+      // Still blocked (Wine): what it gathered goes to the file from here.
+      Held writing(t.writer_lock);
+      if (t.writer) t.writer->flush();
     } else {
       continue;
     }
-    GateHold hold(&t);
+    Held hold(t.gate);
     t.abandoned = true;
     t.stop = true;
     break;
@@ -518,7 +529,7 @@ std::int32_t single_try(const rt::Text& url, bool resume, std::uint64_t from,
   t->on_progress = on_progress;
   TryEnd end = watch(*t);
   {
-    GateHold hold(t);
+    Held hold(t->gate);
     if (received) *received = t->stored;
     if (digest && end == TryEnd::kComplete) *digest = t->digest;
   }
@@ -595,7 +606,7 @@ std::int32_t download_resuming(const std::vector<rt::Text>& urls, void* file_han
     t->whole_figures = true;
     TryEnd end = watch(*t);
     {
-      GateHold hold(t);
+      Held hold(t->gate);
       partial.received = t->from + t->stored;
       partial.digest = t->digest;
       partial.validator = t->validator;
