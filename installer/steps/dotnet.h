@@ -11,6 +11,7 @@
 #include "installer/format/dotnet_pins.h"
 #include "installer/platform/authenticode.h"
 #include "installer/platform/pe_image.h"
+#include "installer/steps/download.h"
 #include "installer/steps/host.h"
 #include "runtime/value/value.h"
 
@@ -92,8 +93,10 @@ enum class PrerequisiteOutcome {
 // with the run's folder as its working folder, waits for it and reads its
 // exit code. Tests pass pins with 127.0.0.1 addresses and their own root or
 // digest.
+// Tests pass a shorter patience to the download.
 PrerequisiteOutcome ensure_dotnet(const rt::Text& framework, InstallView& view,
                                   const format::DotnetPins& pins = built_in_dotnet_pins(),
-                                  const WindowsRelease& windows = running_windows());
+                                  const WindowsRelease& windows = running_windows(),
+                                  const DownloadPatience& patience = shipped_download_patience());
 
 }  // namespace installer

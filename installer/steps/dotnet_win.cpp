@@ -77,7 +77,7 @@ float detect_dotnet_version() {
 }
 
 PrerequisiteOutcome ensure_dotnet(const rt::Text& framework, InstallView& view, const format::DotnetPins& pins,
-                                  const WindowsRelease& windows) {
+                                  const WindowsRelease& windows, const DownloadPatience& patience) {
   float required = required_framework_version(framework);
   if (detect_dotnet_version() >= required) return PrerequisiteOutcome::kContinue;
   // Said before 120 MB are fetched for nothing.
@@ -93,7 +93,7 @@ PrerequisiteOutcome ensure_dotnet(const rt::Text& framework, InstallView& view, 
   // The same time-outs, cancel and resume as the package's download.
   PartialDownload partial;
   std::int32_t result =
-      url.empty() ? kDownloadFailed : download_resuming({url}, file.handle(), on_download_progress, partial);
+      url.empty() ? kDownloadFailed : download_resuming({url}, file.handle(), on_download_progress, partial, patience);
   if (result == kDownloadCancelled) return PrerequisiteOutcome::kStopSilently;
   // The timer keeps showing the last figures behind the failure page.
   if (result != kDownloadOk || partial.received < std::uint64_t(kMinimumDownload)) return fail(view, rt::Text());

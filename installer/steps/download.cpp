@@ -11,7 +11,14 @@ rt::Text download_request_headers(bool resume, std::uint64_t start_offset, std::
       "Accept-Language: zh-cn\r\n"
       "Accept-Encoding: gzip, deflate\r\n"
       "User-Agent: Mozilla/4.0(compatible; MSIE 6.0; Windows NT 5.0; MyIE2; .NET CLR 1.1.4322)";
-  if (resume) text += "\r\nRange:bytes=" + std::to_string(start_offset) + "-";
+  if (resume) {
+    char digits[24];
+    char* end = digits + sizeof digits;
+    char* at = end;
+    do *--at = char('0' + start_offset % 10);
+    while (start_offset /= 10);
+    text.append("\r\nRange:bytes=").append(at, end).append("-");
+  }
   if (resume && !if_range.empty()) text.append("\r\nIf-Range: ").append(if_range);
   return rt::Text(text);
 }

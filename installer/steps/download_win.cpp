@@ -43,9 +43,12 @@ rt::Text text_of(const std::wstring& w) { return rt::Text(rt::cp936_from_wchar(w
 
 // "bytes 5000-9999/10000" starts at 5000.
 bool range_starts_at(const std::wstring& content_range, std::uint64_t start) {
-  std::size_t digits = content_range.find_first_of(L"0123456789");
-  if (digits == std::wstring::npos) return false;
-  return std::wcstoull(content_range.c_str() + digits, nullptr, 10) == start;
+  std::size_t at = content_range.find_first_of(L"0123456789");
+  if (at == std::wstring::npos) return false;
+  std::uint64_t first = 0;
+  for (; at < content_range.size() && content_range[at] >= L'0' && content_range[at] <= L'9'; ++at)
+    first = first * 10 + std::uint64_t(content_range[at] - L'0');
+  return first == start;
 }
 
 // The file that receives a 206 answer: the existing one, cut at the range's
@@ -159,8 +162,8 @@ enum class TryEnd {
 
 // One request, fetched on a thread of its own and watched by the caller's,
 // which can give it up at any moment (a cancel, a stall): it then closes
-// the request's root handle from its side, which ends a blocked read on
-// Windows, and takes the gate so that the fetching thread touches the file
+// the request's root handle from its side (WinINet's documented way to end
+// a call blocked in another thread; Wine does not end it), and takes the gate so that the fetching thread touches the file
 // no more whatever it is blocked in. Counted: freed by the last of the two.
 struct Try {
   // Set by the caller before the fetching starts.
@@ -193,7 +196,7 @@ struct Try {
   std::atomic<DWORD> heard{0};  // the tick of the last sign of life
   std::atomic<HINTERNET> root{nullptr};
   rt::win::Kernel done{CreateEventW(nullptr, TRUE, FALSE, nullptr)};
-  LONG refs = 2;
+  LONG refs = 1;  // the caller's; the fetching thread's is added when it starts
 
   Try() {
     InitializeCriticalSection(&gate);

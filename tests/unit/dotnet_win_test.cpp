@@ -313,7 +313,9 @@ TEST_F(DotnetTest, FailedOrTooShortDownloadShowsTheMessageAndTheErrorPage) {
   for (const std::string& url : urls) {
     SCOPED_TRACE(url);
     view.calls.clear();
-    EXPECT_EQ(installer::ensure_dotnet("4.5", view, test_pins(url), kWindows10), PrerequisiteOutcome::kStopAfterMessage);
+    // Its tries (a second of silence, one short pause) end in the same message.
+    EXPECT_EQ(installer::ensure_dotnet("4.5", view, test_pins(url), kWindows10, {1000, {50}, 1}),
+              PrerequisiteOutcome::kStopAfterMessage);
     // The timer keeps running behind the failure page.
     EXPECT_EQ(view.calls, (std::vector<std::string>{"timer 1000", "bar 0", "message", "page 4"}));
   }
