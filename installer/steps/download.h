@@ -104,9 +104,11 @@ struct PartialDownload {
 // current position) and reports every chunk. `received` gets the whole byte
 // count in 64 bits. Only a 200 answer is taken; a redirect is followed
 // only where redirect_allowed says; a gzip or deflate body is decoded here
-// and cut off past kMaxExpansion times its compressed size. Between two
-// reads it looks at install_cancel_requested(). With `digest`, every byte
-// written to the file goes through it too (no second pass to check it).
+// and cut off past kMaxExpansion times its compressed size. One try, watched
+// as download_resuming's are (install_cancel_requested() ends it within a
+// second, 30 s of silence is a failure); nothing is tried again. With
+// `digest`, every byte written to the file goes through it too (no second
+// pass to check it).
 std::int32_t download_to(const rt::Text& url, void* file_handle, DownloadProgressHandler on_progress,
                          std::uint64_t* received = nullptr, Sha256* digest = nullptr);
 
