@@ -221,12 +221,6 @@ bool starts_with_nocase(const std::string& s, const std::string& prefix) {
 const char* const kFrameworks[] = {"3.5", "4", "4.0", "4.5", "4.51", "4.52", "4.6", "4.61", "4.62",
                                    "4.7", "4.71", "4.72", "4.8", "4.81"};
 
-bool is_http_address(const std::string& url) {
-  std::size_t rest = starts_with_nocase(url, "http://") ? 7 : starts_with_nocase(url, "https://") ? 8 : 0;
-  return rest && url.size() > rest && url.find_first_of(" \t\r\n\"<>\\") == std::string::npos &&
-         url[rest] != '/';
-}
-
 bool check_values(const Config& c, const std::string& text, Problem* p) {
   auto line_of = [&](const std::string& key) { return line_of_key(text, key); };
   const std::string net = in_quotes(format::kInstallTypeNet), disk = in_quotes(format::kInstallTypeDisk);
@@ -272,6 +266,12 @@ bool check_values(const Config& c, const std::string& text, Problem* p) {
       return fail_with(p, line_of(key),
                        in_quotes(key) + " must be an http:// or https:// address, not " + in_quotes(v));
   }
+  // The package's further addresses, each checked as "urlremote" is.
+  for (const rt::Text& mirror : format::split_mirrors(c.value(format::kKeyMirrors)))
+    if (!is_http_address(mirror.str()))
+      return fail_with(p, line_of(format::kKeyMirrors),
+                       in_quotes(format::kKeyMirrors) + " holds http:// or https:// addresses separated by blanks, not " +
+                           in_quotes(mirror.str()));
   std::string framework = c.value(format::kKeyFramework);
   if (!framework.empty() &&
       std::find(std::begin(kFrameworks), std::end(kFrameworks), framework) == std::end(kFrameworks)) {
@@ -428,6 +428,12 @@ std::string lower_ascii(std::string s) {
   for (char& c : s)
     if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
   return s;
+}
+
+bool is_http_address(const std::string& url) {
+  std::size_t rest = starts_with_nocase(url, "http://") ? 7 : starts_with_nocase(url, "https://") ? 8 : 0;
+  return rest && url.size() > rest && url.find_first_of(" \t\r\n\"<>\\") == std::string::npos &&
+         url[rest] != '/';
 }
 
 bool is_sha256(const std::string& text) {

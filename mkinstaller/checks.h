@@ -74,6 +74,8 @@ bool parse_version(const std::string& text, VersionNumber* version);
 std::string lower_ascii(std::string s);
 // Whether a text is a SHA-256 digest: 64 hexadecimal digits, either case.
 bool is_sha256(const std::string& text);
+// An http:// or https:// address with a host and no blank, quote or backslash.
+bool is_http_address(const std::string& url);
 // The configuration text with `key` added as the object's last key (a text
 // value), the publisher's own text otherwise unchanged; checked again as a
 // whole.

@@ -59,7 +59,8 @@ const char kMainHelp[] =
 const char kBuildHelp[] =
     "Usage: mkinstaller build --config CONFIG.json [--logo LOGO.png] [--icon APP.ico]\n"
     "                         [--package PKG.zip | --package-dir DIR] [--sha256 HEX]\n"
-    "                         [--scope user|machine] [--copyright TEXT] [--stub setup.exe]\n"
+    "                         [--scope user|machine] [--mirror URL]... [--copyright TEXT]\n"
+    "                         [--stub setup.exe]\n"
     "                         [signing options] [--dry-run] --out OUT.exe\n"
     "\n"
     "Writes a configured installer: a copy of the stub program with the\n"
@@ -103,6 +104,12 @@ const char kBuildHelp[] =
     "                          computer, in Program Files (requireAdministrator).\n"
     "                          Without it the installer keeps the older layout (a\n"
     "                          warning says what it does)\n"
+    "      --mirror URL        a further http:// or https:// address of the \"net\"\n"
+    "                          package, tried when the ones before it fail; may be\n"
+    "                          given more than once (in the order tried); recorded\n"
+    "                          as \"mirrors\" (addresses separated by blanks), which\n"
+    "                          must agree when the configuration has it. Every\n"
+    "                          address must give the same package (\"sha256\")\n"
     "      --copyright TEXT    the LegalCopyright of the version resource\n"
     "  -s, --stub FILE         the installer program to start from (default:\n"
     "                          setup.exe next to mkinstaller or in $MKINSTALLER_HOME)\n"
@@ -302,6 +309,7 @@ const std::vector<OptionSpec> kBuildOptions = with_signing({{"config", 'c'},
                                                             {"package-dir"},
                                                             {"sha256"},
                                                             {"scope"},
+                                                            {"mirror", 0, OptionSpec::kRepeated},
                                                             {"stub", 's'},
                                                             {"out", 'o'},
                                                             {"copyright"},
@@ -430,6 +438,7 @@ struct BuildJob {
   std::string config_path, out_path, logo_path, icon_path, package_path, package_dir, stub_path, copyright;
   std::string given_digest;  // --sha256, lower case
   std::string given_scope;   // --scope
+  std::string given_mirrors;  // each --mirror, separated by blanks
   bool allow_empty = false, no_uninstaller = false;
   bool allow_relative = false;  // --allow-relative-entries
   Signer signer{SignOptions{}};
@@ -491,6 +500,11 @@ int settle_options(BuildJob& job, const Parsed& p) {
   if (p.has("scope") && job.given_scope != format::kScopeUser && job.given_scope != format::kScopeMachine)
     return usage_error(job.command, "--scope is " + std::string(format::kScopeUser) + " or " + format::kScopeMachine +
                                         ", not '" + job.given_scope + "'");
+  for (const std::string& mirror : p.values("mirror")) {
+    if (!is_http_address(mirror))
+      return usage_error(job.command, "--mirror needs an http:// or https:// address, not '" + mirror + "'");
+    job.given_mirrors += (job.given_mirrors.empty() ? "" : " ") + mirror;
+  }
   job.signer = Signer(sign_options(p));
   std::string why;
   if (!check_sign_options(job.signer.options(), &why)) return usage_error(job.command, why);
@@ -653,6 +667,22 @@ int record_scope(BuildJob& job) {
   if (job.given_scope.empty() || job.config->values.count(format::kKeyScope)) return 0;
   Problem problem;
   job.config = add_key(*job.config_text, format::kKeyScope, job.scope, &problem);
+  return job.config ? 0 : fail(job.config_path, problem.message);
+}
+
+// The package's further addresses when --mirror gives them: recorded as
+// "mirrors", or the same as the configuration's.
+int record_mirrors(BuildJob& job) {
+  if (job.given_mirrors.empty()) return 0;
+  const std::string key = in_quotes(format::kKeyMirrors);
+  if (job.config->values.count(format::kKeyMirrors)) {
+    if (format::split_mirrors(job.config->value(format::kKeyMirrors)) == format::split_mirrors(job.given_mirrors))
+      return 0;
+    return fail(job.config_path, key + " is " + in_quotes(job.config->value(format::kKeyMirrors)) +
+                                     " but --mirror gives " + in_quotes(job.given_mirrors) + "; they must agree");
+  }
+  Problem problem;
+  job.config = add_key(rt::utf8_from_cp936(job.config->record_text), format::kKeyMirrors, job.given_mirrors, &problem);
   return job.config ? 0 : fail(job.config_path, problem.message);
 }
 
@@ -861,8 +891,8 @@ int build(const std::string& command, const Parsed& p, bool dry_run) {
   // before a package is packed (its uninstaller signed) or read.
   using Step = int (*)(BuildJob&);
   const Step checks[] = {read_configuration, read_logo,     read_icon,    settle_scope,   load_stub,
-                         check_signing,      open_package,  settle_digest, record_scope, check_out_name,
-                         make_record};
+                         check_signing,      open_package,  settle_digest, record_scope, record_mirrors,
+                         check_out_name,     make_record};
   for (Step step : checks)
     if (int rc = step(job)) return rc;
   make_icon(job);

@@ -27,9 +27,13 @@ inline constexpr char kKeyCompanyUrl[] = "companyurl";
 inline constexpr char kKeyAgreementUrl[] = "protocol";
 inline constexpr char kKeySha256[] = "sha256";  // optional: the package's digest
 inline constexpr char kKeyScope[] = "scope";    // optional: who the installation is for
+// Optional: further addresses of the same package, separated by blanks,
+// tried in order when the one before fails.
+inline constexpr char kKeyMirrors[] = "mirrors";
 inline constexpr const char* kConfigKeys[] = {
-    kKeySoftName,   kKeySoftVersion, kKeyPackageUrl,  kKeyOfflineUrl,   kKeyFramework, kKeyMainFile,
-    kKeyInstallType, kKeyCompanyName, kKeyCompanyUrl, kKeyAgreementUrl, kKeySha256,    kKeyScope};
+    kKeySoftName,    kKeySoftVersion, kKeyPackageUrl, kKeyOfflineUrl,   kKeyFramework, kKeyMainFile,
+    kKeyInstallType, kKeyCompanyName, kKeyCompanyUrl, kKeyAgreementUrl, kKeySha256,    kKeyScope,
+    kKeyMirrors};
 // The two values of "installtype".
 inline constexpr char kInstallTypeNet[] = "net";
 inline constexpr char kInstallTypeDisk[] = "disk";

@@ -1,5 +1,7 @@
 #include "installer/format/record.h"
 
+#include <string>
+
 #include "installer/format/cipher.h"
 #include "installer/format/format.h"
 #include "json/document.h"
@@ -19,6 +21,7 @@ constexpr TextField kTextFields[] = {
     {kKeyFramework, &Record::framework},        {kKeyMainFile, &Record::main_file},
     {kKeyCompanyName, &Record::company_name},   {kKeyCompanyUrl, &Record::company_url},
     {kKeyAgreementUrl, &Record::agreement_url}, {kKeySha256, &Record::package_sha256},
+    {kKeyMirrors, &Record::mirrors},
 };
 static_assert(std::size(kTextFields) + 2 == std::size(kConfigKeys), "every key of format.h has its field");
 
@@ -70,6 +73,22 @@ std::optional<Record> open_record(const rt::Bytes& sealed) {
 }
 
 rt::Bytes seal_record(const rt::Text& plain) { return encrypt_text(plain, kRecordPassPhrase, true); }
+
+std::vector<rt::Text> split_mirrors(std::string_view mirrors) {
+  std::vector<rt::Text> urls;
+  while (!mirrors.empty()) {
+    std::size_t end = mirrors.find_first_of(" \t\r\n");
+    if (end != 0) urls.emplace_back(mirrors.substr(0, end));
+    mirrors.remove_prefix(end == std::string_view::npos ? mirrors.size() : end + 1);
+  }
+  return urls;
+}
+
+std::vector<rt::Text> package_urls(const Record& record) {
+  std::vector<rt::Text> urls = split_mirrors(record.mirrors.view());
+  urls.insert(urls.begin(), record.package_url);
+  return urls;
+}
 
 rt::Text record_value(const Record& record, std::string_view key) {
   if (key == kKeyInstallType) return install_type_text(record.install_type);

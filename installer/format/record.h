@@ -6,6 +6,7 @@
 
 #include <optional>
 #include <string_view>
+#include <vector>
 
 #include "runtime/value/value.h"
 
@@ -32,7 +33,14 @@ struct Record {
   rt::Text agreement_url;     // "protocol"
   rt::Text package_sha256;    // "sha256": the package's digest, hexadecimal; empty: none
   Scope scope = Scope::kDefault;  // "scope"
+  rt::Text mirrors;           // "mirrors": further addresses, separated by blanks
 };
+
+// The addresses a "net" package is downloaded from, in the order tried:
+// "urlremote", then each of "mirrors".
+std::vector<rt::Text> package_urls(const Record& record);
+// The addresses of a "mirrors" text (split at blanks, tabs and line breaks).
+std::vector<rt::Text> split_mirrors(std::string_view mirrors);
 
 // The record sealed in the resource: decrypted, then parsed as JSON. Nothing
 // when it is not a JSON object (a damaged installer); a record whose install

@@ -1,7 +1,7 @@
 // WinINet, loaded on first use from the system folder by its full path: not
 // a static import (it is no known DLL, so Windows would look for it beside
 // the program first). The toolchain's delay-import libraries do not work for
-// it on i686 (the first call jumps to address 0), so the seven functions the
+// it on i686 (the first call jumps to address 0), so the eight functions the
 // installer calls are resolved here, and the import slots the compiler's
 // calls go through point at these forwarders.
 #include <windows.h>
@@ -49,6 +49,10 @@ BOOL WINAPI close_handle(HINTERNET handle) {
   static auto f = resolve<decltype(&InternetCloseHandle)>("InternetCloseHandle");
   return f ? f(handle) : FALSE;
 }
+BOOL WINAPI set_option(HINTERNET handle, DWORD option, LPVOID buffer, DWORD length) {
+  static auto f = resolve<decltype(&InternetSetOptionW)>("InternetSetOptionW");
+  return f ? f(handle, option, buffer, length) : FALSE;
+}
 BOOL WINAPI combine_url(LPCWSTR base, LPCWSTR relative, LPWSTR out, LPDWORD length, DWORD flags) {
   static auto f = resolve<decltype(&InternetCombineUrlW)>("InternetCombineUrlW");
   return f ? f(base, relative, out, length, flags) : FALSE;
@@ -64,5 +68,6 @@ void* imp_open_url __asm__("__imp__InternetOpenUrlW@24") = reinterpret_cast<void
 void* imp_query_info __asm__("__imp__HttpQueryInfoW@20") = reinterpret_cast<void*>(&query_info);
 void* imp_read_file __asm__("__imp__InternetReadFile@16") = reinterpret_cast<void*>(&read_file);
 void* imp_close_handle __asm__("__imp__InternetCloseHandle@4") = reinterpret_cast<void*>(&close_handle);
+void* imp_set_option __asm__("__imp__InternetSetOptionW@16") = reinterpret_cast<void*>(&set_option);
 void* imp_combine_url __asm__("__imp__InternetCombineUrlW@20") = reinterpret_cast<void*>(&combine_url);
 }

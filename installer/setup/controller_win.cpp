@@ -170,7 +170,7 @@ void on_progress_tick() {
   if (!g_view) return;
   int percent = download_progress().percent.load();
   g_view->set_progress_bar(percent);
-  g_view->set_status(progress_status_text(percent));
+  g_view->set_status(installing_status_text(percent));
 }
 
 void on_finish() {
@@ -223,7 +223,7 @@ bool on_close_requested() {
     // are made, not undone.
     if (page != kFinishPage) cancel_requested() = true;
   }
-  if (page == kInstallingPage) view->set_status("正在取消安装，请稍侯...");
+  if (page == kInstallingPage) view->set_status(kCancellingStatus);
   return false;
 }
 

@@ -11,6 +11,7 @@
 #include "installer/format/dotnet_pins.h"
 #include "installer/platform/authenticode.h"
 #include "installer/platform/pe_image.h"
+#include "installer/steps/download.h"
 #include "installer/steps/host.h"
 #include "runtime/value/value.h"
 
@@ -92,12 +93,14 @@ enum class PrerequisiteOutcome {
 // keeps the file from writers, proves it through that handle, starts it
 // with the run's folder as its working folder, waits for it and reads its
 // exit code. Tests pass pins with 127.0.0.1 addresses and their own root or
-// digest. `unattended`: the framework's installer runs quietly ("/q
-// /norestart"); without administrator rights, which nobody could grant
-// then, nothing is downloaded.
+// digest, and a shorter patience to the download. `unattended`: the
+// framework's installer runs quietly ("/q /norestart"); without
+// administrator rights, which nobody could grant then, nothing is downloaded.
 PrerequisiteOutcome ensure_dotnet(const rt::Text& framework, InstallView& view,
                                   const format::DotnetPins& pins = built_in_dotnet_pins(),
-                                  const WindowsRelease& windows = running_windows(), bool unattended = false);
+                                  const WindowsRelease& windows = running_windows(),
+                                  const DownloadPatience& patience = shipped_download_patience(),
+                                  bool unattended = false);
 // The message of an unattended run that would need them.
 rt::Text dotnet_administrator_message(float required);
 

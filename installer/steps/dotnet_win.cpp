@@ -90,7 +90,7 @@ float detect_dotnet_version() {
 }
 
 PrerequisiteOutcome ensure_dotnet(const rt::Text& framework, InstallView& view, const format::DotnetPins& pins,
-                                  const WindowsRelease& windows, bool unattended) {
+                                  const WindowsRelease& windows, const DownloadPatience& patience, bool unattended) {
   float required = required_framework_version(framework);
   const float present = detect_dotnet_version();
   log_line({".NET Framework: required ", framework.empty() ? "none" : framework.view(), ", present ",
@@ -112,15 +112,17 @@ PrerequisiteOutcome ensure_dotnet(const rt::Text& framework, InstallView& view, 
   // Judged by this download's own figures, not by an earlier one's.
   reset_download_progress();
   if (!file.create(local_name_of(url))) return fail(view, folder_message(temp_directory()));
-  std::uint64_t received = 0;
-  std::int32_t result = url.empty() ? kDownloadFailed : download_to(url, file.handle(), on_download_progress, &received);
+  // The same time-outs, cancel and resume as the package's download.
+  PartialDownload partial;
+  std::int32_t result =
+      url.empty() ? kDownloadFailed : download_resuming({url}, file.handle(), on_download_progress, partial, patience);
   if (result == kDownloadCancelled) return PrerequisiteOutcome::kStopSilently;
   // The timer keeps showing the last figures behind the failure page.
-  if (result != kDownloadOk || received < std::uint64_t(kMinimumDownload)) {
-    log_line({".NET Framework download from ", url.view(), " failed, bytes ", log_number(received)});
+  if (result != kDownloadOk || partial.received < std::uint64_t(kMinimumDownload)) {
+    log_line({".NET Framework download from ", url.view(), " failed, bytes ", log_number(partial.received)});
     return fail(view, rt::Text());
   }
-  log_line({".NET Framework downloaded from ", url.view(), ", bytes ", log_number(received)});
+  log_line({".NET Framework downloaded from ", url.view(), ", bytes ", log_number(partial.received)});
   view.set_progress_timer(0);
 
   // Only a reading handle may be open when the system loads the program; it

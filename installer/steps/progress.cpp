@@ -3,6 +3,8 @@
 #include <cmath>
 #include <string>
 
+#include "installer/steps/host.h"
+
 namespace installer {
 namespace {
 
@@ -44,6 +46,10 @@ DownloadProgress& download_progress() {
 
 rt::Text progress_status_text(int percent) {
   return rt::text_concat({"正在安装中 ", std::to_string(percent), "%，请稍侯..."});
+}
+
+rt::Text installing_status_text(int percent) {
+  return install_cancel_requested() ? rt::Text(kCancellingStatus) : progress_status_text(percent);
 }
 
 void reset_download_progress() { on_download_progress(0, 0, 30); }

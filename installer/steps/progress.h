@@ -43,6 +43,11 @@ void reset_download_progress();
 // The status label's text for a percentage: "正在安装中 N%，请稍侯...".
 rt::Text progress_status_text(int percent);
 
+// The status label while a run installs: the percentage, or once the
+// person has asked to cancel, kCancellingStatus until the window closes.
+inline constexpr const char* kCancellingStatus = "正在取消安装，请稍侯...";
+rt::Text installing_status_text(int percent);
+
 // The installer's DownloadProgressHandler.
 void on_download_progress(std::int32_t total, std::int32_t received, std::int32_t elapsed_ms);
 

@@ -9,6 +9,7 @@
 #include <string>
 
 #include "installer/format/record.h"
+#include "installer/steps/download.h"
 #include "installer/steps/dotnet.h"
 #include "installer/steps/host.h"
 #include "runtime/value/value.h"
@@ -43,8 +44,10 @@ struct DownloadOutcome {
 // The steps of the sequence, replaceable by tests.
 struct InstallSteps {
   std::function<PrerequisiteOutcome(const rt::Text& framework, InstallView& view)> ensure_dotnet;
-  // Downloads into the run's open file (a HANDLE).
-  std::function<DownloadOutcome(const rt::Text& url, void* file)> download_package;
+  // Downloads from the first of `urls` that gives it into the run's open
+  // file (a HANDLE), continuing `partial` (kept current for a later run).
+  std::function<DownloadOutcome(const std::vector<rt::Text>& urls, void* file, PartialDownload& partial)>
+      download_package;
   // The "disk" package where it lies in the installer; null when absent.
   // `digest_checked`: the caller reads it whole to check its digest first.
   std::function<std::unique_ptr<rt::ZipInput>(bool digest_checked)> package_resource;

@@ -35,7 +35,7 @@ class PackageProgress final : public PackageStepHost {
   explicit PackageProgress(InstallView& view) : view_(view) {}
   void set_progress(int percent) override {
     view_.set_progress_bar(percent);
-    view_.set_status(progress_status_text(percent));
+    view_.set_status(installing_status_text(percent));
   }
 
  private:
@@ -99,6 +99,25 @@ SequenceEnd cancelled_run() {
   return SequenceEnd::kCancelled;
 }
 
+// The package's file of a "net" run, kept after a network failure in its
+// run's protected folder, held, for "重新安装" of this same process to
+// continue, bound to the address and the validator its bytes came with.
+// Any other end of a run removes it.
+struct KeptDownload {
+  RunFile file;
+  PartialDownload partial;
+};
+KeptDownload& kept_download() {
+  // Never destroyed: a folder left at exit goes with the next run's sweep.
+  static KeptDownload& kept = *new KeptDownload;
+  return kept;
+}
+// Gives up the kept file (any end but the network message).
+[[gnu::noinline]] void forget_download() {
+  kept_download().file.remove();
+  kept_download().partial = PartialDownload();
+}
+
 }  // namespace
 
 bool record_installable(const format::Record& record) {
@@ -155,21 +174,29 @@ SequenceEnd run_install_sequence(const InstallPlan& plan, const InstallSteps& st
 
   // 3. The package: downloaded into a file of this run that nobody else can
   //    write, or read where it lies in the installer's own file.
-  RunFile download;
+  RunFile& download = kept_download().file;
+  PartialDownload& partial = kept_download().partial;
   std::unique_ptr<rt::ZipInput> package;
   std::string digest;  // of the downloaded bytes, taken as they were written
   const bool checked = !record.package_sha256.empty();
   if (record.install_type == format::InstallType::kNet) {
     view.set_progress_timer(1000);
     reset_download_progress();
-    if (!download.create("app.zip"))
-      return fail_with(view, folder_message(rt::Text(temp_directory())), GetLastError());
-    DownloadOutcome fetched = steps.download_package(record.package_url, download.handle());
+    if (!download.handle() || partial.received == 0) {
+      forget_download();
+      if (!download.create("app.zip"))
+        return fail_with(view, folder_message(rt::Text(temp_directory())), GetLastError());
+    }
+    DownloadOutcome fetched = steps.download_package(format::package_urls(record), download.handle(), partial);
     const unsigned long download_error = GetLastError();
-    if (fetched.result == kDownloadCancelled || install_cancel_requested()) return cancelled_run();
+    if (fetched.result == kDownloadCancelled || install_cancel_requested()) {
+      forget_download();
+      return cancelled_run();
+    }
     log_line({"download ", record.package_url.view(), fetched.result == kDownloadOk ? ": complete" : ": failed", ", bytes ",
               log_number(fetched.received), ", SHA-256 ", fetched.sha256.empty() ? "none" : fetched.sha256});
-    // The timer keeps running with its last figures behind the failure page.
+    // The timer keeps running with its last figures behind the failure page;
+    // what arrived stays for "重新安装" to continue.
     if (fetched.result != kDownloadOk || fetched.received < std::uint64_t(kMinimumDownload))
       return fail_with(view, rt::Text(), fetched.result == kDownloadOk ? 0 : download_error);
     view.set_progress_timer(0);
@@ -180,13 +207,13 @@ SequenceEnd run_install_sequence(const InstallPlan& plan, const InstallSteps& st
     if (package && checked) digest = sha256_hex_of(*package);
     log_line({"package carried in the installer, SHA-256 ", digest.empty() ? "not checked" : digest});
   }
-  if (!package) return fail_with(view, kDamagedPackageMessage);
-
   // The publisher's digest, when the record has one, of the very bytes that
-  // are unpacked next: a package that is not the one published is never
-  // unpacked.
-  if (checked && !sha256_matches(record.package_sha256.view(), digest))
+  // are unpacked next (of the whole file, however many tries brought it): a
+  // package that is not the one published is never unpacked.
+  if (!package || (checked && !sha256_matches(record.package_sha256.view(), digest))) {
+    forget_download();
     return fail_with(view, kDamagedPackageMessage);
+  }
 
   // 4. The package step, merging the list the installation there recorded.
   PackageProgress progress(view);
@@ -195,7 +222,7 @@ SequenceEnd run_install_sequence(const InstallPlan& plan, const InstallSteps& st
   rt::Text installed_files = list_properties(record, made_above);
   PackageOutcome unpacked = steps.unpack_package(std::move(package), plan, earlier_files, progress, installed_files);
   const unsigned long package_error = unpacked.succeeded() ? 0 : GetLastError();
-  download.remove();
+  forget_download();
   log_line({"package step: entries ", log_number(unsigned(unpacked.entries)), ", failed ",
             log_number(unsigned(unpacked.failed)), unpacked.list_recorded ? ", list recorded in " : ", no list recorded",
             unpacked.list_recorded ? plan.uninstaller_path.view() : ""});
@@ -232,13 +259,14 @@ SequenceEnd run_install_sequence(const InstallPlan& plan, const InstallSteps& st
 InstallSteps default_install_steps(bool unattended) {
   InstallSteps s;
   s.ensure_dotnet = [unattended](const rt::Text& framework, InstallView& view) {
-    return ensure_dotnet(framework, view, built_in_dotnet_pins(), running_windows(), unattended);
+    return ensure_dotnet(framework, view, built_in_dotnet_pins(), running_windows(), shipped_download_patience(),
+                         unattended);
   };
-  s.download_package = [](const rt::Text& url, void* file) {
+  s.download_package = [](const std::vector<rt::Text>& urls, void* file, PartialDownload& partial) {
     DownloadOutcome outcome;
-    Sha256 digest;
-    outcome.result = download_to(url, file, on_download_progress, &outcome.received, &digest);
-    if (outcome.result == kDownloadOk) outcome.sha256 = digest.hex_digest();
+    outcome.result = download_resuming(urls, file, on_download_progress, partial);
+    outcome.received = partial.received;
+    if (outcome.result == kDownloadOk) outcome.sha256 = Sha256(partial.digest).hex_digest();
     return outcome;
   };
   s.package_resource = [](bool digest_checked) { return package_resource_input(digest_checked); };

@@ -6,12 +6,14 @@
 
 #include <gtest/gtest.h>
 
+#include <cstring>
 #include <set>
 #include <string>
 #include <vector>
 
 #include "installer/format/sha256.h"
 #include "installer/steps/dotnet.h"
+#include "installer/steps/download.h"
 #include "installer/steps/host.h"
 #include "installer/setup/command_line.h"
 #include "runtime/value/codepage.h"
@@ -44,6 +46,23 @@ std::string package_of(std::size_t filler) {
   entries.push_back({.name = "{app}/App.exe", .data = "MZ not really a program"});
   entries.push_back({.name = "{app}/payload.bin", .data = testsupport::pattern_bytes(0, filler)});
   return testsupport::make_zip(entries);
+}
+
+// A copy of setup.exe whose download waits as `patience` says (the shipped
+// text is asserted in download_test.cpp): runs of seconds, not minutes.
+std::string impatient_setup(const std::string& dir, const installer::DownloadPatience& patience) {
+  std::string program = e2e::read_all(e2e::setup_exe());
+  // The program as built carries the shipped patience (30 s, a minute of pauses).
+  std::size_t at = program.find(std::string(installer::kPatienceMarker, 16));
+  installer::DownloadPatience carried;
+  if (at != std::string::npos && program.size() - at >= 16 + sizeof carried)
+    std::memcpy(&carried, program.data() + at + 16, sizeof carried);
+  EXPECT_EQ(carried.stall_ms, installer::shipped_download_patience().stall_ms);
+  EXPECT_EQ(carried.pauses, 5u);
+  EXPECT_TRUE(testsupport::set_download_patience(program, patience));
+  std::string base = dir + "\\impatient.exe";
+  EXPECT_TRUE(e2e::write_all(base, program));
+  return base;
 }
 
 class InstallerNetTest : public testing::Test {
@@ -249,7 +268,8 @@ TEST_F(InstallerNetTest, EveryKindOfFailedDownloadShowsTheMessageAndTheFailurePa
     SCOPED_TRACE(url);
     std::string number = std::to_string(index++);
     std::string exe = e2e::make_installer(dir_, e2e::config_json(net_config("失败" + number, url, "")), nullptr,
-                                          "setup" + number + ".exe");
+                                          "setup" + number + ".exe", nullptr, "Tarnel",
+                                          impatient_setup(dir_, {2000, {100, 200}, 2}));
     Installer setup(exe);
     ASSERT_TRUE(setup.ok());
     setup.click("立即安装");
@@ -264,6 +284,56 @@ TEST_F(InstallerNetTest, EveryKindOfFailedDownloadShowsTheMessageAndTheFailurePa
     }
     setup.process().kill();
   }
+}
+
+// A drop at half with no pause left: the network message; "重新安装"
+// continues the bytes kept (a Range bound by If-Range) and installs. Then,
+// with the shipped patience, a stall mid-body (the server would keep silent
+// for 20 s) ended by closing and 确定: setup.exe ends at once.
+TEST_F(InstallerNetTest, ReinstallContinuesTheKeptBytesAndACancelDuringAStallEndsAtOnce) {
+  const std::string package = package_of(300 * 1024);
+  const std::string tag = std::to_string(GetCurrentProcessId()) + "-" + std::to_string(GetTickCount());
+  const std::string file = "flaky-" + tag + ".zip";
+  publish(file, package);
+  const std::string url = servers_.fault_url("/flaky/app.zip?file=" + file + "&cuts=50&key=kept-" + tag);
+  std::string exe = e2e::make_installer(dir_, e2e::config_json(net_config("续传", url, package)), nullptr,
+                                        "resume.exe", nullptr, "Tarnel", impatient_setup(dir_, {2000, {}, 0}));
+  {
+    Installer setup(exe);
+    ASSERT_TRUE(setup.ok());
+    const std::string target = dir_ + "\\续传目标";
+    setup.set_text("安装目录", target);
+    setup.click("立即安装");
+    EXPECT_EQ(setup.answer_message_box(30000), kNetworkMessage);
+    ASSERT_TRUE(setup.wait_page(4, 20000));
+    setup.click("重新安装");
+    ASSERT_TRUE(setup.wait_page(3, 30000));
+    EXPECT_EQ(e2e::read_all(target + "\\payload.bin"), testsupport::pattern_bytes(0, 300 * 1024));
+    setup.process().kill();
+  }
+  ASSERT_EQ(installer::download_file(rt::Text(servers_.fault_url("/flaky-log?key=kept-" + tag)),
+                                     rt::Text(dir_ + "\\kept.log"), nullptr, 0, false),
+            0);
+  const std::string log = e2e::read_all(dir_ + "\\kept.log");
+  const std::size_t second = log.find("\r\n\r\n");
+  ASSERT_NE(second, std::string::npos) << log;
+  EXPECT_EQ(log.find("\r\n\r\n", second + 4), std::string::npos) << "more than two requests:\n" << log;
+  EXPECT_NE(log.find("If-Range: \"v1\"", second), std::string::npos) << log;
+  EXPECT_EQ(log.find("Range: bytes=0-"), std::string::npos) << log;
+
+  const std::string stalled = servers_.fault_url("/flaky/app.zip?file=" + file + "&cuts=30&fault=stall&key=stall-" + tag);
+  exe = e2e::make_installer(dir_, e2e::config_json(net_config("停滞", stalled, package)), nullptr, "stall.exe");
+  Installer setup(exe);
+  ASSERT_TRUE(setup.ok());
+  setup.set_text("安装目录", dir_ + "\\停滞目标");
+  setup.click("立即安装");
+  ASSERT_TRUE(e2e::wait_until([&] { return setup.progress("进度条") >= 29; }, 30000));
+  PostMessageW(setup.window(), WM_CLOSE, 0, 0);
+  EXPECT_EQ(e2e::answer_prompt(setup.process(), true, "", 10000),
+            "正在安装中，点击确定后将取消安装，点击取消后继续安装。");
+  DWORD code = 99;
+  EXPECT_TRUE(setup.wait_exit(10000, &code)) << "the cancel waited for the silent server";
+  EXPECT_EQ(code, 1u);
 }
 
 // The publisher's digest of a "net" package is taken of the bytes as they

@@ -29,6 +29,18 @@ a route's path may go on with further segments, e.g. /cut/setup.exe):
   /huge?announce=N&size=M       announces N bytes (64-bit), sends M, then closes
   /echo                         the request head as the body
   /echo-log                     every request head seen by /echo so far
+  /flaky?key=K&size=N&cuts=P,Q,..&fault=cut|stall&ranges=1|0&etag=same|change&range416=0|1&hold=S
+                                a file that misbehaves over several requests (state kept
+                                per key): each request's body breaks at the next of the
+                                percentages P, Q, ... past where it starts (cut: a reset;
+                                stall: silence for S seconds, 20 by default, the connection
+                                kept; 0 stalls right after the head), once each. It has an
+                                ETag ("v1", or a new one per request with etag=change) and
+                                honours "Range: bytes=S-" with 206 while "If-Range" names
+                                its ETag (ranges=0: always 200 and the whole body;
+                                range416=1: the first ranged request gets 416)
+                                (file=NAME: the bytes of nginx's file NAME instead of the pattern)
+  /flaky-log?key=K              the request heads /flaky saw for K
 
 The server ends itself after --lifetime seconds, so that a test run that dies
 without its clean-up step leaves nothing running for long.
@@ -43,11 +55,13 @@ import threading
 import time
 import urllib.parse
 
-STATUS_TEXT = {200: "OK", 206: "Partial Content", 404: "Not Found",
+STATUS_TEXT = {200: "OK", 206: "Partial Content", 404: "Not Found", 407: "Proxy Authentication Required",
                416: "Range Not Satisfiable", 500: "Internal Server Error"}
 
 ECHO_LOG = []
 ECHO_LOCK = threading.Lock()
+WWW = ""
+FLAKY = {}  # key -> {"cuts": [...], "count": n, "416": bool, "log": [heads]}
 
 
 def pattern(start, length):
@@ -211,12 +225,68 @@ class Handler(socketserver.BaseRequestHandler):
             with ECHO_LOCK:
                 ECHO_LOG.append(head)
             self.reply(200, head.encode("latin-1"), "text/plain")
+        elif path == "/flaky":
+            self.flaky(query, headers, head)
+        elif path == "/flaky-log":
+            with ECHO_LOCK:
+                body = "\r\n\r\n".join(FLAKY.get(query.get("key", ""), {}).get("log", [])).encode("latin-1")
+            self.reply(200, body, "text/plain")
         elif path == "/echo-log":
             with ECHO_LOCK:
                 body = "\r\n\r\n".join(ECHO_LOG).encode("latin-1")
             self.reply(200, body, "text/plain")
         else:
             self.reply(404, error_page(404, 600), "text/html")
+
+
+    def flaky(self, query, headers, head):
+        body = None
+        if query.get("file") and WWW:
+            with open(os.path.join(WWW, os.path.basename(query["file"])), "rb") as f:
+                body = f.read()
+        size = len(body) if body is not None else int(query.get("size", "0"))
+        with ECHO_LOCK:
+            state = FLAKY.setdefault(query.get("key", ""), {
+                "cuts": [int(c) * size // 100 for c in query.get("cuts", "").split(",") if c.isdigit()],
+                "count": 0, "416": query.get("range416") == "1", "log": []})
+            state["count"] += 1
+            state["log"].append(head)
+            etag = '"v%d"' % (state["count"] if query.get("etag") == "change" else 1)
+            wanted = headers.get("range", "").replace(" ", "").lower()
+            start = None
+            if wanted.startswith("bytes=") and wanted[6:].split("-")[0].isdigit():
+                start = int(wanted[6:].split("-")[0])
+            refuse = start is not None and state["416"]
+            if refuse:
+                state["416"] = False
+            partial = (not refuse and start is not None and start < size and query.get("ranges", "1") == "1"
+                       and headers.get("if-range", etag) == etag)
+            at = start if partial else 0
+            cut = None
+            while state["cuts"] and cut is None:
+                point = state["cuts"].pop(0)
+                if point > at or point == at == 0:
+                    cut = point
+        if refuse:
+            self.reply(416, b"", extra=[("Content-Range", "bytes */%d" % size)])
+            return
+        extra = [("Content-Type", "application/octet-stream"), ("Content-Length", str(size - at)),
+                 ("ETag", etag), ("Last-Modified", "Tue, 08 Dec 2026 10:00:00 GMT")]
+        if partial:
+            extra.append(("Content-Range", "bytes %d-%d/%d" % (at, size - 1, size)))
+        self.send_head(206 if partial else 200, extra)
+        end = size if cut is None else cut
+        for piece in range(at, end, 65536):
+            length = min(65536, end - piece)
+            self.request.sendall(pattern(piece, length) if body is None else body[piece:piece + length])
+        if cut is None:
+            return
+        if query.get("fault", "cut") == "stall":
+            time.sleep(float(query.get("hold", "20")))
+            self.request.close()
+        else:
+            time.sleep(0.1)
+            self.reset()
 
 
 class Server(socketserver.ThreadingTCPServer):
@@ -228,11 +298,14 @@ def main():
     parser = argparse.ArgumentParser()
     parser.add_argument("--port-file", required=True)
     parser.add_argument("--lifetime", type=float, default=1800)
+    parser.add_argument("--www", default="", help="nginx's web root: /flaky?file=NAME serves a file of it")
     parser.add_argument("--also-stop", type=int, default=0,
                         help="pid of a server started with this one, ended with it at the lifetime's end")
     parser.add_argument("--also-stop-match", default="",
                         help="text that the other server's command line holds (guards against a reused pid)")
     args = parser.parse_args()
+    global WWW
+    WWW = args.www
 
     refused = socket.socket(socket.AF_INET, socket.SOCK_STREAM)
     refused.bind(("127.0.0.1", 0))  # bound, never listening: connections are refused

@@ -110,6 +110,7 @@ def start_fault_server(state, nginx_pid):
     if os.path.exists(port_file):
         os.remove(port_file)
     proc = spawn([PYTHON, os.path.join(HERE, "fault_server.py"), "--port-file", port_file,
+                  "--www", os.path.join(state, "www"),
                   "--lifetime", str(LIFETIME), "--also-stop", str(nginx_pid),
                   "--also-stop-match", state],
                  os.path.join(state, "fault-server.log"))

@@ -12,4 +12,14 @@ bool point_dotnet_pins_at(std::string& program, const installer::format::DotnetP
   return true;
 }
 
+bool set_download_patience(std::string& program, const installer::DownloadPatience& patience) {
+  const std::string marker(installer::kPatienceMarker, sizeof installer::kPatienceMarker);
+  std::size_t at = program.find(marker);
+  if (at == std::string::npos || program.find(marker, at + 1) != std::string::npos ||
+      program.size() - at < 16 + sizeof patience)
+    return false;
+  program.replace(at + 16, sizeof patience, reinterpret_cast<const char*>(&patience), sizeof patience);
+  return true;
+}
+
 }  // namespace testsupport

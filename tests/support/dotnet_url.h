@@ -11,6 +11,7 @@
 #include <string>
 
 #include "installer/format/dotnet_pins.h"
+#include "installer/steps/download.h"
 
 namespace testsupport {
 
@@ -18,6 +19,9 @@ namespace testsupport {
 // must not be longer. False (and nothing changed) when the text is not found
 // exactly once or the new one is too long.
 bool point_dotnet_pins_at(std::string& program, const installer::format::DotnetPins& pins);
+// The same for the download's patience (installer/steps/download.h):
+// end-to-end runs that must not wait a minute.
+bool set_download_patience(std::string& program, const installer::DownloadPatience& patience);
 
 // The signed stand-ins' folder (STAND_INS_DIR) as a Windows path, one of its
 // files, and a thumbprint it holds ("root" or "self").

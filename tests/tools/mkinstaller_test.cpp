@@ -1141,6 +1141,41 @@ TEST_F(MkinstallerTest, CheckAndDryRunWriteNothingAndStubsAreRecognised) {
 // inspect's exit status sums what it finds wrong (the signature: see
 // SignsLast...; the package the installer would refuse; a configuration it
 // cannot install), and --json prints what it shows as one object, for CI.
+// A "net" package's further addresses: --mirror (repeatable) recorded as
+// "mirrors", each checked as "urlremote" is, shown by inspect.
+TEST_F(MkinstallerTest, MirrorsAreCheckedRecordedAndShownByInspect) {
+  write("pkg.zip", package(/*complete=*/true));
+  write("net.json", config("net"));
+  write("badmirror.json", config("net", ",\n  \"mirrors\": \"http://ok/a.zip ftp://bad/a.zip\""));
+  write("onemirror.json", config("net", ",\n  \"mirrors\": \"http://m1/app.zip\""));
+  const std::string tail = " --package pkg.zip --scope machine --stub stub.exe --out mirrored.exe";
+  ToolRun r = run("build --config net.json --mirror http://m1/app.zip --mirror https://m2/app.zip" + tail);
+  ASSERT_EQ(r.status, 0) << r.err;
+  const auto parsed = installer::format::parse_record(record(load(read("mirrored.exe"))));
+  ASSERT_TRUE(parsed);
+  EXPECT_EQ(parsed->mirrors, "http://m1/app.zip https://m2/app.zip");
+  EXPECT_THAT(run("inspect mirrored.exe").out, HasSubstr("\"mirrors\": \"http://m1/app.zip https://m2/app.zip\""));
+  EXPECT_THAT(run("inspect --json mirrored.exe").out,
+              HasSubstr("\"mirrors\": \"http://m1/app.zip https://m2/app.zip\""));
+  EXPECT_EQ(run("build --config onemirror.json --mirror http://m1/app.zip" + tail).status, 0);
+  const struct {
+    std::string args, error;
+  } refused[] = {
+      {"build --config net.json --mirror ftp://m/app.zip" + tail,
+       "--mirror needs an http:// or https:// address, not 'ftp://m/app.zip'"},
+      {"build --config badmirror.json" + tail,
+       "badmirror.json:7: \"mirrors\" holds http:// or https:// addresses separated by blanks, not \"ftp://bad/a.zip\""},
+      {"build --config onemirror.json --mirror http://m2/app.zip" + tail,
+       "onemirror.json: \"mirrors\" is \"http://m1/app.zip\" but --mirror gives \"http://m2/app.zip\"; they must agree"},
+  };
+  for (const auto& c : refused) {
+    SCOPED_TRACE(c.args);
+    ToolRun bad = run(c.args);
+    EXPECT_EQ(bad.status, 1);
+    EXPECT_THAT(bad.err, HasSubstr(c.error));
+  }
+}
+
 TEST_F(MkinstallerTest, InspectSaysWhatIsWrongInItsExitStatusAndAsJson) {
   write("pkg.zip", package(/*complete=*/true));
   write("app.json", config());

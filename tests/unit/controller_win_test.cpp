@@ -102,8 +102,8 @@ class ControllerTest : public testing::Test {
       view_.record("dotnet " + framework.str());
       return dotnet_;
     };
-    s.download_package = [this](const rt::Text& url, void* file) {
-      view_.record("download " + url.str());
+    s.download_package = [this](const std::vector<rt::Text>& urls, void* file, installer::PartialDownload&) {
+      view_.record("download " + urls[0].str());
       std::string body(download_bytes_, 'z');
       DWORD written = 0;
       WriteFile(file, body.data(), DWORD(body.size()), &written, nullptr);

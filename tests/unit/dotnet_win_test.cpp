@@ -275,7 +275,7 @@ TEST_F(DotnetTest, ADigestPinnedInstallerIsStarted) {
   EXPECT_EQ(arguments(), "");
   // Unattended (setup.exe /S), it runs without its window and restarts nothing.
   clear_framework();
-  EXPECT_EQ(installer::ensure_dotnet("4.8", view, pins, kWindows10, true), PrerequisiteOutcome::kContinue);
+  EXPECT_EQ(installer::ensure_dotnet("4.8", view, pins, kWindows10, installer::shipped_download_patience(), true), PrerequisiteOutcome::kContinue);
   EXPECT_EQ(arguments(), " /q /norestart");
 }
 
@@ -325,7 +325,9 @@ TEST_F(DotnetTest, FailedOrTooShortDownloadShowsTheMessageAndTheErrorPage) {
   for (const std::string& url : urls) {
     SCOPED_TRACE(url);
     view.calls.clear();
-    EXPECT_EQ(installer::ensure_dotnet("4.5", view, test_pins(url), kWindows10), PrerequisiteOutcome::kStopAfterMessage);
+    // Its tries (a second of silence, one short pause) end in the same message.
+    EXPECT_EQ(installer::ensure_dotnet("4.5", view, test_pins(url), kWindows10, {1000, {50}, 1}),
+              PrerequisiteOutcome::kStopAfterMessage);
     // The timer keeps running behind the failure page.
     EXPECT_EQ(view.calls, (std::vector<std::string>{"timer 1000", "bar 0", "message", "page 4"}));
   }

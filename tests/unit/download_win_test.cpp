@@ -257,3 +257,122 @@ TEST_F(DownloadTest, DownloadToAnOpenFileCountsIn64BitsAndStopsWhenCancelled) {
 }
 
 }  // namespace
+
+namespace {
+
+// The installer's download through the faults of a bad network, with a
+// patience of a second (the shipped one is asserted in download_test.cpp):
+// every road ends with the whole file and its digest, never a spliced one.
+class ResumingTest : public DownloadTest {
+ protected:
+  void TearDown() override {
+    if (file != INVALID_HANDLE_VALUE) CloseHandle(file);
+    installer::begin_install_run();
+  }
+  std::int32_t fetch_all(const std::vector<std::string>& urls,
+                         installer::DownloadPatience patience = {1000, {50, 100, 200}, 3}) {
+    if (file == INVALID_HANDLE_VALUE)
+      file = CreateFileW(rt::wide_path(path("resumed.bin")).c_str(), GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ,
+                         nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
+    std::vector<rt::Text> texts(urls.begin(), urls.end());
+    return installer::download_resuming(texts, file, record, partial, patience);
+  }
+  std::string log_of(const std::string& key) {
+    EXPECT_EQ(fetch(servers.fault_url("/flaky-log?key=" + key), "log.txt"), 0);
+    return contents("log.txt");
+  }
+  void expect_whole(std::size_t size) {
+    FlushFileBuffers(file);
+    EXPECT_EQ(partial.received, size);
+    EXPECT_TRUE(contents("resumed.bin") == pattern_bytes(0, size));
+    EXPECT_EQ(installer::Sha256(partial.digest).hex_digest(), installer::sha256_hex(pattern_bytes(0, size)));
+  }
+
+  HANDLE file = INVALID_HANDLE_VALUE;
+  installer::PartialDownload partial;
+};
+
+TEST_F(ResumingTest, ArrivesWholeThroughDropsStallsAndServersThatForget) {
+  struct Road {
+    const char* what;
+    const char* faults;
+    const char* second_request;  // in the second request's head ("" = not looked at)
+  };
+  const Road roads[] = {
+      {"drops at 10, 50 and 90 %", "cuts=10,50,90", "If-Range: \"v1\""},
+      {"a stall right after the head", "cuts=0&fault=stall&hold=4", ""},
+      // Continued, not started again: what arrived before the stall is in the
+      // file (at most the one read the silent server holds is asked again).
+      {"a stall mid-body", "cuts=50&fault=stall&hold=4", "Range: bytes="},
+      {"a server that ignores ranges", "cuts=50&ranges=0", "Range: bytes="},
+      {"a changed ETag", "cuts=50&etag=change", "If-Range: \"v1\""},
+      {"a 416", "cuts=50&range416=1", "Range: bytes="},
+  };
+  int n = 0;
+  for (const Road& road : roads) {
+    SCOPED_TRACE(road.what);
+    const std::string key = "road" + std::to_string(n++) + "-" + std::to_string(GetTickCount());
+    partial = installer::PartialDownload();
+    ASSERT_EQ(fetch_all({servers.fault_url("/flaky?size=300000&key=" + key + "&" + road.faults)}), 0);
+    expect_whole(300000);
+    std::string log = log_of(key);
+    std::size_t second = log.find("\r\n\r\n");
+    ASSERT_NE(second, std::string::npos) << "one request only:\n" << log;
+    EXPECT_EQ(log.substr(0, second).find("Range"), std::string::npos) << log;
+    if (*road.second_request) EXPECT_NE(log.find(road.second_request, second), std::string::npos) << log;
+    EXPECT_EQ(log.find("Range: bytes=0-"), std::string::npos) << log;
+  }
+}
+
+TEST_F(ResumingTest, MirrorsAreTriedInOrderAndABlockedNetworkEndsAtOnce) {
+  const std::string key = "mirror-" + std::to_string(GetTickCount());
+  const std::string dead = "http://127.0.0.1:" + std::to_string(servers.refused_port) + "/app.zip";
+  ASSERT_EQ(fetch_all({dead, servers.fault_url("/flaky?size=200000&key=" + key)}), 0);
+  expect_whole(200000);
+  EXPECT_EQ(partial.url.str(), servers.fault_url("/flaky?size=200000&key=" + key));
+
+  // A proxy asking for credentials, or a portal's own page: no mirror is asked.
+  for (const char* blocked : {"/status/407?size=2000", "/status/511?size=2000", "/status/200?size=3000"}) {
+    SCOPED_TRACE(blocked);
+    const std::string unused = "unused-" + std::string(blocked + 8, 3) + std::to_string(GetTickCount());
+    partial = installer::PartialDownload();
+    EXPECT_EQ(fetch_all({servers.fault_url(blocked), servers.fault_url("/flaky?size=2000&key=" + unused)}), -1);
+    EXPECT_EQ(log_of(unused), "");
+  }
+}
+
+// "重新安装" after a network message: the bytes kept, bound to their address
+// and validator, are continued, not fetched again.
+TEST_F(ResumingTest, AKeptPartialIsContinuedByTheNextDownload) {
+  const std::string url = servers.fault_url("/flaky?size=300000&cuts=50&key=kept-" + std::to_string(GetTickCount()));
+  EXPECT_EQ(fetch_all({url}, {1000, {}}), -1);
+  // A reset may lose what was still on its way: at most the half.
+  EXPECT_GT(partial.received, 0u);
+  EXPECT_LE(partial.received, 150000u);
+  EXPECT_EQ(partial.validator, "\"v1\"");
+  ASSERT_EQ(fetch_all({url}), 0);
+  expect_whole(300000);
+  EXPECT_GE(reports.back().received, 300000);
+  EXPECT_EQ(reports.back().total, 300000);
+}
+
+// A cancel ends the download while the server stays silent (it would hold
+// the connection for 20 s), with the shipped patience.
+DWORD WINAPI cancel_soon(void*) {
+  Sleep(500);
+  installer::request_install_cancel();
+  return 0;
+}
+
+TEST_F(ResumingTest, ACancelDuringAStallEndsTheDownload) {
+  HANDLE canceller = CreateThread(nullptr, 0, cancel_soon, nullptr, 0, nullptr);
+  DWORD start = GetTickCount();
+  const std::string url = servers.fault_url("/flaky?size=300000&cuts=20&fault=stall&hold=20&key=cancel-" +
+                                            std::to_string(GetTickCount()));
+  EXPECT_EQ(fetch_all({url}, installer::shipped_download_patience()), installer::kDownloadCancelled);
+  EXPECT_LT(GetTickCount() - start, 10000u) << "waited for the server";
+  WaitForSingleObject(canceller, INFINITE);
+  CloseHandle(canceller);
+}
+
+}  // namespace

@@ -3,6 +3,7 @@
 
 #include <string>
 
+#include "installer/steps/host.h"
 #include "installer/steps/progress.h"
 
 namespace {
@@ -45,6 +46,15 @@ TEST(ProgressFiguresTest, InstallerHandlerStoresTheFiguresOfTheLastReport) {
   installer::reset_download_progress();
   f = installer::download_progress().snapshot();
   EXPECT_EQ(f.percent + f.speed_kbps + f.received + f.total, 0);
+}
+
+// Once the person has asked to cancel, the timer's figures no longer
+// overwrite the status: it says it is cancelling until the window closes.
+TEST(ProgressFiguresTest, StatusSaysCancellingOnceACancelIsAsked) {
+  EXPECT_EQ(installer::installing_status_text(19).str(), "正在安装中 19%，请稍侯...");
+  installer::request_install_cancel();
+  EXPECT_EQ(installer::installing_status_text(19).str(), installer::kCancellingStatus);
+  installer::cancel_requested() = false;
 }
 
 }  // namespace

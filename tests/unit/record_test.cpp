@@ -3,6 +3,8 @@
 
 #include <gtest/gtest.h>
 
+#include <vector>
+
 #include "installer/format/format.h"
 
 namespace {
@@ -13,7 +15,8 @@ TEST(RecordTest, SealedRecordOpensToItsFields) {
   rt::Text plain =
       "{\"softname\":\"软件\",\"softversion\":\"1.2\",\"urlremote\":\"http://a/p.zip\",\"urlfull\":\"http://a/f\","
       "\"framework\":4.8,\"mainfile\":\"bin\\\\Run.exe\",\"installtype\":\"net\",\"companyname\":\"公司\","
-      "\"companyurl\":\"http://c\",\"protocol\":\"http://p\",\"sha256\":\"ab\",\"scope\":\"user\"}";
+      "\"companyurl\":\"http://c\",\"protocol\":\"http://p\",\"sha256\":\"ab\",\"scope\":\"user\","
+      "\"mirrors\":\" http://m1/p.zip \\n\\thttps://m2/p.zip\"}";
   auto record = installer::format::open_record(installer::format::seal_record(plain));
   ASSERT_TRUE(record);
   EXPECT_EQ(record->software_name, "软件");
@@ -28,6 +31,11 @@ TEST(RecordTest, SealedRecordOpensToItsFields) {
   EXPECT_EQ(record->agreement_url, "http://p");
   EXPECT_EQ(record->package_sha256, "ab");
   EXPECT_EQ(record->scope, installer::format::Scope::kUser);
+  // The package's addresses in the order tried: "urlremote", then each mirror.
+  const std::vector<rt::Text> urls = installer::format::package_urls(*record);
+  ASSERT_EQ(urls.size(), 3u);
+  EXPECT_EQ(urls[1], "http://m1/p.zip");
+  EXPECT_EQ(urls[2], "https://m2/p.zip");
   // Every key of format.h reads back through the one table.
   for (const char* key : installer::format::kConfigKeys) EXPECT_FALSE(record_value(*record, key).empty()) << key;
   EXPECT_EQ(record_value(*record, installer::format::kKeyInstallType), "net");
