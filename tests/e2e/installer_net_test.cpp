@@ -333,7 +333,7 @@ TEST_F(InstallerNetTest, ReinstallContinuesTheKeptBytesAndACancelDuringAStallEnd
             "正在安装中，点击确定后将取消安装，点击取消后继续安装。");
   DWORD code = 99;
   EXPECT_TRUE(setup.wait_exit(10000, &code)) << "the cancel waited for the silent server";
-  EXPECT_EQ(code, 1u);
+  EXPECT_EQ(code, DWORD(installer::kSetupCancelled));
 }
 
 // The publisher's digest of a "net" package is taken of the bytes as they

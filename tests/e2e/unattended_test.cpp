@@ -14,6 +14,7 @@
 #include "installer/uninstaller/uninstall.h"
 #include "runtime/value/codepage.h"
 #include "tests/e2e/support/installer_fixture.h"
+#include "tests/support/dotnet_url.h"
 #include "tests/support/http_servers.h"
 #include "tests/support/paths.h"
 #include "tests/support/windows_win.h"
@@ -158,7 +159,12 @@ TEST_F(UnattendedTest, EveryRoadThatInstallsNothingHasItsOwnCodeAndLine) {
   net[2].second = "http://127.0.0.1:" + std::to_string(servers->refused_port) + "/app.zip";
   net[6].second = "net";
   net.push_back({"sha256", std::string(64, 'a')});
-  std::string refused = e2e::make_installer(dir_, e2e::config_json(net), nullptr, "net.exe");
+  // Its download gives up after pauses of milliseconds, not the shipped minute.
+  std::string impatient = e2e::read_all(e2e::setup_exe());
+  ASSERT_TRUE(testsupport::set_download_patience(impatient, {1000, {50, 100}, 2}));
+  ASSERT_TRUE(e2e::write_all(dir_ + "\\impatient.exe", impatient));
+  std::string refused = e2e::make_installer(dir_, e2e::config_json(net), nullptr, "net.exe", nullptr, "Tarnel",
+                                            dir_ + "\\impatient.exe");
   std::string damaged = e2e::make_installer(dir_, "not a record", nullptr, "damaged.exe");
   const std::string target = dir_ + "\\目标";
   const std::string log = dir_ + "\\road.log";
