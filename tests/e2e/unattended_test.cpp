@@ -87,7 +87,11 @@ TEST_F(UnattendedTest, InstallUpgradeAndUninstallWithAFolderAndALogAndNoWindow) 
   std::string v1 = package("1.0"), v2 = package("2.0");
   std::string setup1 = e2e::make_installer(dir_, e2e::config_json(config(name, "1.0", "machine")), &v1, "setup1.exe");
   std::string setup2 = e2e::make_installer(dir_, e2e::config_json(config(name, "2.0", "machine")), &v2, "setup2.exe");
-  const std::string target = dir_ + "\\装 到 这里\\Quill Notes";
+  // In Program Files: an installation for every user is refused below a
+  // folder others may change, which the build tree may lie in (/tmp).
+  wchar_t program_files[MAX_PATH] = {};
+  GetEnvironmentVariableW(L"ProgramFiles", program_files, MAX_PATH);
+  const std::string target = rt::cp936_from_wchar(program_files) + "\\装 到 这里\\Quill Notes";
   const std::string log1 = dir_ + "\\安装 1.log", log2 = dir_ + "\\install2.log", log3 = dir_ + "\\uninstall.log";
   int windows = 0;
 

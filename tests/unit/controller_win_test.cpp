@@ -440,6 +440,9 @@ TEST_F(ControllerTest, FinishWaitsForTheWorkerWhichUsesTheChoicesTakenAtTheStart
   gate.open();
   ASSERT_TRUE(wait_for_worker());
   EXPECT_TRUE(session_.completed());
+  // The worker asks the window to close just after it has let its handle go.
+  // The worker asks the window to close just after it has let its handle go.
+  for (int i = 0; i < 200 && view_.log().back() != "close posted"; ++i) Sleep(25);
   auto log = view_.log();
   // The package step's progress shows in the bar and in the status text.
   EXPECT_THAT(log, testing::IsSupersetOf({"bar 50", "status 正在安装中 50%，请稍侯..."}));
@@ -514,6 +517,7 @@ TEST_F(ControllerTest, OkWhileInstallingCancelsTheWorkerAndClosesOnceItHasEnded)
   EXPECT_FALSE(installer::on_close_requested());  // a second close: nothing asked
   gate.open();
   ASSERT_TRUE(wait_for_worker());
+  for (int i = 0; i < 200 && view_.log().back() != "close posted"; ++i) Sleep(25);
   auto log = view_.log();
   EXPECT_THAT(log, testing::Contains("unpack saw cancel"));
   EXPECT_THAT(log, testing::Contains("status 正在取消安装，请稍侯..."));

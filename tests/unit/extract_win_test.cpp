@@ -547,15 +547,20 @@ TEST_F(PackageStepTest, ElevatedRunsProtectTheFoldersTheyMake) {
   installer::watch_protected_folders([](const std::u16string& path, installer::FolderAccess access) {
     made.emplace_back(path, access);
   });
+  // Below the drive's root, not the build tree: an installation for every
+  // user is refused below a folder others may change, and the build tree
+  // may lie in one (/tmp).
+  const std::string base = "C:\\" + dir.substr(dir.rfind('\\') + 1);
+  ASSERT_TRUE(CreateDirectoryW(rt::wide_path(base).c_str(), nullptr));
   for (bool every_user : {false, true}) {
     installer::begin_install_run();
     made.clear();
-    std::string folder = dir + (every_user ? "\\every\\one" : "\\person\\one");
+    std::string folder = base + (every_user ? "\\every\\one" : "\\person\\one");
     ASSERT_EQ(installer::prepare_install_folder(rt::Text(folder), every_user), installer::FolderCheck::kReady);
     EXPECT_TRUE(installer::undo_this_run());
     if (every_user) {
       ASSERT_EQ(made.size(), 1u);
-      EXPECT_EQ(rt::cp936_from_wide(made[0].first), dir + "\\every");
+      EXPECT_EQ(rt::cp936_from_wide(made[0].first), base + "\\every");
       EXPECT_EQ(made[0].second, installer::FolderAccess::kInstalled);
     } else {
       EXPECT_TRUE(made.empty());
@@ -572,17 +577,17 @@ TEST_F(PackageStepTest, ElevatedRunsProtectTheFoldersTheyMake) {
   // For every user, an existing folder others may change: given the
   // protected list while it is empty, refused once it holds anything.
   for (const char* open : {"\\open-empty", "\\open-full"}) {
-    ASSERT_TRUE(CreateDirectoryW(rt::wide_path(dir + open).c_str(), nullptr));
-    ASSERT_TRUE(testsupport::let_everyone_write(dir + open));
+    ASSERT_TRUE(CreateDirectoryW(rt::wide_path(base + open).c_str(), nullptr));
+    ASSERT_TRUE(testsupport::let_everyone_write(base + open));
   }
-  ASSERT_TRUE(testsupport::write_file(dir + "\\open-full\\planted.dll", "x"));
+  ASSERT_TRUE(testsupport::write_file(base + "\\open-full\\planted.dll", "x"));
   made.clear();
   installer::begin_install_run();
-  EXPECT_EQ(installer::prepare_install_folder(rt::Text(dir + "\\open-full"), true), installer::FolderCheck::kOpenToUsers);
+  EXPECT_EQ(installer::prepare_install_folder(rt::Text(base + "\\open-full"), true), installer::FolderCheck::kOpenToUsers);
   EXPECT_TRUE(made.empty());
   EXPECT_TRUE(installer::undo_this_run());
   installer::begin_install_run();
-  EXPECT_EQ(installer::prepare_install_folder(rt::Text(dir + "\\open-empty"), true), installer::FolderCheck::kReady);
+  EXPECT_EQ(installer::prepare_install_folder(rt::Text(base + "\\open-empty"), true), installer::FolderCheck::kReady);
   EXPECT_TRUE(installer::undo_this_run());
   ASSERT_EQ(made.size(), 1u);
   EXPECT_EQ(made[0].second, installer::FolderAccess::kInstalled);
