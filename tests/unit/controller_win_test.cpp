@@ -441,7 +441,6 @@ TEST_F(ControllerTest, FinishWaitsForTheWorkerWhichUsesTheChoicesTakenAtTheStart
   ASSERT_TRUE(wait_for_worker());
   EXPECT_TRUE(session_.completed());
   // The worker asks the window to close just after it has let its handle go.
-  // The worker asks the window to close just after it has let its handle go.
   for (int i = 0; i < 200 && view_.log().back() != "close posted"; ++i) Sleep(25);
   auto log = view_.log();
   // The package step's progress shows in the bar and in the status text.
