@@ -4,7 +4,7 @@
 # (cmake -D... -P) by the test that a build without a proof is refused.
 
 if(NOT CMAKE_SCRIPT_MODE_FILE)  # run alone, the test gives every value
-# The design's address of the 4.8 offline installer, which installs every
+# Microsoft's address of the 4.8 offline installer, which installs every
 # version up to 4.8.
 set(DOTNET_OFFLINE_URL "https://download.microsoft.com/download/f/3/a/f3a6af84-da23-40a5-8d1c-49cc10c8e76f/NDP48-x86-x64-AllOS-ENU.exe"
     CACHE STRING "Address of the .NET Framework 4.8 offline installer")

@@ -2,7 +2,7 @@
 """Draws the design images of the installer windows into assets/, and the
 demo application's logo into examples/demo/.
 
-Flat, rounded shapes in the design's blue, drawn at four times the size and
+Flat, rounded shapes in the installer's blue, drawn at four times the size and
 scaled down so that the edges are smooth. The window images are stored at
 twice their design size (in pixels at 96 DPI): the window toolkit draws them
 scaled to the screen's DPI, so they stay sharp up to 200 % display scaling.

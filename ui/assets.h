@@ -1,4 +1,4 @@
-// The design images linked into the program: flat, rounded, in the design's
+// The window images linked into the program: flat, rounded, in the installer's
 // blue. Made by tools/make_assets.py; the PNG files live in assets/.
 #pragma once
 

@@ -26,7 +26,7 @@ using Gdiplus::GpGraphics;
 
 namespace {
 
-// The look: the design's blue, quiet greys.
+// The look: the installer's blue, quiet greys.
 constexpr COLORREF kText = RGB(48, 56, 72);
 constexpr COLORREF kBlue = RGB(0, 111, 221);
 constexpr COLORREF kBlueDark = RGB(0, 88, 184);

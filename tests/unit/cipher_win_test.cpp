@@ -1,5 +1,5 @@
 // The portable record cipher against the real thing: CryptoAPI's Base
-// provider, exactly as the original record was made.
+// provider, exactly as records made with it were sealed.
 #include <windows.h>
 #include <wincrypt.h>
 
