@@ -11,7 +11,8 @@
 
 namespace installer {
 
-// Opens the log file at `path`, a full path, replacing an earlier log there
+// Opens the log file at `path` (made full against the current folder, so
+// before a program changes it), replacing an earlier log there
 // or, with `append`, continuing it. Its folder is held as itself and the
 // file opened below it as itself, so an elevated run never writes through a
 // link someone prepared there; and since whoever starts an elevated run may
@@ -19,7 +20,9 @@ namespace installer {
 // ".txt" and an existing file is taken only when it is such a log: no
 // program, library or anybody's document is ever replaced or written into.
 // False when the file cannot be used so.
-bool open_run_log(std::u16string_view path, bool append = false);
+bool open_run_log(const std::u16string& path, bool append = false);
+// The full path of the log opened last (empty before one was).
+std::u16string run_log_path();
 // Every log's first line carries this.
 inline constexpr char kRunLogTitle[] = "Tarnel Setup log";
 void close_run_log();

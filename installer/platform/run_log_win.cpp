@@ -15,6 +15,7 @@ namespace {
 
 rt::Lock g_lock;
 rt::win::File* g_file = nullptr;  // the open log; null while none is open
+std::u16string g_path;             // its full path
 
 void write_locked(std::string_view utf8) {
   DWORD written = 0;
@@ -24,7 +25,11 @@ void write_locked(std::string_view utf8) {
 
 }  // namespace
 
-bool open_run_log(std::u16string_view path, bool append) {
+bool open_run_log(const std::u16string& given, bool append) {
+  wchar_t full[MAX_PATH * 2] = {};
+  DWORD n = GetFullPathNameW(reinterpret_cast<const wchar_t*>(given.c_str()), MAX_PATH * 2, full, nullptr);
+  if (n == 0 || n >= MAX_PATH * 2) return false;
+  const std::u16string path(reinterpret_cast<const char16_t*>(full), n);
   std::u16string folder_path, name;
   if (!rt::win::split_plain_parent(path, &folder_path, &name) || name.size() < 5) return false;
   std::u16string extension = name.substr(name.size() - 4);
@@ -54,6 +59,7 @@ bool open_run_log(std::u16string_view path, bool append) {
     std::lock_guard<rt::Lock> lock(g_lock);
     delete g_file;
     g_file = new rt::win::File(std::move(file));
+    g_path = path;
   }
   log_line({kRunLogTitle});
   return true;
@@ -63,6 +69,11 @@ void close_run_log() {
   std::lock_guard<rt::Lock> lock(g_lock);
   delete g_file;
   g_file = nullptr;
+}
+
+std::u16string run_log_path() {
+  std::lock_guard<rt::Lock> lock(g_lock);
+  return g_path;
 }
 
 bool run_log_open() {

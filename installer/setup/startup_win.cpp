@@ -29,15 +29,6 @@ bool open_link_as_person(const rt::Text& target) {
   return false;
 }
 
-// The caller's relative log path made full before the current folder
-// changes; empty when it names nothing.
-std::u16string full_path_of(const std::u16string& path) {
-  wchar_t full[MAX_PATH * 2] = {};
-  DWORD n = GetFullPathNameW(reinterpret_cast<const wchar_t*>(path.c_str()), MAX_PATH * 2, full, nullptr);
-  if (n == 0 || n >= MAX_PATH * 2) return std::u16string();
-  return std::u16string(reinterpret_cast<const char16_t*>(full), n);
-}
-
 // An argument that could not be used, or /?: the usage text, in a box
 // unless nobody is to see one (/S). Nothing else is done.
 int answer_usage(const SetupArguments& args) {
@@ -65,12 +56,7 @@ int run_setup() {
   //    road is the window's alone. A log is opened first, so that even a
   //    usage error is in it.
   SetupArguments args = parse_setup_arguments(reinterpret_cast<const char16_t*>(GetCommandLineW()));
-  if (!args.log.empty()) {
-    std::u16string log = full_path_of(args.log);
-    if (log.empty() || !open_run_log(log)) {
-      if (args.wrong.empty()) args.wrong = u"/LOG=" + args.log;
-    }
-  }
+  if (!args.log.empty() && !open_run_log(args.log) && args.wrong.empty()) args.wrong = u"/LOG=" + args.log;
   if (args.usage_error() || args.help) return answer_usage(args);
 
   // 1. Runtime. Entry names without a folder land in the installer's own

@@ -532,18 +532,20 @@ int run_uninstaller(bool silent, bool elevated_child, const std::u16string& log)
 }
 
 int run_logged_uninstaller(bool silent, bool elevated_child) {
+  // The log asked for, opened before the current folder changes; the
+  // elevated copy is given its full path.
   std::u16string log;
+  bool log_usable = true;
   int count = 0;
   if (LPWSTR* args = CommandLineToArgvW(GetCommandLineW(), &count)) {
-    for (int i = 1; i < count; ++i) {
-      if (CompareStringW(LOCALE_INVARIANT, NORM_IGNORECASE, args[i], 5, L"/LOG=", 5) != CSTR_EQUAL) continue;
-      wchar_t full[MAX_PATH * 2] = {};
-      DWORD n = GetFullPathNameW(args[i] + 5, MAX_PATH * 2, full, nullptr);
-      log = n > 0 && n < MAX_PATH * 2 ? std::u16string(reinterpret_cast<const char16_t*>(full), n) : u"?";
-    }
+    const wchar_t* asked = nullptr;  // the last one given
+    for (int i = 1; i < count; ++i)
+      if (CompareStringW(LOCALE_INVARIANT, NORM_IGNORECASE, args[i], 5, L"/LOG=", 5) == CSTR_EQUAL) asked = args[i] + 5;
+    if (asked) log_usable = open_run_log(reinterpret_cast<const char16_t*>(asked), elevated_child);
     LocalFree(args);
   }
-  if (!log.empty() && !open_run_log(log, elevated_child)) return kUninstallUsage;
+  if (!log_usable) return kUninstallUsage;
+  if (run_log_open()) log = run_log_path();
   const int code = run_uninstaller(silent, elevated_child, log);
   log_end(code);
   return code;
